@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace praxon {
+
+// The one serial line to the bootloader. Small on purpose so tests can put a scripted or failing
+// device in its place.
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SerialPort() override = default;
+
+    // Opens the named port at 115200 baud, 8 data bits, even parity, 1 stop bit, DTR and RTS on.
+    // Returns false (port closed) when any step fails; *error then says why, for the log.
+    virtual bool open(const QString& name, QString* error) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Writes the whole frame in one go. False when the port is not open or the write fails.
+    virtual bool write(const QByteArray& frame) = 0;
+    // Everything received so far.
+    virtual QByteArray readAll() = 0;
+
+signals:
+    // Bytes are waiting to be read.
+    void dataReceived();
+    // The line went away (adapter unplugged, peer hung up); the port is closed.
+    void lineLost();
+};
+
+}  // namespace praxon
