@@ -1,0 +1,4 @@
+# Intel HEX reader and writer, hex text helpers.
+praxon_add_test(tst_intelhexreader SOURCES tst_intelhexreader.cpp LIBS praxon_image)
+praxon_add_test(tst_intelhexwriter SOURCES tst_intelhexwriter.cpp LIBS praxon_image)
+praxon_add_test(tst_hextext SOURCES tst_hextext.cpp LIBS praxon_image)
