@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+
+#include "CliOptions.h"
+
+namespace praxon {
+class Engine;
+}
+
+namespace praxon::cli {
+
+class CliHost;
+
+// Exit status of praxon-cli.
+enum ExitCode { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+
+// Runs one command on the engine: connect first, then the operation.
+class CliRunner : public QObject {
+    Q_OBJECT
+  public:
+    CliRunner(Engine& engine, CliHost& host, const CliOptions& options, QObject* parent = nullptr);
+
+    // Returns the exit status. Runs the waits' event loops inside, so stop() can arrive meanwhile.
+    int run();
+    bool stopped() const { return stopped_; }
+
+  public slots:
+    // Ctrl+C: the Stop button. The running wait fails at its next check.
+    void stop();
+
+  private:
+    bool runOperation();
+
+    Engine& engine_;
+    CliHost& host_;
+    CliOptions options_;
+    bool stopped_ = false;
+};
+
+}  // namespace praxon::cli

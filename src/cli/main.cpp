@@ -1,0 +1,49 @@
+// praxon-cli: the engine of the Praxon window driven from the command line.
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <cstdio>
+
+#include "CliHost.h"
+#include "CliOptions.h"
+#include "CliRunner.h"
+#include "Engine.h"
+#include "QtSerialPort.h"
+#include "StopSignal.h"
+
+using namespace praxon;
+using namespace praxon::cli;
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Praxon");
+    QCoreApplication::setApplicationName("praxon-cli");
+
+    // Unbuffered, so every log line reaches a pipe or a log file as soon as it is written.
+    QFile out, err;
+    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+
+    const ParseResult parsed = parseArguments(app.arguments().mid(1));
+    if (parsed.status == ParseResult::Help) {
+        out.write(helpText().toUtf8());
+        return ExitSuccess;
+    }
+    if (parsed.status == ParseResult::UsageError) {
+        err.write(QString("praxon-cli: %1\n\n%2").arg(parsed.error, usageText()).toUtf8());
+        return ExitUsage;
+    }
+
+    QtSerialPort port;
+    CliHost host(parsed.options, out, err, ::isatty(STDERR_FILENO) == 1);
+    Engine engine(host, port);
+    engine.initialise();
+
+    CliRunner runner(engine, host, parsed.options);
+    StopSignal stopSignal;
+    QObject::connect(&stopSignal, &StopSignal::stopRequested, &runner, &CliRunner::stop);
+
+    const int status = runner.run();
+    port.close();
+    return status;
+}
