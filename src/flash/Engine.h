@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <memory>
 
 #include "Host.h"
@@ -17,7 +18,7 @@ class BootLink;
 // and returns false at once; only CmdStop_Click acts.
 class Engine : public QObject {
     Q_OBJECT
-public:
+  public:
     Engine(Host& host, SerialPort& port, QObject* parent = nullptr);
     ~Engine() override;
 
@@ -38,11 +39,12 @@ public:
     bool busy() const;  // an operation is running: a close request must be refused
     int flashSizeKB() const;
     BootLink& link();
+    QString uploadFileName() const;  // UploadFileName: the path last chosen for a read
 
-signals:
+  signals:
     void busyChanged(bool busy);
 
-private:
+  private:
     struct Private;
     std::unique_ptr<Private> d;
 };

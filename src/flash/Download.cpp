@@ -1,0 +1,70 @@
+#include "Download.h"
+
+#include <QFile>
+
+#include "BootLink.h"
+#include "Format.h"
+#include "WriteMemory.h"
+
+namespace praxon {
+
+bool ReadHexFileLine(QIODevice& file, std::string& line) {
+    line.clear();
+    if (file.atEnd()) return false;
+    char c;
+    while (file.getChar(&c)) {
+        if (c == '\n') return true;
+        if (c == '\r') {
+            char next;
+            if (file.peek(&next, 1) == 1 && next == '\n') file.getChar(&next);
+            return true;
+        }
+        line.push_back(c);
+    }
+    return true;
+}
+
+QString CannotOpenFileText(const QString& path) {
+    return QStringLiteral("无法打开文件: ") + path;
+}
+
+bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& record,
+                     const std::function<bool()>& verify) {
+    Host& host = link.host();
+    QFile file(strFileName);
+    const qint64 fileSize = file.size();
+    if (!file.open(QIODevice::ReadOnly)) {
+        host.showMessage(CannotOpenFileText(strFileName));
+        return false;
+    }
+    record.Segment = 0;
+    record.Linear = 0;
+    qint64 charactersRead = 0;
+    std::string line;
+    while (ReadHexFileLine(file, line)) {
+        charactersRead += qint64(line.size());
+        std::string message;
+        if (!ParseHexLine(line, record, &message)) {
+            host.showMessage(QString::fromStdString(message));
+            host.showMessage(QStringLiteral("HEX数据有误，下载失败！") +
+                             QString::fromStdString(line));
+            return false;
+        }
+        if (record.RecType == 0x00) {
+            // A data record without data has nothing to write (Write Memory needs 1 byte at least).
+            if (record.DataLen > 0 && !DownLoad2STM32(link, uint32_t(record.Address),
+                                                      record.Data.data(), record.DataLen, verify))
+                return false;
+            const QString progress = DownloadProgressText(charactersRead, fileSize);
+            host.setPanelText(2, progress);
+            host.progress(progress);
+        } else if (record.RecType == 0x01) {
+            host.setPanelText(2, QStringLiteral("下载结束."));
+            return true;
+        }
+        if (link.StopFlag) return false;
+    }
+    return false;
+}
+
+}  // namespace praxon

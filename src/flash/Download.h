@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "IntelHex.h"
+
+namespace praxon {
+
+class BootLink;
+
+// Reads one line of a HEX file: a line ends at CR LF, a lone CR or a lone LF; the terminator is
+// not part of it. False when the end of the file was reached before the line started.
+bool ReadHexFileLine(QIODevice& file, std::string& line);
+
+// Text of the message box for a HEX file that exists but cannot be opened.
+QString CannotOpenFileText(const QString& path);
+
+// Writes every data record of the HEX file to the target, in file order, one block per record,
+// showing progress in panel 2. True only when the end-of-file record was reached after every
+// block before it was written (and verified when verify() says so). Stops at the first rejected
+// line (message boxes), failed block or Stop.
+bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& record,
+                     const std::function<bool()>& verify);
+
+}  // namespace praxon

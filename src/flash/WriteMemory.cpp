@@ -1,0 +1,115 @@
+#include "WriteMemory.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "BootLink.h"
+
+namespace praxon {
+
+bool SendWriteMemoryCmd(BootLink& link) {
+    link.RecvCount = 0;
+    if (!link.writeFrame(QByteArray("\x31\xCE", 2), false)) return false;
+    QElapsedTimer start;
+    start.start();
+    for (;;) {
+        link.letEventsRun(start, true);
+        if (link.RecvCount >= 1 && link.RecvIdle) {
+            if (link.RecvBuf[0] == kAck) return true;
+            if (link.RecvBuf[0] == kNack) link.EnableCmds(false);
+            return false;
+        }
+        if (link.lineGone()) {
+            link.reportPortFailure();
+            return false;
+        }
+        if (BootLink::timedOut(start) || link.StopFlag) return false;
+    }
+}
+
+bool SendData2STM32(BootLink& link, const uint8_t* data, int n) {
+    link.RecvCount = 0;
+    QByteArray frame;
+    frame.reserve(n + 2);
+    frame.append(char(n - 1));
+    frame.append(reinterpret_cast<const char*>(data), n);
+    uint8_t sum = 0;
+    for (char c : frame) sum ^= uint8_t(c);
+    frame.append(char(sum));
+    if (!link.writeFrame(frame, false)) return false;
+    QElapsedTimer start;
+    start.start();
+    for (;;) {
+        // This wait tests before it lets events run.
+        if (link.RecvCount >= 1) {
+            if (link.RecvBuf[0] == kAck) return true;
+            link.host().showMessage(QStringLiteral("传送数据时应答为非ACK，应答值=") +
+                                    BootLink::hexNoPad(link.RecvBuf[size_t(link.RecvCount - 1)]));
+            return false;
+        }
+        if (link.lineGone()) {
+            link.reportPortFailure();
+            return false;
+        }
+        if (BootLink::timedOut(start) || link.StopFlag) return false;
+        link.letEventsRun(start, true);
+    }
+}
+
+bool WriteMemoryBlock(BootLink& link, uint32_t address, const uint8_t* data, int n) {
+    return SendWriteMemoryCmd(link) && link.SendAbsMemoryAdd(address) &&
+           SendData2STM32(link, data, n);
+}
+
+bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n) {
+    if (!link.SendCmdWaitAck(0x11)) {
+        link.ShowMsg(QStringLiteral("下发送命令失败"));
+        return false;
+    }
+    if (!link.SendAbsMemoryAdd(address)) {
+        link.ShowMsg(QStringLiteral("下发地址命令失败"));
+        return false;
+    }
+    if (!link.SendReadCount(uint8_t(n - 1))) {
+        link.ShowMsg(QStringLiteral("下发读个数失败"));
+        return false;
+    }
+    if (!link.WaitForDataBytes(n)) {
+        link.ShowMsg(QStringLiteral("超时."));
+        return false;
+    }
+    if (link.RecvBuf[0] != kAck) {
+        link.ShowMsg(QStringLiteral("非ACK应答，数据校验不正确."));
+        return false;
+    }
+    if (std::memcmp(link.RecvBuf.data() + 1, data, size_t(n)) != 0) {
+        link.ShowMsg(QStringLiteral("数据校验不正确."));
+        return false;
+    }
+    return true;
+}
+
+bool DownLoad2STM32(BootLink& link, uint32_t address, const uint8_t* data, int n,
+                    const std::function<bool()>& verify) {
+    const uint32_t first = address & ~3u;
+    const uint32_t end = (address + uint32_t(n) + 3u) & ~3u;
+    const int length = int(end - first);
+    std::array<uint8_t, 264> padded;
+    const uint8_t* bytes = data;
+    if (first != address || length != n) {
+        padded.fill(0xFF);
+        std::memcpy(padded.data() + (address - first), data, size_t(n));
+        bytes = padded.data();
+    }
+    for (int offset = 0; offset < length; offset += 256) {
+        const int chunk = std::min(256, length - offset);
+        if (!WriteMemoryBlock(link, first + uint32_t(offset), bytes + offset, chunk)) return false;
+    }
+    if (!verify || !verify()) return true;
+    return VerifyBlock(link, address, data, n);
+}
+
+}  // namespace praxon

@@ -1,0 +1,84 @@
+#include "QtSerialPort.h"
+
+#include <QFileInfo>
+
+namespace praxon {
+
+QtSerialPort::QtSerialPort(QObject* parent) : SerialPort(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, &SerialPort::dataReceived);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() = default;
+
+bool QtSerialPort::isPseudoTerminal(const QString& path) {
+    QString full = path.startsWith(QLatin1Char('/')) ? path : QStringLiteral("/dev/") + path;
+    QString canonical = QFileInfo(full).canonicalFilePath();
+    return canonical.startsWith(QStringLiteral("/dev/pts/"));
+}
+
+bool QtSerialPort::open(const QString& name, QString* error) {
+    if (port_.isOpen()) port_.close();
+    port_.clearError();
+    port_.setPortName(name);
+    opening_ = true;
+    const bool pty = isPseudoTerminal(name);
+    QString failed;
+    // On a pseudo-terminal parity and the modem lines cannot be set; nothing depends on them there.
+    auto step = [&](bool ok, const char* what, bool ptyMayRefuse) {
+        if (!failed.isEmpty()) return;
+        if (!ok &&
+            !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError))
+            failed = QLatin1String(what) + QStringLiteral(": ") + port_.errorString();
+        port_.clearError();
+    };
+    step(port_.open(QIODevice::ReadWrite), "open", false);
+    step(port_.setBaudRate(115200), "baud rate", false);
+    step(port_.setDataBits(QSerialPort::Data8), "data bits", false);
+    step(port_.setParity(QSerialPort::EvenParity), "parity", true);
+    step(port_.setStopBits(QSerialPort::OneStop), "stop bits", false);
+    step(port_.setFlowControl(QSerialPort::NoFlowControl), "flow control", false);
+    step(port_.setDataTerminalReady(true), "DTR", true);
+    step(port_.setRequestToSend(true), "RTS", true);
+    opening_ = false;
+    if (!failed.isEmpty()) {
+        if (port_.isOpen()) port_.close();
+        if (error) *error = failed;
+        return false;
+    }
+    return true;
+}
+
+void QtSerialPort::close() {
+    if (port_.isOpen()) port_.close();
+}
+
+bool QtSerialPort::isOpen() const {
+    return port_.isOpen();
+}
+
+bool QtSerialPort::write(const QByteArray& frame) {
+    if (!port_.isOpen()) return false;
+    if (port_.write(frame) != frame.size()) return false;
+    // Hand the frame to the driver now instead of on the next event-loop pass.
+    port_.flush();
+    return port_.isOpen();
+}
+
+QByteArray QtSerialPort::readAll() {
+    if (!port_.isOpen()) return {};
+    return port_.readAll();
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    if (opening_ || !port_.isOpen()) return;
+    // A vanished device (USB adapter unplugged, pty peer gone) shows as a read, write or resource
+    // error that would otherwise repeat on every event-loop pass.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+        error == QSerialPort::WriteError) {
+        port_.close();
+        emit lineLost();
+    }
+}
+
+}  // namespace praxon

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSerialPort>
+
+#include "SerialPort.h"
+
+namespace praxon {
+
+// The serial line on a real port (or a pseudo-terminal) through QSerialPort.
+class QtSerialPort : public SerialPort {
+    Q_OBJECT
+  public:
+    explicit QtSerialPort(QObject* parent = nullptr);
+    ~QtSerialPort() override;
+
+    bool open(const QString& name, QString* error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const QByteArray& frame) override;
+    QByteArray readAll() override;
+
+    // A pseudo-terminal has no parity and no modem lines; those settings are then not required.
+    static bool isPseudoTerminal(const QString& path);
+
+  private:
+    void onError(QSerialPort::SerialPortError error);
+
+    QSerialPort port_;
+    bool opening_ = false;
+};
+
+}  // namespace praxon
