@@ -18,7 +18,7 @@ class BootLink;
 // and returns false at once; only CmdStop_Click acts.
 class Engine : public QObject {
     Q_OBJECT
-  public:
+public:
     Engine(Host& host, SerialPort& port, QObject* parent = nullptr);
     ~Engine() override;
 
@@ -41,10 +41,10 @@ class Engine : public QObject {
     BootLink& link();
     QString uploadFileName() const;  // UploadFileName: the path last chosen for a read
 
-  signals:
+signals:
     void busyChanged(bool busy);
 
-  private:
+private:
     struct Private;
     std::unique_ptr<Private> d;
 };

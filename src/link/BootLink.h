@@ -29,7 +29,7 @@ constexpr uint8_t kSync = 0x7F;
 // deadline) and then runs its checks, so replies are noticed at once without spinning.
 class BootLink : public QObject {
     Q_OBJECT
-  public:
+public:
     BootLink(Host& host, SerialPort& port, QObject* parent = nullptr);
     ~BootLink() override;
 
@@ -98,10 +98,10 @@ class BootLink : public QObject {
 
     static constexpr qint64 kReplyTimeoutNs = 500'000'000;
 
-  signals:
+signals:
     void woke();
 
-  private:
+private:
     void wake();
 
     Host& host_;

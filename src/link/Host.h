@@ -21,7 +21,7 @@ struct CommandStates {
 // Everything the engine needs from whoever presents it: the window, the command line or a test.
 // The engine never touches a widget, never prints and never exits; it reports through this only.
 class Host {
-  public:
+public:
     virtual ~Host() = default;
 
     // One finished log line: time stamp, one space, the message (no line break).

@@ -9,7 +9,7 @@ namespace praxon {
 // The serial line on a real port (or a pseudo-terminal) through QSerialPort.
 class QtSerialPort : public SerialPort {
     Q_OBJECT
-  public:
+public:
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
 
@@ -22,7 +22,7 @@ class QtSerialPort : public SerialPort {
     // A pseudo-terminal has no parity and no modem lines; those settings are then not required.
     static bool isPseudoTerminal(const QString& path);
 
-  private:
+private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort port_;

@@ -10,7 +10,7 @@ namespace praxon {
 // device in its place.
 class SerialPort : public QObject {
     Q_OBJECT
-  public:
+public:
     using QObject::QObject;
     ~SerialPort() override = default;
 
@@ -24,7 +24,7 @@ class SerialPort : public QObject {
     // Everything received so far.
     virtual QByteArray readAll() = 0;
 
-  signals:
+signals:
     // Bytes are waiting to be read.
     void dataReceived();
     // The line went away (adapter unplugged, peer hung up); the port is closed.
