@@ -1,0 +1,397 @@
+#include "Simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace praxon::sim {
+
+namespace {
+
+// Inside one reply, bytes go out in chunks at least this often (the host ends a reply after
+// 2 ms of quiet, so a reply must never pause for 1 ms or more).
+constexpr int64_t kChunkNs = 500'000;
+
+int64_t monoNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+void setCloexec(int fd) {
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
+std::string errnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+Simulator::Simulator(const SimulatorOptions& options) : options_(options), board_(options.board) {}
+
+Simulator::~Simulator() {
+    stop();
+}
+
+bool Simulator::start(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        closeLine();
+        for (int& fd : wakePipe_) {
+            if (fd >= 0) close(fd);
+            fd = -1;
+        }
+        return false;
+    };
+    if (thread_.joinable() || master_ >= 0) return fail("simulator already started");
+
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0) return fail(errnoText("posix_openpt"));
+    setCloexec(master_);
+    if (grantpt(master_) != 0) return fail(errnoText("grantpt"));
+    if (unlockpt(master_) != 0) return fail(errnoText("unlockpt"));
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0) return fail(errnoText("ptsname_r"));
+
+    // Our own slave descriptor: raw mode is in place before any client opens the port, and the
+    // master never sees a hang-up when the client closes.
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) return fail(errnoText("open pty slave"));
+    termios tio{};
+    if (tcgetattr(slave_, &tio) != 0) return fail(errnoText("tcgetattr"));
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(slave_, TCSANOW, &tio) != 0) return fail(errnoText("tcsetattr"));
+    if (fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0)
+        return fail(errnoText("fcntl"));
+    if (pipe(wakePipe_) != 0) return fail(errnoText("pipe"));
+    for (int fd : wakePipe_) {
+        setCloexec(fd);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+
+    if (!options_.linkPath.empty()) {
+        struct stat st {};
+        if (lstat(options_.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode))
+                return fail("--link: " + options_.linkPath + " exists and is not a symlink");
+            unlink(options_.linkPath.c_str());
+        }
+        if (symlink(name, options_.linkPath.c_str()) != 0)
+            return fail(errnoText(("symlink " + options_.linkPath).c_str()));
+        linkMade_ = true;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        portPath_ = name;
+        lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
+    }
+    stopRequested_ = false;
+    serving_ = true;
+    thread_ = std::thread(&Simulator::run, this);
+    return true;
+}
+
+std::string Simulator::portPath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return portPath_;
+}
+
+bool Simulator::serving() const {
+    return serving_;
+}
+
+void Simulator::wake() {
+    if (wakePipe_[1] >= 0) {
+        const char c = 1;
+        [[maybe_unused]] ssize_t n = write(wakePipe_[1], &c, 1);
+    }
+}
+
+void Simulator::closeLine() {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+    master_ = slave_ = -1;
+}
+
+void Simulator::stop() {
+    stopRequested_ = true;
+    wake();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    closeLine();
+    for (int& fd : wakePipe_) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    if (linkMade_) {
+        unlink(options_.linkPath.c_str());
+        linkMade_ = false;
+    }
+    serving_ = false;
+    queue_.clear();
+    queueHead_ = 0;
+}
+
+void Simulator::reset() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        board_.reset();
+        queue_.clear();
+        queueHead_ = 0;
+        lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
+        // Whatever the old session left unread on either side is gone with the reset.
+        if (slave_ >= 0) tcflush(slave_, TCIOFLUSH);
+    }
+    wake();
+}
+
+void Simulator::setFaults(const std::vector<Fault>& faults) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    board_.setFaults(faults);
+}
+
+std::vector<uint8_t> Simulator::flashImage() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return board_.flash();
+}
+
+void Simulator::loadFlash(uint32_t offset, const std::vector<uint8_t>& data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    board_.loadFlash(offset, data.data(), data.size());
+}
+
+bool Simulator::readoutProtected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return board_.readoutProtected();
+}
+
+Board::State Simulator::state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return board_.state();
+}
+
+Counters Simulator::counters() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return board_.counters();
+}
+
+std::string Simulator::countersJson() const {
+    return countersToJson(counters());
+}
+
+void Simulator::setEventHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    onEvent_ = std::move(handler);
+}
+
+// Puts the board's output on the modelled line: delays are board work, then each byte takes
+// one byte time and is handed to the pty when it would have been fully received.
+void Simulator::schedule(const Board::Output& out, int64_t processNs) {
+    int64_t t = processNs;
+    for (const auto& e : out) {
+        if (!options_.instant) t += e.delayNs;
+        for (uint8_t b : e.bytes) {
+            int64_t release = t;
+            if (!options_.instant) {
+                const int64_t start = std::max(t, lineFreeNs_);
+                lineFreeNs_ = start + kByteTimeNs;
+                release = lineFreeNs_;
+            }
+            queue_.push_back({release, b, false});
+        }
+        if (e.hangup) queue_.push_back({std::max(t, lineFreeNs_), 0, true});
+    }
+    busyUntilNs_ = std::max(busyUntilNs_, t);
+}
+
+void Simulator::run() {
+    uint8_t buf[4096];
+    bool wroteLastPass = false;
+    while (!stopRequested_) {
+        std::vector<std::string> events;
+        std::function<void(const std::string&)> handler;
+        int64_t timeoutNs = -1;
+        bool hungUp = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const int64_t now = monoNs();
+            std::vector<uint8_t> out;
+            while (queueHead_ < queue_.size() && queue_[queueHead_].releaseNs <= now) {
+                if (queue_[queueHead_].hangup) {
+                    hungUp = true;
+                    break;
+                }
+                out.push_back(queue_[queueHead_++].byte);
+            }
+            if (!out.empty() && master_ >= 0) {
+                // A full pty buffer means nobody reads: the UART's bytes are lost, as on a wire.
+                [[maybe_unused]] ssize_t n = write(master_, out.data(), out.size());
+            }
+            if (queueHead_ == queue_.size()) {
+                queue_.clear();
+                queueHead_ = 0;
+            } else if (!hungUp) {
+                timeoutNs = std::max<int64_t>(queue_[queueHead_].releaseNs - now, 0);
+                if (wroteLastPass || !out.empty()) timeoutNs = std::max(timeoutNs, kChunkNs);
+            }
+            wroteLastPass = !out.empty();
+            if (hungUp) {
+                closeLine();
+                serving_ = false;
+                queue_.clear();
+                queueHead_ = 0;
+            }
+            events = board_.takeEvents();
+            handler = onEvent_;
+        }
+        if (handler)
+            for (const auto& e : events) handler(e);
+        if (hungUp) return;
+
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        timespec ts{};
+        if (timeoutNs >= 0) {
+            ts.tv_sec = timeoutNs / 1'000'000'000;
+            ts.tv_nsec = timeoutNs % 1'000'000'000;
+        }
+        int r = ppoll(fds, 2, timeoutNs >= 0 ? &ts : nullptr, nullptr);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            timespec pause{0, 10'000'000};
+            nanosleep(&pause, nullptr);
+            continue;
+        }
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (read(wakePipe_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            ssize_t n = read(master_, buf, sizeof buf);
+            if (n > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                const int64_t now = monoNs();
+                for (ssize_t i = 0; i < n; ++i) {
+                    // Host bytes arrive no faster than the line carries them.
+                    int64_t arrival = now;
+                    if (!options_.instant) arrival = std::max(now, lastArrivalNs_ + kByteTimeNs);
+                    lastArrivalNs_ = arrival;
+                    const int64_t process = std::max(arrival, busyUntilNs_);
+                    schedule(board_.feed(buf[i], process), process);
+                }
+            }
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // Cannot happen while we hold the slave open; never spin if it does.
+            timespec pause{0, 10'000'000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
+                   std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = path + ": " + why;
+        return false;
+    };
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return fail(std::strerror(errno));
+    std::string content;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) content.append(chunk, n);
+    const bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readError) return fail("read error");
+
+    image->clear();
+    const size_t firstNonBlank = content.find_first_not_of(" \t\r\n");
+    if (firstNonBlank == std::string::npos || content[firstNonBlank] != ':') {
+        if (content.size() > flashSize) return fail("image larger than the flash");
+        image->assign(content.begin(), content.end());
+        return true;
+    }
+
+    auto hexValue = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    uint32_t base = 0;
+    size_t lineNo = 0;
+    size_t pos = 0;
+    bool sawEnd = false;
+    while (pos < content.size() && !sawEnd) {
+        size_t eol = content.find('\n', pos);
+        if (eol == std::string::npos) eol = content.size();
+        std::string line = content.substr(pos, eol - pos);
+        pos = eol + 1;
+        ++lineNo;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (line.empty()) continue;
+        const std::string where = "line " + std::to_string(lineNo) + ": ";
+        if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
+            return fail(where + "not an Intel HEX record");
+        std::vector<uint8_t> rec;
+        for (size_t i = 1; i + 1 < line.size(); i += 2) {
+            int hi = hexValue(line[i]), lo = hexValue(line[i + 1]);
+            if (hi < 0 || lo < 0) return fail(where + "not a hex digit");
+            rec.push_back(static_cast<uint8_t>(hi << 4 | lo));
+        }
+        const size_t count = rec[0];
+        if (rec.size() != count + 5) return fail(where + "length does not match its byte count");
+        uint8_t sum = 0;
+        for (uint8_t b : rec) sum = static_cast<uint8_t>(sum + b);
+        if (sum != 0) return fail(where + "bad checksum");
+        const uint32_t offset = static_cast<uint32_t>(rec[1]) << 8 | rec[2];
+        const uint8_t type = rec[3];
+        const uint8_t* data = rec.data() + 4;
+        switch (type) {
+            case 0x00: {
+                uint32_t address = base + offset;
+                if (address >= kFlashBase) address -= kFlashBase;
+                if (address >= flashSize || count > flashSize - address)
+                    return fail(where + "data outside the flash");
+                if (image->size() < address + count) image->resize(address + count, 0xFF);
+                std::memcpy(image->data() + address, data, count);
+                break;
+            }
+            case 0x01:
+                sawEnd = true;
+                break;
+            case 0x02:
+                if (count != 2) return fail(where + "bad segment address record");
+                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 4;
+                break;
+            case 0x04:
+                if (count != 2) return fail(where + "bad linear address record");
+                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 16;
+                break;
+            case 0x03:
+            case 0x05:
+                break;  // start addresses do not go into flash
+            default:
+                return fail(where + "unknown record type");
+        }
+    }
+    return true;
+}
+
+}  // namespace praxon::sim

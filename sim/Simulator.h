@@ -1,0 +1,99 @@
+// A simulated STM32F10x in its system bootloader, served on a POSIX pseudo-terminal.
+//
+//   praxon::sim::SimulatorOptions o;        // o.board.pid, o.board.flashKb, o.instant, ...
+//   praxon::sim::Simulator sim(o);
+//   std::string err;
+//   if (!sim.start(&err)) ...;               // creates the pty, serves in its own thread
+//   open(sim.portPath()) ...                 // the client side (raw, no echo already set)
+//   sim.flashImage(); sim.counters(); sim.stop();
+//
+// All public members are thread-safe. The library never prints and never exits.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Board.h"
+
+namespace praxon::sim {
+
+struct SimulatorOptions {
+    BoardConfig board;     // product ID, flash size, Get ID form, faults, ...
+    bool instant = false;  // no line pacing and no programming/erase delays
+    std::string linkPath;  // if set: a symlink to the pty slave (replaced if it is a symlink)
+};
+
+class Simulator {
+  public:
+    explicit Simulator(const SimulatorOptions& options = {});
+    ~Simulator();  // stops
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Creates the pseudo-terminal and starts serving. False with a message on failure.
+    bool start(std::string* error);
+    // Path of the pty slave (e.g. /dev/pts/5); empty before start().
+    std::string portPath() const;
+    // Stops serving, closes the pty and removes the link. Safe to call twice.
+    void stop();
+    // True while the line is served (false before start, after stop or after a hangup fault).
+    bool serving() const;
+
+    // Press reset with BOOT0 high: drops queued output and waits for 0x7F.
+    void reset();
+    void setFaults(const std::vector<Fault>& faults);
+
+    std::vector<uint8_t> flashImage() const;
+    void loadFlash(uint32_t offset, const std::vector<uint8_t>& data);
+    bool readoutProtected() const;
+    Board::State state() const;
+    Counters counters() const;
+    std::string countersJson() const;
+
+    // Called from the server thread (outside its lock) for notable happenings:
+    // "go 0x08000000", "reset", "hangup". Set before start().
+    void setEventHandler(std::function<void(const std::string&)> handler);
+
+  private:
+    struct Pending {
+        int64_t releaseNs;
+        uint8_t byte;
+        bool hangup;
+    };
+    void run();
+    void wake();
+    void closeLine();
+    void schedule(const Board::Output& out, int64_t processNs);
+
+    SimulatorOptions options_;
+    mutable std::mutex mutex_;
+    Board board_;
+    std::vector<Pending> queue_;  // sorted by release time
+    size_t queueHead_ = 0;
+    int64_t lastArrivalNs_ = 0;
+    int64_t busyUntilNs_ = 0;
+    int64_t lineFreeNs_ = 0;
+    int master_ = -1;
+    int slave_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    std::string portPath_;
+    bool linkMade_ = false;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> serving_{false};
+    std::function<void(const std::string&)> onEvent_;
+};
+
+// Loads a raw binary image or an Intel HEX file (chosen by content: HEX starts with ':')
+// into flash bytes relative to 0x08000000. HEX addresses below the flash size are taken as
+// flash offsets too. False with a message on error.
+bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
+                   std::string* error);
+
+}  // namespace praxon::sim
