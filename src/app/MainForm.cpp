@@ -1,0 +1,513 @@
+#include "MainForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextCursor>
+#include <algorithm>
+#include <cmath>
+
+#include "Artwork.h"
+#include "ComPorts.h"
+#include "DialogProvider.h"
+#include "Engine.h"
+#include "HelpLinks.h"
+#include "QtSerialPort.h"
+#include "Settings.h"
+
+namespace praxon {
+
+const QString MainForm::kCaption = QStringLiteral("Praxon (1.0b)");
+const QString MainForm::kHexFilter = QStringLiteral("Intel Hex (*.hex);;所有文件(*.*)");
+const QString MainForm::kSaveFilter =
+    QStringLiteral("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+constexpr int kClientWidth = 8940;
+constexpr int kClientHeight = 6525;
+constexpr int kStatusBarHeight = 375;
+constexpr int kPortListSize = 10;
+// Design widths of the status-bar panels, left to right.
+constexpr int kPanelWidths[6] = {700, 3000, 700, 2200, 1020, 1440};
+const QString kProgramName = QStringLiteral("Praxon");
+
+const QString kProtectTip = QStringLiteral("设置完毕须复位后才能有效");
+
+QString withoutAccessMarks(QString text) {
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    return text;
+}
+
+// Only blanks are removed, as the stored values have always been trimmed.
+QString trimSpaces(const QString& text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' ')) ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' ')) --end;
+    return text.mid(begin, end - begin);
+}
+
+}  // namespace
+
+void PortComboBox::showPopup() {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+MainForm::MainForm(const Options& options, QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("MAINFORM"));
+    port_ = options.port;
+    if (!port_) {
+        ownPort_ = std::make_unique<QtSerialPort>();
+        port_ = ownPort_.get();
+    }
+    ports_ = options.ports;
+    if (!ports_) {
+        ownPorts_ = systemPortMap();
+        ports_ = ownPorts_.get();
+    }
+    dialogs_ = options.dialogs;
+    if (!dialogs_) {
+        ownDialogs_ = std::make_unique<StandardDialogs>();
+        dialogs_ = ownDialogs_.get();
+    }
+
+    setWindowTitle(kCaption);
+    setWindowIcon(artwork::windowIcon());
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    buildControls();
+    buildStatusBar();
+    scale_ = computeScale();
+    applyLayout();
+
+    engine_ = std::make_unique<Engine>(*this, *port_);
+    wireEvents();
+    Form_Load();
+}
+
+MainForm::~MainForm() = default;
+
+template <class W>
+W* MainForm::make(QWidget* parent, const char* name, const QRect& twips) {
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    placed_.push_back({widget, twips});
+    return widget;
+}
+
+void MainForm::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("MAINFORMClient"));
+    setCentralWidget(client);
+
+    auto button = [this](QWidget* parent, const char* name, const QRect& r, const QString& caption,
+                         const QString& tip = QString()) {
+        auto* b = make<QPushButton>(parent, name, r);
+        b->setText(caption);
+        b->setAutoDefault(false);
+        if (!tip.isEmpty()) b->setToolTip(tip);
+        return b;
+    };
+    auto group = [this](QWidget* parent, const char* name, const QRect& r, const QString& title) {
+        auto* g = make<QGroupBox>(parent, name, r);
+        g->setTitle(title);
+        return g;
+    };
+    auto label = [this](QWidget* parent, const char* name, const QRect& r, const QString& text) {
+        auto* l = make<QLabel>(parent, name, r);
+        l->setText(text);
+        return l;
+    };
+    auto check = [this](QWidget* parent, const char* name, const QRect& r, const QString& caption,
+                        bool checked, const QString& tip) {
+        auto* c = make<QCheckBox>(parent, name, r);
+        c->setText(caption);
+        c->setChecked(checked);
+        c->setToolTip(tip);
+        return c;
+    };
+
+    OPFRAME = group(client, "OPFRAME", {120, 60, 5895, 6075}, QString());
+    INFOFRAME = group(client, "INFOFRAME", {6180, 60, 2655, 6015}, QString());
+
+    AUTFRAME = group(OPFRAME, "AUTFRAME", {120, 180, 2655, 795}, QStringLiteral("连接"));
+    CombComPort = make<PortComboBox>(AUTFRAME, "CombComPort", {300, 300, 915, 315});
+    CombComPort->setEditable(true);
+    CombComPort->setInsertPolicy(QComboBox::NoInsert);
+    CombComPort->setEditText(QStringLiteral("COM1"));
+    CHECKCMD = button(AUTFRAME, "CHECKCMD", {1380, 240, 1095, 375}, QStringLiteral("连接设备&C"));
+    CommText = new QLineEdit(QStringLiteral("Comm Setting"), AUTFRAME);
+    CommText->setObjectName(QStringLiteral("CommText"));
+    CommText->hide();
+
+    Frame1 = group(OPFRAME, "Frame1", {3000, 180, 2775, 795}, QStringLiteral("运行"));
+    Label2 = label(Frame1, "Label2", {180, 360, 435, 255}, QStringLiteral("地址"));
+    GATEXT = make<QLineEdit>(Frame1, "GATEXT", {660, 360, 1035, 285});
+    GATEXT->setText(QStringLiteral("08000000"));
+    Command_GO = button(Frame1, "Command_GO", {1800, 240, 855, 435}, QStringLiteral("运行&G"),
+                        QStringLiteral("开发工程师比较喜欢用，Vekko就不喜欢用。"));
+
+    Frame4 = group(OPFRAME, "Frame4", {120, 1020, 5655, 1635}, QStringLiteral("编程"));
+    Label5 = label(Frame4, "Label5", {120, 360, 555, 255}, QStringLiteral("文件："));
+    TxtDownloadFile = make<QLineEdit>(Frame4, "TxtDownloadFile", {660, 300, 4815, 285});
+    TxtDownloadFile->setEnabled(false);
+    CmdDownLoad = button(
+        Frame4, "CmdDownLoad", {540, 780, 1035, 375}, QStringLiteral("选文件&B"),
+        QStringLiteral("选个文件下载到芯片上，不过得是HEX格式文件，不信您下个其它格式文件试试。"));
+    CmdStart = button(Frame4, "CmdStart", {2280, 780, 1035, 375}, QStringLiteral("编程&S"));
+    CmdStop = button(Frame4, "CmdStop", {4080, 780, 1035, 375}, QStringLiteral("中止&T"));
+    ChkErase = check(Frame4, "ChkErase", {720, 1260, 675, 255}, QStringLiteral("擦除"), true,
+                     QStringLiteral("编程前最好带擦除。"));
+    ChkCheck = check(Frame4, "ChkCheck", {2460, 1260, 675, 255}, QStringLiteral("校验"), false,
+                     QStringLiteral("比较耗时间"));
+    ChkSetreadProtect = check(Frame4, "ChkSetreadProtect", {4320, 1260, 675, 255},
+                              QStringLiteral("加密"), false, QStringLiteral("置读保护。"));
+
+    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QStringLiteral("保护"));
+    CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
+                            QStringLiteral("置读保护&P"), kProtectTip);
+    CmdReadUnProtect = button(Frame2, "CmdReadUnProtect", {1500, 300, 1155, 375},
+                              QStringLiteral("清读保护&U"), kProtectTip);
+    // Placed beyond the group's right edge, so never seen; always disabled.
+    CmdWriteProtect = button(Frame2, "CmdWriteProtect", {3000, 300, 1155, 375},
+                             QStringLiteral("置写保护"), kProtectTip);
+    CmdWriteUnProtect = button(Frame2, "CmdWriteUnProtect", {4320, 300, 1155, 375},
+                               QStringLiteral("清写保护"), kProtectTip);
+
+    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 915}, QStringLiteral("其它"));
+    Command_ER =
+        button(Frame3, "Command_ER", {180, 300, 1035, 375}, QStringLiteral("擦除&E"),
+               QStringLiteral("就是用扫把把每个单元都扫成FF，不过这不是我干的，是CPU它自已干的。"));
+    CmdRead = button(Frame3, "CmdRead", {1380, 300, 1035, 375}, QStringLiteral("读取&R"),
+                     QStringLiteral("从片上读取程序，不知道想干吗用？"));
+
+    TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 3900, 5655, 2055});
+    TxtMsg->setReadOnly(true);
+    TxtMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    TxtMsg->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+
+    const QCursor hand = artwork::handshakeCursor();
+    Picture2 = make<PictureBox>(INFOFRAME, "Picture2", {120, 240, 2415, 1395});
+    Picture2->setCursor(hand);
+    Label1 = label(INFOFRAME, "Label1", {660, 1740, 1335, 255}, kDistributorAddress);
+    Label4 = label(INFOFRAME, "Label4", {600, 1980, 1395, 255}, kTelephoneLabel);
+    Picture1 = make<PictureBox>(INFOFRAME, "Picture1", {120, 2220, 2415, 1875});
+    Picture1->setCursor(hand);
+    Label3 = label(INFOFRAME, "Label3", {240, 4200, 2235, 255}, kVendorAddress);
+    Picture3 = make<QLabel>(INFOFRAME, "Picture3", {780, 4440, 1155, 1035});
+    CmdHelp = button(INFOFRAME, "CmdHelp", {480, 5580, 1695, 375}, QStringLiteral("&Help"));
+    for (QLabel* l : {Label1, Label4, Label3}) l->setAlignment(Qt::AlignCenter);
+
+    // Hidden holders of the lamp pictures that panel 6 shows.
+    PICGRAYLED = new QLabel(this);
+    PICGREENLED = new QLabel(this);
+    PICREDLED = new QLabel(this);
+    const std::pair<QLabel*, artwork::LampColour> lamps[] = {
+        {PICGRAYLED, artwork::LampColour::Gray},
+        {PICGREENLED, artwork::LampColour::Green},
+        {PICREDLED, artwork::LampColour::Red}};
+    const char* lampNames[] = {"PICGRAYLED", "PICGREENLED", "PICREDLED"};
+    for (int i = 0; i < 3; ++i) {
+        lamps[i].first->setObjectName(QString::fromLatin1(lampNames[i]));
+        lamps[i].first->setPixmap(artwork::lamp(lamps[i].second));
+        lamps[i].first->hide();
+    }
+}
+
+void MainForm::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(false);
+    const QString initial[6] = {QStringLiteral("状态"), QStringLiteral("Ready"),
+                                QStringLiteral("器件"), QString(),
+                                kProgramName,           QStringLiteral("未连接")};
+    for (int i = 0; i < 6; ++i) {
+        auto* panel = new QLabel(initial[i]);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        panels_[i] = panel;
+        if (i < 5) {
+            panel->setFrameShape(QFrame::Panel);
+            panel->setFrameShadow(QFrame::Sunken);
+            bar->addWidget(panel);
+        }
+    }
+    // Panel 6: the lamp picture followed by the link state.
+    auto* box = new QFrame;
+    box->setObjectName(QStringLiteral("StatusBar1Panel6Box"));
+    box->setFrameShape(QFrame::Panel);
+    box->setFrameShadow(QFrame::Sunken);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(2, 0, 2, 0);
+    row->setSpacing(3);
+    panelLamp_ = new QLabel;
+    panelLamp_->setObjectName(QStringLiteral("StatusBar1Panel6Lamp"));
+    row->addWidget(panelLamp_);
+    row->addWidget(panels_[5], 1);
+    panel6Box_ = box;
+    bar->addWidget(box, 1);
+}
+
+// One factor for every position: at least the screen's DPI over 96, and large enough that the
+// widest caption fits its control with the font in use.
+double MainForm::computeScale() const {
+    const QFontMetrics fm(font());
+    const QStyle* st = style();
+    double factor = logicalDpiX() / 96.0;
+    auto need = [&](double required, int designTwips) {
+        if (designTwips > 0)
+            factor = std::max(factor, required * kTwipsPerPixel / double(designTwips));
+    };
+    const int textHeight = fm.height();
+    for (const Placed& p : placed_) {
+        const QRect& r = p.twips;
+        if (auto* b = qobject_cast<QPushButton*>(p.widget)) {
+            if (b == CmdWriteProtect || b == CmdWriteUnProtect) continue;
+            need(fm.horizontalAdvance(withoutAccessMarks(b->text())) + 12, r.width());
+            need(textHeight + 6, r.height());
+        } else if (auto* c = qobject_cast<QCheckBox*>(p.widget)) {
+            need(st->pixelMetric(QStyle::PM_IndicatorWidth) +
+                     st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                     fm.horizontalAdvance(c->text()) + 4,
+                 r.width());
+            need(std::max(textHeight, st->pixelMetric(QStyle::PM_IndicatorHeight)), r.height());
+        } else if (auto* g = qobject_cast<QGroupBox*>(p.widget)) {
+            if (!g->title().isEmpty()) need(fm.horizontalAdvance(g->title()) + 24, r.width());
+        } else if (qobject_cast<QLineEdit*>(p.widget) || qobject_cast<QComboBox*>(p.widget)) {
+            need(textHeight + 4, r.height());
+        } else if (p.widget == Label2 || p.widget == Label5) {
+            need(fm.horizontalAdvance(static_cast<QLabel*>(p.widget)->text()) + 2, r.width());
+            need(textHeight, r.height());
+        }
+    }
+    need(fm.horizontalAdvance(QStringLiteral("COM10")) + 28, 915);
+    // The status-bar texts seen on every connect.
+    need(fm.horizontalAdvance(QStringLiteral("收到ACK，可以ISP了。")) + 8, kPanelWidths[1]);
+    need(fm.horizontalAdvance(QStringLiteral("STM32F10x, PID=04100000")) + 8, kPanelWidths[3]);
+    need(16 + 3 + fm.horizontalAdvance(QStringLiteral("已连接.")) + 10, kPanelWidths[5]);
+    need(textHeight + 6, kStatusBarHeight);
+    return std::ceil(std::min(factor, 4.0) * 20.0) / 20.0;  // steps of 0.05
+}
+
+void MainForm::applyLayout() {
+    auto px = [this](int twips) { return int(std::lround(twips * scale_ / kTwipsPerPixel)); };
+    for (const Placed& p : placed_) {
+        const QRect& r = p.twips;
+        p.widget->setGeometry(px(r.left()), px(r.top()), px(r.width()), px(r.height()));
+    }
+    // The address and telephone labels are centred in the information panel, wide enough for
+    // their text at any font.
+    for (QLabel* l : {Label1, Label4, Label3}) {
+        const QRect g = l->geometry();
+        l->setGeometry(px(60), g.top(), INFOFRAME->width() - 2 * px(60), g.height());
+    }
+    Picture2->setPixmap(artwork::logo(Picture2->size()));
+    Picture1->setPixmap(artwork::promotion(Picture1->size()));
+    Picture3->setPixmap(artwork::chip(Picture3->size()));
+
+    for (int i = 0; i < 5; ++i) panels_[i]->setFixedWidth(px(kPanelWidths[i]));
+    panel6Box_->setMinimumWidth(px(kPanelWidths[5]));
+    statusBar()->setFixedHeight(px(kStatusBarHeight));
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+}
+
+void MainForm::wireEvents() {
+    connect(CHECKCMD, &QPushButton::clicked, this, [this] { engine_->CHECKCMD_Click(); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { engine_->CmdStop_Click(); });
+    connect(CmdDownLoad, &QPushButton::clicked, this, [this] { engine_->CmdDownLoad_Click(); });
+    connect(CmdStart, &QPushButton::clicked, this, [this] { engine_->CmdStart_Click(); });
+    connect(CmdRead, &QPushButton::clicked, this, [this] { engine_->CmdRead_Click(); });
+    connect(Command_ER, &QPushButton::clicked, this, [this] { engine_->Command_ER_Click(); });
+    connect(Command_GO, &QPushButton::clicked, this, [this] { engine_->Command_GO_Click(); });
+    connect(CmdReadProtect, &QPushButton::clicked, this,
+            [this] { engine_->CmdReadProtect_Click(); });
+    connect(CmdReadUnProtect, &QPushButton::clicked, this,
+            [this] { engine_->CmdReadUnProtect_Click(); });
+    connect(CmdHelp, &QPushButton::clicked, this, [this] { CmdHelp_Click(); });
+    connect(Picture1, &PictureBox::clicked, this, [this] { Picture1_Click(); });
+    connect(Picture2, &PictureBox::clicked, this, [this] { Picture2_Click(); });
+    CombComPort->installEventFilter(this);
+    if (CombComPort->lineEdit()) CombComPort->lineEdit()->installEventFilter(this);
+    CombComPort->beforePopup = [this] { fillPortList(true); };
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut &&
+        (watched == CombComPort || watched == CombComPort->lineEdit())) {
+        // Only a move of the focus to another control of this window counts: not the list's own
+        // drop-down, not another window (such as a message box) becoming active.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+            QMetaObject::invokeMethod(
+                this, [this] { engine_->CombComPort_LostFocus(); }, Qt::QueuedConnection);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::fillPortList(bool keepText) {
+    QStringList names;
+    for (int i = 0; i < kPortListSize; ++i) names.append(QString());
+    const qint16 n = EnumComPorts(names, qint16(kPortListSize), *ports_);
+    const QString text = CombComPort->currentText();
+    CombComPort->clear();
+    for (int i = 0; i < n && i < names.size(); ++i) CombComPort->addItem(names.at(i));
+    // At load the first name found becomes the text; when refilled, what the user typed stays.
+    CombComPort->setEditText(!keepText && n >= 1 ? names.at(0) : text);
+}
+
+void MainForm::Form_Load() {
+    fillPortList(false);
+    hexDialogFolder_ = QCoreApplication::applicationDirPath();
+    saveDialogFolder_ = QCoreApplication::applicationDirPath();
+    setLamp(Lamp::Gray);
+    LoadConfig();
+    engine_->initialise();  // idle, grey lamp, operation buttons disabled ("未连接")
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    if (!Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+bool MainForm::Form_QueryUnload() {
+    if (engine_->busy()) {
+        showMessage(QStringLiteral("请按中止按钮后退出。"));
+        return false;
+    }
+    return true;
+}
+
+void MainForm::Form_Unload() {
+    SaveConfig();
+}
+
+void MainForm::LoadConfig() {
+    const ConfigValues values = readConfig();
+    TxtDownloadFile->setText(values.fileName);
+    GATEXT->setText(values.goAddress);
+    ChkErase->setChecked(values.erase);
+    ChkCheck->setChecked(values.check);
+    ChkSetreadProtect->setChecked(values.readProtect);
+}
+
+void MainForm::SaveConfig() {
+    ConfigValues values;
+    values.fileName = trimSpaces(TxtDownloadFile->text());
+    values.goAddress = trimSpaces(GATEXT->text());
+    values.erase = ChkErase->isChecked();
+    values.check = ChkCheck->isChecked();
+    values.readProtect = ChkSetreadProtect->isChecked();
+    writeConfig(values);
+}
+
+void MainForm::CmdHelp_Click() {
+    const QString path = helpFilePath(QCoreApplication::applicationDirPath());
+    if (!path.isEmpty()) dialogs_->openUrl(QUrl::fromLocalFile(path));
+}
+
+void MainForm::Picture1_Click() {
+    dialogs_->openUrl(webAddressUrl(kVendorAddress));
+}
+
+void MainForm::Picture2_Click() {
+    dialogs_->openUrl(webAddressUrl(kDistributorAddress));
+}
+
+QString MainForm::panelText(int panel) const {
+    if (panel < 1 || panel > 6) return QString();
+    return panels_[panel - 1]->text();
+}
+
+void MainForm::appendLog(const QString& line, bool clearFirst) {
+    if (clearFirst) TxtMsg->clear();
+    QTextCursor cursor = TxtMsg->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    // The document keeps lines as blocks; a "\r" would become a second, empty line.
+    cursor.insertText(line + QLatin1Char('\n'));
+    TxtMsg->setTextCursor(cursor);
+    TxtMsg->ensureCursorVisible();
+}
+
+void MainForm::setPanelText(int panel, const QString& text) {
+    if (panel < 1 || panel > 6) return;
+    panels_[panel - 1]->setText(text);
+}
+
+void MainForm::setLamp(Lamp lamp) {
+    lamp_ = lamp;
+    QLabel* source = lamp == Lamp::Green ? PICGREENLED : PICGRAYLED;
+    panelLamp_->setPixmap(source->pixmap());
+    panelLamp_->setProperty("lamp", lamp == Lamp::Green ? "green" : "gray");
+}
+
+void MainForm::showMessage(const QString& text) {
+    dialogs_->message(this, kProgramName, text);
+}
+
+void MainForm::enableCommands(const CommandStates& states) {
+    CmdReadProtect->setEnabled(states.readProtect);
+    CmdReadUnProtect->setEnabled(states.readUnprotect);
+    CmdStart->setEnabled(states.start);
+    Command_ER->setEnabled(states.erase);
+    Command_GO->setEnabled(states.go);
+    CmdWriteProtect->setEnabled(false);
+    CmdWriteUnProtect->setEnabled(false);
+    CmdRead->setEnabled(states.read);
+}
+
+QString MainForm::portText() const {
+    return CombComPort->currentText();
+}
+QString MainForm::goAddressText() const {
+    return GATEXT->text();
+}
+QString MainForm::downloadFileText() const {
+    return TxtDownloadFile->text();
+}
+void MainForm::setDownloadFileText(const QString& path) {
+    TxtDownloadFile->setText(path);
+}
+bool MainForm::eraseChecked() const {
+    return ChkErase->isChecked();
+}
+bool MainForm::verifyChecked() const {
+    return ChkCheck->isChecked();
+}
+bool MainForm::protectChecked() const {
+    return ChkSetreadProtect->isChecked();
+}
+
+QString MainForm::askOpenHexFile() {
+    return dialogs_->openFileName(this, hexDialogFolder_, kHexFilter);
+}
+
+QString MainForm::askSaveFile() {
+    return dialogs_->saveFileName(this, saveDialogFolder_, kSaveFilter);
+}
+
+}  // namespace praxon

@@ -1,0 +1,181 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QRect>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Host.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace praxon {
+
+class DialogProvider;
+class Engine;
+class PortMap;
+class SerialPort;
+
+// The port list: filled again from the system each time it drops down, keeping what the user
+// typed or chose.
+class PortComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override;
+};
+
+// A picture box that reports a click.
+class PictureBox : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+  signals:
+    void clicked();
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// What the window works with. Anything left null is the real thing: the machine's serial port,
+// its port map, Qt's dialogs. Nothing is owned.
+struct MainFormOptions {
+    SerialPort* port = nullptr;
+    PortMap* ports = nullptr;
+    DialogProvider* dialogs = nullptr;
+};
+
+// MAINFORM: the one window. It presents the engine (Host) and turns every click into one engine
+// operation. Status-bar panels are the labels StatusBar1Panel1 to StatusBar1Panel6; panel 6 sits
+// beside the lamp picture StatusBar1Panel6Lamp, whose property "lamp" is "gray" or "green".
+class MainForm : public QMainWindow, public Host {
+    Q_OBJECT
+  public:
+    using Options = MainFormOptions;
+
+    static const QString kCaption;
+    static const QString kHexFilter;   // CommonDlgHexFile
+    static const QString kSaveFilter;  // CommDlgSave
+
+    explicit MainForm(const Options& options = Options(), QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    Engine& engine() { return *engine_; }
+    // Design twips to pixels: 1/15, times this factor for the screen and the font.
+    double layoutScale() const { return scale_; }
+    QString panelText(int panel) const;
+    Lamp lamp() const { return lamp_; }
+    QString dialogFolder() const { return hexDialogFolder_; }
+
+    // Host
+    void appendLog(const QString& line, bool clearFirst) override;
+    void setPanelText(int panel, const QString& text) override;
+    void setLamp(Lamp lamp) override;
+    void showMessage(const QString& text) override;
+    void enableCommands(const CommandStates& states) override;
+    QString portText() const override;
+    QString goAddressText() const override;
+    QString downloadFileText() const override;
+    void setDownloadFileText(const QString& path) override;
+    bool eraseChecked() const override;
+    bool verifyChecked() const override;
+    bool protectChecked() const override;
+    QString askOpenHexFile() override;
+    QString askSaveFile() override;
+
+    void LoadConfig();
+    void SaveConfig();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct Placed {
+        QWidget* widget;
+        QRect twips;
+    };
+
+    void buildControls();
+    void buildStatusBar();
+    double computeScale() const;
+    void applyLayout();
+    void wireEvents();
+    void Form_Load();
+    bool Form_QueryUnload();
+    void Form_Unload();
+    void fillPortList(bool keepText);
+    void CmdHelp_Click();
+    void Picture1_Click();
+    void Picture2_Click();
+
+    template <class W>
+    W* make(QWidget* parent, const char* name, const QRect& twips);
+
+    std::unique_ptr<SerialPort> ownPort_;
+    std::unique_ptr<PortMap> ownPorts_;
+    std::unique_ptr<DialogProvider> ownDialogs_;
+    SerialPort* port_ = nullptr;
+    PortMap* ports_ = nullptr;
+    DialogProvider* dialogs_ = nullptr;
+
+    std::vector<Placed> placed_;
+    double scale_ = 1.0;
+    QString hexDialogFolder_;
+    QString saveDialogFolder_;
+    Lamp lamp_ = Lamp::Gray;
+
+    QGroupBox* OPFRAME = nullptr;
+    QGroupBox* INFOFRAME = nullptr;
+    QGroupBox* AUTFRAME = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    PortComboBox* CombComPort = nullptr;
+    QPushButton* CHECKCMD = nullptr;
+    QLineEdit* CommText = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* GATEXT = nullptr;
+    QPushButton* Command_GO = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* TxtDownloadFile = nullptr;
+    QPushButton* CmdDownLoad = nullptr;
+    QPushButton* CmdStart = nullptr;
+    QPushButton* CmdStop = nullptr;
+    QCheckBox* ChkErase = nullptr;
+    QCheckBox* ChkCheck = nullptr;
+    QCheckBox* ChkSetreadProtect = nullptr;
+    QPushButton* CmdReadProtect = nullptr;
+    QPushButton* CmdReadUnProtect = nullptr;
+    QPushButton* CmdWriteProtect = nullptr;
+    QPushButton* CmdWriteUnProtect = nullptr;
+    QPushButton* Command_ER = nullptr;
+    QPushButton* CmdRead = nullptr;
+    QPlainTextEdit* TxtMsg = nullptr;
+    PictureBox* Picture2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label4 = nullptr;
+    PictureBox* Picture1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Picture3 = nullptr;
+    QPushButton* CmdHelp = nullptr;
+    QLabel* PICGRAYLED = nullptr;
+    QLabel* PICGREENLED = nullptr;
+    QLabel* PICREDLED = nullptr;
+    QLabel* panels_[6] = {};
+    QLabel* panelLamp_ = nullptr;
+    QWidget* panel6Box_ = nullptr;
+
+    std::unique_ptr<Engine> engine_;  // last: goes first, while the widgets it reports to exist
+};
+
+}  // namespace praxon

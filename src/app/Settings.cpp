@@ -1,0 +1,88 @@
+#include "Settings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+namespace praxon {
+
+namespace {
+
+const char kOrganization[] = "Praxon";
+const char kSection[] = "Config";
+
+std::unique_ptr<QSettings> openStore() {
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QString::fromLatin1(kOrganization), configApplicationName());
+}
+
+QString key(const char* name) {
+    return QString::fromLatin1(kSection) + QLatin1Char('/') + QString::fromLatin1(name);
+}
+
+// Every value is a string. A hand-edited line such as "ADD=1,2" reads back as a list; take it
+// as the text that was typed rather than losing it.
+QString readString(QSettings& store, const char* name, const QString& fallback) {
+    const QVariant value = store.value(key(name));
+    if (!value.isValid()) return fallback;
+    if (value.userType() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    if (!value.canConvert<QString>()) return QString();
+    return value.toString();
+}
+
+bool readFlag(QSettings& store, const char* name, bool fallback) {
+    return readString(store, name, fallback ? QStringLiteral("1") : QStringLiteral("0")) ==
+           QLatin1String("1");
+}
+
+void writeAll(QSettings& store, const ConfigValues& v) {
+    store.setValue(key("FileName"), v.fileName);
+    store.setValue(key("ADD"), v.goAddress);
+    store.setValue(key("Erase"), v.erase ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("Check"), v.check ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("ReadPortect"), v.readProtect ? QStringLiteral("1") : QStringLiteral("0"));
+    store.sync();
+}
+
+}  // namespace
+
+QString configApplicationName() {
+    const QString exe = QCoreApplication::applicationFilePath();
+    const QString name = QFileInfo(exe).completeBaseName();
+    return name.isEmpty() ? QStringLiteral("praxon") : name;
+}
+
+QString configFilePath() {
+    return openStore()->fileName();
+}
+
+ConfigValues readConfig() {
+    ConfigValues values;
+    auto store = openStore();
+    if (store->status() != QSettings::NoError) return values;
+    values.fileName = readString(*store, "FileName", values.fileName);
+    values.goAddress = readString(*store, "ADD", values.goAddress);
+    values.erase = readFlag(*store, "Erase", values.erase);
+    values.check = readFlag(*store, "Check", values.check);
+    values.readProtect = readFlag(*store, "ReadPortect", values.readProtect);
+    return values;
+}
+
+void writeConfig(const ConfigValues& values) {
+    auto store = openStore();
+    if (store->status() == QSettings::FormatError) {
+        // Start a clean file instead of carrying the readable parts of a damaged one forward.
+        const QString path = store->fileName();
+        store.reset();
+        QFile::remove(path);
+        store = openStore();
+    }
+    writeAll(*store, values);
+}
+
+}  // namespace praxon

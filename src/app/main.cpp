@@ -1,0 +1,16 @@
+#include <QApplication>
+#include <QFileInfo>
+
+#include "MainForm.h"
+
+// The program is its window: no command line is read.
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Praxon"));
+    QApplication::setApplicationName(
+        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    QApplication::setApplicationDisplayName(QStringLiteral("Praxon"));
+    praxon::MainForm window;
+    window.show();
+    return app.exec();
+}
