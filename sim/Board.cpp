@@ -327,7 +327,7 @@ Board::Output Board::ackStep(unsigned step, std::vector<uint8_t> bytes, int64_t 
                 bytes.clear();
                 break;
             case FaultKind::Late:
-                e.delayNs += kLateReplyNs;
+                e.faultDelayNs += kLateReplyNs;
                 break;
             case FaultKind::Short:
                 if (!bytes.empty()) bytes.pop_back();
@@ -413,7 +413,9 @@ Board::Output Board::feed(uint8_t byte, int64_t nowNs) {
                 state_ = State::WaitCommand;
                 ++counters_.nacks;
                 counters_.bytesOut += 1;
-                return {Emit{0, {kNack}, false}};
+                Emit e;
+                e.bytes = {kNack};
+                return {e};
             }
             beginCommand(command_);
             return dispatch(command_);

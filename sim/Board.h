@@ -94,7 +94,8 @@ class Board {
     // One piece of output: wait delayNs after the previous piece (the first: after the byte
     // that caused it was received), then put the bytes on the line. hangup: drop the line.
     struct Emit {
-        int64_t delayNs = 0;
+        int64_t delayNs = 0;       // modelled chip work (programming, erasing)
+        int64_t faultDelayNs = 0;  // a late reply on request: kept even in instant mode
         std::vector<uint8_t> bytes;
         bool hangup = false;
     };

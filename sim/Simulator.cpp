@@ -205,6 +205,7 @@ void Simulator::schedule(const Board::Output& out, int64_t processNs) {
     int64_t t = processNs;
     for (const auto& e : out) {
         if (!options_.instant) t += e.delayNs;
+        t += e.faultDelayNs;
         for (uint8_t b : e.bytes) {
             int64_t release = t;
             if (!options_.instant) {
@@ -251,8 +252,8 @@ void Simulator::run() {
             }
             wroteLastPass = !out.empty();
             if (hungUp) {
-                closeLine();
                 serving_ = false;
+                closeLine();
                 queue_.clear();
                 queueHead_ = 0;
             }
