@@ -292,9 +292,9 @@ void TestSimulator::pacedReply() {
     Client c(sim.portPath());
     QCOMPARE(c.exchange(hex("7f")), hex("79"));
     // A 256-byte read: 257 bytes at 95.5 us each, without a pause the host would take for the
-    // end of the reply. The gap check gets three tries, since the machine may be busy.
+    // end of the reply (2 ms of quiet). The gap check gets five tries: the machine may be busy.
     double bestGap = 1e9, elapsed = 0;
-    for (int attempt = 0; attempt < 3 && bestGap >= 1.5; ++attempt) {
+    for (int attempt = 0; attempt < 5 && bestGap >= 1.5; ++attempt) {
         QCOMPARE(c.exchange(hex("11ee")), hex("79"));
         QCOMPARE(c.exchange(addr(0x08000000)), hex("79"));
         const double start = nowMs();
@@ -307,7 +307,7 @@ void TestSimulator::pacedReply() {
         bestGap = std::min(bestGap, gap);
         QVERIFY2(elapsed >= 24.0, qPrintable(QString("257 bytes in %1 ms").arg(elapsed)));
     }
-    QVERIFY2(bestGap < 1.5, qPrintable(QString("largest gap %1 ms").arg(bestGap)));
+    QVERIFY2(bestGap < 2.0, qPrintable(QString("largest gap %1 ms").arg(bestGap)));
 }
 
 void TestSimulator::pacedHostBytes() {
@@ -362,7 +362,7 @@ void TestSimulator::lateAndHangupFaults() {
     c.send(addr(0x08000000));
     QCOMPARE(c.receive(0, 1000), QByteArray());
     QVERIFY(c.hungUp);
-    QVERIFY(!sim.serving());
+    QTRY_VERIFY(!sim.serving());
 }
 
 void TestSimulator::goEvent() {
