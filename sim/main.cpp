@@ -1,5 +1,7 @@
 // praxon-sim: a simulated STM32F10x in its USART system bootloader, on a pseudo-terminal.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -76,6 +78,33 @@ bool writeFile(const std::string& path, const void* data, size_t size) {
     ok = std::fclose(f) == 0 && ok;
     return ok;
 }
+
+// Announces a running board so Praxon's port list can offer it: one file per board,
+// ${XDG_RUNTIME_DIR:-/tmp}/praxon-sim/<pid>.port, holding the port path. Best effort: a board that
+// cannot announce itself still serves, the user just types its path.
+class BoardAnnouncement {
+  public:
+    explicit BoardAnnouncement(const std::string& port) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        struct stat st {};
+        std::string dir = (runtime && *runtime && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
+                              ? std::string(runtime)
+                              : std::string("/tmp");
+        dir += "/praxon-sim";
+        mkdir(dir.c_str(), 01777);
+        path_ = dir + "/" + std::to_string(getpid()) + ".port";
+        const std::string line = port + "\n";
+        if (!writeFile(path_, line.data(), line.size())) path_.clear();
+    }
+    ~BoardAnnouncement() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    BoardAnnouncement(const BoardAnnouncement&) = delete;
+    BoardAnnouncement& operator=(const BoardAnnouncement&) = delete;
+
+  private:
+    std::string path_;
+};
 
 }  // namespace
 
@@ -180,6 +209,7 @@ int main(int argc, char** argv) {
                 options.linkPath.empty() ? "" : " as ", options.linkPath.c_str());
     std::fflush(stdout);
 
+    BoardAnnouncement announcement(options.linkPath.empty() ? sim.portPath() : options.linkPath);
     for (;;) {
         timespec tick{0, 100'000'000};
         int sig = sigtimedwait(&signals, nullptr, &tick);
