@@ -1,6 +1,7 @@
 #include "WriteMemory.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <array>
@@ -16,7 +17,7 @@ bool SendWriteMemoryCmd(BootLink& link) {
     QElapsedTimer start;
     start.start();
     for (;;) {
-        link.letEventsRun(start, true);
+        QCoreApplication::processEvents();
         if (link.RecvCount >= 1 && link.RecvIdle) {
             if (link.RecvBuf[0] == kAck) return true;
             if (link.RecvBuf[0] == kNack) link.EnableCmds(false);
@@ -27,6 +28,7 @@ bool SendWriteMemoryCmd(BootLink& link) {
             return false;
         }
         if (BootLink::timedOut(start) || link.StopFlag) return false;
+        link.sleepUntilEvent(start, true);
     }
 }
 
@@ -55,7 +57,7 @@ bool SendData2STM32(BootLink& link, const uint8_t* data, int n) {
             return false;
         }
         if (BootLink::timedOut(start) || link.StopFlag) return false;
-        link.letEventsRun(start, true);
+        link.sleepUntilEvent(start, true);  // runs the pending events too
     }
 }
 

@@ -125,13 +125,10 @@ bool BootLink::timedOut(const QElapsedTimer& start) {
     return start.nsecsElapsed() > kReplyTimeoutNs;
 }
 
-void BootLink::letEventsRun(const QElapsedTimer& start, bool watchStop) {
+void BootLink::sleepUntilEvent(const QElapsedTimer& start, bool watchStop) {
     const qint64 leftNs = kReplyTimeoutNs - start.nsecsElapsed();
-    if ((watchStop && StopFlag) || lineGone() || leftNs < 0) {
-        // The outcome is already decided; only run what is pending.
-        QCoreApplication::processEvents();
-        return;
-    }
+    // The outcome is decided at the next check; nothing to sleep for.
+    if ((watchStop && StopFlag) || lineGone() || leftNs < 0) return;
     QEventLoop loop;
     QEventLoop* outer = waitLoop_;
     waitLoop_ = &loop;
@@ -173,7 +170,7 @@ bool BootLink::SyncTarget() {
     QElapsedTimer start;
     start.start();
     for (;;) {
-        letEventsRun(start, false);  // Stop does not end the synchronisation
+        QCoreApplication::processEvents();
         if (RecvCount >= 1 && RecvIdle) {
             const uint8_t last = RecvBuf[size_t(RecvCount - 1)];
             if (last == kAck) {
@@ -195,6 +192,7 @@ bool BootLink::SyncTarget() {
             host_.setPanelText(2, QStringLiteral("请复位目标板并重新连接！"));
             return false;
         }
+        sleepUntilEvent(start, false);  // Stop does not end the synchronisation
     }
 }
 
@@ -207,7 +205,7 @@ bool BootLink::SendCmdWaitAck(uint8_t command) {
     QElapsedTimer start;
     start.start();
     for (;;) {
-        letEventsRun(start, true);
+        QCoreApplication::processEvents();
         if (RecvCount >= 1 && RecvIdle) return RecvBuf[0] == kAck;
         if (lineGone()) {
             reportPortFailure();
@@ -215,6 +213,7 @@ bool BootLink::SendCmdWaitAck(uint8_t command) {
         }
         if (timedOut(start)) return false;
         if (StopFlag) return false;
+        sleepUntilEvent(start, true);
     }
 }
 
@@ -230,7 +229,7 @@ bool BootLink::SendAbsMemoryAdd(uint32_t address) {
     QElapsedTimer start;
     start.start();
     for (;;) {
-        letEventsRun(start, true);
+        QCoreApplication::processEvents();
         // The first byte decides; the reply need not be complete.
         if (RecvCount >= 1) {
             if (RecvBuf[0] == kAck) return true;
@@ -243,6 +242,7 @@ bool BootLink::SendAbsMemoryAdd(uint32_t address) {
             return false;
         }
         if (timedOut(start) || StopFlag) return false;
+        sleepUntilEvent(start, true);
     }
 }
 
@@ -254,13 +254,14 @@ bool BootLink::WaitForDataBytes(int n) {
     QElapsedTimer start;
     start.start();
     for (;;) {
-        letEventsRun(start, true);
+        QCoreApplication::processEvents();
         if (RecvCount >= n + 1) return true;
         if (lineGone()) {
             reportPortFailure();
             return false;
         }
         if (timedOut(start) || StopFlag) return false;
+        sleepUntilEvent(start, true);
     }
 }
 

@@ -83,9 +83,11 @@ public:
     // The line vanished under a running wait (port closed behind our back).
     bool lineGone() const { return !port_.isOpen(); }
 
-    // One pass of "let pending events run": returns after something that matters happened, after
-    // the deadline of a wait started at `start`, or at once when watchStop and StopFlag are set.
-    void letEventsRun(const QElapsedTimer& start, bool watchStop);
+    // Between two passes of a wait: runs the event loop until something that can change the
+    // outcome happens (received chunk, idle timer, Stop, line lost) or the time limit of a wait
+    // started at `start` passes. Returns at once when the next check decides anyway. Each pass of
+    // a wait runs QCoreApplication::processEvents() where the protocol lets pending events run.
+    void sleepUntilEvent(const QElapsedTimer& start, bool watchStop);
     static bool timedOut(const QElapsedTimer& start);
 
     // Port name from the port list text: Windows "COM" + number; elsewhere a device name
