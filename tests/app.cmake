@@ -4,3 +4,8 @@ if(TARGET praxon_app)
     praxon_add_test(tst_comports SOURCES tst_comports.cpp LIBS praxon_app)
     praxon_add_test(tst_helplinks SOURCES tst_helplinks.cpp LIBS praxon_app)
 endif()
+# praxon_testkit (fake port) comes from link.cmake, read after this file.
+if(TARGET praxon AND TARGET praxon_sim AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/FakePort.cpp)
+    praxon_add_test(tst_mainform SOURCES tst_mainform.cpp
+        LIBS praxon_app praxon_sim praxon_testkit TIMEOUT 300)
+endif()

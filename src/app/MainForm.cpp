@@ -451,6 +451,8 @@ void MainForm::appendLog(const QString& line, bool clearFirst) {
     cursor.insertText(line + QLatin1Char('\n'));
     TxtMsg->setTextCursor(cursor);
     TxtMsg->ensureCursorVisible();
+    QScrollBar* bar = TxtMsg->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void MainForm::setPanelText(int panel, const QString& text) {
