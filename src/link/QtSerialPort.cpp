@@ -1,6 +1,7 @@
 #include "QtSerialPort.h"
 
 #include <QFileInfo>
+#include <functional>
 
 namespace praxon {
 
@@ -25,21 +26,21 @@ bool QtSerialPort::open(const QString& name, QString* error) {
     const bool pty = isPseudoTerminal(name);
     QString failed;
     // On a pseudo-terminal parity and the modem lines cannot be set; nothing depends on them there.
-    auto step = [&](bool ok, const char* what, bool ptyMayRefuse) {
+    auto step = [&](const std::function<bool()>& apply, const char* what, bool ptyMayRefuse) {
         if (!failed.isEmpty()) return;
-        if (!ok &&
+        if (!apply() &&
             !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError))
             failed = QLatin1String(what) + QStringLiteral(": ") + port_.errorString();
         port_.clearError();
     };
-    step(port_.open(QIODevice::ReadWrite), "open", false);
-    step(port_.setBaudRate(115200), "baud rate", false);
-    step(port_.setDataBits(QSerialPort::Data8), "data bits", false);
-    step(port_.setParity(QSerialPort::EvenParity), "parity", true);
-    step(port_.setStopBits(QSerialPort::OneStop), "stop bits", false);
-    step(port_.setFlowControl(QSerialPort::NoFlowControl), "flow control", false);
-    step(port_.setDataTerminalReady(true), "DTR", true);
-    step(port_.setRequestToSend(true), "RTS", true);
+    step([&] { return port_.open(QIODevice::ReadWrite); }, "open", false);
+    step([&] { return port_.setBaudRate(115200); }, "baud rate", false);
+    step([&] { return port_.setDataBits(QSerialPort::Data8); }, "data bits", false);
+    step([&] { return port_.setParity(QSerialPort::EvenParity); }, "parity", true);
+    step([&] { return port_.setStopBits(QSerialPort::OneStop); }, "stop bits", false);
+    step([&] { return port_.setFlowControl(QSerialPort::NoFlowControl); }, "flow control", false);
+    step([&] { return port_.setDataTerminalReady(true); }, "DTR", true);
+    step([&] { return port_.setRequestToSend(true); }, "RTS", true);
     opening_ = false;
     if (!failed.isEmpty()) {
         if (port_.isOpen()) port_.close();
