@@ -9,3 +9,8 @@ if(TARGET praxon AND TARGET praxon_sim AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/Fa
     praxon_add_test(tst_mainform SOURCES tst_mainform.cpp
         LIBS praxon_app praxon_sim praxon_testkit TIMEOUT 300)
 endif()
+# Not a test: takes the README's screenshot (tools/screenshot.sh).
+if(TARGET praxon AND TARGET praxon_sim)
+    add_executable(praxon_window_screenshot window_screenshot.cpp)
+    target_link_libraries(praxon_window_screenshot PRIVATE praxon_app praxon_sim)
+endif()

@@ -23,7 +23,7 @@ QStringList emptyList(int n) {
 
 // Counts the calls a caller makes, to see the map is opened and closed.
 class CountingMap : public ListPortMap {
-  public:
+public:
     using ListPortMap::ListPortMap;
     bool open() override {
         ++opens;
@@ -41,7 +41,7 @@ class CountingMap : public ListPortMap {
 
 class TestComPorts : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void stripNulls_data();
     void stripNulls();
     void enumerate_data();

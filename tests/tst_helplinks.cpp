@@ -7,7 +7,7 @@
 
 class TestHelpLinks : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void helpBesideProgram();
     void helpInstalledUnderShare();
     void besideWinsOverShare();

@@ -33,7 +33,7 @@ namespace {
 
 // Answers every dialog at once and remembers what was asked.
 class ScriptedDialogs : public praxon::DialogProvider {
-  public:
+public:
     struct Shown {
         QString title;
         QString text;
@@ -113,7 +113,7 @@ struct Board {
 
 class TestMainForm : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase();
     void init();
 
@@ -143,7 +143,7 @@ class TestMainForm : public QObject {
     void closeWithoutChangesSavesEveryKey();
     void helpAndPictures();
 
-  private:
+private:
     std::unique_ptr<MainForm> makeWindow(praxon::PortMap* ports = nullptr,
                                          praxon::SerialPort* port = nullptr);
     Board startBoard(praxon::sim::SimulatorOptions options = {});

@@ -10,7 +10,7 @@ using praxon::ConfigValues;
 
 class TestSettings : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void initTestCase();
     void init();
     void firstRunGivesDefaults();
@@ -25,7 +25,7 @@ class TestSettings : public QObject {
     void folderInPlaceOfFile();
     void fileNamedAfterExecutable();
 
-  private:
+private:
     void writeRaw(const QByteArray& content);
     QTemporaryDir dir_;
 };

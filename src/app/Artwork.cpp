@@ -193,7 +193,7 @@ QPixmap chip(const QSize& size) {
     p.fillRect(r, board);
     drawQfp(p,
             r.adjusted(r.width() * 0.05, r.height() * 0.05, -r.width() * 0.05, -r.height() * 0.05),
-            12, QStringLiteral("ARM"));
+            12, QStringLiteral("F103"));
     return pixmap;
 }
 
@@ -277,51 +277,33 @@ QCursor handshakeCursor() {
     QPixmap pixmap = blank(QSize(32, 32));
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor outline(0x30, 0x20, 0x10);
-    const QColor skin(0xF6, 0xC8, 0x9A);
-    const QColor skinShade(0xDE, 0xA4, 0x70);
+    const QPen outline(QColor(0x4A, 0x2C, 0x14), 1);
+    const QColor skin(0xF8, 0xCC, 0x9C);
+    const QColor shade(0xE2, 0xA8, 0x74);
 
-    // Sleeves coming in from the lower left and lower right.
-    p.setPen(QPen(outline, 1));
+    // Sleeves from the left and the right, with white cuffs.
+    p.setPen(outline);
     p.setBrush(QColor(0x2F, 0x5F, 0xB0));
-    p.drawPolygon(QPolygonF({QPointF(0, 22), QPointF(7, 15), QPointF(12, 20), QPointF(5, 27)}));
-    p.setBrush(QColor(0x9A, 0x3A, 0x2A));
-    p.drawPolygon(QPolygonF({QPointF(31, 22), QPointF(24, 15), QPointF(19, 20), QPointF(26, 27)}));
+    p.drawRect(QRectF(0.5, 11.5, 5, 12));
+    p.setBrush(QColor(0xB0, 0x3A, 0x2A));
+    p.drawRect(QRectF(26.5, 11.5, 5, 12));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(5.5, 12.5, 2.5, 10));
+    p.drawRect(QRectF(24, 12.5, 2.5, 10));
 
-    // The right hand's palm underneath, thumb over the top.
-    p.setBrush(skinShade);
-    QPainterPath lower;
-    lower.moveTo(21, 19);
-    lower.cubicTo(18, 23, 12, 24, 9, 21);
-    lower.lineTo(11, 16);
-    lower.cubicTo(14, 14, 19, 14, 23, 16);
-    lower.closeSubpath();
-    p.drawPath(lower);
-
-    // The left hand's fingers wrapped over it.
+    // The right hand's palm behind, the left hand's palm in front of it.
+    p.setBrush(shade);
+    p.drawRoundedRect(QRectF(15.5, 12, 9, 10), 3, 3);
     p.setBrush(skin);
-    QPainterPath upper;
-    upper.moveTo(9, 17);
-    upper.cubicTo(11, 11, 17, 9, 22, 11);
-    upper.cubicTo(25, 12, 25, 15, 22, 16);
-    upper.cubicTo(19, 17, 16, 19, 11, 20);
-    upper.closeSubpath();
-    p.drawPath(upper);
-    p.setPen(QPen(outline, 0.8));
-    for (qreal x : {14.5, 17.5, 20.5})
-        p.drawLine(QPointF(x, 11.2 + (x - 14) * 0.1), QPointF(x - 1, 16));
+    p.drawRoundedRect(QRectF(8, 12.5, 11, 9.5), 3, 3);
 
-    // Thumb of the right hand over the knuckles.
-    p.setPen(QPen(outline, 1));
-    p.setBrush(skin);
-    QPainterPath thumb;
-    thumb.moveTo(21, 15);
-    thumb.cubicTo(18, 12, 14, 11, 12, 12);
-    thumb.cubicTo(12, 13.5, 15, 14.5, 18, 17);
-    thumb.closeSubpath();
-    p.drawPath(thumb);
+    // The right hand's fingers wrapped round the left hand.
+    for (qreal x : {9.0, 12.0, 15.0, 18.0}) p.drawRoundedRect(QRectF(x, 13, 3.4, 9.5), 1.7, 1.7);
+
+    // The left hand's thumb resting on top.
+    p.drawRoundedRect(QRectF(9.5, 9.5, 11, 4), 2, 2);
     p.end();
-    return QCursor(pixmap, 16, 12);
+    return QCursor(pixmap, 15, 10);
 }
 
 }  // namespace praxon::artwork

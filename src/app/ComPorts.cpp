@@ -117,7 +117,7 @@ namespace {
 
 // HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM through the single-byte registry calls.
 class RegistryPortMap : public PortMap {
-  public:
+public:
     bool open() override {
         key_ = nullptr;
         return RegOpenKeyA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key_) == 0;
@@ -146,7 +146,7 @@ class RegistryPortMap : public PortMap {
         key_ = nullptr;
     }
 
-  private:
+private:
     HKEY key_ = nullptr;
 };
 
@@ -162,7 +162,7 @@ namespace {
 
 // Taken afresh at every open, so an adapter plugged in later shows up at the next listing.
 class SystemPortMap : public ListPortMap {
-  public:
+public:
     bool open() override {
         entries_.clear();
         QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();

@@ -12,7 +12,7 @@ namespace praxon {
 // HARDWARE\DEVICEMAP\SERIALCOMM is read: each value is one device, its name an internal path and
 // its data the port name. Other platforms present their ports through the same four calls.
 class PortMap {
-  public:
+public:
     virtual ~PortMap() = default;
     virtual bool open() = 0;
     // Name of the value at index; false when there is none (end of the list, map not open).
@@ -24,7 +24,7 @@ class PortMap {
 
 // A map held in memory. Entries without data stand for values whose data cannot be read.
 class ListPortMap : public PortMap {
-  public:
+public:
     struct Entry {
         QString name;
         QString data;
@@ -41,11 +41,11 @@ class ListPortMap : public PortMap {
     bool valueData(const QString& name, QString* data) override;
     void close() override { open_ = false; }
 
-  protected:
+protected:
     std::vector<Entry> entries_;
     bool present_ = true;
 
-  private:
+private:
     bool open_ = false;
 };
 

@@ -10,7 +10,7 @@ namespace praxon {
 // Everything the window hands to the user or to the desktop and waits for: message boxes, file
 // dialogs, opening documents. Tests put their own answers in its place.
 class DialogProvider {
-  public:
+public:
     virtual ~DialogProvider() = default;
     // Modal message with an OK button.
     virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
@@ -23,7 +23,7 @@ class DialogProvider {
 
 // Qt's message box and file dialogs, QDesktopServices for documents.
 class StandardDialogs : public DialogProvider {
-  public:
+public:
     void message(QWidget* parent, const QString& title, const QString& text) override;
     QString openFileName(QWidget* parent, const QString& folder, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& folder, const QString& filter) override;

@@ -27,7 +27,7 @@ class SerialPort;
 // The port list: filled again from the system each time it drops down, keeping what the user
 // typed or chose.
 class PortComboBox : public QComboBox {
-  public:
+public:
     using QComboBox::QComboBox;
     std::function<void()> beforePopup;
     void showPopup() override;
@@ -36,12 +36,12 @@ class PortComboBox : public QComboBox {
 // A picture box that reports a click.
 class PictureBox : public QLabel {
     Q_OBJECT
-  public:
+public:
     using QLabel::QLabel;
-  signals:
+signals:
     void clicked();
 
-  protected:
+protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
@@ -58,7 +58,7 @@ struct MainFormOptions {
 // beside the lamp picture StatusBar1Panel6Lamp, whose property "lamp" is "gray" or "green".
 class MainForm : public QMainWindow, public Host {
     Q_OBJECT
-  public:
+public:
     using Options = MainFormOptions;
 
     static const QString kCaption;
@@ -94,11 +94,11 @@ class MainForm : public QMainWindow, public Host {
     void LoadConfig();
     void SaveConfig();
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     struct Placed {
         QWidget* widget;
         QRect twips;
