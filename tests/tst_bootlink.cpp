@@ -561,6 +561,12 @@ void TestBootLink::connectSequence_data() {
         << QStringList{start1, start2, QStringLiteral("器件信息为STM32F10x, PID=0410"),
                        QStringLiteral("FLASH容量为: 32768K; RAM容量为: 36864K.")}
         << 0x8000 << true;
+    QTest::newRow("flash field reads FFFF: size unknown")
+        << bytesFromHex("7901041079") << 0xFFFF << 20 << false
+        << QStringLiteral("STM32F10x, PID=0410")
+        << QStringList{start1, start2, QStringLiteral("器件信息为STM32F10x, PID=0410"),
+                       QStringLiteral("取器件存储器容量失败.")}
+        << -1 << false;
     QTest::newRow("identity not recognised")
         << bytesFromHex("7902041000") << 64 << 20 << false << QString()
         << QStringList{start1, start2, QStringLiteral("器件信息不可识别."),

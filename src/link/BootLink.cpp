@@ -318,6 +318,9 @@ int BootLink::GetMemorySize() {
     if (ReadMemoryBlock(0x1FFFF7E0u, buffer, 4)) {
         result = buffer[0] + 256 * buffer[1];
         RamSizeKB = buffer[2] + 256 * buffer[3];
+        // An unprogrammed size word reads FFFF: the flash size is not known, and reading
+        // 64 MB from a chip that has far less would only fail at its end.
+        if (result == 0xFFFF) result = -1;
     }
     return result;
 }

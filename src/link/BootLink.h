@@ -74,7 +74,7 @@ public:
     // Connect sequence.
     bool CHECKCMD_Click();
     void GetDeviceInfo();
-    int GetMemorySize();
+    int GetMemorySize();  // flash KB; -1 when the read failed or the word reads FFFF
 
     // Shows the port message, marks the operation stopped. Used when a frame cannot be written.
     void reportPortFailure(bool setStop = true);
