@@ -127,6 +127,7 @@ private slots:
     void portListRefilledOnOpenKeepsText();
     void portOpenedWhenListLosesFocus();
     void logAppendsAtEndAndClears();
+    void accessKeys();
 
     void connectToBoard();
     void connectWithoutSizeLeavesReadDisabled();
@@ -486,6 +487,31 @@ void TestMainForm::logAppendsAtEndAndClears() {
     QVERIFY(log->toPlainText().endsWith(QStringLiteral("line 59\n12:00:01 last\n")));
     w->appendLog(QStringLiteral("12:00:02 fresh"), true);
     QCOMPARE(log->toPlainText(), QStringLiteral("12:00:02 fresh\n"));
+}
+
+void TestMainForm::accessKeys() {
+    auto w = makeWindow();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w->windowHandle(), Qt::Key_B, Qt::AltModifier);  // 选文件&B
+    QTRY_COMPARE(dialogs_.openFolders.size(), 1);  // a shortcut clicks after a short animation
+    QTest::keyClick(w->windowHandle(), Qt::Key_H, Qt::AltModifier);  // &Help
+    QTRY_COMPARE(dialogs_.opened.size(),
+                 QFile::exists(QCoreApplication::applicationDirPath() + "/Praxon.html") ? 1 : 0);
+    // The access keys of the disabled buttons do nothing before a connect.
+    QTest::keyClick(w->windowHandle(), Qt::Key_S, Qt::AltModifier);  // 编程&S
+    QTest::qWait(300);
+    QVERIFY(dialogs_.messages.isEmpty());
+    const struct {
+        const char* name;
+        QChar key;
+    } keys[] = {{"CHECKCMD", 'C'},         {"Command_GO", 'G'}, {"CmdDownLoad", 'B'},
+                {"CmdStart", 'S'},         {"CmdStop", 'T'},    {"CmdReadProtect", 'P'},
+                {"CmdReadUnProtect", 'U'}, {"Command_ER", 'E'}, {"CmdRead", 'R'},
+                {"CmdHelp", 'H'}};
+    for (const auto& k : keys)
+        QCOMPARE(child<QAbstractButton>(*w, k.name)->shortcut(),
+                 QKeySequence(QStringLiteral("Alt+") + k.key));
 }
 
 // ---------------------------------------------------------------------------------------------
