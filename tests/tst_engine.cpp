@@ -345,6 +345,8 @@ void TestEngine::downloadRefusals_data() {
     QTest::newRow("no end record")
         << "=:0400000001020304F2\r\n"
         << false << QStringList{QStringLiteral("下载失败。")} << 3 << true;
+    QTest::newRow("UTF-8 byte order mark") << "=\xEF\xBB\xBF:0400000001020304F2\r\n:00000001FF\r\n"
+                                           << false << QStringList() << 3 << true;
     QTest::newRow("end record first") << "=:00000001FF\r\n:0400000001020304F2\r\n"
                                       << false << QStringList() << 0 << true;
 }
@@ -363,7 +365,7 @@ void TestEngine::downloadRefusals() {
         r.host.downloadFile = r.dir.filePath(QStringLiteral("sub.hex"));
         QDir().mkpath(r.host.downloadFile);
     } else if (file.startsWith(QLatin1Char('='))) {
-        r.host.downloadFile = r.writeFile(QStringLiteral("f.hex"), file.mid(1).toLatin1());
+        r.host.downloadFile = r.writeFile(QStringLiteral("f.hex"), file.mid(1).toUtf8());
     } else {
         r.host.downloadFile = file;
     }

@@ -41,7 +41,11 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
     record.Linear = 0;
     qint64 charactersRead = 0;
     std::string line;
+    bool firstLine = true;
     while (ReadHexFileLine(file, line)) {
+        // Some Windows editors save text with a UTF-8 byte order mark in front of it.
+        if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        firstLine = false;
         charactersRead += qint64(line.size());
         std::string message;
         if (!ParseHexLine(line, record, &message)) {
