@@ -347,6 +347,14 @@ void TestEngine::downloadRefusals_data() {
         << false << QStringList{QStringLiteral("下载失败。")} << 3 << true;
     QTest::newRow("UTF-8 byte order mark") << "=\xEF\xBB\xBF:0400000001020304F2\r\n:00000001FF\r\n"
                                            << false << QStringList() << 3 << true;
+    QTest::newRow("overlong line cut for the message")
+        << QStringLiteral("=:") + QString(5000, QLatin1Char('0')) +
+               QStringLiteral("\r\n:00000001FF")
+        << false
+        << QStringList{QStringLiteral("HEX文件中包含非法格式数据."),
+                       QStringLiteral("HEX数据有误，下载失败！:") + QString(1023, QLatin1Char('0')),
+                       QStringLiteral("下载失败。")}
+        << 0 << true;
     QTest::newRow("end record first") << "=:00000001FF\r\n:0400000001020304F2\r\n"
                                       << false << QStringList() << 0 << true;
 }

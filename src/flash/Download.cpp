@@ -8,8 +8,9 @@
 
 namespace praxon {
 
-bool ReadHexFileLine(QIODevice& file, std::string& line) {
+bool ReadHexFileLine(QIODevice& file, std::string& line, bool* overlong) {
     line.clear();
+    if (overlong) *overlong = false;
     if (file.atEnd()) return false;
     char c;
     while (file.getChar(&c)) {
@@ -17,6 +18,10 @@ bool ReadHexFileLine(QIODevice& file, std::string& line) {
         if (c == '\r') {
             char next;
             if (file.peek(&next, 1) == 1 && next == '\n') file.getChar(&next);
+            return true;
+        }
+        if (line.size() == kMaxHexLineLength) {
+            if (overlong) *overlong = true;
             return true;
         }
         line.push_back(c);
@@ -41,15 +46,16 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
     record.Linear = 0;
     qint64 charactersRead = 0;
     std::string line;
+    bool overlong = false;
     bool firstLine = true;
-    while (ReadHexFileLine(file, line)) {
+    while (ReadHexFileLine(file, line, &overlong)) {
         // Some Windows editors save text with a UTF-8 byte order mark in front of it.
         if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
         firstLine = false;
         charactersRead += qint64(line.size());
         std::string message;
-        if (!ParseHexLine(line, record, &message)) {
-            host.showMessage(QString::fromStdString(message));
+        if (!ParseHexLine(line, record, &message) || overlong) {
+            if (!message.empty()) host.showMessage(QString::fromStdString(message));
             host.showMessage(QStringLiteral("HEX数据有误，下载失败！") +
                              QString::fromStdString(line));
             return false;
