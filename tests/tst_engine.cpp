@@ -6,6 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 #include "BootLink.h"
 #include "Download.h"
@@ -107,6 +112,7 @@ private slots:
     void uploadFailureKeepsOldFile();
     void uploadRefusedDestination_data();
     void uploadRefusedDestination();
+    void uploadWriteFails();
     void uploadCancelled();
     void fileFormatByName_data();
     void fileFormatByName();
@@ -555,6 +561,28 @@ void TestEngine::uploadRefusedDestination() {
     QVERIFY(r.port.written.isEmpty());
     QVERIFY(r.host.logLines.isEmpty());
     QVERIFY(r.engine.link().StopFlag);
+}
+
+void TestEngine::uploadWriteFails() {
+#ifdef Q_OS_UNIX
+    Rig r(32);
+    const QString path = r.dir.filePath(QStringLiteral("full.bin"));
+    r.host.saveFileAnswers << path;
+    // The disk fills up: writes beyond 8 KB fail while the flash is still being read.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 8192;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = r.engine.CmdRead_Click();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    QVERIFY(!ok);
+    QCOMPARE(r.host.messages, QStringList{path + QStringLiteral("文件正打开着, 覆盖失败.")});
+    QCOMPARE(r.host.logMessages, QStringList{QStringLiteral("开始读取数据......")});
+    QVERIFY(QDir(r.dir.path()).entryList(QDir::Files).isEmpty());
+#endif
 }
 
 void TestEngine::uploadCancelled() {

@@ -29,7 +29,7 @@ struct Engine::Private {
 
     // Marks one user operation as running; a second one is refused until it ends.
     class Operation {
-      public:
+    public:
         explicit Operation(Private& d) : d_(d), started_(!d.busy) {
             if (!started_) return;
             d_.busy = true;
@@ -42,7 +42,7 @@ struct Engine::Private {
         }
         bool refused() const { return !started_; }
 
-      private:
+    private:
         Private& d_;
         bool started_;
     };
@@ -192,6 +192,9 @@ bool Engine::Private::read() {
     bool ok = hex ? ReadFlashToHex(link, file, 0x08000000u, length)
                   : ReadFlashToBin(link, file, 0x08000000u, length);
     if (!ok) {
+        // A failed read has been logged already; a failed write of the file (disk full) not yet.
+        if (file.error() != QFileDevice::NoError)
+            host.showMessage(UploadFileName + QStringLiteral("文件正打开着, 覆盖失败."));
         file.cancelWriting();
     } else if (!file.commit()) {
         host.showMessage(UploadFileName + QStringLiteral("文件正打开着, 覆盖失败."));
