@@ -1,3 +1,4 @@
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -525,6 +526,20 @@ void TestEngine::uploadHex() {
                       image.begin() + (rec.Address - 0x08000000));
     }
     QVERIFY(image == r.target.flash);
+
+    // Crossing a 64 KB boundary: the extended address record comes before the block behind it.
+    QBuffer two;
+    two.open(QIODevice::WriteOnly);
+    r.engine.link().StopFlag = false;
+    QVERIFY(ReadFlashToHex(r.engine.link(), two, 0x0800FFC0, 128));
+    const QByteArray zeros(64, '\0');
+    const auto* z = reinterpret_cast<const uint8_t*>(zeros.constData());
+    QCOMPARE(
+        two.data().split('\n'),
+        (QList<QByteArray>{
+            ":0400000508000000EF\r",
+            QByteArray::fromStdString(DataRecordLine(0xFFC0, z, 64)) + '\r', ":020000040801F1\r",
+            QByteArray::fromStdString(DataRecordLine(0x0000, z, 64)) + '\r', ":00000001FF\r", ""}));
 }
 
 void TestEngine::uploadFailureKeepsOldFile() {
