@@ -9,4 +9,10 @@ if(TARGET praxon_flash AND TARGET praxon_sim)
         praxon_add_test(tst_integration_${area} SOURCES tst_integration_${area}.cpp
             LIBS praxon_integration_rig TIMEOUT 300)
     endforeach()
+    # praxon-cli and praxon-sim as processes; the test finds both beside itself in bin/.
+    if(TARGET praxon-cli)
+        praxon_add_test(tst_cliprocess SOURCES tst_cliprocess.cpp LIBS praxon_integration_rig
+            TIMEOUT 300)
+        add_dependencies(tst_cliprocess praxon-cli praxon-sim)
+    endif()
 endif()

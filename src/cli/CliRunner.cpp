@@ -30,12 +30,7 @@ bool CliRunner::runOperation() {
         case Command::Program:
             return engine_.CmdStart_Click();
         case Command::Read:
-            // The window offers its read button only once the flash size is known.
-            if (engine_.flashSizeKB() < 1) {
-                host_.note(QStringLiteral(
-                    "The flash size of the chip is not known, so it cannot be read."));
-                return false;
-            }
+            // The engine refuses (and logs why) when the flash size is not known.
             return engine_.CmdRead_Click();
         case Command::Erase:
             return engine_.Command_ER_Click();

@@ -2,7 +2,6 @@
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QFile>
-#include <cstdio>
 
 #include "CliHost.h"
 #include "CliOptions.h"
@@ -21,8 +20,10 @@ int main(int argc, char* argv[]) {
 
     // Unbuffered, so every log line reaches a pipe or a log file as soon as it is written.
     QFile out, err;
-    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // File descriptors rather than stdio streams: a stdio stream on a pipe would hold the lines
+    // back until it is full.
+    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
 
     const ParseResult parsed = parseArguments(app.arguments().mid(1));
     if (parsed.status == ParseResult::Help) {
