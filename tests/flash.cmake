@@ -5,3 +5,4 @@ if(TARGET praxon_sim)
     praxon_add_test(tst_qtserialport SOURCES tst_qtserialport.cpp
         LIBS praxon_testkit praxon_flash praxon_sim TIMEOUT 120)
 endif()
+praxon_add_test(tst_wordaligner SOURCES tst_wordaligner.cpp LIBS praxon_flash)

@@ -105,6 +105,8 @@ private slots:
     void downloadRefusals_data();
     void downloadRefusals();
     void downloadChecksumErrorOnLine5();
+    void downloadUnalignedRecords_data();
+    void downloadUnalignedRecords();
     void downloadWithEraseAndProtect_data();
     void downloadWithEraseAndProtect();
     void chooseFile();
@@ -406,6 +408,75 @@ void TestEngine::downloadChecksumErrorOnLine5() {
     QCOMPARE(r.host.messages, (QStringList{QStringLiteral("校验和不正确，您给的串是：") + bad,
                                            QStringLiteral("HEX数据有误，下载失败！") + bad,
                                            QStringLiteral("下载失败。")}));
+}
+
+// Records sharing a word are joined so that no word is written twice; the last bytes of a record
+// that ends inside a word are written with the next record, alone before an unrelated one, or
+// at the end of the file.
+void TestEngine::downloadUnalignedRecords_data() {
+    QTest::addColumn<QStringList>("lines");  // "offset:bytes" data records, else lines as given
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("nackFrame");  // data frame answered with NACK (-1: none)
+    QTest::addColumn<Writes>("writes");
+    QTest::addColumn<Writes>("reads");
+    QTest::addColumn<QStringList>("messages");
+    const QString nack = QStringLiteral("传送数据时应答为非ACK，应答值=1F");
+    const QString failed = QStringLiteral("下载失败。");
+    const QString bad = QStringLiteral(":0400100001020304FF");
+    using W = Writes;
+    QTest::newRow("6 + 10, verified")
+        << QStringList{"0000:A0A1A2A3A4A5", "0006:B0B1B2B3B4B5B6B7B8B9", kEof} << true << -1
+        << W{{0x08000000, 4}, {0x08000004, 12}} << W{{0x08000000, 4}, {0x08000004, 12}}
+        << QStringList();
+    QTest::newRow("tail written and verified at the end")
+        << QStringList{"0010:01020304", "0014:0506", kEof} << true << -1
+        << W{{0x08000010, 4}, {0x08000014, 4}} << W{{0x08000010, 4}, {0x08000014, 2}}
+        << QStringList();
+    QTest::newRow("tail alone before an unrelated record")
+        << QStringList{"0000:010203", "0080:01020304", kEof} << false << -1
+        << W{{0x08000000, 4}, {0x08000080, 4}} << W() << QStringList();
+    // (the fake target keeps a write whose answer was replaced)
+    QTest::newRow("tail refused at the end: the download fails")
+        << QStringList{"0000:010203040506", kEof} << false << 5
+        << W{{0x08000000, 4}, {0x08000004, 4}} << W() << QStringList{nack, failed};
+    QTest::newRow("rejected line: the tail is written first")
+        << QStringList{"0000:010203040506", bad, kEof} << false << -1
+        << W{{0x08000000, 4}, {0x08000004, 4}} << W()
+        << QStringList{QStringLiteral("校验和不正确，您给的串是：") + bad,
+                       QStringLiteral("HEX数据有误，下载失败！") + bad, failed};
+    QTest::newRow("no end record: the tail is written, still a failure")
+        << QStringList{"0000:010203040506"} << false << -1 << W{{0x08000000, 4}, {0x08000004, 4}}
+        << W() << QStringList{failed};
+}
+
+void TestEngine::downloadUnalignedRecords() {
+    QFETCH(QStringList, lines);
+    QFETCH(bool, verify);
+    QFETCH(int, nackFrame);
+    QFETCH(Writes, writes);
+    QFETCH(Writes, reads);
+    QFETCH(QStringList, messages);
+    Rig r;
+    r.host.verify = verify;
+    if (nackFrame >= 0) r.target.overrides[nackFrame] = NACK;
+    QStringList file{kBase};
+    QByteArray expected(256, char(0xFF));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1Char(':'))) {
+            file << line;
+            continue;
+        }
+        const int offset = line.section(':', 0, 0).toInt(nullptr, 16);
+        const QByteArray bytes = QByteArray::fromHex(line.section(':', 1).toLatin1());
+        expected.replace(offset, int(bytes.size()), bytes);
+        file << dataLine(uint16_t(offset), bytes);
+    }
+    r.host.downloadFile = r.writeHex(QStringLiteral("u.hex"), file);
+    QCOMPARE(r.engine.CmdStart_Click(), messages.isEmpty());
+    QCOMPARE(r.host.messages, messages);
+    QCOMPARE(r.target.writes, writes);
+    QCOMPARE(r.target.reads, reads);
+    if (messages.isEmpty() || nackFrame < 0) QCOMPARE(r.flashAt(0x08000000, 256), expected);
 }
 
 void TestEngine::downloadWithEraseAndProtect_data() {

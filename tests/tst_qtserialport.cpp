@@ -18,6 +18,8 @@ class TestQtSerialPort : public QObject {
 private slots:
     void pseudoTerminalDetected();
     void programAndReadBack();
+    void programUnalignedNeighbours_data();
+    void programUnalignedNeighbours();
     void hangUpDuringReadThenReconnect();
     void missingDeviceRefused();
 };
@@ -75,6 +77,53 @@ void TestQtSerialPort::programAndReadBack() {
     QCOMPARE(read.size(), 16 * 1024);
     QVERIFY(
         std::equal(image.begin(), image.end(), reinterpret_cast<const uint8_t*>(read.constData())));
+}
+
+// Records that share a 4-byte word: the board programs half-words and NACKs one written twice.
+void TestQtSerialPort::programUnalignedNeighbours_data() {
+    QTest::addColumn<QStringList>("records");  // "offset:bytes", in file order, base 0x08000000
+    QTest::newRow("6 + 10 contiguous")
+        << QStringList{"0000:A0A1A2A3A4A5", "0006:B0B1B2B3B4B5B6B7B8B9"};
+    QTest::newRow("3-byte records, a gap byte, a tail at the end")
+        << QStringList{"0001:010203", "0004:040506",   "0007:070809", "000A:0A",
+                       "000C:0C0D0E", "0010:10111213", "0015:1516",   "0101:F1F2F3F4F5"};
+}
+
+void TestQtSerialPort::programUnalignedNeighbours() {
+    QFETCH(QStringList, records);
+    QTemporaryDir dir;
+    sim::SimulatorOptions options;
+    options.board.flashKb = 16;
+    sim::Simulator board(options);
+    std::string error;
+    QVERIFY2(board.start(&error), error.c_str());
+    RecordingHost host;
+    QtSerialPort port;
+    Engine engine(host, port);
+    host.port = QString::fromStdString(board.portPath());
+    QVERIFY(engine.CHECKCMD_Click());
+
+    std::vector<uint8_t> expected(16 * 1024, 0xFF);
+    QFile hex(dir.filePath(QStringLiteral("u.hex")));
+    QVERIFY(hex.open(QIODevice::WriteOnly));
+    hex.write(":020000040800F2\n");
+    for (const QString& r : records) {
+        const uint16_t offset = r.section(':', 0, 0).toUShort(nullptr, 16);
+        const QByteArray bytes = QByteArray::fromHex(r.section(':', 1).toLatin1());
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + offset);
+        hex.write(DataRecordLine(offset, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                 int(bytes.size()))
+                      .c_str());
+        hex.write("\n");
+    }
+    hex.write((EndOfFileLine() + "\n").c_str());
+    hex.close();
+    host.downloadFile = hex.fileName();
+    host.erase = true;
+    host.verify = true;
+    QVERIFY2(engine.CmdStart_Click(), qPrintable(host.messages.join('|')));
+    QVERIFY2(host.messages.isEmpty(), qPrintable(host.messages.join('|')));
+    QVERIFY(board.flashImage() == expected);
 }
 
 void TestQtSerialPort::hangUpDuringReadThenReconnect() {

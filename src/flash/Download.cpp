@@ -4,6 +4,7 @@
 
 #include "BootLink.h"
 #include "Format.h"
+#include "WordAligner.h"
 #include "WriteMemory.h"
 
 namespace praxon {
@@ -44,6 +45,14 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
     }
     record.Segment = 0;
     record.Linear = 0;
+    // Records that end inside a word leave their last bytes pending, to be written together
+    // with the record that continues the word (see WordAligner).
+    WordAligner aligner;
+    const auto write = [&](const std::vector<AlignedBlock>& blocks) {
+        for (const AlignedBlock& block : blocks)
+            if (!WriteAlignedBlock(link, block, verify)) return false;
+        return true;
+    };
     qint64 charactersRead = 0;
     std::string line;
     bool overlong = false;
@@ -55,6 +64,8 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
         charactersRead += qint64(line.size());
         std::string message;
         if (!ParseHexLine(line, record, &message) || overlong) {
+            // The records before the rejected line stay written, their last bytes included.
+            write(aligner.flush());
             if (!message.empty()) host.showMessage(QString::fromStdString(message));
             host.showMessage(QStringLiteral("HEX数据有误，下载失败！") +
                              QString::fromStdString(line));
@@ -62,18 +73,21 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
         }
         if (record.RecType == 0x00) {
             // A data record without data has nothing to write (Write Memory needs 1 byte at least).
-            if (record.DataLen > 0 && !DownLoad2STM32(link, uint32_t(record.Address),
-                                                      record.Data.data(), record.DataLen, verify))
+            if (record.DataLen > 0 &&
+                !write(aligner.add(uint32_t(record.Address), record.Data.data(), record.DataLen)))
                 return false;
             const QString progress = DownloadProgressText(charactersRead, fileSize);
             host.setPanelText(2, progress);
             host.progress(progress);
         } else if (record.RecType == 0x01) {
+            if (!write(aligner.flush())) return false;
             host.setPanelText(2, QStringLiteral("下载结束."));
             return true;
         }
         if (link.StopFlag) return false;
     }
+    // No end-of-file record: still a failure, but every data record is written.
+    write(aligner.flush());
     return false;
 }
 

@@ -23,8 +23,9 @@ bool ReadHexFileLine(QIODevice& file, std::string& line, bool* overlong = nullpt
 // Text of the message box for a HEX file that exists but cannot be opened.
 QString CannotOpenFileText(const QString& path);
 
-// Writes every data record of the HEX file to the target, in file order, one block per record,
-// showing progress in panel 2. True only when the end-of-file record was reached after every
+// Writes every data record of the HEX file to the target, in file order, one block per record
+// (records that share a 4-byte word are joined there, see WordAligner), showing progress in
+// panel 2. True only when the end-of-file record was reached after every
 // block before it was written (and verified when verify() says so). Stops at the first rejected
 // line (message boxes), failed block or Stop.
 bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& record,

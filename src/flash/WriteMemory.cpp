@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "BootLink.h"
+#include "WordAligner.h"
 
 namespace praxon {
 
@@ -66,7 +67,8 @@ bool WriteMemoryBlock(BootLink& link, uint32_t address, const uint8_t* data, int
            SendData2STM32(link, data, n);
 }
 
-bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n) {
+bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n,
+                 const std::vector<bool>* compare) {
     if (!link.SendCmdWaitAck(0x11)) {
         link.ShowMsg(QStringLiteral("下发送命令失败"));
         return false;
@@ -87,11 +89,24 @@ bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n) {
         link.ShowMsg(QStringLiteral("非ACK应答，数据校验不正确."));
         return false;
     }
-    if (std::memcmp(link.RecvBuf.data() + 1, data, size_t(n)) != 0) {
-        link.ShowMsg(QStringLiteral("数据校验不正确."));
-        return false;
+    for (int i = 0; i < n; ++i) {
+        if ((!compare || (*compare)[size_t(i)]) && link.RecvBuf[size_t(i) + 1] != data[i]) {
+            link.ShowMsg(QStringLiteral("数据校验不正确."));
+            return false;
+        }
     }
     return true;
+}
+
+bool WriteAlignedBlock(BootLink& link, const AlignedBlock& block,
+                       const std::function<bool()>& verify) {
+    if (!WriteMemoryBlock(link, block.address, block.bytes.data(), int(block.bytes.size())))
+        return false;
+    if (!verify || !verify()) return true;
+    const int first = block.firstGiven(), last = block.lastGiven();
+    const std::vector<bool> compare(block.given.begin() + first, block.given.begin() + last + 1);
+    return VerifyBlock(link, block.address + uint32_t(first), block.bytes.data() + first,
+                       last - first + 1, &compare);
 }
 
 bool DownLoad2STM32(BootLink& link, uint32_t address, const uint8_t* data, int n,
