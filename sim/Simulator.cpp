@@ -222,7 +222,6 @@ void Simulator::schedule(const Board::Output& out, int64_t processNs) {
 
 void Simulator::run() {
     uint8_t buf[4096];
-    bool wroteLastPass = false;
     while (!stopRequested_) {
         std::vector<std::string> events;
         std::function<void(const std::string&)> handler;
@@ -247,10 +246,14 @@ void Simulator::run() {
                 queue_.clear();
                 queueHead_ = 0;
             } else if (!hungUp) {
+                // Bytes go out in chunks of about kChunkNs (a wake-up per byte would load the
+                // machine), but never later than the last queued byte is due, so the first and the
+                // last byte of a reply reach the host on time.
                 timeoutNs = std::max<int64_t>(queue_[queueHead_].releaseNs - now, 0);
-                if (wroteLastPass || !out.empty()) timeoutNs = std::max(timeoutNs, kChunkNs);
+                if (!out.empty())
+                    timeoutNs = std::max(
+                        timeoutNs, std::min<int64_t>(kChunkNs, queue_.back().releaseNs - now));
             }
-            wroteLastPass = !out.empty();
             if (hungUp) {
                 serving_ = false;
                 closeLine();

@@ -7,6 +7,7 @@
 #include "CliOptions.h"
 #include "CliRunner.h"
 #include "Engine.h"
+#include "FineTimers.h"
 #include "QtSerialPort.h"
 #include "StopSignal.h"
 
@@ -14,6 +15,7 @@ using namespace praxon;
 using namespace praxon::cli;
 
 int main(int argc, char* argv[]) {
+    PreferFineTimers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Praxon");
     QCoreApplication::setApplicationName("praxon-cli");
