@@ -90,7 +90,7 @@ struct Counters {
 std::string countersToJson(const Counters& c);
 
 class Board {
-  public:
+public:
     // One piece of output: wait delayNs after the previous piece (the first: after the byte
     // that caused it was received), then put the bytes on the line. hangup: drop the line.
     struct Emit {
@@ -141,7 +141,7 @@ class Board {
     // Notable happenings since the last call ("go 0x08000000", "reset", "hangup", ...).
     std::vector<std::string> takeEvents();
 
-  private:
+private:
     enum class Area { None, Flash, Sram, System, Option };
     Area areaOf(uint32_t address, uint32_t* end) const;
     void beginCommand(uint8_t command);

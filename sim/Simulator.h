@@ -30,7 +30,7 @@ struct SimulatorOptions {
 };
 
 class Simulator {
-  public:
+public:
     explicit Simulator(const SimulatorOptions& options = {});
     ~Simulator();  // stops
     Simulator(const Simulator&) = delete;
@@ -60,7 +60,7 @@ class Simulator {
     // "go 0x08000000", "reset", "hangup". Set before start().
     void setEventHandler(std::function<void(const std::string&)> handler);
 
-  private:
+private:
     struct Pending {
         int64_t releaseNs;
         uint8_t byte;

@@ -83,7 +83,7 @@ bool writeFile(const std::string& path, const void* data, size_t size) {
 // ${XDG_RUNTIME_DIR:-/tmp}/praxon-sim/<pid>.port, holding the port path. Best effort: a board that
 // cannot announce itself still serves, the user just types its path.
 class BoardAnnouncement {
-  public:
+public:
     explicit BoardAnnouncement(const std::string& port) {
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         struct stat st {};
@@ -102,7 +102,7 @@ class BoardAnnouncement {
     BoardAnnouncement(const BoardAnnouncement&) = delete;
     BoardAnnouncement& operator=(const BoardAnnouncement&) = delete;
 
-  private:
+private:
     std::string path_;
 };
 

@@ -12,7 +12,7 @@ namespace praxon::cli {
 // log holds them, message-box texts to err, and panel texts to err only when err is a terminal
 // (one status line, rewritten in place). Dialogs and options are answered from the command line.
 class CliHost : public Host {
-  public:
+public:
     CliHost(const CliOptions& options, QIODevice& out, QIODevice& err, bool errIsTerminal);
 
     void appendLog(const QString& line, bool clearFirst) override;
@@ -39,7 +39,7 @@ class CliHost : public Host {
 
     const CommandStates& commandStates() const { return states_; }
 
-  private:
+private:
     void writeErr(const QString& text);
     void clearStatusLine();
     void drawStatusLine();

@@ -18,18 +18,18 @@ enum ExitCode { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 // Runs one command on the engine: connect first, then the operation.
 class CliRunner : public QObject {
     Q_OBJECT
-  public:
+public:
     CliRunner(Engine& engine, CliHost& host, const CliOptions& options, QObject* parent = nullptr);
 
     // Returns the exit status. Runs the waits' event loops inside, so stop() can arrive meanwhile.
     int run();
     bool stopped() const { return stopped_; }
 
-  public slots:
+public slots:
     // Ctrl+C: the Stop button. The running wait fails at its next check.
     void stop();
 
-  private:
+private:
     bool runOperation();
 
     Engine& engine_;

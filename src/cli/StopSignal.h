@@ -12,16 +12,16 @@ namespace praxon::cli {
 // actions come back when it is destroyed.
 class StopSignal : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit StopSignal(QObject* parent = nullptr);
     ~StopSignal() override;
 
     bool installed() const { return notifier_ != nullptr; }
 
-  signals:
+signals:
     void stopRequested();
 
-  private:
+private:
     void readPipe();
 
     QSocketNotifier* notifier_ = nullptr;
