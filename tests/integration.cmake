@@ -5,10 +5,8 @@ if(TARGET praxon_flash AND TARGET praxon_sim)
     target_include_directories(praxon_integration_rig PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(praxon_integration_rig PUBLIC praxon_flash praxon_link praxon_sim
         praxon_testkit Qt6::Core Qt6::Test)
-    foreach(area connect program read ops stop)
-        praxon_add_test(tst_integration_${area} SOURCES tst_integration_${area}.cpp
-            LIBS praxon_integration_rig TIMEOUT 300)
-    endforeach()
+    praxon_add_test(tst_integration SOURCES tst_integration.cpp LIBS praxon_integration_rig
+        TIMEOUT 300)
     # praxon-cli and praxon-sim as processes; the test finds both beside itself in bin/.
     if(TARGET praxon-cli)
         praxon_add_test(tst_cliprocess SOURCES tst_cliprocess.cpp LIBS praxon_integration_rig
