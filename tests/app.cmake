@@ -4,13 +4,12 @@ if(TARGET praxon_app)
     praxon_add_test(tst_comports SOURCES tst_comports.cpp LIBS praxon_app)
     praxon_add_test(tst_helplinks SOURCES tst_helplinks.cpp LIBS praxon_app)
 endif()
-# praxon_testkit (fake port) comes from link.cmake, read after this file.
-if(TARGET praxon AND TARGET praxon_sim AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/FakePort.cpp)
+if(TARGET praxon AND TARGET praxon_sim)
     praxon_add_test(tst_mainform SOURCES tst_mainform.cpp
-        LIBS praxon_app praxon_sim praxon_testkit TIMEOUT 300)
+        LIBS praxon_app praxon_sim TIMEOUT 300)
 endif()
 # Not a test: takes the README's screenshot (tools/screenshot.sh).
 if(TARGET praxon AND TARGET praxon_sim)
-    add_executable(praxon_window_screenshot window_screenshot.cpp)
+    add_executable(praxon_window_screenshot ${PROJECT_SOURCE_DIR}/tools/window_screenshot.cpp)
     target_link_libraries(praxon_window_screenshot PRIVATE praxon_app praxon_sim)
 endif()
