@@ -102,14 +102,15 @@ void TestCliProcess::run() {
     const QString hex =
         rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, image, 16));
     const QString out = dir.filePath("out.hex");
-    simArgs.replaceInStrings(QRegularExpression("^HEX$"), hex);
     std::unique_ptr<SimProcess> sim;
+    auto fill = [&](QStringList& args) {
+        for (QString& a : args)
+            a = a == "HEX" ? hex : a == "OUT" ? out : a == "PORT" ? sim->port : a;
+    };
+    fill(simArgs);
     if (!simArgs.isEmpty()) sim = std::make_unique<SimProcess>(simArgs);
     if (sim) QVERIFY2(!sim->port.isEmpty(), sim->output.constData());
-    cliArgs.replaceInStrings(QRegularExpression("^HEX$"), hex);
-    cliArgs.replaceInStrings(QRegularExpression("^OUT$"), out);
-    if (sim) cliArgs.replaceInStrings(QRegularExpression("^PORT$"), sim->port);
-
+    fill(cliArgs);
     QProcess cli;
     cli.start(binary("praxon-cli"), cliArgs);
     QVERIFY(cli.waitForFinished(60000));

@@ -70,11 +70,11 @@ static QString record(uint8_t type, uint16_t offset, const QByteArray& data) {
     return ':' + QString::fromLatin1((raw + char(-sum)).toHex().toUpper());
 }
 
-QString dataLine(uint16_t offset, const QByteArray& bytes) {
+static QString dataLine(uint16_t offset, const QByteArray& bytes) {
     return record(0x00, offset, bytes);
 }
 
-QString linearLine(uint16_t upper) {
+static QString linearLine(uint16_t upper) {
     return record(0x04, 0, QByteArray(1, char(upper >> 8)) + char(upper));
 }
 

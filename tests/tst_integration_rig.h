@@ -41,8 +41,6 @@ private:
 
 // Varied bytes (never all 0xFF), repeatable for a seed.
 QByteArray pattern(int size, unsigned seed = 1);
-QString dataLine(uint16_t offset, const QByteArray& bytes);
-QString linearLine(uint16_t upper);
 // Intel HEX lines for bytes at address: records of recordSize bytes, extended linear address
 // records where needed, the end record last.
 QStringList hexLines(uint32_t address, const QByteArray& bytes, int recordSize);
