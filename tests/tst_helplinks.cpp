@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -8,78 +7,49 @@
 class TestHelpLinks : public QObject {
     Q_OBJECT
 private slots:
-    void helpBesideProgram();
-    void helpInstalledUnderShare();
-    void besideWinsOverShare();
-    void noHelpFile();
-    void folderWithSurroundingSpaces();
-    void webAddress_data();
-    void webAddress();
+    void helpFile_data() {
+        QTest::addColumn<QStringList>("files");  // created under a fresh folder; "/" ends a folder
+        QTest::addColumn<QString>("programFolder");
+        QTest::addColumn<QString>("found");
+        const QString h = praxon::helpFileName(), s = "share/praxon/" + h;
+        QTest::newRow("beside") << QStringList{"bin/" + h} << "bin"
+                                << "bin/" + h;
+        QTest::newRow("installed") << QStringList{s, "bin/"} << "bin" << s;
+        QTest::newRow("beside first") << QStringList{s, "bin/" + h} << "bin"
+                                      << "bin/" + h;
+        QTest::newRow("folder is not the file") << QStringList{"bin/" + h + "/"} << "bin"
+                                                << "";
+        QTest::newRow("blanks around") << QStringList{"bin/" + h} << " bin "
+                                       << "bin/" + h;
+    }
+    void helpFile() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, programFolder);
+        QFETCH(QString, found);
+        QTemporaryDir dir;
+        for (const QString& f : files) {
+            QDir().mkpath(QFileInfo(dir.filePath(f)).path());
+            QFile file(dir.filePath(f));
+            QVERIFY(f.endsWith('/') || file.open(QIODevice::WriteOnly));
+        }
+        const QString folder = programFolder.replace("bin", dir.filePath("bin"));
+        QCOMPARE(praxon::helpFilePath(folder), found.isEmpty() ? found : dir.filePath(found));
+    }
+    void webAddress_data() {
+        QTest::addColumn<QString>("bare");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("vendor") << praxon::kVendorAddress << "http://www.st.com";
+        QTest::newRow("distributor") << praxon::kDistributorAddress << "http://www.example.com";
+        QTest::newRow("blanks") << " www.st.com "
+                                << "http://www.st.com";
+        QTest::newRow("scheme kept") << "https://example.org/a"
+                                     << "https://example.org/a";
+    }
+    void webAddress() {
+        QFETCH(QString, bare);
+        QTEST(praxon::webAddressUrl(bare).toString(), "url");
+    }
 };
-
-namespace {
-void touch(const QString& path) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
-}  // namespace
-
-void TestHelpLinks::helpBesideProgram() {
-    QTemporaryDir dir;
-    touch(dir.filePath("bin/" + praxon::helpFileName()));
-    QCOMPARE(praxon::helpFilePath(dir.filePath("bin")),
-             dir.filePath("bin/" + praxon::helpFileName()));
-}
-
-void TestHelpLinks::helpInstalledUnderShare() {
-    QTemporaryDir dir;
-    QDir().mkpath(dir.filePath("bin"));
-    touch(dir.filePath("share/praxon/" + praxon::helpFileName()));
-    QCOMPARE(praxon::helpFilePath(dir.filePath("bin")),
-             dir.filePath("share/praxon/" + praxon::helpFileName()));
-}
-
-void TestHelpLinks::besideWinsOverShare() {
-    QTemporaryDir dir;
-    touch(dir.filePath("bin/" + praxon::helpFileName()));
-    touch(dir.filePath("share/praxon/" + praxon::helpFileName()));
-    QCOMPARE(praxon::helpFilePath(dir.filePath("bin")),
-             dir.filePath("bin/" + praxon::helpFileName()));
-}
-
-void TestHelpLinks::noHelpFile() {
-    QTemporaryDir dir;
-    QDir().mkpath(dir.filePath("bin"));
-    QDir().mkpath(dir.filePath("bin/" + praxon::helpFileName()));  // a folder is not the file
-    QCOMPARE(praxon::helpFilePath(dir.filePath("bin")), QString());
-}
-
-void TestHelpLinks::folderWithSurroundingSpaces() {
-    QTemporaryDir dir;
-    touch(dir.filePath(praxon::helpFileName()));
-    QCOMPARE(praxon::helpFilePath(QStringLiteral("  ") + dir.path() + QStringLiteral(" ")),
-             dir.filePath(praxon::helpFileName()));
-}
-
-void TestHelpLinks::webAddress_data() {
-    QTest::addColumn<QString>("bare");
-    QTest::addColumn<QString>("url");
-    QTest::newRow("vendor") << praxon::kVendorAddress << QStringLiteral("http://www.st.com");
-    QTest::newRow("distributor") << praxon::kDistributorAddress
-                                 << QStringLiteral("http://www.example.com");
-    QTest::newRow("blanks") << QStringLiteral(" www.st.com ")
-                            << QStringLiteral("http://www.st.com");
-    QTest::newRow("scheme kept") << QStringLiteral("https://example.org/a")
-                                 << QStringLiteral("https://example.org/a");
-}
-
-void TestHelpLinks::webAddress() {
-    QFETCH(QString, bare);
-    const QUrl url = praxon::webAddressUrl(bare);
-    QVERIFY(url.isValid());
-    QTEST(url.toString(), "url");
-}
 
 QTEST_GUILESS_MAIN(TestHelpLinks)
 #include "tst_helplinks.moc"
