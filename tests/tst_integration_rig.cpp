@@ -51,10 +51,6 @@ QByteArray Rig::flash(int offset, int size) const {
     return QByteArray(reinterpret_cast<const char*>(image.data()) + offset, size);
 }
 
-void Rig::preload(const QByteArray& bytes) {
-    board_->loadFlash(0, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-}
-
 QByteArray pattern(int size, unsigned seed) {
     QByteArray bytes(size, '\0');
     uint32_t x = seed * 2654435761u + 1;

@@ -27,7 +27,7 @@ public:
     bool connectAndClear();
     praxon::sim::Simulator& board() { return *board_; }
     QByteArray flash(int offset = 0, int size = -1) const;
-    void preload(const QByteArray& bytes);
+    void preload(const QByteArray& b) { board_->loadFlash(0, {b.begin(), b.end()}); }
 
     QTemporaryDir dir;
     RecordingHost host;
