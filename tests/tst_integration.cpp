@@ -124,8 +124,8 @@ void TestIntegration::operations_data() {
     row("read HEX, burst of 300 bytes", "readhex", "burst:0x11:3:3", false, 0, true,
         read("下发读个数失败。"));
     row("read data short", "read", "short:0x11:3:3", false, 0, true, read("读存储器内容超时."));
-    // A vanished line closes the port; the buttons stay enabled.
-    row("read, line hung up", "read", "hangup:0x11:3:3", false, 0, true,
+    // A vanished line closes the port and shows the link as not connected.
+    row("read, line hung up", "read", "hangup:0x11:3:3", false, 0, false,
         read("下发读个数失败。") << kNoPort);
 
     // Write Memory of the second record; a refused command ends the connection.
@@ -136,7 +136,7 @@ void TestIntegration::operations_data() {
     row("write data NACK", "program", "nack:0x31:2:3", false, 1, true,
         {kStart, kDataNack, kFailed});
     row("write data ACK late", "program", "late:0x31:2:3", false, 2, true, {kStart, kFailed});
-    row("write data, line hung up", "program", "hangup:0x31:2:3", false, 2, true,
+    row("write data, line hung up", "program", "hangup:0x31:2:3", false, 2, false,
         {kStart, kNoPort, kFailed});
     // Verify of the second record (Read Memory occurrence 3).
     row("verify command NACK", "verify", "nack:0x11:3:1", false, 2, true,

@@ -14,7 +14,11 @@ BootLink::BootLink(Host& host, SerialPort& port, QObject* parent)
     TimInterVal.setTimerType(Qt::PreciseTimer);
     connect(&TimInterVal, &QTimer::timeout, this, &BootLink::TimInterVal_Timer);
     connect(&port_, &SerialPort::dataReceived, this, &BootLink::MSComm1_OnComm);
-    connect(&port_, &SerialPort::lineLost, this, &BootLink::wake);
+    // A vanished line (adapter unplugged) ends the connection: show it, and end a running wait.
+    connect(&port_, &SerialPort::lineLost, this, [this] {
+        EnableCmds(false);
+        wake();
+    });
     timeOfDay_ = [] { return QTime::currentTime(); };
 }
 
