@@ -2,9 +2,8 @@
 
 #include <QTimer>
 
-bool FakePort::open(const QString& name, QString* error) {
+bool FakePort::open(const QString& name, QString* /*error*/) {
     openedNames << name;
-    if (refuseOpen && error) *error = QStringLiteral("refused");
     opened_ = !refuseOpen;
     return opened_;
 }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 #include <csignal>
 
 #ifdef Q_OS_UNIX
@@ -16,6 +17,7 @@
 #include "FakePort.h"
 #include "IntelHex.h"
 #include "RecordingHost.h"
+#include "Upload.h"
 
 using namespace praxon;
 
@@ -34,47 +36,40 @@ struct Target {
     FakePort& port;
     std::vector<uint8_t> flash;
     QMap<int, QByteArray> replies;
-    int frames = 0;
-    int delayMs = 0;
+    int frames = 0, delayMs = 0;
     char state = 'c';  // c: command, r/w: address of Read/Write Memory, n: count, d: data
     uint32_t address = 0;
 
     Target(FakePort& p, int kb) : port(p), flash(size_t(kb) * 1024, 0xFF) {
         port.responder = [this](const QByteArray& f) {
-            QByteArray out = answer(reinterpret_cast<const uint8_t*>(f.constData()), f);
-            if (replies.contains(frames)) out = replies.value(frames);
+            const QByteArray out = replies.value(frames, answer(f));
             ++frames;
             if (!out.isEmpty()) port.deliverLater(out, delayMs);
         };
     }
-    uint8_t byteAt(uint32_t a) const {
-        const size_t kb = flash.size() / 1024;
-        const uint8_t size[4] = {uint8_t(kb), uint8_t(kb >> 8), 20, 0};
-        if (a - 0x1FFFF7E0u < 4) return size[a - 0x1FFFF7E0u];
-        return a - kFlash < flash.size() ? flash[a - kFlash] : 0;
-    }
-    QByteArray answer(const uint8_t* b, const QByteArray& f) {
-        const QByteArray ack = bytesFromHex("79");
+    QByteArray answer(const QByteArray& f) {
+        const auto* b = reinterpret_cast<const uint8_t*>(f.constData());
         const char was = state;
-        state = 'c';
-        if (was == 'r' || was == 'w') {
-            address = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-            state = was == 'r' ? 'n' : 'd';
-        } else if (was == 'n') {
-            QByteArray out = ack;
-            for (uint32_t i = 0; i <= b[0]; ++i) out += char(byteAt(address + i));
-            return out;
-        } else if (was == 'd') {
-            const int n = b[0] + 1;
-            if (address % 4 || n % 4 || address - kFlash + uint32_t(n) > flash.size())
-                return bytesFromHex("1F");
-            std::copy(b + 1, b + 1 + n, flash.begin() + (address - kFlash));
-        } else if (f == bytesFromHex("02FD")) {
-            return bytesFromHex("7901041079");
-        } else {
+        if (was == 'c')
             state = f == bytesFromHex("11EE") ? 'r' : f == bytesFromHex("31CE") ? 'w' : 'c';
+        else
+            state = was == 'r' ? 'n' : was == 'w' ? 'd' : 'c';
+        if (was == 'r' || was == 'w') address = qFromBigEndian<uint32_t>(b);
+        if (was == 'n') {
+            const size_t kb = flash.size() / 1024;
+            const uint8_t size[4] = {uint8_t(kb), uint8_t(kb >> 8), 20, 0};  // at 0x1FFFF7E0
+            QByteArray out = bytesFromHex("79");
+            for (uint32_t a = address; a <= address + b[0]; ++a)
+                out += char(a - 0x1FFFF7E0u < 4         ? size[a - 0x1FFFF7E0u]
+                            : a - kFlash < flash.size() ? flash[a - kFlash]
+                                                        : 0);
+            return out;
         }
-        return ack;
+        const uint32_t n = b[0] + 1u;
+        if (was == 'd' && (address % 4 || n % 4 || address - kFlash + n > flash.size()))
+            return bytesFromHex("1F");
+        if (was == 'd') std::copy(b + 1, b + 1 + n, flash.begin() + (address - kFlash));
+        return bytesFromHex(was == 'c' && f == bytesFromHex("02FD") ? "7901041079" : "79");
     }
 };
 
@@ -104,11 +99,73 @@ struct Rig {
 class TestEngine : public QObject {
     Q_OBJECT
 private slots:
+    void refusals_data();
+    void refusals();
+    void hexFileByName_data();
+    void hexFileByName();
     void download_data();
     void download();
     void operationsRefusedInsideAWait();
     void diskFullDuringReadKeepsOldFile();
 };
+
+// Refused before anything is sent. The text is the download file, Go address, save name or port
+// as the row needs it; %1 stands for a temporary folder.
+void TestEngine::refusals_data() {
+    QTest::addColumn<QString>("op");  // the button, "|", the text
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("log");
+    const QStringList none;
+    QTest::newRow("no download file") << "start|   " << QStringList{"请指定下载文件。"} << none;
+    QTest::newRow("download file missing")
+        << "start|%1/none.hex" << QStringList{"指定的文件不存在，请重新打开。"} << none;
+    QTest::newRow("download file unreadable")
+        << "start|%1" << QStringList{"无法打开文件: %1"} << none;
+    QTest::newRow("Go address not hex")
+        << "go|08x00000" << QStringList{"运行地址无效，请输入十六进制地址。"} << none;
+    QTest::newRow("read into a missing folder")
+        << "read|%1/no/out.bin" << QStringList{"%1/no/out.bin文件正打开着, 覆盖失败."} << none;
+    QTest::newRow("port refused") << "connect|ttyS9" << QStringList{"指定的串口不存在或已被占用。"}
+                                  << QStringList{"连接目标板......",
+                                                 "指定的串行口不存在或被其它应用程序占用。"};
+}
+
+void TestEngine::refusals() {
+    QFETCH(QString, op);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, log);
+    Rig r;
+    QVERIFY(r.connect());
+    const QString text = op.section('|', 1).replace("%1", r.dir.path());
+    op = op.section('|', 0, 0);
+    messages.replaceInStrings("%1", r.dir.path());
+    r.host.downloadFile = r.host.goAddress = r.host.port = text;
+    r.host.saveFileAnswers << text;
+    r.port.refuseOpen = true;
+    QVERIFY(!(op == "start"  ? r.engine.CmdStart_Click()
+              : op == "go"   ? r.engine.Command_GO_Click()
+              : op == "read" ? r.engine.CmdRead_Click()
+                             : r.engine.CHECKCMD_Click()));
+    QCOMPARE(r.host.messages, messages);
+    QCOMPARE(r.host.logMessages, log);
+    QVERIFY(r.port.written.isEmpty());
+}
+
+// A read goes to an Intel HEX file when the name's last three characters are "hex" in any case.
+void TestEngine::hexFileByName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("hex");
+    QTest::newRow("OUT.HEX, trailing blank") << "/a/OUT.HEX " << true;
+    QTest::newRow("no dot") << "/a/dumphex" << true;
+    QTest::newRow("shorter than three") << "ab" << true;
+    QTest::newRow("no extension") << "/a/b" << false;
+}
+
+void TestEngine::hexFileByName() {
+    QFETCH(QString, name);
+    QFETCH(bool, hex);
+    QCOMPARE(IsHexFileName(name), hex);
+}
 
 void TestEngine::download_data() {
     QTest::addColumn<QByteArray>("content");
@@ -204,8 +261,7 @@ void TestEngine::diskFullDuringReadKeepsOldFile() {
     r.host.saveFileAnswers << path;
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 8192;
+    rlimit small{8192, old.rlim_max};
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
     const bool ok = r.engine.CmdRead_Click();
@@ -215,9 +271,7 @@ void TestEngine::diskFullDuringReadKeepsOldFile() {
     QCOMPARE(r.host.messages, QStringList{path + QStringLiteral("文件正打开着, 覆盖失败.")});
     QCOMPARE(r.host.logMessages, QStringList{QStringLiteral("开始读取数据......")});
     QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("full.bin")});
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("old"));
+    QCOMPARE(QFile(path).size(), qint64(3));  // "old"
 #endif
 }
 

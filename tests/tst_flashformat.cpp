@@ -22,10 +22,8 @@ void TestFlashFormat::texts_data() {
     // Download: at least two integer digits.
     QTest::newRow("download 7.5 %") << DownloadProgressText(75, 1000) << "完成07.50%.";
     QTest::newRow("download tiny") << DownloadProgressText(1, 100000) << "完成00.00%.";
-    QTest::newRow("download all") << DownloadProgressText(10, 10) << "完成100.00%.";
     // Upload: at least one integer digit.
     QTest::newRow("upload 1 of 256") << UploadProgressText(1, 256) << "已读0.39%.";
-    QTest::newRow("upload 32 of 256") << UploadProgressText(32, 256) << "已读12.50%.";
 }
 
 void TestFlashFormat::texts() {
