@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -358,11 +359,25 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
         // drop-down, not another window (such as a message box) becoming active.
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+            // Opening the drop-down moves the focus into the list with an ordinary reason: look
+            // where the focus settled before counting it as leaving the port list.
             QMetaObject::invokeMethod(
-                this, [this] { engine_->CombComPort_LostFocus(); }, Qt::QueuedConnection);
+                this,
+                [this] {
+                    if (!portListHasFocus()) engine_->CombComPort_LostFocus();
+                },
+                Qt::QueuedConnection);
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainForm::portListHasFocus() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) return false;
+    const QWidget* popup = CombComPort->view()->window();
+    return focus == CombComPort || CombComPort->isAncestorOf(focus) || focus == popup ||
+           popup->isAncestorOf(focus);
 }
 
 void MainForm::fillPortList(bool keepText) {

@@ -112,6 +112,7 @@ private:
     void Form_Load();
     bool Form_QueryUnload();
     void Form_Unload();
+    bool portListHasFocus() const;
     void fillPortList(bool keepText);
     void CmdHelp_Click();
     void Picture1_Click();
