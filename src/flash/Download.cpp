@@ -50,7 +50,7 @@ bool ReadAndDownload(BootLink& link, const QString& strFileName, HexRecord& reco
     WordAligner aligner;
     const auto write = [&](const std::vector<AlignedBlock>& blocks) {
         for (const AlignedBlock& block : blocks)
-            if (!WriteAlignedBlock(link, block, verify)) return false;
+            if (!DownLoad2STM32(link, block, verify)) return false;
         return true;
     };
     qint64 charactersRead = 0;

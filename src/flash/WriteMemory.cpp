@@ -98,8 +98,8 @@ bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n,
     return true;
 }
 
-bool WriteAlignedBlock(BootLink& link, const AlignedBlock& block,
-                       const std::function<bool()>& verify) {
+bool DownLoad2STM32(BootLink& link, const AlignedBlock& block,
+                    const std::function<bool()>& verify) {
     if (!WriteMemoryBlock(link, block.address, block.bytes.data(), int(block.bytes.size())))
         return false;
     if (!verify || !verify()) return true;
@@ -107,26 +107,6 @@ bool WriteAlignedBlock(BootLink& link, const AlignedBlock& block,
     const std::vector<bool> compare(block.given.begin() + first, block.given.begin() + last + 1);
     return VerifyBlock(link, block.address + uint32_t(first), block.bytes.data() + first,
                        last - first + 1, &compare);
-}
-
-bool DownLoad2STM32(BootLink& link, uint32_t address, const uint8_t* data, int n,
-                    const std::function<bool()>& verify) {
-    const uint32_t first = address & ~3u;
-    const uint32_t end = (address + uint32_t(n) + 3u) & ~3u;
-    const int length = int(end - first);
-    std::array<uint8_t, 264> padded;
-    const uint8_t* bytes = data;
-    if (first != address || length != n) {
-        padded.fill(0xFF);
-        std::memcpy(padded.data() + (address - first), data, size_t(n));
-        bytes = padded.data();
-    }
-    for (int offset = 0; offset < length; offset += 256) {
-        const int chunk = std::min(256, length - offset);
-        if (!WriteMemoryBlock(link, first + uint32_t(offset), bytes + offset, chunk)) return false;
-    }
-    if (!verify || !verify()) return true;
-    return VerifyBlock(link, address, data, n);
 }
 
 }  // namespace praxon

@@ -23,15 +23,9 @@ bool WriteMemoryBlock(BootLink& link, uint32_t address, const uint8_t* data, int
 // compare flag is set, when compare is given); logs what failed.
 bool VerifyBlock(BootLink& link, uint32_t address, const uint8_t* data, int n,
                  const std::vector<bool>* compare = nullptr);
-// Writes one block from a WordAligner; when verify() says so (asked once the data are
-// acknowledged), reads back the range from its first to its last given byte and compares those.
-bool WriteAlignedBlock(BootLink& link, const AlignedBlock& block,
-                       const std::function<bool()>& verify);
-// One stand-alone block: n (1 to 255) bytes at address. A block that is not 4-aligned is
-// written as the enclosing aligned range padded with 0xFF (erased flash stays as it is). When
-// verify() says so (asked once the data are acknowledged), the block's own bytes are read back.
-// A download whose records may share a word uses a WordAligner and WriteAlignedBlock instead.
-bool DownLoad2STM32(BootLink& link, uint32_t address, const uint8_t* data, int n,
-                    const std::function<bool()>& verify);
+// One block of a download, as a WordAligner made it: Write Memory, then, when verify() says so
+// (asked once the data are acknowledged), the range from its first to its last byte from the
+// file is read back and those bytes compared.
+bool DownLoad2STM32(BootLink& link, const AlignedBlock& block, const std::function<bool()>& verify);
 
 }  // namespace praxon

@@ -221,15 +221,19 @@ bool BootLink::SendCmdWaitAck(uint8_t command) {
     }
 }
 
-bool BootLink::SendAbsMemoryAdd(uint32_t address) {
-    RecvCount = 0;
+QByteArray BootLink::AddressFrame(uint32_t address) {
     QByteArray frame;
     frame.append(char(address >> 24));
     frame.append(char(address >> 16));
     frame.append(char(address >> 8));
     frame.append(char(address));
     frame.append(char(frame[0] ^ frame[1] ^ frame[2] ^ frame[3]));
-    if (!writeFrame(frame, false)) return false;
+    return frame;
+}
+
+bool BootLink::SendAbsMemoryAdd(uint32_t address) {
+    RecvCount = 0;
+    if (!writeFrame(AddressFrame(address), false)) return false;
     QElapsedTimer start;
     start.start();
     for (;;) {

@@ -63,6 +63,8 @@ public:
     // Frames and their waits.
     bool SyncTarget();
     bool SendCmdWaitAck(uint8_t command);
+    // Four address bytes, most significant first, and their XOR.
+    static QByteArray AddressFrame(uint32_t address);
     bool SendAbsMemoryAdd(uint32_t address);
     bool SendReadCount(uint8_t count);
     // After SendReadCount succeeded: waits until ACK + n data bytes are in RecvBuf (true), or the
