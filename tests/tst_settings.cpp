@@ -13,6 +13,7 @@ QString flat(const praxon::ConfigValues& v) {
 }
 }  // namespace
 
+// Exactly "1" through the window, and the window's trimming at exit, are in its own test.
 class TestSettings : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
@@ -38,18 +39,11 @@ private slots:
         const char* d = "|08000000|100";
         QTest::newRow("first run") << QByteArray() << d;
         QTest::newRow("other section ignored") << QByteArray("[Other]\nADD=2\nErase=0\n") << d;
-        QTest::newRow("address kept untrimmed, comma kept")
+        QTest::newRow("address untrimmed, comma kept")
             << QByteArray("[Config]\nADD=\" 08,00 \"\n") << "| 08,00 |100";
         QTest::newRow("only exactly 1 ticks")
             << QByteArray("[Config]\nErase=\"1 \"\nCheck=2\nReadPortect=true\n") << "|08000000|000";
-        QTest::newRow("exactly 1")
-            << QByteArray("[Config]\nErase=1\nCheck=1\nReadPortect=1\n") << "|08000000|111";
-        QTest::newRow("empty values")
-            << QByteArray("[Config]\nADD=\nErase=\nCheck=-1\n") << "||000";
-        QTest::newRow("key is ReadPortect") << QByteArray("[Config]\nReadProtect=1\n") << d;
-        QTest::newRow("Chinese path")
-            << QStringLiteral("[Config]\nFileName=/用户/固件 1.hex\n").toUtf8()
-            << "/用户/固件 1.hex|08000000|100";
+        QTest::newRow("empty values") << QByteArray("[Config]\nADD=\nErase=\n") << "||000";
         QTest::newRow("damaged: unclosed section") << QByteArray("[Config\nADD=1\nErase=0\n") << d;
         QTest::newRow("damaged: binary") << QByteArray("\xff\xfe\x00\x01\x7f\x80", 6) << d;
         QTest::newRow("damaged: unknown type")
@@ -61,26 +55,22 @@ private slots:
         QTEST(flat(praxon::readConfig()), "values");
     }
     // Every key is written at exit, and a damaged file is replaced rather than kept.
-    void writeAndReadBack_data() {
-        QTest::addColumn<QByteArray>("before");
-        QTest::newRow("no file") << QByteArray();
-        QTest::newRow("damaged file") << QByteArray("[Config\nADD=1\nJunk=2\n");
-    }
     void writeAndReadBack() {
-        QFETCH(QByteArray, before);
-        writeRaw(before);
-        for (const praxon::ConfigValues& v :
-             {praxon::ConfigValues{"/tmp/a\"b;c=1,d 带.hex", "", false, true, true},
-              praxon::ConfigValues{}}) {
-            praxon::writeConfig(v);
-            QCOMPARE(flat(praxon::readConfig()), flat(v));
+        for (const QByteArray& before : {QByteArray(), QByteArray("[Config\nADD=1\nJunk=2\n")}) {
+            writeRaw(before);
+            for (const praxon::ConfigValues& v :
+                 {praxon::ConfigValues{"/tmp/a\"b;c=1,d 带.hex", "", false, true, true},
+                  praxon::ConfigValues{}}) {
+                praxon::writeConfig(v);
+                QCOMPARE(flat(praxon::readConfig()), flat(v));
+            }
+            QSettings raw(praxon::configFilePath(), QSettings::IniFormat);
+            raw.beginGroup(QStringLiteral("Config"));
+            QStringList keys;
+            for (const QString& key : raw.childKeys())
+                keys << key + '=' + raw.value(key).toString();
+            QCOMPARE(keys.join(' '), "ADD=08000000 Check=0 Erase=1 FileName= ReadPortect=0");
         }
-        QSettings raw(praxon::configFilePath(), QSettings::IniFormat);
-        QCOMPARE(raw.status(), QSettings::NoError);
-        raw.beginGroup(QStringLiteral("Config"));
-        QStringList keys;
-        for (const QString& key : raw.childKeys()) keys << key + '=' + raw.value(key).toString();
-        QCOMPARE(keys.join(' '), "ADD=08000000 Check=0 Erase=1 FileName= ReadPortect=0");
     }
     void folderInPlaceOfFile() {
         QVERIFY(QDir().mkpath(praxon::configFilePath()));
