@@ -1,41 +1,51 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
+#include <utility>
 
 #include "SerialPort.h"
 
 // A serial port without a device: records the frames written and delivers replies now or later
 // through the event loop, like a real line.
 class FakePort : public praxon::SerialPort {
-    Q_OBJECT
 public:
     using SerialPort::SerialPort;
-
-    bool open(const QString& name, QString* error) override;
+    bool open(const QString& name, QString*) override {
+        openedNames << name;
+        return opened_ = !refuseOpen;
+    }
     void close() override { opened_ = false; }
     bool isOpen() const override { return opened_; }
-    bool write(const QByteArray& frame) override;
-    QByteArray readAll() override;
-
-    // Bytes arrive now (dataReceived is emitted at once) or after ms through the event loop.
-    void deliver(const QByteArray& bytes);
-    void deliverLater(const QByteArray& bytes, int ms);
+    bool write(const QByteArray& frame) override {
+        if (!opened_ || refuseWrites) return false;
+        written << frame;
+        if (responder) responder(frame);
+        return true;
+    }
+    QByteArray readAll() override { return std::exchange(pending_, QByteArray()); }
+    // Bytes arrive now (dataReceived at once) or after ms through the event loop.
+    void deliver(const QByteArray& bytes) {
+        if (!opened_) return;
+        pending_ += bytes;
+        emit dataReceived();
+    }
+    void deliverLater(const QByteArray& bytes, int ms) {
+        QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, bytes] { deliver(bytes); });
+    }
 
     std::function<void(const QByteArray& frame)> responder;  // called for every frame written
     QList<QByteArray> written;                               // every frame, in order
     QStringList openedNames;                                 // every name open() was given
-    bool refuseOpen = false;
-    bool refuseWrites = false;
+    bool refuseOpen = false, refuseWrites = false;
 
 private:
     bool opened_ = false;
     QByteArray pending_;
 };
 
-// "08 00 00 00 08" or "0800000008" -> bytes.
-inline QByteArray bytesFromHex(const char* text) {
+// "0800000008" -> bytes.
+inline QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }

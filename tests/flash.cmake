@@ -1,4 +1,3 @@
-# The flash operations on a fake target, and their pure helpers.
-praxon_add_test(tst_engine SOURCES tst_engine.cpp LIBS praxon_testkit praxon_flash praxon_image)
-praxon_add_test(tst_flashformat SOURCES tst_flashformat.cpp LIBS praxon_flash)
+# The flash operations on a fake target and their texts; the word aligner.
+praxon_add_test(tst_engine SOURCES tst_engine.cpp LIBS praxon_testkit praxon_flash praxon_image praxon_sim)
 praxon_add_test(tst_wordaligner SOURCES tst_wordaligner.cpp LIBS praxon_flash)
