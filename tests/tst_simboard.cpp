@@ -57,64 +57,52 @@ void TestSimBoard::exchange_data() {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("expected");
     const QByteArray w0 = hex("00000000"), get = hex("790b22000102112131436373829279");
-    QTest::newRow("before sync only 0x7F counts") << int(NoSync) << hex("00ff7f") << hex("79");
-    QTest::newRow("get") << 0 << hex("00ff") << get;
-    QTest::newRow("get version") << 0 << hex("01fe") << hex("7922000079");
-    QTest::newRow("get id") << 0 << hex("02fd") << hex("7901041079");
-    QTest::newRow("get id four bytes") << int(FourId) << hex("02fd") << hex("790304100000 79");
-    QTest::newRow("0x7F after sync is a command") << 0 << hex("7f80") << hex("1f");
-    QTest::newRow("bad complement") << 0 << hex("0000 01fe") << hex("1f 7922000079");
-    QTest::newRow("read erased") << 0 << hex("11ee 0800000008 03fc") << hex("79 79 79ffffffff");
-    QTest::newRow("read bad address checksum")
-        << 0 << hex("11ee 0800000009 01fe") << hex("79 1f 7922000079");
-    QTest::newRow("read count bad") << 0 << hex("11ee 0800000008 03fb") << hex("79 79 1f");
-    QTest::newRow("read crossing flash end") << 0 << rd(0x0800FFFC, 8) << hex("79 79 1f");
-    QTest::newRow("read past sram (20 KB)") << 0 << hex("11ee") + addr(0x20005000) << hex("79 1f");
-    QTest::newRow("size word") << 0 << rd(0x1FFFF7E0, 4) << hex("79 79 79 4000ffff");
-    QTest::newRow("option bytes") << 0 << rd(0x1FFFF800, 4) << hex("79 79 79 a55aff00");
-    QTest::newRow("half-words: programmed refused, 0000 allowed, erase restores")
-        << 0
-        << wr(0x08000010, hex("1122ffff")) + wr(0x08000010, hex("1122ffff")) +
-               wr(0x08000010, hex("00005566")) + rd(0x08000010, 4) + hex("43bc 00 00 00") +
-               wr(0x08000010, hex("aabbccdd")) + rd(0x08000010, 4)
-        << hex("797979 79791f 797979 797979 00005566 7979 797979 797979 aabbccdd");
-    QTest::newRow("write misaligned") << 0 << hex("31ce 0800000109") << hex("79 1f");
-    QTest::newRow("write misaligned relaxed")
-        << int(Relaxed) << wr(0x08000001, hex("aa")) + rd(0x08000000, 3)
-        << hex("79 79 79 79 79 79 ffaaff");
-    QTest::newRow("write 3 bytes") << 0 << wr(0x08000000, hex("010203")) << hex("79 79 1f");
-    QTest::newRow("write bad checksum")
-        << 0 << hex("31ce 0800000008 03 01020304 00") << hex("79 79 1f");
-    QTest::newRow("write past flash end") << 0 << wr(0x0800FFFC, w0 + w0) << hex("79 79 1f");
-    QTest::newRow("write bootloader sram") << 0 << hex("31ce") + addr(0x200001FC) << hex("79 1f");
-    QTest::newRow("write sram above 0x200")
-        << 0 << wr(0x20000200, hex("11223344")) + rd(0x20000200, 4)
-        << hex("79 79 79 79 79 79 11223344");
-    QTest::newRow("write system memory") << 0 << hex("31ce") + addr(0x1FFFF000) << hex("79 1f");
-    QTest::newRow("go to system memory") << 0 << hex("21de") + addr(0x1FFFF000) << hex("79 1f");
-    QTest::newRow("go, silent until 0x7F")
-        << 0 << hex("21de") + addr(0x08000100) + hex("00ff 7f 02fd") << hex("7979 79 7901041079");
-    QTest::newRow("global erase bad checksum") << 0 << hex("43bc ff01") << hex("79 1f");
-    QTest::newRow("erase page list bad checksum") << 0 << hex("43bc 01 0001 01") << hex("79 1f");
-    QTest::newRow("erase page past 64 KB") << 0 << hex("43bc 00 40 40") << hex("79 1f");
-    QTest::newRow("2 KB pages: erase page 1 only, 128 pages")
-        << int(Flash256)
-        << wr(0x080007FC, w0) + wr(0x08000800, w0) + wr(0x08001000, w0) + hex("43bc 00 01 01") +
-               rd(0x080007FC, 8) + rd(0x08000FFC, 8) + hex("43bc 00 80 80") + rd(0x1FFFF7E0, 2)
-        << hex("797979 797979 797979 7979 797979 00000000ffffffff 797979 ffffffff00000000 791f "
-               "797979 0001");
-    QTest::newRow("write protect sector 1, then unprotect")
-        << 0
-        << hex("639c 00 01 01 7f") + wr(0x08001000, w0) + wr(0x08000C00, w0) +
-               hex("43bc 00 05 05 43bc ff00") + rd(0x1FFFF808, 2) +
-               hex("639c 00 10 10 739c 738c 7f") + wr(0x08001000, w0)
-        << hex("7979 79 79791f 797979 791f 791f 797979fd02 791f 1f 7979 79 797979");
+    auto row = [](const char* name, int flags, const QByteArray& in, const QByteArray& out) {
+        QTest::newRow(name) << flags << in << out;
+    };
+    row("before sync only 0x7F counts", NoSync, hex("00ff7f"), hex("79"));
+    row("get id four bytes", FourId, hex("02fd"), hex("790304100000 79"));
+    row("0x7F after sync is a command", 0, hex("7f80"), hex("1f"));
+    row("bad complement", 0, hex("0000 01fe"), hex("1f 7922000079"));
+    row("read bad address checksum", 0, hex("11ee 0800000009 01fe"), hex("79 1f 7922000079"));
+    row("read count bad", 0, hex("11ee 0800000008 03fb"), hex("79 79 1f"));
+    // Each refusal leaves the board waiting for the next command.
+    row("memory map limits", 0,
+        rd(0x0800FFFC, 8) + hex("11ee") + addr(0x20005000) + wr(0x0800FFFC, w0 + w0) + hex("31ce") +
+            addr(0x200001FC) + hex("31ce") + addr(0x1FFFF000) + hex("21de") + addr(0x1FFFF000),
+        hex("79791f 791f 79791f 791f 791f 791f"));
+    row("size word", 0, rd(0x1FFFF7E0, 4), hex("79 79 79 4000ffff"));
+    row("option bytes", 0, rd(0x1FFFF800, 4), hex("79 79 79 a55aff00"));
+    row("half-words: programmed refused, 0000 allowed, erase restores", 0,
+        wr(0x08000010, hex("1122ffff")) + wr(0x08000010, hex("1122ffff")) +
+            wr(0x08000010, hex("00005566")) + rd(0x08000010, 4) + hex("43bc 00 00 00") +
+            wr(0x08000010, hex("aabbccdd")) + rd(0x08000010, 4),
+        hex("797979 79791f 797979 797979 00005566 7979 797979 797979 aabbccdd"));
+    row("write misaligned", 0, hex("31ce 0800000109"), hex("79 1f"));
+    row("write misaligned relaxed", Relaxed, wr(0x08000001, hex("aa")) + rd(0x08000000, 3),
+        hex("79 79 79 79 79 79 ffaaff"));
+    row("write 3 bytes", 0, wr(0x08000000, hex("010203")), hex("79 79 1f"));
+    row("write bad checksum", 0, hex("31ce 0800000008 03 01020304 00"), hex("79 79 1f"));
+    row("go, silent until 0x7F", 0, hex("21de") + addr(0x08000100) + hex("00ff 7f 02fd"),
+        hex("7979 79 7901041079"));
+    row("global erase bad checksum", 0, hex("43bc ff01"), hex("79 1f"));
+    row("erase page list bad checksum", 0, hex("43bc 01 0001 01"), hex("79 1f"));
+    row("erase page past 64 KB", 0, hex("43bc 00 40 40"), hex("79 1f"));
+    row("2 KB pages: erase page 1 only, 128 pages", Flash256,
+        wr(0x080007FC, w0) + wr(0x08000800, w0) + wr(0x08001000, w0) + hex("43bc 00 01 01") +
+            rd(0x080007FC, 8) + rd(0x08000FFC, 8) + hex("43bc 00 80 80") + rd(0x1FFFF7E0, 2),
+        hex("797979 797979 797979 7979 797979 00000000ffffffff 797979 ffffffff00000000 791f "
+            "797979 0001"));
+    row("write protect sector 1, then unprotect", 0,
+        hex("639c 00 01 01 7f") + wr(0x08001000, w0) + wr(0x08000C00, w0) +
+            hex("43bc 00 05 05 43bc ff00") + rd(0x1FFFF808, 2) + hex("639c 00 10 10 739c 738c 7f") +
+            wr(0x08001000, w0),
+        hex("7979 79 79791f 797979 791f 791f 797979fd02 791f 1f 7979 79 797979"));
     // Protect resets; Get and Get ID stay served, the rest is refused; unprotect erases.
-    QTest::newRow("readout protection cycle")
-        << 0
-        << wr(0x08000400, hex("12345678")) + hex("827d 7f 00ff 02fd 11ee 31ce 43bc 21de 827d") +
-               hex("926d 7f") + rd(0x08000400, 4)
-        << hex("797979 7979 79") + get + hex("7901041079 1f1f1f1f1f 7979 79 797979ffffffff");
+    row("readout protection cycle", 0,
+        wr(0x08000400, hex("12345678")) + hex("827d 7f 00ff 02fd 11ee 31ce 43bc 21de 827d") +
+            hex("926d 7f") + rd(0x08000400, 4),
+        hex("797979 7979 79") + get + hex("7901041079 1f1f1f1f1f 7979 79 797979ffffffff"));
 }
 
 void TestSimBoard::exchange() {
@@ -169,12 +157,10 @@ void TestSimBoard::faults() {
     QCOMPARE(feed(b, hex("7f"), &t), f.command == kSync ? hex("1f") : hex("79"));
     Board::Output out;
     const QByteArray got = feed(b, input, &t, &out);
-    if (f.kind == FaultKind::Burst)
-        QVERIFY(got.size() > 258);
-    else if (f.kind == FaultKind::Garbage)
+    if (!expected.isEmpty()) QCOMPARE(got.toHex(' '), expected.toHex(' '));
+    if (f.kind == FaultKind::Burst) QVERIFY(got.size() > 258);
+    if (f.kind == FaultKind::Garbage)
         QVERIFY(got.size() == 5 && !got.contains('\x79') && !got.contains('\x1f'));
-    else
-        QCOMPARE(got.toHex(' '), expected.toHex(' '));
     if (f.kind == FaultKind::Late) QVERIFY(out.back().faultDelayNs > 500'000'000);
     if (f.kind == FaultKind::Hangup)
         QVERIFY(b.state() == Board::State::HungUp && out.back().hangup);
@@ -202,10 +188,7 @@ void TestSimBoard::timingAndCounters() {
     QCOMPARE((QList<quint64>{c.syncs, c.commands, c.perCommand.at(0x43), c.writeBytes, c.readBytes,
                              c.pageErases, c.massErases, c.acks, c.nacks, c.bytesIn, c.bytesOut}),
              (QList<quint64>{1, 7, 2, 256, 16, 3, 1, 15, 1, 297, 35}));
-    QCOMPARE(b.takeEvents(), std::vector<std::string>{"go 0x08000000"});
-    const std::string json = countersToJson(c);
-    QVERIFY(json.find("\"program_time_us\": 6720.000") != std::string::npos);
-    QVERIFY(json.find("\"go_address\": \"0x08000000\"") != std::string::npos);
+    QVERIFY(countersToJson(c).find("\"program_time_us\": 6720.000") != std::string::npos);
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)
