@@ -9,7 +9,7 @@
 
 namespace {
 QString binary(const char* name) {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    return QCoreApplication::applicationDirPath() + '/' + name;
 }
 
 // A praxon-sim process; its port comes from its first line, PORT=<path>.
@@ -23,21 +23,16 @@ struct SimProcess {
             output += process.readAllStandardOutput();
         if (output.startsWith("PORT=")) port = output.mid(5, output.indexOf('\n') - 5);
     }
-    ~SimProcess() {
-        process.terminate();
-        if (!process.waitForFinished(5000)) process.kill();
-    }
+    ~SimProcess() { process.terminate(), process.waitForFinished(5000); }  // else killed
 };
 
 // Log lines without their time stamps; a line without a proper stamp is marked.
 QStringList messagesOf(const QByteArray& out) {
-    static const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d (.*)$");
-    QStringList result;
-    for (const QString& line : QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts)) {
-        const auto m = stamp.match(line);
-        result << (m.hasMatch() ? m.captured(1) : "NO TIME STAMP: " + line);
-    }
-    return result;
+    QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    for (QString& l : lines)
+        l = QRegularExpression("^\\d\\d:\\d\\d:\\d\\d ").match(l).hasMatch() ? l.mid(9)
+                                                                             : "NO STAMP: " + l;
+    return lines;
 }
 
 const QStringList kConnect{"连接目标板......", "连接成功，准备获取器件信息......",
@@ -58,34 +53,24 @@ void TestCliProcess::run_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QString>("err");  // "*" at the end: starts with
-    const QString usage =
+    auto row = [](const char* name, const char* sim, const char* cli, int exitCode,
+                  const QStringList& log, const QString& err) {
+        QTest::newRow(name) << QString(sim) << QString(cli) << exitCode << log << err;
+    };
+    row("usage error", "", "--port x go zz", 2, {},
         "praxon-cli: invalid address zz: give 1 to 8 hexadecimal digits\n\n"
-        "Usage: praxon-cli --port PORT COMMAND*";
-    QTest::newRow("usage error") << ""
-                                 << "--port x go zz" << 2 << QStringList() << usage;
-    QTest::newRow("info") << "--instant"
-                          << "--port PORT info" << 0 << kConnect << "";
-    QTest::newRow("board silent") << "--instant --fault silent:0x7f:1"
-                                  << "--port PORT erase" << 1
-                                  << QStringList{kConnect[0],
-                                                 "目标板未响应，检查连接情况，请复位后再次连接。"}
-                                  << "";
-    QTest::newRow("program, erase, verify")
-        << "--instant"
-        << "--port PORT program HEX --erase --verify" << 0
-        << kConnect + QStringList{"开始整片擦除......", "擦除成功。", "开始编程......",
-                                  "编程成功, 用时共*"}
-        << "";
-    QTest::newRow("program, data refused")
-        << "--instant --fault nack:0x31:1:3"
-        << "--port PORT program HEX" << 1 << kConnect + QStringList{"开始编程......"}
-        << "传送数据时应答为非ACK，应答值=1F\n下载失败。\n";
-    QTest::newRow("read HEX") << "--instant --flash-kb 16 --preload HEX"
-                              << "--port PORT read OUT" << 0
-                              << kConnect.mid(0, 3) +
-                                     QStringList{"FLASH容量为: 16K; RAM容量为: 未知.",
-                                                 "开始读取数据......", "读取完成, 读取时间为:*"}
-                              << "";
+        "Usage: praxon-cli --port PORT COMMAND*");
+    row("info", "--instant", "--port PORT info", 0, kConnect, "");
+    row("board silent", "--instant --fault silent:0x7f:1", "--port PORT erase", 1,
+        {kConnect[0], "目标板未响应，检查连接情况，请复位后再次连接。"}, "");
+    row("program, erase, verify", "--instant", "--port PORT program HEX --erase --verify", 0,
+        kConnect +
+            QStringList{"开始整片擦除......", "擦除成功。", "开始编程......", "编程成功, 用时共*"},
+        "");
+    row("program, data refused", "--instant --fault nack:0x31:1:3", "--port PORT program HEX", 1,
+        kConnect + QStringList{"开始编程......"}, "传送数据时应答为非ACK，应答值=1F\n下载失败。\n");
+    row("read", "--instant --preload HEX", "--port PORT read OUT", 0,
+        kConnect + QStringList{"开始读取数据......", "读取完成, 读取时间为:*"}, "");
 }
 
 void TestCliProcess::run() {
@@ -98,7 +83,7 @@ void TestCliProcess::run() {
     const QByteArray image = rig::pattern(64);
     const QString hex =
         rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, image, 16));
-    const QString out = dir.filePath("out.hex");
+    const QString out = dir.filePath("out.bin");
     std::unique_ptr<SimProcess> sim;
     auto fill = [&](const QString& args) {
         QStringList list = args.split(' ', Qt::SkipEmptyParts);
@@ -111,17 +96,11 @@ void TestCliProcess::run() {
     QProcess cli;
     cli.start(binary("praxon-cli"), fill(cliArgs));
     QVERIFY(cli.waitForFinished(60000));
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), exitCode);
+    QCOMPARE(cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, exitCode);
     QCOMPARE(rig::masked(messagesOf(cli.readAllStandardOutput()), log), log);
-    const QStringList errText{QString::fromUtf8(cli.readAllStandardError())};
-    QCOMPARE(rig::masked(errText, {err}), QStringList{err});
-    if (!cliArgs.endsWith("OUT")) return;
-    QByteArray back;
-    QStringList lines;
-    const QString why = rig::parseHex(out, 0x08000000, 16384, &back, &lines);
-    QVERIFY2(why.isEmpty(), qPrintable(why));
-    QCOMPARE(back, image + QByteArray(16384 - image.size(), char(0xFF)));
+    QCOMPARE(rig::masked({QString::fromUtf8(cli.readAllStandardError())}, {err}), QStringList{err});
+    if (cliArgs.endsWith("OUT"))
+        QCOMPARE(rig::readFile(out), image + QByteArray(65536 - 64, char(0xFF)));
 }
 
 void TestCliProcess::ctrlCDuringRead() {
@@ -133,19 +112,13 @@ void TestCliProcess::ctrlCDuringRead() {
     QProcess cli;
     cli.start(binary("praxon-cli"), {"--port", sim.port, "read", out});
     QByteArray stdoutText;
-    QElapsedTimer clock;
-    clock.start();
-    while (!stdoutText.contains("开始读取数据") && clock.elapsed() < 10000) {
-        cli.waitForReadyRead(100);
-        stdoutText += cli.readAllStandardOutput();
-    }
-    QVERIFY2(stdoutText.contains("开始读取数据"), stdoutText.constData());
+    QTRY_VERIFY_WITH_TIMEOUT((stdoutText += cli.readAllStandardOutput()).contains("开始读取数据"),
+                             10000);
     QTest::qWait(300);
     QVERIFY(cli.processId() > 0);  // kill(0) would hit this test's own process group
     ::kill(pid_t(cli.processId()), SIGINT);
     QVERIFY(cli.waitForFinished(5000));
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), 1);
+    QCOMPARE(cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, 1);
     const QStringList log = messagesOf(stdoutText + cli.readAllStandardOutput());
     QCOMPARE(log.last(), QString("读数据失败, 退出从芯片读取数据过程."));
     QCOMPARE(QString::fromUtf8(cli.readAllStandardError()), QString("Stopped.\n"));

@@ -16,13 +16,16 @@
 
 namespace rig {
 
-// An instant board (no line pacing); faults as the simulator's KIND:CMD:K[:STEP], comma separated.
+// An instant board (no line pacing); faults as the simulator's KIND:CMD:K[:STEP], comma separated;
+// id4: the four-byte Get ID answer and 20 KB RAM.
 inline praxon::sim::SimulatorOptions boardOptions(const QString& faults = {}) {
     praxon::sim::SimulatorOptions o;
     o.instant = true;  // a late reply stays late in instant mode
     for (const QString& text : faults.split(',', Qt::SkipEmptyParts)) {
         std::string why;
-        if (!praxon::sim::parseFault(text.toStdString(), &o.board.faults.emplace_back(), &why))
+        if (text == "id4")
+            o.board.fourByteGetId = true, o.board.ramField = 0x14;
+        else if (!praxon::sim::parseFault(text.toStdString(), &o.board.faults.emplace_back(), &why))
             qFatal("%s", why.c_str());
     }
     return o;
@@ -34,22 +37,21 @@ struct Rig {
     praxon::QtSerialPort port;
     praxon::Engine engine{host, port};
     std::unique_ptr<praxon::sim::Simulator> board;
-    QString error;  // why the first board did not start
 
     explicit Rig(const praxon::sim::SimulatorOptions& options = boardOptions()) {
         engine.initialise();
         host.port = dir.filePath("board");
         host.erase = false;
-        error = start(options);
+        start(options);
     }
     ~Rig() { port.close(); }
     // A fresh board on the same port name (a symlink), as after replugging the adapter.
-    QString start(praxon::sim::SimulatorOptions options) {
+    void start(praxon::sim::SimulatorOptions options) {
         board.reset();
         options.linkPath = host.port.toStdString();
         board = std::make_unique<praxon::sim::Simulator>(options);
         std::string why;
-        return board->start(&why) ? QString() : QString::fromStdString(why);
+        if (!board->start(&why)) qFatal("no pseudo-terminal: %s", why.c_str());
     }
     // Connects; the records are cleared so a test sees only what its own operation reported.
     bool connectAndClear() {
@@ -57,10 +59,9 @@ struct Rig {
         host.clearRecords();
         return ok;
     }
-    QByteArray flash(int offset = 0, int size = -1) const {
+    QByteArray flash() const {
         const std::vector<uint8_t> image = board->flashImage();
-        return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()))
-            .mid(offset, size);
+        return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()));
     }
     void preload(const QByteArray& b) { board->loadFlash(0, {b.begin(), b.end()}); }
 };
