@@ -10,7 +10,6 @@ class TestIntelHexWriter : public QObject {
 private slots:
     void lines_data();
     void lines();
-    void roundTrip();
 };
 
 void TestIntelHexWriter::lines_data() {
@@ -37,30 +36,6 @@ void TestIntelHexWriter::lines_data() {
 void TestIntelHexWriter::lines() {
     QFETCH(QString, got);
     QTEST(got, "line");
-}
-
-// The upload's layout (start record, an 04 record at each 64 KB, 64-byte data records, end
-// record) read back by the reader gives the image, each byte once, in order, at its address.
-void TestIntelHexWriter::roundTrip() {
-    QByteArray image(128 * 1024, 0), loaded;
-    for (int i = 0; i < image.size(); ++i) image[i] = char(i * 13 + i / 256);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(image.constData());
-    std::vector<std::string> lines{StartLinearAddressLine()};
-    for (uint32_t at = 0; at < uint32_t(image.size()); at += 64) {
-        if (at % 0x10000 == 0) lines.push_back(ExtendedLinearAddressLine(0x08000000 + at));
-        lines.push_back(DataRecordLine(0x08000000 + at, bytes + at, 64));
-    }
-    lines.push_back(EndOfFileLine());
-    HexRecord record;
-    for (const std::string& line : lines) {
-        std::string message;
-        QVERIFY2(ParseHexLine(line + "\r", record, &message), line.c_str());  // CR LF file
-        if (record.RecType != 0) continue;
-        QVERIFY2(line.size() == 139 && record.Address == 0x08000000 + loaded.size(), line.c_str());
-        loaded.append(reinterpret_cast<const char*>(record.Data.data()), record.DataLen);
-    }
-    QCOMPARE(record.RecType, uint8_t(1));
-    QCOMPARE(loaded, image);
 }
 
 QTEST_GUILESS_MAIN(TestIntelHexWriter)
