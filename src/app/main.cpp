@@ -11,7 +11,6 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Praxon"));
     QApplication::setApplicationName(
         QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
-    QApplication::setApplicationDisplayName(QStringLiteral("Praxon"));
     praxon::MainForm window;
     window.show();
     return app.exec();
