@@ -2,44 +2,103 @@
 
 #include <QObject>
 #include <QString>
+#include <QTime>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
+#include "FirmwareImage.h"
 #include "Host.h"
 #include "SerialPort.h"
+#include "WritePlan.h"
 
 namespace praxon {
 
-class BootLink;
+// How replies are awaited and how an image is written.
+//  Fast: a one-byte reply is taken on its first byte, a read at ACK + n bytes; images go out in
+//        4-byte aligned blocks of up to 256 bytes, verified in 256-byte reads.
+//  Compatible: every reply waits for a quiet line as the original tool did; one Write Memory
+//        transaction per HEX record, each verified on its own.
+enum class WriteMode { Fast, Compatible };
 
-// The user operations, one per button of the window. The window's click handlers and the command
-// line call these and nothing else, so both run the same code.
+// What program() erases first.
+enum class EraseScope {
+    None,
+    Pages,  // only the pages the image touches: the rest of the flash keeps its contents
+    Chip,   // the whole flash (global erase)
+};
+
+enum class ImageFormat { Hex, Binary };
+
+// Where an image comes from.
+struct ImageSource {
+    QString path;
+    ImageFormat format = ImageFormat::Hex;
+    uint32_t loadAddress = 0x08000000;  // binary files
+};
+
+struct ProgramOptions {
+    EraseScope erase = EraseScope::None;
+    bool verify = false;
+    bool protect = false;  // set the readout protection after a successful write
+};
+
+// What connect() learnt about the chip.
+struct TargetInfo {
+    std::optional<uint16_t> pid;  // product ID from Get ID
+    int flashSizeKB = -1;         // from the size register; -1 when unknown
+    int ramSizeKB = -1;           // -1 when unknown
+};
+
+// The user operations on one serial line. The window and the command line call these and
+// nothing else, so both run the same code. Each takes its inputs as parameters and reports
+// through the Host.
 //
 // While one operation runs (its waits let the event loop run), every other operation is refused
-// and returns false at once; only CmdStop_Click acts.
+// and returns false at once; only stop() acts.
 class Engine : public QObject {
     Q_OBJECT
 public:
     Engine(Host& host, SerialPort& port, QObject* parent = nullptr);
     ~Engine() override;
 
-    // The engine's part of the window's load: idle, grey lamp, operation buttons disabled.
+    // Idle, grey lamp, operations disabled.
     void initialise();
 
-    bool CHECKCMD_Click();          // connect and identify; true when the bootloader answered
-    bool CmdDownLoad_Click();       // choose the HEX file; true when a file was chosen
-    bool CmdStart_Click();          // program from the HEX file; true when the download succeeded
-    bool CmdRead_Click();           // read the flash to a file; true when the file is complete
-    bool Command_ER_Click();        // mass erase; true when acknowledged
-    bool Command_GO_Click();        // Go; true when the Go command was acknowledged
-    bool CmdReadProtect_Click();    // true when acknowledged
-    bool CmdReadUnProtect_Click();  // true when acknowledged
-    void CmdStop_Click();           // abort the running wait; always acts
-    void CombComPort_LostFocus();   // open the chosen port, result ignored
+    WriteMode mode() const;
+    void setMode(WriteMode mode);
+
+    // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), synchronises and
+    // identifies the chip. True when the bootloader answered.
+    bool connect(const QString& port);
+    // Opens the port (when another one is chosen); the result is only shown on failure.
+    bool openPort(const QString& port);
+
+    // Reads the whole file into an image. Every problem is shown as a message, ending with
+    // "下载失败。"; nothing is sent.
+    std::optional<FirmwareImage> loadImage(const ImageSource& source);
+    // Erases as asked, writes the image, verifies and protects. The image is checked against the
+    // connected chip's memory before anything is erased.
+    bool program(const FirmwareImage& image, const ProgramOptions& options);
+    // Reads the whole flash (no range) or [begin, end) into a file, which is replaced only when
+    // the read succeeded.
+    bool readToFile(const QString& path, ImageFormat format,
+                    const std::optional<AddressRange>& range = std::nullopt);
+    // Erases the whole flash (no range) or the pages covering the range.
+    bool erase(const std::optional<AddressRange>& range = std::nullopt);
+    bool go(uint32_t address);
+    bool protect();
+    bool unprotect();
+    // Ends the running wait; always acts.
+    void stop();
 
     bool busy() const;  // an operation is running: a close request must be refused
-    int flashSizeKB() const;
-    BootLink& link();
-    QString uploadFileName() const;  // UploadFileName: the path last chosen for a read
+    const TargetInfo& target() const;
+
+    // For tests: the limit of every reply wait (default 500 ms) and the log's clock.
+    void setReplyTimeout(int milliseconds);
+    void setTimeOfDaySource(std::function<QTime()> source);
 
 signals:
     void busyChanged(bool busy);
@@ -48,5 +107,9 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// The format a file name asks for when reading: Intel HEX when its last three characters (outer
+// blanks removed) are "hex" in any case, or when it has fewer than three characters.
+bool IsHexFileName(const QString& fileName);
 
 }  // namespace praxon

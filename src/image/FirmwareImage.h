@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A firmware image: every byte a file gives, by address, read completely before anything is sent
+// to a board. Plain C++ (no Qt), texts UTF-8.
+namespace praxon {
+
+// A run of consecutive bytes. end() is one past the last byte (may be 2^32).
+struct ImageSegment {
+    uint32_t address = 0;
+    std::vector<uint8_t> bytes;
+    uint64_t end() const { return uint64_t(address) + bytes.size(); }
+};
+
+// One data record of the file, in file order: what the compatible write mode sends, one
+// transaction each. Its bytes are the image's bytes over [address, address + size).
+struct ImageRecord {
+    uint32_t address = 0;
+    uint32_t size = 0;
+};
+
+class FirmwareImage {
+public:
+    // Adds n bytes at address (address + n must not pass 2^32) and records them as one record.
+    // A byte given before with another value is a conflict: returns false with *conflictAddress set
+    // to the lowest such address, and the image is left as it was. Giving a byte again with the
+    // same value is fine.
+    bool add(uint32_t address, const uint8_t* data, size_t n, uint32_t* conflictAddress = nullptr);
+
+    // Address-sorted, neither overlapping nor touching (touching runs are merged).
+    const std::vector<ImageSegment>& segments() const { return segments_; }
+    const std::vector<ImageRecord>& records() const { return records_; }
+    bool empty() const { return segments_.empty(); }
+    size_t byteCount() const;  // bytes given, each address counted once
+    // The byte given at address, if any.
+    std::optional<uint8_t> byteAt(uint32_t address) const;
+
+private:
+    std::vector<ImageSegment> segments_;
+    std::vector<ImageRecord> records_;
+};
+
+// Why an image file was refused.
+struct ImageLoadError {
+    enum Kind {
+        None,
+        BadLine,      // a HEX line the line reader rejected: message (may be empty) and line
+        NoEndRecord,  // the HEX file ended without an end-of-file record
+        Conflict,     // two records give different values for address
+        Empty,        // no data at all
+        TooLarge,     // a binary file that would reach past 0xFFFFFFFF from its load address
+    };
+    Kind kind = None;
+    std::string message;  // BadLine: the reader's message box text ("" when it has none)
+    std::string line;     // BadLine: the rejected line as it stands in the file
+    int lineNumber = 0;   // BadLine: 1-based
+    uint32_t address = 0;  // Conflict: lowest address with two values
+};
+
+// Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8
+// byte order mark before the first line is skipped; a line longer than 1024 characters is
+// refused as a bad line (its message empty); reading ends at the end-of-file record. Empty data
+// records give nothing. False with *error filled at the first problem.
+bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error);
+
+// Reads a raw binary file into image as one record at loadAddress.
+bool ReadBinaryImage(std::istream& in, uint32_t loadAddress, FirmwareImage* image,
+                     ImageLoadError* error);
+
+// Writes Intel HEX data records for a memory range, any start address: records of at most
+// recordSize bytes that never cross a 64 KB boundary, each preceded by an extended linear address
+// record whenever its upper 16 address bits differ from the last ones written (always before the
+// first record).
+class HexRangeWriter {
+public:
+    explicit HexRangeWriter(int recordSize = 64) : recordSize_(recordSize) {}
+    // Lines without terminators for n bytes at address, appended to lines.
+    void addData(uint32_t address, const uint8_t* data, size_t n, std::vector<std::string>* lines);
+
+private:
+    int recordSize_;
+    std::optional<uint16_t> upper_;
+};
+
+}  // namespace praxon
