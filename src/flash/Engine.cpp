@@ -4,18 +4,40 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
+#include <fstream>
 
 #include "BootLink.h"
-#include "Download.h"
-#include "Erase.h"
+#include "Commands.h"
+#include "Device.h"
 #include "Format.h"
-#include "Go.h"
-#include "HexText.h"
 #include "IntelHex.h"
-#include "Protection.h"
-#include "Upload.h"
 
 namespace praxon {
+namespace {
+
+// Longest a page erase may take on these chips, on top of the reply time limit.
+constexpr qint64 kPageEraseNs = 40'000'000;
+// Page numbers one erase command carries at most.
+constexpr size_t kPagesPerCommand = 255;
+constexpr uint32_t kFlashSizeRegister = 0x1FFFF7E0;
+
+QString hex8(uint32_t value) {
+    return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+int givenCount(const AlignedBlock& block) {
+    return int(std::count(block.given.begin(), block.given.end(), true));
+}
+
+}  // namespace
+
+bool IsHexFileName(const QString& fileName) {
+    const QString name = fileName.trimmed();
+    QString tail = QStringLiteral("hex");
+    if (name.size() >= 3) tail = name.right(3);
+    return tail.toUpper() == QLatin1String("HEX");
+}
 
 struct Engine::Private {
     Private(Engine& e, Host& h, SerialPort& p) : engine(e), host(h), link(h, p) {}
@@ -23,8 +45,8 @@ struct Engine::Private {
     Engine& engine;
     Host& host;
     BootLink link;
-    HexRecord record;
-    QString UploadFileName;
+    TargetInfo target;
+    WriteMode mode = WriteMode::Fast;
     bool busy = false;
 
     // Marks one user operation as running; a second one is refused until it ends.
@@ -37,6 +59,7 @@ struct Engine::Private {
         }
         ~Operation() {
             if (!started_) return;
+            d_.link.setStopped(true);
             d_.busy = false;
             emit d_.engine.busyChanged(false);
         }
@@ -47,9 +70,25 @@ struct Engine::Private {
         bool started_;
     };
 
+    bool fast() const { return mode == WriteMode::Fast; }
+    // In fast mode the log says why a step failed; compatible mode keeps the original lines only.
+    void logReason(const QString& what, const CommandResult& result);
+    const DeviceInfo* device() const { return target.pid ? FindDevice(*target.pid) : nullptr; }
+    bool readable() const { return target.flashSizeKB > 0; }
+
+    void identify();
+    int readFlashSize();
+    bool readBlock(uint32_t address, int n, uint8_t* out);
+    bool massErase();
+    bool erasePages(const std::vector<uint32_t>& pages);
+    bool checkImage(const FirmwareImage& image, EraseScope scope);
+    bool writeImage(const FirmwareImage& image, const std::vector<AddressRange>& erased,
+                    bool verify);
+    bool verifyBlock(const AlignedBlock& block);
+    bool verifyImage(const FirmwareImage& image);
     bool readProtect();
-    bool start();
-    bool read();
+    bool readRange(QIODevice& out, ImageFormat format, uint32_t address, qint64 length,
+                   bool wholeFlash);
 };
 
 Engine::Engine(Host& host, SerialPort& port, QObject* parent)
@@ -58,216 +97,572 @@ Engine::Engine(Host& host, SerialPort& port, QObject* parent)
 Engine::~Engine() = default;
 
 void Engine::initialise() {
-    d->link.StopFlag = true;
+    d->link.setStopped(true);
     d->host.setLamp(Lamp::Gray);
-    d->link.EnableCmds(false);
+    d->link.enableCommands(false, false);
+}
+
+WriteMode Engine::mode() const {
+    return d->mode;
+}
+
+void Engine::setMode(WriteMode mode) {
+    d->mode = mode;
+    d->link.setQuietReplies(mode == WriteMode::Compatible);
 }
 
 bool Engine::busy() const {
     return d->busy;
 }
-int Engine::flashSizeKB() const {
-    return d->link.FlashSizeKB;
-}
-BootLink& Engine::link() {
-    return d->link;
-}
-QString Engine::uploadFileName() const {
-    return d->UploadFileName;
+
+const TargetInfo& Engine::target() const {
+    return d->target;
 }
 
-bool Engine::CHECKCMD_Click() {
-    Private::Operation op(*d);
-    if (op.refused()) return false;
-    return d->link.CHECKCMD_Click();
+void Engine::setReplyTimeout(int milliseconds) {
+    d->link.setReplyTimeout(qint64(milliseconds) * 1'000'000);
 }
 
-bool Engine::CmdDownLoad_Click() {
+void Engine::setTimeOfDaySource(std::function<QTime()> source) {
+    d->link.setTimeOfDaySource(std::move(source));
+}
+
+void Engine::stop() {
+    d->link.stop();
+}
+
+void Engine::Private::logReason(const QString& what, const CommandResult& result) {
+    if (!fast() || result.ok()) return;
+    link.log(what + QStringLiteral(": ") + BootLink::describe(result.reply) + QStringLiteral("。"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connect
+
+bool Engine::openPort(const QString& port) {
+    // Reopening the port under a running operation would cut it off.
+    if (d->busy) return false;
+    return d->link.openPort(port);
+}
+
+bool Engine::connect(const QString& port) {
     Private::Operation op(*d);
     if (op.refused()) return false;
-    const QString name = d->host.askOpenHexFile();
-    if (name.isEmpty()) return false;
-    d->host.setDownloadFileText(name);
+    BootLink& link = d->link;
+    d->host.setLamp(Lamp::Gray);
+    d->host.setStatusText(StatusField::Link, QStringLiteral("未连接."));
+    d->host.setStatusText(StatusField::Device, QString());
+    link.log(QStringLiteral("连接目标板......"));
+    d->target = TargetInfo();
+    link.setStopped(false);
+    if (!link.openPort(port)) {
+        link.log(QStringLiteral("指定的串行口不存在或被其它应用程序占用。"));
+        return false;
+    }
+    const Reply sync = link.sync();
+    if (sync.ok()) {
+        d->host.setLamp(Lamp::Green);
+        d->host.setStatusText(StatusField::Link, QStringLiteral("已连接."));
+        d->host.setStatusText(StatusField::Progress, QStringLiteral("收到ACK，可以ISP了。"));
+    } else {
+        if (sync.status == ReplyStatus::Nack)
+            d->host.setStatusText(StatusField::Progress,
+                                  QStringLiteral("收到NACK，请复位目标板并重新连接。"));
+        else if (sync.status == ReplyStatus::Timeout)
+            d->host.setStatusText(StatusField::Progress, QStringLiteral("请复位目标板并重新连接！"));
+        link.log(QStringLiteral("目标板未响应，检查连接情况，请复位后再次连接。"));
+        return false;
+    }
+    link.log(QStringLiteral("连接成功，准备获取器件信息......"));
+    d->identify();
+    d->target.flashSizeKB = d->readFlashSize();
+    if (d->target.flashSizeKB < 1) {
+        link.log(QStringLiteral("取器件存储器容量失败."));
+    } else {
+        const QString ram = d->target.ramSizeKB < 0
+                                ? QStringLiteral("未知.")
+                                : QString::number(d->target.ramSizeKB) + QStringLiteral("K.");
+        link.log(QStringLiteral("FLASH容量为: ") + QString::number(d->target.flashSizeKB) +
+                 QStringLiteral("K; RAM容量为: ") + ram);
+    }
+    link.enableCommands(true, d->readable());
     return true;
 }
 
-void Engine::CombComPort_LostFocus() {
-    // Reopening the port under a running operation would cut it off.
-    if (d->busy) return;
-    d->link.OpenCommPort();
+void Engine::Private::identify() {
+    uint16_t pid = 0;
+    QString id;
+    const CommandResult r = GetId(link, &pid, &id);
+    if (r.failed == Step::Command) {
+        logReason(QStringLiteral("读取器件信息失败"), r);
+        return;
+    }
+    if (!r.ok()) {
+        link.log(QStringLiteral("器件信息不可识别."));
+        return;
+    }
+    target.pid = pid;
+    const QString text = QStringLiteral("STM32F10x, PID=") + id;
+    host.setStatusText(StatusField::Device, text);
+    link.log(QStringLiteral("器件信息为") + text);
 }
 
-void Engine::CmdStop_Click() {
-    d->link.CmdStop_Click();
+int Engine::Private::readFlashSize() {
+    uint8_t word[4] = {};
+    if (!readBlock(kFlashSizeRegister, 4, word)) return -1;
+    const int flash = word[0] + 256 * word[1];
+    const int ram = word[2] + 256 * word[3];
+    // 0xFFFF is what an unprogrammed half-word reads: the size is not known.
+    target.ramSizeKB = ram == 0xFFFF ? -1 : ram;
+    return flash == 0xFFFF ? -1 : flash;
+}
+
+bool Engine::Private::readBlock(uint32_t address, int n, uint8_t* out) {
+    const CommandResult r = ReadMemory(link, address, n, out);
+    if (r.ok()) return true;
+    switch (r.failed) {
+        case Step::Command:
+            link.log(QStringLiteral("下发读命令失败。"));
+            break;
+        case Step::Address:
+            link.log(QStringLiteral("下发地址命令失败。"));
+            break;
+        case Step::Count:
+            link.log(QStringLiteral("下发读个数失败。"));
+            break;
+        default:
+            link.log(r.reply.status == ReplyStatus::Nack
+                         ? QStringLiteral("读存储器内容非ACK应答, 中止读数.")
+                         : QStringLiteral("读存储器内容超时."));
+            break;
+    }
+    logReason(QStringLiteral("读取") + hex8(address) + QStringLiteral("失败"), r);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Image
+
+std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
+    Private::Operation op(*d);
+    if (op.refused()) return std::nullopt;
+    Host& host = d->host;
+    const QString path = source.path.trimmed();
+    if (path.isEmpty()) {
+        host.showMessage(QStringLiteral("请指定下载文件。"));
+        return std::nullopt;
+    }
+    if (!QFileInfo::exists(path)) {
+        host.showMessage(QStringLiteral("指定的文件不存在，请重新打开。"));
+        return std::nullopt;
+    }
+    std::ifstream in;
+    if (!QFileInfo(path).isDir()) in.open(QFile::encodeName(path).toStdString(), std::ios::binary);
+    if (!in.is_open()) {
+        host.showMessage(QStringLiteral("无法打开文件: ") + path);
+        return std::nullopt;
+    }
+    FirmwareImage image;
+    ImageLoadError error;
+    const bool ok = source.format == ImageFormat::Hex
+                        ? ReadHexImage(in, &image, &error)
+                        : ReadBinaryImage(in, source.loadAddress, &image, &error);
+    if (ok) return image;
+    switch (error.kind) {
+        case ImageLoadError::BadLine:
+            if (!error.message.empty()) host.showMessage(QString::fromStdString(error.message));
+            host.showMessage(QStringLiteral("HEX数据有误，下载失败！") +
+                             QString::fromStdString(error.line));
+            break;
+        case ImageLoadError::NoEndRecord:
+            host.showMessage(QStringLiteral("HEX文件没有结束记录，文件可能不完整，下载失败！"));
+            break;
+        case ImageLoadError::Conflict:
+            host.showMessage(QStringLiteral("HEX文件中地址") + hex8(error.address) +
+                             QStringLiteral("的数据前后不一致，下载失败！"));
+            break;
+        case ImageLoadError::Empty:
+            host.showMessage(QStringLiteral("文件中没有可下载的数据，下载失败！"));
+            break;
+        case ImageLoadError::TooLarge:
+            host.showMessage(QStringLiteral("文件超出32位地址空间，下载失败！"));
+            break;
+        case ImageLoadError::None:
+            break;
+    }
+    host.showMessage(QStringLiteral("下载失败。"));
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Program
 
-bool Engine::CmdStart_Click() {
+bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) {
     Private::Operation op(*d);
     if (op.refused()) return false;
-    return d->start();
-}
-
-bool Engine::Private::start() {
-    const QString text = host.downloadFileText();
-    if (text.trimmed().isEmpty()) {
-        host.showMessage(QStringLiteral("请指定下载文件。"));
+    BootLink& link = d->link;
+    if (!d->checkImage(image, options.erase)) {
+        d->host.showMessage(QStringLiteral("下载失败。"));
         return false;
     }
-    if (!QFileInfo::exists(text)) {
-        host.showMessage(QStringLiteral("指定的文件不存在，请重新打开。"));
-        return false;
-    }
-    const QString path = text.trimmed();
-    {
-        // A file that is there but cannot be read is refused before anything is sent.
-        QFile probe(path);
-        if (QFileInfo(path).isDir() || !probe.open(QIODevice::ReadOnly)) {
-            host.showMessage(CannotOpenFileText(path));
-            return false;
+    std::vector<AddressRange> erased;
+    const DeviceInfo* device = d->device();
+    link.setStopped(false);
+    if (options.erase == EraseScope::Chip) {
+        if (!d->massErase()) return false;
+        const uint32_t size = device ? device->maxFlashBytes : uint32_t(d->target.flashSizeKB) * 1024;
+        erased.push_back({0x08000000u, 0x08000000ull + size});
+    } else if (options.erase == EraseScope::Pages) {
+        const uint32_t pageCount = device->maxFlashBytes / device->pageSize;
+        const std::vector<uint32_t> pages =
+            PagesTouched(image, device->flashBase, device->pageSize, pageCount);
+        if (!pages.empty() && !d->erasePages(pages)) return false;
+        for (uint32_t page : pages) {
+            const uint32_t begin = device->flashBase + page * device->pageSize;
+            erased.push_back({begin, uint64_t(begin) + device->pageSize});
         }
     }
-    if (host.eraseChecked()) {
-        link.StopFlag = false;
-        if (!MassErase(link)) {
-            link.StopFlag = true;
-            return false;
-        }
-    }
-    link.StopFlag = false;
-    link.ShowMsg(QStringLiteral("开始编程......"));
+    link.setStopped(false);
+    link.log(QStringLiteral("开始编程......"));
     QElapsedTimer clock;
     clock.start();
-    const bool ok = ReadAndDownload(link, path, record, [this] { return host.verifyChecked(); });
-    if (!ok) {
-        link.StopFlag = true;
-        host.showMessage(QStringLiteral("下载失败。"));
+    if (!d->writeImage(image, erased, options.verify)) {
+        link.setStopped(true);
+        d->host.showMessage(QStringLiteral("下载失败。"));
         return false;
     }
-    link.ShowMsg(QStringLiteral("编程成功, 用时共") + SecondsText(clock.nsecsElapsed()) +
-                 QStringLiteral("秒。"));
-    bool result = true;
+    d->host.setStatusText(StatusField::Progress, QStringLiteral("下载结束."));
+    link.log(QStringLiteral("编程成功, 用时共") + SecondsText(clock.nsecsElapsed()) +
+             QStringLiteral("秒。"));
     // Part of the same operation, so it does not pass the busy guard again.
-    if (host.protectChecked()) result = readProtect();
-    link.StopFlag = true;
-    return result;
+    if (options.protect) return d->readProtect();
+    return true;
+}
+
+bool Engine::Private::checkImage(const FirmwareImage& image, EraseScope scope) {
+    const DeviceInfo* dev = device();
+    if (scope == EraseScope::Pages && !dev) {
+        host.showMessage(QStringLiteral("器件未识别，无法按页擦除。"));
+        return false;
+    }
+    std::vector<AddressRange> writable;
+    if (dev) {
+        writable.push_back({dev->flashBase, uint64_t(dev->flashBase) + dev->maxFlashBytes});
+        writable.push_back({dev->ramBegin, dev->ramEnd});
+    } else if (target.flashSizeKB > 0) {
+        writable.push_back({0x08000000u, 0x08000000ull + uint64_t(target.flashSizeKB) * 1024});
+    } else {
+        return true;  // nothing known: the chip itself refuses what it cannot take
+    }
+    for (const ImageSegment& segment : image.segments()) {
+        uint64_t at = segment.address;
+        // Walk the segment through the writable ranges; the first byte outside names the problem.
+        while (at < segment.end()) {
+            const auto inside = std::find_if(writable.begin(), writable.end(),
+                                             [&](const AddressRange& r) {
+                                                 return at >= r.begin && at < r.end;
+                                             });
+            if (inside == writable.end()) {
+                host.showMessage(QStringLiteral("地址") + hex8(uint32_t(at)) +
+                                 QStringLiteral("超出器件可写入的存储器范围，下载失败！"));
+                return false;
+            }
+            at = inside->end;
+        }
+    }
+    return true;
+}
+
+bool Engine::Private::massErase() {
+    const CommandResult r = EraseAll(link);
+    if (r.failed != Step::Command) link.log(QStringLiteral("开始整片擦除......"));
+    if (r.ok()) {
+        host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除完毕。"));
+        link.log(QStringLiteral("擦除成功。"));
+        return true;
+    }
+    host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除失败。"));
+    link.log(QStringLiteral("擦除失败，请清除读保护......"));
+    logReason(QStringLiteral("擦除"), r);
+    return false;
+}
+
+bool Engine::Private::erasePages(const std::vector<uint32_t>& pages) {
+    link.log(QStringLiteral("开始擦除") + QString::number(pages.size()) +
+             QStringLiteral("页......"));
+    for (size_t i = 0; i < pages.size(); i += kPagesPerCommand) {
+        const std::vector<uint32_t> part(
+            pages.begin() + long(i), pages.begin() + long(std::min(pages.size(), i + kPagesPerCommand)));
+        const CommandResult r = ErasePages(link, part, kPageEraseNs);
+        if (!r.ok()) {
+            host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除失败。"));
+            link.log(QStringLiteral("擦除失败，请清除读保护......"));
+            logReason(QStringLiteral("擦除"), r);
+            return false;
+        }
+    }
+    host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除完毕。"));
+    link.log(QStringLiteral("擦除成功。"));
+    return true;
+}
+
+bool Engine::Private::writeImage(const FirmwareImage& image,
+                                 const std::vector<AddressRange>& erased, bool verify) {
+    std::vector<AlignedBlock> blocks;
+    if (fast()) {
+        FastPlanOptions plan;
+        plan.erased = erased;
+        blocks = PlanFastWrite(image, plan);
+    } else {
+        blocks = PlanRecordWrite(image);
+    }
+    qint64 total = 0, done = 0;
+    for (const AlignedBlock& block : blocks) total += givenCount(block);
+    for (const AlignedBlock& block : blocks) {
+        const CommandResult r =
+            WriteMemory(link, block.address, block.bytes.data(), int(block.bytes.size()));
+        if (!r.ok()) {
+            logReason(QStringLiteral("写入") + hex8(block.address) + QStringLiteral("失败"), r);
+            return false;
+        }
+        // Compatible mode checks each record as soon as it is written, as the original tool did.
+        if (verify && !fast() && !verifyBlock(block)) return false;
+        done += givenCount(block);
+        const QString text = DownloadProgressText(done, total);
+        host.setStatusText(StatusField::Progress, text);
+        host.progress(done, total);
+        if (link.stopped()) return false;
+    }
+    if (verify && fast()) return verifyImage(image);
+    return true;
+}
+
+bool Engine::Private::verifyBlock(const AlignedBlock& block) {
+    const int first = block.firstGiven(), last = block.lastGiven();
+    const int n = last - first + 1;
+    uint8_t readBack[256];
+    const CommandResult r = ReadMemory(link, block.address + uint32_t(first), n, readBack);
+    if (!r.ok()) {
+        switch (r.failed) {
+            case Step::Command:
+                link.log(QStringLiteral("下发送命令失败"));
+                break;
+            case Step::Address:
+                link.log(QStringLiteral("下发地址命令失败"));
+                break;
+            case Step::Count:
+                link.log(QStringLiteral("下发读个数失败"));
+                break;
+            default:
+                link.log(r.reply.status == ReplyStatus::Nack
+                             ? QStringLiteral("非ACK应答，数据校验不正确.")
+                             : QStringLiteral("超时."));
+                break;
+        }
+        return false;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (block.given[size_t(first + i)] && readBack[i] != block.bytes[size_t(first + i)]) {
+            link.log(QStringLiteral("数据校验不正确."));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Engine::Private::verifyImage(const FirmwareImage& image) {
+    const std::vector<AddressRange> reads = PlanVerifyReads(image, 256);
+    qint64 total = 0, done = 0;
+    for (const AddressRange& range : reads) total += qint64(range.end - range.begin);
+    uint8_t readBack[256];
+    for (const AddressRange& range : reads) {
+        const int n = int(range.end - range.begin);
+        const CommandResult r = ReadMemory(link, range.begin, n, readBack);
+        if (!r.ok()) {
+            link.log(QStringLiteral("校验时读取") + hex8(range.begin) + QStringLiteral("失败: ") +
+                     BootLink::describe(r.reply) + QStringLiteral("。"));
+            return false;
+        }
+        for (int i = 0; i < n; ++i) {
+            const uint32_t address = range.begin + uint32_t(i);
+            const std::optional<uint8_t> expected = image.byteAt(address);
+            if (expected && *expected != readBack[i]) {
+                link.log(QStringLiteral("数据校验不正确. 首个不一致的地址为") + hex8(address) +
+                         QStringLiteral(": 应为") + BootLink::hex2(*expected) +
+                         QStringLiteral(", 读回") + BootLink::hex2(readBack[i]) +
+                         QStringLiteral("."));
+                return false;
+            }
+        }
+        done += n;
+        host.setStatusText(StatusField::Progress, QStringLiteral("校验") +
+                                                      QString::asprintf("%05.2f", 100.0 * double(done) / double(total)) +
+                                                      QStringLiteral("%."));
+        host.progress(done, total);
+        if (link.stopped()) return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Read
 
-bool Engine::CmdRead_Click() {
+bool Engine::readToFile(const QString& path, ImageFormat format,
+                        const std::optional<AddressRange>& range) {
     Private::Operation op(*d);
     if (op.refused()) return false;
-    return d->read();
-}
-
-bool Engine::Private::read() {
-    if (link.FlashSizeKB < 1) {
-        // The flash size is unknown (the window keeps the button disabled then).
-        link.ShowMsg(QStringLiteral("取器件存储器容量失败."));
-        return false;
+    BootLink& link = d->link;
+    uint32_t address = 0x08000000u;
+    qint64 length = 0;
+    if (!range) {
+        if (d->target.flashSizeKB < 1) {
+            // The flash size is unknown (the window keeps the button disabled then).
+            link.log(QStringLiteral("取器件存储器容量失败."));
+            return false;
+        }
+        length = qint64(d->target.flashSizeKB) * 1024;
+    } else {
+        if (range->end <= range->begin || range->end > 0x100000000ull) {
+            d->host.showMessage(QStringLiteral("读取范围无效。"));
+            return false;
+        }
+        address = range->begin;
+        length = qint64(range->end - range->begin);
     }
-    link.StopFlag = false;
-    const QString name = host.askSaveFile();
-    if (name.trimmed().isEmpty()) {
-        link.StopFlag = true;
-        return false;
-    }
-    UploadFileName = name;
+    link.setStopped(false);
+    const QString name = path.trimmed();
+    if (name.isEmpty()) return false;
     // The new file is written beside the old one and replaces it only when complete.
-    QSaveFile file(UploadFileName);
-    if (QFileInfo(UploadFileName).isDir() || !file.open(QIODevice::WriteOnly)) {
-        link.StopFlag = true;
-        host.showMessage(UploadFileName + QStringLiteral("文件正打开着, 覆盖失败."));
+    QSaveFile file(name);
+    if (QFileInfo(name).isDir() || !file.open(QIODevice::WriteOnly)) {
+        d->host.showMessage(name + QStringLiteral("文件正打开着, 覆盖失败."));
         return false;
     }
-    const bool hex = IsHexFileName(UploadFileName);
-    link.ShowMsg(QStringLiteral("开始读取数据......"));
+    link.log(QStringLiteral("开始读取数据......"));
     QElapsedTimer clock;
     clock.start();
-    const qint64 length = qint64(link.FlashSizeKB) * 1024;
-    bool ok = hex ? ReadFlashToHex(link, file, 0x08000000u, length)
-                  : ReadFlashToBin(link, file, 0x08000000u, length);
+    bool ok = d->readRange(file, format, address, length, !range);
     if (!ok) {
         // A failed read has been logged already; a failed write of the file (disk full) not yet.
         if (file.error() != QFileDevice::NoError)
-            host.showMessage(UploadFileName + QStringLiteral("文件正打开着, 覆盖失败."));
+            d->host.showMessage(name + QStringLiteral("文件正打开着, 覆盖失败."));
         file.cancelWriting();
     } else if (!file.commit()) {
-        host.showMessage(UploadFileName + QStringLiteral("文件正打开着, 覆盖失败."));
+        d->host.showMessage(name + QStringLiteral("文件正打开着, 覆盖失败."));
         ok = false;
     } else {
-        link.ShowMsg(QStringLiteral("读取完成, 读取时间为:") + SecondsText(clock.nsecsElapsed()) +
-                     QStringLiteral("秒."));
-        host.setPanelText(2, QStringLiteral("已读完."));
+        link.log(QStringLiteral("读取完成, 读取时间为:") + SecondsText(clock.nsecsElapsed()) +
+                 QStringLiteral("秒."));
+        d->host.setStatusText(StatusField::Progress, QStringLiteral("已读完."));
     }
-    link.StopFlag = true;
     return ok;
+}
+
+bool Engine::Private::readRange(QIODevice& out, ImageFormat format, uint32_t address,
+                                qint64 length, bool wholeFlash) {
+    const bool hex = format == ImageFormat::Hex;
+    const auto writeLine = [&out](const std::string& line) {
+        QByteArray bytes = QByteArray::fromStdString(line);
+        bytes.append("\r\n", 2);
+        return out.write(bytes) == bytes.size();
+    };
+    // The whole flash goes out in whole blocks (64-byte records in HEX, 256-byte reads in
+    // binary); a range in reads of up to 256 bytes that end on 256-byte boundaries.
+    const int blockSize = hex && wholeFlash ? 64 : 256;
+    if (wholeFlash) length -= length % blockSize;
+    if (hex && wholeFlash && !writeLine(StartLinearAddressLine())) return false;
+    HexRangeWriter writer(64);
+    std::vector<std::string> lines;
+    uint8_t block[256];
+    qint64 done = 0;
+    while (done < length) {
+        const uint32_t at = address + uint32_t(done);
+        const int n = int(std::min<qint64>(length - done, blockSize - qint64(at % uint32_t(blockSize))));
+        if (!readBlock(at, n, block)) {
+            link.log(QStringLiteral("读数据失败, 退出从芯片读取数据过程."));
+            return false;
+        }
+        done += n;
+        const QString text = UploadProgressText(done, length);
+        host.setStatusText(StatusField::Progress, text);
+        host.progress(done, length);
+        if (hex) {
+            lines.clear();
+            writer.addData(at, block, size_t(n), &lines);
+            for (const std::string& line : lines)
+                if (!writeLine(line)) return false;
+        } else if (out.write(reinterpret_cast<const char*>(block), n) != n) {
+            return false;
+        }
+    }
+    return !hex || writeLine(EndOfFileLine());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Erase, Go, protection
 
-bool Engine::Command_ER_Click() {
+bool Engine::erase(const std::optional<AddressRange>& range) {
     Private::Operation op(*d);
     if (op.refused()) return false;
-    d->link.StopFlag = false;
-    const bool ok = MassErase(d->link);
-    d->link.StopFlag = true;
-    return ok;
-}
-
-bool Engine::Command_GO_Click() {
-    Private::Operation op(*d);
-    if (op.refused()) return false;
-    uint32_t address = 0;
-    if (!ParseGoAddress(d->host.goAddressText().toStdString(), &address)) {
-        // Nothing was sent, so the link stays as it was.
-        d->host.showMessage(QStringLiteral("运行地址无效，请输入十六进制地址。"));
+    d->link.setStopped(false);
+    if (!range) return d->massErase();
+    const DeviceInfo* device = d->device();
+    if (!device) {
+        d->link.log(QStringLiteral("器件未识别，无法按页擦除。"));
         return false;
     }
-    BootLink& link = d->link;
-    link.StopFlag = false;
-    const bool ok = Go(link, address);
-    link.ShowMsg(ok ? QStringLiteral("已运行。") : QStringLiteral("目标板无响应。"));
-    link.EnableCmds(false);
-    link.StopFlag = true;
-    return ok;
+    const std::vector<uint32_t> pages =
+        PagesCovering(*range, device->flashBase, device->pageSize,
+                      device->maxFlashBytes / device->pageSize);
+    if (pages.empty()) {
+        d->link.log(QStringLiteral("擦除范围不在FLASH内。"));
+        return false;
+    }
+    return d->erasePages(pages);
 }
 
-bool Engine::CmdReadProtect_Click() {
+bool Engine::go(uint32_t address) {
+    Private::Operation op(*d);
+    if (op.refused()) return false;
+    BootLink& link = d->link;
+    link.setStopped(false);
+    const CommandResult r = Go(link, address);
+    link.log(r.ok() ? QStringLiteral("已运行。") : QStringLiteral("目标板无响应。"));
+    d->logReason(QStringLiteral("运行"), r);
+    link.enableCommands(false, false);
+    return r.ok();
+}
+
+bool Engine::protect() {
     Private::Operation op(*d);
     if (op.refused()) return false;
     return d->readProtect();
 }
 
 bool Engine::Private::readProtect() {
-    link.StopFlag = false;
-    const bool ok = SendReadProtect(link);
-    if (ok) {
-        link.ShowMsg(QStringLiteral("置读保护成功, 复位目标板后才能有效。"));
-        link.EnableCmds(false);
+    link.setStopped(false);
+    const CommandResult r = ReadoutProtect(link);
+    if (r.ok()) {
+        link.log(QStringLiteral("置读保护成功, 复位目标板后才能有效。"));
+        link.enableCommands(false, false);
     } else {
-        link.ShowMsg(QStringLiteral("置读保护失败。"));
+        link.log(QStringLiteral("置读保护失败。"));
+        logReason(QStringLiteral("置读保护"), r);
     }
-    link.StopFlag = true;
-    return ok;
+    return r.ok();
 }
 
-bool Engine::CmdReadUnProtect_Click() {
+bool Engine::unprotect() {
     Private::Operation op(*d);
     if (op.refused()) return false;
     BootLink& link = d->link;
-    link.StopFlag = false;
-    const bool ok = SendReadUnprotect(link);
-    link.ShowMsg(ok ? QStringLiteral("清读保护成功, 复位目标板后才能有效。")
+    link.setStopped(false);
+    const CommandResult r = ReadoutUnprotect(link);
+    link.log(r.ok() ? QStringLiteral("清读保护成功, 复位目标板后才能有效。")
                     : QStringLiteral("清读保护失败."));
-    link.EnableCmds(false);
-    link.StopFlag = true;
-    return ok;
+    d->logReason(QStringLiteral("清读保护"), r);
+    link.enableCommands(false, false);
+    return r.ok();
 }
 
 }  // namespace praxon

@@ -35,7 +35,6 @@ public:
     // The pending tail as one padded block (none when nothing is pending); clears it.
     std::vector<AlignedBlock> flush();
     bool hasPendingTail() const { return pending_; }
-    void clear() { pending_ = false; }
 
 private:
     int maxBlock_;
