@@ -116,7 +116,8 @@ private slots:
         row("no file", "program|   ", {}, {"请指定下载文件。"});
         row("file missing", "program|%1/no.hex", {}, {"指定的文件不存在，请重新打开。"});
         row("file unreadable", "program|%1", {}, {"无法打开文件: %1"});
-        row("a bad line after good ones", "program|f.hex", good + good + good + rec(0x20, "0506") + "\n" + bad + "\n" + eof,
+        row("a bad line after good ones", "program|f.hex",
+            good + good + good + rec(0x20, "0506") + "\n" + bad.toLatin1() + "\n" + eof,
             {"校验和不正确，您给的串是：" + bad, "HEX数据有误，下载失败！" + bad, failed});
         row("no end record", "program|f.hex", good,
             {"HEX文件没有结束记录，文件可能不完整，下载失败！", failed});
@@ -178,7 +179,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, erase);
         QFETCH(int, writes);
-        Rig r(WriteMode(mode));
+        Rig r{WriteMode(mode)};
         QVERIFY(r.connect());
         const QByteArray content = ":020000040800F2\n" + rec(0, "010203040506") + "\n" +
                                    rec(6, "0708090A0B0C0D0E0F10") + "\n" + rec(0x11, "1112") +
