@@ -95,6 +95,7 @@ bool productSizes(uint16_t pid, int* flashKb, int* ramKb) {
         {0x418, 256, 64},  // connectivity line
         {0x420, 128, 8},   // value line, medium density
         {0x428, 512, 32},  // value line, high density
+        {0x430, 1024, 96}, // XL density
     };
     for (const auto& p : table) {
         if (p.pid == pid) {
