@@ -310,8 +310,11 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
     link.setStopped(false);
     if (options.erase == EraseScope::Chip) {
         if (!d->massErase()) return false;
-        const uint32_t size = device ? device->maxFlashBytes : uint32_t(d->target.flashSizeKB) * 1024;
-        erased.push_back({0x08000000u, 0x08000000ull + size});
+        // Without knowing the flash, nothing counts as erased: blocks then never bridge gaps.
+        const uint64_t size = device                     ? device->maxFlashBytes
+                              : d->target.flashSizeKB > 0 ? uint64_t(d->target.flashSizeKB) * 1024
+                                                          : 0;
+        if (size > 0) erased.push_back({0x08000000u, 0x08000000ull + size});
     } else if (options.erase == EraseScope::Pages) {
         const uint32_t pageCount = device->maxFlashBytes / device->pageSize;
         const std::vector<uint32_t> pages =
