@@ -295,15 +295,6 @@ void Board::massErase() {
     counters_.eraseTimeNs += static_cast<uint64_t>(config_.massEraseNs);
 }
 
-const Fault* Board::faultFor(unsigned step) const {
-    for (const auto& f : config_.faults) {
-        if (f.command == command_ && f.step == step &&
-            (f.occurrence == 0 || f.occurrence == occurrence_))
-            return &f;
-    }
-    return nullptr;
-}
-
 bool Board::nackFault(unsigned step) const {
     for (const auto& f : config_.faults) {
         if (f.kind == FaultKind::Nack && f.command == command_ && f.step == step &&

@@ -154,7 +154,6 @@ private:
     Output protectionChange(uint8_t command);
     Output ackStep(unsigned step, std::vector<uint8_t> bytes, int64_t delayNs = 0);
     Output nack(unsigned step, int64_t delayNs = 0);
-    const Fault* faultFor(unsigned step) const;
     bool nackFault(unsigned step) const;
     void countReply(const std::vector<uint8_t>& bytes);
     void doReset();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +21,12 @@ namespace {
 // Inside one reply, bytes go out in chunks at least this often (the host ends a reply after
 // 2 ms of quiet, so a reply must never pause for 1 ms or more).
 constexpr int64_t kChunkNs = 500'000;
+
+// A packet flushed at a hangup: how long the line may stay up for the host to read it, how long
+// the pty gets to pass it on before its input queue counts, and how often to look.
+constexpr int64_t kFlushHoldNs = 200'000'000;
+constexpr int64_t kFlushSettleNs = 5'000'000;
+constexpr int64_t kFlushPollNs = 1'000'000;
 
 int64_t monoNs() {
     timespec ts{};
@@ -144,7 +151,8 @@ void Simulator::stop() {
     }
     serving_ = false;
     queue_.clear();
-    queueHead_ = 0;
+    queueHead_ = packetBytes_ = 0;
+    flushHoldUntilNs_ = -1;
 }
 
 void Simulator::reset() {
@@ -152,7 +160,8 @@ void Simulator::reset() {
         std::lock_guard<std::mutex> lock(mutex_);
         board_.reset();
         queue_.clear();
-        queueHead_ = 0;
+        queueHead_ = packetBytes_ = 0;
+        flushHoldUntilNs_ = -1;
         lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
         // Whatever the old session left unread on either side is gone with the reset.
         if (slave_ >= 0) tcflush(slave_, TCIOFLUSH);
@@ -200,8 +209,10 @@ void Simulator::setEventHandler(std::function<void(const std::string&)> handler)
 }
 
 // Puts the board's output on the modelled line: delays are board work, then each byte takes
-// one byte time and is handed to the pty when it would have been fully received.
+// one byte time and is handed to the pty when it would have been fully received (or, behind a
+// USB adapter, when its packet goes to the host).
 void Simulator::schedule(const Board::Output& out, int64_t processNs) {
+    const bool usb = options_.usbPacket > 0 && options_.usbLatencyMs > 0;
     int64_t t = processNs;
     for (const auto& e : out) {
         if (!options_.instant) t += e.delayNs;
@@ -214,10 +225,57 @@ void Simulator::schedule(const Board::Output& out, int64_t processNs) {
                 release = lineFreeNs_;
             }
             queue_.push_back({release, b, false});
+            if (usb) packByte(release);
         }
-        if (e.hangup) queue_.push_back({std::max(t, lineFreeNs_), 0, true});
+        if (e.hangup) {
+            const int64_t at = std::max(t, lineFreeNs_);
+            flushPacket(at);
+            queue_.push_back({at, 0, true});
+        }
     }
     busyUntilNs_ = std::max(busyUntilNs_, t);
+}
+
+// The last queued byte entered the adapter's buffer at onLineNs. A packet goes to the host when
+// it is full or when its latency timer, started by its first byte, runs out; a later reply may
+// still join a packet that is waiting. Only the packet being filled changes, and its bytes are
+// the last ones queued, so the queue stays sorted.
+void Simulator::packByte(int64_t onLineNs) {
+    const int64_t latencyNs = int64_t(options_.usbLatencyMs) * 1'000'000;
+    if (packetBytes_ > 0 && packetFirstNs_ + latencyNs <= onLineNs) packetBytes_ = 0;  // sent
+    if (packetBytes_ == 0) {
+        packetStart_ = queue_.size() - 1;
+        packetFirstNs_ = onLineNs;
+    }
+    if (++packetBytes_ < size_t(options_.usbPacket)) {
+        queue_.back().releaseNs = packetFirstNs_ + latencyNs;
+        return;
+    }
+    for (size_t i = packetStart_; i < queue_.size(); ++i) queue_[i].releaseNs = onLineNs;
+    packetBytes_ = 0;
+}
+
+// The pty drops unread input when the line closes, so a packet flushed just before a hangup
+// would never reach the host: the line stays up until the host took it, for a short while at
+// most. Without the adapter model the line closes at once, as it always did.
+bool Simulator::holdLineForFlush(int64_t nowNs) {
+    if (options_.usbPacket <= 0 || options_.usbLatencyMs <= 0 || slave_ < 0) return false;
+    if (flushHoldUntilNs_ < 0) {
+        flushHoldUntilNs_ = nowNs + kFlushHoldNs;
+        flushHoldFromNs_ = nowNs;
+    }
+    if (nowNs >= flushHoldUntilNs_) return false;
+    // Bytes just written may not have reached the slave's input queue yet.
+    if (nowNs - flushHoldFromNs_ < kFlushSettleNs) return true;
+    int unread = 0;
+    return ioctl(slave_, FIONREAD, &unread) == 0 && unread > 0;
+}
+
+// Sends the packet being filled no later than atNs (the line is about to close).
+void Simulator::flushPacket(int64_t atNs) {
+    for (size_t i = packetStart_; packetBytes_ > 0 && i < queue_.size(); ++i)
+        queue_[i].releaseNs = std::min(queue_[i].releaseNs, atNs);
+    packetBytes_ = 0;
 }
 
 void Simulator::run() {
@@ -242,9 +300,14 @@ void Simulator::run() {
                 // A full pty buffer means nobody reads: the UART's bytes are lost, as on a wire.
                 [[maybe_unused]] ssize_t n = write(master_, out.data(), out.size());
             }
-            if (queueHead_ == queue_.size()) {
+            const bool holding = hungUp && holdLineForFlush(now);
+            if (holding) {
+                hungUp = false;
+                timeoutNs = kFlushPollNs;
+            } else if (queueHead_ == queue_.size()) {
+                // Everything went out, a waiting packet too (its timer ran out).
                 queue_.clear();
-                queueHead_ = 0;
+                queueHead_ = packetBytes_ = 0;
             } else if (!hungUp) {
                 // Bytes go out in chunks of about kChunkNs (a wake-up per byte would load the
                 // machine), but never later than the last queued byte is due, so the first and the
@@ -258,7 +321,8 @@ void Simulator::run() {
                 serving_ = false;
                 closeLine();
                 queue_.clear();
-                queueHead_ = 0;
+                queueHead_ = packetBytes_ = 0;
+                flushHoldUntilNs_ = -1;
             }
             events = board_.takeEvents();
             handler = onEvent_;

@@ -27,6 +27,12 @@ struct SimulatorOptions {
     BoardConfig board;     // product ID, flash size, Get ID form, faults, ...
     bool instant = false;  // no line pacing and no programming/erase delays
     std::string linkPath;  // if set: a symlink to the pty slave (replaced if it is a symlink)
+    // A USB serial adapter between board and host (both > 0 to enable, e.g. FTDI: 62 and 16):
+    // board bytes reach the host in packets of usbPacket bytes, sent as soon as one is full, or
+    // usbLatencyMs after the first byte of a partial packet finished on the line (instant mode
+    // too). Host bytes are not held.
+    int usbPacket = 0;
+    int usbLatencyMs = 0;
 };
 
 class Simulator {
@@ -70,6 +76,9 @@ private:
     void wake();
     void closeLine();
     void schedule(const Board::Output& out, int64_t processNs);
+    void packByte(int64_t onLineNs);
+    void flushPacket(int64_t atNs);
+    bool holdLineForFlush(int64_t nowNs);
 
     SimulatorOptions options_;
     mutable std::mutex mutex_;
@@ -79,6 +88,13 @@ private:
     int64_t lastArrivalNs_ = 0;
     int64_t busyUntilNs_ = 0;
     int64_t lineFreeNs_ = 0;
+    // The adapter's packet being filled: queue_ entries from packetStart_ on (none if
+    // packetBytes_ is 0), its latency timer started at packetFirstNs_.
+    size_t packetStart_ = 0;
+    size_t packetBytes_ = 0;
+    int64_t packetFirstNs_ = 0;
+    int64_t flushHoldUntilNs_ = -1;  // closing the line waits for the host until then
+    int64_t flushHoldFromNs_ = 0;
     int master_ = -1;
     int slave_ = -1;
     int wakePipe_[2] = {-1, -1};

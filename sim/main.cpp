@@ -1,4 +1,9 @@
 // praxon-sim: a simulated STM32F10x in its USART system bootloader, on a pseudo-terminal.
+//
+//   praxon-sim --link /tmp/ttySIM                      # at the pace of 115200 baud 8E1
+//   praxon-sim --instant --pid 0x414 --preload fw.hex  # no delays, a high-density part
+//   praxon-sim --usb-packet 62 --usb-latency-ms 16     # as seen through an FTDI adapter
+//   praxon-sim --fault late:0x11:1 --dump flash.bin    # a late Read reply; keep the flash
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +44,13 @@ const char kUsage[] =
     "                      board had been reset into its bootloader; off by default\n"
     "  --instant           no line pacing and no programming or erase delays (default: the pace\n"
     "                      of 115200 baud 8E1 both ways, 52.5 us per half-word, 30 ms erases)\n"
+    "  --usb-packet N      put a USB serial adapter between board and host (give both; FTDI:\n"
+    "  --usb-latency-ms L  62 and 16): board bytes reach the host in packets of N bytes\n"
+    "                      (1-4096), each sent as soon as its last byte finished on the line,\n"
+    "                      or, while still partial, L ms (1-1000) after its first byte did\n"
+    "                      (the timer starts with that byte; a later reply joins a waiting\n"
+    "                      packet). Host bytes are not held; a hangup fault sends a waiting\n"
+    "                      packet first. Works with --instant too. Default: off\n"
     "  --preload FILE      load flash from a raw binary image or an Intel HEX file\n"
     "  --dump FILE         write the flash image (raw binary) here when stopping\n"
     "  --counters FILE     write the counters as JSON here when stopping (default: stdout)\n"
@@ -156,6 +168,14 @@ int main(int argc, char** argv) {
             options.board.syncAnytime = true;
         } else if (a == "--instant") {
             options.instant = true;
+        } else if (a == "--usb-packet") {
+            if (!value(&v) || !parseUnsigned(v, 4096, &n) || n == 0)
+                return usageError("--usb-packet must be 1 to 4096 bytes");
+            options.usbPacket = static_cast<int>(n);
+        } else if (a == "--usb-latency-ms") {
+            if (!value(&v) || !parseUnsigned(v, 1000, &n) || n == 0)
+                return usageError("--usb-latency-ms must be 1 to 1000");
+            options.usbLatencyMs = static_cast<int>(n);
         } else if (a == "--preload") {
             if (!value(&v) || !*v) return usageError("--preload needs a file");
             preload = v;
@@ -175,6 +195,9 @@ int main(int argc, char** argv) {
             return usageError("unknown option '" + a + "'");
         }
     }
+
+    if ((options.usbPacket > 0) != (options.usbLatencyMs > 0))
+        return usageError("--usb-packet and --usb-latency-ms go together");
 
     // Signals are taken synchronously by this thread; the server thread inherits the mask.
     sigset_t signals;

@@ -40,10 +40,11 @@ QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : "unreadable";
 }
 
-// A raw client on the pty slave that notes when each byte arrived.
+// A raw client on the pty slave that notes when each byte arrived and where each read ended.
 struct Client {
     int fd;
     QList<double> arrivals;
+    QList<int> readEnds;
     explicit Client(const std::string& path)
         : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
     ~Client() { ::close(fd); }
@@ -51,6 +52,7 @@ struct Client {
     QByteArray exchange(const QByteArray& out, int want) {
         QByteArray got;
         arrivals.clear();
+        readEnds.clear();
         if (::write(fd, out.constData(), size_t(out.size())) != out.size()) return "write failed";
         for (const double start = nowMs(); got.size() < want && nowMs() - start < 2000;) {
             pollfd p{fd, POLLIN, 0};
@@ -58,14 +60,20 @@ struct Client {
             const ssize_t n = ::poll(&p, 1, 2) > 0 ? ::read(fd, buf, sizeof buf) : 0;
             for (ssize_t i = 0; i < n; ++i) arrivals.append(nowMs());
             got.append(buf, std::max<ssize_t>(n, 0));
+            if (n > 0) readEnds.append(int(got.size()));
         }
         return got;
     }
 };
 
-std::unique_ptr<Simulator> started(bool instant, uint16_t pid = 0x410, std::string link = {}) {
+std::unique_ptr<Simulator> started(bool instant, uint16_t pid = 0x410, std::string link = {},
+                                   int usbPacket = 0, int usbLatencyMs = 0,
+                                   const QString& fault = {}) {
     SimulatorOptions o;
     o.board.pid = pid, o.instant = instant, o.linkPath = link;
+    o.usbPacket = usbPacket, o.usbLatencyMs = usbLatencyMs;
+    Fault f;
+    if (!fault.isEmpty() && parseFault(fault.toStdString(), &f, nullptr)) o.board.faults = {f};
     auto sim = std::make_unique<Simulator>(o);
     std::string error;
     if (!sim->start(&error)) qWarning("simulator: %s", error.c_str());
@@ -91,6 +99,8 @@ class TestSimulator : public QObject {
 private slots:
     void rawLineAndLink();
     void pacing();
+    void usbAdapter_data();
+    void usbAdapter();
     void stm32flashSession_data();
     void stm32flashSession();
     void cliResetGoDumpAndCounters();
@@ -144,13 +154,71 @@ void TestSimulator::pacing() {
     QVERIFY2(bestGap < 2.0, qPrintable(QString("largest gap %1 ms").arg(bestGap)));
 }
 
+void TestSimulator::usbAdapter_data() {
+    QTest::addColumn<bool>("instant");
+    QTest::addColumn<int>("packet");  // 0: no adapter
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("holdMs");  // the last partial packet waits at least this long
+    const QByteArray read256 = hex("7f 11ee") + addr(0x08000000) + hex("ff00");
+    const QByteArray readReply = hex("79797979") + pattern(1024).left(256);
+    const QByteArray get = hex("79 790b22000102112131436373829279");
+    QTest::newRow("ack alone") << false << 62 << 16 << "" << hex("7f") << hex("79") << 16;
+    QTest::newRow("read: acks join the data packets")
+        << false << 62 << 16 << "" << read256 << readReply << 16;
+    QTest::newRow("instant read") << true << 64 << 30 << "" << read256 << readReply << 30;
+    QTest::newRow("get joins the waiting ack")
+        << false << 62 << 16 << "" << hex("7f 00ff") << get << 16;
+    QTest::newRow("late ack held after its delay")
+        << false << 62 << 16 << "late:0x7f:1" << hex("7f") << hex("79") << 716;
+    QTest::newRow("hangup flushes the waiting ack")  // long before its timer
+        << false << 62 << 5000 << "hangup:0x00:1" << hex("7f 00ff") << hex("79") << 0;
+    QTest::newRow("no adapter") << false << 0 << 0 << "" << read256 << readReply << 0;
+}
+
+// Behind a USB adapter the host gets board bytes in whole packets, or a partial one after the
+// latency timer; no byte may come before its packet is full or its timer ran out. Only lower
+// time bounds: a busy machine may deliver anything later, and the client may merge packets.
+void TestSimulator::usbAdapter() {
+    QFETCH(bool, instant);
+    QFETCH(int, packet);
+    QFETCH(int, latencyMs);
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, holdMs);
+    auto sim = started(instant, 0x410, {}, packet, latencyMs, fault);
+    const QByteArray flash = pattern(1024);
+    sim->loadFlash(0, std::vector<uint8_t>(flash.begin(), flash.end()));
+    Client c(sim->portPath());
+    const double start = nowMs();
+    QCOMPARE(c.exchange(request, int(reply.size())), reply);
+    const double byteMs = instant ? 0 : kByteTimeNs / 1e6;
+    const int n = int(reply.size());
+    const int held = packet ? n - n % packet : n;  // first byte of the last partial packet
+    for (int i = 0; i < n; ++i) {
+        const int whole = packet ? (i / packet + 1) * packet : i + 1;
+        const double earliest = i >= held ? held * byteMs + holdMs : whole * byteMs;
+        QVERIFY2(c.arrivals[i] - start >= earliest - 1,
+                 qPrintable(QString("byte %1 after %2 ms").arg(i).arg(c.arrivals[i] - start)));
+    }
+    for (int i = 0; packet && i + 1 < c.readEnds.size(); ++i)
+        QVERIFY2(c.readEnds[i] % packet == 0, qPrintable(QString::number(c.readEnds[i])));
+    if (packet >= n) QCOMPARE(c.readEnds.size(), 1);
+    if (fault.startsWith("hangup")) QTRY_VERIFY(!sim->serving());
+}
+
 void TestSimulator::stm32flashSession_data() {
     QTest::addColumn<int>("pid");
     QTest::addColumn<bool>("instant");
     QTest::addColumn<int>("size");
-    QTest::newRow("410 real pace") << 0x410 << false << 3008;
+    QTest::addColumn<bool>("usb");  // behind an FTDI-like adapter: 62-byte packets, 16 ms
+    QTest::newRow("410 real pace") << 0x410 << false << 3008 << false;
+    QTest::newRow("410 usb adapter") << 0x410 << false << 1024 << true;
     for (int pid : {0x412, 0x414, 0x418, 0x420, 0x428})
-        QTest::newRow(qPrintable(QString::number(pid, 16))) << pid << true << 12 * 1024;
+        QTest::newRow(qPrintable(QString::number(pid, 16))) << pid << true << 12 * 1024 << false;
 }
 
 // stm32flash as a real client: it identifies the board, writes a HEX file (from our own writer)
@@ -161,8 +229,9 @@ void TestSimulator::stm32flashSession() {
     QFETCH(int, pid);
     QFETCH(bool, instant);
     QFETCH(int, size);
+    QFETCH(bool, usb);
     QTemporaryDir dir;
-    auto sim = started(instant, uint16_t(pid));
+    auto sim = started(instant, uint16_t(pid), {}, usb ? 62 : 0, usb ? 16 : 0);
     const std::string port = sim->portPath();
     const std::vector<uint8_t> erased(sim->flashImage().size(), 0xFF);
     const QByteArray image = pattern(size);
@@ -199,7 +268,8 @@ void TestSimulator::cliResetGoDumpAndCounters() {
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.bin"), counters = dir.filePath("c.json");
     QProcess p;
-    for (const QStringList& bad : {QStringList{"--frob"}, {"--fault", "nack:0x31"}, {"--link"}}) {
+    for (const QStringList& bad :
+         {QStringList{"--frob"}, {"--fault", "nack:0x31"}, {"--link"}, {"--usb-packet", "62"}}) {
         p.start(PRAXON_SIM_EXE, bad);
         QVERIFY2(p.waitForFinished(10000) && p.exitCode() == 2 &&
                      p.readAllStandardOutput().isEmpty() && !p.readAllStandardError().isEmpty(),
