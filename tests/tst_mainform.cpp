@@ -13,8 +13,8 @@
 #include "ComPorts.h"
 #include "DialogProvider.h"
 #include "Engine.h"
+#include "FirmwareImage.h"
 #include "HelpLinks.h"
-#include "IntelHex.h"
 #include "MainForm.h"
 #include "Settings.h"
 #include "Simulator.h"
@@ -72,10 +72,10 @@ class TestMainForm : public QObject {
         return w.findChild<T*>(QString::fromLatin1(name));
     }
     static void click(QWidget& w, const char* button) { child<QPushButton>(w, button)->click(); }
-    // A board of flashKb KB; instant: without the line's pace and the flash's delays.
-    bool startBoard(int flashKb, bool instant) {
+    // A board of 16 KB; instant: without the line's pace and the flash's delays.
+    bool startBoard(bool instant) {
         praxon::sim::SimulatorOptions options;
-        options.board.flashKb = flashKb;
+        options.board.flashKb = 16;
         options.instant = instant;
         sim_ = std::make_unique<praxon::sim::Simulator>(options);
         std::string error;
@@ -93,12 +93,12 @@ class TestMainForm : public QObject {
     }
     // Writes data at 0x08000000 as Intel HEX; returns the file name.
     QString writeHex(const QByteArray& data) {
-        std::string text = praxon::ExtendedLinearAddressLine(0x08000000) + "\n";
-        for (int i = 0; i < data.size(); i += 64)
-            text += praxon::DataRecordLine(0x08000000 + i, (const uint8_t*)data.data() + i,
-                                           std::min(64, int(data.size()) - i)) +
-                    "\n";
-        return writeFile("firmware.hex", QByteArray::fromStdString(text + ":00000001FF\n"));
+        std::vector<std::string> lines;
+        praxon::HexRangeWriter().addData(0x08000000, (const uint8_t*)data.data(), data.size(),
+                                         &lines);
+        QByteArray text;
+        for (const std::string& line : lines) text += QByteArray::fromStdString(line) + '\n';
+        return writeFile("firmware.hex", text + ":00000001FF\n");
     }
     QString writeFile(const QString& name, const QByteArray& content) {
         QFile f(work_.filePath(name));
@@ -140,24 +140,23 @@ class TestMainForm : public QObject {
         click(w, "CmdStart");
         return !watch.isActive();
     }
-    // Clicks 选项 and hands the dialog to act (which must close it) once it is up.
-    bool withOptions(MainForm& w, const std::function<void(QDialog&)>& act) {
-        bool seen = false;
+    // Clicks 选项, ticks the named choices and closes the dialog with the named button. Returns
+    // the choices ticked as it opened ("" when no dialog came).
+    QString useOptions(MainForm& w, const QStringList& choices, const char* closeWith = "CmdOK") {
+        QString ticked;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
-            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                poll.stop(), seen = true, act(*d);
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            poll.stop();
+            for (QRadioButton* r : d->findChildren<QRadioButton*>())
+                if (r->isChecked()) ticked += r->objectName() + ' ';
+            for (const QString& c : choices) d->findChild<QRadioButton*>(c)->click();
+            click(*d, closeWith);
         });
         poll.start(5);
         click(w, "CmdOptions");
-        return seen;
-    }
-    // Ticks the named choices and closes the dialog with the named button.
-    bool setOptions(MainForm& w, const QStringList& choices, const char* closeWith = "CmdOK") {
-        return withOptions(w, [&](QDialog& d) {
-            for (const QString& c : choices) d.findChild<QRadioButton*>(c)->click();
-            click(d, closeWith);
-        });
+        return ticked;
     }
 
 private slots:
@@ -170,7 +169,7 @@ private slots:
         dialogs_ = ScriptedDialogs();
     }
     // With a larger desktop font every caption still fits its control, nothing leaves its group
-    // and no control overlaps another of its group (the labels and pictures may touch).
+    // and no control overlaps another of its group (labels and pictures may touch them).
     void captionsFit() {
         const QFont original = QApplication::font();
         QApplication::setFont(QFont(original.family(), 18));
@@ -196,7 +195,7 @@ private slots:
             for (QWidget* other : widgets)
                 if (other != widget && shown(other) &&
                     other->parentWidget() == widget->parentWidget() &&
-                    !(qobject_cast<QLabel*>(widget) && qobject_cast<QLabel*>(other)))
+                    !qobject_cast<QLabel*>(widget) && !qobject_cast<QLabel*>(other))
                     QVERIFY2(!widget->geometry().intersects(other->geometry()),
                              qPrintable(name + " / " + other->objectName()));
         }
@@ -233,7 +232,7 @@ private slots:
     }
     // Connect, program (a close is refused meanwhile), read back, then program again and Stop.
     void session() {
-        QVERIFY(startBoard(16, false));
+        QVERIFY(startBoard(false));
         auto w = makeWindow();
         QCOMPARE(lamp(*w) + enabledStates(*w), QStringLiteral("gray00000000"));
         QVERIFY(connectBoard(*w));
@@ -309,7 +308,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, address);
         QFETCH(int, command);
-        QVERIFY(startBoard(16, true));
+        QVERIFY(startBoard(true));
         sim_->loadFlash(0, std::vector<uint8_t>(1024, 0x5A));
         auto w = makeWindow();
         QVERIFY(connectBoard(*w));
@@ -386,16 +385,16 @@ private slots:
             << "";
         QTest::newRow("not erased: refused by the chip")
             << QString() << pages << false << "OOOOOOOO"
-            << "Praxon: 下载失败。";
+            << "Praxon: 传送数据时应答为非ACK，应答值=1FPraxon: 下载失败。";
     }
     void program() {
         QFETCH(QString, typed);
         QFETCH(QStringList, options);
-        QVERIFY(startBoard(16, true));
+        QVERIFY(startBoard(true));
         sim_->loadFlash(0, std::vector<uint8_t>(8 * 1024, 0x5A));
         auto w = makeWindow();
         QVERIFY(connectBoard(*w));
-        QVERIFY(setOptions(*w, options));
+        QCOMPARE(useOptions(*w, options), "OptFast OptEraseChip ");  // as on first run
         QCOMPARE(w->engine().mode(), options.contains("OptCompatible")
                                          ? praxon::WriteMode::Compatible
                                          : praxon::WriteMode::Fast);
@@ -440,15 +439,9 @@ private slots:
         click(*w, "CmdDownLoad");  // the address question is cancelled
         QCOMPARE(dialogs_.asked, QStringList{kAskAddress + "08001000"});
 
-        QString ticked;
-        QVERIFY(setOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel"));
-        QVERIFY(withOptions(*w, [&](QDialog& d) {
-            for (auto* r : d.findChildren<QRadioButton*>())
-                if (r->isChecked()) ticked += r->objectName() + ' ';
-            d.findChild<QRadioButton*>("OptFast")->click();
-            click(d, "CmdOK");
-        }));
-        QCOMPARE(ticked, "OptCompatible OptErasePages ");
+        const QString stored = QStringLiteral("OptCompatible OptErasePages ");
+        QCOMPARE(useOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel"), stored);
+        QCOMPARE(useOptions(*w, {"OptFast"}), stored);
         QCOMPARE(w->engine().mode(), praxon::WriteMode::Fast);
 
         child<QPushButton>(*w, "CmdHelp")->click();
@@ -464,11 +457,11 @@ private slots:
         QCOMPARE(dialogs_.messages, QStringList());
         QVERIFY(w->close());
         QSettings saved(praxon::configFilePath(), QSettings::IniFormat);
-        QString stored;
+        QString values;
         for (const char* key : {"ADD", "FileName", "Erase", "Check", "ReadPortect", "WriteMode",
                                 "EraseScope", "BinAddress"})
-            stored += saved.value(QStringLiteral("Config/") + key).toString() + '|';
-        QCOMPARE(stored, "2000|/tmp/固件 a.hex|0|0|1|fast|pages|08001000|");
+            values += saved.value(QStringLiteral("Config/") + key).toString() + '|';
+        QCOMPARE(values, "2000|/tmp/固件 a.hex|0|0|1|fast|pages|08001000|");
     }
 };
 
