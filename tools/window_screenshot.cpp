@@ -1,8 +1,10 @@
-// Takes the README's picture of the window: a simulated board is connected and programmed with
-// the example firmware, then the window is saved as a PNG.
+// Takes the README's pictures: the window, after a simulated board was connected and programmed
+// with the example firmware, or the options dialog as the window's 选项 button opens it.
 //   praxon_window_screenshot OUTPUT.png FIRMWARE.hex
+//   praxon_window_screenshot --options OUTPUT.png
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -24,6 +26,10 @@ public:
     void message(QWidget*, const QString&, const QString& text) override { messages << text; }
     QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
     QString saveFileName(QWidget*, const QString&, const QString&) override { return {}; }
+    QString askText(QWidget*, const QString&, const QString&, const QString&, bool* ok) override {
+        *ok = false;
+        return {};
+    }
     bool openUrl(const QUrl&) override { return false; }
 };
 
@@ -31,10 +37,13 @@ public:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    const bool optionsDialog = argc == 3 && QString::fromLocal8Bit(argv[1]) == "--options";
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png FIRMWARE.hex\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT.png FIRMWARE.hex\n       %s --options OUTPUT.png\n",
+                     argv[0], argv[0]);
         return 2;
     }
+    const QString output = QString::fromLocal8Bit(argv[optionsDialog ? 2 : 1]);
     QApplication::setOrganizationName(QStringLiteral("Praxon"));
     QTemporaryDir config;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
@@ -57,16 +66,31 @@ int main(int argc, char* argv[]) {
     window.show();
 
     int status = 1;
+    if (optionsDialog) {
+        QTimer::singleShot(200, &window, [&] {
+            // The dialog runs its own loop: take the picture from inside it.
+            QTimer::singleShot(300, &window, [&] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (dialog && dialog->grab().save(output)) status = 0;
+                if (dialog) dialog->reject();
+                app.quit();
+            });
+            window.findChild<QPushButton*>(QStringLiteral("CmdOptions"))->click();
+        });
+        app.exec();
+        return status;
+    }
     QTimer::singleShot(200, &window, [&] {
         window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
         window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
-        window.setDownloadFileText(QString::fromLocal8Bit(argv[2]));
+        window.findChild<QLineEdit*>(QStringLiteral("TxtDownloadFile"))
+            ->setText(QString::fromLocal8Bit(argv[2]));
         window.findChild<QPushButton*>(QStringLiteral("CmdStart"))->click();
         // Let the last repaint happen before the picture is taken.
         QTimer::singleShot(300, &window, [&] {
             if (!dialogs.messages.isEmpty())
                 std::fprintf(stderr, "message: %s\n", qPrintable(dialogs.messages.join('\n')));
-            else if (window.grab().save(QString::fromLocal8Bit(argv[1])))
+            else if (window.grab().save(output))
                 status = 0;
             app.quit();
         });

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace praxon {
@@ -20,6 +21,11 @@ QString StandardDialogs::openFileName(QWidget* parent, const QString& folder,
 QString StandardDialogs::saveFileName(QWidget* parent, const QString& folder,
                                       const QString& filter) {
     return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
+}
+
+QString StandardDialogs::askText(QWidget* parent, const QString& title, const QString& label,
+                                 const QString& initial, bool* ok) {
+    return QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, ok);
 }
 
 bool StandardDialogs::openUrl(const QUrl& url) {

@@ -8,7 +8,7 @@ class QWidget;
 namespace praxon {
 
 // Everything the window hands to the user or to the desktop and waits for: message boxes, file
-// dialogs, opening documents. Tests put their own answers in its place.
+// dialogs, a line of input, opening documents. Tests put their own answers in its place.
 class DialogProvider {
 public:
     virtual ~DialogProvider() = default;
@@ -17,16 +17,21 @@ public:
     // Empty result: cancelled. filter uses Qt's "Description (*.x);;..." form.
     virtual QString openFileName(QWidget* parent, const QString& folder, const QString& filter) = 0;
     virtual QString saveFileName(QWidget* parent, const QString& folder, const QString& filter) = 0;
+    // One line of text, starting from initial; *ok is false when cancelled.
+    virtual QString askText(QWidget* parent, const QString& title, const QString& label,
+                            const QString& initial, bool* ok) = 0;
     // Hands a document or web address to the desktop's default application.
     virtual bool openUrl(const QUrl& url) = 0;
 };
 
-// Qt's message box and file dialogs, QDesktopServices for documents.
+// Qt's message box, file and input dialogs, QDesktopServices for documents.
 class StandardDialogs : public DialogProvider {
 public:
     void message(QWidget* parent, const QString& title, const QString& text) override;
     QString openFileName(QWidget* parent, const QString& folder, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& folder, const QString& filter) override;
+    QString askText(QWidget* parent, const QString& title, const QString& label,
+                    const QString& initial, bool* ok) override;
     bool openUrl(const QUrl& url) override;
 };
 

@@ -25,13 +25,16 @@
 #include "DialogProvider.h"
 #include "Engine.h"
 #include "HelpLinks.h"
+#include "HexText.h"
+#include "OptionsDialog.h"
 #include "QtSerialPort.h"
 #include "Settings.h"
 
 namespace praxon {
 
 const QString MainForm::kCaption = QStringLiteral("Praxon (1.0b)");
-const QString MainForm::kHexFilter = QStringLiteral("Intel Hex (*.hex);;所有文件(*.*)");
+const QString MainForm::kOpenFilter =
+    QStringLiteral("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
 const QString MainForm::kSaveFilter =
     QStringLiteral("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
 
@@ -47,6 +50,15 @@ constexpr int kPanelWidths[6] = {700, 3000, 700, 2200, 1020, 1440};
 const QString kProgramName = QStringLiteral("Praxon");
 
 const QString kProtectTip = QStringLiteral("设置完毕须复位后才能有效");
+
+QString hex8(uint32_t value) {
+    return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// A raw binary image; every other name is read as Intel HEX.
+bool isBinaryFileName(const QString& name) {
+    return name.trimmed().endsWith(QLatin1String(".bin"), Qt::CaseInsensitive);
+}
 
 QString withoutAccessMarks(QString text) {
     text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
@@ -184,6 +196,9 @@ void MainForm::buildControls() {
                      QStringLiteral("比较耗时间"));
     ChkSetreadProtect = check(Frame4, "ChkSetreadProtect", {4320, 1260, 675, 255},
                               QStringLiteral("加密"), false, QStringLiteral("置读保护。"));
+    // In the free space between 校验 and 加密, under the gap between 编程 and 中止.
+    CmdOptions = button(Frame4, "CmdOptions", {3330, 1200, 735, 375}, QStringLiteral("选项&O"),
+                        QStringLiteral("写入方式和擦除方式。"));
 
     Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QStringLiteral("保护"));
     CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
@@ -333,17 +348,20 @@ void MainForm::applyLayout() {
 }
 
 void MainForm::wireEvents() {
-    connect(CHECKCMD, &QPushButton::clicked, this, [this] { engine_->CHECKCMD_Click(); });
-    connect(CmdStop, &QPushButton::clicked, this, [this] { engine_->CmdStop_Click(); });
-    connect(CmdDownLoad, &QPushButton::clicked, this, [this] { engine_->CmdDownLoad_Click(); });
-    connect(CmdStart, &QPushButton::clicked, this, [this] { engine_->CmdStart_Click(); });
-    connect(CmdRead, &QPushButton::clicked, this, [this] { engine_->CmdRead_Click(); });
-    connect(Command_ER, &QPushButton::clicked, this, [this] { engine_->Command_ER_Click(); });
-    connect(Command_GO, &QPushButton::clicked, this, [this] { engine_->Command_GO_Click(); });
-    connect(CmdReadProtect, &QPushButton::clicked, this,
-            [this] { engine_->CmdReadProtect_Click(); });
-    connect(CmdReadUnProtect, &QPushButton::clicked, this,
-            [this] { engine_->CmdReadUnProtect_Click(); });
+    const std::pair<QPushButton*, void (MainForm::*)()> clicks[] = {
+        {CHECKCMD, &MainForm::CHECKCMD_Click},
+        {CmdStop, &MainForm::CmdStop_Click},
+        {CmdDownLoad, &MainForm::CmdDownLoad_Click},
+        {CmdStart, &MainForm::CmdStart_Click},
+        {CmdRead, &MainForm::CmdRead_Click},
+        {Command_ER, &MainForm::Command_ER_Click},
+        {Command_GO, &MainForm::Command_GO_Click},
+        {CmdReadProtect, &MainForm::CmdReadProtect_Click},
+        {CmdReadUnProtect, &MainForm::CmdReadUnProtect_Click},
+        {CmdOptions, &MainForm::CmdOptions_Click}};
+    for (const auto& [button, handler] : clicks)
+        connect(button, &QPushButton::clicked, this,
+                [this, handler = handler] { (this->*handler)(); });
     connect(CmdHelp, &QPushButton::clicked, this, [this] { CmdHelp_Click(); });
     connect(Picture1, &PictureBox::clicked, this, [this] { Picture1_Click(); });
     connect(Picture2, &PictureBox::clicked, this, [this] { Picture2_Click(); });
@@ -364,7 +382,7 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
             QMetaObject::invokeMethod(
                 this,
                 [this] {
-                    if (!portListHasFocus()) engine_->CombComPort_LostFocus();
+                    if (!portListHasFocus()) CombComPort_LostFocus();
                 },
                 Qt::QueuedConnection);
         }
@@ -428,6 +446,9 @@ void MainForm::LoadConfig() {
     ChkErase->setChecked(values.erase);
     ChkCheck->setChecked(values.check);
     ChkSetreadProtect->setChecked(values.readProtect);
+    engine_->setMode(values.compatibleWrite ? WriteMode::Compatible : WriteMode::Fast);
+    eraseScope_ = values.erasePagesOnly ? EraseScope::Pages : EraseScope::Chip;
+    binAddress_ = values.binAddress;
 }
 
 void MainForm::SaveConfig() {
@@ -437,7 +458,101 @@ void MainForm::SaveConfig() {
     values.erase = ChkErase->isChecked();
     values.check = ChkCheck->isChecked();
     values.readProtect = ChkSetreadProtect->isChecked();
+    values.compatibleWrite = engine_->mode() == WriteMode::Compatible;
+    values.erasePagesOnly = eraseScope_ == EraseScope::Pages;
+    values.binAddress = binAddress_;
     writeConfig(values);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The operations: each reads its controls and hands them to the engine. While one runs, the
+// others do nothing (the engine refuses them too) and ask nothing.
+
+void MainForm::CHECKCMD_Click() {
+    engine_->connect(CombComPort->currentText());
+}
+
+void MainForm::CombComPort_LostFocus() {
+    engine_->openPort(CombComPort->currentText());
+}
+
+void MainForm::CmdStop_Click() {
+    engine_->stop();
+}
+
+void MainForm::CmdDownLoad_Click() {
+    if (engine_->busy()) return;
+    const QString name = dialogs_->openFileName(this, hexDialogFolder_, kOpenFilter);
+    if (name.isEmpty()) return;
+    if (isBinaryFileName(name)) {
+        // A binary file does not say where it belongs.
+        bool ok = false;
+        const QString text =
+            dialogs_->askText(this, kProgramName, QStringLiteral("BIN文件的装载地址（十六进制）："),
+                              hex8(binAddress_), &ok);
+        if (!ok) return;
+        uint32_t address = 0;
+        if (!ParseGoAddress(text.toStdString(), &address)) {
+            showMessage(QStringLiteral("装载地址无效，请输入十六进制地址，例如08000000。"));
+            return;
+        }
+        binAddress_ = address;
+    }
+    TxtDownloadFile->setText(name);
+}
+
+void MainForm::CmdStart_Click() {
+    if (engine_->busy()) return;
+    ImageSource source;
+    source.path = TxtDownloadFile->text();
+    source.format = isBinaryFileName(source.path) ? ImageFormat::Binary : ImageFormat::Hex;
+    source.loadAddress = binAddress_;
+    const std::optional<FirmwareImage> image = engine_->loadImage(source);
+    if (!image) return;
+    ProgramOptions options;
+    options.erase = ChkErase->isChecked() ? eraseScope_ : EraseScope::None;
+    options.verify = ChkCheck->isChecked();
+    options.protect = ChkSetreadProtect->isChecked();
+    engine_->program(*image, options);
+}
+
+void MainForm::CmdRead_Click() {
+    if (engine_->busy()) return;
+    const QString name = dialogs_->saveFileName(this, saveDialogFolder_, kSaveFilter);
+    if (name.trimmed().isEmpty()) return;
+    engine_->readToFile(name, IsHexFileName(name) ? ImageFormat::Hex : ImageFormat::Binary);
+}
+
+void MainForm::Command_ER_Click() {
+    engine_->erase();
+}
+
+void MainForm::Command_GO_Click() {
+    if (engine_->busy()) return;
+    uint32_t address = 0;
+    if (!ParseGoAddress(GATEXT->text().toStdString(), &address)) {
+        // Nothing is sent, so the link stays as it was.
+        showMessage(QStringLiteral("运行地址无效，请输入十六进制地址。"));
+        return;
+    }
+    engine_->go(address);
+}
+
+void MainForm::CmdReadProtect_Click() {
+    engine_->protect();
+}
+
+void MainForm::CmdReadUnProtect_Click() {
+    engine_->unprotect();
+}
+
+void MainForm::CmdOptions_Click() {
+    // Changing how replies are awaited under a running operation would confuse it.
+    if (engine_->busy()) return;
+    OptionsDialog dialog(engine_->mode(), eraseScope_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    engine_->setMode(dialog.mode());
+    eraseScope_ = dialog.eraseScope();
 }
 
 void MainForm::CmdHelp_Click() {
@@ -470,9 +585,18 @@ void MainForm::appendLog(const QString& line, bool clearFirst) {
     bar->setValue(bar->maximum());
 }
 
-void MainForm::setPanelText(int panel, const QString& text) {
-    if (panel < 1 || panel > 6) return;
-    panels_[panel - 1]->setText(text);
+void MainForm::setStatusText(StatusField field, const QString& text) {
+    switch (field) {
+        case StatusField::Progress:
+            panels_[1]->setText(text);
+            break;
+        case StatusField::Device:
+            panels_[3]->setText(text);
+            break;
+        case StatusField::Link:
+            panels_[5]->setText(text);
+            break;
+    }
 }
 
 void MainForm::setLamp(Lamp lamp) {
@@ -487,44 +611,14 @@ void MainForm::showMessage(const QString& text) {
 }
 
 void MainForm::enableCommands(const CommandStates& states) {
-    CmdReadProtect->setEnabled(states.readProtect);
-    CmdReadUnProtect->setEnabled(states.readUnprotect);
-    CmdStart->setEnabled(states.start);
+    CmdReadProtect->setEnabled(states.protect);
+    CmdReadUnProtect->setEnabled(states.unprotect);
+    CmdStart->setEnabled(states.program);
     Command_ER->setEnabled(states.erase);
     Command_GO->setEnabled(states.go);
     CmdWriteProtect->setEnabled(false);
     CmdWriteUnProtect->setEnabled(false);
     CmdRead->setEnabled(states.read);
-}
-
-QString MainForm::portText() const {
-    return CombComPort->currentText();
-}
-QString MainForm::goAddressText() const {
-    return GATEXT->text();
-}
-QString MainForm::downloadFileText() const {
-    return TxtDownloadFile->text();
-}
-void MainForm::setDownloadFileText(const QString& path) {
-    TxtDownloadFile->setText(path);
-}
-bool MainForm::eraseChecked() const {
-    return ChkErase->isChecked();
-}
-bool MainForm::verifyChecked() const {
-    return ChkCheck->isChecked();
-}
-bool MainForm::protectChecked() const {
-    return ChkSetreadProtect->isChecked();
-}
-
-QString MainForm::askOpenHexFile() {
-    return dialogs_->openFileName(this, hexDialogFolder_, kHexFilter);
-}
-
-QString MainForm::askSaveFile() {
-    return dialogs_->saveFileName(this, saveDialogFolder_, kSaveFilter);
 }
 
 }  // namespace praxon

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "Engine.h"
 #include "Host.h"
 
 class QCheckBox;
@@ -20,7 +21,6 @@ class QPushButton;
 namespace praxon {
 
 class DialogProvider;
-class Engine;
 class PortMap;
 class SerialPort;
 
@@ -54,15 +54,16 @@ struct MainFormOptions {
 };
 
 // MAINFORM: the one window. It presents the engine (Host) and turns every click into one engine
-// operation. Status-bar panels are the labels StatusBar1Panel1 to StatusBar1Panel6; panel 6 sits
-// beside the lamp picture StatusBar1Panel6Lamp, whose property "lamp" is "gray" or "green".
+// operation, reading its inputs from the controls. Status-bar panels are the labels
+// StatusBar1Panel1 to StatusBar1Panel6; panel 6 sits beside the lamp picture
+// StatusBar1Panel6Lamp, whose property "lamp" is "gray" or "green".
 class MainForm : public QMainWindow, public Host {
     Q_OBJECT
 public:
     using Options = MainFormOptions;
 
     static const QString kCaption;
-    static const QString kHexFilter;   // CommonDlgHexFile
+    static const QString kOpenFilter;  // CommonDlgHexFile
     static const QString kSaveFilter;  // CommDlgSave
 
     explicit MainForm(const Options& options = Options(), QWidget* parent = nullptr);
@@ -74,22 +75,15 @@ public:
     QString panelText(int panel) const;
     Lamp lamp() const { return lamp_; }
     QString dialogFolder() const { return hexDialogFolder_; }
+    EraseScope eraseScope() const { return eraseScope_; }  // when 擦除 is ticked
+    uint32_t binAddress() const { return binAddress_; }    // load address of binary files
 
     // Host
     void appendLog(const QString& line, bool clearFirst) override;
-    void setPanelText(int panel, const QString& text) override;
+    void setStatusText(StatusField field, const QString& text) override;
     void setLamp(Lamp lamp) override;
     void showMessage(const QString& text) override;
     void enableCommands(const CommandStates& states) override;
-    QString portText() const override;
-    QString goAddressText() const override;
-    QString downloadFileText() const override;
-    void setDownloadFileText(const QString& path) override;
-    bool eraseChecked() const override;
-    bool verifyChecked() const override;
-    bool protectChecked() const override;
-    QString askOpenHexFile() override;
-    QString askSaveFile() override;
 
     void LoadConfig();
     void SaveConfig();
@@ -114,6 +108,17 @@ private:
     void Form_Unload();
     bool portListHasFocus() const;
     void fillPortList(bool keepText);
+    void CHECKCMD_Click();
+    void CmdStop_Click();
+    void CmdDownLoad_Click();
+    void CmdStart_Click();
+    void CmdRead_Click();
+    void Command_ER_Click();
+    void Command_GO_Click();
+    void CmdReadProtect_Click();
+    void CmdReadUnProtect_Click();
+    void CombComPort_LostFocus();
+    void CmdOptions_Click();
     void CmdHelp_Click();
     void Picture1_Click();
     void Picture2_Click();
@@ -133,6 +138,8 @@ private:
     QString hexDialogFolder_;
     QString saveDialogFolder_;
     Lamp lamp_ = Lamp::Gray;
+    EraseScope eraseScope_ = EraseScope::Chip;
+    uint32_t binAddress_ = 0x08000000;
 
     QGroupBox* OPFRAME = nullptr;
     QGroupBox* INFOFRAME = nullptr;
@@ -155,6 +162,7 @@ private:
     QCheckBox* ChkErase = nullptr;
     QCheckBox* ChkCheck = nullptr;
     QCheckBox* ChkSetreadProtect = nullptr;
+    QPushButton* CmdOptions = nullptr;
     QPushButton* CmdReadProtect = nullptr;
     QPushButton* CmdReadUnProtect = nullptr;
     QPushButton* CmdWriteProtect = nullptr;

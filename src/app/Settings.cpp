@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
@@ -40,12 +41,30 @@ bool readFlag(QSettings& store, const char* name, bool fallback) {
            QLatin1String("1");
 }
 
+// One of two words; anything else is the first.
+bool readChoice(QSettings& store, const char* name, const char* first, const char* second) {
+    return readString(store, name, QString::fromLatin1(first)) == QLatin1String(second);
+}
+
+uint32_t readAddress(QSettings& store, const char* name, uint32_t fallback) {
+    static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,8}$"));
+    const QString text = readString(store, name, QString()).trimmed();
+    if (!hex.match(text).hasMatch()) return fallback;
+    return text.toUInt(nullptr, 16);
+}
+
 void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("FileName"), v.fileName);
     store.setValue(key("ADD"), v.goAddress);
     store.setValue(key("Erase"), v.erase ? QStringLiteral("1") : QStringLiteral("0"));
     store.setValue(key("Check"), v.check ? QStringLiteral("1") : QStringLiteral("0"));
     store.setValue(key("ReadPortect"), v.readProtect ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("WriteMode"),
+                   v.compatibleWrite ? QStringLiteral("compatible") : QStringLiteral("fast"));
+    store.setValue(key("EraseScope"),
+                   v.erasePagesOnly ? QStringLiteral("pages") : QStringLiteral("chip"));
+    store.setValue(key("BinAddress"),
+                   QStringLiteral("%1").arg(v.binAddress, 8, 16, QLatin1Char('0')).toUpper());
     store.sync();
 }
 
@@ -70,6 +89,9 @@ ConfigValues readConfig() {
     values.erase = readFlag(*store, "Erase", values.erase);
     values.check = readFlag(*store, "Check", values.check);
     values.readProtect = readFlag(*store, "ReadPortect", values.readProtect);
+    values.compatibleWrite = readChoice(*store, "WriteMode", "fast", "compatible");
+    values.erasePagesOnly = readChoice(*store, "EraseScope", "chip", "pages");
+    values.binAddress = readAddress(*store, "BinAddress", values.binAddress);
     return values;
 }
 

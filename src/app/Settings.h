@@ -1,16 +1,20 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 namespace praxon {
 
-// The five remembered choices, as the window's controls hold them.
+// The remembered choices, as the window's controls and options hold them.
 struct ConfigValues {
-    QString fileName;                // "FileName": TxtDownloadFile
-    QString goAddress = "08000000";  // "ADD": GATEXT
-    bool erase = true;               // "Erase": ChkErase
-    bool check = false;              // "Check": ChkCheck
-    bool readProtect = false;        // "ReadPortect": ChkSetreadProtect
+    QString fileName;                  // "FileName": TxtDownloadFile
+    QString goAddress = "08000000";    // "ADD": GATEXT
+    bool erase = true;                 // "Erase": ChkErase
+    bool check = false;                // "Check": ChkCheck
+    bool readProtect = false;          // "ReadPortect": ChkSetreadProtect
+    bool compatibleWrite = false;      // "WriteMode": "fast" or "compatible"
+    bool erasePagesOnly = false;       // "EraseScope": "chip" or "pages"
+    uint32_t binAddress = 0x08000000;  // "BinAddress": load address of binary files, hexadecimal
 };
 
 // Application name of the settings: the running executable's file name without folder and
@@ -21,11 +25,14 @@ QString configApplicationName();
 QString configFilePath();
 
 // Reads section "Config". Missing keys give their defaults; a file that cannot be read or parsed
-// gives the defaults for every key. A check box is ticked only by the exact value "1".
+// gives the defaults for every key. A check box is ticked only by the exact value "1"; the
+// options take only their exact words, and the load address 1 to 8 hex digits; anything else
+// gives the default.
 ConfigValues readConfig();
 
-// Writes all five keys in order, whether or not they changed. Strings are stored as given.
-// A damaged file is replaced rather than left in place, so the values of this exit are not lost.
+// Writes every key, whether or not it changed. Strings are stored as given, the load address as
+// eight upper-case hex digits. A damaged file is replaced rather than left in place, so the
+// values of this exit are not lost.
 void writeConfig(const ConfigValues& values);
 
 }  // namespace praxon
