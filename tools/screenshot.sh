@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png: the window after connecting to a simulated board and programming
-# examples/blink.hex, on a virtual X display. Usage: tools/screenshot.sh [BUILD_DIR]
+# Takes docs/screenshot.png (the window after connecting to a simulated board and programming
+# examples/blink.hex) and docs/options.png (the options dialog), on a virtual X display.
+# Usage: tools/screenshot.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -9,3 +10,6 @@ mkdir -p docs
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
     "$build/bin/praxon_window_screenshot" docs/screenshot.png examples/blink.hex
 echo "wrote docs/screenshot.png"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/bin/praxon_window_screenshot" --options docs/options.png
+echo "wrote docs/options.png"
