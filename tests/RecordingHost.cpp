@@ -10,6 +10,7 @@ void RecordingHost::clearRecords() {
     messages.clear();
     commandHistory.clear();
     progressTexts.clear();
+    progressHistory.clear();
     events.clear();
 }
 
@@ -25,7 +26,11 @@ void RecordingHost::appendLog(const QString& line, bool clearFirst) {
     if (onLog) onLog(message);
 }
 
-void RecordingHost::setPanelText(int panel, const QString& text) {
+void RecordingHost::setStatusText(praxon::StatusField field, const QString& text) {
+    const int panel = field == praxon::StatusField::Progress ? 2
+                      : field == praxon::StatusField::Device ? 4
+                                                             : 6;
+    if (panel == 2) progressTexts << text;
     panels[panel] = text;
     panelHistory << qMakePair(panel, text);
     events << QStringLiteral("panel%1:%2").arg(panel).arg(text);
@@ -49,20 +54,11 @@ void RecordingHost::enableCommands(const praxon::CommandStates& s) {
     commands = s;
     commandHistory << s;
     events << QStringLiteral("enable:%1%2%3%4%5%6")
-                  .arg(int(s.readProtect))
-                  .arg(int(s.readUnprotect))
-                  .arg(int(s.start))
+                  .arg(int(s.protect))
+                  .arg(int(s.unprotect))
+                  .arg(int(s.program))
                   .arg(int(s.erase))
                   .arg(int(s.go))
                   .arg(int(s.read));
 }
 
-QString RecordingHost::askOpenHexFile() {
-    ++openDialogs;
-    return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
-}
-
-QString RecordingHost::askSaveFile() {
-    ++saveDialogs;
-    return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.takeFirst();
-}

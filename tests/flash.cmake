@@ -1,3 +1,4 @@
-# The flash operations on a fake target and their texts; the word aligner.
+# The flash operations on a fake target and their texts; the word aligner and write plans.
 praxon_add_test(tst_engine SOURCES tst_engine.cpp LIBS praxon_testkit praxon_flash praxon_image praxon_sim)
 praxon_add_test(tst_wordaligner SOURCES tst_wordaligner.cpp LIBS praxon_flash)
+praxon_add_test(tst_writeplan SOURCES tst_writeplan.cpp LIBS praxon_flash praxon_image)

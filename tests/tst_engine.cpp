@@ -1,7 +1,7 @@
 // The engine on a fake target, for what the end-to-end tests against the simulated board
-// (tst_integration) cannot reach well: refusals before anything is sent, the HEX file's line
-// handling and pending word tails, operations refused from inside a running wait, a disk that
-// fills up during a read; and the texts the operations show.
+// (tst_integration) cannot reach well: refusals before anything is sent, the two write modes on
+// the same image, operations refused from inside a running wait, a disk that fills up during a
+// read; and the texts the operations show.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,7 +18,6 @@
 #include "Format.h"
 #include "IntelHex.h"
 #include "RecordingHost.h"
-#include "Upload.h"
 
 using namespace praxon;
 
@@ -39,8 +38,8 @@ struct Rig {
     QMap<int, QByteArray> replies;
     int frames = 0, delayMs = 0;
     QTemporaryDir dir;
-    Rig() {
-        host.erase = false;
+    explicit Rig(WriteMode mode = WriteMode::Fast) {
+        engine.setMode(mode);
         port.responder = [this](const QByteArray& f) {
             QByteArray out;
             for (char c : f)
@@ -51,7 +50,7 @@ struct Rig {
         };
     }
     bool connect() {
-        const bool ok = engine.CHECKCMD_Click();
+        const bool ok = engine.connect("ttyS0");
         host.clearRecords();
         port.written.clear();
         frames = 0;
@@ -59,7 +58,15 @@ struct Rig {
     }
     QString file(const QString& name, const QByteArray& content) {
         QFile f(dir.filePath(name));
-        return f.open(QIODevice::WriteOnly) && f.write(content) > 0 ? f.fileName() : QString();
+        return f.open(QIODevice::WriteOnly) && f.write(content) >= 0 ? f.fileName() : QString();
+    }
+    bool program(const QString& path, const ProgramOptions& options = {},
+                 ImageFormat format = ImageFormat::Hex, uint32_t at = 0x08000000) {
+        const std::optional<FirmwareImage> image = engine.loadImage({path, format, at});
+        return image && engine.program(*image, options);
+    }
+    QByteArray flash(int n) const {
+        return QByteArray(reinterpret_cast<const char*>(board.flash().data()), n);
     }
 };
 }  // namespace
@@ -93,91 +100,113 @@ private slots:
         QCOMPARE(text, expected);
     }
 
-    // The text is the download file, Go address, save name or port as the row needs it; %1 stands
-    // for a temporary folder.
+    // Refusals before anything is sent. The text is the file's content (after "file:"), or a
+    // path; %1 stands for a temporary folder.
     void refusals_data() {
-        QTest::addColumn<QString>("op");  // the button, "|", the text
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char* name, const char* op, const char* message) {
-            QTest::newRow(name) << op << message;
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("messages");
+        const auto row = [](const char* name, const char* op, const QByteArray& content,
+                            const QStringList& messages) {
+            QTest::newRow(name) << op << content << messages;
         };
-        row("no download file", "start|   ", "请指定下载文件。");
-        row("download file missing", "start|%1/no.hex", "指定的文件不存在，请重新打开。");
-        row("download file unreadable", "start|%1", "无法打开文件: %1");
-        row("Go address not hex", "go|08x00000", "运行地址无效，请输入十六进制地址。");
-        row("read into a missing folder", "read|%1/no/out.bin",
-            "%1/no/out.bin文件正打开着, 覆盖失败.");
-        row("port refused", "connect|ttyS9", "指定的串口不存在或已被占用。");
+        const QByteArray ela = ":020000040800F2\n", eof = ":00000001FF\n";
+        const QByteArray good = ela + rec(0, "01020304") + "\n";
+        const QString failed = "下载失败。", bad = ":0400100001020304FF";
+        row("no file", "program|   ", {}, {"请指定下载文件。"});
+        row("file missing", "program|%1/no.hex", {}, {"指定的文件不存在，请重新打开。"});
+        row("file unreadable", "program|%1", {}, {"无法打开文件: %1"});
+        row("a bad line after good ones", "program|f.hex",
+            good + good + good + rec(0x20, "0506") + "\n" + bad.toLatin1() + "\n" + eof,
+            {"校验和不正确，您给的串是：" + bad, "HEX数据有误，下载失败！" + bad, failed});
+        row("no end record", "program|f.hex", good,
+            {"HEX文件没有结束记录，文件可能不完整，下载失败！", failed});
+        row("two values for one address", "program|f.hex",
+            good + rec(2, "0303") + "\n" + eof,
+            {"HEX文件中地址08000003的数据前后不一致，下载失败！", failed});
+        row("no data", "program|f.hex", ela + eof, {"文件中没有可下载的数据，下载失败！", failed});
+        row("empty binary", "program|f.bin", {}, {"文件中没有可下载的数据，下载失败！", failed});
+        // 0x410 parts carry up to 128 KB whatever the size word says; the bootloader keeps the
+        // first 0x200 bytes of the RAM.
+        row("past the flash of the product line", "program|f.hex",
+            ":020000040802F0\n" + rec(0, "0102030405") + "\n" + eof,
+            {"地址08020000超出器件可写入的存储器范围，下载失败！", failed});
+        row("the bootloader's RAM", "program|f.hex",
+            ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + "\n" + eof,
+            {"地址200001F0超出器件可写入的存储器范围，下载失败！", failed});
+        row("read into a missing folder", "read|%1/no/out.bin", {},
+            {"%1/no/out.bin文件正打开着, 覆盖失败."});
+        row("port refused", "connect|ttyS9", {}, {"指定的串口不存在或已被占用。"});
     }
 
     void refusals() {
         QFETCH(QString, op);
-        QFETCH(QString, message);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, messages);
         Rig r;
         QVERIFY(r.connect());
-        const QString text = op.section('|', 1).replace("%1", r.dir.path());
+        QString text = op.section('|', 1).replace("%1", r.dir.path());
         op = op.section('|', 0, 0);
-        r.host.downloadFile = r.host.goAddress = r.host.port = text;
-        r.host.saveFileAnswers << text;
+        if (text.startsWith("f.")) text = r.file(text, content);
         r.port.refuseOpen = true;
-        QVERIFY(!(op == "start"  ? r.engine.CmdStart_Click()
-                  : op == "go"   ? r.engine.Command_GO_Click()
-                  : op == "read" ? r.engine.CmdRead_Click()
-                                 : r.engine.CHECKCMD_Click()));
-        QCOMPARE(r.host.messages, QStringList{message.replace("%1", r.dir.path())});
+        QVERIFY(!(op == "program" ? r.program(text, {EraseScope::Chip, true, false},
+                                              text.endsWith(".bin") ? ImageFormat::Binary
+                                                                    : ImageFormat::Hex)
+                  : op == "read"  ? r.engine.readToFile(text, ImageFormat::Binary)
+                                  : r.engine.connect(text)));
+        for (QString& m : messages) m.replace("%1", r.dir.path());
+        QCOMPARE(r.host.messages, messages);
         const QStringList portLog{"连接目标板......", "指定的串行口不存在或被其它应用程序占用。"};
         QCOMPARE(r.host.logMessages, op == "connect" ? portLog : QStringList());
         QVERIFY(r.port.written.isEmpty());
     }
 
-    void download_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("nackFrame");  // frame answered with NACK (-1: none)
-        QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QByteArray>("flash");  // expected from 0x08000000, in hex
-        QTest::addColumn<QStringList>("progress");
-        const auto row = [](const char* name, const QByteArray& content, int nackFrame,
-                            const QStringList& messages, const char* flash,
-                            const QStringList& progress = {}) {
-            QTest::newRow(name) << content << nackFrame << messages << hex(flash) << progress;
-        };
-        const QByteArray base = ":020000040800F2\n", eof = ":00000001FF\r\n";
-        const QByteArray six = base + rec(0, "010203040506") + "\r\n", bad = ":0400100001020304FF";
-        const QString failed = "下载失败。";
-        // Progress counts the characters of the lines read, without line ends, over the file size.
-        row("CR, LF and CR LF line ends; empty record skipped",
-            base + rec(0, "01020304") + "\r" + ":00001000F0\n" + rec(4, "05060708") + "\r\n" + eof,
-            -1, {}, "0102030405060708FF", {"完成41.46%.", "完成54.88%.", "完成78.05%."});
-        row("UTF-8 byte order mark", "\xEF\xBB\xBF" + base + rec(0, "A1A2A3A4") + "\n" + eof, -1,
-            {}, "A1A2A3A4");
-        row("overlong line cut and refused", ":" + QByteArray(5000, '0') + "\r\n" + eof, -1,
-            {"HEX文件中包含非法格式数据.", "HEX数据有误，下载失败！:" + QString(1023, '0'), failed},
-            "FFFF");
-        row("rejected line: the pending tail is written first", six + bad + "\r\n" + eof, -1,
-            {"校验和不正确，您给的串是：" + bad, "HEX数据有误，下载失败！" + bad, failed},
-            "010203040506FFFF");
-        row("no end record: the tail is written, still a failure", six, -1, {failed},
-            "010203040506FFFF");
-        // Frames 31 CE, address, data of the first word; then the same for the tail.
-        row("tail refused at the end: a failure", six + eof, 5,
-            {"传送数据时应答为非ACK，应答值=1F", failed}, "");
+    // The two write modes give the same flash for records that share words, start unaligned and
+    // leave gaps; the fast one in fewer transactions. Progress counts the bytes written.
+    void writeModes_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("erase");
+        QTest::addColumn<int>("writes");  // Write Memory transactions
+        QTest::newRow("compatible") << int(WriteMode::Compatible) << int(EraseScope::None) << 4;
+        QTest::newRow("fast, nothing erased: split at the gap")
+            << int(WriteMode::Fast) << int(EraseScope::None) << 2;
+        QTest::newRow("fast, chip erased: the gap bridged") << int(WriteMode::Fast)
+                                                            << int(EraseScope::Chip) << 1;
+        QTest::newRow("fast, pages erased") << int(WriteMode::Fast) << int(EraseScope::Pages) << 1;
     }
 
-    void download() {
-        QFETCH(QByteArray, content);
-        QFETCH(int, nackFrame);
-        QFETCH(QStringList, messages);
-        QFETCH(QByteArray, flash);
-        QFETCH(QStringList, progress);
+    void writeModes() {
+        QFETCH(int, mode);
+        QFETCH(int, erase);
+        QFETCH(int, writes);
+        Rig r{WriteMode(mode)};
+        QVERIFY(r.connect());
+        const QByteArray content = ":020000040800F2\n" + rec(0, "010203040506") + "\n" +
+                                   rec(6, "0708090A0B0C0D0E0F10") + "\n" + rec(0x11, "1112") +
+                                   "\n" + rec(0x40, "A1A2A3") + "\n" + rec(0x43, "A4") + "\n" +
+                                   ":00000001FF\n";
+        QVERIFY(r.program(r.file("f.hex", content), {EraseScope(erase), true, false}));
+        QCOMPARE(r.host.messages, QStringList());
+        QCOMPARE(r.flash(0x48), hex("0102030405060708090A0B0C0D0E0F10FF1112") +
+                                    QByteArray(0x40 - 0x13, char(0xFF)) + hex("A1A2A3A4") +
+                                    QByteArray(4, char(0xFF)));
+        QCOMPARE(r.port.written.count(hex("31CE")), writes);
+        QCOMPARE(r.host.progressHistory.last(), qMakePair(qint64(22), qint64(22)));
+    }
+
+    // A binary file goes to its load address; a mismatch on verify names the first bad address.
+    void binaryAndVerifyMismatch() {
         Rig r;
         QVERIFY(r.connect());
-        r.replies[nackFrame] = hex("1F");
-        r.host.downloadFile = r.file("f.hex", content);
-        QCOMPARE(r.engine.CmdStart_Click(), messages.isEmpty());
-        QCOMPARE(r.host.messages, messages);
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.board.flash().data()), flash.size()),
-                 flash);
-        if (!progress.isEmpty()) QCOMPARE(r.host.progressTexts, progress);
+        const QString path = r.file("f.bin", hex("0102030405060708"));
+        // Frames 0-2 write the block, 3-5 read it back: the count's answer comes back changed.
+        r.replies[5] = hex("790100030405060708");
+        QVERIFY(!r.program(path, {EraseScope::None, true, false}, ImageFormat::Binary, 0x08000400));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.board.flash().data()) + 0x400, 8),
+                 hex("0102030405060708"));
+        QVERIFY(r.host.logMessages.contains(
+            "数据校验不正确. 首个不一致的地址为08000401: 应为02, 读回00."));
+        QCOMPARE(r.host.messages, QStringList{"下载失败。"});
     }
 
     // While an operation waits for the target, every other one is refused at once and sends
@@ -186,26 +215,27 @@ private slots:
         Rig r;
         QVERIFY(r.connect());
         r.delayMs = 30;
-        r.host.downloadFile =
-            r.file("e.hex", ":020000040800F2\n" + rec(0, "01020304") + "\n:00000001FF");
+        const std::optional<FirmwareImage> image = r.engine.loadImage(
+            {r.file("e.hex", ":020000040800F2\n" + rec(0, "01020304") + "\n:00000001FF")});
+        QVERIFY(image);
         QList<bool> results;
         qsizetype framesBefore = -1, framesAfter = -1;
         QTimer::singleShot(10, [&] {
             QVERIFY(r.engine.busy());
             framesBefore = r.port.written.size();
-            results << r.engine.CHECKCMD_Click() << r.engine.CmdStart_Click()
-                    << r.engine.CmdRead_Click() << r.engine.Command_ER_Click()
-                    << r.engine.Command_GO_Click() << r.engine.CmdReadProtect_Click()
-                    << r.engine.CmdReadUnProtect_Click() << r.engine.CmdDownLoad_Click();
-            r.engine.CombComPort_LostFocus();
+            results << r.engine.connect("ttyS0") << r.engine.program(*image, {})
+                    << r.engine.readToFile(r.dir.filePath("x.bin"), ImageFormat::Binary)
+                    << r.engine.erase() << r.engine.go(0x08000000) << r.engine.protect()
+                    << r.engine.unprotect() << bool(r.engine.loadImage({"e.hex"}))
+                    << r.engine.openPort("ttyS1");
             framesAfter = r.port.written.size();
         });
-        QVERIFY(r.engine.CmdStart_Click());
-        QCOMPARE(results, QList<bool>(8, false));
+        QVERIFY(r.engine.program(*image, {}));
+        QCOMPARE(results, QList<bool>(9, false));
         QCOMPARE(framesAfter, framesBefore);
-        QCOMPARE(r.host.openDialogs + r.host.saveDialogs + r.host.messages.size(), 0);
+        QCOMPARE(r.host.messages.size(), 0);
         QCOMPARE(r.port.openedNames.size(), 1);
-        QVERIFY(r.engine.Command_ER_Click());  // once it ended, the next one runs
+        QVERIFY(r.engine.erase());  // once it ended, the next one runs
     }
 
     // The disk fills up while the flash is read: reported, and the user's old file stays as it was.
@@ -214,13 +244,12 @@ private slots:
         Rig r;
         QVERIFY(r.connect());
         const QString path = r.file("full.bin", "old");
-        r.host.saveFileAnswers << path;
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
         rlimit small{8192, old.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN);  // a failed write instead of the end of the test
         setrlimit(RLIMIT_FSIZE, &small);
-        const bool ok = r.engine.CmdRead_Click();
+        const bool ok = r.engine.readToFile(path, ImageFormat::Binary);
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!ok);
         QCOMPARE(r.host.messages, QStringList{path + "文件正打开着, 覆盖失败."});

@@ -22,24 +22,24 @@ const QByteArray kImage = rig::pattern(64, 7);  // four 16-byte records at 0x080
 const QByteArray kContent = rig::pattern(65536, 9), kErased(65536, char(0xFF));
 const QByteArray kOld = "the user's previous file\n";
 
-// Presses a button. program, verify, eraseprog: Start with kImage in fw.hex and that option;
-// read, readhex: into out.read / out.readhex (binary / HEX), which hold kOld before. go: to
-// 20001000h.
+// Runs one operation. program, verify, eraseprog: kImage from fw.hex with that option; read,
+// readhex: into out.read / out.readhex (binary / HEX), which hold kOld before. go: to 20001000h.
 bool run(Rig& r, const QString& op) {
-    r.host.downloadFile =
+    const QString fw =
         rig::writeLines(r.dir.filePath("fw.hex"), rig::hexLines(0x08000000, kImage, 16));
-    r.host.verify = op == "verify";
-    r.host.erase = op == "eraseprog";
-    r.host.goAddress = "20001000h";
-    if (op.startsWith("read"))
-        r.host.saveFileAnswers << rig::writeFile(r.dir.filePath("out." + op), kOld);
-    return op == "connect"         ? r.engine.CHECKCMD_Click()
-           : op == "erase"         ? r.engine.Command_ER_Click()
-           : op == "go"            ? r.engine.Command_GO_Click()
-           : op == "protect"       ? r.engine.CmdReadProtect_Click()
-           : op == "unprotect"     ? r.engine.CmdReadUnProtect_Click()
-           : op.startsWith("read") ? r.engine.CmdRead_Click()
-                                   : r.engine.CmdStart_Click();
+    praxon::ProgramOptions options;
+    options.verify = op == "verify";
+    options.erase = op == "eraseprog" ? praxon::EraseScope::Chip : praxon::EraseScope::None;
+    const QString out = r.dir.filePath("out." + op);
+    if (op.startsWith("read")) rig::writeFile(out, kOld);
+    const auto format = op == "readhex" ? praxon::ImageFormat::Hex : praxon::ImageFormat::Binary;
+    return op == "connect"         ? r.engine.connect(r.portName)
+           : op == "erase"         ? r.engine.erase()
+           : op == "go"            ? r.engine.go(0x20001000)
+           : op == "protect"       ? r.engine.protect()
+           : op == "unprotect"     ? r.engine.unprotect()
+           : op.startsWith("read") ? r.engine.readToFile(out, format)
+                                   : r.program(fw, options);
 }
 }  // namespace
 
@@ -52,8 +52,9 @@ private slots:
     void reads();
 };
 
-// The data tag is the button ("stop" first: Stop pressed at 150 ms, when the faulty step, coming
-// within milliseconds, is waiting), then the board's faults.
+// The data tag is the operation ("stop" first: Stop pressed at 150 ms, when the faulty step,
+// coming within milliseconds, is waiting; "fast" first: in the fast mode, else the compatible
+// one), then the board's faults.
 void TestIntegration::operations_data() {
     QTest::addColumn<bool>("result");
     // program ops: 16-byte records in flash; erase, unprotect (old content before): 1 = erased;
@@ -128,17 +129,38 @@ void TestIntegration::operations_data() {
     row("stop program silent:0x31:2:2", false, 1, false, {kStart, kFailed, kUnconnected});
     row("stop program silent:0x31:2:3", false, 2, false, {kStart, kFailed, kUnconnected});
     row("stop read short:0x11:3:3", false, 0, false, read("读存储器内容超时.") << kUnconnected);
+
+    // The fast mode: the same failures, named in the log; the fast read's count refused.
+    row("fast connect", true, 64, true, {kConnecting, kConnected, kDevice, kSizes64});
+    row("fast read short:0x11:3:3", false, 0, true,
+        read("读存储器内容超时.").mid(0, 2) << "读取08000100失败: 等待应答超时。" << kReadAbandon);
+    row("fast read nack:0x11:3:3", false, 0, true,
+        read("下发读个数失败。").mid(0, 2) << "读取08000100失败: 目标板应答NACK。" << kReadAbandon);
+    // One block of 64 bytes: the first Write Memory fails whole.
+    row("fast program nack:0x31:1:3", false, 0, true,
+        {kStart, "写入08000000失败: 目标板应答NACK。", "msg:传送数据时应答为非ACK，应答值=1F",
+         kFailed});
+    row("fast program silent:0x31:1:2", false, 0, true,
+        {kStart, "写入08000000失败: 等待应答超时。", kFailed});
+    row("fast verify change:0x11:2:3", false, 4, true,
+        {kStart, "数据校验不正确. 首个不一致的地址为0800003F*", kFailed});
+    row("fast verify hangup:0x11:2:3", false, 4, false,
+        {kStart, "校验时读取08000000失败: 串口已断开。", kNoPort, kFailed});
+    row("stop fast program silent:0x31:1:3", false, 4, false, {kStart, "写入08000000失败: 已停止。", kFailed, kUnconnected});
 }
 
 void TestIntegration::operations() {
-    const QStringList tag = QString(QTest::currentDataTag()).split(' ');
+    QStringList tag = QString(QTest::currentDataTag()).split(' ');
     const bool stop = tag.first() == "stop";
-    const QString op = tag.at(stop), faults = tag.value(stop + 1);
+    if (stop) tag.removeFirst();
+    const bool fast = tag.first() == "fast";
+    if (fast) tag.removeFirst();
+    const QString op = tag.at(0), faults = tag.value(1);
     QFETCH(bool, result);
     QFETCH(int, flash);
     QFETCH(bool, connected);
     QFETCH(QStringList, seen);
-    Rig r(rig::boardOptions(faults));
+    Rig r(rig::boardOptions(faults), fast ? praxon::WriteMode::Fast : praxon::WriteMode::Compatible);
     const bool preloaded = op == "erase" || op == "unprotect";
     if (preloaded) r.preload(kContent);
     if (op != "connect") QVERIFY(r.connectAndClear());
@@ -146,7 +168,7 @@ void TestIntegration::operations() {
     QElapsedTimer clock;
     qint64 stoppedAt = -1;
     if (stop)
-        QTimer::singleShot(150, [&] { stoppedAt = clock.elapsed(), r.engine.CmdStop_Click(); });
+        QTimer::singleShot(150, [&] { stoppedAt = clock.elapsed(), r.engine.stop(); });
     clock.start();
     QCOMPARE(run(r, op), result);
     const qint64 ms = clock.elapsed();
@@ -163,10 +185,10 @@ void TestIntegration::operations() {
         if (e.startsWith("panel")) actual << e.left(7) + r.host.panels.value(e.mid(5, 1).toInt());
     QCOMPARE(rig::masked(actual, seen), seen);
     QVERIFY(!r.engine.busy());
-    QCOMPARE(r.host.commands.start, connected);
-    QCOMPARE(r.host.commands.read, connected && r.engine.flashSizeKB() > 0);
+    QCOMPARE(r.host.commands.program, connected);
+    QCOMPARE(r.host.commands.read, connected && r.engine.target().flashSizeKB > 0);
     if (op == "connect")
-        QVERIFY(r.engine.flashSizeKB() == flash &&
+        QVERIFY(r.engine.target().flashSizeKB == flash &&
                 (r.host.lamp == praxon::Lamp::Green) == connected);
     if (op.startsWith("read")) {  // the old file untouched, nothing left beside it
         QCOMPARE(rig::readFile(r.dir.filePath("out." + op)), kOld);
@@ -180,7 +202,7 @@ void TestIntegration::operations() {
     if (!faults.startsWith("hangup")) return;
     QVERIFY(!r.port.isOpen());
     r.start(rig::boardOptions());
-    QVERIFY(r.connectAndClear() && r.host.commands.start && r.host.commands.read);
+    QVERIFY(r.connectAndClear() && r.host.commands.program && r.host.commands.read);
 }
 
 // One Start erases the old content, programs records sharing a word, verifies and protects; the
@@ -194,26 +216,25 @@ void TestIntegration::programProtectUnprotect() {
     const QStringList lines = rig::hexLines(0x08000000, a, 6).mid(0, 2) +
                               rig::hexLines(0x08000006, b, 16).mid(1, 1) +
                               rig::hexLines(0x08000019, c, 5).mid(1);
-    r.host.downloadFile = rig::writeLines(r.dir.filePath("fw.hex"), lines);
-    r.host.erase = r.host.verify = r.host.protect = true;
-    QVERIFY(r.connectAndClear() && r.engine.CmdStart_Click());
+    const QString fw = rig::writeLines(r.dir.filePath("fw.hex"), lines);
+    QVERIFY(r.connectAndClear() && r.program(fw, {praxon::EraseScope::Chip, true, true}));
     const QStringList log{kEraseStart, "擦除成功。", kStart, kSuccess,
                           "置读保护成功, 复位目标板后才能有效。"};
     QCOMPARE(rig::masked(r.host.logMessages, log), log);
-    QVERIFY(r.host.messages.isEmpty() && !r.host.commands.start);  // reconnect after protecting
+    QVERIFY(r.host.messages.isEmpty() && !r.host.commands.program);  // reconnect after protecting
     const QByteArray image = a + b + QByteArray(3, char(0xFF)) + c;
     QCOMPARE(r.flash(), image + kErased.mid(image.size()));
     QTRY_VERIFY_WITH_TIMEOUT(r.board->readoutProtected(), 2000);
     // After the reset the protected chip answers but hides its memory and refuses to erase.
-    QVERIFY(r.connectAndClear() && !r.host.commands.read && r.engine.flashSizeKB() == -1);
-    QVERIFY(!r.engine.Command_ER_Click());
+    QVERIFY(r.connectAndClear() && !r.host.commands.read && r.engine.target().flashSizeKB == -1);
+    QVERIFY(!r.engine.erase());
     QCOMPARE(r.host.logMessages, QStringList{kEraseFailed});
     r.host.clearRecords();
-    QVERIFY(r.engine.CmdReadUnProtect_Click());
+    QVERIFY(r.engine.unprotect());
     QCOMPARE(r.host.logMessages, QStringList{"清读保护成功, 复位目标板后才能有效。"});
     QTRY_VERIFY_WITH_TIMEOUT(!r.board->readoutProtected(), 2000);
     QCOMPARE(r.flash(), kErased);  // clearing the protection erases all
-    QVERIFY(r.engine.CHECKCMD_Click() && r.host.logged(kSizes64));
+    QVERIFY(r.engine.connect(r.portName) && r.host.logged(kSizes64));
 }
 
 // Reading replaces a file with the flash: binary, then Intel HEX (128 KB: two segments).
@@ -227,12 +248,13 @@ void TestIntegration::reads() {
     QStringList lines;
     for (const QString name : {"out.bin", "OUT.HEX"}) {
         const QString path = rig::writeFile(r.dir.filePath(name), kOld);
-        r.host.saveFileAnswers << path;
-        QVERIFY(r.engine.CmdRead_Click());
+        QVERIFY(r.engine.readToFile(
+            path, praxon::IsHexFileName(path) ? praxon::ImageFormat::Hex : praxon::ImageFormat::Binary));
         const QStringList log{kReadBegin, "读取完成, 读取时间为:*"};
         QCOMPARE(rig::masked(r.host.logMessages, log), log);
         QVERIFY(r.host.messages.isEmpty() && r.host.panels.value(2) == "已读完.");
-        QCOMPARE(r.host.progressTexts.last(), QString("已读100.00%."));
+        QCOMPARE(r.host.progressTexts.mid(r.host.progressTexts.size() - 2),
+                 QStringList({"已读100.00%.", "已读完."}));
         r.host.clearRecords();
         QByteArray image = rig::readFile(path);
         const QString why = name == "out.bin"

@@ -38,24 +38,27 @@ struct Rig {
     praxon::Engine engine{host, port};
     std::unique_ptr<praxon::sim::Simulator> board;
 
-    explicit Rig(const praxon::sim::SimulatorOptions& options = boardOptions()) {
+    QString portName;
+
+    explicit Rig(const praxon::sim::SimulatorOptions& options = boardOptions(),
+                 praxon::WriteMode mode = praxon::WriteMode::Compatible) {
         engine.initialise();
-        host.port = dir.filePath("board");
-        host.erase = false;
+        engine.setMode(mode);
+        portName = dir.filePath("board");
         start(options);
     }
     ~Rig() { port.close(); }
     // A fresh board on the same port name (a symlink), as after replugging the adapter.
     void start(praxon::sim::SimulatorOptions options) {
         board.reset();
-        options.linkPath = host.port.toStdString();
+        options.linkPath = portName.toStdString();
         board = std::make_unique<praxon::sim::Simulator>(options);
         std::string why;
         if (!board->start(&why)) qFatal("no pseudo-terminal: %s", why.c_str());
     }
     // Connects; the records are cleared so a test sees only what its own operation reported.
     bool connectAndClear() {
-        const bool ok = engine.CHECKCMD_Click();
+        const bool ok = engine.connect(portName);
         host.clearRecords();
         return ok;
     }
@@ -64,6 +67,11 @@ struct Rig {
         return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()));
     }
     void preload(const QByteArray& b) { board->loadFlash(0, {b.begin(), b.end()}); }
+    // Loads the file and programs it; false when either failed.
+    bool program(const QString& path, const praxon::ProgramOptions& options) {
+        const std::optional<praxon::FirmwareImage> image = engine.loadImage({path});
+        return image && engine.program(*image, options);
+    }
 };
 
 // Varied bytes (never all 0xFF), repeatable for a seed.

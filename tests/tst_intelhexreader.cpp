@@ -65,8 +65,7 @@ void TestIntelHexReader::singleLine_data() {
     QTest::newRow("04 with four bytes") << Line(0, 4, h) << LengthMessage("扩展线性地址", 4);
     QTest::newRow("05, 2 bytes") << Line(0, 5, Pattern(2)) << LengthMessage("开始线性地址", 4);
     QTest::newRow("03 start segment")
-        << Line(0, 3, h)
-        << "HEX文件中出现开始段地址记录，请联系https://github.com/praxon-isp/praxon/issues";
+        << Line(0, 3, h) << "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。";
     QTest::newRow("type 06") << Line(0, 6, QByteArray()) << kIllegal;
     QTest::newRow("04 value 0x8000") << Line(0, 4, QByteArray::fromHex("8000")) << kIllegal;
 }

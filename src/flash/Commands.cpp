@@ -40,6 +40,8 @@ CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out) 
         reply = link.awaitData(n);
     } else {
         reply = link.frame(CommandFrame(uint8_t(n - 1)), ReplyRule::AckAndData, n);
+        // A first byte other than ACK is the count refused.
+        if (reply.status == ReplyStatus::Nack) return failed(Step::Count, reply);
     }
     if (!reply.ok()) return failed(Step::Data, reply);
     std::copy(link.received() + 1, link.received() + 1 + n, out);

@@ -30,31 +30,6 @@ std::string BytesToHex(const uint8_t* bytes, int last) {
     return text;
 }
 
-// Bytes past the end of ByteBuffer are counted but dropped, so the buffer is never overrun; the
-// count wraps modulo 256 like the byte it is returned in.
-uint8_t HexTextToBytes(std::string_view text, ByteBufferArray& ByteBuffer) {
-    size_t stored = 0;
-    unsigned count = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (DigitValue(text[i]) < 0) {
-            ++i;
-            continue;
-        }
-        size_t end = i;
-        while (end < text.size() && DigitValue(text[end]) >= 0) ++end;
-        // Groups of two from the left; an odd run ends with a one-digit group.
-        for (size_t g = i; g < end; g += 2) {
-            int value = DigitValue(text[g]);
-            if (g + 1 < end) value = value * 16 + DigitValue(text[g + 1]);
-            if (stored < ByteBuffer.size()) ByteBuffer[stored++] = static_cast<uint8_t>(value);
-            ++count;
-        }
-        i = end;
-    }
-    return static_cast<uint8_t>(count & 0xFF);
-}
-
 bool ParseGoAddress(std::string_view text, uint32_t* address) {
     std::string compact;
     for (char c : text) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,12 +10,6 @@ namespace praxon {
 std::string ByteToHex(uint8_t byte);
 // ByteToHex of bytes[0] to bytes[last], no separators. last < 0 gives "".
 std::string BytesToHex(const uint8_t* bytes, int last);
-
-// Bytes collected by HexTextToBytes; elements beyond the bytes stored keep their values.
-using ByteBufferArray = std::array<uint8_t, 251>;
-// Scans runs of hex digits, two digits a byte (an odd run ends with a one-digit byte), and stores
-// them from index 0. Returns the number of bytes found (modulo 256); never writes past the buffer.
-uint8_t HexTextToBytes(std::string_view text, ByteBufferArray& ByteBuffer);
 
 // The Go address as the user types it: one hexadecimal number of 1 to 8 digits, blanks ignored,
 // an optional 0x prefix or h suffix. Returns false for anything else.

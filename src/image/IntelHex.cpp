@@ -11,8 +11,7 @@ namespace {
 const char kIllegalFormat[] = "HEX文件中包含非法格式数据.";
 const char kBadChecksum[] = "校验和不正确，您给的串是：";
 const char kSegmentLength[] = "扩展段地址长度不是2个字节，这个地址偶也算不出啊......";
-const char kStartSegment[] =
-    "HEX文件中出现开始段地址记录，请联系https://github.com/praxon-isp/praxon/issues";
+const char kStartSegment[] = "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。";
 const char kLinearLength[] = "扩展线性地址长度不是4个字节，这个地址偶也算不出啊......";
 const char kStartLinearLength[] = "开始线性地址长度不是4个字节，这个地址偶也算不出啊......";
 
@@ -146,10 +145,6 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
         default:
             return Reject(message, kIllegalFormat);
     }
-}
-
-bool IsHexDigit(std::string_view ch) {
-    return ch.size() == 1 && DigitValue(ch[0]) >= 0;
 }
 
 std::string StartLinearAddressLine() {

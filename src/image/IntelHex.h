@@ -23,9 +23,6 @@ struct HexRecord {
 // *message then holds the text to show the user (it is left untouched on success).
 bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message);
 
-// True for one character 0-9, A-F or a-f; false for anything else, the empty text included.
-bool IsHexDigit(std::string_view ch);
-
 // Writer: the exact lines, without line terminator.
 std::string StartLinearAddressLine();  // ":0400000508000000EF"
 std::string ExtendedLinearAddressLine(

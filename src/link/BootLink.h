@@ -74,6 +74,8 @@ public:
     bool quietReplies() const { return quietReplies_; }
     void setQuietReplies(bool quiet) { quietReplies_ = quiet; }
     void setReplyTimeout(qint64 nanoseconds) { replyTimeoutNs_ = nanoseconds; }
+    // The quiet period that ends a reply under the quiet-line rules (2 ms).
+    void setIdlePeriod(int milliseconds) { idleTimer_.setInterval(milliseconds); }
     qint64 replyTimeout() const { return replyTimeoutNs_; }
 
     // Operation state: false while an operation runs, true when idle or after Stop.

@@ -1,0 +1,212 @@
+#include "FirmwareImage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "IntelHex.h"
+
+namespace praxon {
+
+namespace {
+
+// Longest line kept: an Intel HEX record has at most 521 characters, so a longer line is not one
+// (a binary file chosen by mistake) and is not read further than this.
+constexpr size_t kMaxHexLineLength = 1024;
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+
+// One line without its terminator; false at the end of input before the line started. A line
+// longer than kMaxHexLineLength is cut there and *overlong set.
+bool ReadLine(std::istream& in, std::string& line, bool* overlong) {
+    using Traits = std::istream::traits_type;
+    line.clear();
+    *overlong = false;
+    std::streambuf* buf = in.rdbuf();
+    if (!in || buf == nullptr || Traits::eq_int_type(buf->sgetc(), Traits::eof())) return false;
+    for (;;) {
+        const Traits::int_type c = buf->sbumpc();
+        if (Traits::eq_int_type(c, Traits::eof()) || c == '\n') return true;
+        if (c == '\r') {
+            if (buf->sgetc() == '\n') buf->sbumpc();
+            return true;
+        }
+        if (line.size() == kMaxHexLineLength) {
+            *overlong = true;
+            return true;
+        }
+        line.push_back(Traits::to_char_type(c));
+    }
+}
+
+bool Fail(ImageLoadError* error, ImageLoadError::Kind kind) {
+    if (error != nullptr) {
+        *error = ImageLoadError{};
+        error->kind = kind;
+    }
+    return false;
+}
+
+bool FailConflict(ImageLoadError* error, uint32_t address) {
+    Fail(error, ImageLoadError::Conflict);
+    if (error != nullptr) error->address = address;
+    return false;
+}
+
+}  // namespace
+
+bool FirmwareImage::add(uint32_t address, const uint8_t* data, size_t n,
+                        uint32_t* conflictAddress) {
+    const uint64_t end = uint64_t{address} + n;
+    // The record's size must fit its field, and nothing lies past the address space.
+    if (end > kAddressSpace || n > UINT32_MAX) return false;
+    if (n == 0) return true;
+
+    // Usual case, ascending records: append to the last segment or start a new one after it.
+    if (segments_.empty() || address >= segments_.back().end()) {
+        if (!segments_.empty() && address == segments_.back().end()) {
+            std::vector<uint8_t>& bytes = segments_.back().bytes;
+            bytes.insert(bytes.end(), data, data + n);
+        } else {
+            segments_.push_back(ImageSegment{address, std::vector<uint8_t>(data, data + n)});
+        }
+        records_.push_back(ImageRecord{address, uint32_t(n)});
+        return true;
+    }
+
+    // Segments the new bytes overlap or touch: [first, last). Ends are sorted like starts.
+    const auto first =
+        std::lower_bound(segments_.begin(), segments_.end(), address,
+                         [](const ImageSegment& s, uint32_t a) { return s.end() < a; });
+    const auto last =
+        std::upper_bound(first, segments_.end(), end,
+                         [](uint64_t e, const ImageSegment& s) { return e < uint64_t{s.address}; });
+
+    // Check every overlap before changing anything; the first mismatch is the lowest.
+    for (auto s = first; s != last; ++s) {
+        const uint64_t lo = std::max<uint64_t>(address, s->address);
+        const uint64_t hi = std::min(end, s->end());
+        for (uint64_t a = lo; a < hi; ++a) {
+            if (s->bytes[a - s->address] != data[a - address]) {
+                if (conflictAddress != nullptr) *conflictAddress = uint32_t(a);
+                return false;
+            }
+        }
+    }
+
+    if (first == last) {
+        segments_.insert(first, ImageSegment{address, std::vector<uint8_t>(data, data + n)});
+    } else {
+        const uint32_t start = std::min(address, first->address);
+        const uint64_t stop = std::max(end, std::prev(last)->end());
+        // Grow the first segment in place when it starts the run, so that records extending a
+        // segment that is not the last one stay cheap.
+        ImageSegment merged;
+        merged.address = start;
+        auto rest = first;
+        if (first->address == start) merged.bytes = std::move((rest++)->bytes);
+        merged.bytes.resize(size_t(stop - start));
+        for (auto s = rest; s != last; ++s)
+            std::memcpy(&merged.bytes[s->address - start], s->bytes.data(), s->bytes.size());
+        // Same values where they overlap, so copying the new bytes over everything is safe.
+        std::memcpy(&merged.bytes[address - start], data, n);
+        *first = std::move(merged);
+        segments_.erase(std::next(first), last);
+    }
+    records_.push_back(ImageRecord{address, uint32_t(n)});
+    return true;
+}
+
+size_t FirmwareImage::byteCount() const {
+    size_t count = 0;
+    for (const ImageSegment& s : segments_) count += s.bytes.size();
+    return count;
+}
+
+std::optional<uint8_t> FirmwareImage::byteAt(uint32_t address) const {
+    // The last segment starting at or below address.
+    auto it = std::upper_bound(segments_.begin(), segments_.end(), address,
+                               [](uint32_t a, const ImageSegment& s) { return a < s.address; });
+    if (it == segments_.begin()) return std::nullopt;
+    --it;
+    if (uint64_t{address} >= it->end()) return std::nullopt;
+    return it->bytes[address - it->address];
+}
+
+bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error) {
+    FirmwareImage result;
+    HexRecord record;
+    std::string line;
+    bool overlong = false;
+    int lineNumber = 0;
+    bool ended = false;
+    while (!ended && ReadLine(in, line, &overlong)) {
+        ++lineNumber;
+        // Some Windows editors save text with a UTF-8 byte order mark in front of it.
+        if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        std::string message;
+        if (overlong || !ParseHexLine(line, record, &message)) {
+            Fail(error, ImageLoadError::BadLine);
+            if (error != nullptr) {
+                error->message = overlong ? std::string() : message;
+                error->line = line;
+                error->lineNumber = lineNumber;
+            }
+            return false;
+        }
+        if (record.RecType == 0x00) {
+            uint32_t conflict = 0;
+            if (!result.add(uint32_t(record.Address), record.Data.data(), record.DataLen,
+                            &conflict))
+                return FailConflict(error, conflict);
+        } else if (record.RecType == 0x01) {
+            ended = true;
+        }
+    }
+    if (!ended) return Fail(error, ImageLoadError::NoEndRecord);
+    if (result.empty()) return Fail(error, ImageLoadError::Empty);
+    *image = std::move(result);
+    if (error != nullptr) *error = ImageLoadError{};
+    return true;
+}
+
+bool ReadBinaryImage(std::istream& in, uint32_t loadAddress, FirmwareImage* image,
+                     ImageLoadError* error) {
+    const uint64_t room = kAddressSpace - loadAddress;
+    std::vector<uint8_t> bytes;
+    std::vector<char> chunk(65536);
+    // Read in pieces so that a file too large for its load address is not read whole.
+    while (in) {
+        in.read(chunk.data(), std::streamsize(chunk.size()));
+        const size_t got = size_t(in.gcount());
+        if (bytes.size() + got > room || bytes.size() + got > UINT32_MAX)
+            return Fail(error, ImageLoadError::TooLarge);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + std::ptrdiff_t(got));
+    }
+    if (bytes.empty()) return Fail(error, ImageLoadError::Empty);
+    FirmwareImage result;
+    result.add(loadAddress, bytes.data(), bytes.size());
+    *image = std::move(result);
+    if (error != nullptr) *error = ImageLoadError{};
+    return true;
+}
+
+void HexRangeWriter::addData(uint32_t address, const uint8_t* data, size_t n,
+                             std::vector<std::string>* lines) {
+    const size_t recordSize = size_t(std::clamp(recordSize_, 1, 255));
+    uint64_t a = address;
+    const uint64_t end = std::min(a + n, kAddressSpace);
+    while (a < end) {
+        const uint16_t upper = uint16_t(a >> 16);
+        if (!upper_ || *upper_ != upper) {
+            lines->push_back(ExtendedLinearAddressLine(uint32_t(a)));
+            upper_ = upper;
+        }
+        // Up to the record size, never across a 64 KB boundary.
+        const uint64_t boundary = (a | 0xFFFF) + 1;
+        const size_t count = size_t(std::min<uint64_t>({recordSize, end - a, boundary - a}));
+        lines->push_back(DataRecordLine(uint32_t(a), data + (a - address), int(count)));
+        a += count;
+    }
+}
+
+}  // namespace praxon
