@@ -7,8 +7,24 @@ namespace {
 constexpr char kEraseLine[] = "\r\x1b[K";
 }  // namespace
 
-CliHost::CliHost(const CliOptions& options, QIODevice& out, QIODevice& err, bool errIsTerminal)
-    : options_(options), out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
+QString ProgressBytesText(qint64 done, qint64 total, qint64 bytes, qint64 milliseconds) {
+    QString text = QString("%1/%2 bytes").arg(done).arg(total);
+    if (milliseconds <= 0) return text;
+    const double perSecond = double(bytes) * 1000.0 / double(milliseconds);
+    if (perSecond < 1024) return text + QString(", %1 B/s").arg(qint64(perSecond));
+    if (perSecond < 1024 * 1024)
+        return text + QString(", %1 KB/s").arg(perSecond / 1024, 0, 'f', 1);
+    return text + QString(", %1 MB/s").arg(perSecond / (1024 * 1024), 0, 'f', 1);
+}
+
+CliHost::CliHost(QIODevice& out, QIODevice& err, bool errIsTerminal,
+                 std::function<qint64()> clockMs)
+    : out_(out), err_(err), errIsTerminal_(errIsTerminal), clockMs_(std::move(clockMs)) {
+    if (!clockMs_) {
+        monotonic_.start();
+        clockMs_ = [this] { return monotonic_.elapsed(); };
+    }
+}
 
 void CliHost::appendLog(const QString& line, bool /*clearFirst*/) {
     // A terminal keeps its scroll-back; the window's size limit does not apply here.
@@ -17,10 +33,11 @@ void CliHost::appendLog(const QString& line, bool /*clearFirst*/) {
     drawStatusLine();
 }
 
-void CliHost::setPanelText(int panel, const QString& text) {
-    // Panel 2 carries progress and results; 4 and 6 repeat what the log already says.
-    if (panel != 2 || !errIsTerminal_) return;
+void CliHost::setStatusText(StatusField field, const QString& text) {
+    // Device and link texts repeat what the log already says.
+    if (field != StatusField::Progress || !errIsTerminal_) return;
     status_ = text;
+    bytes_.clear();  // progress() follows when the text is a progress step
     drawStatusLine();
 }
 
@@ -36,33 +53,16 @@ void CliHost::enableCommands(const CommandStates& states) {
     states_ = states;
 }
 
-QString CliHost::portText() const {
-    return options_.port;
-}
-QString CliHost::goAddressText() const {
-    return options_.goAddress;
-}
-QString CliHost::downloadFileText() const {
-    return options_.file;
-}
-void CliHost::setDownloadFileText(const QString& path) {
-    options_.file = path;
-}
-bool CliHost::eraseChecked() const {
-    return options_.erase;
-}
-bool CliHost::verifyChecked() const {
-    return options_.verify;
-}
-bool CliHost::protectChecked() const {
-    return options_.protect;
-}
-
-QString CliHost::askOpenHexFile() {
-    return options_.file;
-}
-QString CliHost::askSaveFile() {
-    return options_.file;
+void CliHost::progress(qint64 done, qint64 total) {
+    if (!errIsTerminal_) return;
+    const qint64 now = clockMs_();
+    // Progress that goes back or changes its total belongs to the next operation (the verify
+    // after a write, say): its rate counts from here.
+    if (done <= lastDone_ || total != lastTotal_) startMs_ = now, startDone_ = done;
+    lastDone_ = done;
+    lastTotal_ = total;
+    bytes_ = ProgressBytesText(done, total, done - startDone_, now - startMs_);
+    drawStatusLine();
 }
 
 void CliHost::note(const QString& text) {
@@ -73,6 +73,8 @@ void CliHost::finish() {
     if (statusShown_) writeErr("\n");
     statusShown_ = false;
     status_.clear();
+    bytes_.clear();
+    lastDone_ = lastTotal_ = -1;
 }
 
 void CliHost::writeErr(const QString& text) {
@@ -87,7 +89,7 @@ void CliHost::clearStatusLine() {
 
 void CliHost::drawStatusLine() {
     if (!errIsTerminal_ || status_.isEmpty()) return;
-    writeErr(kEraseLine + status_);
+    writeErr(kEraseLine + (bytes_.isEmpty() ? status_ : status_ + ' ' + bytes_));
     statusShown_ = true;
 }
 

@@ -1,36 +1,29 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QString>
+#include <functional>
 
-#include "CliOptions.h"
 #include "Host.h"
 
 namespace praxon::cli {
 
 // The engine's host on a terminal or in a script: log lines go to out exactly as the window's
-// log holds them, message-box texts to err, and panel texts to err only when err is a terminal
-// (one status line, rewritten in place). Dialogs and options are answered from the command line.
+// log holds them, message texts to err, and progress to err only when err is a terminal (one
+// status line, rewritten in place, with the bytes done and the rate).
 class CliHost : public Host {
 public:
-    CliHost(const CliOptions& options, QIODevice& out, QIODevice& err, bool errIsTerminal);
+    // clockMs: a monotonic clock in milliseconds for the rate (default: the process's own).
+    CliHost(QIODevice& out, QIODevice& err, bool errIsTerminal,
+            std::function<qint64()> clockMs = {});
 
     void appendLog(const QString& line, bool clearFirst) override;
-    void setPanelText(int panel, const QString& text) override;
+    void setStatusText(StatusField field, const QString& text) override;
     void setLamp(Lamp lamp) override;
     void showMessage(const QString& text) override;
     void enableCommands(const CommandStates& states) override;
-
-    QString portText() const override;
-    QString goAddressText() const override;
-    QString downloadFileText() const override;
-    void setDownloadFileText(const QString& path) override;
-    bool eraseChecked() const override;
-    bool verifyChecked() const override;
-    bool protectChecked() const override;
-
-    QString askOpenHexFile() override;
-    QString askSaveFile() override;
+    void progress(qint64 done, qint64 total) override;
 
     // A note of the command line itself (not the engine's), on err.
     void note(const QString& text);
@@ -44,13 +37,20 @@ private:
     void clearStatusLine();
     void drawStatusLine();
 
-    CliOptions options_;
     QIODevice& out_;
     QIODevice& err_;
     bool errIsTerminal_;
-    QString status_;  // text of the status line, empty when none is shown
+    std::function<qint64()> clockMs_;
+    QElapsedTimer monotonic_;
+    QString status_;  // the engine's progress text
+    QString bytes_;   // what progress() adds to it: bytes and rate
     bool statusShown_ = false;
+    // The running operation's progress: where its rate counts from, and the last report.
+    qint64 startMs_ = 0, startDone_ = 0, lastDone_ = -1, lastTotal_ = -1;
     CommandStates states_;
 };
+
+// "27648/65536 bytes, 10.8 KB/s"; the rate is left out while no time has passed.
+QString ProgressBytesText(qint64 done, qint64 total, qint64 bytes, qint64 milliseconds);
 
 }  // namespace praxon::cli

@@ -2,6 +2,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
+
+#include "Engine.h"
 
 namespace praxon::cli {
 
@@ -11,11 +15,17 @@ enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect };
 struct CliOptions {
     Command command = Command::None;
     QString port;
-    QString file;                    // program: the HEX file; read: the output file
-    QString goAddress = "08000000";  // go: the address text, hexadecimal
-    bool erase = false;              // program --erase
-    bool verify = false;             // program --verify
-    bool protect = false;            // program --protect
+    QString file;  // program: the image file; read: the output file
+    WriteMode mode = WriteMode::Fast;
+    // program: a binary file's load address; read, erase: the range's start.
+    std::optional<uint32_t> address;
+    // read, erase: [address, address + size); none: the whole flash.
+    std::optional<AddressRange> range;
+    uint32_t goAddress = 0x08000000;
+    ProgramOptions program;
+
+    // program: how FILE is read (binary unless its name ends in ".hex").
+    ImageSource imageSource() const;
 };
 
 struct ParseResult {
@@ -27,6 +37,9 @@ struct ParseResult {
 
 // Parses the arguments that follow the program name. Options may stand anywhere; "--" ends them.
 ParseResult parseArguments(const QStringList& arguments);
+
+// A byte count: decimal, or hexadecimal after 0x, optionally followed by K or M (1024, 1024²).
+std::optional<uint64_t> parseSize(const QString& text);
 
 // The full help text (--help) and the short usage text shown with a usage error.
 QString helpText();

@@ -10,36 +10,44 @@ CliRunner::CliRunner(Engine& engine, CliHost& host, const CliOptions& options, Q
 
 void CliRunner::stop() {
     stopped_ = true;
-    engine_.CmdStop_Click();
+    engine_.stop();
 }
 
 int CliRunner::run() {
-    bool ok = engine_.CHECKCMD_Click();
-    // A stop during the connect leaves the later steps of the connect failing quietly; it must
-    // not go on into the operation.
-    if (ok && !stopped_) ok = runOperation();
+    engine_.setMode(options_.mode);
+    const bool ok = execute();
     if (stopped_) host_.note(QStringLiteral("Stopped."));
     host_.finish();
     return ok && !stopped_ ? ExitSuccess : ExitFailure;
 }
 
-bool CliRunner::runOperation() {
+bool CliRunner::execute() {
+    std::optional<FirmwareImage> image;
+    if (options_.command == Command::Program) {
+        image = engine_.loadImage(options_.imageSource());
+        if (!image) return false;
+    }
+    // A stop during the connect may leave its later steps failing quietly; it must not go on
+    // into the operation.
+    if (!engine_.connect(options_.port) || stopped_) return false;
     switch (options_.command) {
         case Command::Info:
             return true;
         case Command::Program:
-            return engine_.CmdStart_Click();
+            return engine_.program(*image, options_.program);
         case Command::Read:
-            // The engine refuses (and logs why) when the flash size is not known.
-            return engine_.CmdRead_Click();
+            return engine_.readToFile(
+                options_.file,
+                IsHexFileName(options_.file) ? ImageFormat::Hex : ImageFormat::Binary,
+                options_.range);
         case Command::Erase:
-            return engine_.Command_ER_Click();
+            return engine_.erase(options_.range);
         case Command::Go:
-            return engine_.Command_GO_Click();
+            return engine_.go(options_.goAddress);
         case Command::Protect:
-            return engine_.CmdReadProtect_Click();
+            return engine_.protect();
         case Command::Unprotect:
-            return engine_.CmdReadUnProtect_Click();
+            return engine_.unprotect();
         case Command::None:
             break;
     }

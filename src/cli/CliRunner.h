@@ -15,7 +15,8 @@ class CliHost;
 // Exit status of praxon-cli.
 enum ExitCode { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
 
-// Runs one command on the engine: connect first, then the operation.
+// Runs one command on the engine: connect first, then one operation. program reads its file
+// before connecting, so a bad file sends nothing to the board.
 class CliRunner : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +31,7 @@ public slots:
     void stop();
 
 private:
-    bool runOperation();
+    bool execute();
 
     Engine& engine_;
     CliHost& host_;

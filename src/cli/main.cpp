@@ -38,7 +38,7 @@ int main(int argc, char* argv[]) {
     }
 
     QtSerialPort port;
-    CliHost host(parsed.options, out, err, ::isatty(STDERR_FILENO) == 1);
+    CliHost host(out, err, ::isatty(STDERR_FILENO) == 1);
     Engine engine(host, port);
     engine.initialise();
 
