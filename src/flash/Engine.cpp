@@ -325,7 +325,11 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
             erased.push_back({begin, uint64_t(begin) + device->pageSize});
         }
     }
-    link.setStopped(false);
+    // A Stop that came with the erase's last answer ends the operation here.
+    if (link.stopped()) {
+        d->host.showMessage(QStringLiteral("下载失败。"));
+        return false;
+    }
     link.log(QStringLiteral("开始编程......"));
     QElapsedTimer clock;
     clock.start();
