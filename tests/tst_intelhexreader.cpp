@@ -11,15 +11,10 @@ QString LengthMessage(const QString& what, int bytes) {
     return what + QString("长度不是%1个字节，这个地址偶也算不出啊......").arg(bytes);
 }
 
-QByteArray Pattern(int n) {
-    QByteArray b(n, 0);
-    for (int i = 0; i < n; ++i) b[i] = char(i * 7 + 3);
-    return b;
-}
 // A record line with a correct checksum, built independently of the writer.
-QString Line(int offset, int type, const QByteArray& data, int len = -1) {
-    QByteArray b = QByteArray(1, char(len < 0 ? data.size() : len)) + char(offset >> 8) +
-                   char(offset) + char(type) + data;
+QString Line(int offset, int type, const QByteArray& data) {
+    QByteArray b = QByteArray(1, char(data.size())) + char(offset >> 8) + char(offset) + char(type);
+    b += data;
     int sum = 0;
     for (char c : b) sum -= uint8_t(c);
     return ":" + QString::fromLatin1((b + char(sum)).toHex().toUpper());
@@ -27,94 +22,65 @@ QString Line(int offset, int type, const QByteArray& data, int len = -1) {
 
 // "" for an accepted line (its message left untouched), else the message.
 QString Parse(const QString& line, HexRecord& record) {
-    const QByteArray utf8 = line.toUtf8();
     std::string msg = "untouched";
-    if (praxon::ParseHexLine({utf8.constData(), size_t(utf8.size())}, record, &msg))
+    if (praxon::ParseHexLine(line.toStdString(), record, &msg))
         return msg == "untouched" ? "" : "accepted, yet " + QString::fromStdString(msg);
     return msg.empty() ? "rejected without a message" : QString::fromStdString(msg);
 }
 
 }  // namespace
 
+// Whole files (line ends, line numbers, the line shown) are in tst_firmwareimage.
 class TestIntelHexReader : public QObject {
     Q_OBJECT
 
 private slots:
-    void singleLine_data();
-    void singleLine();
-    void sequence_data();
-    void sequence();
-};
-
-void TestIntelHexReader::singleLine_data() {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("message");  // "" for an accepted line
-    const QByteArray h = QByteArray::fromHex("08000000");
-    QTest::newRow("end of file, blank and CR") << ":00000001FF \r" << QString();
-    QTest::newRow("lower case") << Line(0xab00, 0, Pattern(4)).toLower() << QString();
-    QTest::newRow("252 data bytes") << Line(0, 0, Pattern(252)) << QString();
-    QTest::newRow("bad checksum, line quoted") << ":00000001FE \r" << kChecksum + ":00000001FE \r";
-    QTest::newRow("no colon") << Line(0, 0, h).mid(1) << kChecksum + Line(0, 0, h).mid(1);
-    QTest::newRow("empty line") << "" << kIllegal;
-    QTest::newRow("no start code, checksum matches") << "000000" << kIllegal;
-    QTest::newRow("non-hex in offset") << ":00G00001FF" << kIllegal;
-    QTest::newRow("odd count after colon") << ":00000001FF0" << kIllegal;
-    QTest::newRow("fewer data bytes than the count") << Line(0, 0, Pattern(1), 16) << kIllegal;
-    QTest::newRow("253 data bytes") << Line(0, 0, Pattern(253)) << kIllegal;
-    QTest::newRow("02 with one byte") << Line(0, 2, Pattern(1)) << LengthMessage("扩展段地址", 2);
-    QTest::newRow("04 with four bytes") << Line(0, 4, h) << LengthMessage("扩展线性地址", 4);
-    QTest::newRow("05, 2 bytes") << Line(0, 5, Pattern(2)) << LengthMessage("开始线性地址", 4);
-    QTest::newRow("03 start segment")
-        << Line(0, 3, h) << "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。";
-    QTest::newRow("type 06") << Line(0, 6, QByteArray()) << kIllegal;
-    QTest::newRow("04 value 0x8000") << Line(0, 4, QByteArray::fromHex("8000")) << kIllegal;
-}
-
-void TestIntelHexReader::singleLine() {
-    QFETCH(QString, line);
-    QFETCH(QString, message);
-    HexRecord record;
-    QCOMPARE(Parse(line, record), message);
-}
-
-void TestIntelHexReader::sequence_data() {
-    QTest::addColumn<QStringList>("lines");  // "!" first: the line must be rejected
-    QTest::addColumn<QString>("bases");      // segment, linear and the last data record's address
-    QTest::addColumn<int>("len");            // its data bytes (Pattern)
-    const QString lin = ":020000040800F2", seg = ":020000021000EC", d16 = Line(0, 0, Pattern(16));
-    QTest::newRow("02 clears linear")
-        << QStringList{lin, seg, Line(0x10, 0, Pattern(16))} << "1000 0 10010" << 16;
-    QTest::newRow("04 clears segment")
-        << QStringList{seg, ":020000040801F1", d16} << "0 801 8010000" << 16;
-    QTest::newRow("offset unsigned, 05 and 01 keep the base")
-        << QStringList{lin, ":0400000508000000EF", Line(0x8000, 0, Pattern(252)), ":00000001FF"}
-        << "0 800 8008000" << 252;
-    QTest::newRow("segment and offset at their maximum")
-        << QStringList{":02000002FFFFFE", Line(0xFFFF, 0, Pattern(1))} << "FFFF 0 10FFEF" << 1;
-    QTest::newRow("last byte at 0x7FFFFFFF, none past it")
-        << QStringList{":020000047FFF7C", Line(0xFFF0, 0, Pattern(16)),
-                       "!" + Line(0xFFF0, 0, Pattern(17))}
-        << "0 7FFF 7FFFFFF0" << 16;
-    QTest::newRow("rejected extended records keep the base")
-        << QStringList{lin, d16, "!" + Line(0, 4, QByteArray::fromHex("8000")),
-                       "!" + Line(0, 2, Pattern(3))}
-        << "0 800 8000000" << 16;
-}
-
-void TestIntelHexReader::sequence() {
-    QFETCH(QStringList, lines);
-    QFETCH(int, len);
-    HexRecord record;
-    record.Data.fill(0xEE);
-    for (QString line : lines) {
-        const QString message = Parse(line.startsWith('!') ? line.mid(1) : line, record);
-        QVERIFY2(message.isEmpty() != line.startsWith('!'), qPrintable(line + " " + message));
+    // Lines parsed in order into one record. The result is the message of the first line refused,
+    // else the segment and linear bases and the last data record's address.
+    void lines_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char* name, const QStringList& lines, const QString& result) {
+            QTest::newRow(name) << lines << result;
+        };
+        const QString lin = ":020000040800F2", seg = ":020000021000EC", top = ":020000047FFF7C";
+        const QString d16 = Line(0, 0, QByteArray(16, 1));
+        row("bad checksum, line quoted", {":00000001FE \r"}, kChecksum + ":00000001FE \r");
+        row("no colon", {d16.mid(1)}, kChecksum + d16.mid(1));
+        row("non-hex in offset", {":00G00001FF"}, kIllegal);
+        row("fewer data bytes than the count", {":1000000003ED"}, kIllegal);
+        row("253 data bytes", {Line(0, 0, QByteArray(253, 1))}, kIllegal);
+        row("02 with one byte", {Line(0, 2, "\1")}, LengthMessage("扩展段地址", 2));
+        row("04 with three bytes", {Line(0, 4, "\1\2\3")}, LengthMessage("扩展线性地址", 4));
+        row("05 with two bytes", {Line(0, 5, "\1\2")}, LengthMessage("开始线性地址", 4));
+        row("03 start segment", {Line(0, 3, "\1\2\3\4")},
+            "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。");
+        row("type 06", {Line(0, 6, "")}, kIllegal);
+        row("04 value 0x8000", {Line(0, 4, QByteArray::fromHex("8000"))}, kIllegal);
+        row("02 clears linear", {lin, seg, Line(0x10, 0, "\1")}, "1000 0 10010");
+        row("04 clears segment, lower case", {seg, ":020000040801F1", d16.toLower()},
+            "0 801 8010000");
+        row("offset unsigned, 252 bytes, 05 and 01 keep the base, blank and CR",
+            {lin, ":0400000508000000EF", Line(0x8000, 0, QByteArray(252, 1)), ":00000001FF \r"},
+            "0 800 8008000");
+        row("segment and offset at their maximum", {":02000002FFFFFE", Line(0xFFFF, 0, "\1")},
+            "FFFF 0 10FFEF");
+        row("last byte at 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(16, 1))},
+            "0 7FFF 7FFFFFF0");
+        row("one byte past 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(17, 1))}, kIllegal);
     }
-    QTEST(QString::asprintf("%X %X %X", record.Segment, record.Linear, record.Address), "bases");
-    // The record's bytes, and nothing stored past them.
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(record.Data.data()), len + 1),
-             Pattern(len) + '\xEE');
-}
+
+    void lines() {
+        QFETCH(QStringList, lines);
+        HexRecord record;
+        QString message;  // reading stops at the first refusal
+        for (const QString& line : lines)
+            if (message.isEmpty()) message = Parse(line, record);
+        const QString bases =
+            QString::asprintf("%X %X %X", record.Segment, record.Linear, record.Address);
+        QTEST(message.isEmpty() ? bases : message, "result");
+    }
+};
 
 QTEST_GUILESS_MAIN(TestIntelHexReader)
 #include "tst_intelhexreader.moc"
