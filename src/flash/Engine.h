@@ -10,6 +10,7 @@
 
 #include "FirmwareImage.h"
 #include "Host.h"
+#include "LineControl.h"
 #include "SerialPort.h"
 #include "WritePlan.h"
 
@@ -42,7 +43,21 @@ struct ProgramOptions {
     EraseScope erase = EraseScope::None;
     bool verify = false;
     bool protect = false;  // set the readout protection after a successful write
+    bool run = false;      // then start the program: runProgram(goAddress)
+    uint32_t goAddress = 0x08000000;
 };
+
+// The serial line and how the board is put into its bootloader.
+struct LineOptions {
+    int baudRate = 115200;  // always 8 data bits, even parity, 1 stop bit
+    // The board's wiring of reset and BOOT0; none: both lines asserted at open and the user
+    // resets the board into its bootloader by hand.
+    std::optional<BootLines> boot;
+};
+
+// Line speeds offered: 1200 to 115200, and the higher ones many (not all) adapters and boards
+// manage.
+bool IsSupportedBaudRate(int baudRate);
 
 // What connect() learnt about the chip.
 struct TargetInfo {
@@ -68,9 +83,13 @@ public:
 
     WriteMode mode() const;
     void setMode(WriteMode mode);
+    // Takes effect when the port is next opened.
+    const LineOptions& lineOptions() const;
+    void setLineOptions(const LineOptions& options);
 
-    // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), synchronises and
-    // identifies the chip. True when the bootloader answered.
+    // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), runs the entry
+    // sequence when the wiring is known, synchronises and identifies the chip. True when the
+    // bootloader answered (also when it was synchronised already).
     bool connect(const QString& port);
     // Opens the port (when another one is chosen); the result is only shown on failure.
     bool openPort(const QString& port);
@@ -88,6 +107,9 @@ public:
     // Erases the whole flash (no range) or the pages covering the range.
     bool erase(const std::optional<AddressRange>& range = std::nullopt);
     bool go(uint32_t address);
+    // Leaves the bootloader for the user program: the exit sequence when the wiring is known,
+    // otherwise Go to address.
+    bool runProgram(uint32_t address);
     bool protect();
     bool unprotect();
     // Ends the running wait; always acts.

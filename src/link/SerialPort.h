@@ -14,15 +14,20 @@ public:
     using QObject::QObject;
     ~SerialPort() override = default;
 
-    // Opens the named port at 115200 baud, 8 data bits, even parity, 1 stop bit, DTR and RTS on.
-    // Returns false (port closed) when any step fails; *error then says why, for the log.
-    virtual bool open(const QString& name, QString* error) = 0;
+    // Opens the named port at baudRate, 8 data bits, even parity, 1 stop bit, DTR and RTS
+    // asserted. Returns false (port closed) when any step fails; *error then says why.
+    virtual bool open(const QString& name, int baudRate, QString* error) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Writes the whole frame in one go. False when the port is not open or the write fails.
     virtual bool write(const QByteArray& frame) = 0;
     // Everything received so far.
     virtual QByteArray readAll() = 0;
+    // Modem lines and break, for boards that wire them to reset and BOOT0. Asserted DTR or RTS
+    // is a logical 1: on a TTL adapter the pin is then at 0 V. False when the port cannot.
+    virtual bool setDataTerminalReady(bool asserted) = 0;
+    virtual bool setRequestToSend(bool asserted) = 0;
+    virtual bool setBreak(bool on) = 0;
 
 signals:
     // Bytes are waiting to be read.
