@@ -12,8 +12,9 @@
 class FakePort : public praxon::SerialPort {
 public:
     using SerialPort::SerialPort;
-    bool open(const QString& name, QString*) override {
+    bool open(const QString& name, int baudRate, QString*) override {
         openedNames << name;
+        this->baudRate = baudRate;
         return opened_ = !refuseOpen;
     }
     void close() override { opened_ = false; }
@@ -25,6 +26,9 @@ public:
         return true;
     }
     QByteArray readAll() override { return std::exchange(pending_, QByteArray()); }
+    bool setDataTerminalReady(bool on) override { return line("dtr", on); }
+    bool setRequestToSend(bool on) override { return line("rts", on); }
+    bool setBreak(bool on) override { return line("brk", on); }
     // Bytes arrive now (dataReceived at once) or after ms through the event loop.
     void deliver(const QByteArray& bytes) {
         if (!opened_) return;
@@ -38,9 +42,16 @@ public:
     std::function<void(const QByteArray& frame)> responder;  // called for every frame written
     QList<QByteArray> written;                               // every frame, in order
     QStringList openedNames;                                 // every name open() was given
-    bool refuseOpen = false, refuseWrites = false;
+    QStringList lines;  // every line change, in order with the frames: "dtr=1", "rts=0", ...
+    bool refuseOpen = false, refuseWrites = false, refuseLines = false;
+    int baudRate = 0;
 
 private:
+    bool line(const char* name, bool on) {
+        if (!opened_ || refuseLines) return false;
+        lines << QStringLiteral("%1=%2").arg(QLatin1String(name)).arg(int(on));
+        return true;
+    }
     bool opened_ = false;
     QByteArray pending_;
 };

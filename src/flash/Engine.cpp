@@ -47,6 +47,7 @@ struct Engine::Private {
     BootLink link;
     TargetInfo target;
     WriteMode mode = WriteMode::Fast;
+    LineOptions lines;
     bool busy = false;
 
     // Marks one user operation as running; a second one is refused until it ends.
@@ -87,6 +88,7 @@ struct Engine::Private {
     bool verifyBlock(const AlignedBlock& block);
     bool verifyImage(const FirmwareImage& image);
     bool readProtect();
+    bool runProgram(uint32_t address);
     bool readRange(QIODevice& out, ImageFormat format, uint32_t address, qint64 length,
                    bool wholeFlash);
 };
@@ -109,6 +111,21 @@ WriteMode Engine::mode() const {
 void Engine::setMode(WriteMode mode) {
     d->mode = mode;
     d->link.setQuietReplies(mode == WriteMode::Compatible);
+}
+
+bool IsSupportedBaudRate(int baudRate) {
+    static const int kRates[] = {1200,  2400,  4800,   9600,   14400,  19200,  38400,
+                                 57600, 115200, 230400, 460800, 921600};
+    return std::find(std::begin(kRates), std::end(kRates), baudRate) != std::end(kRates);
+}
+
+const LineOptions& Engine::lineOptions() const {
+    return d->lines;
+}
+
+void Engine::setLineOptions(const LineOptions& options) {
+    d->lines = options;
+    d->link.setLineSettings(options.baudRate, options.boot ? options.boot->idle : LineSequence());
 }
 
 bool Engine::busy() const {
@@ -159,7 +176,23 @@ bool Engine::connect(const QString& port) {
         link.log(QStringLiteral("指定的串行口不存在或被其它应用程序占用。"));
         return false;
     }
-    const Reply sync = link.sync();
+    // A board wired for it is reset into its bootloader.
+    if (d->lines.boot && !link.runLines(d->lines.boot->entry)) {
+        link.log(QStringLiteral("目标板未响应，检查连接情况，请复位后再次连接。"));
+        return false;
+    }
+    Reply sync = link.sync();
+    if (sync.status == ReplyStatus::Timeout) {
+        // A bootloader that was synchronised before takes this 0x7F for a command byte and waits
+        // for its complement: a second 0x7F is a wrong one, which it answers with NACK.
+        const Reply again = link.sync();
+        if (again.status == ReplyStatus::Nack && again.last == kNack) {
+            link.log(QStringLiteral("目标板已处于同步状态（未复位），继续连接。"));
+            sync = Reply{ReplyStatus::Ack, kAck, kAck};
+        } else if (again.ok()) {
+            sync = again;
+        }
+    }
     if (sync.ok()) {
         d->host.setLamp(Lamp::Green);
         d->host.setStatusText(StatusField::Link, QStringLiteral("已连接."));
@@ -341,8 +374,9 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
     d->host.setStatusText(StatusField::Progress, QStringLiteral("下载结束."));
     link.log(QStringLiteral("编程成功, 用时共") + SecondsText(clock.nsecsElapsed()) +
              QStringLiteral("秒。"));
-    // Part of the same operation, so it does not pass the busy guard again.
-    if (options.protect) return d->readProtect();
+    // Part of the same operation, so these do not pass the busy guard again.
+    if (options.protect && !d->readProtect()) return false;
+    if (options.run) return d->runProgram(options.goAddress);
     return true;
 }
 
@@ -638,6 +672,29 @@ bool Engine::go(uint32_t address) {
     d->logReason(QStringLiteral("运行"), r);
     link.enableCommands(false, false);
     return r.ok();
+}
+
+bool Engine::runProgram(uint32_t address) {
+    Private::Operation op(*d);
+    if (op.refused()) return false;
+    return d->runProgram(address);
+}
+
+bool Engine::Private::runProgram(uint32_t address) {
+    link.setStopped(false);
+    bool ok = false;
+    if (lines.boot) {
+        ok = link.runLines(lines.boot->exit);
+        if (ok) link.log(QStringLiteral("已复位目标板，用户程序开始运行。"));
+    } else {
+        const CommandResult r = Go(link, address);
+        ok = r.ok();
+        link.log(ok ? QStringLiteral("已运行。") : QStringLiteral("目标板无响应。"));
+        logReason(QStringLiteral("运行"), r);
+    }
+    // The board has left its bootloader either way.
+    link.enableCommands(false, false);
+    return ok;
 }
 
 bool Engine::protect() {

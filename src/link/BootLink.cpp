@@ -43,6 +43,11 @@ QString BootLink::portNameFromText(const QString& text, bool windows) {
     return QStringLiteral("/dev/") + t;
 }
 
+void BootLink::setLineSettings(int baudRate, const LineSequence& idle) {
+    baudRate_ = baudRate;
+    idleLines_ = idle;
+}
+
 bool BootLink::openPort(const QString& text) {
 #ifdef Q_OS_WIN
     const bool windows = true;
@@ -50,13 +55,49 @@ bool BootLink::openPort(const QString& text) {
     const bool windows = false;
 #endif
     const QString name = portNameFromText(text, windows);
-    if (port_.isOpen() && !name.isEmpty() && name == currentPort_) return true;
+    if (port_.isOpen() && !name.isEmpty() && name == currentPort_ && openBaudRate_ == baudRate_)
+        return true;
     if (port_.isOpen()) port_.close();
     currentPort_ = name;
+    openBaudRate_ = baudRate_;
     QString error;
-    if (name.isEmpty() || !port_.open(name, &error)) {
+    if (name.isEmpty() || !port_.open(name, baudRate_, &error)) {
         host_.showMessage(QStringLiteral("指定的串口不存在或已被占用。"));
         return false;
+    }
+    // Opening a serial device asserts DTR and RTS; a board wired to them is put back at once.
+    if (!runLines(idleLines_)) {
+        port_.close();
+        return false;
+    }
+    return true;
+}
+
+bool BootLink::runLines(const LineSequence& steps) {
+    for (const LineStep& step : steps) {
+        bool ok = true;
+        switch (step.kind) {
+            case LineStep::Dtr:
+                ok = port_.setDataTerminalReady(step.on);
+                break;
+            case LineStep::Rts:
+                ok = port_.setRequestToSend(step.on);
+                break;
+            case LineStep::Break:
+                ok = port_.setBreak(step.on);
+                break;
+            case LineStep::Pause: {
+                QEventLoop loop;
+                QTimer::singleShot(step.ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+                loop.exec();
+                break;
+            }
+        }
+        if (!ok) {
+            host_.showMessage(
+                QStringLiteral("串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。"));
+            return false;
+        }
     }
     return true;
 }
@@ -217,6 +258,7 @@ Reply BootLink::wait(ReplyRule rule, int dataBytes, qint64 timeoutNs, bool watch
 // Frames
 
 Reply BootLink::sync() {
+    port_.readAll();
     if (!write(QByteArray(1, char(kSync)))) {
         reportPortFailure();
         return Reply{ReplyStatus::LineLost};

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "Host.h"
+#include "LineControl.h"
 #include "SerialPort.h"
 
 class QEventLoop;
@@ -84,9 +85,15 @@ public:
     // Stop: the running wait ends at its next check.
     void stop();
 
-    // Opens the named port unless it is open already. Shows the port message on failure.
+    // Line speed and the idle state of the modem lines, for the next time the port opens.
+    void setLineSettings(int baudRate, const LineSequence& idle);
+    // Opens the named port unless it is open already with these settings, then sets the lines'
+    // idle state. Shows the port message on failure.
     bool openPort(const QString& name);
     QString currentPort() const { return currentPort_; }
+    // Drives the modem lines; pauses sleep in the event loop. False (after a message) when the
+    // port cannot set a line.
+    bool runLines(const LineSequence& steps);
 
     // Log and offered operations.
     void log(const QString& message);
@@ -95,7 +102,8 @@ public:
     void enableCommands(bool enable, bool readable);
 
     // Frames and their waits. Every one starts with an empty receive buffer.
-    // 0x7F; Stop does not end it.
+    // 0x7F, after dropping whatever arrived before (a running program's output); Stop does not
+    // end it.
     Reply sync();
     // A command byte and its complement.
     Reply command(uint8_t command, ReplyRule rule);
@@ -149,6 +157,9 @@ private:
     bool quietReplies_ = false;
     qint64 replyTimeoutNs_ = kReplyTimeoutNs;
     QString currentPort_;
+    int baudRate_ = 115200;
+    int openBaudRate_ = 0;
+    LineSequence idleLines_;
     QEventLoop* waitLoop_ = nullptr;
     qint64 logLength_ = 0;
     std::function<QTime()> timeOfDay_;

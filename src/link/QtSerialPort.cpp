@@ -18,7 +18,7 @@ bool QtSerialPort::isPseudoTerminal(const QString& path) {
     return canonical.startsWith(QStringLiteral("/dev/pts/"));
 }
 
-bool QtSerialPort::open(const QString& name, QString* error) {
+bool QtSerialPort::open(const QString& name, int baudRate, QString* error) {
     if (port_.isOpen()) port_.close();
     port_.clearError();
     port_.setPortName(name);
@@ -34,7 +34,7 @@ bool QtSerialPort::open(const QString& name, QString* error) {
         port_.clearError();
     };
     step([&] { return port_.open(QIODevice::ReadWrite); }, "open", false);
-    step([&] { return port_.setBaudRate(115200); }, "baud rate", false);
+    step([&] { return port_.setBaudRate(baudRate); }, "baud rate", false);
     step([&] { return port_.setDataBits(QSerialPort::Data8); }, "data bits", false);
     step([&] { return port_.setParity(QSerialPort::EvenParity); }, "parity", true);
     step([&] { return port_.setStopBits(QSerialPort::OneStop); }, "stop bits", false);
@@ -64,6 +64,21 @@ bool QtSerialPort::write(const QByteArray& frame) {
     // Hand the frame to the driver now instead of on the next event-loop pass.
     port_.flush();
     return port_.isOpen();
+}
+
+bool QtSerialPort::setDataTerminalReady(bool asserted) {
+    port_.clearError();
+    return port_.isOpen() && port_.setDataTerminalReady(asserted);
+}
+
+bool QtSerialPort::setRequestToSend(bool asserted) {
+    port_.clearError();
+    return port_.isOpen() && port_.setRequestToSend(asserted);
+}
+
+bool QtSerialPort::setBreak(bool on) {
+    port_.clearError();
+    return port_.isOpen() && port_.setBreakEnabled(on);
 }
 
 QByteArray QtSerialPort::readAll() {

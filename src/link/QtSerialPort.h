@@ -13,11 +13,14 @@ public:
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
 
-    bool open(const QString& name, QString* error) override;
+    bool open(const QString& name, int baudRate, QString* error) override;
     void close() override;
     bool isOpen() const override;
     bool write(const QByteArray& frame) override;
     QByteArray readAll() override;
+    bool setDataTerminalReady(bool asserted) override;
+    bool setRequestToSend(bool asserted) override;
+    bool setBreak(bool on) override;
 
     // A pseudo-terminal has no parity and no modem lines; those settings are then not required.
     static bool isPseudoTerminal(const QString& path);
