@@ -18,7 +18,7 @@ struct Rig {
     FakePort port;
     BootLink link{host, port};
     explicit Rig(bool quiet = true) {
-        port.open(QStringLiteral("/dev/ttyS0"), nullptr);
+        port.open(QStringLiteral("/dev/ttyS0"), 115200, nullptr);
         link.setStopped(false);
         link.setQuietReplies(quiet);
         link.setTimeOfDaySource([] { return QTime(9, 5, 7); });

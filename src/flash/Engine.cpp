@@ -186,11 +186,11 @@ bool Engine::connect(const QString& port) {
         // A bootloader that was synchronised before takes this 0x7F for a command byte and waits
         // for its complement: a second 0x7F is a wrong one, which it answers with NACK.
         const Reply again = link.sync();
+        // An ACK now may be the first 0x7F's answer come late, which leaves the second one
+        // pending as a command byte: not a state to go on from.
         if (again.status == ReplyStatus::Nack && again.last == kNack) {
             link.log(QStringLiteral("目标板已处于同步状态（未复位），继续连接。"));
             sync = Reply{ReplyStatus::Ack, kAck, kAck};
-        } else if (again.ok()) {
-            sync = again;
         }
     }
     if (sync.ok()) {
