@@ -37,6 +37,9 @@ QString describe(const CliOptions& o) {
     if (o.program.erase == EraseScope::Chip) parts << "erase=all";
     if (o.program.verify) parts << "verify";
     if (o.program.protect) parts << "protect";
+    if (o.program.run) parts << QString::asprintf("run@%08X", o.program.goAddress);
+    if (o.lines.baudRate != 115200) parts << QString("baud=%1").arg(o.lines.baudRate);
+    if (o.lines.boot) parts << "lines=" + SequenceText(*o.lines.boot);
     return parts.join(' ');
 }
 }  // namespace
@@ -56,6 +59,15 @@ void TestCli::parse_data() {
     row("size hex k", "--port|P|read|f|--address|0|--size=0x2k", "read P [f] 00000000+2048");
     row("go address", "--port|P|go|2000100h", "go P [] go=02000100");
     row("help beats usage errors", "bogus|--help", "help");
+    row("wiring, inverted",
+        "--reset-line|RTS|--reset-inverted|--boot0-line=dtr|--boot0-inverted|"
+        "--port|P|info",
+        "info P [] lines=dtr=1,rts=0,wait,rts=1,wait:dtr=0,rts=0,wait,rts=1");
+    row("sequence, speed", "--port|P|--sequence|DTR=1, wait=50:rts=0|--baud=921600|erase",
+        "erase P [] baud=921600 lines=dtr=1,wait=50:rts=0");
+    row("none: by hand", "--reset-line|none|--boot0-line|none|--port|P|info", "info P []");
+    row("run elsewhere", "--port|P|program|f|--run|--go-address|8004000",
+        "program P [f] bin@08000000 run@08004000");
 
     row("no port", "info", "usage: --port is required");
     row("unknown option", "--port|P|info|--fast", "usage: unknown option --fast");
@@ -67,6 +79,15 @@ void TestCli::parse_data() {
     row("range past the end", "--port|P|read|f|--address|FFFFFF00|--size|257",
         "usage: 257 bytes from FFFFFF00 pass 0xFFFFFFFF");
     row("size unit KB", "--port|P|read|f|--address|0|--size|4KB", "usage: invalid size 4KB");
+    row("bad step", "--port|P|info|--sequence|dtr=1,wat:rts=0", "usage: position 7: unknown step");
+    row("one line twice", "--port|P|info|--reset-line|dtr|--boot0-line|DTR", "usage: cannot share");
+    row("sequence and wiring", "--port|P|info|--sequence|dtr=1|--boot0-line|rts",
+        "usage: --sequence replaces");
+    row("bad line", "--port|P|info|--reset-line|cts", "usage: invalid --reset-line cts");
+    row("inversion alone", "--port|P|info|--boot0-inverted", "usage: --boot0-inverted needs");
+    row("bad baud", "--port|P|info|--baud|250000", "usage: unsupported baud rate 250000: give");
+    row("go address alone", "--port|P|program|f|--go-address|0", "usage: goes with --run");
+    row("run on read", "--port|P|read|f|--run", "usage: --run belongs to program, not read");
 }
 
 void TestCli::parse() {

@@ -39,6 +39,14 @@ QString invalidAddress(const QString& text) {
     return QString("invalid address %1: give 1 to 8 hexadecimal digits").arg(text);
 }
 
+std::optional<WiredLine> parseLine(const QString& text) {
+    const QString name = text.trimmed().toLower();
+    if (name == "dtr") return WiredLine::Dtr;
+    if (name == "rts") return WiredLine::Rts;
+    if (name == "none") return WiredLine::None;
+    return std::nullopt;
+}
+
 bool isHexImageName(const QString& file) {
     return file.trimmed().endsWith(QLatin1String(".hex"), Qt::CaseInsensitive);
 }
@@ -72,8 +80,10 @@ std::optional<uint64_t> parseSize(const QString& text) {
 ParseResult parseArguments(const QStringList& arguments) {
     CliOptions options;
     QStringList positional;
-    std::optional<QString> port, address, size, erase;
-    QString firstProgramFlag;  // the first of --erase, --verify, --protect given
+    std::optional<QString> port, address, size, erase, resetLine, boot0Line, sequence, baud,
+        goAddress;
+    bool resetInverted = false, boot0Inverted = false;
+    QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
     bool optionsEnded = false;
 
     // Options with a value: "--name VALUE" or "--name=VALUE", each at most once.
@@ -86,6 +96,11 @@ ParseResult parseArguments(const QStringList& arguments) {
         {"--port", &port, "--port needs a port name"},
         {"--address", &address, "--address needs a hexadecimal address"},
         {"--size", &size, "--size needs a byte count"},
+        {"--reset-line", &resetLine, "--reset-line needs dtr, rts or none"},
+        {"--boot0-line", &boot0Line, "--boot0-line needs rts, dtr or none"},
+        {"--sequence", &sequence, "--sequence needs ENTRY:EXIT"},
+        {"--baud", &baud, "--baud needs a line speed"},
+        {"--go-address", &goAddress, "--go-address needs a hexadecimal address"},
     };
 
     for (int i = 0; i < arguments.size(); ++i) {
@@ -124,9 +139,13 @@ ParseResult parseArguments(const QStringList& arguments) {
                     QString("invalid %1: give --erase, --erase=all or --erase=pages").arg(arg));
             options.program.erase = *erase == "all" ? EraseScope::Chip : EraseScope::Pages;
             if (firstProgramFlag.isEmpty()) firstProgramFlag = "--erase";
-        } else if (arg == "--verify" || arg == "--protect") {
-            (arg == "--verify" ? options.program.verify : options.program.protect) = true;
+        } else if (arg == "--verify" || arg == "--protect" || arg == "--run") {
+            (arg == "--verify"    ? options.program.verify
+             : arg == "--protect" ? options.program.protect
+                                  : options.program.run) = true;
             if (firstProgramFlag.isEmpty()) firstProgramFlag = arg;
+        } else if (arg == "--reset-inverted" || arg == "--boot0-inverted") {
+            (arg == "--reset-inverted" ? resetInverted : boot0Inverted) = true;
         } else if (arg == "--compatible") {
             options.mode = WriteMode::Compatible;
         } else {
@@ -146,8 +165,10 @@ ParseResult parseArguments(const QStringList& arguments) {
 
     const Command c = options.command;
     const bool ranged = c == Command::Read || c == Command::Erase;
+    if (goAddress && firstProgramFlag.isEmpty()) firstProgramFlag = "--go-address";
     if (c != Command::Program && !firstProgramFlag.isEmpty())
         return usageError(QString("%1 belongs to program, not %2").arg(firstProgramFlag, command));
+    if (goAddress && !options.program.run) return usageError("--go-address goes with --run");
     if (address && c != Command::Program && !ranged)
         return usageError(
             QString("--address belongs to program, read and erase, not %1").arg(command));
@@ -189,6 +210,59 @@ ParseResult parseArguments(const QStringList& arguments) {
                     .arg(QString::number(*options.address, 16).toUpper().rightJustified(8, '0')));
         options.range = AddressRange{*options.address, *options.address + *bytes};
     }
+    if (goAddress) {
+        const std::optional<uint32_t> start = parseAddress(*goAddress);
+        if (!start) return usageError(invalidAddress(*goAddress));
+        options.program.goAddress = *start;
+    }
+
+    if (baud) {
+        bool ok = false;
+        options.lines.baudRate = baud->trimmed().toInt(&ok, 10);
+        if (!ok || !IsSupportedBaudRate(options.lines.baudRate))
+            return usageError(QString("unsupported baud rate %1: give 1200, 2400, 4800, 9600, "
+                                      "14400, 19200, 38400, 57600, 115200, 230400, 460800 or "
+                                      "921600")
+                                  .arg(*baud));
+    }
+    if (sequence && (resetLine || boot0Line || resetInverted || boot0Inverted))
+        return usageError("--sequence replaces --reset-line, --boot0-line and their inversions");
+    if (sequence) {
+        SequenceError error;
+        options.lines.boot = ParseSequence(*sequence, &error);
+        if (!options.lines.boot)
+            return usageError(QString("--sequence \"%1\", position %2: %3")
+                                  .arg(*sequence)
+                                  .arg(error.position)
+                                  .arg(error.message));
+    } else {
+        Wiring wiring;
+        QString error;
+        const auto wired = [&](const std::optional<QString>& text, const char* name,
+                               WiredLine* line) {
+            if (!text) return true;
+            const std::optional<WiredLine> parsed = parseLine(*text);
+            if (parsed)
+                *line = *parsed;
+            else
+                error = QString("invalid %1 %2: give dtr, rts or none").arg(name, *text);
+            return parsed.has_value();
+        };
+        if (!wired(resetLine, "--reset-line", &wiring.reset) ||
+            !wired(boot0Line, "--boot0-line", &wiring.boot0))
+            return usageError(error);
+        // An inversion without its line would be ignored without a word.
+        if (resetInverted && wiring.reset == WiredLine::None)
+            return usageError("--reset-inverted needs --reset-line dtr or rts");
+        if (boot0Inverted && wiring.boot0 == WiredLine::None)
+            return usageError("--boot0-inverted needs --boot0-line rts or dtr");
+        wiring.resetInverted = resetInverted;
+        wiring.boot0Inverted = boot0Inverted;
+        options.lines.boot = LinesForWiring(wiring, &error);
+        if (!error.isEmpty())
+            return usageError(QString("--reset-line %1 with --boot0-line %2: %3")
+                                  .arg(resetLine->trimmed(), boot0Line->trimmed(), error));
+    }
 
     ParseResult result;
     result.status = ParseResult::Run;
@@ -198,10 +272,14 @@ ParseResult parseArguments(const QStringList& arguments) {
 
 QString usageText() {
     return QStringLiteral(
-        "Usage: praxon-cli --port PORT [--compatible] COMMAND [ARGUMENTS]\n"
+        "Usage: praxon-cli --port PORT [--baud N] [WIRING] [--compatible] COMMAND [ARGS]\n"
+        "  WIRING: --reset-line dtr|rts|none [--reset-inverted]\n"
+        "          --boot0-line rts|dtr|none [--boot0-inverted]\n"
+        "          or --sequence ENTRY:EXIT      (default: none, reset the board by hand)\n"
         "Commands:\n"
         "  info                   connect and identify the chip\n"
         "  program FILE [--address A] [--erase[=all|pages]] [--verify] [--protect]\n"
+        "               [--run [--go-address A]]\n"
         "                         write an Intel HEX or binary image into the flash\n"
         "  read FILE [--address A --size N]\n"
         "                         read the flash (default: all of it) into FILE\n"
@@ -219,15 +297,46 @@ QString helpText() {
                "\n") +
            usageText().section('\n', 0, -3) +
            QStringLiteral(
-               "\n\n"
+               "\n"
+               "\n"
                "PORT is the serial device the board's bootloader USART is wired to: a name as\n"
                "listed by the system (ttyUSB0, COM3) or a path (/dev/ttyUSB0, or a pseudo-\n"
-               "terminal such as the one praxon-sim prints). The line runs at 115200 baud,\n"
-               "8 data bits, even parity, 1 stop bit. Reset the board into its bootloader\n"
-               "(BOOT0 high) before each command.\n"
+               "terminal such as the one praxon-sim prints). The line runs with 8 data bits,\n"
+               "even parity and 1 stop bit at --baud N: 1200, 2400, 4800, 9600, 14400, 19200,\n"
+               "38400, 57600, 115200 (the default), 230400, 460800 or 921600. The three\n"
+               "highest work on many adapters and boards, but not all: when a connection fails\n"
+               "at one of them, try 115200.\n"
+               "\n"
+               "Wiring (every command): how the adapter's DTR and RTS lines reach the board,\n"
+               "so that praxon-cli resets it into its bootloader before connecting and, with\n"
+               "program --run, into the program afterwards.\n"
+               "  --reset-line dtr|rts|none   the line on the board's NRST pin\n"
+               "  --reset-inverted            NRST is driven through an inverting transistor\n"
+               "  --boot0-line rts|dtr|none   the line on the board's BOOT0 pin\n"
+               "  --boot0-inverted            BOOT0 is driven through an inverting transistor\n"
+               "\"none\", the default for both, means: both lines are asserted when the port\n"
+               "opens and nothing more; reset the board into its bootloader by hand (BOOT0\n"
+               "high, then reset) before each command. Reset and BOOT0 cannot share a line.\n"
+               "An asserted DTR or RTS is a logical 1; on a TTL adapter the pin is then at\n"
+               "0 V. Wired directly, an asserted line pulls the board's pin low (NRST: held in\n"
+               "reset; BOOT0: low). Inverted, through a transistor, it drives the pin high.\n"
+               "The usual wirings:\n"
+               "  --reset-line dtr --boot0-line rts   reset on DTR, BOOT0 on RTS, both direct\n"
+               "  --reset-line rts --boot0-line dtr   the same with the lines swapped\n"
+               "  add --reset-inverted or --boot0-inverted for a pin behind a transistor.\n"
+               "Entering the bootloader: BOOT0 high, reset held for 100 ms, then 100 ms for\n"
+               "the bootloader to start. Leaving it: BOOT0 low, the same reset.\n"
+               "\n"
+               "--sequence ENTRY:EXIT, instead of the wiring options, drives a board wired\n"
+               "otherwise: ENTRY runs before connecting, EXIT for program --run. Steps are\n"
+               "separated by commas: dtr=1 asserts DTR and dtr=0 releases it, likewise rts=1\n"
+               "and rts=0; brk=1 and brk=0 set and clear a break; wait pauses 100 ms and\n"
+               "wait=N N ms (at most 10000). Reset on DTR and BOOT0 on RTS, both direct:\n"
+               "  --sequence \"rts=0,dtr=1,wait,dtr=0,wait:rts=1,dtr=1,wait,dtr=0\"\n"
                "\n"
                "Every command first connects (synchronise, Get ID, memory sizes) and stops\n"
-               "there if the board does not answer. Then:\n"
+               "there if the board does not answer. Without a wiring, a board still in its\n"
+               "bootloader from an earlier command needs no new reset. Then:\n"
                "  program  FILE is an Intel HEX file when its name ends in \".hex\" (any case),\n"
                "           otherwise a raw binary image, loaded at --address (default\n"
                "           08000000). The whole file is read before anything is sent: a bad\n"
@@ -238,13 +347,18 @@ QString helpText() {
                "           --verify              read the image back and compare it\n"
                "           --protect             set the readout protection after a\n"
                "                                 successful download\n"
+               "           --run                 then start the program: with a wiring or\n"
+               "                                 a sequence by a reset with BOOT0 low (the\n"
+               "                                 exit steps), without one by Go\n"
+               "           --go-address A        where Go starts it (default 08000000)\n"
                "  read     a FILE whose name ends in \"hex\" (any case) is written as Intel HEX,\n"
                "           any other name as raw binary. An existing FILE is replaced only\n"
                "           when the read succeeded.\n"
                "  erase    with a range, the pages covering it; without, the whole chip.\n"
-               "  go       the board leaves its bootloader: reset it into the bootloader again\n"
-               "           before the next command. The same holds after protect and\n"
-               "           unprotect, which take effect at the next reset.\n"
+               "  go       the board leaves its bootloader. Without a wiring, reset it into\n"
+               "           the bootloader again before the next command; with one, the next\n"
+               "           command does that. The same holds after protect and unprotect,\n"
+               "           which take effect at the next reset, and after program --run.\n"
                "\n"
                "Addresses (A, ADDRESS) are one hexadecimal number of 1 to 8 digits; a 0x\n"
                "prefix and an h suffix are allowed. Sizes (N) are decimal, or hexadecimal\n"
@@ -265,6 +379,11 @@ QString helpText() {
                "\n"
                "Ctrl+C acts as the window's Stop button: the running step fails at its next\n"
                "check and the command ends as failed; an output file is left as it was.\n"
+               "\n"
+               "Examples:\n"
+               "  praxon-cli --port ttyUSB0 --reset-line dtr --boot0-line rts \\\n"
+               "      program firmware.hex --erase --verify --run\n"
+               "  praxon-cli --port COM3 --baud 460800 read flash.bin\n"
                "\n"
                "Without hardware: praxon-sim simulates an STM32F10x board on a pseudo-terminal\n"
                "and prints PORT=/dev/pts/N first; pass that device as PORT.\n"

@@ -21,8 +21,9 @@ struct CliOptions {
     std::optional<uint32_t> address;
     // read, erase: [address, address + size); none: the whole flash.
     std::optional<AddressRange> range;
-    uint32_t goAddress = 0x08000000;
+    uint32_t goAddress = 0x08000000;  // go
     ProgramOptions program;
+    LineOptions lines;  // every command: speed and wiring
 
     // program: how FILE is read (binary unless its name ends in ".hex").
     ImageSource imageSource() const;

@@ -15,6 +15,7 @@ void CliRunner::stop() {
 
 int CliRunner::run() {
     engine_.setMode(options_.mode);
+    engine_.setLineOptions(options_.lines);  // before the port opens
     const bool ok = execute();
     if (stopped_) host_.note(QStringLiteral("Stopped."));
     host_.finish();
