@@ -103,8 +103,9 @@ void TestIntegration::operations_data() {
     row("protect nack:0x82:1:1", false, 0, true, {"置读保护失败。"});
     row("unprotect nack:0x92:1:1", false, 0, false, {"清读保护失败."});
 
-    // Stop in a wait for data bytes (in the data ACK: the fast row below; tst_mainform).
+    // Stop in a wait for data bytes and for the ACK of written data.
     row("stop read short:0x11:3:3", false, 0, false, read("读存储器内容超时.") << kUnconnected);
+    row("stop program silent:0x31:2:3", false, 2, false, {kStart, kFailed, kUnconnected});
 
     // The fast mode: the same failures, named in the log; the fast read's count refused.
     row("fast connect id4", true, 64, true,

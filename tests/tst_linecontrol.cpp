@@ -127,7 +127,7 @@ private slots:
             if (f == hex("02FD")) port.deliverLater(hex("7901041079"), 0);
         };
         QVERIFY(engine.connect("ttyS0"));
-        QVERIFY(host.logged("目标板已处于同步状态（未复位），继续连接。"));
+        QVERIFY(host.logMessages.contains("目标板已处于同步状态（未复位），继续连接。"));
         QCOMPARE(syncs, 2);
     }
 };
