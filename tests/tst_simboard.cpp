@@ -48,6 +48,10 @@ private slots:
     void exchange_data();
     void exchange();
     void chipTime();
+    void wiring_data();
+    void wiring();
+    void autobaud_data();
+    void autobaud();
 };
 
 void TestSimBoard::exchange_data() {
@@ -160,6 +164,118 @@ void TestSimBoard::chipTime() {
     QCOMPARE(lastDelay(hex("7f 02fd") + wr(0x08000000, QByteArray(256, 1))), 128 * 52'500);
     QCOMPARE(lastDelay(hex("43bc 02 000102 01")), 3 * 30'000'000);
     QCOMPARE(lastDelay(hex("43bc ff00")), 30'000'000);
+}
+
+// Wiring "RESET BOOT0", each dtr, rts or - (unwired), ! for inverted. Steps: the two lines as
+// D/d (DTR asserted/released) and R/r, "btn" the reset button, "sync" a 0x7F that must be
+// answered, "go" Go to 0x08000000. Then: the events, the state, and whether 0x7F is answered.
+void TestSimBoard::wiring_data() {
+    QTest::addColumn<QString>("wiring");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("answers");
+    const int sync = int(Board::State::WaitSync), held = int(Board::State::Held),
+              user = int(Board::State::Running);
+    auto row = [](const char* name, const char* wiring, const char* steps, const char* events,
+                  int state, bool answers) {
+        QTest::newRow(name) << wiring << steps << events << state << answers;
+    };
+    row("unwired: lines change nothing", "- -", "DR dr DR", "", sync, true);
+    row("direct: powered up in the bootloader", "dtr rts", "", "", sync, true);
+    row("direct: the open holds reset", "dtr rts", "DR", "held in reset", held, false);
+    row("direct: release with BOOT0 low", "dtr rts", "DR dR",
+        "held in reset|reset|running the user program", user, false);
+    row("direct: BOOT0 first, then the pulse", "dtr rts", "DR Dr dr", "held in reset|reset", sync,
+        true);
+    row("direct: both at once, BOOT0 sampled new", "dtr rts", "DR dr", "held in reset|reset", sync,
+        true);
+    row("direct: BOOT0 alone changes nothing", "dtr rts", "Dr dr dR", "held in reset|reset", sync,
+        true);
+    row("swapped lines", "rts dtr", "DR dR dr", "held in reset|reset", sync, true);
+    row("swapped lines, BOOT0 low", "rts dtr", "DR Dr",
+        "held in reset|reset|running the user program", user, false);
+    row("inverted: powered up held", "dtr! rts!", "", "", held, false);
+    row("inverted: the open starts the bootloader", "dtr! rts!", "DR", "reset", sync, true);
+    row("inverted: BOOT0 released", "dtr! rts!", "Dr", "reset|running the user program", user,
+        false);
+    row("inverted: reset released holds", "dtr! rts!", "DR dR", "reset|held in reset", held, false);
+    row("mixed: powered up running", "dtr rts!", "", "", user, false);
+    row("mixed: pulse with BOOT0 asserted", "dtr rts!", "DR dR", "held in reset|reset", sync, true);
+    row("button while held", "dtr rts", "DR btn", "held in reset", held, false);
+    row("BOOT0 only: the button decides", "- rts", "dR btn dr btn",
+        "reset|running the user program|reset", sync, true);
+    row("wired Go: silent until reset", "dtr rts", "sync go", "go 0x08000000", user, false);
+    row("wired Go, then the lines", "dtr rts", "sync go DR dr", "go 0x08000000|held in reset|reset",
+        sync, true);
+    row("held drops the command", "dtr rts", "sync DR dr", "held in reset|reset", sync, true);
+}
+
+void TestSimBoard::wiring() {
+    QFETCH(QString, wiring);
+    QFETCH(QString, steps);
+    QFETCH(QString, events);
+    QFETCH(int, state);
+    QFETCH(bool, answers);
+    auto pin = [](const QString& text, bool* inverted) {
+        *inverted = text.endsWith('!');
+        return text.startsWith("dtr") ? Line::Dtr : text.startsWith("rts") ? Line::Rts : Line::None;
+    };
+    BoardConfig c;
+    const QStringList pins = wiring.split(' ');
+    c.wiring.reset = pin(pins[0], &c.wiring.resetInverted);
+    c.wiring.boot0 = pin(pins[1], &c.wiring.boot0Inverted);
+    Board b(c);
+    int64_t t = 0;
+    for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
+        if (step == "btn")
+            b.reset();
+        else if (step == "sync")
+            QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+        else if (step == "go")
+            QCOMPARE(feed(b, hex("21de") + addr(0x08000000), &t), hex("7979"));
+        else
+            b.setLines(step[0] == 'D', step[1] == 'R');
+    }
+    QStringList got;
+    for (const auto& e : b.takeEvents()) got << QString::fromStdString(e);
+    QCOMPARE(got.join('|'), events);
+    QCOMPARE(int(b.state()), state);
+    QCOMPARE(feed(b, hex("7f"), &t), answers ? hex("79") : QByteArray());
+    if (!answers) QCOMPARE(feed(b, hex("02fd"), &t), QByteArray());  // nor anything after
+}
+
+// "BAUD:bytes" fed at that speed, "reset" the button; everything the board answered.
+void TestSimBoard::autobaud_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray id = hex("7901041079");
+    QTest::newRow("9600") << "9600:7f 9600:02fd" << hex("79") + id;
+    QTest::newRow("1200, the slowest") << "1200:7f 1200:02fd" << hex("79") + id;
+    QTest::newRow("below 1200 no sync") << "600:7f 1200:7f 1200:02fd" << hex("79") + id;
+    QTest::newRow("another speed is lost") << "9600:7f 115200:02fd 9600:02fd" << hex("79") + id;
+    QTest::newRow("a reset measures anew")
+        << "57600:7f reset 115200:7f 115200:02fd" << hex("79 79") + id;
+}
+
+void TestSimBoard::autobaud() {
+    QFETCH(QString, script);
+    QFETCH(QByteArray, expected);
+    Board b;
+    int64_t t = 0;
+    QByteArray got;
+    for (const QString& step : script.split(' ')) {
+        if (step == "reset") {
+            b.reset();
+            continue;
+        }
+        const int baud = step.section(':', 0, 0).toInt();
+        for (char c : QByteArray::fromHex(step.section(':', 1).toLatin1()))
+            for (const auto& e : b.feed(uint8_t(c), t += 1'000'000, baud))
+                got.append(reinterpret_cast<const char*>(e.bytes.data()),
+                           qsizetype(e.bytes.size()));
+    }
+    QCOMPARE(got.toHex(' '), expected.toHex(' '));
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

@@ -1,11 +1,14 @@
-// The pty server and the praxon-sim executable, checked with a raw client and with stm32flash.
+// The pty server and the praxon-sim executable, checked with a raw client and with stm32flash;
+// the modem lines through libpraxon-lines.so in stm32flash and in a QSerialPort child.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <QSerialPort>
 #include <QtTest>
+#include <mutex>
 
 #include "IntelHex.h"
 #include "Simulator.h"
@@ -48,13 +51,13 @@ struct Client {
     explicit Client(const std::string& path)
         : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
     ~Client() { ::close(fd); }
-    // Writes, then reads until `want` bytes came or 2 s passed.
-    QByteArray exchange(const QByteArray& out, int want) {
+    // Writes, then reads until `want` bytes came or timeoutMs passed.
+    QByteArray exchange(const QByteArray& out, int want, int timeoutMs = 2000) {
         QByteArray got;
         arrivals.clear();
         readEnds.clear();
         if (::write(fd, out.constData(), size_t(out.size())) != out.size()) return "write failed";
-        for (const double start = nowMs(); got.size() < want && nowMs() - start < 2000;) {
+        for (const double start = nowMs(); got.size() < want && nowMs() - start < timeoutMs;) {
             pollfd p{fd, POLLIN, 0};
             char buf[512];
             const ssize_t n = ::poll(&p, 1, 2) > 0 ? ::read(fd, buf, sizeof buf) : 0;
@@ -66,6 +69,25 @@ struct Client {
     }
 };
 
+// Wiring "RESET BOOT0", each dtr, rts or - (unwired), ! for inverted.
+Wiring wiring(const QString& text) {
+    auto pin = [](const QString& t, bool* inverted) {
+        *inverted = t.endsWith('!');
+        return t.startsWith("dtr") ? Line::Dtr : t.startsWith("rts") ? Line::Rts : Line::None;
+    };
+    Wiring w;
+    w.reset = pin(text.section(' ', 0, 0), &w.resetInverted);
+    w.boot0 = pin(text.section(' ', 1, 1), &w.boot0Inverted);
+    return w;
+}
+
+std::unique_ptr<Simulator> startedWith(const SimulatorOptions& o) {
+    auto sim = std::make_unique<Simulator>(o);
+    std::string error;
+    if (!sim->start(&error)) qWarning("simulator: %s", error.c_str());
+    return sim;
+}
+
 std::unique_ptr<Simulator> started(bool instant, uint16_t pid = 0x410, std::string link = {},
                                    int usbPacket = 0, int usbLatencyMs = 0,
                                    const QString& fault = {}) {
@@ -74,15 +96,37 @@ std::unique_ptr<Simulator> started(bool instant, uint16_t pid = 0x410, std::stri
     o.usbPacket = usbPacket, o.usbLatencyMs = usbLatencyMs;
     Fault f;
     if (!fault.isEmpty() && parseFault(fault.toStdString(), &f, nullptr)) o.board.faults = {f};
-    auto sim = std::make_unique<Simulator>(o);
-    std::string error;
-    if (!sim->start(&error)) qWarning("simulator: %s", error.c_str());
-    return sim;
+    return startedWith(o);
 }
 
-// Runs stm32flash on the port; true when it exits with 0. Its output goes to *output.
-bool stm32flash(const std::string& port, const QStringList& args, QString* output = nullptr) {
+// The simulator's events as they come, from its thread.
+struct EventLog {
+    std::mutex mutex;
+    QStringList events;
+    void attach(Simulator& sim) {
+        sim.setEventHandler([this](const std::string& e) {
+            std::lock_guard<std::mutex> lock(mutex);
+            events << QString::fromStdString(e);
+        });
+    }
+    QString joined() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events.join('|');
+    }
+};
+
+QProcessEnvironment withLines() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LD_PRELOAD", PRAXON_LINES_LIB);
+    return env;
+}
+
+// Runs stm32flash on the port, with the lines library if asked; true when it exits with 0.
+// Its output goes to *output.
+bool stm32flash(const std::string& port, const QStringList& args, QString* output = nullptr,
+                bool lines = false) {
     QProcess p;
+    if (lines) p.setProcessEnvironment(withLines());
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start("stm32flash", QStringList{"-m", "8n1", "-b", "115200"} + args +
                               QStringList{QString::fromStdString(port)});
@@ -99,11 +143,18 @@ class TestSimulator : public QObject {
 private slots:
     void rawLineAndLink();
     void pacing();
+    void clientSpeed_data();
+    void clientSpeed();
     void usbAdapter_data();
     void usbAdapter();
     void stm32flashSession_data();
     void stm32flashSession();
     void cliResetGoDumpAndCounters();
+    void stm32flashWiring_data();
+    void stm32flashWiring();
+    void qtClient_data();
+    void qtClient();
+    void libraryLeavesOtherPtys();
 };
 
 // A raw line from the start (no echo, CR/LF/XON untouched), and a link that lives as long as the
@@ -152,6 +203,38 @@ void TestSimulator::pacing() {
         bestGap = std::min(bestGap, gap);
     }
     QVERIFY2(bestGap < 2.0, qPrintable(QString("largest gap %1 ms").arg(bestGap)));
+}
+
+void TestSimulator::clientSpeed_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("speed");  // the termios constant
+    QTest::newRow("9600") << 9600 << int(B9600);
+    QTest::newRow("38400") << 38400 << int(B38400);
+}
+
+// Bytes go at the speed the client set; the bootloader measured it from the 0x7F and loses what
+// comes at another speed until it is reset.
+void TestSimulator::clientSpeed() {
+    QFETCH(int, baud);
+    QFETCH(int, speed);
+    auto sim = started(false);
+    Client c(sim->portPath());
+    auto setSpeed = [&](speed_t s) {
+        termios tio{};
+        return tcgetattr(c.fd, &tio) == 0 && cfsetspeed(&tio, s) == 0 &&
+               tcsetattr(c.fd, TCSANOW, &tio) == 0;
+    };
+    QVERIFY(setSpeed(speed_t(speed)));
+    QCOMPARE(c.exchange(hex("7f 11ee") + addr(0x08000000), 3), hex("797979"));
+    const double start = nowMs();
+    QCOMPARE(c.exchange(hex("ff00"), 257).size(), 257);
+    const double minimumMs = 257 * 11 * 1000.0 / baud;
+    QVERIFY2(c.arrivals.last() - start >= minimumMs,
+             qPrintable(QString("%1 ms").arg(c.arrivals.last() - start)));
+    QVERIFY(setSpeed(B115200));
+    QCOMPARE(c.exchange(hex("02fd"), 1, 300), QByteArray());
+    sim->reset();
+    QCOMPARE(c.exchange(hex("7f 02fd"), 6), hex("79 7901041079"));
 }
 
 void TestSimulator::usbAdapter_data() {
@@ -268,8 +351,12 @@ void TestSimulator::cliResetGoDumpAndCounters() {
     QTemporaryDir dir;
     const QString dump = dir.filePath("dump.bin"), counters = dir.filePath("c.json");
     QProcess p;
-    for (const QStringList& bad :
-         {QStringList{"--frob"}, {"--fault", "nack:0x31"}, {"--link"}, {"--usb-packet", "62"}}) {
+    for (const QStringList& bad : {QStringList{"--frob"},
+                                   {"--fault", "nack:0x31"},
+                                   {"--link"},
+                                   {"--usb-packet", "62"},
+                                   {"--reset-line", "cts"},
+                                   {"--reset-line", "dtr", "--boot0-line", "dtr"}}) {
         p.start(PRAXON_SIM_EXE, bad);
         QVERIFY2(p.waitForFinished(10000) && p.exitCode() == 2 &&
                      p.readAllStandardOutput().isEmpty() && !p.readAllStandardError().isEmpty(),
@@ -280,6 +367,9 @@ void TestSimulator::cliResetGoDumpAndCounters() {
     QTRY_VERIFY(p.canReadLine());
     const QString first = QString::fromLocal8Bit(p.readLine()).trimmed();
     QVERIFY2(first.startsWith("PORT=/dev/pts/"), qPrintable(first));
+    QTRY_VERIFY(p.canReadLine());
+    const QString env = QString::fromLocal8Bit(p.readLine()).trimmed();
+    QCOMPARE(env, "CLIENT_ENV=LD_PRELOAD=" + QFileInfo(PRAXON_LINES_LIB).canonicalFilePath());
     Client c(first.mid(5).toStdString());
     QCOMPARE(c.exchange(hex("7f 31ce") + addr(0x08000100) + data(hex("a1b2c3d4")) + hex("21de") +
                             addr(0x08000000),
@@ -298,5 +388,165 @@ void TestSimulator::cliResetGoDumpAndCounters() {
              json);
 }
 
-QTEST_GUILESS_MAIN(TestSimulator)
+void TestSimulator::stm32flashWiring_data() {
+    QTest::addColumn<QString>("wiring");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("lines");  // the library in stm32flash
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<QString>("events");  // once stm32flash closed the port
+    QTest::addColumn<int>("state");
+    const int held = int(Board::State::Held), user = int(Board::State::Running),
+              boot = int(Board::State::WaitSync), command = int(Board::State::WaitCommand);
+    // Entry: BOOT0 high, reset pulse; exit: BOOT0 low, reset pulse ("dtr" asserts, "-dtr"
+    // releases; an asserted line pulls a direct pin low and drives an inverted one high).
+    const QString dtrRts = "-rts&dtr,-dtr:rts&dtr,-dtr", rtsDtr = "-dtr&rts,-rts:dtr&rts,-rts";
+    const QString direct = "held in reset|reset|held in reset|reset|running the user program";
+    // Inverted, the released lines hold reset: at rest, and again once the port is closed.
+    const QString inverted =
+        "reset|held in reset|reset|held in reset|reset|running the user "
+        "program|held in reset";
+    QTest::newRow("reset DTR, BOOT0 RTS, direct")
+        << "dtr rts" << QStringList{"-i", dtrRts, "-R"} << true << true << direct << user;
+    QTest::newRow("reset RTS, BOOT0 DTR, direct")
+        << "rts dtr" << QStringList{"-i", rtsDtr, "-R"} << true << true << direct << user;
+    QTest::newRow("reset DTR, BOOT0 RTS, inverted")
+        << "dtr! rts!" << QStringList{"-i", "rts&-dtr,dtr:-rts&-dtr,dtr", "-R"} << true << true
+        << inverted << held;
+    QTest::newRow("reset RTS, BOOT0 DTR, inverted")
+        << "rts! dtr!" << QStringList{"-i", "dtr&-rts,rts:-dtr&-rts,rts", "-R"} << true << true
+        << inverted << held;
+    QTest::newRow("Go, then the exit sequence")
+        << "dtr rts" << QStringList{"-i", dtrRts, "-g", "0x08000000"} << true << true
+        << "held in reset|reset|go 0x08000000|held in reset|reset|running the user program" << user;
+    // The open asserts both lines and nothing releases reset; the close does.
+    QTest::newRow("direct, no sequence: held")
+        << "dtr rts" << QStringList{} << true << false << "held in reset|reset" << boot;
+    QTest::newRow("inverted, no sequence: the open starts the bootloader")
+        << "dtr! rts!" << QStringList{} << true << true << "reset|held in reset" << held;
+    QTest::newRow("no library: the lines stay released")
+        << "dtr rts" << QStringList{} << false << true << "" << command;
+    QTest::newRow("unwired: the lines do nothing")
+        << "- -" << QStringList{"-i", dtrRts, "-R"} << true << true << "" << command;
+}
+
+// stm32flash as an independent client driving the lines: the library makes its real ioctl
+// path reach the board, each change in effect before its next byte.
+void TestSimulator::stm32flashWiring() {
+    QFETCH(QString, wiring);
+    QFETCH(QStringList, args);
+    QFETCH(bool, lines);
+    QFETCH(bool, connects);
+    QFETCH(QString, events);
+    QFETCH(int, state);
+    SimulatorOptions o;
+    o.instant = true;
+    o.board.wiring = ::wiring(wiring);
+    auto sim = startedWith(o);
+    EventLog log;
+    log.attach(*sim);
+    QString out;
+    QCOMPARE(stm32flash(sim->portPath(), args, &out, lines), connects);
+    QVERIFY2(out.contains("Device ID    : 0x0410") == connects, qPrintable(out));
+    // HUPCL: the close released the lines (once the simulator saw it, the events follow).
+    QTRY_VERIFY(!sim->lines().dtr && !sim->lines().rts && !sim->lines().brk);
+    QTRY_COMPARE(log.joined(), events);
+    QCOMPARE(int(sim->state()), state);
+}
+
+void TestSimulator::qtClient_data() {
+    QTest::addColumn<bool>("lines");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("expected");
+    // Reset on DTR, BOOT0 on RTS, direct: the open holds the chip in reset.
+    QTest::newRow("library") << true << "sync get rts=0 dtr=0 sync brk=1 sync brk=0 id get"
+                             << "sync:|get:dtr=1 rts=1|rts=0:ok|dtr=0:ok|sync:79|brk=1:ok|sync:|"
+                                "brk=0:ok|id:7901041079|get:dtr=0 rts=0";
+    // The kernel takes a break on a pty and does nothing: the 0x7F gets through.
+    QTest::newRow("no library: a plain pty") << false << "dtr=0 brk=1 sync"
+                                             << "dtr=0:fail|brk=1:ok|sync:79";
+}
+
+// Praxon's own kind of client: QSerialPort sets the lines with TIOCMBIS/TIOCMBIC, reads them
+// with TIOCMGET and breaks with TIOCSBRK/TIOCCBRK. A break holds the host's line low: the 0x7F
+// sent meanwhile never reaches the board (else Get ID would be NACKed as its complement).
+void TestSimulator::qtClient() {
+    QFETCH(bool, lines);
+    QFETCH(QString, steps);
+    QFETCH(QString, expected);
+    SimulatorOptions o;
+    o.instant = true;
+    o.board.wiring = ::wiring("dtr rts");
+    auto sim = startedWith(o);
+    QProcess child;
+    QProcessEnvironment env = lines ? withLines() : QProcessEnvironment::systemEnvironment();
+    env.insert("TST_SIMULATOR_QT_CLIENT", QString::fromStdString(sim->portPath()));
+    env.insert("TST_SIMULATOR_STEPS", steps);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(20000));
+    QCOMPARE(QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed(), expected);
+}
+
+// On a pty no simulator serves, stm32flash says the same with the library as without.
+void TestSimulator::libraryLeavesOtherPtys() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string name = ptsname(master);
+    const int slave = ::open(name.c_str(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    QVERIFY(slave >= 0 && tcgetattr(slave, &tio) == 0);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B115200);
+    QVERIFY(tcsetattr(slave, TCSANOW, &tio) == 0);
+    QString plain, preloaded;
+    const QStringList args{"-i", "-rts&dtr,-dtr"};
+    QVERIFY(!stm32flash(name, args, &plain, false));
+    QVERIFY(!stm32flash(name, args, &preloaded, true));
+    QVERIFY2(plain.contains("setting port signal rts to 0... Error!"), qPrintable(plain));
+    QCOMPARE(preloaded, plain);
+    ::close(slave);
+    ::close(master);
+}
+
+// The child side of qtClient(): runs the steps on a QSerialPort and prints what each gave.
+static int qtClientChild(const QString& port, const QStringList& steps) {
+    QSerialPort p(port);
+    if (!p.open(QIODevice::ReadWrite) || !p.setBaudRate(115200)) return 1;
+    QStringList out;
+    for (const QString& step : steps) {
+        QString result;
+        if (step == "sync" || step == "id") {
+            p.write(step == "sync" ? QByteArray("\x7f") : QByteArray("\x02\xfd"));
+            p.waitForBytesWritten(100);
+            QByteArray got;
+            // The first byte within 300 ms, the rest until 50 ms of quiet.
+            while (p.waitForReadyRead(got.isEmpty() ? 300 : 50)) got += p.readAll();
+            result = QString::fromLatin1(got.toHex());
+        } else if (step == "get") {
+            const auto s = p.pinoutSignals();
+            result = QString("dtr=%1 rts=%2")
+                         .arg(int(bool(s & QSerialPort::DataTerminalReadySignal)))
+                         .arg(int(bool(s & QSerialPort::RequestToSendSignal)));
+        } else {
+            const bool on = step.endsWith('1');
+            const bool ok = step.startsWith("dtr")   ? p.setDataTerminalReady(on)
+                            : step.startsWith("rts") ? p.setRequestToSend(on)
+                                                     : p.setBreakEnabled(on);
+            result = ok ? "ok" : "fail";
+        }
+        out << step + ":" + result;
+    }
+    std::puts(qPrintable(out.join('|')));
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString port = qEnvironmentVariable("TST_SIMULATOR_QT_CLIENT");
+    if (!port.isEmpty())
+        return qtClientChild(port, qEnvironmentVariable("TST_SIMULATOR_STEPS").split(' '));
+    TestSimulator test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_simulator.moc"
