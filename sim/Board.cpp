@@ -89,13 +89,13 @@ bool productSizes(uint16_t pid, int* flashKb, int* ramKb) {
         int flash, ram;
     };
     static const P table[] = {
-        {0x412, 32, 10},   // low density
-        {0x410, 64, 20},   // medium density
-        {0x414, 512, 64},  // high density
-        {0x418, 256, 64},  // connectivity line
-        {0x420, 128, 8},   // value line, medium density
-        {0x428, 512, 32},  // value line, high density
-        {0x430, 1024, 96}, // XL density
+        {0x412, 32, 10},    // low density
+        {0x410, 64, 20},    // medium density
+        {0x414, 512, 64},   // high density
+        {0x418, 256, 64},   // connectivity line
+        {0x420, 128, 8},    // value line, medium density
+        {0x428, 512, 32},   // value line, high density
+        {0x430, 1024, 96},  // XL density
     };
     for (const auto& p : table) {
         if (p.pid == pid) {
@@ -193,6 +193,38 @@ Board::Board(const BoardConfig& config) : config_(config) {
         option_[1] = 0xFF;
     }
     syncOptionBytes();
+
+    // Powered up with no port open: both lines released.
+    nrstHigh_ = pinHigh(config_.wiring.reset, config_.wiring.resetInverted);
+    boot0High_ = pinHigh(config_.wiring.boot0, config_.wiring.boot0Inverted);
+    if (!nrstHigh_)
+        state_ = State::Held;
+    else if (!boot0High_)
+        state_ = State::Running;
+}
+
+// An asserted line is at 0 V: direct, the pin follows it; inverted, the transistor turns it over.
+bool Board::pinHigh(Line line, bool inverted) const {
+    if (line == Line::None) return true;  // NRST's pull-up, BOOT0's jumper
+    const bool asserted = line == Line::Dtr ? dtr_ : rts_;
+    return inverted ? asserted : !asserted;
+}
+
+void Board::setLines(bool dtrAsserted, bool rtsAsserted) {
+    dtr_ = dtrAsserted;
+    rts_ = rtsAsserted;
+    const bool wasHigh = nrstHigh_;
+    nrstHigh_ = pinHigh(config_.wiring.reset, config_.wiring.resetInverted);
+    boot0High_ = pinHigh(config_.wiring.boot0, config_.wiring.boot0Inverted);
+    if (state_ == State::HungUp || wasHigh == nrstHigh_) return;
+    if (!nrstHigh_) {
+        state_ = State::Held;
+        frame_.clear();
+        events_.push_back("held in reset");
+        return;
+    }
+    doReset();  // BOOT0 is sampled as NRST rises
+    haveLastByte_ = false;
 }
 
 void Board::syncOptionBytes() {
@@ -276,6 +308,7 @@ bool Board::anyWriteProtection() const {
 }
 
 void Board::reset() {
+    if (!nrstHigh_) return;  // the wiring holds NRST low whatever the button does
     doReset();
     haveLastByte_ = false;
 }
@@ -283,10 +316,15 @@ void Board::reset() {
 void Board::doReset() {
     // Option bytes take effect at reset; SRAM keeps its contents.
     syncOptionBytes();
-    state_ = State::WaitSync;
     frame_.clear();
     ++counters_.resets;
     events_.push_back("reset");
+    if (boot0High_) {
+        state_ = State::WaitSync;
+    } else {
+        state_ = State::Running;
+        events_.push_back("running the user program");
+    }
 }
 
 void Board::massErase() {
@@ -367,13 +405,19 @@ static void append(Board::Output& out, Board::Output more) {
     for (auto& e : more) out.push_back(std::move(e));
 }
 
-Board::Output Board::feed(uint8_t byte, int64_t nowNs) {
+Board::Output Board::feed(uint8_t byte, int64_t nowNs, int baud) {
+    if (state_ == State::Held) return {};
     ++counters_.bytesIn;
     const bool quiet = !haveLastByte_ || nowNs - lastByteNs_ >= kQuietForResyncNs;
     lastByteNs_ = nowNs;
     haveLastByte_ = true;
+    const bool autobaud =
+        state_ == State::WaitSync || state_ == State::Running ||
+        (state_ == State::WaitCommand && config_.syncAnytime && quiet && byte == kSync);
+    if (autobaud ? baud < kMinAutobaud : baud != baud_) return {};  // framing errors only
 
     auto synchronise = [&]() -> Output {
+        baud_ = baud;
         beginCommand(kSync);
         ++counters_.syncs;
         if (nackFault(1)) {
@@ -387,9 +431,10 @@ Board::Output Board::feed(uint8_t byte, int64_t nowNs) {
 
     switch (state_) {
         case State::HungUp:
+        case State::Held:
             return {};
         case State::Running:
-            if (byte != kSync) return {};
+            if (byte != kSync || config_.wiring.any()) return {};
             doReset();
             return synchronise();
         case State::WaitSync:

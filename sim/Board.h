@@ -28,6 +28,25 @@ constexpr uint32_t kOptionEnd = 0x1FFFF810;  // exclusive
 
 // One line byte at 115200 baud, 8E1: 11 bits.
 constexpr int64_t kByteTimeNs = 11'000'000'000LL / 115200;  // 95486 ns
+// The same at another speed.
+constexpr int64_t byteTimeNs(int baud) {
+    return 11'000'000'000LL / (baud > 0 ? baud : 115200);
+}
+// The bootloader's autobaud measures a 0x7F at any speed from this one up.
+constexpr int kMinAutobaud = 1200;
+
+// A modem line of the host's serial adapter, and how the board's NRST and BOOT0 pins hang on
+// them. An asserted line is at 0 V: wired direct it pulls its pin low, wired inverted (through
+// a transistor) it drives the pin high. An unwired NRST stays high (the reset button aside), an
+// unwired BOOT0 high (the jumper set for the bootloader).
+enum class Line { None, Dtr, Rts };
+struct Wiring {
+    Line reset = Line::None;
+    bool resetInverted = false;
+    Line boot0 = Line::None;
+    bool boot0Inverted = false;
+    bool any() const { return reset != Line::None || boot0 != Line::None; }
+};
 
 enum class FaultKind { Nack, Silent, Late, Short, Change, Burst, Garbage, Hangup };
 
@@ -63,6 +82,7 @@ struct BoardConfig {
     int64_t massEraseNs = 30'000'000;
     int64_t optionProgramNs = 30'000'000;  // option-byte erase and program
     std::vector<Fault> faults;
+    Wiring wiring;  // the board starts with both lines released (no port open)
 };
 
 // Usual flash and SRAM sizes (KB) of each supported product ID; false for an unknown ID.
@@ -103,7 +123,10 @@ public:
 
     enum class State {
         WaitSync,  // after reset: only 0x7F is answered
-        Running,   // user program runs after Go: only 0x7F (as reset with BOOT0 high) is seen
+        // The user program runs (after Go or a reset with BOOT0 low). A board with no lines wired
+        // takes a 0x7F as a reset with BOOT0 high; a wired one answers nothing until reset.
+        Running,
+        Held,  // NRST is low: the chip is in reset, it neither answers nor listens
         WaitCommand,
         WaitComplement,
         WaitAddress,
@@ -118,11 +141,18 @@ public:
 
     explicit Board(const BoardConfig& config = {});
 
-    // Feeds one byte received at nowNs (any monotonic time base).
-    Output feed(uint8_t byte, int64_t nowNs);
+    // Feeds one byte received at nowNs (any monotonic time base), sent by the host at baud.
+    // Synchronising measures the host's speed; bytes at another speed are lost until the next.
+    Output feed(uint8_t byte, int64_t nowNs, int baud = 115200);
 
-    // Pressing reset with BOOT0 high: the bootloader waits for 0x7F.
+    // Pressing the reset button: unless the wiring holds NRST low, the chip restarts as BOOT0
+    // says (an unwired board: the bootloader waits for 0x7F).
     void reset();
+    // The host's modem lines (asserted or not) through the wiring. NRST going low holds the chip
+    // in reset; at its release the chip starts as BOOT0 is then. Both lines change at once.
+    void setLines(bool dtrAsserted, bool rtsAsserted);
+    bool nrstHigh() const { return nrstHigh_; }
+    bool boot0High() const { return boot0High_; }
 
     void setFaults(const std::vector<Fault>& faults);
     State state() const { return state_; }
@@ -157,6 +187,7 @@ private:
     bool nackFault(unsigned step) const;
     void countReply(const std::vector<uint8_t>& bytes);
     void doReset();
+    bool pinHigh(Line line, bool inverted) const;
     void massErase();
     bool anyWriteProtection() const;
     unsigned sectorOfPage(unsigned page) const;
@@ -183,6 +214,11 @@ private:
     int64_t lastByteNs_ = 0;
     bool haveLastByte_ = false;
     uint32_t garbageSeed_ = 0x1234567;
+    int baud_ = 115200;  // as measured by the last synchronisation
+
+    bool dtr_ = false, rts_ = false;  // asserted
+    bool nrstHigh_ = true;
+    bool boot0High_ = true;
 
     Counters counters_;
     std::vector<std::string> events_;

@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "LineProtocol.h"
 
 namespace praxon::sim {
 
@@ -77,6 +81,7 @@ bool Simulator::start(std::string* error) {
     termios tio{};
     if (tcgetattr(slave_, &tio) != 0) return fail(errnoText("tcgetattr"));
     cfmakeraw(&tio);
+    tio.c_cflag |= HUPCL;  // as a serial driver starts: the last close releases DTR and RTS
     cfsetispeed(&tio, B115200);
     cfsetospeed(&tio, B115200);
     tio.c_cc[VMIN] = 1;
@@ -88,6 +93,22 @@ bool Simulator::start(std::string* error) {
     for (int fd : wakePipe_) {
         setCloexec(fd);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+
+    // The lines library finds us by the pty's device number.
+    struct stat pty {};
+    if (fstat(slave_, &pty) != 0) return fail(errnoText("fstat pty slave"));
+    ptyDev_ = pty.st_dev;
+    ptyRdev_ = pty.st_rdev;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (praxon_lines_socket_name(pty.st_rdev, addr.sun_path + 1, sizeof addr.sun_path - 1)) {
+        listen_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const auto length =
+            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(addr.sun_path + 1));
+        if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
+            listen(listen_, 8) != 0)
+            return fail(errnoText("line socket"));
     }
 
     if (!options_.linkPath.empty()) {
@@ -106,6 +127,10 @@ bool Simulator::start(std::string* error) {
         std::lock_guard<std::mutex> lock(mutex_);
         portPath_ = name;
         lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
+        lines_ = {};
+        openCount_ = 0;
+        hostBaud_ = 115200;
+        byteNs_ = options_.instant ? 0 : kByteTimeNs;
     }
     stopRequested_ = false;
     serving_ = true;
@@ -132,7 +157,10 @@ void Simulator::wake() {
 void Simulator::closeLine() {
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
-    master_ = slave_ = -1;
+    if (listen_ >= 0) close(listen_);
+    for (const auto& c : lineClients_) close(c.fd);
+    lineClients_.clear();
+    master_ = slave_ = listen_ = -1;
 }
 
 void Simulator::stop() {
@@ -194,6 +222,11 @@ Board::State Simulator::state() const {
     return board_.state();
 }
 
+Simulator::Lines Simulator::lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
 Counters Simulator::counters() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return board_.counters();
@@ -221,7 +254,7 @@ void Simulator::schedule(const Board::Output& out, int64_t processNs) {
             int64_t release = t;
             if (!options_.instant) {
                 const int64_t start = std::max(t, lineFreeNs_);
-                lineFreeNs_ = start + kByteTimeNs;
+                lineFreeNs_ = start + byteNs_;
                 release = lineFreeNs_;
             }
             queue_.push_back({release, b, false});
@@ -279,7 +312,6 @@ void Simulator::flushPacket(int64_t atNs) {
 }
 
 void Simulator::run() {
-    uint8_t buf[4096];
     while (!stopRequested_) {
         std::vector<std::string> events;
         std::function<void(const std::string&)> handler;
@@ -331,13 +363,15 @@ void Simulator::run() {
             for (const auto& e : events) handler(e);
         if (hungUp) return;
 
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        std::vector<pollfd> fds = {
+            {master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+        for (const auto& c : lineClients_) fds.push_back({c.fd, POLLIN, 0});
         timespec ts{};
         if (timeoutNs >= 0) {
             ts.tv_sec = timeoutNs / 1'000'000'000;
             ts.tv_nsec = timeoutNs % 1'000'000'000;
         }
-        int r = ppoll(fds, 2, timeoutNs >= 0 ? &ts : nullptr, nullptr);
+        int r = ppoll(fds.data(), fds.size(), timeoutNs >= 0 ? &ts : nullptr, nullptr);
         if (r < 0) {
             if (errno == EINTR) continue;
             timespec pause{0, 10'000'000};
@@ -349,26 +383,164 @@ void Simulator::run() {
             while (read(wakePipe_[0], drain, sizeof drain) > 0) {
             }
         }
-        if (fds[0].revents & POLLIN) {
-            ssize_t n = read(master_, buf, sizeof buf);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                const int64_t now = monoNs();
-                for (ssize_t i = 0; i < n; ++i) {
-                    // Host bytes arrive no faster than the line carries them.
-                    int64_t arrival = now;
-                    if (!options_.instant) arrival = std::max(now, lastArrivalNs_ + kByteTimeNs);
-                    lastArrivalNs_ = arrival;
-                    const int64_t process = std::max(arrival, busyUntilNs_);
-                    schedule(board_.feed(buf[i], process), process);
-                }
+        // Ended connections first: a client that closed the port and opened it again releases
+        // its lines before it asserts them anew.
+        std::vector<bool> ended(lineClients_.size(), false);
+        for (const bool hangups : {true, false}) {
+            for (size_t i = 0; i < lineClients_.size(); ++i) {
+                const short ev = fds[3 + i].revents;
+                if (!ended[i] && ev && bool(ev & (POLLHUP | POLLERR)) == hangups)
+                    ended[i] = !serveLineClient(lineClients_[i]);
             }
+        }
+        for (size_t i = lineClients_.size(); i-- > 0;)
+            if (ended[i]) lineClients_.erase(lineClients_.begin() + long(i));
+        if (fds[2].revents & POLLIN) acceptLineClients();
+        if (fds[0].revents & POLLIN) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            takeHostBytes();
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Cannot happen while we hold the slave open; never spin if it does.
             timespec pause{0, 10'000'000};
             nanosleep(&pause, nullptr);
         }
     }
+}
+
+// Feeds the board everything the host wrote so far, at the pace and speed the host set. While
+// the host sends a break its line is held low: nothing it writes gets through. Lock held.
+void Simulator::takeHostBytes() {
+    uint8_t buf[4096];
+    for (;;) {
+        const ssize_t n = master_ >= 0 ? read(master_, buf, sizeof buf) : -1;
+        if (n <= 0) return;
+        if (lines_.brk) continue;
+        const int64_t now = monoNs();
+        hostBaud_ = ttyBaud(slave_);
+        byteNs_ = options_.instant ? 0 : byteTimeNs(hostBaud_);
+        for (ssize_t i = 0; i < n; ++i) {
+            // Host bytes arrive no faster than the line carries them.
+            const int64_t arrival = std::max(now, lastArrivalNs_ + byteNs_);
+            lastArrivalNs_ = arrival;
+            const int64_t process = std::max(arrival, busyUntilNs_);
+            schedule(board_.feed(buf[i], process, hostBaud_), process);
+        }
+    }
+}
+
+// A chip in reset stops talking: what it had not sent yet is gone. Lock held.
+void Simulator::dropOutput() {
+    queue_.clear();
+    queueHead_ = packetBytes_ = 0;
+    flushHoldUntilNs_ = -1;
+    busyUntilNs_ = lineFreeNs_ = 0;
+}
+
+// Lock held. Bytes the host wrote before the change meet the old levels.
+void Simulator::setLines(const Lines& lines) {
+    takeHostBytes();
+    lines_ = lines;
+    board_.setLines(lines.dtr, lines.rts);
+    if (board_.state() == Board::State::Held) dropOutput();
+}
+
+void Simulator::acceptLineClients() {
+    for (;;) {
+        const int fd = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        // The socket has no file permissions: only our own user (or root) drives the lines.
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+            (peer.uid != getuid() && peer.uid != 0)) {
+            close(fd);
+            continue;
+        }
+        lineClients_.push_back({fd, false, false});
+    }
+}
+
+// Answers everything the connection sent; false when it ended (then it is closed).
+bool Simulator::serveLineClient(LineClient& client) {
+    for (;;) {
+        char buf[PRAXON_LINES_MAX_MESSAGE];
+        const ssize_t n = recv(client.fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n > 0) {
+            std::string reply;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                reply = lineRequest(client, std::string(buf, size_t(n)));
+            }
+            const bool sent =
+                send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0;
+            if (sent && reply != "no") continue;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (client.holdsOpen && --openCount_ == 0) {
+            // The last close: with HUPCL the driver releases DTR and RTS; a break ends anyway.
+            termios tio{};
+            const bool hupcl = slave_ >= 0 && tcgetattr(slave_, &tio) == 0 && (tio.c_cflag & HUPCL);
+            Lines next = lines_;
+            next.brk = false;
+            if (hupcl) next.dtr = next.rts = false;
+            setLines(next);
+        }
+        close(client.fd);
+        return false;
+    }
+}
+
+// One request of the lines library (LineProtocol.h). Lock held.
+std::string Simulator::lineRequest(LineClient& client, const std::string& text) {
+    std::vector<std::string> words;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        if (end > at) words.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    if (words.empty()) return "no";
+    const std::string& verb = words[0];
+    if (verb == "open" || verb == "attach") {
+        if (client.identified || words.size() != 3) return "no";
+        char* end = nullptr;
+        const uint64_t dev = std::strtoull(words[1].c_str(), &end, 10);
+        const uint64_t rdev = std::strtoull(words[2].c_str(), &end, 10);
+        if (dev != ptyDev_ || rdev != ptyRdev_) return "no";
+        client.identified = true;
+        if (verb == "open") {
+            // Every open raises DTR and RTS, unless the speed is B0 (hang up).
+            client.holdsOpen = true;
+            ++openCount_;
+            if (ttyBaud(slave_) != 0) setLines({true, true, lines_.brk});
+        }
+    } else if (!client.identified) {
+        return "no";
+    } else if (verb == "set") {
+        Lines next = lines_;
+        for (size_t i = 1; i < words.size(); ++i) {
+            const std::string& w = words[i];
+            if (w.size() != 5 || w[3] != '=' || (w[4] != '0' && w[4] != '1')) return "no";
+            const bool on = w[4] == '1';
+            const std::string name = w.substr(0, 3);
+            if (name == "dtr")
+                next.dtr = on;
+            else if (name == "rts")
+                next.rts = on;
+            else if (name == "brk")
+                next.brk = on;
+            else
+                return "no";
+        }
+        setLines(next);
+    } else if (verb != "get") {
+        return "no";
+    }
+    char reply[64];
+    std::snprintf(reply, sizeof reply, "ok dtr=%d rts=%d brk=%d", lines_.dtr, lines_.rts,
+                  lines_.brk);
+    return reply;
 }
 
 bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,

@@ -7,6 +7,11 @@
 //   open(sim.portPath()) ...                 // the client side (raw, no echo already set)
 //   sim.flashImage(); sim.counters(); sim.stop();
 //
+// The host's DTR, RTS and break reach the board through libpraxon-lines.so in the client (a pty
+// has no modem lines): the simulator listens for it on a socket named after its pty (see
+// LineProtocol.h) and drives the board's NRST and BOOT0 as options.board.wiring says. Bytes go
+// at the speed the client set on the port.
+//
 // All public members are thread-safe. The library never prints and never exits.
 #pragma once
 
@@ -51,7 +56,8 @@ public:
     // True while the line is served (false before start, after stop or after a hangup fault).
     bool serving() const;
 
-    // Press reset with BOOT0 high: drops queued output and waits for 0x7F.
+    // Presses the reset button: drops queued output; the chip restarts as BOOT0 says (unwired:
+    // the bootloader waits for 0x7F), unless the wiring holds it in reset.
     void reset();
     void setFaults(const std::vector<Fault>& faults);
 
@@ -59,11 +65,19 @@ public:
     void loadFlash(uint32_t offset, const std::vector<uint8_t>& data);
     bool readoutProtected() const;
     Board::State state() const;
+    // The host's lines as the last client set them (asserted, on).
+    struct Lines {
+        bool dtr = false;
+        bool rts = false;
+        bool brk = false;
+    };
+    Lines lines() const;
     Counters counters() const;
     std::string countersJson() const;
 
     // Called from the server thread (outside its lock) for notable happenings:
-    // "go 0x08000000", "reset", "hangup". Set before start().
+    // "go 0x08000000", "reset", "running the user program", "held in reset", "hangup". Set
+    // before start().
     void setEventHandler(std::function<void(const std::string&)> handler);
 
 private:
@@ -72,7 +86,20 @@ private:
         uint8_t byte;
         bool hangup;
     };
+    // A connection from the lines library: identified once it named our pty; holding the port
+    // open when it came from the client's open().
+    struct LineClient {
+        int fd = -1;
+        bool identified = false;
+        bool holdsOpen = false;
+    };
     void run();
+    void takeHostBytes();
+    void dropOutput();
+    bool serveLineClient(LineClient& client);
+    std::string lineRequest(LineClient& client, const std::string& text);
+    void setLines(const Lines& lines);
+    void acceptLineClients();
     void wake();
     void closeLine();
     void schedule(const Board::Output& out, int64_t processNs);
@@ -97,6 +124,13 @@ private:
     int64_t flushHoldFromNs_ = 0;
     int master_ = -1;
     int slave_ = -1;
+    int listen_ = -1;
+    uint64_t ptyDev_ = 0, ptyRdev_ = 0;
+    std::vector<LineClient> lineClients_;  // server thread only
+    Lines lines_;
+    int openCount_ = 0;             // connections holding the port open
+    int64_t byteNs_ = kByteTimeNs;  // one byte at the client's speed
+    int hostBaud_ = 115200;
     int wakePipe_[2] = {-1, -1};
     std::string portPath_;
     bool linkMade_ = false;
@@ -111,5 +145,8 @@ private:
 // flash offsets too. False with a message on error.
 bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
                    std::string* error);
+
+// The output speed set on a terminal in baud (custom speeds too): 0 for B0, -1 on error.
+int ttyBaud(int fd);
 
 }  // namespace praxon::sim

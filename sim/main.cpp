@@ -4,6 +4,8 @@
 //   praxon-sim --instant --pid 0x414 --preload fw.hex  # no delays, a high-density part
 //   praxon-sim --usb-packet 62 --usb-latency-ms 16     # as seen through an FTDI adapter
 //   praxon-sim --fault late:0x11:1 --dump flash.bin    # a late Read reply; keep the flash
+//   praxon-sim --reset-line dtr --boot0-line rts       # a board the adapter's lines drive
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,9 +27,10 @@ namespace {
 const char kUsage[] =
     "Usage: praxon-sim [options]\n"
     "Serves a simulated STM32F10x system bootloader (USART protocol v2.2) on a pseudo-terminal.\n"
-    "Prints PORT=<path> on its own line first, then a description; serves until SIGINT or\n"
-    "SIGTERM; then writes --dump and the counters (JSON). SIGUSR1 presses the reset button\n"
-    "(BOOT0 high: the bootloader waits for 0x7F again).\n"
+    "Prints PORT=<path> on its own line first, then CLIENT_ENV=LD_PRELOAD=<library> (empty\n"
+    "when the library is missing), then a description; serves until SIGINT or SIGTERM; then\n"
+    "writes --dump and the counters (JSON). SIGUSR1 presses the reset button (unwired: BOOT0 is\n"
+    "high, the bootloader waits for 0x7F again).\n"
     "\n"
     "  --link PATH         also make PATH a symlink to the port (an existing symlink is replaced)\n"
     "  --pid ID            product ID: 0x412, 0x410 (default), 0x414, 0x418, 0x420, 0x428\n"
@@ -43,7 +46,8 @@ const char kUsage[] =
     "                      on the line, is taken as a new synchronisation (ACK), as if the\n"
     "                      board had been reset into its bootloader; off by default\n"
     "  --instant           no line pacing and no programming or erase delays (default: the pace\n"
-    "                      of 115200 baud 8E1 both ways, 52.5 us per half-word, 30 ms erases)\n"
+    "                      of the client's speed both ways, 115200 baud until it sets one,\n"
+    "                      52.5 us per half-word, 30 ms erases)\n"
     "  --usb-packet N      put a USB serial adapter between board and host (give both; FTDI:\n"
     "  --usb-latency-ms L  62 and 16): board bytes reach the host in packets of N bytes\n"
     "                      (1-4096), each sent as soon as its last byte finished on the line,\n"
@@ -51,6 +55,20 @@ const char kUsage[] =
     "                      (the timer starts with that byte; a later reply joins a waiting\n"
     "                      packet). Host bytes are not held; a hangup fault sends a waiting\n"
     "                      packet first. Works with --instant too. Default: off\n"
+    "  --reset-line L      wire NRST to the adapter's line L: dtr, rts or none (default)\n"
+    "  --reset-inverted    through a transistor: an asserted line drives the pin high\n"
+    "  --boot0-line L      wire BOOT0 to dtr, rts or none (default: BOOT0 high)\n"
+    "  --boot0-inverted    likewise for BOOT0\n"
+    "                      An asserted line is at 0 V: wired direct it pulls its pin low. NRST\n"
+    "                      low holds the chip in reset (no answers, input ignored); as it rises,\n"
+    "                      BOOT0 high starts the bootloader (waiting for 0x7F), BOOT0 low the\n"
+    "                      user program, which answers nothing until the next reset. The board\n"
+    "                      powers up with both lines released. A pty has no lines: a client\n"
+    "                      sets them through the CLIENT_ENV library (opening the port asserts\n"
+    "                      both, the last close releases them as HUPCL says; break holds the\n"
+    "                      host's line low). Bytes go at the speed the client set (11 bits a\n"
+    "                      byte); the bootloader takes its speed from the 0x7F (1200 baud up)\n"
+    "                      and loses bytes sent at any other until the next synchronisation.\n"
     "  --preload FILE      load flash from a raw binary image or an Intel HEX file\n"
     "  --dump FILE         write the flash image (raw binary) here when stopping\n"
     "  --counters FILE     write the counters as JSON here when stopping (default: stdout)\n"
@@ -65,7 +83,8 @@ const char kUsage[] =
     "                      garbage: reply bytes replaced; hangup: the line is closed, the\n"
     "                      simulator writes its results and exits.\n"
     "  --help              this text\n"
-    "Events are printed as they happen: 'praxon-sim: go 0x08000000', 'praxon-sim: reset'.\n"
+    "Events are printed as they happen: 'praxon-sim: go 0x08000000', 'praxon-sim: reset',\n"
+    "'praxon-sim: running the user program', 'praxon-sim: held in reset'.\n"
     "Exit status: 0 after a normal stop, 1 if the port cannot be served, 2 on bad options.\n";
 
 int usageError(const std::string& message) {
@@ -81,6 +100,41 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long* value) {
     if (errno != 0 || *end != '\0' || v > max) return false;
     *value = v;
     return true;
+}
+
+bool parseLine(const char* text, Line* line) {
+    if (!text) return false;
+    const std::string t = text;
+    if (t == "dtr" || t == "rts" || t == "none") {
+        *line = t == "dtr" ? Line::Dtr : t == "rts" ? Line::Rts : Line::None;
+        return true;
+    }
+    return false;
+}
+
+const char* lineName(Line line) {
+    return line == Line::Dtr ? "DTR" : line == Line::Rts ? "RTS" : "none";
+}
+
+std::string directory(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The lines library beside this program (the build's bin/), or where it is installed relative
+// to it; empty when neither is there.
+std::string linesLibrary() {
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    const std::string dir = directory(std::string(self, size_t(n)));
+    for (const std::string& candidate :
+         {dir + "/" PRAXON_LINES_FILE, dir + "/" PRAXON_LINES_FROM_BIN "/" PRAXON_LINES_FILE}) {
+        char resolved[PATH_MAX];
+        if (access(candidate.c_str(), R_OK) == 0 && realpath(candidate.c_str(), resolved))
+            return resolved;
+    }
+    return {};
 }
 
 bool writeFile(const std::string& path, const void* data, size_t size) {
@@ -176,6 +230,15 @@ int main(int argc, char** argv) {
             if (!value(&v) || !parseUnsigned(v, 1000, &n) || n == 0)
                 return usageError("--usb-latency-ms must be 1 to 1000");
             options.usbLatencyMs = static_cast<int>(n);
+        } else if (a == "--reset-line" || a == "--boot0-line") {
+            Line line = Line::None;
+            if (!value(&v) || !parseLine(v, &line))
+                return usageError(a + " must be dtr, rts or none");
+            (a == "--reset-line" ? options.board.wiring.reset : options.board.wiring.boot0) = line;
+        } else if (a == "--reset-inverted") {
+            options.board.wiring.resetInverted = true;
+        } else if (a == "--boot0-inverted") {
+            options.board.wiring.boot0Inverted = true;
         } else if (a == "--preload") {
             if (!value(&v) || !*v) return usageError("--preload needs a file");
             preload = v;
@@ -198,6 +261,9 @@ int main(int argc, char** argv) {
 
     if ((options.usbPacket > 0) != (options.usbLatencyMs > 0))
         return usageError("--usb-packet and --usb-latency-ms go together");
+    const Wiring& wiring = options.board.wiring;
+    if (wiring.reset != Line::None && wiring.reset == wiring.boot0)
+        return usageError("NRST and BOOT0 cannot share one line");
 
     // Signals are taken synchronously by this thread; the server thread inherits the mask.
     sigset_t signals;
@@ -226,10 +292,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Board probe(options.board);
+    const std::string library = linesLibrary();
     std::printf("PORT=%s\n", sim.portPath().c_str());
+    std::printf("CLIENT_ENV=%s%s\n", library.empty() ? "" : "LD_PRELOAD=", library.c_str());
     std::printf("praxon-sim: serving STM32F10x (PID 0x%03X, %u KB flash) on %s%s%s\n",
                 options.board.pid, probe.flashSize() / 1024, sim.portPath().c_str(),
                 options.linkPath.empty() ? "" : " as ", options.linkPath.c_str());
+    if (wiring.any()) {
+        auto pin = [](Line line, bool inverted) {
+            return std::string(lineName(line)) + (line == Line::None ? ""
+                                                  : inverted         ? " (inverted)"
+                                                                     : " (direct)");
+        };
+        const char* start = probe.state() == Board::State::Held      ? "held in reset"
+                            : probe.state() == Board::State::Running ? "running the user program"
+                                                                     : "in the bootloader";
+        std::printf("praxon-sim: NRST on %s, BOOT0 on %s; with the port closed the chip is %s\n",
+                    pin(wiring.reset, wiring.resetInverted).c_str(),
+                    pin(wiring.boot0, wiring.boot0Inverted).c_str(), start);
+    }
     std::fflush(stdout);
 
     BoardAnnouncement announcement(options.linkPath.empty() ? sim.portPath() : options.linkPath);

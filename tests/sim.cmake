@@ -1,5 +1,7 @@
 # The simulated board: protocol model and pty server (with stm32flash as a real client).
 praxon_add_test(tst_simboard SOURCES tst_simboard.cpp LIBS praxon_sim TIMEOUT 60)
-praxon_add_test(tst_simulator SOURCES tst_simulator.cpp LIBS praxon_sim praxon_image TIMEOUT 120)
-target_compile_definitions(tst_simulator PRIVATE PRAXON_SIM_EXE="$<TARGET_FILE:praxon-sim>")
-add_dependencies(tst_simulator praxon-sim)
+praxon_add_test(tst_simulator SOURCES tst_simulator.cpp
+    LIBS praxon_sim praxon_image Qt6::SerialPort TIMEOUT 120)
+target_compile_definitions(tst_simulator PRIVATE PRAXON_SIM_EXE="$<TARGET_FILE:praxon-sim>"
+    PRAXON_LINES_LIB="$<TARGET_FILE:praxon-lines>")
+add_dependencies(tst_simulator praxon-sim praxon-lines)

@@ -22,24 +22,20 @@ const QByteArray kImage = rig::pattern(64, 7);  // four 16-byte records at 0x080
 const QByteArray kContent = rig::pattern(65536, 9), kErased(65536, char(0xFF));
 const QByteArray kOld = "the user's previous file\n";
 
-// Runs one operation. program, verify, eraseprog: kImage from fw.hex with that option; read,
-// readhex: into out.read / out.readhex (binary / HEX), which hold kOld before. go: to 20001000h.
+// Runs one operation. program, verify, eraseprog: kImage from fw.hex with that option; read: into
+// out.read, which holds kOld before. go: to 20001000h.
 bool run(Rig& r, const QString& op) {
     const QString fw =
         rig::writeLines(r.dir.filePath("fw.hex"), rig::hexLines(0x08000000, kImage, 16));
-    praxon::ProgramOptions options;
-    options.verify = op == "verify";
-    options.erase = op == "eraseprog" ? praxon::EraseScope::Chip : praxon::EraseScope::None;
-    const QString out = r.dir.filePath("out." + op);
-    if (op.startsWith("read")) rig::writeFile(out, kOld);
-    const auto format = op == "readhex" ? praxon::ImageFormat::Hex : praxon::ImageFormat::Binary;
-    return op == "connect"         ? r.engine.connect(r.portName)
-           : op == "erase"         ? r.engine.erase()
-           : op == "go"            ? r.engine.go(0x20001000)
-           : op == "protect"       ? r.engine.protect()
-           : op == "unprotect"     ? r.engine.unprotect()
-           : op.startsWith("read") ? r.engine.readToFile(out, format)
-                                   : r.program(fw, options);
+    const auto erase = op == "eraseprog" ? praxon::EraseScope::Chip : praxon::EraseScope::None;
+    const QString out = rig::writeFile(r.dir.filePath("out.read"), kOld);
+    return op == "connect"     ? r.engine.connect(r.portName)
+           : op == "erase"     ? r.engine.erase()
+           : op == "go"        ? r.engine.go(0x20001000)
+           : op == "protect"   ? r.engine.protect()
+           : op == "unprotect" ? r.engine.unprotect()
+           : op == "read"      ? r.engine.readToFile(out, praxon::ImageFormat::Binary)
+                               : r.program(fw, {erase, op == "verify", false});
 }
 }  // namespace
 
@@ -48,8 +44,8 @@ class TestIntegration : public QObject {
 private slots:
     void operations_data();
     void operations();
-    void programProtectUnprotect();
-    void reads();
+    void programAndProtect();
+    void readHex();
 };
 
 // The data tag is the operation ("stop" first: Stop pressed at 150 ms, when the faulty step,
@@ -72,40 +68,25 @@ void TestIntegration::operations_data() {
     row("connect", true, 64, true,
         {kConnecting, kConnected, kDevice, kSizes64, "panel4:STM32F10x, PID=0410", kAckPanel,
          "panel6:已连接."});
-    row("connect id4", true, 64, true,
-        {kConnecting, kConnected, "器件信息为STM32F10x, PID=04100000",
-         "FLASH容量为: 64K; RAM容量为: 20K.", "panel4:STM32F10x, PID=04100000"});
     row("connect nack:0x7f:1", false, -1, false,
         {kConnecting, kNoAnswer, "panel2:收到NACK，请复位目标板并重新连接。", kUnconnected + "."});
     row("connect late:0x7f:1", false, -1, false,
         {kConnecting, kNoAnswer, "panel2:请复位目标板并重新连接！"});
-    row("connect silent:0x02:1", true, 64, true, {kConnecting, kConnected, kSizes64, kAckPanel});
     row("connect short:0x02:1", true, 64, true,
         {kConnecting, kConnected, "器件信息不可识别.", kSizes64});
     // The flash size read.
     row("connect nack:0x11:1:1", true, -1, true,
         {kConnecting, kConnected, kDevice, "下发读命令失败。", kSizeFailed});
-    row("connect garbage:0x11:1:2", true, -1, true,
-        {kConnecting, kConnected, kDevice, "下发地址命令失败。", kSizeFailed,
-         "msg:传送地址时应答为非ACK，应答值=*"});
 
     // Read Memory occurrence 3: the second block (the connect's read is the first).
     auto read = [](const QString& step) { return QStringList{kReadBegin, step, kReadAbandon}; };
     row("read nack:0x11:3:2", false, 0, true, read("下发地址命令失败。") << kAddrNack);
-    row("read silent:0x11:3:2", false, 0, true, read("下发地址命令失败。"));
-    row("readhex burst:0x11:3:3", false, 0, true, read("下发读个数失败。"));  // 300 bytes
-    row("read short:0x11:3:3", false, 0, true, read("读存储器内容超时."));
+    row("read burst:0x11:3:3", false, 0, true, read("下发读个数失败。"));  // 300 bytes
     // A vanished line closes the port and shows the link as not connected; replugged, it works.
     row("read hangup:0x11:3:3", false, 0, false, read("下发读个数失败。") << kNoPort);
 
-    // Write Memory of the second record: command, address, data. A refused command disconnects.
+    // Write Memory of the second record: a refused command disconnects.
     row("program nack:0x31:2:1", false, 1, false, {kStart, kFailed});
-    row("program silent:0x31:2:1", false, 1, true, {kStart, kFailed});
-    row("program nack:0x31:2:2", false, 1, true, {kStart, kAddrNack, kFailed});
-    row("program nack:0x31:2:3", false, 1, true,
-        {kStart, "msg:传送数据时应答为非ACK，应答值=1F", kFailed});
-    row("program late:0x31:2:3", false, 2, true, {kStart, kFailed});
-    row("program hangup:0x31:2:3", false, 2, false, {kStart, kNoPort, kFailed});
     // Verify of the second record (Read Memory occurrence 3).
     row("verify nack:0x11:3:1", false, 2, true, {kStart, "下发送命令失败", kFailed});
     row("verify nack:0x11:3:2", false, 2, true, {kStart, "下发地址命令失败", kAddrNack, kFailed});
@@ -115,8 +96,6 @@ void TestIntegration::operations_data() {
     row("eraseprog nack:0x43:1:1", false, 0, true, {kEraseFailed, "panel2:Flash擦除失败。"});
 
     row("erase", true, 1, true, {kEraseStart, "擦除成功。", "panel2:Flash擦除完毕。"});
-    row("erase nack:0x43:1:1", false, 0, true, {kEraseFailed});
-    row("erase late:0x43:1:2", false, 1, true, {kEraseStart, kEraseFailed});
     // Go ends the connection whatever the answer. The answer to the address is not read.
     row("go", true, 0, false, {"已运行。", kUnconnected});
     row("go nack:0x21:1:1", false, 0, false, {"目标板无响应。"});
@@ -124,14 +103,14 @@ void TestIntegration::operations_data() {
     row("protect nack:0x82:1:1", false, 0, true, {"置读保护失败。"});
     row("unprotect nack:0x92:1:1", false, 0, false, {"清读保护失败."});
 
-    // Stop in each kind of wait: command, address and data ACK, data bytes.
-    row("stop program silent:0x31:2:1", false, 1, false, {kStart, kFailed, kUnconnected});
-    row("stop program silent:0x31:2:2", false, 1, false, {kStart, kFailed, kUnconnected});
-    row("stop program silent:0x31:2:3", false, 2, false, {kStart, kFailed, kUnconnected});
+    // Stop in a wait for data bytes and for the ACK of written data.
     row("stop read short:0x11:3:3", false, 0, false, read("读存储器内容超时.") << kUnconnected);
+    row("stop program silent:0x31:2:3", false, 2, false, {kStart, kFailed, kUnconnected});
 
     // The fast mode: the same failures, named in the log; the fast read's count refused.
-    row("fast connect", true, 64, true, {kConnecting, kConnected, kDevice, kSizes64});
+    row("fast connect id4", true, 64, true,
+        {kConnecting, kConnected, "器件信息为STM32F10x, PID=04100000",
+         "FLASH容量为: 64K; RAM容量为: 20K.", "panel4:STM32F10x, PID=04100000"});
     row("fast read short:0x11:3:3", false, 0, true,
         read("读存储器内容超时.").mid(0, 2) << "读取08000100失败: 等待应答超时。" << kReadAbandon);
     row("fast read nack:0x11:3:3", false, 0, true,
@@ -143,10 +122,11 @@ void TestIntegration::operations_data() {
     row("fast program silent:0x31:1:2", false, 0, true,
         {kStart, "写入08000000失败: 等待应答超时。", kFailed});
     row("fast verify change:0x11:2:3", false, 4, true,
-        {kStart, "数据校验不正确. 首个不一致的地址为0800003F*", kFailed});
+        {kStart, "数据校验不正确. 首个不一致的地址为0800003F: 应为4A, 读回B5.", kFailed});
     row("fast verify hangup:0x11:2:3", false, 4, false,
         {kStart, "校验时读取08000000失败: 串口已断开。", kNoPort, kFailed});
-    row("stop fast program silent:0x31:1:3", false, 4, false, {kStart, "写入08000000失败: 已停止。", kFailed, kUnconnected});
+    row("stop fast program silent:0x31:1:3", false, 4, false,
+        {kStart, "写入08000000失败: 已停止。", kFailed, kUnconnected});
 }
 
 void TestIntegration::operations() {
@@ -160,15 +140,15 @@ void TestIntegration::operations() {
     QFETCH(int, flash);
     QFETCH(bool, connected);
     QFETCH(QStringList, seen);
-    Rig r(rig::boardOptions(faults), fast ? praxon::WriteMode::Fast : praxon::WriteMode::Compatible);
+    Rig r(rig::boardOptions(faults),
+          fast ? praxon::WriteMode::Fast : praxon::WriteMode::Compatible);
     const bool preloaded = op == "erase" || op == "unprotect";
     if (preloaded) r.preload(kContent);
     if (op != "connect") QVERIFY(r.connectAndClear());
 
     QElapsedTimer clock;
     qint64 stoppedAt = -1;
-    if (stop)
-        QTimer::singleShot(150, [&] { stoppedAt = clock.elapsed(), r.engine.stop(); });
+    if (stop) QTimer::singleShot(150, [&] { stoppedAt = clock.elapsed(), r.engine.stop(); });
     clock.start();
     QCOMPARE(run(r, op), result);
     const qint64 ms = clock.elapsed();
@@ -178,7 +158,6 @@ void TestIntegration::operations() {
     if (stop) QVERIFY2(stoppedAt >= 0 && ms - stoppedAt < 300, qPrintable(times));
     if (!stop && QRegularExpression("^(silent|late)").match(faults).hasMatch())
         QVERIFY2(ms >= 500, qPrintable(times));
-    QVERIFY2(ms < 5000, qPrintable(times));
     QStringList actual = r.host.logMessages;
     for (const QString& m : r.host.messages) actual << "msg:" + m;
     for (const QString& e : seen)
@@ -190,9 +169,9 @@ void TestIntegration::operations() {
     if (op == "connect")
         QVERIFY(r.engine.target().flashSizeKB == flash &&
                 (r.host.lamp == praxon::Lamp::Green) == connected);
-    if (op.startsWith("read")) {  // the old file untouched, nothing left beside it
-        QCOMPARE(rig::readFile(r.dir.filePath("out." + op)), kOld);
-        QCOMPARE(QDir(r.dir.path()).entryList({"out*"}, QDir::Files), QStringList{"out." + op});
+    if (op == "read") {  // the old file untouched, nothing left beside it
+        QCOMPARE(rig::readFile(r.dir.filePath("out.read")), kOld);
+        QCOMPARE(QDir(r.dir.path()).entryList({"out*"}, QDir::Files), QStringList{"out.read"});
     }
     if (preloaded) QCOMPARE(r.flash(), flash ? kErased : kContent);
     if (op == "program" || op == "verify" || op == "eraseprog")
@@ -205,9 +184,9 @@ void TestIntegration::operations() {
     QVERIFY(r.connectAndClear() && r.host.commands.program && r.host.commands.read);
 }
 
-// One Start erases the old content, programs records sharing a word, verifies and protects; the
-// protected chip after its reset, then clearing the protection.
-void TestIntegration::programProtectUnprotect() {
+// One Start erases the old content, programs records sharing a word, verifies and protects (the
+// protected chip refusing: the nack rows of operations; clearing the protection: tst_mainform).
+void TestIntegration::programAndProtect() {
     Rig r;
     r.preload(kContent);
     // The second record shares a word with the first: it must not program the first one's bytes
@@ -225,50 +204,33 @@ void TestIntegration::programProtectUnprotect() {
     const QByteArray image = a + b + QByteArray(3, char(0xFF)) + c;
     QCOMPARE(r.flash(), image + kErased.mid(image.size()));
     QTRY_VERIFY_WITH_TIMEOUT(r.board->readoutProtected(), 2000);
-    // After the reset the protected chip answers but hides its memory and refuses to erase.
-    QVERIFY(r.connectAndClear() && !r.host.commands.read && r.engine.target().flashSizeKB == -1);
-    QVERIFY(!r.engine.erase());
-    QCOMPARE(r.host.logMessages, QStringList{kEraseFailed});
-    r.host.clearRecords();
-    QVERIFY(r.engine.unprotect());
-    QCOMPARE(r.host.logMessages, QStringList{"清读保护成功, 复位目标板后才能有效。"});
-    QTRY_VERIFY_WITH_TIMEOUT(!r.board->readoutProtected(), 2000);
-    QCOMPARE(r.flash(), kErased);  // clearing the protection erases all
-    QVERIFY(r.engine.connect(r.portName) && r.host.logged(kSizes64));
 }
 
-// Reading replaces a file with the flash: binary, then Intel HEX (128 KB: two segments).
-void TestIntegration::reads() {
+// Reading the whole flash into an existing Intel HEX file (128 KB: two segments; binary and
+// ranges in tst_cliprocess). The name as typed: the blank after it dropped.
+void TestIntegration::readHex() {
     auto options = rig::boardOptions();
     options.board.flashKb = 128;
     Rig r(options);
     const QByteArray content = rig::pattern(128 * 1024, 5);
     r.preload(content);
     QVERIFY(r.connectAndClear());
+    const QString path = rig::writeFile(r.dir.filePath("OUT.HEX"), kOld);
+    QVERIFY(r.engine.readToFile(path + " ", praxon::ImageFormat::Hex));
+    // In 64-byte records; one digit before the point. The log: tst_cliprocess.
+    const QStringList& shown = r.host.progressTexts;
+    QCOMPARE(QStringList({shown.first(), shown.at(shown.size() - 2), shown.last()}),
+             QStringList({"已读0.05%.", "已读100.00%.", "已读完."}));
+    QByteArray image;
     QStringList lines;
-    for (const QString name : {"out.bin", "OUT.HEX"}) {
-        const QString path = rig::writeFile(r.dir.filePath(name), kOld);
-        QVERIFY(r.engine.readToFile(
-            path, praxon::IsHexFileName(path) ? praxon::ImageFormat::Hex : praxon::ImageFormat::Binary));
-        const QStringList log{kReadBegin, "读取完成, 读取时间为:*"};
-        QCOMPARE(rig::masked(r.host.logMessages, log), log);
-        QVERIFY(r.host.messages.isEmpty() && r.host.panels.value(2) == "已读完.");
-        QCOMPARE(r.host.progressTexts.mid(r.host.progressTexts.size() - 2),
-                 QStringList({"已读100.00%.", "已读完."}));
-        r.host.clearRecords();
-        QByteArray image = rig::readFile(path);
-        const QString why = name == "out.bin"
-                                ? QString()
-                                : rig::parseHex(path, 0x08000000, content.size(), &image, &lines);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
-        QCOMPARE(image, content);
-    }
-    // A HEX file: start address, two segments, end; nothing left beside the files.
+    const QString why = rig::parseHex(path, 0x08000000, content.size(), &image, &lines);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    QCOMPARE(image, content);
+    // Start address, two segments, end; nothing left beside the file.
     QCOMPARE(lines.size(), 2 + content.size() / 64 + 2);
     QCOMPARE(lines.mid(0, 2), QStringList({":0400000508000000EF", ":020000040800F2"}));
     QCOMPARE(lines.at(2 + 1024), QString(":020000040801F1"));
-    QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files | QDir::NoSymLinks),
-             QStringList({"out.bin", "OUT.HEX"}));
+    QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files | QDir::NoSymLinks), QStringList{"OUT.HEX"});
 }
 
 QTEST_GUILESS_MAIN(TestIntegration)
