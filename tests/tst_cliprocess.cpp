@@ -1,6 +1,7 @@
 // praxon-cli as a process against praxon-sim as a process: exit codes, the log lines on stdout,
 // the message texts on stderr, what the board's flash holds afterwards and what went over the line
-// (the simulator's dump and counters), files read back, and Ctrl+C during a wait.
+// (the simulator's dump and counters), files read back, Ctrl+C during a wait, and a board whose
+// reset and BOOT0 the adapter's lines drive.
 #include <QDir>
 #include <QJsonDocument>
 #include <QProcess>
@@ -27,6 +28,7 @@ class TestCliProcess : public QObject {
 private slots:
     void run_data();
     void run();
+    void wired();
 };
 
 void TestCliProcess::run_data() {
@@ -125,6 +127,37 @@ void TestCliProcess::run() {
     // A failed command leaves the previous file as it was, and nothing beside it.
     QVERIFY(rig::readFile(outPath) == (exitCode == 0 ? bytes : QByteArray("previous image")));
     QCOMPARE(QDir(dir.path()).entryList({"out*"}), QStringList{QFileInfo(outPath).fileName()});
+}
+
+// NRST on DTR, BOOT0 on RTS: praxon-cli sets the lines through the simulator's client library.
+void TestCliProcess::wired() {
+    QTemporaryDir dir;
+    const QString bin = QCoreApplication::applicationDirPath(), dump = dir.filePath("dump.bin"),
+                  hex = rig::writeLines(dir.filePath("fw.hex"),
+                                        rig::hexLines(0x08000000, kHexImage, 16));
+    const QStringList wiring{"--reset-line", "dtr", "--boot0-line", "rts"};
+    QProcess sim;
+    sim.start(bin + "/praxon-sim", QStringList{"--instant", "--dump", dump} + wiring);
+    QTRY_VERIFY(sim.peek(4096).count('\n') >= 2);  // PORT=, CLIENT_ENV=
+    const QString port = QString(sim.readLine()).trimmed().mid(5),
+                  clientEnv = QString(sim.readLine()).trimmed().mid(11);  // NAME=VALUE
+    const auto cli = [&](const QStringList& args, bool lines) {
+        QProcess p;
+        p.setEnvironment(QProcess::systemEnvironment() +
+                         (lines ? QStringList{clientEnv} : QStringList()));
+        p.start(bin + "/praxon-cli", QStringList{"--port", port} + args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                                                  : -1;
+    };
+    QCOMPARE(cli(wiring + QStringList{"program", hex, "--run"}, true), 0);
+    QByteArray events;
+    QTRY_VERIFY((events += sim.readAllStandardOutput()).endsWith("running the user program\n"));
+    // The program answers nothing: this info has to reset the board into its bootloader.
+    QCOMPARE(cli(wiring + QStringList{"info"}, true), 0);
+    // No lines at all: the bootloader synchronised by the last info takes this one as it is.
+    QCOMPARE(cli({"info"}, false), 0);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000) && rig::readFile(dump).startsWith(kHexImage));
 }
 
 QTEST_GUILESS_MAIN(TestCliProcess)

@@ -391,6 +391,11 @@ QString helpText() {
                "  praxon-cli --port /dev/pts/N program firmware.hex --erase --verify\n"
                "  praxon-cli --port /dev/pts/N program app.bin --address 08004000 --erase=pages\n"
                "  praxon-cli --port /dev/pts/N read boot.hex --address 08000000 --size 16K\n"
+               "A wired board: praxon-sim --reset-line dtr --boot0-line rts also prints\n"
+               "CLIENT_ENV=NAME=VALUE; with that in praxon-cli's environment the simulated\n"
+               "board sees DTR and RTS:\n"
+               "  env NAME=VALUE praxon-cli --port /dev/pts/N --reset-line dtr \\\n"
+               "      --boot0-line rts program firmware.hex --run\n"
                "\n"
                "Exit status: 0 the operation succeeded, 1 it failed (including Ctrl+C), 2 usage\n"
                "error.\n");
