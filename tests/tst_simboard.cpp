@@ -27,11 +27,11 @@ QByteArray wr(uint32_t a, const QByteArray& bytes) {
     return hex("31ce") + addr(a) + char(bytes.size() - 1) + bytes + sum;
 }
 
-// Feeds the bytes 1 ms apart and returns everything the board put on the line.
-QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs) {
+// Feeds the bytes 1 ms apart at baud (0: 115200) and returns everything the board put on the line.
+QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs, int baud = 0) {
     QByteArray out;
     for (char c : in) {
-        for (const auto& e : b.feed(uint8_t(c), *clockNs += 1'000'000))
+        for (const auto& e : b.feed(uint8_t(c), *clockNs += 1'000'000, baud ? baud : 115200))
             out.append(reinterpret_cast<const char*>(e.bytes.data()), qsizetype(e.bytes.size()));
     }
     return out;
@@ -45,6 +45,8 @@ class TestSimBoard : public QObject {
 private slots:
     void exchange_data();
     void exchange();
+    void lines_data();
+    void lines();
 };
 
 void TestSimBoard::exchange_data() {
@@ -110,6 +112,56 @@ void TestSimBoard::exchange() {
     if (!(flags & NoSync)) QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
     QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
     QCOMPARE(b.state() == Board::State::HungUp, fault.startsWith("hangup"));
+}
+
+// How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)
+// and R/r, "btn" the reset button, "BAUD:hex" bytes at that speed (":hex" at 115200). Then
+// everything the board answered and its state.
+void TestSimBoard::lines_data() {
+    QTest::addColumn<Wiring>("wiring");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<Board::State>("state");
+    const auto boot = Board::State::WaitCommand, held = Board::State::Held,
+               user = Board::State::Running;
+    const Wiring direct{Line::Dtr, false, Line::Rts, false},
+        inverted{Line::Dtr, true, Line::Rts, true}, boot0Only{Line::None, false, Line::Rts, false};
+    auto row = [](const char* name, Wiring w, const char* steps, const char* out, Board::State s) {
+        QTest::newRow(name) << w << steps << hex(out) << s;
+    };
+    row("unwired: lines change nothing", {}, "DR dr DR :7f", "79", boot);
+    row("direct: the open holds reset", direct, "DR :7f02fd", "", held);
+    row("direct: release with BOOT0 low", direct, "DR dR :7f", "", user);
+    // The command in progress is dropped.
+    row("direct: BOOT0, then reset", direct, ":7f11 DR Dr dr :7f02fd", "79797901041079", boot);
+    row("inverted: held, the open boots, release holds", inverted, ":7f DR :7f dR :7f", "79", held);
+    row("BOOT0 only: the button decides", boot0Only, "dR btn :7f dr btn :7f", "79", boot);
+    row("wired Go: silent until reset", direct, ":7f21de0800000008 :7f", "797979", user);
+    // From 1200 baud up; bytes at another speed are lost until a reset.
+    row("autobaud", {}, "600:7f 9600:7f :02fd 9600:02fd btn :7f", "79 7901041079 79", boot);
+}
+
+void TestSimBoard::lines() {
+    QFETCH(Wiring, wiring);
+    QFETCH(QString, steps);
+    QFETCH(QByteArray, replies);
+    QFETCH(Board::State, state);
+    BoardConfig c;
+    c.wiring = wiring;
+    Board b(c);
+    int64_t t = 0;
+    QByteArray got;
+    for (const QString& step : steps.split(' ')) {
+        if (step == "btn")
+            b.reset();
+        else if (step.contains(':'))
+            got +=
+                feed(b, hex(step.section(':', 1).toLatin1()), &t, step.section(':', 0, 0).toInt());
+        else
+            b.setLines(step[0] == 'D', step[1] == 'R');
+    }
+    QCOMPARE(got.toHex(' '), replies.toHex(' '));
+    QCOMPARE(int(b.state()), int(state));
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

@@ -1,9 +1,12 @@
-// The pty server, checked with a raw client and with stm32flash. (praxon-sim as a process serves
+// The pty server, checked with a raw client and with stm32flash; the modem lines through
+// libpraxon-lines.so in stm32flash and in a QSerialPort child. (praxon-sim as a process serves
 // tst_cliprocess: its port line, --preload, --dump and --counters are checked there.)
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <QSerialPort>
 #include <QtTest>
 
 #include "IntelHex.h"
@@ -44,17 +47,33 @@ struct Client {
     }
 };
 
+// The events go to *events from the server thread: read them after stop().
 std::unique_ptr<Simulator> started(bool instant, std::string link = {}, int usbPacket = 0,
-                                   int usbLatencyMs = 0, const QString& fault = {}) {
+                                   int usbLatencyMs = 0, const QString& fault = {},
+                                   const Wiring& wiring = {}, QStringList* events = nullptr) {
     SimulatorOptions o;
-    o.instant = instant, o.linkPath = link;
+    o.instant = instant, o.linkPath = link, o.board.wiring = wiring;
     o.usbPacket = usbPacket, o.usbLatencyMs = usbLatencyMs;
     Fault f;
     if (!fault.isEmpty() && parseFault(fault.toStdString(), &f, nullptr)) o.board.faults = {f};
     auto sim = std::make_unique<Simulator>(o);
+    if (events) sim->setEventHandler([events](const std::string& e) { *events << e.c_str(); });
     std::string error;
     if (!sim->start(&error)) qWarning("simulator: %s", error.c_str());
     return sim;
+}
+
+// Runs stm32flash on the port, with the lines library if asked; true when it exits with 0.
+bool stm32flash(const std::string& port, const QStringList& args, QString* out,
+                bool lines = false) {
+    QProcess p;
+    if (lines) p.setEnvironment(QProcess::systemEnvironment() << "LD_PRELOAD=" PRAXON_LINES_LIB);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("stm32flash", QStringList{"-m", "8n1", "-b", "115200"} + args +
+                              QStringList{QString::fromStdString(port)});
+    if (!p.waitForFinished(30000)) p.kill(), p.waitForFinished();
+    *out = args.join(' ') + "\n" + QString::fromLocal8Bit(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 }  // namespace
@@ -67,6 +86,9 @@ private slots:
     void usbAdapter_data();
     void usbAdapter();
     void stm32flashSession();
+    void stm32flashWiring_data();
+    void stm32flashWiring();
+    void qtClient();
 };
 
 // The link lives as long as the simulator, replaces a stale link and never a regular file.
@@ -90,20 +112,24 @@ void TestSimulator::usbAdapter_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("holdMs");  // the last partial packet waits at least this long
+    QTest::addColumn<int>("baud");    // set by the client on the port
     const QByteArray read256 = hex("7f 11ee 0800000008 ff00");
     const QByteArray readReply = hex("79797979") + QByteArray(256, char(0xFF));
+    const QByteArray get = hex("79 790b22000102112131436373829279");
     QTest::newRow("read: acks join the data packets")
-        << 62 << 16 << "" << read256 << readReply << 16;
+        << 62 << 16 << "" << read256 << readReply << 16 << 115200;
     QTest::newRow("get joins the waiting ack")
-        << 62 << 16 << "" << hex("7f 00ff") << hex("79 790b22000102112131436373829279") << 16;
+        << 62 << 16 << "" << hex("7f 00ff") << get << 16 << 115200;
     QTest::newRow("hangup flushes the waiting ack")  // long before its timer
-        << 62 << 5000 << "hangup:0x00:1" << hex("7f 00ff") << hex("79") << 0;
-    QTest::newRow("no adapter: line pace") << 0 << 0 << "" << read256 << readReply << 0;
+        << 62 << 5000 << "hangup:0x00:1" << hex("7f 00ff") << hex("79") << 0 << 115200;
+    QTest::newRow("no adapter: line pace") << 0 << 0 << "" << read256 << readReply << 0 << 115200;
+    QTest::newRow("no adapter at 9600") << 0 << 0 << "" << read256 << readReply << 0 << 9600;
 }
 
 // Behind a USB adapter the host gets board bytes in whole packets, or a partial one after the
 // latency timer; no byte may come before its packet is full or its timer ran out. Only lower
 // time bounds: a busy machine may deliver anything later, and the client may merge packets.
+// Bytes go at the speed the client set on the port.
 void TestSimulator::usbAdapter() {
     QFETCH(int, packet);
     QFETCH(int, latencyMs);
@@ -111,11 +137,15 @@ void TestSimulator::usbAdapter() {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, reply);
     QFETCH(int, holdMs);
+    QFETCH(int, baud);
     auto sim = started(false, {}, packet, latencyMs, fault);
     Client c(sim->portPath());
+    termios tio{};
+    QVERIFY(tcgetattr(c.fd, &tio) == 0 && cfsetspeed(&tio, baud == 9600 ? B9600 : B115200) == 0 &&
+            tcsetattr(c.fd, TCSANOW, &tio) == 0);
     const double start = nowMs();
     QCOMPARE(c.exchange(request, int(reply.size())), reply);
-    const double byteMs = kByteTimeNs / 1e6;
+    const double byteMs = 11 * 1000.0 / baud;
     const int n = int(reply.size());
     const int held = packet ? n - n % packet : n;  // first byte of the last partial packet
     for (int i = 0; i < n; ++i) {
@@ -147,15 +177,7 @@ void TestSimulator::stm32flashSession() {
     QVERIFY(hex.open(QIODevice::WriteOnly) && hex.write((text + praxon::EndOfFileLine()).c_str()));
     hex.close();
     QString out;
-    auto run = [&](const QStringList& args) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start("stm32flash", QStringList{"-m", "8n1", "-b", "115200"} + args +
-                                  QStringList{QString::fromStdString(sim->portPath())});
-        if (!p.waitForFinished(30000)) p.kill(), p.waitForFinished();
-        out = args.join(' ') + "\n" + QString::fromLocal8Bit(p.readAll());
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    };
+    auto run = [&](const QStringList& args) { return stm32flash(sim->portPath(), args, &out); };
     QVERIFY2(run({"-w", hex.fileName(), "-v"}) && out.contains("Version      : 0x22") &&
                  out.contains("Device ID    : 0x0410"),
              qPrintable(out));
@@ -173,5 +195,74 @@ void TestSimulator::stm32flashSession() {
     QCOMPARE(sim->counters().goAddress.value_or(0), 0x08000400u);
 }
 
-QTEST_GUILESS_MAIN(TestSimulator)
+void TestSimulator::stm32flashWiring_data() {
+    QTest::addColumn<Wiring>("wiring");
+    QTest::addColumn<QString>("sequence");  // stm32flash -i, then -R; none: plain stm32flash
+    QTest::addColumn<QString>("events");    // once stm32flash closed the port
+    const Wiring dr{Line::Dtr, false, Line::Rts, false}, rd{Line::Rts, false, Line::Dtr, false};
+    const Wiring drInv{Line::Dtr, true, Line::Rts, true}, rdInv{Line::Rts, true, Line::Dtr, true};
+    // Entry: BOOT0 high, reset pulse; exit: BOOT0 low, reset pulse. An asserted line ("dtr")
+    // pulls a direct pin low and drives an inverted one high.
+    const QString direct = "held in reset|reset|held in reset|reset|running the user program";
+    // Inverted, the released lines hold reset: the open starts the bootloader, the close holds
+    // the chip again.
+    const QString inverted = "reset|" + direct + "|held in reset";
+    QTest::newRow("reset DTR, BOOT0 RTS") << dr << "-rts&dtr,-dtr:rts&dtr,-dtr" << direct;
+    QTest::newRow("reset RTS, BOOT0 DTR") << rd << "-dtr&rts,-rts:dtr&rts,-rts" << direct;
+    QTest::newRow("inverted DTR, RTS") << drInv << "rts&-dtr,dtr:-rts&-dtr,dtr" << inverted;
+    QTest::newRow("inverted RTS, DTR") << rdInv << "dtr&-rts,rts:-dtr&-rts,rts" << inverted;
+    // The open asserts both lines and nothing releases reset until the close.
+    QTest::newRow("no sequence: held") << dr << QString() << "held in reset|reset";
+}
+
+// stm32flash as an independent client driving the lines through the library: each change is in
+// effect on the board before its next byte.
+void TestSimulator::stm32flashWiring() {
+    QFETCH(Wiring, wiring);
+    QFETCH(QString, sequence);
+    QFETCH(QString, events);
+    QStringList log;
+    auto sim = started(true, {}, 0, 0, {}, wiring, &log);
+    const QStringList args = sequence.isEmpty() ? QStringList{} : QStringList{"-i", sequence, "-R"};
+    QString out;
+    QVERIFY2(stm32flash(sim->portPath(), args, &out, true) == !sequence.isEmpty(), qPrintable(out));
+    QTRY_VERIFY(!sim->lines().dtr && !sim->lines().rts);  // HUPCL: the close released them
+    sim->stop();
+    QCOMPARE(log.join('|'), events);
+}
+
+// Praxon's own kind of client: QSerialPort sets the lines with TIOCMBIS/TIOCMBIC and reads them
+// with TIOCMGET. Reset on DTR, BOOT0 on RTS, direct: the open holds the chip in reset; releasing
+// BOOT0, then reset, starts the bootloader.
+void TestSimulator::qtClient() {
+    auto sim = started(true, {}, 0, 0, {}, Wiring{Line::Dtr, false, Line::Rts, false});
+    QProcess child;
+    child.setEnvironment(QProcess::systemEnvironment() << "LD_PRELOAD=" PRAXON_LINES_LIB);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"-qtclient", QString::fromStdString(sim->portPath())});
+    QVERIFY(child.waitForFinished(20000));
+    QCOMPARE(child.readAllStandardOutput().trimmed(), "44: 0:79");
+}
+
+// The child side of qtClient(): the lines QSerialPort reads (DTR 0x04, RTS 0x40) and what a 0x7F
+// gets, after the open and after the release.
+static int qtClientChild(const char* port) {
+    QSerialPort p(QString::fromLocal8Bit(port));
+    if (!p.open(QIODevice::ReadWrite) || !p.setBaudRate(115200)) return 1;
+    for (int step = 0; step < 2; ++step) {
+        if (step == 1 && !(p.setRequestToSend(false) && p.setDataTerminalReady(false))) return 2;
+        p.write("\x7f");
+        p.waitForReadyRead(300);
+        std::printf("%x:%s ", unsigned(p.pinoutSignals()), p.readAll().toHex().constData());
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "-qtclient") == 0) return qtClientChild(argv[2]);
+    TestSimulator test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_simulator.moc"
