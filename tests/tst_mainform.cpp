@@ -1,3 +1,4 @@
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -97,12 +98,14 @@ class TestMainForm : public QObject {
         click(w, button);
         return !poll.isActive();
     }
-    // Clicks 选项, ticks the named choices and closes the dialog with the named button.
-    void useOptions(MainForm& w, const QStringList& choices, const char* closeWith = "CmdOK") {
+    // Clicks 选项, ticks the named choices, calls edit and closes what stays open with closeWith.
+    void useOptions(MainForm& w, const QStringList& choices, const char* closeWith = "CmdOK",
+                    const std::function<void(QWidget&)>& edit = {}) {
         clickAndAct(w, "CmdOptions", QApplication::activeModalWidget, [&] {
             QWidget* d = QApplication::activeModalWidget();
-            for (const QString& c : choices) d->findChild<QRadioButton*>(c)->click();
-            click(*d, closeWith);
+            for (const QString& c : choices) d->findChild<QAbstractButton*>(c)->click();
+            if (edit) edit(*d);
+            if (d->isVisible()) click(*d, closeWith);
         });
     }
 
@@ -117,7 +120,7 @@ private slots:
     }
     // The first ten ports as found. Leaving the list opens the port; opening the drop-down does
     // not. Opening it lists the ports again, as an adapter may have been plugged in; the text
-    // stays.
+    // stays, and the drop-down is as wide as the longest name.
     void portList() {
         QStringList found;
         for (int i = 12; i >= 1; --i) found << QStringLiteral("/nonexistent/ttyUSB%1").arg(i);
@@ -134,11 +137,68 @@ private slots:
         child(*w, "GATEXT")->setFocus();
         QTRY_COMPARE(dialogs_.messages, QStringList{"Praxon: 指定的串口不存在或已被占用。"});
         list->setFocus();
-        ports = praxon::ListPortMap::fromNames({"ttyACM0"});
+        ports = praxon::ListPortMap::fromNames({"ttyACM0", QString(60, 'x')});
         list->showPopup();
         QTest::qWait(20);
         QCOMPARE(list->itemText(0) + '|' + list->currentText(), "ttyACM0|/nonexistent/ttyUSB12");
+        QVERIFY(list->view()->width() > list->fontMetrics().horizontalAdvance(QString(60, 'x')));
         QCOMPARE(dialogs_.messages.size(), 1);
+    }
+    // With 编程后运行 a wired board is reset once written, another one gets Go to the address
+    // typed, checked before anything is sent. The board's port, listed first, shows whole.
+    void runAfterProgram_data() {
+        QTest::addColumn<int>("wiring");  // entry of CboWiring: 1 is reset on DTR, BOOT0 on RTS
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("after");  // messages|Go address|running|bytes written
+        QTest::newRow("go") << 0 << " 8000400 "
+                            << "|8000400|1|1024";
+        QTest::newRow("bad address") << 0 << "08O00000"
+                                     << "Praxon: 运行地址无效，请输入十六进制地址。|0|0|0";
+        QTest::newRow("wired") << 1 << "08000000"
+                               << "|0|1|1024";
+    }
+    void runAfterProgram() {
+        QFETCH(int, wiring);
+        // A pty has no modem lines: the board hears them through this library in its client.
+        const QString lines = QCoreApplication::applicationDirPath() + "/libpraxon-lines.so";
+        if (wiring && !qEnvironmentVariable("LD_PRELOAD").contains(lines)) {
+            QProcess self;  // which runs this row with it
+            auto env = QProcessEnvironment::systemEnvironment();
+            env.insert("LD_PRELOAD", lines);
+            self.setProcessEnvironment(env);
+            self.start(QCoreApplication::applicationFilePath(), {"runAfterProgram:wired"});
+            QVERIFY2(self.waitForFinished(60000) && self.exitCode() == 0, self.readAll());
+            return;
+        }
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        if (wiring) options.board.wiring = {praxon::sim::Line::Dtr, false, praxon::sim::Line::Rts};
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        const QString port = QString::fromStdString(sim.portPath());
+        praxon::ListPortMap ports = praxon::ListPortMap::fromNames({port});
+        auto w = makeWindow(&ports);
+        QLineEdit* edit = child<QComboBox>(*w, "CombComPort")->lineEdit();
+        edit->setCursorPosition(port.size());
+        edit->grab();  // scrolled as painted: the end in view, and the start too
+        QCOMPARE(edit->text() + QString::number(edit->cursorPositionAt({3, edit->height() / 2})),
+                 port + '0');
+        useOptions(*w, {"ChkRunAfterProgram"}, "CmdOK", [&](QWidget& d) {
+            child<QComboBox>(d, "CboWiring")->setCurrentIndex(wiring);
+            child<QComboBox>(d, "CboBaud")->setCurrentText("230400");
+        });
+        click(*w, "CHECKCMD");
+        choose(*w, "fw.bin", QByteArray(1024, 0x11), "08000000");
+        QFETCH(QString, address);
+        child<QLineEdit>(*w, "GATEXT")->setText(address);
+        click(*w, "CmdStart");
+        const auto running = [&] { return sim.state() == praxon::sim::Board::State::Running; };
+        // Go returns without the board's last answer: let it take the address.
+        QVERIFY(QTest::qWaitFor([&] { return running() || !dialogs_.messages.isEmpty(); }));
+        auto c = sim.counters();
+        QTEST(dialogs_.messages.join("") + QString::asprintf("|%x|%d|%d", c.goAddress.value_or(0),
+                                                             running(), int(c.writeBytes)),
+              "after");
     }
     // Against a board whose first 8 KB hold old data: connect; program a binary file with the
     // compatible writes and only its pages erased (a close is refused meanwhile); refuse a bad
@@ -197,8 +257,9 @@ private slots:
     // file chosen before. Help and both links (the outer pictures) are offered to the desktop;
     // when it opens nothing, nothing is said.
     void settingsFileChoiceAndLinks() {
-        praxon::writeConfig(
-            {" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true, true, true, 0x08001000});
+        const praxon::Wiring wiring{praxon::WiredLine::Rts, true, praxon::WiredLine::Dtr};
+        praxon::writeConfig({" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true, true, true,
+                             0x08001000, wiring, "", 57600, true});
         auto w = makeWindow();
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
         QString shown = child<QLineEdit>(*w, "GATEXT")->text() + '|' + file->text() + '|';
@@ -210,6 +271,13 @@ private slots:
         QCOMPARE(file->text() + '|' + dialogs_.asked.value(1),
                  " /tmp/a\"b;c=1,d 固件.hex |Praxon: BIN文件的装载地址（十六进制）：08001000");
         useOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel");
+        useOptions(*w, {}, "CmdCancel", [&](QWidget& d) {  // refused: the dialog stays
+            child<QComboBox>(d, "CboWiring")->setCurrentIndex(3);
+            child<QLineEdit>(d, "TxtSequence")->setText("dtr=1,wiat:rts=1");
+            click(d, "CmdOK");
+            QVERIFY(d.isVisible() &&
+                    dialogs_.messages.takeLast().startsWith("Praxon: 自定义序列第7个字符处有误："));
+        });
         useOptions(*w, {"OptFast"});  // the erase scope stays as stored
 
         child<QPushButton>(*w, "CmdHelp")->click();
@@ -227,6 +295,8 @@ private slots:
         QCOMPARE(v.goAddress + '|' + v.fileName + '|' + QString::number(v.binAddress, 16),
                  "2000|/tmp/a\"b;c=1,d 固件.hex|8001000");
         QVERIFY(!v.erase && !v.check && v.readProtect && !v.compatibleWrite && v.erasePagesOnly);
+        QVERIFY(v.wiring.resetInverted && v.wiring.boot0 == praxon::WiredLine::Dtr &&
+                v.baudRate == 57600 && v.runAfterProgram);
     }
 };
 

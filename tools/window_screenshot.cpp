@@ -1,5 +1,6 @@
 // Takes the README's pictures: the window, after a simulated board was connected and programmed
-// with the example firmware, or the options dialog as the window's 选项 button opens it.
+// with the example firmware, or the options dialog as the window's 选项 button opens it, with the
+// usual wiring of reset on DTR and BOOT0 on RTS chosen.
 //   praxon_window_screenshot OUTPUT.png FIRMWARE.hex
 //   praxon_window_screenshot --options OUTPUT.png
 #include <QApplication>
@@ -71,7 +72,9 @@ int main(int argc, char* argv[]) {
             // The dialog runs its own loop: take the picture from inside it.
             QTimer::singleShot(300, &window, [&] {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                if (dialog && dialog->grab().save(output)) status = 0;
+                auto* wiring = dialog ? dialog->findChild<QComboBox*>("CboWiring") : nullptr;
+                if (wiring) wiring->setCurrentIndex(1);
+                if (wiring && dialog->grab().save(output)) status = 0;
                 if (dialog) dialog->reject();
                 app.quit();
             });

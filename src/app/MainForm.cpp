@@ -50,6 +50,7 @@ constexpr int kPanelWidths[6] = {700, 3000, 700, 2200, 1020, 1440};
 const QString kProgramName = QStringLiteral("Praxon");
 
 const QString kProtectTip = QStringLiteral("设置完毕须复位后才能有效");
+const QString kBadGoAddress = QStringLiteral("运行地址无效，请输入十六进制地址。");
 
 QString hex8(uint32_t value) {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
@@ -77,9 +78,32 @@ QString trimSpaces(const QString& text) {
 
 }  // namespace
 
+PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    // A chosen name longer than the field shows its start; the tip shows it whole.
+    connect(this, &QComboBox::currentIndexChanged, this,
+            [this] { lineEdit()->setCursorPosition(0); });
+    connect(this, &QComboBox::editTextChanged, this, &QWidget::setToolTip);
+}
+
 void PortComboBox::showPopup() {
     if (beforePopup) beforePopup();
     QComboBox::showPopup();
+}
+
+void PortComboBox::showNames(const QStringList& names, const QString& text) {
+    clear();
+    addItems(names);
+    int widest = 0;
+    for (const QString& name : names)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(name));
+    // Item margins and the drop-down's scroll bar.
+    const int margins = 4 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 16 +
+                        style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    view()->setMinimumWidth(std::max(width(), widest + margins));
+    setEditText(text);
+    lineEdit()->setCursorPosition(0);
 }
 
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
@@ -165,9 +189,8 @@ void MainForm::buildControls() {
     INFOFRAME = group(client, "INFOFRAME", {6180, 60, 2655, 6015}, QString());
 
     AUTFRAME = group(OPFRAME, "AUTFRAME", {120, 180, 2655, 795}, QStringLiteral("连接"));
-    CombComPort = make<PortComboBox>(AUTFRAME, "CombComPort", {300, 300, 915, 315});
-    CombComPort->setEditable(true);
-    CombComPort->setInsertPolicy(QComboBox::NoInsert);
+    // As wide as the space beside 连接设备 allows, for names such as /dev/pts/10.
+    CombComPort = make<PortComboBox>(AUTFRAME, "CombComPort", {150, 300, 1140, 315});
     CombComPort->setEditText(QStringLiteral("COM1"));
     CHECKCMD = button(AUTFRAME, "CHECKCMD", {1380, 240, 1095, 375}, QStringLiteral("连接设备&C"));
     CommText = new QLineEdit(QStringLiteral("Comm Setting"), AUTFRAME);
@@ -316,7 +339,8 @@ double MainForm::computeScale() const {
             need(textHeight, r.height());
         }
     }
-    need(fm.horizontalAdvance(QStringLiteral("COM10")) + 28, 915);
+    // The usual adapter names fit the port list's field.
+    need(fm.horizontalAdvance(QStringLiteral("ttyUSB10")) + 28, 1140);
     // The status-bar texts seen on every connect.
     need(fm.horizontalAdvance(QStringLiteral("收到ACK，可以ISP了。")) + 8, kPanelWidths[1]);
     need(fm.horizontalAdvance(QStringLiteral("STM32F10x, PID=04100000")) + 8, kPanelWidths[3]);
@@ -402,11 +426,9 @@ void MainForm::fillPortList(bool keepText) {
     QStringList names;
     for (int i = 0; i < kPortListSize; ++i) names.append(QString());
     const qint16 n = EnumComPorts(names, qint16(kPortListSize), *ports_);
-    const QString text = CombComPort->currentText();
-    CombComPort->clear();
-    for (int i = 0; i < n && i < names.size(); ++i) CombComPort->addItem(names.at(i));
+    names = names.mid(0, std::min<int>(n, names.size()));
     // At load the first name found becomes the text; when refilled, what the user typed stays.
-    CombComPort->setEditText(!keepText && n >= 1 ? names.at(0) : text);
+    CombComPort->showNames(names, !keepText && n >= 1 ? names.at(0) : CombComPort->currentText());
 }
 
 void MainForm::Form_Load() {
@@ -446,8 +468,14 @@ void MainForm::LoadConfig() {
     ChkErase->setChecked(values.erase);
     ChkCheck->setChecked(values.check);
     ChkSetreadProtect->setChecked(values.readProtect);
-    engine_->setMode(values.compatibleWrite ? WriteMode::Compatible : WriteMode::Fast);
-    eraseScope_ = values.erasePagesOnly ? EraseScope::Pages : EraseScope::Chip;
+    options_.mode = values.compatibleWrite ? WriteMode::Compatible : WriteMode::Fast;
+    options_.eraseScope = values.erasePagesOnly ? EraseScope::Pages : EraseScope::Chip;
+    options_.wiring = values.wiring;
+    options_.sequence = values.sequence;
+    options_.baudRate = values.baudRate;
+    options_.runAfterProgram = values.runAfterProgram;
+    engine_->setMode(options_.mode);
+    engine_->setLineOptions(LineOptionsFor(options_));
     binAddress_ = values.binAddress;
 }
 
@@ -459,8 +487,12 @@ void MainForm::SaveConfig() {
     values.check = ChkCheck->isChecked();
     values.readProtect = ChkSetreadProtect->isChecked();
     values.compatibleWrite = engine_->mode() == WriteMode::Compatible;
-    values.erasePagesOnly = eraseScope_ == EraseScope::Pages;
+    values.erasePagesOnly = options_.eraseScope == EraseScope::Pages;
     values.binAddress = binAddress_;
+    values.wiring = options_.wiring;
+    values.sequence = options_.sequence;
+    values.baudRate = options_.baudRate;
+    values.runAfterProgram = options_.runAfterProgram;
     writeConfig(values);
 }
 
@@ -503,14 +535,21 @@ void MainForm::CmdDownLoad_Click() {
 
 void MainForm::CmdStart_Click() {
     if (engine_->busy()) return;
+    ProgramOptions options;
+    // The address is checked before anything is sent.
+    if (options_.runAfterProgram &&
+        !ParseGoAddress(GATEXT->text().toStdString(), &options.goAddress)) {
+        showMessage(kBadGoAddress);
+        return;
+    }
+    options.run = options_.runAfterProgram;
     ImageSource source;
     source.path = TxtDownloadFile->text();
     source.format = isBinaryFileName(source.path) ? ImageFormat::Binary : ImageFormat::Hex;
     source.loadAddress = binAddress_;
     const std::optional<FirmwareImage> image = engine_->loadImage(source);
     if (!image) return;
-    ProgramOptions options;
-    options.erase = ChkErase->isChecked() ? eraseScope_ : EraseScope::None;
+    options.erase = ChkErase->isChecked() ? options_.eraseScope : EraseScope::None;
     options.verify = ChkCheck->isChecked();
     options.protect = ChkSetreadProtect->isChecked();
     engine_->program(*image, options);
@@ -532,7 +571,7 @@ void MainForm::Command_GO_Click() {
     uint32_t address = 0;
     if (!ParseGoAddress(GATEXT->text().toStdString(), &address)) {
         // Nothing is sent, so the link stays as it was.
-        showMessage(QStringLiteral("运行地址无效，请输入十六进制地址。"));
+        showMessage(kBadGoAddress);
         return;
     }
     engine_->go(address);
@@ -549,10 +588,12 @@ void MainForm::CmdReadUnProtect_Click() {
 void MainForm::CmdOptions_Click() {
     // Changing how replies are awaited under a running operation would confuse it.
     if (engine_->busy()) return;
-    OptionsDialog dialog(engine_->mode(), eraseScope_, this);
+    options_.mode = engine_->mode();
+    OptionsDialog dialog(options_, *dialogs_, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    engine_->setMode(dialog.mode());
-    eraseScope_ = dialog.eraseScope();
+    options_ = dialog.values();
+    engine_->setMode(options_.mode);
+    engine_->setLineOptions(LineOptionsFor(options_));
 }
 
 void MainForm::CmdHelp_Click() {

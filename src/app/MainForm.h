@@ -11,6 +11,7 @@
 
 #include "Engine.h"
 #include "Host.h"
+#include "OptionsDialog.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -25,12 +26,14 @@ class PortMap;
 class SerialPort;
 
 // The port list: filled again from the system each time it drops down, keeping what the user
-// typed or chose.
+// typed or chose. The drop-down is as wide as the longest name, and a name set from the list
+// shows from its start.
 class PortComboBox : public QComboBox {
 public:
-    using QComboBox::QComboBox;
+    explicit PortComboBox(QWidget* parent = nullptr);
     std::function<void()> beforePopup;
     void showPopup() override;
+    void showNames(const QStringList& names, const QString& text);
 };
 
 // A picture box that reports a click.
@@ -75,8 +78,8 @@ public:
     QString panelText(int panel) const;
     Lamp lamp() const { return lamp_; }
     QString dialogFolder() const { return hexDialogFolder_; }
-    EraseScope eraseScope() const { return eraseScope_; }  // when 擦除 is ticked
-    uint32_t binAddress() const { return binAddress_; }    // load address of binary files
+    EraseScope eraseScope() const { return options_.eraseScope; }  // when 擦除 is ticked
+    uint32_t binAddress() const { return binAddress_; }            // load address of binary files
 
     // Host
     void appendLog(const QString& line, bool clearFirst) override;
@@ -138,7 +141,7 @@ private:
     QString hexDialogFolder_;
     QString saveDialogFolder_;
     Lamp lamp_ = Lamp::Gray;
-    EraseScope eraseScope_ = EraseScope::Chip;
+    OptionValues options_;  // the mode is the engine's
     uint32_t binAddress_ = 0x08000000;
 
     QGroupBox* OPFRAME = nullptr;

@@ -1,52 +1,167 @@
 #include "OptionsDialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include "DialogProvider.h"
 
 namespace praxon {
 
 namespace {
 
+// The rates IsSupportedBaudRate takes, in the order offered.
+const int kBaudRates[] = {1200,  2400,  4800,   9600,   14400,  19200,
+                          38400, 57600, 115200, 230400, 460800, 921600};
+
+// Entries of the wiring list; the two wirings come first after "none".
+enum WiringChoice { kManual, kResetDtr, kResetRts, kCustom };
+
+const QString kSequenceExample =
+    QStringLiteral("rts=0,dtr=1,wait,dtr=0,wait:rts=1,dtr=1,wait,dtr=0");
+
+template <class W>
+W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
 QRadioButton* choice(QWidget* parent, const char* name, const QString& caption) {
-    auto* r = new QRadioButton(caption, parent);
-    r->setObjectName(QString::fromLatin1(name));
+    auto* r = named(new QRadioButton(caption, parent), name);
     parent->layout()->addWidget(r);
     return r;
 }
 
-QGroupBox* group(QWidget* parent, const char* name, const QString& title) {
-    auto* g = new QGroupBox(title, parent);
-    g->setObjectName(QString::fromLatin1(name));
+QGroupBox* group(QLayout* column, const char* name, const QString& title) {
+    auto* g = named(new QGroupBox(title), name);
     new QVBoxLayout(g);
-    parent->layout()->addWidget(g);
+    column->addWidget(g);
     return g;
+}
+
+Wiring presetWiring(int choice, bool resetInverted, bool boot0Inverted) {
+    Wiring w;
+    if (choice != kResetDtr && choice != kResetRts) return w;
+    w.reset = choice == kResetDtr ? WiredLine::Dtr : WiredLine::Rts;
+    w.boot0 = choice == kResetDtr ? WiredLine::Rts : WiredLine::Dtr;
+    w.resetInverted = resetInverted;
+    w.boot0Inverted = boot0Inverted;
+    return w;
 }
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(WriteMode mode, EraseScope scope, QWidget* parent) : QDialog(parent) {
+LineOptions LineOptionsFor(const OptionValues& values) {
+    LineOptions options;
+    options.baudRate = values.baudRate;
+    SequenceError error;
+    if (!values.sequence.trimmed().isEmpty())
+        options.boot = ParseSequence(values.sequence, &error);
+    else
+        options.boot = LinesForWiring(values.wiring);
+    return options;
+}
+
+OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs) {
     setObjectName(QStringLiteral("OptionsForm"));
     setWindowTitle(QStringLiteral("选项"));
     setModal(true);
-    auto* column = new QVBoxLayout(this);
-    column->setSizeConstraint(QLayout::SetFixedSize);
+    auto* outer = new QVBoxLayout(this);
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    outer->addLayout(columns);
 
-    QGroupBox* writing = group(this, "FraWriteMode", QStringLiteral("写入方式"));
+    QGroupBox* writing = group(left, "FraWriteMode", QStringLiteral("写入方式"));
     OptFast = choice(writing, "OptFast", QStringLiteral("快速 (默认)"));
     OptFast->setToolTip(QStringLiteral("按对齐的整块写入和校验，用时最短。"));
     OptCompatible = choice(writing, "OptCompatible", QStringLiteral("兼容 (逐条记录，与原版相同)"));
     OptCompatible->setToolTip(
         QStringLiteral("按文件中的记录逐条写入，每次应答都等线路静止，较慢。"));
-    (mode == WriteMode::Compatible ? OptCompatible : OptFast)->setChecked(true);
+    (values.mode == WriteMode::Compatible ? OptCompatible : OptFast)->setChecked(true);
 
-    QGroupBox* erasing = group(this, "FraEraseScope", QStringLiteral("擦除方式 (勾选“擦除”时)"));
+    QGroupBox* erasing = group(left, "FraEraseScope", QStringLiteral("擦除方式 (勾选“擦除”时)"));
     OptEraseChip = choice(erasing, "OptEraseChip", QStringLiteral("整片擦除"));
     OptErasePages = choice(erasing, "OptErasePages", QStringLiteral("只擦除文件用到的页"));
     OptErasePages->setToolTip(QStringLiteral("文件没有用到的页保留原来的内容。"));
-    (scope == EraseScope::Pages ? OptErasePages : OptEraseChip)->setChecked(true);
+    (values.eraseScope == EraseScope::Pages ? OptErasePages : OptEraseChip)->setChecked(true);
+
+    QGroupBox* running = group(left, "FraRun", QStringLiteral("运行"));
+    ChkRunAfterProgram = named(new QCheckBox(QStringLiteral("编程后运行")), "ChkRunAfterProgram");
+    ChkRunAfterProgram->setToolTip(
+        QStringLiteral("编程成功后启动程序：设了复位接线时复位开发板，否则从“地址”框的地址运行。"));
+    ChkRunAfterProgram->setChecked(values.runAfterProgram);
+    running->layout()->addWidget(ChkRunAfterProgram);
+    left->addStretch(1);
+
+    QGroupBox* lines = group(right, "FraResetLines", QStringLiteral("复位接线"));
+    lines->setToolTip(
+        QStringLiteral("用串口模块的DTR、RTS控制开发板的复位和BOOT0。置位时模块引脚为0V："
+                       "直接接时把开发板引脚拉低，经三极管反相时把它拉高。"));
+    CboWiring = named(new QComboBox, "CboWiring");
+    CboWiring->addItems({QStringLiteral("无（手动复位，默认）"),
+                         QStringLiteral("复位接DTR、BOOT0接RTS"),
+                         QStringLiteral("复位接RTS、BOOT0接DTR"), QStringLiteral("自定义序列")});
+    ChkResetInverted = named(new QCheckBox(QStringLiteral("复位经三极管反相")), "ChkResetInverted");
+    ChkBoot0Inverted =
+        named(new QCheckBox(QStringLiteral("BOOT0经三极管反相")), "ChkBoot0Inverted");
+    ChkResetInverted->setChecked(values.wiring.resetInverted);
+    ChkBoot0Inverted->setChecked(values.wiring.boot0Inverted);
+    TxtSequence = named(new QLineEdit, "TxtSequence");
+    TxtSequence->setMinimumWidth(TxtSequence->fontMetrics().horizontalAdvance(kSequenceExample) +
+                                 12);
+    TxtSequence->setToolTip(
+        QStringLiteral("进入:退出，步骤用逗号分开。dtr=1 置位DTR，dtr=0 释放；rts=1/0 同样；"
+                       "brk=1/0 断开信号；wait 等100毫秒，wait=N 等N毫秒。"));
+    auto* sequenceRow = new QHBoxLayout;
+    sequenceRow->addWidget(new QLabel(QStringLiteral("序列")));
+    sequenceRow->addWidget(TxtSequence, 1);
+    auto* linesColumn = static_cast<QVBoxLayout*>(lines->layout());
+    linesColumn->addWidget(CboWiring);
+    linesColumn->addWidget(ChkResetInverted);
+    linesColumn->addWidget(ChkBoot0Inverted);
+    linesColumn->addLayout(sequenceRow);
+
+    QGroupBox* speed = group(right, "FraBaud", QStringLiteral("波特率"));
+    CboBaud = named(new QComboBox, "CboBaud");
+    for (int rate : kBaudRates) {
+        CboBaud->addItem(QString::number(rate), rate);
+        if (rate == values.baudRate) CboBaud->setCurrentIndex(CboBaud->count() - 1);
+    }
+    if (CboBaud->currentData().toInt() != values.baudRate)
+        CboBaud->setCurrentIndex(CboBaud->findData(115200));
+    auto* note = named(new QLabel(QStringLiteral("230400及以上的速率许多串口模块和开发板都能用，"
+                                                 "但并非全部。")),
+                       "LblBaudNote");
+    note->setWordWrap(true);
+    auto* speedRow = new QHBoxLayout;
+    speedRow->addWidget(CboBaud);
+    speedRow->addWidget(note, 1);
+    static_cast<QVBoxLayout*>(speed->layout())->addLayout(speedRow);
+    right->addStretch(1);
+
+    const bool custom = !values.sequence.trimmed().isEmpty();
+    if (custom) customText_ = values.sequence;
+    CboWiring->setCurrentIndex(custom                                  ? kCustom
+                               : values.wiring.reset == WiredLine::Dtr ? kResetDtr
+                               : values.wiring.reset == WiredLine::Rts ? kResetRts
+                                                                       : kManual);
+    showWiring();
+    QObject::connect(CboWiring, &QComboBox::currentIndexChanged, this, [this] { showWiring(); });
+    for (QCheckBox* box : {ChkResetInverted, ChkBoot0Inverted})
+        QObject::connect(box, &QCheckBox::toggled, this, [this] { showWiring(); });
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
@@ -54,17 +169,66 @@ OptionsDialog::OptionsDialog(WriteMode mode, EraseScope scope, QWidget* parent) 
     ok->setObjectName(QStringLiteral("CmdOK"));
     cancel->setObjectName(QStringLiteral("CmdCancel"));
     ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    column->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    outer->addWidget(buttons);
 }
 
-WriteMode OptionsDialog::mode() const {
-    return OptCompatible->isChecked() ? WriteMode::Compatible : WriteMode::Fast;
+// The sequence field shows what a wiring does and is edited only for a custom sequence, which
+// starts from the wiring last shown.
+void OptionsDialog::showWiring() {
+    const int chosen = CboWiring->currentIndex();
+    const bool preset = chosen == kResetDtr || chosen == kResetRts;
+    ChkResetInverted->setEnabled(preset);
+    ChkBoot0Inverted->setEnabled(preset);
+    if (TxtSequence->isEnabled() && chosen != kCustom) customText_ = TxtSequence->text();
+    TxtSequence->setEnabled(chosen == kCustom);
+    TxtSequence->setPlaceholderText(chosen == kCustom ? kSequenceExample : QString());
+    if (chosen == kCustom) {
+        if (!customText_.trimmed().isEmpty()) TxtSequence->setText(customText_);
+    } else if (preset) {
+        const auto lines = LinesForWiring(
+            presetWiring(chosen, ChkResetInverted->isChecked(), ChkBoot0Inverted->isChecked()));
+        TxtSequence->setText(lines ? SequenceText(*lines) : QString());
+    } else {
+        TxtSequence->clear();
+    }
+    TxtSequence->setCursorPosition(0);
 }
 
-EraseScope OptionsDialog::eraseScope() const {
-    return OptErasePages->isChecked() ? EraseScope::Pages : EraseScope::Chip;
+OptionValues OptionsDialog::values() const {
+    OptionValues v;
+    v.mode = OptCompatible->isChecked() ? WriteMode::Compatible : WriteMode::Fast;
+    v.eraseScope = OptErasePages->isChecked() ? EraseScope::Pages : EraseScope::Chip;
+    const int chosen = CboWiring->currentIndex();
+    v.wiring = presetWiring(chosen, ChkResetInverted->isChecked(), ChkBoot0Inverted->isChecked());
+    v.wiring.resetInverted = ChkResetInverted->isChecked();
+    v.wiring.boot0Inverted = ChkBoot0Inverted->isChecked();
+    if (chosen == kCustom) v.sequence = TxtSequence->text().trimmed();
+    v.baudRate = CboBaud->currentData().toInt();
+    v.runAfterProgram = ChkRunAfterProgram->isChecked();
+    return v;
+}
+
+void OptionsDialog::accept() {
+    if (CboWiring->currentIndex() == kCustom) {
+        const QString text = TxtSequence->text();
+        SequenceError error;
+        QString problem;
+        if (text.trimmed().isEmpty())
+            problem = QStringLiteral("请输入自定义序列，例如：") + kSequenceExample;
+        else if (!ParseSequence(text, &error))
+            problem = QStringLiteral("自定义序列第%1个字符处有误：%2")
+                          .arg(error.position)
+                          .arg(error.message);
+        if (!problem.isEmpty()) {
+            dialogs_.message(this, QStringLiteral("Praxon"), problem);
+            TxtSequence->setFocus();
+            if (error.position > 0) TxtSequence->setCursorPosition(error.position - 1);
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 }  // namespace praxon

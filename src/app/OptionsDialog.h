@@ -3,25 +3,56 @@
 #include <QDialog>
 
 #include "Engine.h"
+#include "LineControl.h"
 
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
 class QRadioButton;
 
 namespace praxon {
 
-// The programming options: how an image is written, and what 擦除 erases before it.
+class DialogProvider;
+
+// What the options dialog sets.
+struct OptionValues {
+    WriteMode mode = WriteMode::Fast;
+    EraseScope eraseScope = EraseScope::Chip;  // Chip or Pages
+    Wiring wiring;                             // none, or reset and BOOT0 on one line each
+    QString sequence;  // custom "ENTRY:EXIT"; when not empty it replaces the wiring
+    int baudRate = 115200;
+    bool runAfterProgram = false;
+};
+
+// The engine's line options for these values; a sequence that does not parse counts as none.
+LineOptions LineOptionsFor(const OptionValues& values);
+
+// The programming options: how an image is written, what 擦除 erases before it, how the board is
+// reset into its bootloader, the line speed, and whether the program starts afterwards.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    OptionsDialog(WriteMode mode, EraseScope scope, QWidget* parent = nullptr);
+    OptionsDialog(const OptionValues& values, DialogProvider& dialogs, QWidget* parent = nullptr);
 
-    WriteMode mode() const;
-    EraseScope eraseScope() const;  // Chip or Pages
+    OptionValues values() const;
+    // Refuses a custom sequence that does not parse, saying where and why; the dialog stays.
+    void accept() override;
 
 private:
+    void showWiring();
+
+    DialogProvider& dialogs_;
+    QString customText_;  // kept while a preset is shown
     QRadioButton* OptFast = nullptr;
     QRadioButton* OptCompatible = nullptr;
     QRadioButton* OptEraseChip = nullptr;
     QRadioButton* OptErasePages = nullptr;
+    QComboBox* CboWiring = nullptr;
+    QCheckBox* ChkResetInverted = nullptr;
+    QCheckBox* ChkBoot0Inverted = nullptr;
+    QLineEdit* TxtSequence = nullptr;
+    QComboBox* CboBaud = nullptr;
+    QCheckBox* ChkRunAfterProgram = nullptr;
 };
 
 }  // namespace praxon

@@ -9,6 +9,8 @@
 #include <QVariant>
 #include <memory>
 
+#include "Engine.h"
+
 namespace praxon {
 
 namespace {
@@ -53,6 +55,47 @@ uint32_t readAddress(QSettings& store, const char* name, uint32_t fallback) {
     return text.toUInt(nullptr, 16);
 }
 
+WiredLine readLine(QSettings& store, const char* name, bool* valid) {
+    const QString text = readString(store, name, QStringLiteral("none"));
+    if (text == QLatin1String("dtr")) return WiredLine::Dtr;
+    if (text == QLatin1String("rts")) return WiredLine::Rts;
+    if (text != QLatin1String("none")) *valid = false;
+    return WiredLine::None;
+}
+
+QString lineName(WiredLine line) {
+    return line == WiredLine::Dtr   ? QStringLiteral("dtr")
+           : line == WiredLine::Rts ? QStringLiteral("rts")
+                                    : QStringLiteral("none");
+}
+
+// Only the wirings the options dialog offers: none, or reset and BOOT0 on one line each.
+Wiring readWiring(QSettings& store) {
+    bool valid = true;
+    Wiring w;
+    w.reset = readLine(store, "ResetLine", &valid);
+    w.boot0 = readLine(store, "Boot0Line", &valid);
+    w.resetInverted = readFlag(store, "ResetInverted", false);
+    w.boot0Inverted = readFlag(store, "Boot0Inverted", false);
+    const bool none = w.reset == WiredLine::None && w.boot0 == WiredLine::None;
+    const bool split =
+        w.reset != WiredLine::None && w.boot0 != WiredLine::None && w.reset != w.boot0;
+    return valid && (none || split) ? w : Wiring();
+}
+
+QString readSequence(QSettings& store) {
+    const QString text = readString(store, "Sequence", QString());
+    SequenceError error;
+    return !text.trimmed().isEmpty() && ParseSequence(text, &error) ? text : QString();
+}
+
+int readBaudRate(QSettings& store, int fallback) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,7}$"));
+    const QString text = readString(store, "Baud", QString());
+    if (!digits.match(text).hasMatch() || !IsSupportedBaudRate(text.toInt())) return fallback;
+    return text.toInt();
+}
+
 void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("FileName"), v.fileName);
     store.setValue(key("ADD"), v.goAddress);
@@ -65,6 +108,16 @@ void writeAll(QSettings& store, const ConfigValues& v) {
                    v.erasePagesOnly ? QStringLiteral("pages") : QStringLiteral("chip"));
     store.setValue(key("BinAddress"),
                    QStringLiteral("%1").arg(v.binAddress, 8, 16, QLatin1Char('0')).toUpper());
+    store.setValue(key("ResetLine"), lineName(v.wiring.reset));
+    store.setValue(key("ResetInverted"),
+                   v.wiring.resetInverted ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("Boot0Line"), lineName(v.wiring.boot0));
+    store.setValue(key("Boot0Inverted"),
+                   v.wiring.boot0Inverted ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("Sequence"), v.sequence);
+    store.setValue(key("Baud"), QString::number(v.baudRate));
+    store.setValue(key("RunAfterProgram"),
+                   v.runAfterProgram ? QStringLiteral("1") : QStringLiteral("0"));
     store.sync();
 }
 
@@ -92,6 +145,10 @@ ConfigValues readConfig() {
     values.compatibleWrite = readChoice(*store, "WriteMode", "fast", "compatible");
     values.erasePagesOnly = readChoice(*store, "EraseScope", "chip", "pages");
     values.binAddress = readAddress(*store, "BinAddress", values.binAddress);
+    values.wiring = readWiring(*store);
+    values.sequence = readSequence(*store);
+    values.baudRate = readBaudRate(*store, values.baudRate);
+    values.runAfterProgram = readFlag(*store, "RunAfterProgram", values.runAfterProgram);
     return values;
 }
 

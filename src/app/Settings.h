@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "LineControl.h"
+
 namespace praxon {
 
 // The remembered choices, as the window's controls and options hold them.
@@ -15,6 +17,11 @@ struct ConfigValues {
     bool compatibleWrite = false;      // "WriteMode": "fast" or "compatible"
     bool erasePagesOnly = false;       // "EraseScope": "chip" or "pages"
     uint32_t binAddress = 0x08000000;  // "BinAddress": load address of binary files, hexadecimal
+    // "ResetLine", "Boot0Line": "none", "dtr" or "rts"; "ResetInverted", "Boot0Inverted".
+    Wiring wiring;
+    QString sequence;              // "Sequence": custom ENTRY:EXIT; when set it replaces the wiring
+    int baudRate = 115200;         // "Baud"
+    bool runAfterProgram = false;  // "RunAfterProgram"
 };
 
 // Application name of the settings: the running executable's file name without folder and
@@ -27,7 +34,8 @@ QString configFilePath();
 // Reads section "Config". Missing keys give their defaults; a file that cannot be read or parsed
 // gives the defaults for every key. A check box is ticked only by the exact value "1"; the
 // options take only their exact words, and the load address 1 to 8 hex digits; anything else
-// gives the default.
+// gives the default. The wiring is one the options dialog offers (none, or reset and BOOT0 on
+// different lines) or none; the sequence one that parses, or none; the speed a supported one.
 ConfigValues readConfig();
 
 // Writes every key, whether or not it changed. Strings are stored as given, the load address as
