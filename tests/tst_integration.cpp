@@ -162,7 +162,7 @@ void TestIntegration::operations() {
     for (const QString& m : r.host.messages) actual << "msg:" + m;
     for (const QString& e : seen)
         if (e.startsWith("panel")) actual << e.left(7) + r.host.panels.value(e.mid(5, 1).toInt());
-    QCOMPARE(rig::masked(actual, seen), seen);
+    QCOMPARE(rig::masked(actual, seen).join(" | "), seen.join(" | "));
     QVERIFY(!r.engine.busy());
     QCOMPARE(r.host.commands.program, connected);
     QCOMPARE(r.host.commands.read, connected && r.engine.target().flashSizeKB > 0);
