@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "Device.h"
 #include "FirmwareImage.h"
 #include "Host.h"
 #include "LineControl.h"
@@ -61,9 +63,17 @@ bool IsSupportedBaudRate(int baudRate);
 
 // What connect() learnt about the chip.
 struct TargetInfo {
-    std::optional<uint16_t> pid;  // product ID from Get ID
-    int flashSizeKB = -1;         // from the size register; -1 when unknown
-    int ramSizeKB = -1;           // -1 when unknown
+    std::optional<uint16_t> pid;         // product ID from Get ID
+    const DeviceInfo* device = nullptr;  // the device table's entry for pid; null when unknown
+    // From Get: the bootloader's protocol version (0x31 = 3.1) and its command codes. Without
+    // an answer to Get (compatible mode does not ask an STM32F10x) the version is the one the
+    // table expects and the list is empty.
+    std::optional<uint8_t> version;
+    std::vector<uint8_t> commands;
+    uint8_t eraseCommand = 0;       // 0x43 (Erase) or 0x44 (Extended Erase); 0: none known
+    int flashSizeKB = -1;           // from the size register or as stated; -1 when unknown
+    bool flashSizeAssumed = false;  // the register told nothing: the product line's largest
+    int ramSizeKB = -1;             // -1 when unknown
 };
 
 // The user operations on one serial line. The window and the command line call these and
@@ -117,6 +127,11 @@ public:
 
     bool busy() const;  // an operation is running: a close request must be refused
     const TargetInfo& target() const;
+
+    // The chip's flash in KB when its size register lies (clones); 0: the register's value.
+    // Takes effect at the next connect.
+    int flashSizeOverride() const;
+    void setFlashSizeOverride(int kilobytes);
 
     // For tests: the limit of every reply wait (default 500 ms) and the log's clock.
     void setReplyTimeout(int milliseconds);
