@@ -227,7 +227,9 @@ std::vector<DeviceInfo> ParseDeviceTable(const QByteArray& text, QStringList* er
         if (fault.isEmpty() && !twice)
             devices.push_back(std::move(d));
         else if (errors)
-            *errors << QStringLiteral("line %1: %2").arg(number).arg(twice ? "pid twice" : fault);
+            *errors << QStringLiteral("line %1: %2")
+                           .arg(number)
+                           .arg(fault.isEmpty() ? QStringLiteral("pid twice") : fault);
     }
     return devices;
 }

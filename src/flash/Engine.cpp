@@ -97,9 +97,9 @@ struct Engine::Private {
     bool mayBeOriginal() const {
         return !target.pid || (target.device && target.device->family == kOriginalFamily);
     }
-    // The chip's flash as known, or the product line's largest.
+    // The chip's flash as known (no more than the line has, unless stated), or the line's largest.
     uint32_t flashBytes() const {
-        return target.flashSizeKB > 0 ? uint32_t(target.flashSizeKB) * 1024
+        return target.flashSizeKB > 0 ? std::min(uint32_t(target.flashSizeKB) * 1024, flashExtent())
                                       : target.device->maxFlashBytes;
     }
     bool flashSizeKnown() const { return target.flashSizeKB > 0 && !target.flashSizeAssumed; }
@@ -291,10 +291,9 @@ void Engine::Private::askBootloader() {
             target.version = version;
             target.commands = commands;
             if (fast() && !mayBeOriginal())
-                link.log(QStringLiteral("Bootloader版本: %1.%2")
-                             .arg(version >> 4, 0, 16)
-                             .arg(version & 0xF, 0, 16)
-                             .toUpper());
+                link.log(QStringLiteral("Bootloader版本: ") +
+                         QString::number(version >> 4, 16).toUpper() + QLatin1Char('.') +
+                         QString::number(version & 0xF, 16).toUpper());
         } else {
             logReason(QStringLiteral("读取Bootloader命令失败"), r);
         }
