@@ -228,6 +228,8 @@ private slots:
             "0800000008 070000AABBCC000000DA", false);
         row("G4: unit 8, padded with FF", 0x468, "10000000", "write:08000006:1122",
             "0800000008 07FFFFFFFFFFFF112234");
+        row("U5: two pieces of one unit, one write", 0x482, "10000000",
+            "write:08000000:01 0800000C:02", "0800000008 0F01FFFFFFFFFFFFFFFFFFFFFF02FFFFFF0C");
         row("U5: unit 16", 0x482, "10000000", "write:08000014:01",
             "0800001018 0FFFFFFFFF01FFFFFFFFFFFFFFFFFFFFFFF1");
         row("L0: erased 00 blocks left out", 0x457, "10000000",

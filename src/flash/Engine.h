@@ -98,8 +98,10 @@ public:
     void setLineOptions(const LineOptions& options);
 
     // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), runs the entry
-    // sequence when the wiring is known, synchronises and identifies the chip. True when the
-    // bootloader answered (also when it was synchronised already).
+    // sequence when the wiring is known, synchronises and identifies the chip: Get ID, Get (the
+    // version and commands; compatible mode leaves it out for an STM32F10x, which sees the
+    // original sequence) and its flash-size register. True when the bootloader answered (also
+    // when it was synchronised already), whether or not the device table knows the chip.
     bool connect(const QString& port);
     // Opens the port (when another one is chosen); the result is only shown on failure.
     bool openPort(const QString& port);
@@ -108,18 +110,22 @@ public:
     // "下载失败。"; nothing is sent.
     std::optional<FirmwareImage> loadImage(const ImageSource& source);
     // Erases as asked, writes the image, verifies and protects. The image is checked against the
-    // connected chip's memory before anything is erased.
+    // connected chip's memory before anything is erased. Refused for a chip the device table
+    // does not know: its erase units, write unit and erased value would be guesses.
     bool program(const FirmwareImage& image, const ProgramOptions& options);
     // Reads the whole flash (no range) or [begin, end) into a file, which is replaced only when
     // the read succeeded.
     bool readToFile(const QString& path, ImageFormat format,
                     const std::optional<AddressRange>& range = std::nullopt);
-    // Erases the whole flash (no range) or the pages covering the range.
+    // Erases the whole flash (no range) or the pages or sectors covering the range; a bank they
+    // cover whole goes in one bank erase. Refused for a chip the device table does not know.
     bool erase(const std::optional<AddressRange>& range = std::nullopt);
     bool go(uint32_t address);
     // Leaves the bootloader for the user program: the exit sequence when the wiring is known,
     // otherwise Go to address.
     bool runProgram(uint32_t address);
+    // Both end once the chip's second ACK came; Unprotect then waits the family's mass-erase
+    // time, for the erase and reset that follow.
     bool protect();
     bool unprotect();
     // Ends the running wait; always acts.
