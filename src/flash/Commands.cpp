@@ -11,9 +11,9 @@ CommandResult failed(Step step, const Reply& reply) {
 }
 
 // The address frame; a refusal is shown with the last byte received, as the original tool did.
-Reply SendAddress(BootLink& link, uint32_t address) {
+Reply SendAddress(BootLink& link, uint32_t address, bool showRefusal = true) {
     const Reply reply = link.frame(BootLink::addressFrame(address), ReplyRule::FirstByte);
-    if (reply.status == ReplyStatus::Nack)
+    if (showRefusal && reply.status == ReplyStatus::Nack)
         link.host().showMessage(QStringLiteral("传送地址时应答为非ACK，应答值=") +
                                 BootLink::hexNoPad(reply.last));
     return reply;
@@ -26,12 +26,21 @@ QByteArray CommandFrame(uint8_t command) {
     return frame;
 }
 
+// A command answered with ACK, then with a second ACK once the chip's work is done.
+CommandResult TwoAcks(BootLink& link, uint8_t command, qint64 workNs) {
+    Reply reply = link.command(command);
+    if (!reply.ok()) return failed(Step::Command, reply);
+    reply = link.awaitNextReply(link.replyTimeout() + workNs);
+    if (!reply.ok()) return failed(Step::Data, reply);
+    return {};
+}
+
 }  // namespace
 
-CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out) {
+CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out, bool showRefusal) {
     Reply reply = link.command(0x11);
     if (!reply.ok()) return failed(Step::Command, reply);
-    reply = SendAddress(link, address);
+    reply = SendAddress(link, address, showRefusal);
     if (!reply.ok()) return failed(Step::Address, reply);
     // The count goes out as a byte and its complement.
     if (link.quietReplies()) {
@@ -48,7 +57,8 @@ CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out) 
     return {};
 }
 
-CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data, int n) {
+CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data, int n,
+                          qint64 writeNs) {
     Reply reply = link.command(0x31);
     if (!reply.ok()) {
         // The chip refuses writes (readout protection): the connection is of no further use.
@@ -62,7 +72,8 @@ CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data,
     frame.reserve(n + 2);
     frame.append(char(n - 1));
     frame.append(reinterpret_cast<const char*>(data), n);
-    reply = link.frame(BootLink::withChecksum(frame), ReplyRule::FirstByte);
+    reply = link.frame(BootLink::withChecksum(frame), ReplyRule::FirstByte, 0,
+                       link.replyTimeout() + writeNs);
     if (reply.status == ReplyStatus::Nack)
         link.host().showMessage(QStringLiteral("传送数据时应答为非ACK，应答值=") +
                                 BootLink::hexNoPad(reply.last));
@@ -70,23 +81,46 @@ CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data,
     return {};
 }
 
-CommandResult EraseAll(BootLink& link) {
-    Reply reply = link.command(0x43);
+CommandResult MassErase(BootLink& link, uint8_t opcode, qint64 eraseNs) {
+    Reply reply = link.command(opcode);
     if (!reply.ok()) return failed(Step::Command, reply);
-    reply = link.command(0xFF);
+    const QByteArray code =
+        opcode == 0x43 ? QByteArray("\xFF\x00", 2) : QByteArray("\xFF\xFF\x00", 3);
+    reply = link.frame(code, link.defaultRule(), 0, link.replyTimeout() + eraseNs);
     if (!reply.ok()) return failed(Step::Data, reply);
     return {};
 }
 
-CommandResult ErasePages(BootLink& link, const std::vector<uint32_t>& pages, qint64 pageTimeNs) {
-    Reply reply = link.command(0x43);
+CommandResult BankErase(BootLink& link, int bank, qint64 eraseNs) {
+    Reply reply = link.command(0x44);
+    if (!reply.ok()) return failed(Step::Command, reply);
+    const QByteArray code =
+        bank == 1 ? QByteArray("\xFF\xFE\x01", 3) : QByteArray("\xFF\xFD\x02", 3);
+    reply = link.frame(code, link.defaultRule(), 0, link.replyTimeout() + eraseNs);
+    if (!reply.ok()) return failed(Step::Data, reply);
+    return {};
+}
+
+CommandResult ErasePages(BootLink& link, uint8_t opcode, const std::vector<uint32_t>& pages,
+                         qint64 eraseNs) {
+    Reply reply = link.command(opcode);
     if (!reply.ok()) return failed(Step::Command, reply);
     QByteArray frame;
-    frame.append(char(pages.size() - 1));
-    for (uint32_t page : pages) frame.append(char(page));
+    const auto n = uint32_t(pages.size() - 1);
+    if (opcode == 0x43) {
+        frame.append(char(n));
+        for (uint32_t page : pages) frame.append(char(page));
+    } else {
+        frame.append(char(n >> 8));
+        frame.append(char(n));
+        for (uint32_t page : pages) {
+            frame.append(char(page >> 8));
+            frame.append(char(page));
+        }
+    }
     // The chip answers once every page is erased.
-    const qint64 limit = link.replyTimeout() + pageTimeNs * qint64(pages.size());
-    reply = link.frame(BootLink::withChecksum(frame), ReplyRule::FirstByte, 0, limit);
+    reply = link.frame(BootLink::withChecksum(frame), ReplyRule::FirstByte, 0,
+                       link.replyTimeout() + eraseNs);
     if (!reply.ok()) return failed(Step::Data, reply);
     return {};
 }
@@ -131,16 +165,37 @@ CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText) {
     return {};
 }
 
-CommandResult ReadoutProtect(BootLink& link) {
-    const Reply reply = link.command(0x82);
+CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>* commands) {
+    Reply reply;
+    if (link.quietReplies()) {
+        reply = link.command(0x00, ReplyRule::Quiet);
+    } else {
+        // ACK and the count byte first, then the version, count codes and the closing ACK.
+        reply = link.frame(CommandFrame(0x00), ReplyRule::AckAndData, 1);
+        if (reply.ok()) reply = link.awaitData(link.received()[1] + 3);
+    }
     if (!reply.ok()) return failed(Step::Command, reply);
+    const uint8_t* r = link.received();
+    const int count = link.receivedCount();
+    const int codes = count >= 2 ? r[1] : 0;
+    if (count < codes + 4 || r[codes + 3] != kAck) {
+        Reply bad;
+        bad.status = ReplyStatus::Nack;
+        bad.first = r[0];
+        bad.last = r[count - 1];
+        return failed(Step::Data, bad);
+    }
+    if (version) *version = r[2];
+    if (commands) commands->assign(r + 3, r + 3 + codes);
     return {};
 }
 
-CommandResult ReadoutUnprotect(BootLink& link) {
-    const Reply reply = link.command(0x92);
-    if (!reply.ok()) return failed(Step::Command, reply);
-    return {};
+CommandResult ReadoutProtect(BootLink& link, qint64 workNs) {
+    return TwoAcks(link, 0x82, workNs);
+}
+
+CommandResult ReadoutUnprotect(BootLink& link, qint64 workNs) {
+    return TwoAcks(link, 0x92, workNs);
 }
 
 }  // namespace praxon

@@ -19,21 +19,32 @@ struct CommandResult {
     bool ok() const { return failed == Step::None; }
 };
 
-// Read Memory: n (1 to 256) bytes at address into out.
-CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out);
-// Write Memory: n (1 to 256) bytes at address. A NACK to the command ends the connection.
-CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data, int n);
-// Global erase: 43 BC, then FF 00.
-CommandResult EraseAll(BootLink& link);
-// Erase of the listed pages (at most 255 page numbers below 256 per call), waiting for each
-// page as long as pageTimeNs on top of the reply limit.
-CommandResult ErasePages(BootLink& link, const std::vector<uint32_t>& pages, qint64 pageTimeNs);
+// Read Memory: n (1 to 256) bytes at address into out. showRefusal: a refused address is shown
+// as a message, as the original tool did.
+CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out,
+                         bool showRefusal = true);
+// Write Memory: n (1 to 256) bytes at address; the data's answer may come writeNs after the reply
+// limit. A NACK to the command ends the connection.
+CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data, int n,
+                          qint64 writeNs = 0);
+// Erase of the whole flash: 43 BC, FF 00 (Erase) or 44 BB, FF FF 00 (Extended Erase). The answer
+// may come eraseNs after the reply limit.
+CommandResult MassErase(BootLink& link, uint8_t opcode, qint64 eraseNs);
+// Extended Erase of bank 1 (FF FE 01) or bank 2 (FF FD 02).
+CommandResult BankErase(BootLink& link, int bank, qint64 eraseNs);
+// Erase of the listed pages or sectors: with 0x43 one byte each (at most 255, numbers below 256),
+// with 0x44 two bytes each, most significant first (at most 511 go in one command here).
+CommandResult ErasePages(BootLink& link, uint8_t opcode, const std::vector<uint32_t>& pages,
+                         qint64 eraseNs);
 // Go: 21 DE acknowledged, then the address frame (its answer is not read).
 CommandResult Go(BootLink& link, uint32_t address);
 // Get ID: the product ID, from the two-byte answer of the chip or a four-byte one.
 CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText);
-// Readout Protect (82 7D) and Readout Unprotect (92 6D): the command's ACK.
-CommandResult ReadoutProtect(BootLink& link);
-CommandResult ReadoutUnprotect(BootLink& link);
+// Get: the protocol version byte (0x31 = 3.1) and the command codes the bootloader offers.
+CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>* commands);
+// Readout Protect (82 7D) and Readout Unprotect (92 6D): the command's ACK, then the second one
+// after the option-byte work (and, for Unprotect, the erase), which may take workNs.
+CommandResult ReadoutProtect(BootLink& link, qint64 workNs);
+CommandResult ReadoutUnprotect(BootLink& link, qint64 workNs);
 
 }  // namespace praxon

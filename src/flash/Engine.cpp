@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "BootLink.h"
 #include "Commands.h"
@@ -16,14 +17,30 @@
 namespace praxon {
 namespace {
 
-// Longest a page erase may take on these chips, on top of the reply time limit.
-constexpr qint64 kPageEraseNs = 40'000'000;
-// Page numbers one erase command carries at most.
-constexpr size_t kPagesPerCommand = 255;
-constexpr uint32_t kFlashSizeRegister = 0x1FFFF7E0;
+// Erase times of the device table are for genuine parts; clone flash may be slower.
+constexpr qint64 kSlowFlashMargin = 2;
+// Added to the reply limit for the answer to written data, for the same reason.
+constexpr qint64 kWriteNs = 500'000'000;
+// Option-byte work of Readout Protect.
+constexpr qint64 kOptionBytesNs = 2'000'000'000;
+// Mass erase of a chip the table does not know.
+constexpr qint64 kUnknownMassEraseNs = 35'000'000'000;
+// Page numbers one command carries at most: Erase's count is a byte; Extended Erase's was
+// refused above 511 by some chips.
+constexpr size_t kPagesPerErase = 255;
+constexpr size_t kPagesPerExtendedErase = 511;
+// Where the original tool read the flash size when the chip did not say what it is.
+constexpr uint32_t kF1FlashSizeRegister = 0x1FFFF7E0;
+const QString kOriginalFamily = QStringLiteral("STM32F10x");
+const QString kUnitsUnknown =
+    QStringLiteral("该器件的页(扇区)划分由选项字节决定，无法按页擦除，请选择整片擦除。");
 
 QString hex8(uint32_t value) {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString hex4(uint32_t value) {
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
 int givenCount(const AlignedBlock& block) {
@@ -48,6 +65,7 @@ struct Engine::Private {
     TargetInfo target;
     WriteMode mode = WriteMode::Fast;
     LineOptions lines;
+    int flashOverrideKB = 0;
     bool busy = false;
 
     // Marks one user operation as running; a second one is refused until it ends.
@@ -74,14 +92,32 @@ struct Engine::Private {
     bool fast() const { return mode == WriteMode::Fast; }
     // In fast mode the log says why a step failed; compatible mode keeps the original lines only.
     void logReason(const QString& what, const CommandResult& result);
-    const DeviceInfo* device() const { return target.pid ? FindDevice(*target.pid) : nullptr; }
     bool readable() const { return target.flashSizeKB > 0; }
+    // The chip may be one the original tool was made for: its wire and log are kept as they were.
+    bool mayBeOriginal() const {
+        return !target.pid || (target.device && target.device->family == kOriginalFamily);
+    }
+    // The chip's flash as known (no more than the line has, unless stated), or the line's largest.
+    uint32_t flashBytes() const {
+        return target.flashSizeKB > 0 ? std::min(uint32_t(target.flashSizeKB) * 1024, flashExtent())
+                                      : target.device->maxFlashBytes;
+    }
+    bool flashSizeKnown() const { return target.flashSizeKB > 0 && !target.flashSizeAssumed; }
+    // What may be written and erased: the product line's flash, or more when the user said so.
+    uint32_t flashExtent() const {
+        return std::max(target.device->maxFlashBytes, uint32_t(flashOverrideKB) * 1024);
+    }
+    // Erase and program need the table's entry: refused (shown as a message or logged) without.
+    bool refuseUnknownChip(bool asMessage);
 
     void identify();
-    int readFlashSize();
+    void askBootloader();
+    void learnFlashSize();
     bool readBlock(uint32_t address, int n, uint8_t* out);
+    bool eraseChip(std::vector<AddressRange>* erased);
     bool massErase();
-    bool erasePages(const std::vector<uint32_t>& pages);
+    bool eraseUnits(const std::vector<uint32_t>& units, const QString& startLine);
+    bool eraseFailed(const CommandResult& r);
     bool checkImage(const FirmwareImage& image, EraseScope scope);
     bool writeImage(const FirmwareImage& image, const std::vector<AddressRange>& erased,
                     bool verify);
@@ -114,8 +150,8 @@ void Engine::setMode(WriteMode mode) {
 }
 
 bool IsSupportedBaudRate(int baudRate) {
-    static const int kRates[] = {1200,  2400,  4800,   9600,   14400,  19200,  38400,
-                                 57600, 115200, 230400, 460800, 921600};
+    static const int kRates[] = {1200,  2400,  4800,   9600,   14400,  19200,
+                                 38400, 57600, 115200, 230400, 460800, 921600};
     return std::find(std::begin(kRates), std::end(kRates), baudRate) != std::end(kRates);
 }
 
@@ -134,6 +170,14 @@ bool Engine::busy() const {
 
 const TargetInfo& Engine::target() const {
     return d->target;
+}
+
+int Engine::flashSizeOverride() const {
+    return d->flashOverrideKB;
+}
+
+void Engine::setFlashSizeOverride(int kilobytes) {
+    d->flashOverrideKB = std::max(0, kilobytes);
 }
 
 void Engine::setReplyTimeout(int milliseconds) {
@@ -202,22 +246,15 @@ bool Engine::connect(const QString& port) {
             d->host.setStatusText(StatusField::Progress,
                                   QStringLiteral("收到NACK，请复位目标板并重新连接。"));
         else if (sync.status == ReplyStatus::Timeout)
-            d->host.setStatusText(StatusField::Progress, QStringLiteral("请复位目标板并重新连接！"));
+            d->host.setStatusText(StatusField::Progress,
+                                  QStringLiteral("请复位目标板并重新连接！"));
         link.log(QStringLiteral("目标板未响应，检查连接情况，请复位后再次连接。"));
         return false;
     }
     link.log(QStringLiteral("连接成功，准备获取器件信息......"));
     d->identify();
-    d->target.flashSizeKB = d->readFlashSize();
-    if (d->target.flashSizeKB < 1) {
-        link.log(QStringLiteral("取器件存储器容量失败."));
-    } else {
-        const QString ram = d->target.ramSizeKB < 0
-                                ? QStringLiteral("未知.")
-                                : QString::number(d->target.ramSizeKB) + QStringLiteral("K.");
-        link.log(QStringLiteral("FLASH容量为: ") + QString::number(d->target.flashSizeKB) +
-                 QStringLiteral("K; RAM容量为: ") + ram);
-    }
+    d->askBootloader();
+    d->learnFlashSize();
     link.enableCommands(true, d->readable());
     return true;
 }
@@ -235,19 +272,128 @@ void Engine::Private::identify() {
         return;
     }
     target.pid = pid;
-    const QString text = QStringLiteral("STM32F10x, PID=") + id;
+    target.device = FindDevice(pid);
+    const QString name = target.device ? target.device->family : QStringLiteral("未知器件");
+    const QString text = name + QStringLiteral(", PID=") + id;
     host.setStatusText(StatusField::Device, text);
     link.log(QStringLiteral("器件信息为") + text);
 }
 
-int Engine::Private::readFlashSize() {
-    uint8_t word[4] = {};
-    if (!readBlock(kFlashSizeRegister, 4, word)) return -1;
-    const int flash = word[0] + 256 * word[1];
-    const int ram = word[2] + 256 * word[3];
-    // 0xFFFF is what an unprogrammed half-word reads: the size is not known.
-    target.ramSizeKB = ram == 0xFFFF ? -1 : ram;
-    return flash == 0xFFFF ? -1 : flash;
+// Get tells the protocol version and the commands, among them which erase the bootloader has.
+// Compatible mode does not ask a chip that may be an STM32F10x: it gets the original sequence.
+void Engine::Private::askBootloader() {
+    const DeviceInfo* dev = target.device;
+    if (fast() || !mayBeOriginal()) {
+        uint8_t version = 0;
+        std::vector<uint8_t> commands;
+        const CommandResult r = GetCommands(link, &version, &commands);
+        if (r.ok()) {
+            target.version = version;
+            target.commands = commands;
+            if (fast() && !mayBeOriginal())
+                link.log(QStringLiteral("Bootloader版本: ") +
+                         QString::number(version >> 4, 16).toUpper() + QLatin1Char('.') +
+                         QString::number(version & 0xF, 16).toUpper());
+        } else {
+            logReason(QStringLiteral("读取Bootloader命令失败"), r);
+        }
+    }
+    const auto offers = [&](uint8_t c) {
+        return std::find(target.commands.begin(), target.commands.end(), c) !=
+               target.commands.end();
+    };
+    if (!target.commands.empty())
+        target.eraseCommand = offers(0x44) ? 0x44 : offers(0x43) ? 0x43 : 0;
+    else if (dev)
+        target.eraseCommand = dev->expectedEraseCommand();
+    if (!target.version && dev) target.version = dev->protocol;
+}
+
+void Engine::Private::learnFlashSize() {
+    const DeviceInfo* dev = target.device;
+    std::optional<uint16_t> value;  // the size register's value
+    bool unreadable = false;
+    if (mayBeOriginal()) {
+        // Four bytes as the original tool read them; GD32 parts keep their RAM size above.
+        uint8_t word[4] = {};
+        if (readBlock(dev ? dev->flashSizeRegister : kF1FlashSizeRegister, 4, word)) {
+            value = uint16_t(word[0] | word[1] << 8);
+            const int ram = word[2] | word[3] << 8;
+            target.ramSizeKB = ram == 0xFFFF || ram == 0 ? -1 : ram;
+        } else {
+            unreadable = true;
+        }
+    } else if (dev) {
+        // The word around the value: some chips refuse reads of two bytes there.
+        const uint32_t at = dev->flashSizeRegister & ~3u;
+        uint8_t word[4] = {};
+        const CommandResult r = ReadMemory(link, at, 4, word, false);
+        if (r.ok()) {
+            const int offset = int(dev->flashSizeRegister - at);
+            value = uint16_t(word[offset] | (offset < 3 ? word[offset + 1] << 8 : 0));
+        } else {
+            unreadable = true;
+            logReason(QStringLiteral("读取") + hex8(at) + QStringLiteral("失败"), r);
+        }
+    }
+    int kb = -1;
+    if (value && dev) {
+        switch (dev->sizeCoding) {
+            case SizeCoding::Codes:
+                for (const auto& [code, bytes] : dev->sizeCodes)
+                    if (code == *value) kb = int(bytes / 1024);
+                break;
+            case SizeCoding::KiBLowByte:
+                kb = *value & 0xFF;
+                break;
+            default:
+                kb = *value;
+                break;
+        }
+    } else if (value) {
+        kb = *value;
+    }
+    // 0 and 0xFFFF (unprogrammed) say nothing: early L1 and some F103 clones read 0 there.
+    if (kb == 0 || kb == 0xFFFF) kb = -1;
+    if (flashOverrideKB > 0) {
+        target.flashSizeKB = flashOverrideKB;
+        link.log(QStringLiteral("FLASH容量按指定值计: ") + QString::number(flashOverrideKB) +
+                 QStringLiteral("K."));
+    } else if (kb > 0) {
+        target.flashSizeKB = kb;
+    } else if (dev && !(unreadable && mayBeOriginal() && !fast())) {
+        // Compatible mode leaves an unreadable STM32F10x register unknown, as the original tool.
+        target.flashSizeKB = int(dev->maxFlashBytes / 1024);
+        target.flashSizeAssumed = true;
+        const QString what =
+            value ? QStringLiteral("FLASH容量寄存器读数为") + hex4(*value) + QStringLiteral("，")
+                  : QStringLiteral("FLASH容量寄存器不可读，");
+        link.log(what + QStringLiteral("按该系列最大容量") + QString::number(target.flashSizeKB) +
+                 QStringLiteral("K计."));
+    }
+    if (target.flashSizeKB < 1) {
+        link.log(target.pid && !dev ? QStringLiteral("器件未识别，FLASH容量未知.")
+                                    : QStringLiteral("取器件存储器容量失败."));
+        return;
+    }
+    const QString ram = target.ramSizeKB < 0
+                            ? QStringLiteral("未知.")
+                            : QString::number(target.ramSizeKB) + QStringLiteral("K.");
+    link.log(QStringLiteral("FLASH容量为: ") + QString::number(target.flashSizeKB) +
+             QStringLiteral("K; RAM容量为: ") + ram);
+}
+
+bool Engine::Private::refuseUnknownChip(bool asMessage) {
+    if (target.device) return false;
+    const QString text =
+        target.pid ? QStringLiteral("未知器件(PID=") + hex4(*target.pid) +
+                         QStringLiteral(")，不知道它的FLASH如何擦除和写入，不能擦除或编程。")
+                   : QStringLiteral("器件未识别，不能擦除或编程。");
+    if (asMessage)
+        host.showMessage(text);
+    else
+        link.log(text);
+    return true;
 }
 
 bool Engine::Private::readBlock(uint32_t address, int n, uint8_t* out) {
@@ -334,29 +480,19 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
     Private::Operation op(*d);
     if (op.refused()) return false;
     BootLink& link = d->link;
-    if (!d->checkImage(image, options.erase)) {
+    if (d->refuseUnknownChip(true) || !d->checkImage(image, options.erase)) {
         d->host.showMessage(QStringLiteral("下载失败。"));
         return false;
     }
     std::vector<AddressRange> erased;
-    const DeviceInfo* device = d->device();
+    const DeviceInfo* device = d->target.device;
     link.setStopped(false);
     if (options.erase == EraseScope::Chip) {
-        if (!d->massErase()) return false;
-        // Without knowing the flash, nothing counts as erased: blocks then never bridge gaps.
-        const uint64_t size = device                     ? device->maxFlashBytes
-                              : d->target.flashSizeKB > 0 ? uint64_t(d->target.flashSizeKB) * 1024
-                                                          : 0;
-        if (size > 0) erased.push_back({0x08000000u, 0x08000000ull + size});
+        if (!d->eraseChip(&erased)) return false;
     } else if (options.erase == EraseScope::Pages) {
-        const uint32_t pageCount = device->maxFlashBytes / device->pageSize;
-        const std::vector<uint32_t> pages =
-            PagesTouched(image, device->flashBase, device->pageSize, pageCount);
-        if (!pages.empty() && !d->erasePages(pages)) return false;
-        for (uint32_t page : pages) {
-            const uint32_t begin = device->flashBase + page * device->pageSize;
-            erased.push_back({begin, uint64_t(begin) + device->pageSize});
-        }
+        const std::vector<uint32_t> units = device->unitsTouched(image, d->flashExtent());
+        if (!units.empty() && !d->eraseUnits(units, QString())) return false;
+        for (uint32_t unit : units) erased.push_back(device->unit(unit, d->flashExtent()));
     }
     // A Stop that came with the erase's last answer ends the operation here.
     if (link.stopped()) {
@@ -381,28 +517,24 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
 }
 
 bool Engine::Private::checkImage(const FirmwareImage& image, EraseScope scope) {
-    const DeviceInfo* dev = device();
-    if (scope == EraseScope::Pages && !dev) {
-        host.showMessage(QStringLiteral("器件未识别，无法按页擦除。"));
+    const DeviceInfo* dev = target.device;
+    if (scope != EraseScope::None && target.eraseCommand == 0) {
+        host.showMessage(QStringLiteral("Bootloader没有擦除命令，无法擦除。"));
         return false;
     }
-    std::vector<AddressRange> writable;
-    if (dev) {
-        writable.push_back({dev->flashBase, uint64_t(dev->flashBase) + dev->maxFlashBytes});
-        writable.push_back({dev->ramBegin, dev->ramEnd});
-    } else if (target.flashSizeKB > 0) {
-        writable.push_back({0x08000000u, 0x08000000ull + uint64_t(target.flashSizeKB) * 1024});
-    } else {
-        return true;  // nothing known: the chip itself refuses what it cannot take
+    if (scope == EraseScope::Pages && !dev->unitsKnown(flashBytes(), flashSizeKnown())) {
+        host.showMessage(kUnitsUnknown);
+        return false;
     }
+    std::vector<AddressRange> writable = dev->ram;
+    writable.push_back({dev->flashBase, uint64_t(dev->flashBase) + flashExtent()});
     for (const ImageSegment& segment : image.segments()) {
         uint64_t at = segment.address;
         // Walk the segment through the writable ranges; the first byte outside names the problem.
         while (at < segment.end()) {
-            const auto inside = std::find_if(writable.begin(), writable.end(),
-                                             [&](const AddressRange& r) {
-                                                 return at >= r.begin && at < r.end;
-                                             });
+            const auto inside =
+                std::find_if(writable.begin(), writable.end(),
+                             [&](const AddressRange& r) { return at >= r.begin && at < r.end; });
             if (inside == writable.end()) {
                 host.showMessage(QStringLiteral("地址") + hex8(uint32_t(at)) +
                                  QStringLiteral("超出器件可写入的存储器范围，下载失败！"));
@@ -414,33 +546,93 @@ bool Engine::Private::checkImage(const FirmwareImage& image, EraseScope scope) {
     return true;
 }
 
+// The whole flash: one command where the bootloader has it, unit by unit where not (L0, L1).
+bool Engine::Private::eraseChip(std::vector<AddressRange>* erased) {
+    const DeviceInfo* dev = target.device;
+    const AddressRange flash{dev->flashBase, uint64_t(dev->flashBase) + flashExtent()};
+    if (dev->massErase) {
+        if (!massErase()) return false;
+        if (erased) erased->push_back(flash);
+        return true;
+    }
+    const uint32_t bytes = flashBytes();
+    const std::vector<uint32_t> units =
+        dev->unitsCovering({dev->flashBase, uint64_t(dev->flashBase) + bytes}, bytes);
+    if (!eraseUnits(units, QStringLiteral("开始整片擦除......"))) return false;
+    for (uint32_t unit : units)
+        if (erased) erased->push_back(dev->unit(unit, bytes));
+    return true;
+}
+
 bool Engine::Private::massErase() {
-    const CommandResult r = EraseAll(link);
+    if (target.eraseCommand == 0) {
+        link.log(QStringLiteral("Bootloader没有擦除命令，无法擦除。"));
+        return false;
+    }
+    const CommandResult r = MassErase(link, target.eraseCommand,
+                                      kSlowFlashMargin * target.device->massEraseMs * 1'000'000);
     if (r.failed != Step::Command) link.log(QStringLiteral("开始整片擦除......"));
     if (r.ok()) {
         host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除完毕。"));
         link.log(QStringLiteral("擦除成功。"));
         return true;
     }
+    return eraseFailed(r);
+}
+
+bool Engine::Private::eraseFailed(const CommandResult& r) {
     host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除失败。"));
     link.log(QStringLiteral("擦除失败，请清除读保护......"));
     logReason(QStringLiteral("擦除"), r);
     return false;
 }
 
-bool Engine::Private::erasePages(const std::vector<uint32_t>& pages) {
-    link.log(QStringLiteral("开始擦除") + QString::number(pages.size()) +
-             QStringLiteral("页......"));
-    for (size_t i = 0; i < pages.size(); i += kPagesPerCommand) {
-        const std::vector<uint32_t> part(
-            pages.begin() + long(i), pages.begin() + long(std::min(pages.size(), i + kPagesPerCommand)));
-        const CommandResult r = ErasePages(link, part, kPageEraseNs);
-        if (!r.ok()) {
-            host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除失败。"));
-            link.log(QStringLiteral("擦除失败，请清除读保护......"));
-            logReason(QStringLiteral("擦除"), r);
-            return false;
+// Units by number; a bank they cover whole goes with one bank erase.
+bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, const QString& startLine) {
+    const DeviceInfo* dev = target.device;
+    const uint8_t opcode = target.eraseCommand;
+    if (opcode == 0) {
+        link.log(QStringLiteral("Bootloader没有擦除命令，无法擦除。"));
+        return false;
+    }
+    if (opcode == 0x43 && units.back() > 0xFF) {
+        link.log(QStringLiteral("页号") + QString::number(units.back()) +
+                 QStringLiteral("超出擦除命令的范围(0~255)，无法擦除。"));
+        return false;
+    }
+    link.log(startLine.isEmpty() ? QStringLiteral("开始擦除") + QString::number(units.size()) +
+                                       QStringLiteral("页......")
+                                 : startLine);
+    std::vector<uint32_t> rest = units;
+    const uint32_t bytes = flashBytes();
+    const uint32_t bank2 = dev->bank2Address(bytes, flashSizeKnown());
+    if (opcode == 0x44 && dev->massErase && bank2) {
+        const uint64_t end = uint64_t(dev->flashBase) + bytes;
+        const std::vector<uint32_t> banks[2] = {dev->unitsCovering({dev->flashBase, bank2}, bytes),
+                                                dev->unitsCovering({bank2, end}, bytes)};
+        for (int bank = 1; bank <= 2; ++bank) {
+            const std::vector<uint32_t>& whole = banks[bank - 1];
+            if (whole.empty() ||
+                !std::includes(rest.begin(), rest.end(), whole.begin(), whole.end()))
+                continue;
+            const CommandResult r =
+                BankErase(link, bank, kSlowFlashMargin * dev->massEraseMs * 1'000'000);
+            if (!r.ok()) return eraseFailed(r);
+            std::vector<uint32_t> left;
+            std::set_difference(rest.begin(), rest.end(), whole.begin(), whole.end(),
+                                std::back_inserter(left));
+            rest.swap(left);
         }
+    }
+    const size_t perCommand = opcode == 0x43 ? kPagesPerErase : kPagesPerExtendedErase;
+    for (size_t i = 0; i < rest.size(); i += perCommand) {
+        const std::vector<uint32_t> part(
+            rest.begin() + long(i), rest.begin() + long(std::min(rest.size(), i + perCommand)));
+        qint64 eraseNs = 0;
+        for (uint32_t unit : part)
+            eraseNs += kSlowFlashMargin * dev->unitEraseNs(unit, flashExtent());
+        const CommandResult r = ErasePages(link, opcode, part, eraseNs);
+        if (!r.ok()) return eraseFailed(r);
     }
     host.setStatusText(StatusField::Progress, QStringLiteral("Flash擦除完毕。"));
     link.log(QStringLiteral("擦除成功。"));
@@ -449,10 +641,15 @@ bool Engine::Private::erasePages(const std::vector<uint32_t>& pages) {
 
 bool Engine::Private::writeImage(const FirmwareImage& image,
                                  const std::vector<AddressRange>& erased, bool verify) {
+    const DeviceInfo* dev = target.device;
     std::vector<AlignedBlock> blocks;
-    if (fast()) {
+    // Compatible mode writes record by record where the chip takes 4-byte words erased to 0xFF,
+    // as the original tool did; other chips get aligned blocks padded with their erased value.
+    if (fast() || dev->writeAlign != 4 || dev->erasedValue != 0xFF) {
         FastPlanOptions plan;
         plan.erased = erased;
+        plan.erasedValue = dev->erasedValue;
+        plan.alignment = dev->writeAlign;
         blocks = PlanFastWrite(image, plan);
     } else {
         blocks = PlanRecordWrite(image);
@@ -461,7 +658,7 @@ bool Engine::Private::writeImage(const FirmwareImage& image,
     for (const AlignedBlock& block : blocks) total += givenCount(block);
     for (const AlignedBlock& block : blocks) {
         const CommandResult r =
-            WriteMemory(link, block.address, block.bytes.data(), int(block.bytes.size()));
+            WriteMemory(link, block.address, block.bytes.data(), int(block.bytes.size()), kWriteNs);
         if (!r.ok()) {
             logReason(QStringLiteral("写入") + hex8(block.address) + QStringLiteral("失败"), r);
             return false;
@@ -536,9 +733,10 @@ bool Engine::Private::verifyImage(const FirmwareImage& image) {
             }
         }
         done += n;
-        host.setStatusText(StatusField::Progress, QStringLiteral("校验") +
-                                                      QString::asprintf("%05.2f", 100.0 * double(done) / double(total)) +
-                                                      QStringLiteral("%."));
+        host.setStatusText(StatusField::Progress,
+                           QStringLiteral("校验") +
+                               QString::asprintf("%05.2f", 100.0 * double(done) / double(total)) +
+                               QStringLiteral("%."));
         host.progress(done, total);
         if (link.stopped()) return false;
     }
@@ -599,8 +797,8 @@ bool Engine::readToFile(const QString& path, ImageFormat format,
     return ok;
 }
 
-bool Engine::Private::readRange(QIODevice& out, ImageFormat format, uint32_t address,
-                                qint64 length, bool wholeFlash) {
+bool Engine::Private::readRange(QIODevice& out, ImageFormat format, uint32_t address, qint64 length,
+                                bool wholeFlash) {
     const bool hex = format == ImageFormat::Hex;
     const auto writeLine = [&out](const std::string& line) {
         QByteArray bytes = QByteArray::fromStdString(line);
@@ -618,7 +816,8 @@ bool Engine::Private::readRange(QIODevice& out, ImageFormat format, uint32_t add
     qint64 done = 0;
     while (done < length) {
         const uint32_t at = address + uint32_t(done);
-        const int n = int(std::min<qint64>(length - done, blockSize - qint64(at % uint32_t(blockSize))));
+        const int n =
+            int(std::min<qint64>(length - done, blockSize - qint64(at % uint32_t(blockSize))));
         if (!readBlock(at, n, block)) {
             link.log(QStringLiteral("读数据失败, 退出从芯片读取数据过程."));
             return false;
@@ -646,20 +845,19 @@ bool Engine::erase(const std::optional<AddressRange>& range) {
     Private::Operation op(*d);
     if (op.refused()) return false;
     d->link.setStopped(false);
-    if (!range) return d->massErase();
-    const DeviceInfo* device = d->device();
-    if (!device) {
-        d->link.log(QStringLiteral("器件未识别，无法按页擦除。"));
+    if (d->refuseUnknownChip(false)) return false;
+    if (!range) return d->eraseChip(nullptr);
+    const DeviceInfo* device = d->target.device;
+    if (!device->unitsKnown(d->flashBytes(), d->flashSizeKnown())) {
+        d->link.log(kUnitsUnknown);
         return false;
     }
-    const std::vector<uint32_t> pages =
-        PagesCovering(*range, device->flashBase, device->pageSize,
-                      device->maxFlashBytes / device->pageSize);
-    if (pages.empty()) {
+    const std::vector<uint32_t> units = device->unitsCovering(*range, d->flashExtent());
+    if (units.empty()) {
         d->link.log(QStringLiteral("擦除范围不在FLASH内。"));
         return false;
     }
-    return d->erasePages(pages);
+    return d->eraseUnits(units, QString());
 }
 
 bool Engine::go(uint32_t address) {
@@ -705,7 +903,7 @@ bool Engine::protect() {
 
 bool Engine::Private::readProtect() {
     link.setStopped(false);
-    const CommandResult r = ReadoutProtect(link);
+    const CommandResult r = ReadoutProtect(link, kOptionBytesNs);
     if (r.ok()) {
         link.log(QStringLiteral("置读保护成功, 复位目标板后才能有效。"));
         link.enableCommands(false, false);
@@ -721,12 +919,22 @@ bool Engine::unprotect() {
     if (op.refused()) return false;
     BootLink& link = d->link;
     link.setStopped(false);
-    const CommandResult r = ReadoutUnprotect(link);
-    link.log(r.ok() ? QStringLiteral("清读保护成功, 复位目标板后才能有效。")
-                    : QStringLiteral("清读保护失败."));
-    d->logReason(QStringLiteral("清读保护"), r);
+    // The chip erases its flash before the second ACK or after it, while it resets.
+    const qint64 eraseNs =
+        d->target.device ? qint64(d->target.device->massEraseMs) * 1'000'000 : kUnknownMassEraseNs;
+    const CommandResult r = ReadoutUnprotect(link, kSlowFlashMargin * eraseNs);
+    bool ok = r.ok();
+    if (!ok) {
+        link.log(QStringLiteral("清读保护失败."));
+        d->logReason(QStringLiteral("清读保护"), r);
+    } else {
+        d->host.setStatusText(StatusField::Progress, QStringLiteral("等待目标板擦除并复位......"));
+        ok = link.pause(eraseNs);
+        link.log(ok ? QStringLiteral("清读保护成功, 复位目标板后才能有效。")
+                    : QStringLiteral("清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。"));
+    }
     link.enableCommands(false, false);
-    return r.ok();
+    return ok;
 }
 
 }  // namespace praxon

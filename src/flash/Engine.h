@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "Device.h"
 #include "FirmwareImage.h"
 #include "Host.h"
 #include "LineControl.h"
@@ -61,9 +63,17 @@ bool IsSupportedBaudRate(int baudRate);
 
 // What connect() learnt about the chip.
 struct TargetInfo {
-    std::optional<uint16_t> pid;  // product ID from Get ID
-    int flashSizeKB = -1;         // from the size register; -1 when unknown
-    int ramSizeKB = -1;           // -1 when unknown
+    std::optional<uint16_t> pid;         // product ID from Get ID
+    const DeviceInfo* device = nullptr;  // the device table's entry for pid; null when unknown
+    // From Get: the bootloader's protocol version (0x31 = 3.1) and its command codes. Without
+    // an answer to Get (compatible mode does not ask an STM32F10x) the version is the one the
+    // table expects and the list is empty.
+    std::optional<uint8_t> version;
+    std::vector<uint8_t> commands;
+    uint8_t eraseCommand = 0;       // 0x43 (Erase) or 0x44 (Extended Erase); 0: none known
+    int flashSizeKB = -1;           // from the size register or as stated; -1 when unknown
+    bool flashSizeAssumed = false;  // the register told nothing: the product line's largest
+    int ramSizeKB = -1;             // -1 when unknown
 };
 
 // The user operations on one serial line. The window and the command line call these and
@@ -88,8 +98,10 @@ public:
     void setLineOptions(const LineOptions& options);
 
     // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), runs the entry
-    // sequence when the wiring is known, synchronises and identifies the chip. True when the
-    // bootloader answered (also when it was synchronised already).
+    // sequence when the wiring is known, synchronises and identifies the chip: Get ID, Get (the
+    // version and commands; compatible mode leaves it out for an STM32F10x, which sees the
+    // original sequence) and its flash-size register. True when the bootloader answered (also
+    // when it was synchronised already), whether or not the device table knows the chip.
     bool connect(const QString& port);
     // Opens the port (when another one is chosen); the result is only shown on failure.
     bool openPort(const QString& port);
@@ -98,18 +110,22 @@ public:
     // "下载失败。"; nothing is sent.
     std::optional<FirmwareImage> loadImage(const ImageSource& source);
     // Erases as asked, writes the image, verifies and protects. The image is checked against the
-    // connected chip's memory before anything is erased.
+    // connected chip's memory before anything is erased. Refused for a chip the device table
+    // does not know: its erase units, write unit and erased value would be guesses.
     bool program(const FirmwareImage& image, const ProgramOptions& options);
     // Reads the whole flash (no range) or [begin, end) into a file, which is replaced only when
     // the read succeeded.
     bool readToFile(const QString& path, ImageFormat format,
                     const std::optional<AddressRange>& range = std::nullopt);
-    // Erases the whole flash (no range) or the pages covering the range.
+    // Erases the whole flash (no range) or the pages or sectors covering the range; a bank they
+    // cover whole goes in one bank erase. Refused for a chip the device table does not know.
     bool erase(const std::optional<AddressRange>& range = std::nullopt);
     bool go(uint32_t address);
     // Leaves the bootloader for the user program: the exit sequence when the wiring is known,
     // otherwise Go to address.
     bool runProgram(uint32_t address);
+    // Both end once the chip's second ACK came; Unprotect then waits the family's mass-erase
+    // time, for the erase and reset that follow.
     bool protect();
     bool unprotect();
     // Ends the running wait; always acts.
@@ -117,6 +133,11 @@ public:
 
     bool busy() const;  // an operation is running: a close request must be refused
     const TargetInfo& target() const;
+
+    // The chip's flash in KB when its size register lies (clones); 0: the register's value.
+    // Takes effect at the next connect.
+    int flashSizeOverride() const;
+    void setFlashSizeOverride(int kilobytes);
 
     // For tests: the limit of every reply wait (default 500 ms) and the log's clock.
     void setReplyTimeout(int milliseconds);

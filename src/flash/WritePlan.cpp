@@ -42,11 +42,13 @@ struct Run {
     Span words;
 };
 
-std::vector<Run> Runs(const std::vector<ImageSegment>& segments, const std::vector<Span>& erased) {
+std::vector<Run> Runs(const std::vector<ImageSegment>& segments, const std::vector<Span>& erased,
+                      uint64_t unit) {
     std::vector<Run> runs;
     for (size_t i = 0; i < segments.size(); ++i) {
-        const Span words{segments[i].address & ~3u, (segments[i].end() + 3) & ~uint64_t(3)};
-        // Whole words between two segments are bridged only where the flash is erased already.
+        const Span words{segments[i].address & ~(unit - 1),
+                         (segments[i].end() + unit - 1) & ~(unit - 1)};
+        // Whole units between two segments are bridged only where the flash is erased already.
         if (!runs.empty() && Covered(erased, runs.back().words.end, words.begin)) {
             runs.back().last = i + 1;
             runs.back().words.end = std::max(runs.back().words.end, words.end);
@@ -76,10 +78,11 @@ std::vector<AlignedBlock> PlanFastWrite(const FirmwareImage& image,
                                         const FastPlanOptions& options) {
     const std::vector<ImageSegment>& segments = image.segments();
     const std::vector<Span> erased = MergedRanges(options.erased);
-    const uint64_t maxBlock = uint64_t(std::max(4, options.maxBlock & ~3));
+    const uint64_t unit = uint64_t(std::max(4, options.alignment));
+    const uint64_t maxBlock = std::max(unit, uint64_t(std::max(0, options.maxBlock)) & ~(unit - 1));
     std::vector<AlignedBlock> blocks;
 
-    for (const Run& run : Runs(segments, erased)) {
+    for (const Run& run : Runs(segments, erased, unit)) {
         // Blocks never cross a multiple of maxBlock: long runs go out as aligned full blocks.
         // Only windows holding an image byte are visited, and each block is trimmed to the words
         // given there, so a long bridged gap costs nothing.
@@ -92,8 +95,8 @@ std::vector<AlignedBlock> PlanFastWrite(const FirmwareImage& image,
                 uint64_t last = 0;
                 for (size_t t = s; t < run.last && segments[t].address < windowEnd; ++t)
                     last = std::min(segments[t].end(), windowEnd);
-                const uint64_t begin = std::max<uint64_t>(window, segment.address) & ~uint64_t(3);
-                const uint64_t end = (last + 3) & ~uint64_t(3);
+                const uint64_t begin = std::max<uint64_t>(window, segment.address) & ~(unit - 1);
+                const uint64_t end = (last + unit - 1) & ~(unit - 1);
                 AlignedBlock block;
                 block.address = uint32_t(begin);
                 block.bytes.assign(size_t(end - begin), options.erasedValue);

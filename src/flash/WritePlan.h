@@ -23,12 +23,14 @@ struct FastPlanOptions {
     // every byte equals erasedValue are left out. Elsewhere blocks split at such gaps.
     std::vector<AddressRange> erased;
     uint8_t erasedValue = 0xFF;
-    int maxBlock = 256;  // a multiple of 4
+    int maxBlock = 256;  // a multiple of alignment
+    // The chip's write unit (a power of two, at least 4): blocks start and end on it.
+    int alignment = 4;
 };
 
-// Fast mode: 4-byte aligned blocks of up to maxBlock bytes covering every byte of the image, in
-// address order. Bytes of a block the image does not give are padded with erasedValue and marked
-// not given. A 4-byte word is never in two blocks.
+// Fast mode: aligned blocks of up to maxBlock bytes covering every byte of the image, in address
+// order. Bytes of a block the image does not give are padded with erasedValue and marked not
+// given. A write unit is never in two blocks: flash refuses to program one twice.
 std::vector<AlignedBlock> PlanFastWrite(const FirmwareImage& image, const FastPlanOptions& options);
 
 // Compatible mode: one block per data record in file order, neighbouring records that share a

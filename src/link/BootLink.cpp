@@ -94,8 +94,8 @@ bool BootLink::runLines(const LineSequence& steps) {
             }
         }
         if (!ok) {
-            host_.showMessage(
-                QStringLiteral("串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。"));
+            host_.showMessage(QStringLiteral(
+                "串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。"));
             return false;
         }
     }
@@ -283,6 +283,22 @@ Reply BootLink::frame(const QByteArray& bytes, ReplyRule rule, int dataBytes, qi
 
 Reply BootLink::awaitData(int n) {
     return wait(ReplyRule::Data, n, replyTimeoutNs_, true);
+}
+
+Reply BootLink::awaitNextReply(qint64 timeoutNs) {
+    if (count_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + 1, size_t(count_ - 1));
+        --count_;
+    }
+    return wait(defaultRule(), 0, timeoutNs > 0 ? timeoutNs : replyTimeoutNs_, true);
+}
+
+bool BootLink::pause(qint64 nanoseconds) {
+    QElapsedTimer start;
+    start.start();
+    while (!stopped_ && port_.isOpen() && start.nsecsElapsed() < nanoseconds)
+        sleepUntilEvent(start, nanoseconds, true);
+    return !stopped_ && port_.isOpen();
 }
 
 QByteArray BootLink::addressFrame(uint32_t address) {

@@ -112,8 +112,16 @@ public:
     Reply frame(const QByteArray& bytes, ReplyRule rule, int dataBytes = 0, qint64 timeoutNs = 0);
     // Goes on waiting for n data bytes behind the reply already received (Data rule).
     Reply awaitData(int n);
+    // The second answer of a command that answers twice (ACK, work, ACK): the first byte of the
+    // reply received is dropped and the next one awaited under the mode's rule. timeoutNs 0: the
+    // reply time limit.
+    Reply awaitNextReply(qint64 timeoutNs = 0);
+    // Sleeps for the chip's work; false when Stop came first or the line went away.
+    bool pause(qint64 nanoseconds);
     // The rule for a one-byte reply to a command frame in the current mode.
-    ReplyRule defaultRule() const { return quietReplies_ ? ReplyRule::Quiet : ReplyRule::FirstByte; }
+    ReplyRule defaultRule() const {
+        return quietReplies_ ? ReplyRule::Quiet : ReplyRule::FirstByte;
+    }
     // Received bytes of the last reply (after a successful AckAndData wait: ACK, then the data).
     const uint8_t* received() const { return buffer_.data(); }
     int receivedCount() const { return count_; }
