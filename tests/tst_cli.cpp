@@ -22,8 +22,8 @@ private slots:
 namespace {
 // "<command> <port> [<file>]" and what differs from the defaults.
 QString describe(const CliOptions& o) {
-    static const char* const names[] = {"none",  "info", "program", "read",
-                                        "erase", "go",   "protect", "unprotect"};
+    static const char* const names[] = {"none", "info",    "program",   "read",   "erase",
+                                        "go",   "protect", "unprotect", "devices"};
     QStringList parts{names[int(o.command)], o.port, '[' + o.file + ']'};
     if (o.command == Command::Program) {
         const ImageSource s = o.imageSource();
@@ -40,6 +40,7 @@ QString describe(const CliOptions& o) {
     if (o.program.run) parts << QString::asprintf("run@%08X", o.program.goAddress);
     if (o.lines.baudRate != 115200) parts << QString("baud=%1").arg(o.lines.baudRate);
     if (o.lines.boot) parts << "lines=" + SequenceText(*o.lines.boot);
+    if (o.flashKB) parts << QString("flash=%1K").arg(o.flashKB);
     return parts.join(' ');
 }
 }  // namespace
@@ -68,6 +69,8 @@ void TestCli::parse_data() {
     row("none: by hand", "--reset-line|none|--boot0-line|none|--port|P|info", "info P []");
     row("run elsewhere", "--port|P|program|f|--run|--go-address|8004000",
         "program P [f] bin@08000000 run@08004000");
+    row("devices without a port", "devices", "devices  []");
+    row("flash size stated", "--flash-kb=65535|--port|P|read|f", "read P [f] flash=65535K");
 
     row("no port", "info", "usage: --port is required");
     row("unknown option", "--port|P|info|--fast", "usage: unknown option --fast");
@@ -88,6 +91,11 @@ void TestCli::parse_data() {
     row("bad baud", "--port|P|info|--baud|250000", "usage: unsupported baud rate 250000: give");
     row("go address alone", "--port|P|program|f|--go-address|0", "usage: goes with --run");
     row("run on read", "--port|P|read|f|--run", "usage: --run belongs to program, not read");
+    row("devices, an argument", "devices|0x410", "usage: unexpected argument 0x410");
+    row("flash size zero", "--port|P|info|--flash-kb|0", "usage: invalid --flash-kb 0: give");
+    row("flash size, unit", "--port|P|info|--flash-kb|64K", "usage: invalid --flash-kb 64K");
+    row("flash size too large", "--port|P|info|--flash-kb=65536", "usage: --flash-kb 65536");
+    row("flash size twice", "--flash-kb|8|--port|P|info|--flash-kb|8", "usage: --flash-kb given");
 }
 
 void TestCli::parse() {

@@ -29,6 +29,7 @@ private slots:
     void run_data();
     void run();
     void wired();
+    void infoAndDevices();
 };
 
 void TestCliProcess::run_data() {
@@ -158,6 +159,29 @@ void TestCliProcess::wired() {
     QCOMPARE(cli({"info"}, false), 0);
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000) && rig::readFile(dump).startsWith(kHexImage));
+}
+
+// info ends with its summary (on stdout, after the log); devices needs no port.
+void TestCliProcess::infoAndDevices() {
+    const QString bin = QCoreApplication::applicationDirPath();
+    QProcess sim, cli;
+    sim.start(bin + "/praxon-sim", {"--instant", "--pid", "0x414", "--ram-field", "0x40"});
+    QTRY_VERIFY(sim.canReadLine());  // PORT=<path>
+    const QString port = sim.readLine().trimmed().mid(5);
+    QString out;
+    for (const QString& args : {"--port " + port + " --flash-kb=384 info", QString("devices")}) {
+        cli.start(bin + "/praxon-cli", args.split(' '));
+        QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
+        out += cli.readAllStandardOutput();
+    }
+    sim.kill(), sim.waitForFinished(5000);
+    const QRegularExpression form(  // two alike banks folded
+        " 64K.\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: 2.2\nCommands:"
+        "   00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with --flash-kb\nRAM:"
+        "        64 KB\nPID .*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  STM32F4xx"
+        "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M +2x\\(16Kx4,64K,128Kx7\\)@max\n",
+        QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY2(out.contains(form), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestCliProcess)

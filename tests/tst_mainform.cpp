@@ -216,6 +216,8 @@ private slots:
         click(*w, "CHECKCMD");
         QCOMPARE(w->panelText(2) + '|' + w->panelText(4) + '|' + linkState(*w),
                  QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
+        QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
+                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
 
         useOptions(*w, {"OptCompatible", "OptErasePages"});
         QByteArray data(2048, 0);
@@ -259,7 +261,7 @@ private slots:
     void settingsFileChoiceAndLinks() {
         const praxon::Wiring wiring{praxon::WiredLine::Rts, true, praxon::WiredLine::Dtr};
         praxon::writeConfig({" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true, true, true,
-                             0x08001000, wiring, "", 57600, true});
+                             0x08001000, wiring, "", 57600, true, 96});
         auto w = makeWindow();
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
         QString shown = child<QLineEdit>(*w, "GATEXT")->text() + '|' + file->text() + '|';
@@ -278,7 +280,17 @@ private slots:
             QVERIFY(d.isVisible() &&
                     dialogs_.messages.takeLast().startsWith("Praxon: 自定义序列第7个字符处有误："));
         });
-        useOptions(*w, {"OptFast"});  // the erase scope stays as stored
+        QCOMPARE(w->engine().flashSizeOverride(), 96);
+        useOptions(*w, {"OptFast"}, "CmdOK", [&](QWidget& d) {  // the erase scope stays as stored
+            auto* kb = child<QLineEdit>(d, "TxtFlashKB");
+            QCOMPARE(kb->text(), "96");
+            kb->setText("0");
+            click(d, "CmdOK");  // refused: not a size
+            QVERIFY(d.isVisible() &&
+                    dialogs_.messages.takeLast().startsWith("Praxon: FLASH容量请填1到65535"));
+            kb->setText(" 1536 ");
+        });
+        QCOMPARE(w->engine().flashSizeOverride(), 1536);
 
         child<QPushButton>(*w, "CmdHelp")->click();
         for (const char* picture : {"Picture2", "Picture1", "Picture3"})
@@ -296,7 +308,7 @@ private slots:
                  "2000|/tmp/a\"b;c=1,d 固件.hex|8001000");
         QVERIFY(!v.erase && !v.check && v.readProtect && !v.compatibleWrite && v.erasePagesOnly);
         QVERIFY(v.wiring.resetInverted && v.wiring.boot0 == praxon::WiredLine::Dtr &&
-                v.baudRate == 57600 && v.runAfterProgram);
+                v.baudRate == 57600 && v.runAfterProgram && v.flashKB == 1536);
     }
 };
 

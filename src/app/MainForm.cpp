@@ -68,6 +68,28 @@ QString withoutAccessMarks(QString text) {
     return text;
 }
 
+// The device panel's tool tip once connected: what the log said of the chip, in one place.
+QString deviceTip(const TargetInfo& t, int flashOverrideKB) {
+    if (!t.pid) return QString();
+    QStringList lines;
+    lines << (t.device ? t.device->family + QLatin1Char(' ') + t.device->line
+                       : QStringLiteral("未知器件：可以连接，不能擦除或编程"));
+    QString flash = QStringLiteral("未知");
+    if (t.flashSizeKB > 0)
+        flash = QString::number(t.flashSizeKB) + QLatin1Char('K') +
+                (flashOverrideKB > 0  ? QStringLiteral("（按指定值）")
+                 : t.flashSizeAssumed ? QStringLiteral("（按该系列最大容量计）")
+                                      : QString());
+    lines << QStringLiteral("FLASH: ") + flash;
+    lines << QStringLiteral("RAM: ") +
+                 (t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + 'K' : QStringLiteral("未知"));
+    if (t.version)
+        lines << QStringLiteral("Bootloader版本: ") +
+                     QString::asprintf("%X.%X", *t.version >> 4, *t.version & 0xF) +
+                     (t.commands.empty() ? QStringLiteral("（按该系列计）") : QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
 // Only blanks are removed, as the stored values have always been trimmed.
 QString trimSpaces(const QString& text) {
     qsizetype begin = 0, end = text.size();
@@ -221,7 +243,7 @@ void MainForm::buildControls() {
                               QStringLiteral("加密"), false, QStringLiteral("置读保护。"));
     // In the free space between 校验 and 加密, under the gap between 编程 and 中止.
     CmdOptions = button(Frame4, "CmdOptions", {3330, 1200, 735, 375}, QStringLiteral("选项&O"),
-                        QStringLiteral("写入方式和擦除方式。"));
+                        QStringLiteral("写入方式、擦除方式、复位接线、波特率和FLASH容量。"));
 
     Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QStringLiteral("保护"));
     CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
@@ -474,7 +496,9 @@ void MainForm::LoadConfig() {
     options_.sequence = values.sequence;
     options_.baudRate = values.baudRate;
     options_.runAfterProgram = values.runAfterProgram;
+    options_.flashKB = values.flashKB;
     engine_->setMode(options_.mode);
+    engine_->setFlashSizeOverride(options_.flashKB);
     engine_->setLineOptions(LineOptionsFor(options_));
     binAddress_ = values.binAddress;
 }
@@ -493,6 +517,7 @@ void MainForm::SaveConfig() {
     values.sequence = options_.sequence;
     values.baudRate = options_.baudRate;
     values.runAfterProgram = options_.runAfterProgram;
+    values.flashKB = options_.flashKB;
     writeConfig(values);
 }
 
@@ -502,6 +527,7 @@ void MainForm::SaveConfig() {
 
 void MainForm::CHECKCMD_Click() {
     engine_->connect(CombComPort->currentText());
+    panels_[3]->setToolTip(deviceTip(engine_->target(), engine_->flashSizeOverride()));
 }
 
 void MainForm::CombComPort_LostFocus() {
@@ -594,6 +620,7 @@ void MainForm::CmdOptions_Click() {
     options_ = dialog.values();
     engine_->setMode(options_.mode);
     engine_->setLineOptions(LineOptionsFor(options_));
+    engine_->setFlashSizeOverride(options_.flashKB);
 }
 
 void MainForm::CmdHelp_Click() {
@@ -633,6 +660,7 @@ void MainForm::setStatusText(StatusField field, const QString& text) {
             break;
         case StatusField::Device:
             panels_[3]->setText(text);
+            panels_[3]->setToolTip(QString());  // until the connect has learnt the rest
             break;
         case StatusField::Link:
             panels_[5]->setText(text);

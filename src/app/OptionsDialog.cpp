@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "DialogProvider.h"
 
@@ -24,6 +26,17 @@ const int kBaudRates[] = {1200,  2400,  4800,   9600,   14400,  19200,
 
 // Entries of the wiring list; the two wirings come first after "none".
 enum WiringChoice { kManual, kResetDtr, kResetRts, kCustom };
+
+constexpr int kMaxFlashKB = 0xFFFF;  // the size register's range
+
+// The flash size typed: 0 when empty, -1 when not a size.
+int flashKBOf(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return 0;
+    const int kb = digits.match(t).hasMatch() ? t.toInt() : -1;
+    return kb >= 1 && kb <= kMaxFlashKB ? kb : -1;
+}
 
 const QString kSequenceExample =
     QStringLiteral("rts=0,dtr=1,wait,dtr=0,wait:rts=1,dtr=1,wait,dtr=0");
@@ -104,6 +117,7 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
         QStringLiteral("编程成功后启动程序：设了复位接线时复位开发板，否则从“地址”框的地址运行。"));
     ChkRunAfterProgram->setChecked(values.runAfterProgram);
     running->layout()->addWidget(ChkRunAfterProgram);
+
     left->addStretch(1);
 
     QGroupBox* lines = group(right, "FraResetLines", QStringLiteral("复位接线"));
@@ -150,6 +164,23 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     speedRow->addWidget(CboBaud);
     speedRow->addWidget(note, 1);
     static_cast<QVBoxLayout*>(speed->layout())->addLayout(speedRow);
+
+    QGroupBox* chip = group(right, "FraFlash", QStringLiteral("FLASH容量"));
+    TxtFlashKB = named(new QLineEdit, "TxtFlashKB");
+    TxtFlashKB->setMaximumWidth(
+        TxtFlashKB->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 12);
+    TxtFlashKB->setPlaceholderText(QStringLiteral("自动"));
+    if (values.flashKB > 0) TxtFlashKB->setText(QString::number(values.flashKB));
+    chip->setToolTip(
+        QStringLiteral("部分仿制芯片的FLASH容量寄存器不准：在这里填写实际容量。"
+                       "留空则按芯片报告的容量。下次连接时生效。"));
+    auto* flashRow = new QHBoxLayout;
+    flashRow->addWidget(TxtFlashKB);
+    auto* flashNote =
+        named(new QLabel(QStringLiteral("KB。留空则按芯片报告的容量。")), "LblFlashNote");
+    flashNote->setWordWrap(true);
+    flashRow->addWidget(flashNote, 1);
+    static_cast<QVBoxLayout*>(chip->layout())->addLayout(flashRow);
     right->addStretch(1);
 
     const bool custom = !values.sequence.trimmed().isEmpty();
@@ -207,6 +238,7 @@ OptionValues OptionsDialog::values() const {
     if (chosen == kCustom) v.sequence = TxtSequence->text().trimmed();
     v.baudRate = CboBaud->currentData().toInt();
     v.runAfterProgram = ChkRunAfterProgram->isChecked();
+    v.flashKB = std::max(0, flashKBOf(TxtFlashKB->text()));
     return v;
 }
 
@@ -227,6 +259,14 @@ void OptionsDialog::accept() {
             if (error.position > 0) TxtSequence->setCursorPosition(error.position - 1);
             return;
         }
+    }
+    if (flashKBOf(TxtFlashKB->text()) < 0) {
+        dialogs_.message(this, QStringLiteral("Praxon"),
+                         QStringLiteral("FLASH容量请填1到%1之间的整数（KB），或留空由芯片读出。")
+                             .arg(kMaxFlashKB));
+        TxtFlashKB->setFocus();
+        TxtFlashKB->selectAll();
+        return;
     }
     QDialog::accept();
 }

@@ -22,6 +22,7 @@ struct OptionValues {
     QString sequence;  // custom "ENTRY:EXIT"; when not empty it replaces the wiring
     int baudRate = 115200;
     bool runAfterProgram = false;
+    int flashKB = 0;  // the chip's flash size as stated, for clones whose register lies; 0: read it
 };
 
 // The engine's line options for these values; a sequence that does not parse counts as none.
@@ -35,7 +36,8 @@ public:
     OptionsDialog(const OptionValues& values, DialogProvider& dialogs, QWidget* parent = nullptr);
 
     OptionValues values() const;
-    // Refuses a custom sequence that does not parse, saying where and why; the dialog stays.
+    // Refuses a custom sequence that does not parse, saying where and why, and a flash size
+    // that is not 1 to 65535 KB; the dialog stays.
     void accept() override;
 
 private:
@@ -53,6 +55,7 @@ private:
     QLineEdit* TxtSequence = nullptr;
     QComboBox* CboBaud = nullptr;
     QCheckBox* ChkRunAfterProgram = nullptr;
+    QLineEdit* TxtFlashKB = nullptr;
 };
 
 }  // namespace praxon

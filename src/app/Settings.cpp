@@ -96,6 +96,13 @@ int readBaudRate(QSettings& store, int fallback) {
     return text.toInt();
 }
 
+int readFlashKB(QSettings& store) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const QString text = readString(store, "FlashKB", QString());
+    const int kb = digits.match(text).hasMatch() ? text.toInt() : 0;
+    return kb <= 0xFFFF ? kb : 0;
+}
+
 void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("FileName"), v.fileName);
     store.setValue(key("ADD"), v.goAddress);
@@ -118,6 +125,7 @@ void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("Baud"), QString::number(v.baudRate));
     store.setValue(key("RunAfterProgram"),
                    v.runAfterProgram ? QStringLiteral("1") : QStringLiteral("0"));
+    store.setValue(key("FlashKB"), v.flashKB > 0 ? QString::number(v.flashKB) : QString());
     store.sync();
 }
 
@@ -149,6 +157,7 @@ ConfigValues readConfig() {
     values.sequence = readSequence(*store);
     values.baudRate = readBaudRate(*store, values.baudRate);
     values.runAfterProgram = readFlag(*store, "RunAfterProgram", values.runAfterProgram);
+    values.flashKB = readFlashKB(*store);
     return values;
 }
 

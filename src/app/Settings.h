@@ -22,6 +22,7 @@ struct ConfigValues {
     QString sequence;              // "Sequence": custom ENTRY:EXIT; when set it replaces the wiring
     int baudRate = 115200;         // "Baud"
     bool runAfterProgram = false;  // "RunAfterProgram"
+    int flashKB = 0;  // "FlashKB": the flash size in KB as stated (clones); 0, stored empty: read
 };
 
 // Application name of the settings: the running executable's file name without folder and
@@ -35,7 +36,8 @@ QString configFilePath();
 // gives the defaults for every key. A check box is ticked only by the exact value "1"; the
 // options take only their exact words, and the load address 1 to 8 hex digits; anything else
 // gives the default. The wiring is one the options dialog offers (none, or reset and BOOT0 on
-// different lines) or none; the sequence one that parses, or none; the speed a supported one.
+// different lines) or none; the sequence one that parses, or none; the speed a supported one;
+// the flash size 1 to 65535 KB, or none.
 ConfigValues readConfig();
 
 // Writes every key, whether or not it changed. Strings are stored as given, the load address as

@@ -69,6 +69,12 @@ void CliHost::note(const QString& text) {
     showMessage(text);
 }
 
+void CliHost::print(const QString& text) {
+    clearStatusLine();
+    out_.write(text.toUtf8());
+    drawStatusLine();
+}
+
 void CliHost::finish() {
     if (statusShown_) writeErr("\n");
     statusShown_ = false;

@@ -27,6 +27,8 @@ public:
 
     // A note of the command line itself (not the engine's), on err.
     void note(const QString& text);
+    // The command line's own output (info's summary, devices' list), on out.
+    void print(const QString& text);
     // Ends the status line, if one is shown, so the shell prompt starts on a fresh line.
     void finish();
 

@@ -17,8 +17,11 @@ struct CommandName {
 constexpr CommandName kCommands[] = {
     {"info", Command::Info},           {"program", Command::Program}, {"read", Command::Read},
     {"erase", Command::Erase},         {"go", Command::Go},           {"protect", Command::Protect},
-    {"unprotect", Command::Unprotect},
+    {"unprotect", Command::Unprotect}, {"devices", Command::Devices},
 };
+
+// The size register is 16 bits: nothing larger can be what a chip should have said.
+constexpr int kMaxFlashKB = 0xFFFF;
 
 constexpr uint64_t kAddressSpace = 0x100000000ull;
 
@@ -81,7 +84,7 @@ ParseResult parseArguments(const QStringList& arguments) {
     CliOptions options;
     QStringList positional;
     std::optional<QString> port, address, size, erase, resetLine, boot0Line, sequence, baud,
-        goAddress;
+        goAddress, flashKB;
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
     bool optionsEnded = false;
@@ -101,6 +104,7 @@ ParseResult parseArguments(const QStringList& arguments) {
         {"--sequence", &sequence, "--sequence needs ENTRY:EXIT"},
         {"--baud", &baud, "--baud needs a line speed"},
         {"--go-address", &goAddress, "--go-address needs a hexadecimal address"},
+        {"--flash-kb", &flashKB, "--flash-kb needs the flash size in KB"},
     };
 
     for (int i = 0; i < arguments.size(); ++i) {
@@ -160,8 +164,9 @@ ParseResult parseArguments(const QStringList& arguments) {
     }
     if (options.command == Command::None)
         return usageError(QString("unknown command %1").arg(command));
-    if (!port) return usageError("--port is required");
-    options.port = *port;
+    // devices only lists the table: it opens no port.
+    if (!port && options.command != Command::Devices) return usageError("--port is required");
+    options.port = port.value_or(QString());
 
     const Command c = options.command;
     const bool ranged = c == Command::Read || c == Command::Erase;
@@ -216,6 +221,15 @@ ParseResult parseArguments(const QStringList& arguments) {
         options.program.goAddress = *start;
     }
 
+    if (flashKB) {
+        static const QRegularExpression digits("^[0-9]{1,6}$");
+        const QString text = flashKB->trimmed();
+        options.flashKB = digits.match(text).hasMatch() ? text.toInt() : 0;
+        if (options.flashKB < 1 || options.flashKB > kMaxFlashKB)
+            return usageError(QString("invalid --flash-kb %1: give the flash size in KB, 1 to %2")
+                                  .arg(*flashKB)
+                                  .arg(kMaxFlashKB));
+    }
     if (baud) {
         bool ok = false;
         options.lines.baudRate = baud->trimmed().toInt(&ok, 10);
@@ -272,12 +286,14 @@ ParseResult parseArguments(const QStringList& arguments) {
 
 QString usageText() {
     return QStringLiteral(
-        "Usage: praxon-cli --port PORT [--baud N] [WIRING] [--compatible] COMMAND [ARGS]\n"
+        "Usage: praxon-cli --port PORT [--baud N] [WIRING] [--compatible] [--flash-kb N]\n"
+        "                  COMMAND [ARGS]\n"
+        "       praxon-cli devices\n"
         "  WIRING: --reset-line dtr|rts|none [--reset-inverted]\n"
         "          --boot0-line rts|dtr|none [--boot0-inverted]\n"
         "          or --sequence ENTRY:EXIT      (default: none, reset the board by hand)\n"
         "Commands:\n"
-        "  info                   connect and identify the chip\n"
+        "  info                   connect, identify the chip and summarise it\n"
         "  program FILE [--address A] [--erase[=all|pages]] [--verify] [--protect]\n"
         "               [--run [--go-address A]]\n"
         "                         write an Intel HEX or binary image into the flash\n"
@@ -288,12 +304,13 @@ QString usageText() {
         "  go [ADDRESS]           run from ADDRESS (hex, default 08000000)\n"
         "  protect                set the readout protection\n"
         "  unprotect              clear the readout protection (erases the flash)\n"
+        "  devices                list the chips praxon-cli knows (no port needed)\n"
         "Run praxon-cli --help for details.\n");
 }
 
 QString helpText() {
     return QStringLiteral(
-               "praxon-cli: programs STM32F10x microcontrollers through their USART bootloader.\n"
+               "praxon-cli: programs STM32 microcontrollers through their USART bootloader.\n"
                "\n") +
            usageText().section('\n', 0, -3) +
            QStringLiteral(
@@ -334,9 +351,14 @@ QString helpText() {
                "wait=N N ms (at most 10000). Reset on DTR and BOOT0 on RTS, both direct:\n"
                "  --sequence \"rts=0,dtr=1,wait,dtr=0,wait:rts=1,dtr=1,wait,dtr=0\"\n"
                "\n"
-               "Every command first connects (synchronise, Get ID, memory sizes) and stops\n"
-               "there if the board does not answer. Without a wiring, a board still in its\n"
-               "bootloader from an earlier command needs no new reset. Then:\n"
+               "Every command but devices first connects (synchronise, Get ID, Get, memory\n"
+               "sizes) and stops there if the board does not answer. Without a wiring, a\n"
+               "board still in its bootloader from an earlier command needs no new reset.\n"
+               "A chip whose product ID devices does not list connects too, but is never\n"
+               "erased or programmed. Then:\n"
+               "  info     after the log, a summary on standard output: family and product\n"
+               "           line, product ID, bootloader version and command codes (hex),\n"
+               "           flash size (read from the chip, assumed or stated) and RAM size.\n"
                "  program  FILE is an Intel HEX file when its name ends in \".hex\" (any case),\n"
                "           otherwise a raw binary image, loaded at --address (default\n"
                "           08000000). The whole file is read before anything is sent: a bad\n"
@@ -359,6 +381,16 @@ QString helpText() {
                "           the bootloader again before the next command; with one, the next\n"
                "           command does that. The same holds after protect and unprotect,\n"
                "           which take effect at the next reset, and after program --run.\n"
+               "\n"
+               "devices lists the chips praxon-cli knows, one line each: product ID, family,\n"
+               "product line, the line's largest flash and its erase units: 1K pages of 1 KB\n"
+               "throughout; 16Kx4,64K four 16 KB sectors, then one of 64 KB; 2x(...) two\n"
+               "banks alike; @max only on chips with the line's largest flash (option bytes\n"
+               "decide on others); whole: option bytes decide, only the whole chip is erased.\n"
+               "\n"
+               "--flash-kb N (every command) states the chip's flash size in KB, for clones\n"
+               "whose size register is blank or lies. Without it the size is read from the\n"
+               "chip; when the register tells nothing, the product line's largest is assumed.\n"
                "\n"
                "Addresses (A, ADDRESS) are one hexadecimal number of 1 to 8 digits; a 0x\n"
                "prefix and an h suffix are allowed. Sizes (N) are decimal, or hexadecimal\n"

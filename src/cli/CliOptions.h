@@ -9,7 +9,7 @@
 
 namespace praxon::cli {
 
-enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect };
+enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect, Devices };
 
 // What the command line asked for.
 struct CliOptions {
@@ -24,6 +24,7 @@ struct CliOptions {
     uint32_t goAddress = 0x08000000;  // go
     ProgramOptions program;
     LineOptions lines;  // every command: speed and wiring
+    int flashKB = 0;    // the chip's flash as stated (clones whose size register lies); 0: read it
 
     // program: how FILE is read (binary unless its name ends in ".hex").
     ImageSource imageSource() const;

@@ -1,9 +1,91 @@
 #include "CliRunner.h"
 
+#include <algorithm>
+
 #include "CliHost.h"
 #include "Engine.h"
 
 namespace praxon::cli {
+
+namespace {
+
+// "512B", "2K", "1536K", "1M".
+QString sizeText(uint64_t bytes) {
+    if (bytes % (1024 * 1024) == 0) return QString::number(bytes >> 20) + 'M';
+    if (bytes % 1024 == 0) return QString::number(bytes >> 10) + 'K';
+    return QString::number(bytes) + 'B';
+}
+
+QString pidText(uint16_t pid) {
+    return QString::asprintf("0x%03X", pid);
+}
+
+// The erase units as devices shows them: "1K", "16Kx4,64K,128Kx7", "2x(...)" for two banks
+// alike, "@max" when they hold only for the line's largest flash, "whole" when none are known.
+QString eraseUnitsText(const DeviceInfo& device) {
+    if (device.units.empty()) return QStringLiteral("whole");
+    QStringList runs;
+    for (const EraseRun& run : device.units)
+        runs << (run.count > 1 ? sizeText(run.size) + 'x' + QString::number(run.count)
+                               : sizeText(run.size));
+    QString text = runs.join(',');
+    const qsizetype half = runs.size() / 2;
+    if (half > 0 && runs.size() % 2 == 0 && runs.mid(0, half) == runs.mid(half))
+        text = "2x(" + runs.mid(0, half).join(',') + ')';
+    return device.unitsAtMaxOnly ? text + "@max" : text;
+}
+
+}  // namespace
+
+QString DeviceListText(const std::vector<DeviceInfo>& devices) {
+    qsizetype family = 6, line = 12;  // the headings
+    for (const DeviceInfo& d : devices) {
+        family = std::max(family, d.family.size());
+        line = std::max(line, d.line.size());
+    }
+    const auto row = [&](const QString& pid, const QString& f, const QString& l,
+                         const QString& flash, const QString& units) {
+        return pid.leftJustified(7) + f.leftJustified(family + 2) + l.leftJustified(line + 2) +
+               flash.leftJustified(7) + units + '\n';
+    };
+    QString text = row("PID", "FAMILY", "PRODUCT LINE", "FLASH", "ERASE UNITS");
+    for (const DeviceInfo& d : devices)
+        text += row(pidText(d.pid), d.family, d.line, sizeText(d.maxFlashBytes), eraseUnitsText(d));
+    return text;
+}
+
+QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB) {
+    const TargetInfo& t = target;
+    QString chip = QStringLiteral("not identified");
+    if (t.device)
+        chip = t.device->family + ' ' + t.device->line;
+    else if (t.pid)
+        chip = QStringLiteral("unknown: connects, but is not erased or programmed");
+    QString version = QStringLiteral("unknown");
+    if (t.version) {
+        version = QString::asprintf("%X.%X", *t.version >> 4, *t.version & 0xF);
+        if (t.commands.empty())
+            version += QStringLiteral(", assumed: Get not sent or not answered");
+    }
+    QStringList commands;
+    for (uint8_t c : t.commands) commands << QString::asprintf("%02X", c);
+    QString flash = QStringLiteral("unknown");
+    if (t.flashSizeKB > 0) {
+        flash = QString::number(t.flashSizeKB) + " KB, ";
+        flash += flashOverrideKB > 0 && t.flashSizeKB == flashOverrideKB
+                     ? QStringLiteral("as stated with --flash-kb")
+                 : t.flashSizeAssumed ? QStringLiteral("assumed: the size register told nothing")
+                                      : QStringLiteral("from the chip's size register");
+    }
+    const auto line = [](const char* name, const QString& value) {
+        return QString::fromLatin1(name).leftJustified(12) + value + '\n';
+    };
+    return line("Chip:", chip) + line("Product ID:", t.pid ? pidText(*t.pid) : "unknown") +
+           line("Bootloader:", version) +
+           line("Commands:", commands.isEmpty() ? QStringLiteral("unknown") : commands.join(' ')) +
+           line("Flash:", flash) +
+           line("RAM:", t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + " KB" : "unknown");
+}
 
 CliRunner::CliRunner(Engine& engine, CliHost& host, const CliOptions& options, QObject* parent)
     : QObject(parent), engine_(engine), host_(host), options_(options) {}
@@ -14,7 +96,12 @@ void CliRunner::stop() {
 }
 
 int CliRunner::run() {
+    if (options_.command == Command::Devices) {
+        host_.print(DeviceListText(Devices()));
+        return ExitSuccess;
+    }
     engine_.setMode(options_.mode);
+    engine_.setFlashSizeOverride(options_.flashKB);
     engine_.setLineOptions(options_.lines);  // before the port opens
     const bool ok = execute();
     if (stopped_) host_.note(QStringLiteral("Stopped."));
@@ -33,6 +120,7 @@ bool CliRunner::execute() {
     if (!engine_.connect(options_.port) || stopped_) return false;
     switch (options_.command) {
         case Command::Info:
+            host_.print(TargetSummaryText(engine_.target(), engine_.flashSizeOverride()));
             return true;
         case Command::Program:
             return engine_.program(*image, options_.program);
@@ -49,6 +137,7 @@ bool CliRunner::execute() {
             return engine_.protect();
         case Command::Unprotect:
             return engine_.unprotect();
+        case Command::Devices:
         case Command::None:
             break;
     }

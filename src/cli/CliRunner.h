@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include "CliOptions.h"
+#include "Device.h"
 
 namespace praxon {
 class Engine;
@@ -38,5 +39,11 @@ private:
     CliOptions options_;
     bool stopped_ = false;
 };
+
+// devices: a heading, then one line per product ID the engine knows, in the table's order.
+QString DeviceListText(const std::vector<DeviceInfo>& devices);
+// info: what connect() learnt, one "Name: value" line each. flashOverrideKB: the size given
+// with --flash-kb; 0: none.
+QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB);
 
 }  // namespace praxon::cli
