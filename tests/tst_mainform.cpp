@@ -144,65 +144,11 @@ private slots:
         QVERIFY(list->view()->width() > list->fontMetrics().horizontalAdvance(QString(60, 'x')));
         QCOMPARE(dialogs_.messages.size(), 1);
     }
-    // With 编程后运行 a wired board is reset once written, another one gets Go to the address
-    // typed, checked before anything is sent. The board's port, listed first, shows whole.
-    void runAfterProgram_data() {
-        QTest::addColumn<int>("wiring");  // entry of CboWiring: 1 is reset on DTR, BOOT0 on RTS
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("after");  // messages|Go address|running|bytes written
-        QTest::newRow("go") << 0 << " 8000400 "
-                            << "|8000400|1|1024";
-        QTest::newRow("bad address") << 0 << "08O00000"
-                                     << "Praxon: 运行地址无效，请输入十六进制地址。|0|0|0";
-        QTest::newRow("wired") << 1 << "08000000"
-                               << "|0|1|1024";
-    }
-    void runAfterProgram() {
-        QFETCH(int, wiring);
-        // A pty has no modem lines: the board hears them through this library in its client.
-        const QString lines = QCoreApplication::applicationDirPath() + "/libpraxon-lines.so";
-        if (wiring && !qEnvironmentVariable("LD_PRELOAD").contains(lines)) {
-            QProcess self;  // which runs this row with it
-            auto env = QProcessEnvironment::systemEnvironment();
-            env.insert("LD_PRELOAD", lines);
-            self.setProcessEnvironment(env);
-            self.start(QCoreApplication::applicationFilePath(), {"runAfterProgram:wired"});
-            QVERIFY2(self.waitForFinished(60000) && self.exitCode() == 0, self.readAll());
-            return;
-        }
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        if (wiring) options.board.wiring = {praxon::sim::Line::Dtr, false, praxon::sim::Line::Rts};
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        const QString port = QString::fromStdString(sim.portPath());
-        praxon::ListPortMap ports = praxon::ListPortMap::fromNames({port});
-        auto w = makeWindow(&ports);
-        QLineEdit* edit = child<QComboBox>(*w, "CombComPort")->lineEdit();
-        edit->setCursorPosition(port.size());
-        edit->grab();  // scrolled as painted: the end in view, and the start too
-        QCOMPARE(edit->text() + QString::number(edit->cursorPositionAt({3, edit->height() / 2})),
-                 port + '0');
-        useOptions(*w, {"ChkRunAfterProgram"}, "CmdOK", [&](QWidget& d) {
-            child<QComboBox>(d, "CboWiring")->setCurrentIndex(wiring);
-            child<QComboBox>(d, "CboBaud")->setCurrentText("230400");
-        });
-        click(*w, "CHECKCMD");
-        choose(*w, "fw.bin", QByteArray(1024, 0x11), "08000000");
-        QFETCH(QString, address);
-        child<QLineEdit>(*w, "GATEXT")->setText(address);
-        click(*w, "CmdStart");
-        const auto running = [&] { return sim.state() == praxon::sim::Board::State::Running; };
-        // Go returns without the board's last answer: let it take the address.
-        QVERIFY(QTest::qWaitFor([&] { return running() || !dialogs_.messages.isEmpty(); }));
-        auto c = sim.counters();
-        QTEST(dialogs_.messages.join("") + QString::asprintf("|%x|%d|%d", c.goAddress.value_or(0),
-                                                             running(), int(c.writeBytes)),
-              "after");
-    }
-    // Against a board whose first 8 KB hold old data: connect; program a binary file with the
-    // compatible writes and only its pages erased (a close is refused meanwhile); refuse a bad
-    // Go address; read back; then program without erasing and Stop.
+    // Against a board whose first 8 KB hold old data, its port listed first and shown whole:
+    // connect; program a binary file with the compatible writes and only its pages erased (a
+    // close is refused meanwhile); read back; program without erasing and Stop. Then with
+    // 编程后运行 a bad Go address is refused before anything is sent, a good one is run once
+    // the file is written.
     void session() {
         praxon::sim::SimulatorOptions options;
         options.board.flashKb = 16;
@@ -211,8 +157,14 @@ private slots:
         const QByteArray old(8 * 1024, 0x5A), erased(8 * 1024, char(0xFF));
         sim.loadFlash(0, std::vector<uint8_t>(old.begin(), old.end()));
         auto flash = [&] { return QByteArray((const char*)sim.flashImage().data(), 16 * 1024); };
-        auto w = makeWindow();
-        child<QComboBox>(*w, "CombComPort")->setEditText(QString::fromStdString(sim.portPath()));
+        const QString port = QString::fromStdString(sim.portPath());
+        praxon::ListPortMap ports = praxon::ListPortMap::fromNames({port});
+        auto w = makeWindow(&ports);
+        QLineEdit* edit = child<QComboBox>(*w, "CombComPort")->lineEdit();
+        edit->setCursorPosition(port.size());
+        edit->grab();  // scrolled as painted: the end in view, and the start too
+        QCOMPARE(edit->text() + QString::number(edit->cursorPositionAt({3, edit->height() / 2})),
+                 port + '0');
         click(*w, "CHECKCMD");
         QCOMPARE(w->panelText(2) + '|' + w->panelText(4) + '|' + linkState(*w),
                  QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
@@ -232,8 +184,6 @@ private slots:
                                               "编程成功, 用时共秒。"}));  // after the connect's
         QCOMPARE(flash(), old.left(4096) + data + old.left(2048) + erased);
 
-        child<QLineEdit>(*w, "GATEXT")->setText("08O00000");
-        click(*w, "Command_GO");  // nothing sent: still connected
         dialogs_.answers << work_.filePath(QStringLiteral("readback.bin"));
         click(*w, "CmdRead");
         QCOMPARE(dialogs_.filters, QStringList(2, "Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)"));
@@ -241,8 +191,6 @@ private slots:
         // Binary, as the name asks (Intel HEX would be larger); the data itself is checked by the
         // engine's own tests.
         QCOMPARE(QFileInfo(work_.filePath("readback.bin")).size(), 16 * 1024);
-        QCOMPARE(dialogs_.messages, QStringList({"Praxon: 请按中止按钮后退出。",
-                                                 "Praxon: 运行地址无效，请输入十六进制地址。"}));
 
         const int lines = log(*w).size();
         choose(*w, "second.bin", data + data, "08002000");
@@ -250,8 +198,24 @@ private slots:
         QVERIFY(clickAndAct(*w, "CmdStart", writing, [&] { click(*w, "CmdStop"); }));
         QCOMPARE(log(*w).mid(lines, 1), QStringList{"开始编程......"});  // no erase
         QVERIFY(!w->engine().busy() && flash().mid(0x2000, 4096) != data + data);
-        QCOMPARE(dialogs_.messages.last() + '|' + linkState(*w),
-                 QStringLiteral("Praxon: 下载失败。|未连接gray00000000"));
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray00000000"));
+
+        useOptions(*w, {"ChkRunAfterProgram"});
+        child<QCheckBox>(*w, "ChkErase")->setChecked(true);
+        sim.reset();  // the board was left inside a write
+        click(*w, "CHECKCMD");
+        const uint64_t written = sim.counters().writeBytes;
+        for (const char* address : {"08O00000", " 8002000 "}) {
+            child<QLineEdit>(*w, "GATEXT")->setText(address);
+            click(*w, "CmdStart");
+        }
+        // Go returns without the board's last answer: let it take the address.
+        QTRY_VERIFY(sim.state() == praxon::sim::Board::State::Running);
+        QCOMPARE(sim.counters().goAddress.value_or(0), 0x8002000u);
+        QCOMPARE(sim.counters().writeBytes - written, 4096u);
+        QCOMPARE(dialogs_.messages,
+                 QStringList({"Praxon: 请按中止按钮后退出。", "Praxon: 下载失败。",
+                              "Praxon: 运行地址无效，请输入十六进制地址。"}));
         QVERIFY(w->close());
     }
     // Settings are loaded as stored and saved with only the blanks trimmed; the options and the
@@ -264,30 +228,24 @@ private slots:
                              0x08001000, wiring, "", 57600, true, 96});
         auto w = makeWindow();
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
-        QString shown = child<QLineEdit>(*w, "GATEXT")->text() + '|' + file->text() + '|';
-        for (const char* box : {"ChkErase", "ChkCheck", "ChkSetreadProtect"})
-            shown += child<QCheckBox>(*w, box)->isChecked() ? '1' : '0';
-        QCOMPARE(shown, " 2000 | /tmp/a\"b;c=1,d 固件.hex |001");
         choose(*w, "b.bin", "", QString());
         choose(*w, "c.bin", "", "0800G000");
         QCOMPARE(file->text() + '|' + dialogs_.asked.value(1),
                  " /tmp/a\"b;c=1,d 固件.hex |Praxon: BIN文件的装载地址（十六进制）：08001000");
-        useOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel");
-        useOptions(*w, {}, "CmdCancel", [&](QWidget& d) {  // refused: the dialog stays
+        // Both refusals keep the dialog open (else the stored 96 and erase scope would be lost).
+        useOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel", [&](QWidget& d) {
+            child<QLineEdit>(d, "TxtFlashKB")->setText("0");
+            click(d, "CmdOK");  // refused: not a size
             child<QComboBox>(d, "CboWiring")->setCurrentIndex(3);
             child<QLineEdit>(d, "TxtSequence")->setText("dtr=1,wiat:rts=1");
-            click(d, "CmdOK");
-            QVERIFY(d.isVisible() &&
-                    dialogs_.messages.takeLast().startsWith("Praxon: 自定义序列第7个字符处有误："));
+            click(d, "CmdOK");  // refused: the sequence, checked first
         });
+        QVERIFY(dialogs_.messages.takeLast().startsWith("Praxon: 自定义序列第7个字符处有误："));
+        QVERIFY(dialogs_.messages.takeLast().startsWith("Praxon: FLASH容量请填1到65535"));
         QCOMPARE(w->engine().flashSizeOverride(), 96);
         useOptions(*w, {"OptFast"}, "CmdOK", [&](QWidget& d) {  // the erase scope stays as stored
             auto* kb = child<QLineEdit>(d, "TxtFlashKB");
             QCOMPARE(kb->text(), "96");
-            kb->setText("0");
-            click(d, "CmdOK");  // refused: not a size
-            QVERIFY(d.isVisible() &&
-                    dialogs_.messages.takeLast().startsWith("Praxon: FLASH容量请填1到65535"));
             kb->setText(" 1536 ");
         });
         QCOMPARE(w->engine().flashSizeOverride(), 1536);
