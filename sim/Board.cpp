@@ -255,15 +255,11 @@ Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(con
     rdpOpen_ = isFamily(device_, "STM32F10x") ? 0xA5 : 0xAA;
     buildMemory();
 
-    const uint8_t options[16] = {rdpOpen_, uint8_t(~rdpOpen_),
-                                 0xFF,     0x00,
-                                 0xFF,     0x00,
-                                 0xFF,     0x00,
-                                 0xFF,     0x00,
-                                 0xFF,     0x00,
-                                 0xFF,     0x00,
-                                 0xFF,     0x00};
-    std::memcpy(option_, options, sizeof option_);
+    // Unprotected, all user bytes and write-protection bits at 1.
+    for (int i = 0; i < 16; i += 2) {
+        option_[i] = i == 0 ? rdpOpen_ : 0xFF;
+        option_[i + 1] = uint8_t(~option_[i]);
+    }
     if (config_.readoutProtected) {
         option_[0] = 0x00;
         option_[1] = 0xFF;
@@ -979,8 +975,8 @@ Board::Output Board::protectionChange(uint8_t command) {
         case 0x92:
             massErase();
             busyNs += massEraseNs();
-            option_[0] = 0xA5;
-            option_[1] = 0x5A;
+            option_[0] = rdpOpen_;
+            option_[1] = uint8_t(~rdpOpen_);
             break;
     }
     ++counters_.optionWrites;

@@ -100,7 +100,7 @@ struct Counters {
     uint64_t bankErases = 0;
     uint64_t pageErases = 0;  // erase units (pages or sectors)
     uint64_t optionWrites = 0;
-    uint64_t programTimeNs = 0;         // modelled half-word programming time
+    uint64_t programTimeNs = 0;         // modelled programming time
     uint64_t eraseTimeNs = 0;           // modelled erase time (pages, mass, option bytes)
     std::optional<uint32_t> goAddress;  // last Go target
     uint64_t resets = 0;
@@ -157,7 +157,7 @@ public:
     void setFaults(const std::vector<Fault>& faults);
     State state() const { return state_; }
     bool readoutProtected() const { return rdp_; }
-    bool pageWriteProtected(unsigned page) const;
+    bool pageWriteProtected(unsigned page) const;  // page: an erase unit's index
     uint32_t flashSize() const { return static_cast<uint32_t>(flash_.size()); }
     // The erase units (pages or sectors) in address order: offset in the flash and size.
     struct Unit {
@@ -167,8 +167,8 @@ public:
     const std::vector<Unit>& units() const { return units_; }
     uint32_t pageSize() const { return units_.front().size; }  // the first unit's
     uint32_t bank2Offset() const { return bank2_; }            // 0: one bank
-    // The chip's typical erase time of unit index and of the whole flash (not 0 in instant mode:
-    // the simulator leaves the delays out).
+    // The chip's typical erase time of unit index and of the whole flash (in instant mode too: the
+    // simulator leaves the delays out).
     int64_t unitEraseNs(size_t index) const;
     int64_t massEraseNs() const;
     uint16_t pid() const { return config_.pid; }

@@ -184,6 +184,10 @@ void TestSimBoard::family_data() {
             wr(0x24005000, w) + hex("31ce") + addr(0x24004FFC) + rd(0x24005000, 4),
         hex("791f 791f 797979 797979 791f 797979") + w);
     row("L011: no RAM for the host", 0x457, hex("11ee") + addr(0x20001000), hex("791f"));
+    // Protect and unprotect reset the chip; unprotecting erases, here to 00.
+    row("L0 readout protection cycle", 0x417,
+        wr(0x08000000, w8) + hex("827d 7f 11ee 926d 7f") + rd(0x08000000, 4),
+        hex("797979 7979 79 1f 7979 79 797979 00000000"));
 }
 
 void TestSimBoard::family() {
