@@ -83,28 +83,113 @@ bool parseFault(const std::string& text, Fault* fault, std::string* error) {
     return true;
 }
 
-bool productSizes(uint16_t pid, int* flashKb, int* ramKb) {
-    struct P {
+namespace {
+
+// A row the table may not have (it failed to parse: a build fault the tests report): the
+// STM32F103 the simulator started as.
+DeviceRow fallbackDevice() {
+    DeviceRow d;
+    d.pid = 0x410;
+    d.family = "STM32F10x";
+    d.line = "medium-density";
+    d.flashBytes = 128 * 1024;
+    d.sizeAddress = 0x1FFFF7E0;
+    d.sizeCoding = SizeCoding::F1;
+    d.units = {{1024, 0}};
+    d.ram = {{0x20000200, 0x20004FFF}};
+    d.systemMemory = 0x1FFFF000;
+    d.optionBytes = 0x1FFFF800;
+    d.unitMs = d.massMs = 100;
+    return d;
+}
+
+// The row for a product ID, with erase units where the table leaves them to the option bytes:
+// the simulated chip has them as it leaves the factory.
+DeviceRow deviceFor(uint16_t pid) {
+    const DeviceRow* row = findDevice(pid);
+    DeviceRow d = row ? *row : findDevice(0x410) ? *findDevice(0x410) : fallbackDevice();
+    if (!d.units.empty()) return d;
+    struct Factory {
         uint16_t pid;
-        int flash, ram;
+        const char* units;
+        bool dualBank;
     };
-    static const P table[] = {
-        {0x412, 32, 10},    // low density
-        {0x410, 64, 20},    // medium density
-        {0x414, 512, 64},   // high density
-        {0x418, 256, 64},   // connectivity line
-        {0x420, 128, 8},    // value line, medium density
-        {0x428, 512, 32},   // value line, high density
-        {0x430, 1024, 96},  // XL density
+    static const Factory factory[] = {
+        {0x451, "32Kx4,128K,256Kx7", false},  // F76x/F77x: single bank
+        {0x467, "2K", true},                  // G0B0/G0B1/G0C1
+        {0x469, "2K", true},                  // G47x/G48x
+        {0x470, "4K", true},                  // L4R/L4S
+        {0x471, "4K", true},                  // L4P5/L4Q5
+        {0x472, "2K", true},                  // L552/L562
     };
-    for (const auto& p : table) {
-        if (p.pid == pid) {
-            if (flashKb) *flashKb = p.flash;
-            if (ramKb) *ramKb = p.ram;
-            return true;
+    bool dual = false;
+    for (const Factory& f : factory)
+        if (f.pid == d.pid && parseUnits(f.units, &d)) dual = f.dualBank;
+    if (d.units.empty()) d.units = {{2048, 0}};
+    if (dual && !d.bank2) d.bank2Half = true;
+    return d;
+}
+
+bool isFamily(const DeviceRow& d, const char* family) {
+    return d.family == family;
+}
+
+int usualFlashKb(const DeviceRow& d) {
+    // The blue pill's STM32F103C8: 64 KB of a medium-density line that goes up to 128 KB.
+    if (d.pid == 0x410) return 64;
+    return int(d.flashBytes / 1024);
+}
+
+// The erase-unit runs of a chip with flashBytes of flash; STM32F10x pages are 1 KB up to 128 KB
+// of flash, 2 KB above, whatever the product ID.
+std::vector<UnitRun> unitRuns(const DeviceRow& d, uint32_t flashBytes) {
+    if (isFamily(d, "STM32F10x")) return {{flashBytes > 128 * 1024 ? 2048u : 1024u, 0}};
+    return d.units;
+}
+
+// The units in address order; a unit the flash ends in is cut short (flashSizeFits refuses that).
+std::vector<Board::Unit> placeUnits(const DeviceRow& d, uint32_t flashBytes) {
+    std::vector<Board::Unit> units;
+    uint32_t at = 0;
+    for (const UnitRun& run : unitRuns(d, flashBytes)) {
+        for (uint32_t i = 0; at < flashBytes && (run.count == 0 || i < run.count); ++i) {
+            units.push_back({at, std::min(run.size, flashBytes - at)});
+            at += units.back().size;
         }
     }
-    return false;
+    return units;
+}
+
+}  // namespace
+
+bool productSizes(uint16_t pid, int* flashKb, int* ramKb) {
+    const DeviceRow* d = findDevice(pid);
+    if (!d) return false;
+    if (flashKb) *flashKb = usualFlashKb(*d);
+    if (ramKb) {
+        uint32_t end = 0;
+        for (const auto& [first, last] : d->ram)
+            if ((first & 0xFF000000) == 0x20000000) end = std::max(end, last + 1 - 0x20000000);
+        *ramKb = int(end / 1024);
+    }
+    return true;
+}
+
+bool flashSizeFits(uint16_t pid, int flashKb, std::string* why) {
+    const DeviceRow* d = findDevice(pid);
+    auto fail = [&](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (!d) return fail("unknown product ID");
+    if (flashKb < 1 || flashKb > 4096) return fail("must be 1 to 4096");
+    const uint32_t bytes = uint32_t(flashKb) * 1024;
+    uint64_t at = 0;
+    for (const UnitRun& run : unitRuns(deviceFor(pid), bytes))
+        for (uint32_t i = 0; at < bytes && (run.count == 0 || i < run.count); ++i) at += run.size;
+    if (at > bytes) return fail("must end at the end of an erase unit");
+    if (at < bytes) return fail("is larger than the chip's erase units reach");
+    return true;
 }
 
 std::string countersToJson(const Counters& c) {
@@ -144,6 +229,7 @@ std::string countersToJson(const Counters& c) {
     field("write_bytes", num(c.writeBytes));
     field("read_bytes", num(c.readBytes));
     field("mass_erases", num(c.massErases));
+    field("bank_erases", num(c.bankErases));
     field("page_erases", num(c.pageErases));
     field("option_writes", num(c.optionWrites));
     field("program_time_us", micros(c.programTimeNs));
@@ -154,40 +240,26 @@ std::string countersToJson(const Counters& c) {
     return s;
 }
 
-Board::Board(const BoardConfig& config) : config_(config) {
-    int flashKb = 64, ramKb = 20;
-    productSizes(config_.pid, &flashKb, &ramKb);
-    if (config_.flashKb > 0) flashKb = config_.flashKb;
-    pageSize_ = flashKb > 128 ? 2048 : 1024;
-    flash_.assign(static_cast<size_t>(flashKb) * 1024, 0xFF);
-    ram_.assign(static_cast<size_t>(ramKb) * 1024, 0x00);
-    system_.resize(kSystemEnd - kSystemBase);
-    // Stand-in for the bootloader code: fixed, so reads are reproducible.
-    for (size_t i = 0; i < system_.size(); ++i) system_[i] = static_cast<uint8_t>(i * 37 + 11);
-    std::fill(system_.begin() + (kFlashSizeAddress - kSystemBase), system_.end(), 0xFF);
-    auto put16 = [&](uint32_t address, uint16_t v) {
-        system_[address - kSystemBase] = static_cast<uint8_t>(v);
-        system_[address - kSystemBase + 1] = static_cast<uint8_t>(v >> 8);
-    };
-    put16(kFlashSizeAddress, static_cast<uint16_t>(flashKb));
-    put16(kRamFieldAddress, config_.ramField);
-    const uint8_t uid[12] = {'P',
-                             'r',
-                             'a',
-                             'x',
-                             'o',
-                             'n',
-                             'S',
-                             'i',
-                             'm',
-                             0x00,
-                             static_cast<uint8_t>(config_.pid >> 8),
-                             static_cast<uint8_t>(config_.pid)};
-    std::memcpy(&system_[kUniqueIdAddress - kSystemBase], uid, sizeof uid);
+Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(config.pid)) {
+    const int flashKb = config_.flashKb > 0 ? config_.flashKb : usualFlashKb(device_);
+    const uint32_t flashBytes = uint32_t(flashKb) * 1024;
+    flash_.assign(flashBytes, device_.erased);
+    units_ = placeUnits(device_, flashBytes);
+    if (device_.bank2Half)
+        bank2_ = flashBytes / 2;
+    else if (device_.bank2 > kFlashBase && device_.bank2 - kFlashBase < flashBytes)
+        bank2_ = device_.bank2 - kFlashBase;
+    halfWords_ = isFamily(device_, "STM32F0xx") || isFamily(device_, "STM32F10x") ||
+                 isFamily(device_, "STM32F3xx");
+    if (!halfWords_) written_.assign(flashBytes / device_.align + 1, false);
+    rdpOpen_ = isFamily(device_, "STM32F10x") ? 0xA5 : 0xAA;
+    buildMemory();
 
-    const uint8_t options[16] = {0xA5, 0x5A, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00,
-                                 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
-    std::memcpy(option_, options, sizeof option_);
+    // Unprotected, all user bytes and write-protection bits at 1.
+    for (int i = 0; i < 16; i += 2) {
+        option_[i] = i == 0 ? rdpOpen_ : 0xFF;
+        option_[i + 1] = uint8_t(~option_[i]);
+    }
     if (config_.readoutProtected) {
         option_[0] = 0x00;
         option_[1] = 0xFF;
@@ -201,6 +273,63 @@ Board::Board(const BoardConfig& config) : config_(config) {
         state_ = State::Held;
     else if (!boot0High_)
         state_ = State::Running;
+}
+
+// RAM, system memory with the flash-size value (in a block of its own where it lies away from
+// system memory), option bytes.
+void Board::buildMemory() {
+    for (const auto& [first, last] : device_.ram) {
+        const uint32_t base = first & 0xFF000000;
+        auto region =
+            std::find_if(ram_.begin(), ram_.end(), [&](const Ram& r) { return r.base == base; });
+        if (region == ram_.end()) region = ram_.insert(ram_.end(), Ram{base, first, {}});
+        region->usable = std::min(region->usable, first);
+        region->bytes.resize(std::max<size_t>(region->bytes.size(), size_t(last) + 1 - base), 0x00);
+    }
+
+    const uint32_t sizeAt = device_.sizeAddress;
+    systemBase_ = device_.systemMemory;
+    const bool inSystem = sizeAt >= systemBase_ && sizeAt - systemBase_ < 0x20000;
+    system_.resize(inSystem ? ((sizeAt + 4 - systemBase_ + 0xFF) & ~0xFFu) : 0x1000);
+    // Stand-in for the bootloader code: fixed, so reads are reproducible.
+    for (size_t i = 0; i < system_.size(); ++i) system_[i] = static_cast<uint8_t>(i * 37 + 11);
+    uint8_t* value = nullptr;
+    if (inSystem) {
+        std::fill(system_.begin() + ((sizeAt & ~0x1Fu) - systemBase_), system_.end(), 0xFF);
+        value = &system_[sizeAt - systemBase_];
+    } else {
+        infoBase_ = sizeAt & ~0xFFu;
+        info_.assign(0x100, 0xFF);
+        value = &info_[sizeAt - infoBase_];
+    }
+    const uint32_t kb = flashSize() / 1024;
+    uint16_t coded = uint16_t(kb);
+    if (device_.sizeCoding == SizeCoding::LowByte) coded = uint16_t(0xFF00 | (kb & 0xFF));
+    if (device_.sizeCoding == SizeCoding::Codes) {
+        coded = 0xFFFF;
+        for (const auto& [code, bytes] : device_.sizeCodes)
+            if (bytes == flashSize()) coded = code;
+    }
+    value[0] = uint8_t(coded);
+    value[1] = uint8_t(coded >> 8);
+    if (device_.sizeCoding == SizeCoding::F1) {
+        value[2] = uint8_t(config_.ramField);
+        value[3] = uint8_t(config_.ramField >> 8);
+        const uint8_t uid[12] = {'P',
+                                 'r',
+                                 'a',
+                                 'x',
+                                 'o',
+                                 'n',
+                                 'S',
+                                 'i',
+                                 'm',
+                                 0x00,
+                                 uint8_t(config_.pid >> 8),
+                                 uint8_t(config_.pid)};
+        std::memcpy(value + 8, uid, sizeof uid);
+    }
+    optionBase_ = device_.optionBytes;
 }
 
 // An asserted line is at 0 V: direct, the pin follows it; inverted, the transistor turns it over.
@@ -228,7 +357,7 @@ void Board::setLines(bool dtrAsserted, bool rtsAsserted) {
 }
 
 void Board::syncOptionBytes() {
-    rdp_ = option_[0] != 0xA5;
+    rdp_ = option_[0] != rdpOpen_;
     wrp_ = static_cast<uint32_t>(option_[8]) | static_cast<uint32_t>(option_[10]) << 8 |
            static_cast<uint32_t>(option_[12]) << 16 | static_cast<uint32_t>(option_[14]) << 24;
 }
@@ -241,6 +370,9 @@ void Board::loadFlash(uint32_t offset, const uint8_t* data, size_t size) {
     if (offset >= flash_.size()) return;
     size = std::min(size, flash_.size() - offset);
     std::memcpy(&flash_[offset], data, size);
+    // What is not erased counts as written.
+    for (size_t i = 0; i < size && !written_.empty(); ++i)
+        if (data[i] != device_.erased) written_[(offset + i) / device_.align] = true;
 }
 
 std::vector<std::string> Board::takeEvents() {
@@ -249,22 +381,25 @@ std::vector<std::string> Board::takeEvents() {
     return out;
 }
 
-Board::Area Board::areaOf(uint32_t address, uint32_t* end) const {
-    if (address >= kFlashBase && address - kFlashBase < flash_.size()) {
-        *end = kFlashBase + static_cast<uint32_t>(flash_.size());
-        return Area::Flash;
+Board::Area Board::areaOf(uint32_t address, uint32_t* end, Ram** ram) const {
+    auto inside = [&](uint32_t base, size_t size) {
+        if (address < base || address - base >= size) return false;
+        *end = base + static_cast<uint32_t>(size);
+        return true;
+    };
+    if (inside(kFlashBase, flash_.size())) return Area::Flash;
+    for (const Ram& r : ram_) {
+        if (inside(r.base, r.bytes.size())) {
+            if (ram) *ram = const_cast<Ram*>(&r);
+            return Area::Sram;
+        }
     }
-    if (address >= kSramBase && address - kSramBase < ram_.size()) {
-        *end = kSramBase + static_cast<uint32_t>(ram_.size());
-        return Area::Sram;
-    }
-    if (address >= kSystemBase && address < kSystemEnd) {
-        *end = kSystemEnd;
-        return Area::System;
-    }
-    if (address >= kOptionBase && address < kOptionEnd) {
-        *end = kOptionEnd;
-        return Area::Option;
+    if (optionBase_ && inside(optionBase_, sizeof option_)) return Area::Option;
+    if (inside(systemBase_, system_.size())) return Area::System;
+    if (!info_.empty() && inside(infoBase_, info_.size())) {
+        // Stops short of option bytes inside the block.
+        if (optionBase_ > address && optionBase_ < *end) *end = optionBase_;
+        return Area::Info;
     }
     *end = 0;
     return Area::None;
@@ -272,39 +407,63 @@ Board::Area Board::areaOf(uint32_t address, uint32_t* end) const {
 
 std::optional<uint8_t> Board::peek(uint32_t address) const {
     uint32_t end = 0;
-    switch (areaOf(address, &end)) {
+    Ram* ram = nullptr;
+    switch (areaOf(address, &end, &ram)) {
         case Area::Flash:
             return flash_[address - kFlashBase];
         case Area::Sram:
-            return ram_[address - kSramBase];
+            return ram->bytes[address - ram->base];
         case Area::System:
-            return system_[address - kSystemBase];
+            return system_[address - systemBase_];
+        case Area::Info:
+            return info_[address - infoBase_];
         case Area::Option:
-            return option_[address - kOptionBase];
+            return option_[address - optionBase_];
         case Area::None:
             break;
     }
     return std::nullopt;
 }
 
+// Write protection goes in 32 groups: 4 KB of small pages each (STM32F10x as its WRP bits in
+// medium density), else one erase unit each; the last group takes the rest of the flash.
 unsigned Board::sectorOfPage(unsigned page) const {
-    // Each write-protection bit covers 4 KB; the last bit covers the rest of a large flash.
-    unsigned sector = page / (4096 / pageSize_);
-    return std::min(sector, 31u);
+    const Unit& u = units_[std::min<size_t>(page, units_.size() - 1)];
+    const bool smallPages =
+        units_.front().size <= 4096 && units_.front().size == units_.back().size;
+    return std::min(smallPages ? u.offset / 4096 : page, 31u);
 }
 
 unsigned Board::sectorCount() const {
-    return sectorOfPage(static_cast<unsigned>(flash_.size() / pageSize_) - 1) + 1;
+    return sectorOfPage(static_cast<unsigned>(units_.size()) - 1) + 1;
 }
 
 bool Board::pageWriteProtected(unsigned page) const {
     return (wrp_ & (1u << sectorOfPage(page))) == 0;
 }
 
-bool Board::anyWriteProtection() const {
-    unsigned n = sectorCount();
-    uint32_t mask = n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1);
-    return (wrp_ & mask) != mask;
+bool Board::anyWriteProtection(size_t firstUnit, size_t endUnit) const {
+    for (size_t u = firstUnit; u < endUnit; ++u)
+        if (pageWriteProtected(unsigned(u))) return true;
+    return false;
+}
+
+int64_t Board::unitEraseNs(size_t index) const {
+    uint32_t smallest = UINT32_MAX;
+    for (const Unit& u : units_) smallest = std::min(smallest, u.size);
+    // Typical figures, kept modest: 30 % of the table's longest, at most 30 ms for the smallest
+    // unit (less for pages under 1 KB).
+    int64_t ns = config_.pageEraseNs;
+    if (ns < 0) {
+        ns = std::min<int64_t>(int64_t(device_.unitMs) * 300'000, 30'000'000);
+        if (smallest < 1024) ns = ns * smallest / 1024;
+    }
+    return ns * std::max<uint32_t>(1, units_[index].size / smallest);
+}
+
+int64_t Board::massEraseNs() const {
+    if (config_.massEraseNs >= 0) return config_.massEraseNs;
+    return std::min<int64_t>(int64_t(device_.massMs) * 300'000, 1'000'000'000);
 }
 
 void Board::reset() {
@@ -327,10 +486,16 @@ void Board::doReset() {
     }
 }
 
+void Board::eraseRange(uint32_t offset, uint32_t size) {
+    std::fill_n(flash_.begin() + offset, size, device_.erased);
+    if (!written_.empty())
+        std::fill_n(written_.begin() + offset / device_.align, size / device_.align, false);
+}
+
 void Board::massErase() {
-    std::fill(flash_.begin(), flash_.end(), 0xFF);
+    eraseRange(0, flashSize());
     ++counters_.massErases;
-    counters_.eraseTimeNs += static_cast<uint64_t>(config_.massEraseNs);
+    counters_.eraseTimeNs += static_cast<uint64_t>(massEraseNs());
 }
 
 bool Board::nackFault(unsigned step) const {
@@ -479,15 +644,26 @@ Board::Output Board::feed(uint8_t byte, int64_t nowNs, int baud) {
             state_ = State::WaitErasePages;
             return {};
         case State::WaitEraseGlobalChecksum: {
-            if (byte != 0x00 || anyWriteProtection() || nackFault(2)) return nack(2);
+            if (byte != 0x00 || anyWriteProtection(0, units_.size()) || nackFault(2))
+                return nack(2);
             massErase();
             ++counters_.acks;
             state_ = State::WaitCommand;
-            return ackStep(2, {kAck}, config_.massEraseNs);
+            return ackStep(2, {kAck}, massEraseNs());
         }
         case State::WaitErasePages:
             frame_.push_back(byte);
             if (frame_.size() == frameLength_) return onErasePages();
+            return {};
+        case State::WaitExtendedErase:
+            // Two bytes of count (N-1, or a special code from 0xFFF0 on with one checksum byte),
+            // then N unit numbers of two bytes and the checksum of everything.
+            frame_.push_back(byte);
+            if (frame_.size() == 2) {
+                const size_t n = size_t(frame_[0]) << 8 | frame_[1];
+                frameLength_ = n >= 0xFFF0 ? 3 : 2 + 2 * (n + 1) + 1;
+            }
+            if (frame_.size() == frameLength_) return onExtendedErase();
             return {};
         case State::WaitProtectSectors:
             if (frame_.empty()) frameLength_ = static_cast<size_t>(byte) + 3;
@@ -504,8 +680,11 @@ Board::Output Board::dispatch(uint8_t command) {
     frame_.clear();
     const bool servedUnderRdp =
         command == 0x00 || command == 0x01 || command == 0x02 || command == 0x92;
+    // Erase (0x43) up to protocol 2.x, Extended Erase (0x44) from 3.0 on: never both.
+    const uint8_t version = device_.protocol;
+    const uint8_t erase = version >= 0x30 ? 0x44 : 0x43;
     const bool known = command == 0x00 || command == 0x01 || command == 0x02 || command == 0x11 ||
-                       command == 0x21 || command == 0x31 || command == 0x43 || command == 0x63 ||
+                       command == 0x21 || command == 0x31 || command == erase || command == 0x63 ||
                        command == 0x73 || command == 0x82 || command == 0x92;
     if (!known || (rdp_ && !servedUnderRdp) || nackFault(1)) return nack(1);
 
@@ -515,12 +694,12 @@ Board::Output Board::dispatch(uint8_t command) {
         case 0x00:
             counters_.acks += 2;
             state_ = State::WaitCommand;
-            return ackStep(1, {kAck, 0x0B, 0x22, 0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x63,
+            return ackStep(1, {kAck, 0x0B, version, 0x00, 0x01, 0x02, 0x11, 0x21, 0x31, erase, 0x63,
                                0x73, 0x82, 0x92, kAck});
         case 0x01:
             counters_.acks += 2;
             state_ = State::WaitCommand;
-            return ackStep(1, {kAck, 0x22, 0x00, 0x00, kAck});
+            return ackStep(1, {kAck, version, 0x00, 0x00, kAck});
         case 0x02:
             counters_.acks += 2;
             state_ = State::WaitCommand;
@@ -534,8 +713,9 @@ Board::Output Board::dispatch(uint8_t command) {
             state_ = State::WaitAddress;
             return ackStep(1, {kAck});
         case 0x43:
+        case 0x44:
             ++counters_.acks;
-            state_ = State::WaitEraseCode;
+            state_ = command == 0x43 ? State::WaitEraseCode : State::WaitExtendedErase;
             return ackStep(1, {kAck});
         case 0x63:
             ++counters_.acks;
@@ -552,7 +732,8 @@ Board::Output Board::onAddress() {
                              static_cast<uint32_t>(f[2]) << 8 | f[3];
     if ((f[0] ^ f[1] ^ f[2] ^ f[3]) != f[4]) return nack(2);
     uint32_t end = 0;
-    const Area area = areaOf(address, &end);
+    Ram* ram = nullptr;
+    const Area area = areaOf(address, &end, &ram);
     bool ok = false;
     switch (command_) {
         case 0x11:
@@ -561,11 +742,14 @@ Board::Output Board::onAddress() {
         case 0x21:
             ok = area == Area::Flash || area == Area::Sram;
             break;
-        case 0x31:
+        case 0x31: {
+            // The bootloader keeps the start of RAM for itself; flash goes in whole write units.
+            const uint32_t align = area == Area::Flash ? device_.align : 4;
             ok = area == Area::Flash || area == Area::Option ||
-                 (area == Area::Sram && address >= kSramBase + kSramBootloaderBytes);
-            if (!config_.relaxedAlign && address % 4 != 0) ok = false;
+                 (area == Area::Sram && address >= ram->usable);
+            if (!config_.relaxedAlign && address % align != 0) ok = false;
             break;
+        }
     }
     if (!ok || nackFault(2)) return nack(2);
     address_ = address;
@@ -606,19 +790,22 @@ Board::Output Board::onWriteData() {
     uint8_t sum = n;
     for (uint32_t i = 0; i < count; ++i) sum ^= data[i];
     uint32_t end = 0;
-    const Area area = areaOf(address_, &end);
+    Ram* ram = nullptr;
+    const Area area = areaOf(address_, &end, &ram);
     if (sum != frame_[count + 1] || count > end - address_) return nack(3);
-    if (!config_.relaxedAlign && count % 4 != 0) return nack(3);
+    const uint32_t align = area == Area::Flash ? device_.align : 4;
+    if (!config_.relaxedAlign && count % align != 0) return nack(3);
     if (area == Area::Flash) {
-        const uint32_t first = (address_ - kFlashBase) / pageSize_;
-        const uint32_t last = (address_ - kFlashBase + count - 1) / pageSize_;
-        for (uint32_t p = first; p <= last; ++p)
-            if (pageWriteProtected(p)) return nack(3);
+        const uint32_t offset = address_ - kFlashBase;
+        for (size_t u = 0; u < units_.size(); ++u)
+            if (units_[u].offset < offset + count && offset < units_[u].offset + units_[u].size &&
+                pageWriteProtected(unsigned(u)))
+                return nack(3);
     }
     if (nackFault(3)) return nack(3);
 
     if (area == Area::Sram) {
-        std::memcpy(&ram_[address_ - kSramBase], data, count);
+        std::memcpy(&ram->bytes[address_ - ram->base], data, count);
         counters_.writeBytes += count;
         ++counters_.acks;
         state_ = State::WaitCommand;
@@ -626,7 +813,7 @@ Board::Output Board::onWriteData() {
         return ackStep(3, {kAck});
     }
     if (area == Area::Option) {
-        std::memcpy(&option_[address_ - kOptionBase], data, count);
+        std::memcpy(&option_[address_ - optionBase_], data, count);
         counters_.writeBytes += count;
         ++counters_.optionWrites;
         counters_.eraseTimeNs += static_cast<uint64_t>(config_.optionProgramNs);
@@ -636,23 +823,36 @@ Board::Output Board::onWriteData() {
         return out;
     }
 
-    // Flash: program half-words; one that is not erased (unless written with 0x0000) stops the
-    // write with a NACK and keeps its value.
     const uint32_t offset = address_ - kFlashBase;
-    const uint32_t begin = offset & ~1u;
-    const uint32_t stop = (offset + count + 1) & ~1u;
     int64_t busyNs = 0;
-    for (uint32_t a = begin; a < stop; a += 2) {
-        uint8_t lo = flash_[a], hi = flash_[a + 1];
-        if (a >= offset && a < offset + count) lo = data[a - offset];
-        if (a + 1 >= offset && a + 1 < offset + count) hi = data[a + 1 - offset];
-        const uint16_t now = static_cast<uint16_t>(flash_[a] | flash_[a + 1] << 8);
-        const uint16_t value = static_cast<uint16_t>(lo | hi << 8);
-        busyNs += config_.halfWordProgramNs;
-        counters_.programTimeNs += static_cast<uint64_t>(config_.halfWordProgramNs);
-        if (now != 0xFFFF && value != 0x0000) return nack(3, busyNs);
-        flash_[a] = lo;
-        flash_[a + 1] = hi;
+    if (!halfWords_) {
+        // Flash with error correction: a write unit takes one write after each erase; the
+        // bootloader checks them all before it programs any.
+        const uint32_t first = offset / device_.align;
+        const uint32_t last = (offset + count - 1) / device_.align;
+        for (uint32_t u = first; u <= last; ++u)
+            if (written_[u]) return nack(3);
+        std::memcpy(&flash_[offset], data, count);
+        for (uint32_t u = first; u <= last; ++u) written_[u] = true;
+        busyNs = config_.halfWordProgramNs * ((count + 1) / 2);
+        counters_.programTimeNs += static_cast<uint64_t>(busyNs);
+    } else {
+        // Half-words: one that is not erased (unless written with 0x0000) stops the write with a
+        // NACK and keeps its value.
+        const uint32_t begin = offset & ~1u;
+        const uint32_t stop = (offset + count + 1) & ~1u;
+        for (uint32_t a = begin; a < stop; a += 2) {
+            uint8_t lo = flash_[a], hi = flash_[a + 1];
+            if (a >= offset && a < offset + count) lo = data[a - offset];
+            if (a + 1 >= offset && a + 1 < offset + count) hi = data[a + 1 - offset];
+            const uint16_t now = static_cast<uint16_t>(flash_[a] | flash_[a + 1] << 8);
+            const uint16_t value = static_cast<uint16_t>(lo | hi << 8);
+            busyNs += config_.halfWordProgramNs;
+            counters_.programTimeNs += static_cast<uint64_t>(config_.halfWordProgramNs);
+            if (now != 0xFFFF && value != 0x0000) return nack(3, busyNs);
+            flash_[a] = lo;
+            flash_[a + 1] = hi;
+        }
     }
     counters_.writeBytes += count;
     ++counters_.acks;
@@ -664,26 +864,69 @@ Board::Output Board::onWriteData() {
 Board::Output Board::onErasePages() {
     const uint8_t n = frame_[0];
     const uint32_t count = static_cast<uint32_t>(n) + 1;
-    const uint32_t pages = static_cast<uint32_t>(flash_.size() / pageSize_);
     uint8_t sum = n;
     for (uint32_t i = 0; i < count; ++i) sum ^= frame_[1 + i];
     if (sum != frame_[count + 1]) return nack(2);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t page = frame_[1 + i];
-        if (page >= pages || pageWriteProtected(page)) return nack(2);
+    return eraseUnits(std::vector<uint32_t>(frame_.begin() + 1, frame_.begin() + 1 + count), 2);
+}
+
+Board::Output Board::onExtendedErase() {
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < frame_.size(); ++i) sum ^= frame_[i];
+    if (sum != frame_.back()) return nack(2);
+    const uint32_t code = uint32_t(frame_[0]) << 8 | frame_[1];
+    if (code < 0xFFF0) {
+        std::vector<uint32_t> list;
+        for (size_t i = 2; i + 1 < frame_.size(); i += 2)
+            list.push_back(uint32_t(frame_[i]) << 8 | frame_[i + 1]);
+        return eraseUnits(list, 2);
     }
-    if (nackFault(2)) return nack(2);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t page = frame_[1 + i];
-        std::fill_n(flash_.begin() + page * pageSize_, pageSize_, 0xFF);
+    // FFFF: the whole flash (not on L0/L1); FFFE, FFFD: bank 1 or 2 of a chip that has two;
+    // FFF0 to FFFC are reserved.
+    const size_t bank2 =
+        size_t(std::find_if(units_.begin(), units_.end(),
+                            [&](const Unit& u) { return bank2_ && u.offset >= bank2_; }) -
+               units_.begin());
+    size_t first = 0, end = units_.size();
+    if (code == 0xFFFE) end = bank2;
+    if (code == 0xFFFD) first = bank2;
+    const bool bankErase = code == 0xFFFE || code == 0xFFFD;
+    if ((code == 0xFFFF && !device_.massErase) || (bankErase && !bank2_) ||
+        (!bankErase && code != 0xFFFF) || anyWriteProtection(first, end) || nackFault(2))
+        return nack(2);
+    int64_t busyNs = massEraseNs();
+    if (bankErase) {
+        const uint32_t from = units_[first].offset;
+        const uint32_t to = end < units_.size() ? units_[end].offset : flashSize();
+        eraseRange(from, to - from);
+        busyNs = busyNs * (to - from) / flashSize();
+        ++counters_.bankErases;
+        counters_.eraseTimeNs += static_cast<uint64_t>(busyNs);
+    } else {
+        massErase();
     }
-    counters_.pageErases += count;
-    const int64_t busyNs = config_.pageEraseNs * count;
-    counters_.eraseTimeNs += static_cast<uint64_t>(busyNs);
     ++counters_.acks;
     state_ = State::WaitCommand;
     frame_.clear();
     return ackStep(2, {kAck}, busyNs);
+}
+
+// Erases units by number, or none of them (NACK) when one is not there or is write-protected.
+Board::Output Board::eraseUnits(const std::vector<uint32_t>& list, unsigned step) {
+    for (uint32_t unit : list)
+        if (unit >= units_.size() || pageWriteProtected(unit)) return nack(step);
+    if (nackFault(step)) return nack(step);
+    int64_t busyNs = 0;
+    for (uint32_t unit : list) {
+        eraseRange(units_[unit].offset, units_[unit].size);
+        busyNs += unitEraseNs(unit);
+    }
+    counters_.pageErases += list.size();
+    counters_.eraseTimeNs += static_cast<uint64_t>(busyNs);
+    ++counters_.acks;
+    state_ = State::WaitCommand;
+    frame_.clear();
+    return ackStep(step, {kAck}, busyNs);
 }
 
 Board::Output Board::onProtectSectors() {
@@ -731,9 +974,9 @@ Board::Output Board::protectionChange(uint8_t command) {
             break;
         case 0x92:
             massErase();
-            busyNs += config_.massEraseNs;
-            option_[0] = 0xA5;
-            option_[1] = 0x5A;
+            busyNs += massEraseNs();
+            option_[0] = rdpOpen_;
+            option_[1] = uint8_t(~rdpOpen_);
             break;
     }
     ++counters_.optionWrites;

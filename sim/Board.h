@@ -1,5 +1,6 @@
-// Protocol model of the STM32F10x system bootloader (USART protocol v2.2), without any I/O.
-// Bytes go in one at a time with the time they arrived; timed reply bytes come out.
+// Protocol model of an STM32 system bootloader on its USART, without any I/O: every chip of the
+// device table (DeviceTable.h) by its product ID. Bytes go in one at a time with the time they
+// arrived; timed reply bytes come out.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "DeviceTable.h"
+
 namespace praxon::sim {
 
 constexpr uint8_t kAck = 0x79;
@@ -16,15 +19,6 @@ constexpr uint8_t kNack = 0x1F;
 constexpr uint8_t kSync = 0x7F;
 
 constexpr uint32_t kFlashBase = 0x08000000;
-constexpr uint32_t kSramBase = 0x20000000;
-constexpr uint32_t kSramBootloaderBytes = 0x200;  // used by the bootloader itself: no writes
-constexpr uint32_t kSystemBase = 0x1FFFF000;
-constexpr uint32_t kSystemEnd = 0x1FFFF800;  // exclusive
-constexpr uint32_t kFlashSizeAddress = 0x1FFFF7E0;
-constexpr uint32_t kRamFieldAddress = 0x1FFFF7E2;
-constexpr uint32_t kUniqueIdAddress = 0x1FFFF7E8;
-constexpr uint32_t kOptionBase = 0x1FFFF800;
-constexpr uint32_t kOptionEnd = 0x1FFFF810;  // exclusive
 
 // One line byte at 115200 baud, 8E1: 11 bits.
 constexpr int64_t kByteTimeNs = 11'000'000'000LL / 115200;  // 95486 ns
@@ -70,23 +64,27 @@ constexpr int64_t kLateReplyNs = 700'000'000;  // past the host's 0.5 s limit
 constexpr size_t kBurstBytes = 300;            // more than a 259-byte receive buffer
 
 struct BoardConfig {
-    uint16_t pid = 0x410;
+    uint16_t pid = 0x410;           // a product ID of the device table
     int flashKb = 0;                // 0: the usual size for the product ID
     bool fourByteGetId = false;     // Get ID answers 79 03 PIDhi PIDlo 00 00 79
-    uint16_t ramField = 0xFFFF;     // half-word at 0x1FFFF7E2
+    uint16_t ramField = 0xFFFF;     // STM32F10x: the half-word after the flash size (0x1FFFF7E2)
     bool relaxedAlign = false;      // accept Write Memory of any address and length
     bool syncAnytime = false;       // 0x7F after >= 100 ms of quiet resynchronises
     bool readoutProtected = false;  // start with readout protection active
-    int64_t halfWordProgramNs = 52'500;
-    int64_t pageEraseNs = 30'000'000;
-    int64_t massEraseNs = 30'000'000;
+    int64_t halfWordProgramNs = 52'500;  // programming time of every two bytes
+    // Erase times; -1: the family's typical times (see Board::unitEraseNs).
+    int64_t pageEraseNs = -1;  // the smallest erase unit; larger ones in proportion
+    int64_t massEraseNs = -1;
     int64_t optionProgramNs = 30'000'000;  // option-byte erase and program
     std::vector<Fault> faults;
     Wiring wiring;  // the board starts with both lines released (no port open)
 };
 
-// Usual flash and SRAM sizes (KB) of each supported product ID; false for an unknown ID.
+// Usual flash and SRAM sizes (KB) of a product ID of the device table; false for an unknown ID.
 bool productSizes(uint16_t pid, int* flashKb, int* ramKb);
+// Whether a chip with that product ID can have flashKb of flash (whole erase units); false with
+// the reason.
+bool flashSizeFits(uint16_t pid, int flashKb, std::string* why);
 
 struct Counters {
     uint64_t syncs = 0;
@@ -99,9 +97,10 @@ struct Counters {
     uint64_t writeBytes = 0;  // bytes stored by accepted Write Memory frames
     uint64_t readBytes = 0;   // bytes sent by Read Memory
     uint64_t massErases = 0;
-    uint64_t pageErases = 0;
+    uint64_t bankErases = 0;
+    uint64_t pageErases = 0;  // erase units (pages or sectors)
     uint64_t optionWrites = 0;
-    uint64_t programTimeNs = 0;         // modelled half-word programming time
+    uint64_t programTimeNs = 0;         // modelled programming time
     uint64_t eraseTimeNs = 0;           // modelled erase time (pages, mass, option bytes)
     std::optional<uint32_t> goAddress;  // last Go target
     uint64_t resets = 0;
@@ -135,6 +134,7 @@ public:
         WaitEraseCode,
         WaitEraseGlobalChecksum,
         WaitErasePages,
+        WaitExtendedErase,  // the count or special code, then the unit numbers and checksum
         WaitProtectSectors,
         HungUp,
     };
@@ -157,11 +157,22 @@ public:
     void setFaults(const std::vector<Fault>& faults);
     State state() const { return state_; }
     bool readoutProtected() const { return rdp_; }
-    bool pageWriteProtected(unsigned page) const;
+    bool pageWriteProtected(unsigned page) const;  // page: an erase unit's index
     uint32_t flashSize() const { return static_cast<uint32_t>(flash_.size()); }
-    uint32_t pageSize() const { return pageSize_; }
-    uint32_t ramSize() const { return static_cast<uint32_t>(ram_.size()); }
+    // The erase units (pages or sectors) in address order: offset in the flash and size.
+    struct Unit {
+        uint32_t offset;
+        uint32_t size;
+    };
+    const std::vector<Unit>& units() const { return units_; }
+    uint32_t pageSize() const { return units_.front().size; }  // the first unit's
+    uint32_t bank2Offset() const { return bank2_; }            // 0: one bank
+    // The chip's typical erase time of unit index and of the whole flash (in instant mode too: the
+    // simulator leaves the delays out).
+    int64_t unitEraseNs(size_t index) const;
+    int64_t massEraseNs() const;
     uint16_t pid() const { return config_.pid; }
+    const DeviceRow& device() const { return device_; }
     const std::vector<uint8_t>& flash() const { return flash_; }
     // Stores bytes into flash directly (preloading), clipped to the flash size.
     void loadFlash(uint32_t offset, const uint8_t* data, size_t size);
@@ -172,14 +183,22 @@ public:
     std::vector<std::string> takeEvents();
 
 private:
-    enum class Area { None, Flash, Sram, System, Option };
-    Area areaOf(uint32_t address, uint32_t* end) const;
+    enum class Area { None, Flash, Sram, System, Info, Option };
+    // A RAM region: from base, the bootloader keeps everything below usable for itself.
+    struct Ram {
+        uint32_t base;
+        uint32_t usable;
+        std::vector<uint8_t> bytes;
+    };
+    Area areaOf(uint32_t address, uint32_t* end, Ram** ram = nullptr) const;
     void beginCommand(uint8_t command);
     Output dispatch(uint8_t command);
     Output onAddress();
     Output onReadCount();
     Output onWriteData();
     Output onErasePages();
+    Output onExtendedErase();
+    Output eraseUnits(const std::vector<uint32_t>& units, unsigned step);
     Output onProtectSectors();
     Output protectionChange(uint8_t command);
     Output ackStep(unsigned step, std::vector<uint8_t> bytes, int64_t delayNs = 0);
@@ -188,19 +207,30 @@ private:
     void countReply(const std::vector<uint8_t>& bytes);
     void doReset();
     bool pinHigh(Line line, bool inverted) const;
+    void buildMemory();
+    void eraseRange(uint32_t offset, uint32_t size);
     void massErase();
-    bool anyWriteProtection() const;
+    bool anyWriteProtection(size_t firstUnit, size_t endUnit) const;
     unsigned sectorOfPage(unsigned page) const;
     unsigned sectorCount() const;
     void syncOptionBytes();
 
     BoardConfig config_;
+    DeviceRow device_;
     State state_ = State::WaitSync;
     std::vector<uint8_t> flash_;
-    std::vector<uint8_t> ram_;
+    std::vector<Unit> units_;
+    uint32_t bank2_ = 0;
+    bool halfWords_ = false;     // STM32F0/F1/F3: half-word flash, 0x0000 may go over anything
+    std::vector<bool> written_;  // other flash: each write unit (align bytes) once after erase
+    std::vector<Ram> ram_;
+    uint32_t systemBase_ = 0;
     std::vector<uint8_t> system_;
-    uint8_t option_[16] = {};
-    uint32_t pageSize_ = 1024;
+    uint32_t infoBase_ = 0;  // the flash-size value's block when it lies away from system memory
+    std::vector<uint8_t> info_;
+    uint32_t optionBase_ = 0;  // 0: none mapped
+    uint8_t option_[16] = {};  // RDP, USER, DATA0, DATA1, WRP0..3, each with its complement
+    uint8_t rdpOpen_ = 0xA5;   // the RDP byte of an unprotected chip
     bool rdp_ = false;
     uint32_t wrp_ = 0xFFFFFFFF;  // one bit per sector, 0 = protected (as in the option bytes)
 

@@ -1,4 +1,5 @@
-// A simulated STM32F10x in its system bootloader, served on a POSIX pseudo-terminal.
+// A simulated STM32 in its system bootloader (any chip of the device table), served on a POSIX
+// pseudo-terminal.
 //
 //   praxon::sim::SimulatorOptions o;        // o.board.pid, o.board.flashKb, o.instant, ...
 //   praxon::sim::Simulator sim(o);

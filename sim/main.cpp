@@ -1,7 +1,8 @@
-// praxon-sim: a simulated STM32F10x in its USART system bootloader, on a pseudo-terminal.
+// praxon-sim: a simulated STM32 in its USART system bootloader, on a pseudo-terminal.
 //
-//   praxon-sim --link /tmp/ttySIM                      # at the pace of 115200 baud 8E1
+//   praxon-sim --link /tmp/ttySIM                      # an STM32F103, 115200 baud 8E1 pace
 //   praxon-sim --instant --pid 0x414 --preload fw.hex  # no delays, a high-density part
+//   praxon-sim --pid 0x413                             # an STM32F407: sectors, Extended Erase
 //   praxon-sim --usb-packet 62 --usb-latency-ms 16     # as seen through an FTDI adapter
 //   praxon-sim --fault late:0x11:1 --dump flash.bin    # a late Read reply; keep the flash
 //   praxon-sim --reset-line dtr --boot0-line rts       # a board the adapter's lines drive
@@ -26,28 +27,41 @@ namespace {
 
 const char kUsage[] =
     "Usage: praxon-sim [options]\n"
-    "Serves a simulated STM32F10x system bootloader (USART protocol v2.2) on a pseudo-terminal.\n"
+    "Serves a simulated STM32 system bootloader (USART) on a pseudo-terminal: any chip of the\n"
+    "device table (--list), STM32F103 with 64 KB by default.\n"
     "Prints PORT=<path> on its own line first, then CLIENT_ENV=LD_PRELOAD=<library> (empty\n"
     "when the library is missing), then a description; serves until SIGINT or SIGTERM; then\n"
     "writes --dump and the counters (JSON). SIGUSR1 presses the reset button (unwired: BOOT0 is\n"
     "high, the bootloader waits for 0x7F again).\n"
     "\n"
     "  --link PATH         also make PATH a symlink to the port (an existing symlink is replaced)\n"
-    "  --pid ID            product ID: 0x412, 0x410 (default), 0x414, 0x418, 0x420, 0x428\n"
-    "  --flash-kb N        flash size in KB (default by product ID: 32, 64, 512, 256, 128, 512);\n"
-    "                      1 KB pages up to 128 KB, 2 KB pages above (then N must be even)\n"
-    "  --ram-field V       half-word at 0x1FFFF7E2 (default 0xFFFF; some parts hold RAM KB there)\n"
+    "  --pid ID            product ID (default 0x410): the chip's memory map, flash-size value,\n"
+    "                      bootloader version and commands (Erase 0x43 up to 2.x, Extended\n"
+    "                      Erase 0x44 from 3.0), erase units and banks, write unit and alignment,\n"
+    "                      erased value and mass erase come from the device table\n"
+    "  --list              the product IDs with their family, line, flash, erase units, write\n"
+    "                      unit and bootloader version\n"
+    "  --flash-kb N        flash size in KB (default: the line's largest; 64 for 0x410), whole\n"
+    "                      erase units; STM32F10x: 1 KB pages up to 128 KB, 2 KB pages above\n"
+    "  --ram-field V       STM32F10x: the half-word at 0x1FFFF7E2 (default 0xFFFF; some parts\n"
+    "                      hold RAM KB there)\n"
     "  --getid FORM        standard: 79 01 PIDhi PIDlo 79 (as on the chip, default);\n"
     "                      four: 79 03 PIDhi PIDlo 00 00 79\n"
     "  --rdp               start with readout protection active\n"
     "  --relaxed-align     accept Write Memory at any address and of any length\n"
-    "                      (default: 4-byte aligned address and a multiple of 4 bytes)\n"
+    "                      (default: address and length in 4-byte units, in flash in the\n"
+    "                      chip's write unit of 4 to 32 bytes, each written once after an\n"
+    "                      erase; STM32F0/F1/F3 program half-words, which also take 0x0000\n"
+    "                      over anything)\n"
     "  --sync-anytime      a 0x7F arriving while a command is awaited, after >= 100 ms of quiet\n"
     "                      on the line, is taken as a new synchronisation (ACK), as if the\n"
     "                      board had been reset into its bootloader; off by default\n"
     "  --instant           no line pacing and no programming or erase delays (default: the pace\n"
     "                      of the client's speed both ways, 115200 baud until it sets one,\n"
-    "                      52.5 us per half-word, 30 ms erases)\n"
+    "                      52.5 us per two bytes programmed, typical erase times kept short:\n"
+    "                      30 % of the table's longest, at most 30 ms for the smallest unit\n"
+    "                      (pages under 1 KB in proportion, larger sectors likewise) and 1 s for\n"
+    "                      the whole flash; an STM32F10x page or mass erase takes 30 ms)\n"
     "  --usb-packet N      put a USB serial adapter between board and host (give both; FTDI:\n"
     "  --usb-latency-ms L  62 and 16): board bytes reach the host in packets of N bytes\n"
     "                      (1-4096), each sent as soon as its last byte finished on the line,\n"
@@ -172,6 +186,47 @@ private:
     std::string path_;
 };
 
+std::string sizeText(uint32_t bytes) {
+    return bytes % 1024 ? std::to_string(bytes) + " B" : std::to_string(bytes / 1024) + " KB";
+}
+
+// "2 KB pages", "4x16 KB, 1x64 KB, 7x128 KB sectors", with the second bank.
+std::string unitsText(const Board& board) {
+    const auto& units = board.units();
+    std::string text;
+    for (size_t i = 0; i < units.size();) {
+        size_t j = i;
+        while (j < units.size() && units[j].size == units[i].size) ++j;
+        text += (text.empty() ? "" : ", ") + std::to_string(j - i) + "x" + sizeText(units[i].size);
+        i = j;
+    }
+    const bool pages = units.front().size == units.back().size;
+    const char* kind = units.front().size >= 16 * 1024 ? " sectors of " : " pages of ";
+    text = pages ? std::to_string(units.size()) + kind + sizeText(units.front().size)
+                 : text + " sectors";
+    if (board.bank2Offset()) {
+        char bank[40];
+        std::snprintf(bank, sizeof bank, ", bank 2 at 0x%08X", kFlashBase + board.bank2Offset());
+        text += bank;
+    }
+    return text;
+}
+
+void listDevices() {
+    std::printf("PID    family     flash    erase units, write unit, bootloader   line\n");
+    for (const DeviceRow& d : deviceTable()) {
+        BoardConfig c;
+        c.pid = d.pid;
+        const Board board(c);
+        std::printf("0x%03X  %-9s  %-7s  %s; %u B writes; %X.%X%s   %s\n", d.pid, d.family.c_str(),
+                    sizeText(board.flashSize()).c_str(), unitsText(board).c_str(), d.align,
+                    d.protocol >> 4, d.protocol & 0xF, d.massErase ? "" : "; no mass erase",
+                    d.line.c_str());
+    }
+    if (deviceTable().empty())
+        std::printf("(the built-in device table did not parse: %s)\n", deviceTableError().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,14 +248,17 @@ int main(int argc, char** argv) {
         } else if (a == "--link") {
             if (!value(&v) || !*v) return usageError("--link needs a path");
             options.linkPath = v;
+        } else if (a == "--list") {
+            listDevices();
+            return 0;
         } else if (a == "--pid") {
             if (!value(&v) || !parseUnsigned(v, 0xFFFF, &n) ||
                 !productSizes(static_cast<uint16_t>(n), nullptr, nullptr))
-                return usageError("--pid must be one of 0x412, 0x410, 0x414, 0x418, 0x420, 0x428");
+                return usageError("--pid must be a product ID of the device table (--list)");
             options.board.pid = static_cast<uint16_t>(n);
         } else if (a == "--flash-kb") {
-            if (!value(&v) || !parseUnsigned(v, 512, &n) || n == 0 || (n > 128 && n % 2 != 0))
-                return usageError("--flash-kb must be 1 to 512 (even above 128)");
+            if (!value(&v) || !parseUnsigned(v, 4096, &n) || n == 0)
+                return usageError("--flash-kb must be 1 to 4096");
             options.board.flashKb = static_cast<int>(n);
         } else if (a == "--ram-field") {
             if (!value(&v) || !parseUnsigned(v, 0xFFFF, &n))
@@ -259,6 +317,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    std::string why;
+    if (options.board.flashKb > 0 && !flashSizeFits(options.board.pid, options.board.flashKb, &why))
+        return usageError("--flash-kb " + std::to_string(options.board.flashKb) + ": " + why);
     if ((options.usbPacket > 0) != (options.usbLatencyMs > 0))
         return usageError("--usb-packet and --usb-latency-ms go together");
     const Wiring& wiring = options.board.wiring;
@@ -295,9 +356,13 @@ int main(int argc, char** argv) {
     const std::string library = linesLibrary();
     std::printf("PORT=%s\n", sim.portPath().c_str());
     std::printf("CLIENT_ENV=%s%s\n", library.empty() ? "" : "LD_PRELOAD=", library.c_str());
-    std::printf("praxon-sim: serving STM32F10x (PID 0x%03X, %u KB flash) on %s%s%s\n",
-                options.board.pid, probe.flashSize() / 1024, sim.portPath().c_str(),
-                options.linkPath.empty() ? "" : " as ", options.linkPath.c_str());
+    const DeviceRow& chip = probe.device();
+    std::printf(
+        "praxon-sim: serving %s %s (PID 0x%03X, %u KB flash, %s, bootloader %X.%X) on "
+        "%s%s%s\n",
+        chip.family.c_str(), chip.line.c_str(), options.board.pid, probe.flashSize() / 1024,
+        unitsText(probe).c_str(), chip.protocol >> 4, chip.protocol & 0xF, sim.portPath().c_str(),
+        options.linkPath.empty() ? "" : " as ", options.linkPath.c_str());
     if (wiring.any()) {
         auto pin = [](Line line, bool inverted) {
             return std::string(lineName(line)) + (line == Line::None ? ""

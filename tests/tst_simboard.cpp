@@ -1,4 +1,5 @@
-// Byte-in/byte-out checks of the simulated bootloader's protocol model.
+// Byte-in/byte-out checks of the simulated bootloader's protocol model, for the STM32F103 it
+// started as and for the other families of the device table.
 #include <QtTest>
 
 #include "Board.h"
@@ -27,6 +28,21 @@ QByteArray wr(uint32_t a, const QByteArray& bytes) {
     return hex("31ce") + addr(a) + char(bytes.size() - 1) + bytes + sum;
 }
 
+// Extended Erase: unit numbers, or one special code (0xFFF0 up) alone; the XOR of all after 44 BB.
+QByteArray ee(std::initializer_list<int> units) {
+    QByteArray f;
+    auto put16 = [&](int v) { f.append(char(v >> 8)).append(char(v)); };
+    if (units.size() == 1 && *units.begin() >= 0xFFF0) {
+        put16(*units.begin());
+    } else {
+        put16(int(units.size()) - 1);
+        for (int u : units) put16(u);
+    }
+    char sum = 0;
+    for (char c : f) sum ^= c;
+    return hex("44bb") + f + sum;
+}
+
 // Feeds the bytes 1 ms apart at baud (0: 115200) and returns everything the board put on the line.
 QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs, int baud = 0) {
     QByteArray out;
@@ -45,6 +61,10 @@ class TestSimBoard : public QObject {
 private slots:
     void exchange_data();
     void exchange();
+    void family_data();
+    void family();
+    void tableFaults_data();
+    void tableFaults();
     void lines_data();
     void lines();
 };
@@ -112,6 +132,102 @@ void TestSimBoard::exchange() {
     if (!(flags & NoSync)) QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
     QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
     QCOMPARE(b.state() == Board::State::HungUp, fault.startsWith("hangup"));
+}
+
+// Other chips by product ID, after the synchronisation. Facts from the device table: protocol and
+// erase command, flash-size value, erase units and banks, write unit, erased value, RAM.
+void TestSimBoard::family_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<int>("flashKb");  // 0: the line's largest
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray w = hex("12345678"), w8 = hex("0102030405060708"), ff = hex("ffffffff");
+    auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
+                  int flashKb = 0) { QTest::newRow(name) << pid << flashKb << in << out; };
+    row("F4: Get, Get Version: 3.1 with Extended Erase", 0x413, hex("00ff 01fe"),
+        hex("790b31000102112131446373829279 7931000079"));
+    row("F10x XL: 3.0, Erase refused", 0x430, hex("00ff 43bc"),
+        hex("790b30000102112131446373829279 1f"));
+    row("F103: Extended Erase refused", 0x410, hex("44bb"), hex("1f"));
+    row("C051: 4.0", 0x44C, hex("01fe"), hex("7940000079"));
+    // The flash size in KiB where each family keeps it, as its line codes it.
+    row("F4 size in its word", 0x413, rd(0x1FFF7A20, 4), hex("797979 ffff0004"));
+    row("F72x size", 0x452, rd(0x1FF07A22, 2), hex("797979 0002"));
+    row("F0 size", 0x440, rd(0x1FFFF7CC, 2), hex("797979 4000"));
+    row("L1 Cat.2: the low byte counts", 0x429, rd(0x1FF8004C, 2), hex("797979 80ff"));
+    row("L1 Cat.4: code 1 for 256 KB", 0x436, rd(0x1FF800CC, 2), hex("797979 0100"), 256);
+    row("H7A3 size above the flash", 0x480, rd(0x08FFF80C, 2), hex("797979 0008"));
+    row("U535 size", 0x455, rd(0x0BFA07A0, 2), hex("797979 0002"));
+    row("F4 option bytes", 0x413, rd(0x1FFFC000, 2), hex("797979 aa55"));
+    // 16 KB sectors 0-3, 64 KB sector 4, then 128 KB ones.
+    row("F4: sector 1 by number, then mass erase", 0x413,
+        wr(0x08004000, w) + wr(0x08010000, w) + ee({1}) + rd(0x08004000, 4) + rd(0x08010000, 4) +
+            ee({0xFFFF}) + rd(0x08010000, 4),
+        hex("797979 797979 7979 797979") + ff + hex("797979") + w + hex("7979 797979") + ff);
+    row("F4 refusals: reserved code, bank 1 of one bank, sector 12, checksums", 0x413,
+        ee({0xFFF0}) + ee({0xFFFE}) + ee({12}) + hex("44bb 0000 0001 00 44bb ffff 01 01fe"),
+        hex("791f 791f 791f 791f 791f 7931000079"));
+    row("F10x XL: bank 2, then bank 1", 0x430,
+        wr(0x08000000, w) + wr(0x08080000, w) + ee({0xFFFD}) + rd(0x08000000, 4) +
+            rd(0x08080000, 4) + ee({0xFFFE}) + rd(0x08000000, 4),
+        hex("797979 797979 7979 797979") + w + hex("797979") + ff + hex("7979 797979") + ff);
+    row("L0: erased 00, no mass erase, 128-byte pages", 0x417,
+        rd(0x08000000, 4) + ee({0xFFFF}) + wr(0x08000080, w8) + ee({1}) + rd(0x08000080, 4),
+        hex("797979 00000000 791f 797979 7979 797979 00000000"));
+    // Double-words: address and length in 8-byte units, each written once after an erase.
+    row("G0: 8-byte units", 0x460,
+        hex("31ce") + addr(0x08000004) + wr(0x08000000, w) + wr(0x08000000, w8) +
+            wr(0x08000000, w8) + wr(0x08000008, w8) + ee({0}) + wr(0x08000000, w8),
+        hex("791f 79791f 797979 79791f 797979 7979 797979"));
+    row("H74x: 32-byte units; RAM the bootloader keeps; AXI SRAM", 0x450,
+        hex("31ce") + addr(0x08000010) + hex("31ce") + addr(0x200040FC) + wr(0x20004100, w) +
+            wr(0x24005000, w) + hex("31ce") + addr(0x24004FFC) + rd(0x24005000, 4),
+        hex("791f 791f 797979 797979 791f 797979") + w);
+    row("L011: no RAM for the host", 0x457, hex("11ee") + addr(0x20001000), hex("791f"));
+    // Protect and unprotect reset the chip; unprotecting erases, here to 00.
+    row("L0 readout protection cycle", 0x417,
+        wr(0x08000000, w8) + hex("827d 7f 11ee 926d 7f") + rd(0x08000000, 4),
+        hex("797979 7979 79 1f 7979 79 797979 00000000"));
+}
+
+void TestSimBoard::family() {
+    QFETCH(int, pid);
+    QFETCH(int, flashKb);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, expected);
+    BoardConfig c;
+    c.pid = uint16_t(pid);
+    c.flashKb = flashKb;
+    Board b(c);
+    int64_t t = 0;
+    QCOMPARE(feed(b, hex("7f") + input, &t).toHex(' '), (hex("79") + expected).toHex(' '));
+}
+
+// The device table's parser names the first faulty line and column.
+void TestSimBoard::tableFaults_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");  // empty: parses
+    const QString good =
+        "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF\t\t"
+        "0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t100";
+    QTest::newRow("good") << "# comment\n\n" + good << "";
+    QTest::newRow("units short of the flash")
+        << QString(good).replace("\t1K\t", "\t16Kx4\t") << "devices.tsv line 1: units";
+    QTest::newRow("align not a power of 2")
+        << QString(good).replace("\t4\tFF", "\t6\tFF") << "devices.tsv line 1: align";
+    QTest::newRow("pid twice") << good + "\n" + good << "devices.tsv line 2: pid twice";
+    QTest::newRow("a column missing")
+        << QString(good).replace("\tyes", "") << "devices.tsv line 1: 16 columns expected";
+}
+
+void TestSimBoard::tableFaults() {
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    std::vector<DeviceRow> rows;
+    std::string why;
+    QCOMPARE(parseDeviceTable(text.toStdString(), &rows, &why), error.isEmpty());
+    QCOMPARE(QString::fromStdString(why), error);
+    QCOMPARE(rows.size(), size_t(error.isEmpty() ? 1 : 0));
 }
 
 // How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)
