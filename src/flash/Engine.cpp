@@ -56,6 +56,8 @@ bool IsHexFileName(const QString& fileName) {
     return tail.toUpper() == QLatin1String("HEX");
 }
 
+struct ReadFailureTexts;
+
 struct Engine::Private {
     Private(Engine& e, Host& h, SerialPort& p) : engine(e), host(h), link(h, p) {}
 
@@ -114,6 +116,7 @@ struct Engine::Private {
     void askBootloader();
     void learnFlashSize();
     bool readBlock(uint32_t address, int n, uint8_t* out);
+    void logReadFailure(const CommandResult& r, const ReadFailureTexts& texts);
     bool eraseChip(std::vector<AddressRange>* erased);
     bool massErase();
     bool eraseUnits(const std::vector<uint32_t>& units, const QString& startLine);
@@ -396,25 +399,33 @@ bool Engine::Private::refuseUnknownChip(bool asMessage) {
     return true;
 }
 
+// What a failed Read Memory logs, step by step: a read of the chip and a compatible-mode verify
+// have always said it in different words.
+struct ReadFailureTexts {
+    const char* command;
+    const char* address;
+    const char* count;
+    const char* refused;
+    const char* timeout;
+};
+constexpr ReadFailureTexts kReadTexts{"下发读命令失败。", "下发地址命令失败。", "下发读个数失败。",
+                                      "读存储器内容非ACK应答, 中止读数.", "读存储器内容超时."};
+constexpr ReadFailureTexts kVerifyTexts{"下发送命令失败", "下发地址命令失败", "下发读个数失败",
+                                        "非ACK应答，数据校验不正确.", "超时."};
+
+void Engine::Private::logReadFailure(const CommandResult& r, const ReadFailureTexts& texts) {
+    const char* text = r.failed == Step::Command   ? texts.command
+                       : r.failed == Step::Address ? texts.address
+                       : r.failed == Step::Count   ? texts.count
+                       : r.reply.status == ReplyStatus::Nack ? texts.refused
+                                                             : texts.timeout;
+    link.log(QString::fromUtf8(text));
+}
+
 bool Engine::Private::readBlock(uint32_t address, int n, uint8_t* out) {
     const CommandResult r = ReadMemory(link, address, n, out);
     if (r.ok()) return true;
-    switch (r.failed) {
-        case Step::Command:
-            link.log(QStringLiteral("下发读命令失败。"));
-            break;
-        case Step::Address:
-            link.log(QStringLiteral("下发地址命令失败。"));
-            break;
-        case Step::Count:
-            link.log(QStringLiteral("下发读个数失败。"));
-            break;
-        default:
-            link.log(r.reply.status == ReplyStatus::Nack
-                         ? QStringLiteral("读存储器内容非ACK应答, 中止读数.")
-                         : QStringLiteral("读存储器内容超时."));
-            break;
-    }
+    logReadFailure(r, kReadTexts);
     logReason(QStringLiteral("读取") + hex8(address) + QStringLiteral("失败"), r);
     return false;
 }
@@ -681,22 +692,7 @@ bool Engine::Private::verifyBlock(const AlignedBlock& block) {
     uint8_t readBack[256];
     const CommandResult r = ReadMemory(link, block.address + uint32_t(first), n, readBack);
     if (!r.ok()) {
-        switch (r.failed) {
-            case Step::Command:
-                link.log(QStringLiteral("下发送命令失败"));
-                break;
-            case Step::Address:
-                link.log(QStringLiteral("下发地址命令失败"));
-                break;
-            case Step::Count:
-                link.log(QStringLiteral("下发读个数失败"));
-                break;
-            default:
-                link.log(r.reply.status == ReplyStatus::Nack
-                             ? QStringLiteral("非ACK应答，数据校验不正确.")
-                             : QStringLiteral("超时."));
-                break;
-        }
+        logReadFailure(r, kVerifyTexts);
         return false;
     }
     for (int i = 0; i < n; ++i) {
