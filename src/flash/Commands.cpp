@@ -132,15 +132,17 @@ CommandResult Go(BootLink& link, uint32_t address) {
     return {};
 }
 
+// A command answered with ACK, a count N, N + 1 bytes and a closing ACK (Get, Get ID). Fast mode
+// reads the ACK and the count first, then waits for exactly the rest.
+static Reply CountedReply(BootLink& link, uint8_t command) {
+    if (link.quietReplies()) return link.command(command, ReplyRule::Quiet);
+    Reply reply = link.frame(CommandFrame(command), ReplyRule::AckAndData, 1);
+    if (reply.ok()) reply = link.awaitData(link.received()[1] + 3);
+    return reply;
+}
+
 CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText) {
-    Reply reply;
-    if (link.quietReplies()) {
-        reply = link.command(0x02, ReplyRule::Quiet);
-    } else {
-        // ACK and the count byte first, then count + 1 identity bytes and the closing ACK.
-        reply = link.frame(CommandFrame(0x02), ReplyRule::AckAndData, 1);
-        if (reply.ok()) reply = link.awaitData(link.received()[1] + 3);
-    }
+    const Reply reply = CountedReply(link, 0x02);
     if (!reply.ok()) return failed(Step::Command, reply);
     const uint8_t* r = link.received();
     const int count = link.receivedCount();
@@ -166,14 +168,7 @@ CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText) {
 }
 
 CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>* commands) {
-    Reply reply;
-    if (link.quietReplies()) {
-        reply = link.command(0x00, ReplyRule::Quiet);
-    } else {
-        // ACK and the count byte first, then the version, count codes and the closing ACK.
-        reply = link.frame(CommandFrame(0x00), ReplyRule::AckAndData, 1);
-        if (reply.ok()) reply = link.awaitData(link.received()[1] + 3);
-    }
+    const Reply reply = CountedReply(link, 0x00);
     if (!reply.ok()) return failed(Step::Command, reply);
     const uint8_t* r = link.received();
     const int count = link.receivedCount();
