@@ -24,6 +24,10 @@ praxon_ensure_packages() {
 praxon_build() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    local launcher=()
+    # ccache, where installed, lets several work trees of the project share compiled objects.
+    command -v ccache >/dev/null &&
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
