@@ -27,6 +27,8 @@ private slots:
     void autoPort_data();
     void autoPort();
     void portTexts();
+    void helpPages_data();
+    void helpPages();
 };
 
 namespace {
@@ -365,6 +367,36 @@ void TestCli::portTexts() {
              "--port auto: 2 USB serial adapters found; name one with --port:");
     QCOMPARE(portText(PortText::AutoSeveral, Language::Chinese).arg(2),
              "--port auto：找到 2 个 USB 串口适配器，请用 --port 指定其一：");
+}
+
+void TestCli::helpPages_data() {
+    QTest::addColumn<Language>("language");
+    QTest::newRow("Chinese") << Language::Chinese;
+    QTest::newRow("English") << Language::English;
+}
+
+// Each page names every command and option the parser takes, and the usage shown with an error
+// is the top of the help.
+void TestCli::helpPages() {
+    QFETCH(Language, language);
+    const QString help = helpText(language), usage = usageText(language);
+    QStringList missing;
+    const QStringList words =
+        QString(
+            "info program read erase go protect unprotect devices ports --port auto --baud "
+            "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
+            "--compatible --flash-kb --lang --json --address --size --erase=pages --verify "
+            "--run --go-address LC_ALL LC_MESSAGES LANG JSON")
+            .split(' ');
+    for (const QString& word : words)
+        if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))
+            missing << word;
+    QCOMPARE(missing, QStringList());
+    const QString usageBlock = usage.section('\n', 0, -3);
+    QVERIFY(help.contains(usageBlock + "\n\n"));
+    const bool chinese =
+        std::any_of(help.begin(), help.end(), [](QChar c) { return c.unicode() >= 0x4E00; });
+    QCOMPARE(chinese, language == Language::Chinese);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -97,92 +97,115 @@ std::optional<Language> parseLanguage(const QString& text) {
     return std::nullopt;
 }
 
-// Sorts the arguments into options and positional ones, taking the flags as they come. Stops at
-// the first problem or at --help.
+// Options with a value: "--name VALUE" or "--name=VALUE", each at most once.
+struct ValueOption {
+    const char* name;
+    std::optional<QString> GivenArguments::*slot;
+    const char* missing;
+};
+const ValueOption kValueOptions[] = {
+    {"--port", &GivenArguments::port, "--port needs a port name or auto"},
+    {"--address", &GivenArguments::address, "--address needs a hexadecimal address"},
+    {"--size", &GivenArguments::size, "--size needs a byte count"},
+    {"--reset-line", &GivenArguments::resetLine, "--reset-line needs dtr, rts or none"},
+    {"--boot0-line", &GivenArguments::boot0Line, "--boot0-line needs rts, dtr or none"},
+    {"--sequence", &GivenArguments::sequence, "--sequence needs ENTRY:EXIT"},
+    {"--baud", &GivenArguments::baud, "--baud needs a line speed"},
+    {"--go-address", &GivenArguments::goAddress, "--go-address needs a hexadecimal address"},
+    {"--flash-kb", &GivenArguments::flashKB, "--flash-kb needs the flash size in KB"},
+    {"--lang", &GivenArguments::lang, "--lang needs zh or en"},
+};
+
+const ValueOption* findValueOption(const QString& name) {
+    for (const ValueOption& v : kValueOptions)
+        if (name == QLatin1String(v.name)) return &v;
+    return nullptr;
+}
+
+// The value of option at arguments[*index] (from the next argument for "--name VALUE").
+Problem takeValue(const ValueOption& option, const QStringList& arguments, int* index,
+                  GivenArguments* given, CliOptions* options) {
+    const QString& arg = arguments.at(*index);
+    const QString name = QString::fromLatin1(option.name);
+    std::optional<QString>& slot = given->*option.slot;
+    if (slot) return name + " given more than once";
+    QString value;
+    if (arg == name) {
+        if (*index + 1 >= arguments.size()) return QString(option.missing);
+        value = arguments.at(++*index);
+    } else {
+        value = arg.mid(name.size() + 1);
+    }
+    if (value.trimmed().isEmpty()) return QString(option.missing);
+    slot = value;
+    // Taken at once, so that a --help or a usage error after it speaks this language.
+    if (option.slot == &GivenArguments::lang) {
+        options->language = parseLanguage(value);
+        if (!options->language) return QString("invalid --lang %1: give zh or en").arg(value);
+    }
+    return std::nullopt;
+}
+
+// The options without a value: program's flags, the inversions, the write mode and --json.
+Problem takeFlag(const QString& arg, GivenArguments* given, CliOptions* options) {
+    const QString name = arg.section('=', 0, 0);
+    if (name == "--erase") {
+        if (given->erase) return QString("--erase given more than once");
+        given->erase = true;
+        const QString scope = arg == name ? QString("all") : arg.mid(name.size() + 1);
+        if (scope != "all" && scope != "pages")
+            return QString("invalid %1: give --erase, --erase=all or --erase=pages").arg(arg);
+        options->program.erase = scope == "all" ? EraseScope::Chip : EraseScope::Pages;
+        if (given->firstProgramFlag.isEmpty()) given->firstProgramFlag = "--erase";
+    } else if (arg == "--verify" || arg == "--protect" || arg == "--run") {
+        (arg == "--verify"    ? options->program.verify
+         : arg == "--protect" ? options->program.protect
+                              : options->program.run) = true;
+        if (given->firstProgramFlag.isEmpty()) given->firstProgramFlag = arg;
+    } else if (arg == "--reset-inverted" || arg == "--boot0-inverted") {
+        (arg == "--reset-inverted" ? given->resetInverted : given->boot0Inverted) = true;
+    } else if (arg == "--compatible") {
+        options->mode = WriteMode::Compatible;
+    } else if (arg == "--json") {
+        options->json = true;
+    } else {
+        return QString("unknown option %1").arg(arg);
+    }
+    return std::nullopt;
+}
+
+// The help speaks the language asked for anywhere after --help, too; nothing else there counts.
+std::optional<Language> languageAfter(const QStringList& arguments, int index) {
+    std::optional<Language> language;
+    for (int i = index + 1; i < arguments.size() && arguments.at(i) != "--"; ++i) {
+        const QString& arg = arguments.at(i);
+        const QString value = arg == "--lang"             ? arguments.value(i + 1)
+                              : arg.startsWith("--lang=") ? arg.mid(7)
+                                                          : QString();
+        if (const std::optional<Language> named = parseLanguage(value)) language = named;
+    }
+    return language;
+}
+
+// Sorts the arguments into options and positional ones, taking each option as it comes. Stops
+// at the first problem or at --help.
 Problem scanArguments(const QStringList& arguments, GivenArguments* given, CliOptions* options) {
     bool optionsEnded = false;
-    // Options with a value: "--name VALUE" or "--name=VALUE", each at most once.
-    struct ValueOption {
-        const char* name;
-        std::optional<QString>* slot;
-        const char* missing;
-    };
-    const ValueOption valueOptions[] = {
-        {"--port", &given->port, "--port needs a port name or auto"},
-        {"--address", &given->address, "--address needs a hexadecimal address"},
-        {"--size", &given->size, "--size needs a byte count"},
-        {"--reset-line", &given->resetLine, "--reset-line needs dtr, rts or none"},
-        {"--boot0-line", &given->boot0Line, "--boot0-line needs rts, dtr or none"},
-        {"--sequence", &given->sequence, "--sequence needs ENTRY:EXIT"},
-        {"--baud", &given->baud, "--baud needs a line speed"},
-        {"--go-address", &given->goAddress, "--go-address needs a hexadecimal address"},
-        {"--flash-kb", &given->flashKB, "--flash-kb needs the flash size in KB"},
-        {"--lang", &given->lang, "--lang needs zh or en"},
-    };
-
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
         if (optionsEnded || !arg.startsWith('-') || arg == "-") {
             given->positional << arg;
-            continue;
-        }
-        const QString name = arg.section('=', 0, 0);
-        const ValueOption* valued = nullptr;
-        for (const ValueOption& v : valueOptions)
-            if (name == QLatin1String(v.name)) valued = &v;
-
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             given->help = true;
-            // The help speaks the language asked for anywhere on the line; nothing else counts.
-            for (int j = i + 1; j < arguments.size() && arguments.at(j) != "--"; ++j) {
-                const QString& later = arguments.at(j);
-                const QString value = later == "--lang"             ? arguments.value(j + 1)
-                                      : later.startsWith("--lang=") ? later.mid(7)
-                                                                    : QString();
-                if (const std::optional<Language> language = parseLanguage(value))
-                    options->language = language;
-            }
+            if (const std::optional<Language> language = languageAfter(arguments, i))
+                options->language = language;
             return std::nullopt;
-        } else if (valued) {
-            if (*valued->slot) return name + " given more than once";
-            QString value;
-            if (arg == name) {
-                if (i + 1 >= arguments.size()) return QString(valued->missing);
-                value = arguments.at(++i);
-            } else {
-                value = arg.mid(name.size() + 1);
-            }
-            if (value.trimmed().isEmpty()) return QString(valued->missing);
-            *valued->slot = value;
-            // Taken at once, so that a --help or a usage error after it speaks this language.
-            if (valued->slot == &given->lang) {
-                options->language = parseLanguage(value);
-                if (!options->language)
-                    return QString("invalid --lang %1: give zh or en").arg(value);
-            }
-        } else if (name == "--erase") {
-            if (given->erase) return QString("--erase given more than once");
-            given->erase = true;
-            const QString scope = arg == name ? QString("all") : arg.mid(name.size() + 1);
-            if (scope != "all" && scope != "pages")
-                return QString("invalid %1: give --erase, --erase=all or --erase=pages").arg(arg);
-            options->program.erase = scope == "all" ? EraseScope::Chip : EraseScope::Pages;
-            if (given->firstProgramFlag.isEmpty()) given->firstProgramFlag = "--erase";
-        } else if (arg == "--verify" || arg == "--protect" || arg == "--run") {
-            (arg == "--verify"    ? options->program.verify
-             : arg == "--protect" ? options->program.protect
-                                  : options->program.run) = true;
-            if (given->firstProgramFlag.isEmpty()) given->firstProgramFlag = arg;
-        } else if (arg == "--reset-inverted" || arg == "--boot0-inverted") {
-            (arg == "--reset-inverted" ? given->resetInverted : given->boot0Inverted) = true;
-        } else if (arg == "--compatible") {
-            options->mode = WriteMode::Compatible;
-        } else if (arg == "--json") {
-            options->json = true;
-        } else {
-            return QString("unknown option %1").arg(arg);
+        } else if (const ValueOption* valued = findValueOption(arg.section('=', 0, 0))) {
+            if (Problem problem = takeValue(*valued, arguments, &i, given, options)) return problem;
+        } else if (Problem problem = takeFlag(arg, given, options)) {
+            return problem;
         }
     }
     return std::nullopt;
