@@ -16,12 +16,6 @@
 
 namespace praxon {
 
-bool PortInfo::operator==(const PortInfo& o) const {
-    return name == o.name && location == o.location && description == o.description &&
-           manufacturer == o.manufacturer && vendorId == o.vendorId && productId == o.productId &&
-           serialNumber == o.serialNumber && simulated == o.simulated;
-}
-
 std::vector<PortInfo> SystemPortSource::ports() {
     QList<QSerialPortInfo> found = QSerialPortInfo::availablePorts();
     std::sort(found.begin(), found.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {

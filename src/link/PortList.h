@@ -19,7 +19,6 @@ struct PortInfo {
     bool simulated = false;  // a board praxon-sim announces
 
     bool isUsb() const { return vendorId.has_value() && productId.has_value(); }
-    bool operator==(const PortInfo& other) const;
 };
 
 // Where the ports come from: the system, or a fixed list in tests.
