@@ -2,10 +2,13 @@
 // status line (bytes and rate, rewritten in place around other output). Pipes and Ctrl+C are
 // checked on the real process by tst_cliprocess.
 #include <QBuffer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include "CliHost.h"
 #include "CliOptions.h"
+#include "CliPorts.h"
 
 using namespace praxon;
 using namespace praxon::cli;
@@ -17,13 +20,22 @@ private slots:
     void parse();
     void statusLine_data();
     void statusLine();
+    void language_data();
+    void language();
+    void portLines_data();
+    void portLines();
+    void autoPort_data();
+    void autoPort();
+    void portTexts();
+    void helpPages_data();
+    void helpPages();
 };
 
 namespace {
 // "<command> <port> [<file>]" and what differs from the defaults.
 QString describe(const CliOptions& o) {
-    static const char* const names[] = {"none", "info",    "program",   "read",   "erase",
-                                        "go",   "protect", "unprotect", "devices"};
+    static const char* const names[] = {"none", "info",    "program",   "read",    "erase",
+                                        "go",   "protect", "unprotect", "devices", "ports"};
     QStringList parts{names[int(o.command)], o.port, '[' + o.file + ']'};
     if (o.command == Command::Program) {
         const ImageSource s = o.imageSource();
@@ -41,6 +53,8 @@ QString describe(const CliOptions& o) {
     if (o.lines.baudRate != 115200) parts << QString("baud=%1").arg(o.lines.baudRate);
     if (o.lines.boot) parts << "lines=" + SequenceText(*o.lines.boot);
     if (o.flashKB) parts << QString("flash=%1K").arg(o.flashKB);
+    if (o.language) parts << (*o.language == Language::Chinese ? "lang=zh" : "lang=en");
+    if (o.json) parts << "json";
     return parts.join(' ');
 }
 }  // namespace
@@ -96,13 +110,28 @@ void TestCli::parse_data() {
     row("flash size, unit", "--port|P|info|--flash-kb|64K", "usage: invalid --flash-kb 64K");
     row("flash size too large", "--port|P|info|--flash-kb=65536", "usage: --flash-kb 65536");
     row("flash size twice", "--flash-kb|8|--port|P|info|--flash-kb|8", "usage: --flash-kb given");
+
+    row("ports, language, json", "--json|--lang=zh|ports", "ports  [] lang=zh json");
+    row("language in capitals, last", "--port|P|info|--lang|EN", "info P [] lang=en");
+    row("auto is a port name", "--port|auto|read|f", "read auto [f]");
+    row("help in the language asked for after it", "-h|--port|P|--lang|zh", "help lang=zh");
+    row("help in the language before it", "--lang=en|--help", "help lang=en");
+    row("help: a bad language does not count", "--help|--lang|fr", "help");
+    row("unknown language", "--lang|fr|--port|P|info", "usage: invalid --lang fr: give zh or en");
+    row("language twice", "--lang|zh|--lang|zh|devices", "usage: --lang given more than once");
+    row("language without a value", "devices|--lang", "usage: --lang needs zh or en");
+    row("ports, an address", "ports|--address|0", "usage: --address belongs to program, read");
+    row("ports, an argument", "ports|ttyUSB0", "usage: unexpected argument ttyUSB0");
 }
 
 void TestCli::parse() {
     QFETCH(QString, args);
     QFETCH(QString, expected);
     const ParseResult r = parseArguments(args.split('|', Qt::SkipEmptyParts));
-    const QString actual = r.status == ParseResult::Help         ? QString("help")
+    const QString language = !r.options.language                        ? QString()
+                             : *r.options.language == Language::Chinese ? " lang=zh"
+                                                                        : " lang=en";
+    const QString actual = r.status == ParseResult::Help         ? "help" + language
                            : r.status == ParseResult::UsageError ? "usage: " + r.error
                                                                  : describe(r.options);
     const bool usage = expected.startsWith("usage: ");
@@ -153,6 +182,221 @@ void TestCli::statusLine() {
     host.finish();
     const QString c = "\r\x1b[K", redrawn = c + "下载失败。\n" + c + line + c + c + line + '\n';
     QVERIFY(QString::fromUtf8(err.data()).endsWith(redrawn));
+}
+
+void TestCli::language_data() {
+    // The values of LC_ALL, LC_MESSAGES and LANG ("-": unset), --lang, and the language chosen.
+    QTest::addColumn<QStringList>("locale");
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QString>("chosen");
+    auto row = [](const char* name, const QStringList& locale, const char* lang,
+                  const char* chosen) {
+        QTest::newRow(name) << locale << QString(lang) << QString(chosen);
+    };
+    row("nothing set", {"-", "-", "-"}, "", "en");
+    row("LANG Chinese", {"-", "-", "zh_CN.UTF-8"}, "", "zh");
+    row("LANG bare zh", {"-", "-", "zh"}, "", "zh");
+    row("LANG C", {"-", "-", "C"}, "", "en");
+    row("LC_ALL before LANG", {"C.UTF-8", "-", "zh_CN.UTF-8"}, "", "en");
+    row("LC_ALL Chinese", {"zh_TW.UTF-8", "en_US.UTF-8", "en_US.UTF-8"}, "", "zh");
+    row("LC_MESSAGES before LANG", {"-", "zh_HK", "de_DE.UTF-8"}, "", "zh");
+    row("LC_MESSAGES English", {"-", "en_GB.UTF-8", "zh_CN.UTF-8"}, "", "en");
+    row("empty values are skipped", {"", "", "zh_SG.GB2312"}, "", "zh");
+    row("--lang en over the locale", {"-", "-", "zh_CN.UTF-8"}, "en", "en");
+    row("--lang zh over the locale", {"C", "-", "-"}, "zh", "zh");
+}
+
+void TestCli::language() {
+    QFETCH(QStringList, locale);
+    QFETCH(QString, lang);
+    QFETCH(QString, chosen);
+    const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    QStringList saved;
+    for (int i = 0; i < 3; ++i) {
+        saved << (qEnvironmentVariableIsSet(names[i]) ? qEnvironmentVariable(names[i]) : "-");
+        if (locale[i] == "-")
+            qunsetenv(names[i]);
+        else
+            qputenv(names[i], locale[i].toUtf8());
+    }
+    const QStringList args =
+        lang.isEmpty() ? QStringList{"devices"} : QStringList{"devices", "--lang", lang};
+    const Language language = chosenLanguage(parseArguments(args).options);
+    for (int i = 0; i < 3; ++i) {
+        if (saved[i] == "-")
+            qunsetenv(names[i]);
+        else
+            qputenv(names[i], saved[i].toUtf8());
+    }
+    QCOMPARE(language == Language::Chinese ? "zh" : "en", chosen);
+}
+
+namespace {
+PortInfo usbPort(const char* name, uint16_t vid, uint16_t pid, const char* description = "",
+                 const char* maker = "", const char* serial = "") {
+    PortInfo p;
+    p.name = name;
+    p.location = QString("/dev/") + name;
+    p.description = description;
+    p.manufacturer = maker;
+    p.vendorId = vid;
+    p.productId = pid;
+    p.serialNumber = serial;
+    return p;
+}
+PortInfo plainPort(const char* name) {
+    PortInfo p;
+    p.name = name;
+    p.location = QString("/dev/") + name;
+    return p;
+}
+PortInfo simulatedPort(const char* path) {
+    PortInfo p;
+    p.name = p.location = path;
+    p.simulated = true;
+    return p;
+}
+}  // namespace
+
+void TestCli::portLines_data() {
+    QTest::addColumn<std::vector<PortInfo>>("ports");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("description and IDs")
+        << std::vector<PortInfo>{usbPort("ttyUSB0", 0x10C4, 0xEA60,
+                                         "CP2102 USB to UART Bridge Controller")}
+        << "ttyUSB0  CP2102 USB to UART Bridge Controller (10c4:ea60)\n";
+    QTest::newRow("names aligned, nothing known, simulated")
+        << std::vector<PortInfo>{plainPort("ttyS0"),
+                                 usbPort("ttyACM10", 0x0483, 0x374B, "STM32 STLink", "STMicro"),
+                                 simulatedPort("/dev/pts/3")}
+        << "ttyS0\n"
+           "ttyACM10    STM32 STLink, STMicro (0483:374b)\n"
+           "/dev/pts/3  praxon-sim\n";
+    // Two adapters alike differ only by their serial numbers.
+    QTest::newRow("serial numbers")
+        << std::vector<PortInfo>{usbPort("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
+                                         "A50285BI"),
+                                 usbPort("ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
+                                         "A10K3QX2")}
+        << "ttyUSB0  FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
+           "ttyUSB1  FT232R USB UART, FTDI (0403:6001) S/N A10K3QX2\n";
+    // Drivers that name the maker by its vendor ID, or inside the description, say it once.
+    QTest::newRow("maker repeated")
+        << std::vector<PortInfo>{usbPort("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"),
+                                 usbPort("COM12", 0x067B, 0x2303,
+                                         "Prolific USB-to-Serial Comm Port", "Prolific")}
+        << "ttyUSB2  USB Serial (1a86:7523)\n"
+           "COM12    Prolific USB-to-Serial Comm Port (067b:2303)\n";
+    QTest::newRow("IDs only") << std::vector<PortInfo>{usbPort("ttyACM0", 0x2E8A, 0x000A)}
+                              << "ttyACM0  (2e8a:000a)\n";
+    QTest::newRow("none") << std::vector<PortInfo>{} << "";
+}
+
+void TestCli::portLines() {
+    QFETCH(std::vector<PortInfo>, ports);
+    QFETCH(QString, lines);
+    QCOMPARE(PortListText(ports), lines);
+    // The JSON form carries the same ports, one object per line.
+    const QStringList objects = PortListJson(ports).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(objects.size(), qsizetype(ports.size()));
+    for (size_t i = 0; i < ports.size(); ++i) {
+        const QJsonObject o = QJsonDocument::fromJson(objects[qsizetype(i)].toUtf8()).object();
+        QCOMPARE(o["name"].toString() + ' ' + o["vendorId"].toString() + ' ' +
+                     o["usb"].toVariant().toString(),
+                 ports[i].name + ' ' +
+                     (ports[i].vendorId ? QString::asprintf("%04x", *ports[i].vendorId) : "") +
+                     ' ' + (ports[i].isUsb() ? "true" : "false"));
+    }
+}
+
+void TestCli::autoPort_data() {
+    QTest::addColumn<std::vector<PortInfo>>("ports");
+    QTest::addColumn<QString>("requested");
+    QTest::addColumn<QString>("opened");     // empty: refused
+    QTest::addColumn<QStringList>("named");  // the ports the message names
+    const PortInfo adapter = usbPort("ttyUSB1", 0x10C4, 0xEA60, "CP2102"),
+                   other = usbPort("ttyACM0", 0x0483, 0x5740, "STM32 Virtual COM Port");
+    QTest::newRow("none at all") << std::vector<PortInfo>{} << "auto"
+                                 << "" << QStringList{};
+    QTest::newRow("none USB") << std::vector<PortInfo>{plainPort("ttyS0"),
+                                                       simulatedPort("/dev/pts/4")}
+                              << "auto"
+                              << "" << QStringList{"ttyS0", "/dev/pts/4"};
+    QTest::newRow("one USB") << std::vector<PortInfo>{adapter} << "auto"
+                             << "ttyUSB1" << QStringList{"ttyUSB1"};
+    QTest::newRow("one USB among others")
+        << std::vector<PortInfo>{plainPort("ttyS0"), simulatedPort("/dev/pts/4"), adapter} << "auto"
+        << "ttyUSB1" << QStringList{"ttyUSB1"};
+    QTest::newRow("several USB") << std::vector<PortInfo>{other, plainPort("ttyS0"), adapter}
+                                 << "auto"
+                                 << "" << QStringList{"ttyACM0", "ttyUSB1"};
+    QTest::newRow("a name is taken as it is") << std::vector<PortInfo>{adapter} << "/dev/ttyS3"
+                                              << "/dev/ttyS3" << QStringList{};
+}
+
+void TestCli::autoPort() {
+    QFETCH(std::vector<PortInfo>, ports);
+    QFETCH(QString, requested);
+    QFETCH(QString, opened);
+    QFETCH(QStringList, named);
+    std::vector<QString> chosen;
+    for (const PortInfo& p : ChooseAutoPort(ports).adapters) chosen.push_back(p.name);
+    FixedPortSource source(ports);
+    for (Language language : {Language::English, Language::Chinese}) {
+        QBuffer err;
+        err.open(QIODevice::WriteOnly);
+        const std::optional<QString> port = ResolvePort(requested, source, language, err);
+        QCOMPARE(port.value_or(QString()), opened);
+        QStringList mentioned;
+        for (const PortInfo& p : ports)
+            if (QString::fromUtf8(err.data()).contains(p.name)) mentioned << p.name;
+        QCOMPARE(mentioned, named);
+    }
+    if (requested == "auto") QCOMPARE(chosen.size() == 1 ? chosen.front() : QString(), opened);
+}
+
+// Every text exists in both languages, and the English ones hold no Chinese.
+void TestCli::portTexts() {
+    for (PortText t : {PortText::NoPorts, PortText::AutoPicked, PortText::AutoNone,
+                       PortText::AutoSeveral, PortText::PortsPresent}) {
+        const QString zh = portText(t, Language::Chinese), en = portText(t, Language::English);
+        QVERIFY(!zh.isEmpty() && !en.isEmpty() && zh != en);
+        QVERIFY(std::none_of(en.begin(), en.end(), [](QChar c) { return c.unicode() > 0x7F; }));
+    }
+    QCOMPARE(portText(PortText::AutoSeveral, Language::English).arg(2),
+             "--port auto: 2 USB serial adapters found; name one with --port:");
+    QCOMPARE(portText(PortText::AutoSeveral, Language::Chinese).arg(2),
+             "--port auto：找到 2 个 USB 串口适配器，请用 --port 指定其一：");
+}
+
+void TestCli::helpPages_data() {
+    QTest::addColumn<Language>("language");
+    QTest::newRow("Chinese") << Language::Chinese;
+    QTest::newRow("English") << Language::English;
+}
+
+// Each page names every command and option the parser takes, and the usage shown with an error
+// is the top of the help.
+void TestCli::helpPages() {
+    QFETCH(Language, language);
+    const QString help = helpText(language), usage = usageText(language);
+    QStringList missing;
+    const QStringList words =
+        QString(
+            "info program read erase go protect unprotect devices ports --port auto --baud "
+            "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
+            "--compatible --flash-kb --lang --json --address --size --erase=pages --verify "
+            "--run --go-address LC_ALL LC_MESSAGES LANG JSON")
+            .split(' ');
+    for (const QString& word : words)
+        if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))
+            missing << word;
+    QCOMPARE(missing, QStringList());
+    const QString usageBlock = usage.section('\n', 0, -3);
+    QVERIFY(help.contains(usageBlock + "\n\n"));
+    const bool chinese =
+        std::any_of(help.begin(), help.end(), [](QChar c) { return c.unicode() >= 0x4E00; });
+    QCOMPARE(chinese, language == Language::Chinese);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

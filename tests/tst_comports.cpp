@@ -1,8 +1,32 @@
+#include <QAbstractItemView>
 #include <QDir>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "ComPorts.h"
+#include "MainForm.h"
+
+namespace {
+// A source whose list the test changes between listings.
+struct ChangingSource : praxon::PortSource {
+    std::vector<praxon::PortInfo>* list;
+    explicit ChangingSource(std::vector<praxon::PortInfo>* l) : list(l) {}
+    std::vector<praxon::PortInfo> ports() override { return *list; }
+};
+praxon::PortInfo port(const char* name, bool usb = false, bool simulated = false) {
+    praxon::PortInfo p;
+    p.name = name;
+    p.location = simulated ? QString(name) : QString("/dev/") + name;
+    p.simulated = simulated;
+    if (usb) {
+        p.description = "CP2102 USB to UART Bridge Controller";
+        p.vendorId = 0x10C4;
+        p.productId = 0xEA60;
+    }
+    return p;
+}
+}  // namespace
 
 class TestComPorts : public QObject {
     Q_OBJECT
@@ -42,7 +66,37 @@ private slots:
         if (n < 10) QCOMPARE(list.mid(n - 1, 1), QStringList{a});
         qunsetenv("XDG_RUNTIME_DIR");
     }
+    // The system's map is built on a port source: each listing takes the ports afresh, in the
+    // source's order, and keeps what is known of each for the window's list.
+    void portSource() {
+        std::vector<praxon::PortInfo> ports{port("ttyS0"), port("ttyUSB0", true),
+                                            port("/dev/pts/2", false, true)};
+        praxon::PortSourceMap map(std::make_unique<ChangingSource>(&ports));
+        QStringList names(10, QString());
+        QCOMPARE(praxon::EnumComPorts(names, 10, map), 3);
+        QCOMPARE(names.mid(0, 3), QStringList({"ttyS0", "ttyUSB0", "/dev/pts/2"}));
+        QCOMPARE(
+            QStringList({map.details("ttyS0"), map.details("ttyUSB0"), map.details("/dev/pts/2")}),
+            QStringList({"", "CP2102 USB to UART Bridge Controller (10c4:ea60)", "praxon-sim"}));
+        ports = {port("ttyACM0", true)};  // plugged in, the others gone
+        QCOMPARE(praxon::EnumComPorts(names, 10, map), 1);
+        QCOMPARE(names.first() + '|' + map.details("ttyACM0") + '|' + map.details("ttyUSB0"),
+                 "ttyACM0|CP2102 USB to UART Bridge Controller (10c4:ea60)|");
+    }
+    // The drop-down shows each port with its details; what the user picks lands in the field
+    // as the plain name.
+    void portComboBox() {
+        praxon::PortComboBox list;
+        const QString details = "CP2102 USB to UART Bridge Controller (10c4:ea60)";
+        list.showNames({"ttyUSB0", "ttyS0"}, "ttyS0", {details});
+        QCOMPARE(QStringList({list.shownText(0), list.shownText(1), list.currentText()}),
+                 QStringList({"ttyUSB0  " + details, "ttyS0", "ttyS0"}));
+        QVERIFY(list.view()->sizeHintForColumn(0) >
+                list.fontMetrics().horizontalAdvance("ttyUSB0  " + details));
+        list.setCurrentIndex(0);
+        QCOMPARE(list.currentText() + '|' + list.lineEdit()->text(), "ttyUSB0|ttyUSB0");
+    }
 };
 
-QTEST_GUILESS_MAIN(TestComPorts)
+QTEST_MAIN(TestComPorts)
 #include "tst_comports.moc"

@@ -1,18 +1,9 @@
 #include "ComPorts.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QtGlobal>
-#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
-#else
-#include <signal.h>
-#include <sys/types.h>
-#include <cerrno>
 #endif
 
 namespace praxon {
@@ -71,44 +62,16 @@ bool ListPortMap::valueData(const QString& name, QString* data) {
     return false;
 }
 
-QString simulatedBoardsFolder() {
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty()) base = QStringLiteral("/tmp");
-    return base + QStringLiteral("/praxon-sim");
-}
-
-namespace {
-
-bool processAlive(qint64 pid) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(pid);
-    return true;
-#else
-    if (pid <= 0) return false;
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-#endif
-}
-
-}  // namespace
-
-QStringList simulatedBoardPorts(const QString& folder) {
-    QDir dir(folder);
-    QList<std::pair<qint64, QString>> found;
-    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.port")}, QDir::Files);
-    for (const QFileInfo& info : files) {
-        bool ok = false;
-        const qint64 pid = info.completeBaseName().toLongLong(&ok);
-        if (!ok || !processAlive(pid)) continue;
-        QFile file(info.filePath());
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
-        const QString path = QString::fromUtf8(file.readLine(4096)).trimmed();
-        if (path.isEmpty() || !QFileInfo::exists(path)) continue;
-        found.append({pid, path});
+bool PortSourceMap::open() {
+    entries_.clear();
+    details_.clear();
+    for (const PortInfo& port : source_->ports()) {
+        const QString path =
+            port.simulated ? QStringLiteral("sim:") + port.location : port.location;
+        entries_.push_back({path.isEmpty() ? port.name : path, port.name, true});
+        details_.insert(port.name, PortDetails(port));
     }
-    std::sort(found.begin(), found.end());
-    QStringList ports;
-    for (const auto& f : found) ports.append(f.second);
-    return ports;
+    return ListPortMap::open();
 }
 
 #ifdef Q_OS_WIN
@@ -120,6 +83,9 @@ class RegistryPortMap : public PortMap {
 public:
     bool open() override {
         key_ = nullptr;
+        details_.clear();
+        for (const PortInfo& port : SystemPortSource().ports())
+            details_.insert(port.name, PortDetails(port));
         return RegOpenKeyA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key_) == 0;
     }
     bool valueName(int index, QString* name) override {
@@ -145,9 +111,11 @@ public:
         if (key_) RegCloseKey(key_);
         key_ = nullptr;
     }
+    QString details(const QString& portName) override { return details_.value(portName); }
 
 private:
     HKEY key_ = nullptr;
+    QHash<QString, QString> details_;
 };
 
 }  // namespace
@@ -158,30 +126,8 @@ std::unique_ptr<PortMap> systemPortMap() {
 
 #else
 
-namespace {
-
-// Taken afresh at every open, so an adapter plugged in later shows up at the next listing.
-class SystemPortMap : public ListPortMap {
-public:
-    bool open() override {
-        entries_.clear();
-        QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-        std::sort(ports.begin(), ports.end(),
-                  [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-                      return a.portName() < b.portName();
-                  });
-        for (const QSerialPortInfo& port : ports)
-            entries_.push_back({port.systemLocation(), port.portName(), true});
-        for (const QString& path : simulatedBoardPorts())
-            entries_.push_back({QStringLiteral("sim:") + path, path, true});
-        return ListPortMap::open();
-    }
-};
-
-}  // namespace
-
 std::unique_ptr<PortMap> systemPortMap() {
-    return std::make_unique<SystemPortMap>();
+    return std::make_unique<PortSourceMap>(std::make_unique<SystemPortSource>());
 }
 
 #endif

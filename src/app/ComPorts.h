@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "PortList.h"
 
 namespace praxon {
 
@@ -20,6 +23,12 @@ public:
     // Data of the named value; false when it cannot be read.
     virtual bool valueData(const QString& name, QString* data) = 0;
     virtual void close() = 0;
+    // What the system knows of the port whose data is portName, as PortDetails gives it, taken
+    // at the last open(); empty when nothing is known.
+    virtual QString details(const QString& portName) {
+        Q_UNUSED(portName);
+        return QString();
+    }
 };
 
 // A map held in memory. Entries without data stand for values whose data cannot be read.
@@ -49,15 +58,23 @@ private:
     bool open_ = false;
 };
 
+// The ports a PortSource lists, taken afresh at every open: each value is named after the port's
+// device path and holds its name.
+class PortSourceMap : public ListPortMap {
+public:
+    explicit PortSourceMap(std::unique_ptr<PortSource> source) : source_(std::move(source)) {}
+    bool open() override;
+    QString details(const QString& portName) override { return details_.value(portName); }
+
+private:
+    std::unique_ptr<PortSource> source_;
+    QHash<QString, QString> details_;
+};
+
 // The ports of this machine: on Windows the registry map; elsewhere the serial ports Qt finds
 // (sorted by name; the data is the port name the serial link accepts) followed by the simulated
 // boards that praxon-sim announces.
 std::unique_ptr<PortMap> systemPortMap();
-
-// Folder in which each running praxon-sim leaves "<pid>.port", first line the port path.
-QString simulatedBoardsFolder();
-// Port paths of the simulated boards whose process is alive and whose port exists, by pid.
-QStringList simulatedBoardPorts(const QString& folder = simulatedBoardsFolder());
 
 // The text up to, not including, its first NUL; the whole text when it has none.
 QString StripNulls(const QString& text);

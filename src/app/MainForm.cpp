@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTextCursor>
 #include <algorithm>
 #include <cmath>
@@ -98,9 +99,27 @@ QString trimSpaces(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
+// Draws each port with its details; the item's own text, which the field takes, stays the name.
+class PortItemDelegate : public QStyledItemDelegate {
+public:
+    explicit PortItemDelegate(PortComboBox* list) : QStyledItemDelegate(list), list_(list) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text = list_->shownText(index.row());
+    }
+
+private:
+    PortComboBox* list_;
+};
+
+constexpr int kPortDetailsRole = Qt::UserRole + 1;
+
 }  // namespace
 
 PortComboBox::PortComboBox(QWidget* parent) : QComboBox(parent) {
+    setItemDelegate(new PortItemDelegate(this));
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     // A chosen name longer than the field shows its start; the tip shows it whole.
@@ -114,12 +133,15 @@ void PortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-void PortComboBox::showNames(const QStringList& names, const QString& text) {
+void PortComboBox::showNames(const QStringList& names, const QString& text,
+                             const QStringList& details) {
     clear();
     addItems(names);
     int widest = 0;
-    for (const QString& name : names)
-        widest = std::max(widest, fontMetrics().horizontalAdvance(name));
+    for (int i = 0; i < names.size(); ++i) {
+        setItemData(i, details.value(i), kPortDetailsRole);
+        widest = std::max(widest, fontMetrics().horizontalAdvance(shownText(i)));
+    }
     // Item margins and the drop-down's scroll bar.
     const int margins = 4 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 16 +
                         style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -444,13 +466,21 @@ bool MainForm::portListHasFocus() const {
            popup->isAncestorOf(focus);
 }
 
+QString PortComboBox::shownText(int index) const {
+    const QString details = itemData(index, kPortDetailsRole).toString();
+    return details.isEmpty() ? itemText(index) : itemText(index) + QStringLiteral("  ") + details;
+}
+
 void MainForm::fillPortList(bool keepText) {
     QStringList names;
     for (int i = 0; i < kPortListSize; ++i) names.append(QString());
     const qint16 n = EnumComPorts(names, qint16(kPortListSize), *ports_);
     names = names.mid(0, std::min<int>(n, names.size()));
+    QStringList details;
+    for (const QString& name : names) details << ports_->details(name);
     // At load the first name found becomes the text; when refilled, what the user typed stays.
-    CombComPort->showNames(names, !keepText && n >= 1 ? names.at(0) : CombComPort->currentText());
+    CombComPort->showNames(names, !keepText && n >= 1 ? names.at(0) : CombComPort->currentText(),
+                           details);
 }
 
 void MainForm::Form_Load() {

@@ -26,14 +26,18 @@ class PortMap;
 class SerialPort;
 
 // The port list: filled again from the system each time it drops down, keeping what the user
-// typed or chose. The drop-down is as wide as the longest name, and a name set from the list
-// shows from its start.
+// typed or chose. Each item shows the port's name and what the system knows of it; choosing one
+// puts only the name into the field. The drop-down is as wide as the longest line, and a name set
+// from the list shows from its start.
 class PortComboBox : public QComboBox {
 public:
     explicit PortComboBox(QWidget* parent = nullptr);
     std::function<void()> beforePopup;
     void showPopup() override;
-    void showNames(const QStringList& names, const QString& text);
+    // details: one per name (missing ones are empty), shown after the name in the drop-down.
+    void showNames(const QStringList& names, const QString& text, const QStringList& details = {});
+    // The line the drop-down shows for item index: "ttyUSB0  CP2102 ... (10c4:ea60)".
+    QString shownText(int index) const;
 };
 
 // A picture box that reports a click.

@@ -6,10 +6,11 @@
 #include <optional>
 
 #include "Engine.h"
+#include "Language.h"
 
 namespace praxon::cli {
 
-enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect, Devices };
+enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect, Devices, Ports };
 
 // What the command line asked for.
 struct CliOptions {
@@ -25,6 +26,8 @@ struct CliOptions {
     ProgramOptions program;
     LineOptions lines;  // every command: speed and wiring
     int flashKB = 0;    // the chip's flash as stated (clones whose size register lies); 0: read it
+    std::optional<Language> language;  // --lang; none: the locale's
+    bool json = false;                 // --json: one JSON object per line on standard output
 
     // program: how FILE is read (binary unless its name ends in ".hex").
     ImageSource imageSource() const;
@@ -33,8 +36,8 @@ struct CliOptions {
 struct ParseResult {
     enum Status { Run, Help, UsageError };
     Status status = UsageError;
-    CliOptions options;
-    QString error;  // UsageError: one line saying what is wrong
+    CliOptions options;  // Help and UsageError: the language, when --lang came before
+    QString error;       // UsageError: one line saying what is wrong
 };
 
 // Parses the arguments that follow the program name. Options may stand anywhere; "--" ends them.
@@ -43,8 +46,19 @@ ParseResult parseArguments(const QStringList& arguments);
 // A byte count: decimal, or hexadecimal after 0x, optionally followed by K or M (1024, 1024²).
 std::optional<uint64_t> parseSize(const QString& text);
 
+// The port name that asks praxon-cli to pick the only USB serial adapter present.
+inline constexpr char kAutoPort[] = "auto";
+
+// The language a locale asks for, from the values of LC_ALL, LC_MESSAGES and LANG: the first that
+// is not empty decides; one starting with "zh" is Chinese, any other (or none) English.
+Language localeLanguage(const QString& lcAll, const QString& lcMessages, const QString& lang);
+// The same from this process's environment.
+Language environmentLanguage();
+// --lang when given, otherwise the environment's.
+Language chosenLanguage(const CliOptions& options);
+
 // The full help text (--help) and the short usage text shown with a usage error.
-QString helpText();
-QString usageText();
+QString helpText(Language language);
+QString usageText(Language language);
 
 }  // namespace praxon::cli

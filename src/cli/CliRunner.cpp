@@ -138,6 +138,7 @@ bool CliRunner::execute() {
         case Command::Unprotect:
             return engine_.unprotect();
         case Command::Devices:
+        case Command::Ports:
         case Command::None:
             break;
     }

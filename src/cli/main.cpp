@@ -5,9 +5,11 @@
 
 #include "CliHost.h"
 #include "CliOptions.h"
+#include "CliPorts.h"
 #include "CliRunner.h"
 #include "Engine.h"
 #include "FineTimers.h"
+#include "PortList.h"
 #include "QtSerialPort.h"
 #include "StopSignal.h"
 
@@ -28,13 +30,23 @@ int main(int argc, char* argv[]) {
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
 
     const ParseResult parsed = parseArguments(app.arguments().mid(1));
+    const Language language = chosenLanguage(parsed.options);
     if (parsed.status == ParseResult::Help) {
-        out.write(helpText().toUtf8());
+        out.write(helpText(language).toUtf8());
         return ExitSuccess;
     }
     if (parsed.status == ParseResult::UsageError) {
-        err.write(QString("praxon-cli: %1\n\n%2").arg(parsed.error, usageText()).toUtf8());
+        err.write(QString("praxon-cli: %1\n\n%2").arg(parsed.error, usageText(language)).toUtf8());
         return ExitUsage;
+    }
+    SystemPortSource systemPorts;
+    if (parsed.options.command == Command::Ports)
+        return ListPorts(systemPorts, parsed.options.json, language, out, err);
+    CliOptions options = parsed.options;
+    if (options.command != Command::Devices) {
+        const std::optional<QString> port = ResolvePort(options.port, systemPorts, language, err);
+        if (!port) return ExitFailure;
+        options.port = *port;
     }
 
     QtSerialPort port;
@@ -42,7 +54,7 @@ int main(int argc, char* argv[]) {
     Engine engine(host, port);
     engine.initialise();
 
-    CliRunner runner(engine, host, parsed.options);
+    CliRunner runner(engine, host, options);
     StopSignal stopSignal;
     QObject::connect(&stopSignal, &StopSignal::stopRequested, &runner, &CliRunner::stop);
 
