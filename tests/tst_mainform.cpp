@@ -204,6 +204,15 @@ private slots:
                  QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
                  "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
+        // It follows a change of language there and back, keeping what the connect learnt.
+        w->setLanguage(praxon::Language::English);
+        QCoreApplication::processEvents();
+        const QString englishTip = child(*w, "StatusBar1Panel4")->toolTip();
+        QVERIFY2(!isChinese(englishTip) && englishTip.contains("16K"), qPrintable(englishTip));
+        w->setLanguage(praxon::Language::Chinese);
+        QCoreApplication::processEvents();
+        QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
+                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
 
         useOptions(*w, {"OptCompatible", "OptErasePages"});
         QByteArray data(2048, 0);
