@@ -3,8 +3,10 @@
 file up to date with the code. Every source text needs an English text here; the script fails
 naming any that has none, so no entry is left unfinished.
 Usage: tools/fill_translations.py [TS_FILE]"""
+import html
+import re
 import sys
-import xml.etree.ElementTree as ET
+from xml.sax.saxutils import escape
 
 ENGLISH = {
     # The window
@@ -116,24 +118,28 @@ ENGLISH = {
 
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else "src/app/translations/praxon_en.ts"
-    tree = ET.parse(path)
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
     missing = []
-    for message in tree.iter("message"):
-        source = message.findtext("source")
-        translation = message.find("translation")
+
+    # Only the translations change, so the file keeps lupdate's own layout.
+    def fill(match):
+        source = html.unescape(match.group(2))
         if source not in ENGLISH:
             missing.append(source)
-            continue
-        translation.text = ENGLISH[source]
-        translation.attrib.pop("type", None)
+            return match.group(0)
+        english = escape(ENGLISH[source], {'"': "&quot;", "'": "&apos;"})
+        return match.group(1) + "<translation>" + english + "</translation>"
+
+    text = MESSAGE.sub(fill, text)
     if missing:
         sys.exit("no English text for:\n  " + "\n  ".join(missing))
-    ET.indent(tree, space="    ")
-    with open(path, "wb") as out:
-        out.write(b'<?xml version="1.0" encoding="utf-8"?>\n<!DOCTYPE TS>\n')
-        tree.write(out, encoding="utf-8", xml_declaration=False)
-        out.write(b"\n")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
 
+
+# A message as lupdate writes it: its source, then its translation, finished or not.
+MESSAGE = re.compile(r"(<source>(.*?)</source>\s*)<translation[^>]*>(.*?)</translation>", re.S)
 
 if __name__ == "__main__":
     main()
