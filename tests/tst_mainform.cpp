@@ -1,7 +1,11 @@
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,8 +19,10 @@
 #include "MainForm.h"
 #include "Settings.h"
 #include "Simulator.h"
+#include "Translations.h"
 
 using praxon::MainForm;
+Q_DECLARE_METATYPE(praxon::Language)
 
 namespace {
 // Answers every dialog at once, file names and texts from one queue, and remembers what was
@@ -44,6 +50,34 @@ struct ScriptedDialogs : praxon::DialogProvider {
     }
     bool openUrl(const QUrl& url) override { return opened << url, false; }  // nothing opens
 };
+
+bool isChinese(const QString& text) {
+    for (const QChar c : text)
+        if ((c >= QChar(0x3000) && c <= QChar(0x9FFF)) ||
+            (c >= QChar(0xFF00) && c <= QChar(0xFFEF)))
+            return true;
+    return false;
+}
+
+// Names of the widgets under root whose caption, title, text or tool tip holds a Chinese
+// character; not the texts the engine sets (the link panel) nor the languages' own names.
+QStringList chineseIn(QWidget& root) {
+    QStringList found;
+    QList<QWidget*> widgets = root.findChildren<QWidget*>();
+    widgets << &root;
+    for (QWidget* w : widgets) {
+        if (w->objectName() == "StatusBar1Panel6" || w->objectName() == "CboLanguage") continue;
+        QString texts = w->toolTip() + w->windowTitle() + w->accessibleName();
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) texts += b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(w)) texts += g->title();
+        if (auto* l = qobject_cast<QLabel*>(w)) texts += l->text();
+        if (auto* e = qobject_cast<QLineEdit*>(w)) texts += e->placeholderText();
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i) texts += c->itemText(i);
+        if (isChinese(texts)) found << w->objectName();
+    }
+    return found;
+}
 }  // namespace
 
 class TestMainForm : public QObject {
@@ -170,11 +204,22 @@ private slots:
                  QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
                  "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
+        // It follows a change of language there and back, keeping what the connect learnt.
+        w->setLanguage(praxon::Language::English);
+        QCoreApplication::processEvents();
+        const QString englishTip = child(*w, "StatusBar1Panel4")->toolTip();
+        QVERIFY2(!isChinese(englishTip) && englishTip.contains("16K"), qPrintable(englishTip));
+        w->setLanguage(praxon::Language::Chinese);
+        QCoreApplication::processEvents();
+        QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
+                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
 
         useOptions(*w, {"OptCompatible", "OptErasePages"});
         QByteArray data(2048, 0);
         for (int i = 0; i < data.size(); ++i) data[i] = char((i * 7 + (i >> 8)) & 0xFF);
         choose(*w, "fw.BIN", data, " 8001000 ");
+        // The answered load address is shown with the file.
+        QVERIFY(child(*w, "TxtDownloadFile")->toolTip().contains("08001000"));
         // Blocks are being written.
         auto writing = [&] { return w->engine().busy() && w->panelText(2).startsWith("完成"); };
         QVERIFY(clickAndAct(*w, "CmdStart", writing, [&] {
@@ -186,7 +231,7 @@ private slots:
 
         dialogs_.answers << work_.filePath(QStringLiteral("readback.bin"));
         click(*w, "CmdRead");
-        QCOMPARE(dialogs_.filters, QStringList(2, "Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)"));
+        QCOMPARE(dialogs_.filters, QStringList({MainForm::openFilter(), MainForm::saveFilter()}));
         QCOMPARE(w->panelText(2) + linkState(*w), QStringLiteral("已读完.已连接.green11111100"));
         // Binary, as the name asks (Intel HEX would be larger); the data itself is checked by the
         // engine's own tests.
@@ -232,6 +277,7 @@ private slots:
         choose(*w, "c.bin", "", "0800G000");
         QCOMPARE(file->text() + '|' + dialogs_.asked.value(1),
                  " /tmp/a\"b;c=1,d 固件.hex |Praxon: BIN文件的装载地址（十六进制）：08001000");
+        QCOMPARE(file->toolTip(), QString());  // no load address for a HEX file
         // Both refusals keep the dialog open (else the stored 96 and erase scope would be lost).
         useOptions(*w, {"OptFast", "OptEraseChip"}, "CmdCancel", [&](QWidget& d) {
             child<QLineEdit>(d, "TxtFlashKB")->setText("0");
@@ -267,6 +313,122 @@ private slots:
         QVERIFY(!v.erase && !v.check && v.readProtect && !v.compatibleWrite && v.erasePagesOnly);
         QVERIFY(v.wiring.resetInverted && v.wiring.boot0 == praxon::WiredLine::Dtr &&
                 v.baudRate == 57600 && v.runAfterProgram && v.flashKB == 1536);
+    }
+
+    // The language as stored at start and then chosen in the options, one after another: it
+    // reaches the window's captions and status bar, Qt's own buttons, the options dialog (the
+    // sequence field's accessible name included), the open dialog's first filter and the help
+    // page, and is remembered. In English no caption or tool tip of the window or the options
+    // keeps a Chinese character (the languages' own names and the engine's texts aside).
+    void languages_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("chosen");
+        QTest::addColumn<int>("changes");  // languageChanged signals after the window is built
+        QTest::addColumn<QString>("shown");
+        const QString zh =
+            "连接设备&C|编程|擦除|地址|状态|器件|取消|选项|语言 (Language)|序列|"
+            "固件文件 (*.hex *.ihx *.bin)|Praxon.html";
+        const QString en =
+            "&Connect|Program|Erase|At|Status|Device|Cancel|Options|Language|Sequence|"
+            "Firmware files (*.hex *.ihx *.bin)|Praxon.en.html";
+        QTest::newRow("Chinese at first") << "" << QStringList{} << 0 << zh;
+        QTest::newRow("English chosen") << "zh" << QStringList{"English"} << 1 << en;
+        QTest::newRow("English and back") << "zh" << QStringList{"English", "中文"} << 2 << zh;
+        QTest::newRow("English stored") << "en" << QStringList{} << 0 << en;
+        QTest::newRow("English stored, Chinese chosen") << "en" << QStringList{"中文"} << 1 << zh;
+        QTest::newRow("same again: no change") << "zh" << QStringList{"中文"} << 0 << zh;
+    }
+    void languages() {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, chosen);
+        QFETCH(QString, shown);
+        praxon::ConfigValues config;
+        config.language = praxon::languageFromCode(stored).value_or(praxon::Language::Chinese);
+        praxon::writeConfig(config);
+        auto w = makeWindow();
+        QSignalSpy changes(w.get(), &MainForm::languageChanged);
+        for (const QString& language : chosen)
+            useOptions(*w, {}, "CmdOK", [&](QWidget& d) {
+                auto* box = child<QComboBox>(d, "CboLanguage");
+                box->setCurrentIndex(box->findText(language));
+            });
+        QCoreApplication::processEvents();  // the change reaches the widgets as a posted event
+        QTEST(int(changes.size()), "changes");
+        const bool english = shown.startsWith("&Connect");
+        QCOMPARE(w->language(), english ? praxon::Language::English : praxon::Language::Chinese);
+
+        QStringList got = {child<QPushButton>(*w, "CHECKCMD")->text(),
+                           child<QGroupBox>(*w, "Frame4")->title(),
+                           child<QCheckBox>(*w, "ChkErase")->text(),
+                           child<QLabel>(*w, "Label2")->text(),
+                           w->panelText(1),
+                           w->panelText(3)};
+        QMessageBox box;  // Qt's own texts
+        box.setStandardButtons(QMessageBox::Cancel);
+        got << box.button(QMessageBox::Cancel)->text();
+        QStringList chinese = chineseIn(*w);
+        clickAndAct(*w, "CmdOptions", QApplication::activeModalWidget, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            QAccessibleInterface* field =
+                QAccessible::queryAccessibleInterface(child(*d, "TxtSequence"));
+            got << d->windowTitle() << child<QGroupBox>(*d, "FraLanguage")->title()
+                << (field ? field->text(QAccessible::Name) : "no accessible field");
+            chinese << chineseIn(*d);
+            click(*d, "CmdCancel");
+        });
+        click(*w, "CmdDownLoad");  // cancelled
+        got << dialogs_.filters.value(0).section(";;", 0, 0);
+        click(*w, "CmdHelp");
+        const QString help = dialogs_.opened.value(0).toLocalFile();
+        got << (QFileInfo(help).isFile() ? QFileInfo(help).fileName() : "no help: " + help);
+        QCOMPARE(got.join('|'), shown);
+        if (english) QCOMPARE(chinese, QStringList());
+
+        QVERIFY(w->close());
+        QCOMPARE(praxon::readConfig().language, w->language());
+    }
+    // Every caption in sight fits its control, with the margins the layout allows for, in both
+    // languages; a check box grown for a longer caption covers none of its neighbours.
+    void captionsFit_data() {
+        QTest::addColumn<praxon::Language>("language");
+        QTest::newRow("Chinese") << praxon::Language::Chinese;
+        QTest::newRow("English") << praxon::Language::English;
+    }
+    void captionsFit() {
+        QFETCH(praxon::Language, language);
+        praxon::ConfigValues config;
+        config.language = language;
+        praxon::writeConfig(config);
+        auto w = makeWindow();
+        QCoreApplication::processEvents();
+        QStringList tooWide;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            // Hidden ones, and the two placed beyond their group's edge, are never seen.
+            if (!c->isVisibleTo(w.get()) || !c->parentWidget()->rect().contains(c->geometry()))
+                continue;
+            const QFontMetrics fm = c->fontMetrics();
+            const QStyle* st = c->style();
+            int need = 0;
+            if (auto* b = qobject_cast<QPushButton*>(c))
+                need = fm.horizontalAdvance(QString(b->text()).remove('&')) + 12;
+            else if (auto* k = qobject_cast<QCheckBox*>(c))
+                need = st->pixelMetric(QStyle::PM_IndicatorWidth) +
+                       st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                       fm.horizontalAdvance(k->text()) + 4;
+            else if (auto* g = qobject_cast<QGroupBox*>(c))
+                need = g->title().isEmpty() ? 0 : fm.horizontalAdvance(g->title()) + 24;
+            else if (auto* l = qobject_cast<QLabel*>(c))
+                need = fm.horizontalAdvance(l->text()) + 2;
+            if (need > c->width())
+                tooWide << QString("%1 %2>%3").arg(c->objectName()).arg(need).arg(c->width());
+            if (qobject_cast<QCheckBox*>(c))
+                for (QWidget* other :
+                     c->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    if (other != c && other->isVisibleTo(w.get()) &&
+                        other->geometry().intersects(c->geometry()))
+                        tooWide << c->objectName() + " covers " + other->objectName();
+        }
+        QCOMPARE(tooWide.join(", "), QString());
     }
 };
 

@@ -4,11 +4,12 @@
 #include <QtTest>
 
 #include "Settings.h"
+#include "Translations.h"
 
 namespace {
 // The values as "FileName|ADD|Erase Check ReadPortect|WriteMode EraseScope BinAddress|reset
 // line, inverted, BOOT0 line, inverted (0 none, 1 DTR, 2 RTS)|Sequence|Baud RunAfterProgram
-// FlashKB".
+// FlashKB|Language".
 QString flat(const praxon::ConfigValues& v) {
     const praxon::Wiring& w = v.wiring;
     return v.fileName + '|' + v.goAddress + '|' + QChar('0' + v.erase) + QChar('0' + v.check) +
@@ -16,7 +17,8 @@ QString flat(const praxon::ConfigValues& v) {
            (v.erasePagesOnly ? "pages " : "chip ") + QString::number(v.binAddress, 16) +
            QString::asprintf("|%d%d%d%d|", int(w.reset), w.resetInverted, int(w.boot0),
                              w.boot0Inverted) +
-           v.sequence + QString::asprintf("|%d%d %d", v.baudRate, v.runAfterProgram, v.flashKB);
+           v.sequence + QString::asprintf("|%d%d %d|", v.baudRate, v.runAfterProgram, v.flashKB) +
+           praxon::languageCode(v.language);
 }
 }  // namespace
 
@@ -37,20 +39,20 @@ private slots:
         QTest::addColumn<QString>("values");
         QTest::newRow("damaged: unclosed section")
             << QByteArray("[Config\nADD=1\nJunk=2\n")
-            << "|08000000|100|fast chip 8000000|0000||1152000 0";
+            << "|08000000|100|fast chip 8000000|0000||1152000 0|zh";
         QTest::newRow("empty values; only exactly 1 ticks; options")
             << QByteArray(
                    "[Config]\nADD=\nErase=\"1 \"\nCheck=\nReadPortect=true\n"
                    "WriteMode=compatible\nEraseScope=pages\nBinAddress=800\nResetLine=rts\n"
                    "ResetInverted=1\nBoot0Line=dtr\nSequence=\"dtr=1, wait : rts=1\"\nBaud=921600\n"
-                   "RunAfterProgram=1\nFlashKB=65535\n")
-            << "||000|compatible pages 800|2110|dtr=1, wait : rts=1|9216001 65535";
+                   "RunAfterProgram=1\nFlashKB=65535\nLanguage=en\n")
+            << "||000|compatible pages 800|2110|dtr=1, wait : rts=1|9216001 65535|en";
         QTest::newRow("a list kept as typed; only exact words, valid numbers, lines apart")
             << QByteArray(
                    "[Config]\nADD=08,00\nWriteMode=Compatible\nEraseScope=page\n"
                    "BinAddress=123456789\nResetLine=dtr\nBoot0Line=dtr\nSequence=dtr=2\n"
-                   "Baud=9600.0\nRunAfterProgram=true\nFlashKB=65536\n")
-            << "|08,00|100|fast chip 8000000|0000||1152000 0";
+                   "Baud=9600.0\nRunAfterProgram=true\nFlashKB=65536\nLanguage=English\n")
+            << "|08,00|100|fast chip 8000000|0000||1152000 0|zh";
     }
     // Read as stored and written back; every key is written, and a damaged file is replaced
     // rather than kept. Odd text round trips through the window's test.
@@ -69,7 +71,7 @@ private slots:
         QCOMPARE(file.readAll(),
                  "[Config]\nADD=08000000\nBaud=115200\nBinAddress=08000000\nBoot0Inverted=0\n"
                  "Boot0Line=none\nCheck=0\nErase=1\nEraseScope=chip\nFileName=\nFlashKB="
-                 "\nReadPortect=0\n"
+                 "\nLanguage=zh\nReadPortect=0\n"
                  "ResetInverted=0\nResetLine=none\nRunAfterProgram=0\nSequence=\nWriteMode=fast\n");
         praxon::writeConfig(read);
         QCOMPARE(flat(praxon::readConfig()), flat(read));

@@ -1,8 +1,8 @@
 // Takes the README's pictures: the window, after a simulated board was connected and programmed
 // with the example firmware, or the options dialog as the window's 选项 button opens it, with the
-// usual wiring of reset on DTR and BOOT0 on RTS chosen.
-//   praxon_window_screenshot OUTPUT.png FIRMWARE.hex
-//   praxon_window_screenshot --options OUTPUT.png
+// usual wiring of reset on DTR and BOOT0 on RTS chosen; in Chinese, or in English after --en.
+//   praxon_window_screenshot [--en] OUTPUT.png FIRMWARE.hex
+//   praxon_window_screenshot [--en] --options OUTPUT.png
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -16,6 +16,7 @@
 #include "ComPorts.h"
 #include "DialogProvider.h"
 #include "MainForm.h"
+#include "Settings.h"
 #include "Simulator.h"
 
 namespace {
@@ -38,16 +39,24 @@ public:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const bool optionsDialog = argc == 3 && QString::fromLocal8Bit(argv[1]) == "--options";
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png FIRMWARE.hex\n       %s --options OUTPUT.png\n",
+    QStringList args = QApplication::arguments().mid(1);
+    const bool english = args.removeAll(QStringLiteral("--en")) > 0;
+    const bool optionsDialog = args.size() == 2 && args.at(0) == QLatin1String("--options");
+    if (args.size() != 2) {
+        std::fprintf(stderr,
+                     "usage: %s [--en] OUTPUT.png FIRMWARE.hex\n       %s [--en] --options "
+                     "OUTPUT.png\n",
                      argv[0], argv[0]);
         return 2;
     }
-    const QString output = QString::fromLocal8Bit(argv[optionsDialog ? 2 : 1]);
+    const QString output = args.at(optionsDialog ? 1 : 0);
+    const QString firmware = args.at(1);
     QApplication::setOrganizationName(QStringLiteral("Praxon"));
     QTemporaryDir config;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    praxon::ConfigValues settings;
+    settings.language = english ? praxon::Language::English : praxon::Language::Chinese;
+    praxon::writeConfig(settings);
 
     praxon::sim::SimulatorOptions options;
     options.board.flashKb = 64;
@@ -86,8 +95,7 @@ int main(int argc, char* argv[]) {
     QTimer::singleShot(200, &window, [&] {
         window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
         window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
-        window.findChild<QLineEdit*>(QStringLiteral("TxtDownloadFile"))
-            ->setText(QString::fromLocal8Bit(argv[2]));
+        window.findChild<QLineEdit*>(QStringLiteral("TxtDownloadFile"))->setText(firmware);
         window.findChild<QPushButton*>(QStringLiteral("CmdStart"))->click();
         // Let the last repaint happen before the picture is taken.
         QTimer::singleShot(300, &window, [&] {

@@ -5,19 +5,21 @@
 
 namespace praxon {
 
-QString helpFileName() {
+QString helpFileName(Language language) {
+    const QString name =
+        language == Language::English ? QStringLiteral("Praxon.en") : QStringLiteral("Praxon");
 #ifdef Q_OS_WIN
-    return QStringLiteral("Praxon.chm");
+    return name + QStringLiteral(".chm");
 #else
-    return QStringLiteral("Praxon.html");
+    return name + QStringLiteral(".html");
 #endif
 }
 
-QString helpFilePath(const QString& programFolder) {
+QString helpFilePath(const QString& programFolder, Language language) {
     const QDir folder(programFolder.trimmed());
     const QStringList candidates = {
-        folder.filePath(helpFileName()),
-        folder.filePath(QStringLiteral("../share/praxon/") + helpFileName()),
+        folder.filePath(helpFileName(language)),
+        folder.filePath(QStringLiteral("../share/praxon/") + helpFileName(language)),
     };
     for (const QString& candidate : candidates) {
         const QFileInfo info(candidate);

@@ -30,14 +30,11 @@
 #include "OptionsDialog.h"
 #include "QtSerialPort.h"
 #include "Settings.h"
+#include "Translations.h"
 
 namespace praxon {
 
 const QString MainForm::kCaption = QStringLiteral("Praxon (1.0b)");
-const QString MainForm::kOpenFilter =
-    QStringLiteral("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
-const QString MainForm::kSaveFilter =
-    QStringLiteral("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
 
 namespace {
 
@@ -49,9 +46,6 @@ constexpr int kPortListSize = 10;
 // Design widths of the status-bar panels, left to right.
 constexpr int kPanelWidths[6] = {700, 3000, 700, 2200, 1020, 1440};
 const QString kProgramName = QStringLiteral("Praxon");
-
-const QString kProtectTip = QStringLiteral("设置完毕须复位后才能有效");
-const QString kBadGoAddress = QStringLiteral("运行地址无效，请输入十六进制地址。");
 
 QString hex8(uint32_t value) {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
@@ -67,28 +61,6 @@ QString withoutAccessMarks(QString text) {
     text.remove(QLatin1Char('&'));
     text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
     return text;
-}
-
-// The device panel's tool tip once connected: what the log said of the chip, in one place.
-QString deviceTip(const TargetInfo& t, int flashOverrideKB) {
-    if (!t.pid) return QString();
-    QStringList lines;
-    lines << (t.device ? t.device->family + QLatin1Char(' ') + t.device->line
-                       : QStringLiteral("未知器件：可以连接，不能擦除或编程"));
-    QString flash = QStringLiteral("未知");
-    if (t.flashSizeKB > 0)
-        flash = QString::number(t.flashSizeKB) + QLatin1Char('K') +
-                (flashOverrideKB > 0  ? QStringLiteral("（按指定值）")
-                 : t.flashSizeAssumed ? QStringLiteral("（按该系列最大容量计）")
-                                      : QString());
-    lines << QStringLiteral("FLASH: ") + flash;
-    lines << QStringLiteral("RAM: ") +
-                 (t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + 'K' : QStringLiteral("未知"));
-    if (t.version)
-        lines << QStringLiteral("Bootloader版本: ") +
-                     QString::asprintf("%X.%X", *t.version >> 4, *t.version & 0xF) +
-                     (t.commands.empty() ? QStringLiteral("（按该系列计）") : QString());
-    return lines.join(QLatin1Char('\n'));
 }
 
 // Only blanks are removed, as the stored values have always been trimmed.
@@ -181,6 +153,7 @@ MainForm::MainForm(const Options& options, QWidget* parent) : QMainWindow(parent
     buildStatusBar();
     scale_ = computeScale();
     applyLayout();
+    retranslate();
 
     engine_ = std::make_unique<Engine>(*this, *port_);
     wireEvents();
@@ -190,100 +163,96 @@ MainForm::MainForm(const Options& options, QWidget* parent) : QMainWindow(parent
 MainForm::~MainForm() = default;
 
 template <class W>
-W* MainForm::make(QWidget* parent, const char* name, const QRect& twips) {
+W* MainForm::make(QWidget* parent, const char* name, const QRect& twips, const char* text,
+                  const char* tip) {
     auto* widget = new W(parent);
     widget->setObjectName(QString::fromLatin1(name));
-    placed_.push_back({widget, twips});
+    placed_.push_back({widget, twips, text, tip});
     return widget;
 }
 
+// Captions and tool tips are given untranslated (QT_TR_NOOP) and set by retranslate().
 void MainForm::buildControls() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("MAINFORMClient"));
     setCentralWidget(client);
 
-    auto button = [this](QWidget* parent, const char* name, const QRect& r, const QString& caption,
-                         const QString& tip = QString()) {
-        auto* b = make<QPushButton>(parent, name, r);
-        b->setText(caption);
+    auto button = [this](QWidget* parent, const char* name, const QRect& r, const char* caption,
+                         const char* tip = nullptr) {
+        auto* b = make<QPushButton>(parent, name, r, caption, tip);
         b->setAutoDefault(false);
-        if (!tip.isEmpty()) b->setToolTip(tip);
         return b;
     };
-    auto group = [this](QWidget* parent, const char* name, const QRect& r, const QString& title) {
-        auto* g = make<QGroupBox>(parent, name, r);
-        g->setTitle(title);
-        return g;
+    auto group = [this](QWidget* parent, const char* name, const QRect& r, const char* title) {
+        return make<QGroupBox>(parent, name, r, title);
     };
-    auto label = [this](QWidget* parent, const char* name, const QRect& r, const QString& text) {
-        auto* l = make<QLabel>(parent, name, r);
-        l->setText(text);
-        return l;
+    auto label = [this](QWidget* parent, const char* name, const QRect& r, const char* text) {
+        return make<QLabel>(parent, name, r, text);
     };
-    auto check = [this](QWidget* parent, const char* name, const QRect& r, const QString& caption,
-                        bool checked, const QString& tip) {
-        auto* c = make<QCheckBox>(parent, name, r);
-        c->setText(caption);
+    auto check = [this](QWidget* parent, const char* name, const QRect& r, const char* caption,
+                        bool checked, const char* tip) {
+        auto* c = make<QCheckBox>(parent, name, r, caption, tip);
         c->setChecked(checked);
-        c->setToolTip(tip);
         return c;
     };
 
-    OPFRAME = group(client, "OPFRAME", {120, 60, 5895, 6075}, QString());
-    INFOFRAME = group(client, "INFOFRAME", {6180, 60, 2655, 6015}, QString());
+    OPFRAME = group(client, "OPFRAME", {120, 60, 5895, 6075}, nullptr);
+    INFOFRAME = group(client, "INFOFRAME", {6180, 60, 2655, 6015}, nullptr);
 
-    AUTFRAME = group(OPFRAME, "AUTFRAME", {120, 180, 2655, 795}, QStringLiteral("连接"));
+    AUTFRAME = group(OPFRAME, "AUTFRAME", {120, 180, 2655, 795}, QT_TR_NOOP("连接"));
     // As wide as the space beside 连接设备 allows, for names such as /dev/pts/10.
     CombComPort = make<PortComboBox>(AUTFRAME, "CombComPort", {150, 300, 1140, 315});
     CombComPort->setEditText(QStringLiteral("COM1"));
-    CHECKCMD = button(AUTFRAME, "CHECKCMD", {1380, 240, 1095, 375}, QStringLiteral("连接设备&C"));
+    CHECKCMD = button(AUTFRAME, "CHECKCMD", {1380, 240, 1095, 375}, QT_TR_NOOP("连接设备&C"));
     CommText = new QLineEdit(QStringLiteral("Comm Setting"), AUTFRAME);
     CommText->setObjectName(QStringLiteral("CommText"));
     CommText->hide();
 
-    Frame1 = group(OPFRAME, "Frame1", {3000, 180, 2775, 795}, QStringLiteral("运行"));
-    Label2 = label(Frame1, "Label2", {180, 360, 435, 255}, QStringLiteral("地址"));
+    Frame1 = group(OPFRAME, "Frame1", {3000, 180, 2775, 795}, QT_TR_NOOP("运行"));
+    Label2 = label(Frame1, "Label2", {180, 360, 435, 255}, QT_TR_NOOP("地址"));
     GATEXT = make<QLineEdit>(Frame1, "GATEXT", {660, 360, 1035, 285});
     GATEXT->setText(QStringLiteral("08000000"));
-    Command_GO = button(Frame1, "Command_GO", {1800, 240, 855, 435}, QStringLiteral("运行&G"),
-                        QStringLiteral("开发工程师比较喜欢用，Vekko就不喜欢用。"));
+    Command_GO = button(Frame1, "Command_GO", {1800, 240, 855, 435}, QT_TR_NOOP("运行&G"),
+                        QT_TR_NOOP("开发工程师比较喜欢用，Vekko就不喜欢用。"));
 
-    Frame4 = group(OPFRAME, "Frame4", {120, 1020, 5655, 1635}, QStringLiteral("编程"));
-    Label5 = label(Frame4, "Label5", {120, 360, 555, 255}, QStringLiteral("文件："));
+    Frame4 = group(OPFRAME, "Frame4", {120, 1020, 5655, 1635}, QT_TR_NOOP("编程"));
+    Label5 = label(Frame4, "Label5", {120, 360, 555, 255}, QT_TR_NOOP("文件："));
     TxtDownloadFile = make<QLineEdit>(Frame4, "TxtDownloadFile", {660, 300, 4815, 285});
     TxtDownloadFile->setEnabled(false);
-    CmdDownLoad = button(
-        Frame4, "CmdDownLoad", {540, 780, 1035, 375}, QStringLiteral("选文件&B"),
-        QStringLiteral("选个文件下载到芯片上，不过得是HEX格式文件，不信您下个其它格式文件试试。"));
-    CmdStart = button(Frame4, "CmdStart", {2280, 780, 1035, 375}, QStringLiteral("编程&S"));
-    CmdStop = button(Frame4, "CmdStop", {4080, 780, 1035, 375}, QStringLiteral("中止&T"));
-    ChkErase = check(Frame4, "ChkErase", {720, 1260, 675, 255}, QStringLiteral("擦除"), true,
-                     QStringLiteral("编程前最好带擦除。"));
-    ChkCheck = check(Frame4, "ChkCheck", {2460, 1260, 675, 255}, QStringLiteral("校验"), false,
-                     QStringLiteral("比较耗时间"));
+    CmdDownLoad = button(Frame4, "CmdDownLoad", {540, 780, 1035, 375}, QT_TR_NOOP("选文件&B"),
+                         QT_TR_NOOP("选个文件下载到芯片上：Intel HEX格式文件，"
+                                    "或BIN二进制文件（再填它的装载地址）。"));
+    CmdStart = button(Frame4, "CmdStart", {2280, 780, 1035, 375}, QT_TR_NOOP("编程&S"));
+    CmdStop = button(Frame4, "CmdStop", {4080, 780, 1035, 375}, QT_TR_NOOP("中止&T"));
+    ChkErase = check(Frame4, "ChkErase", {720, 1260, 675, 255}, QT_TR_NOOP("擦除"), true,
+                     QT_TR_NOOP("编程前最好带擦除。"));
+    ChkCheck = check(Frame4, "ChkCheck", {2460, 1260, 675, 255}, QT_TR_NOOP("校验"), false,
+                     QT_TR_NOOP("比较耗时间"));
     ChkSetreadProtect = check(Frame4, "ChkSetreadProtect", {4320, 1260, 675, 255},
-                              QStringLiteral("加密"), false, QStringLiteral("置读保护。"));
+                              QT_TR_NOOP("加密"), false, QT_TR_NOOP("置读保护。"));
     // In the free space between 校验 and 加密, under the gap between 编程 and 中止.
-    CmdOptions = button(Frame4, "CmdOptions", {3330, 1200, 735, 375}, QStringLiteral("选项&O"),
-                        QStringLiteral("写入方式、擦除方式、复位接线、波特率和FLASH容量。"));
+    CmdOptions = button(Frame4, "CmdOptions", {3330, 1200, 735, 375}, QT_TR_NOOP("选项&O"),
+                        QT_TR_NOOP("写入方式、擦除方式、复位接线、波特率、FLASH容量和语言"
+                                   "（Language）。"));
 
-    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QStringLiteral("保护"));
+    const char* protectTip = QT_TR_NOOP("设置完毕须复位后才能有效");
+    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QT_TR_NOOP("保护"));
     CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
-                            QStringLiteral("置读保护&P"), kProtectTip);
+                            QT_TR_NOOP("置读保护&P"), protectTip);
     CmdReadUnProtect = button(Frame2, "CmdReadUnProtect", {1500, 300, 1155, 375},
-                              QStringLiteral("清读保护&U"), kProtectTip);
+                              QT_TR_NOOP("清读保护&U"), protectTip);
     // Placed beyond the group's right edge, so never seen; always disabled.
     CmdWriteProtect = button(Frame2, "CmdWriteProtect", {3000, 300, 1155, 375},
-                             QStringLiteral("置写保护"), kProtectTip);
+                             QT_TR_NOOP("置写保护"), protectTip);
     CmdWriteUnProtect = button(Frame2, "CmdWriteUnProtect", {4320, 300, 1155, 375},
-                               QStringLiteral("清写保护"), kProtectTip);
+                               QT_TR_NOOP("清写保护"), protectTip);
 
-    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 915}, QStringLiteral("其它"));
+    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 915}, QT_TR_NOOP("其它"));
     Command_ER =
-        button(Frame3, "Command_ER", {180, 300, 1035, 375}, QStringLiteral("擦除&E"),
-               QStringLiteral("就是用扫把把每个单元都扫成FF，不过这不是我干的，是CPU它自已干的。"));
-    CmdRead = button(Frame3, "CmdRead", {1380, 300, 1035, 375}, QStringLiteral("读取&R"),
-                     QStringLiteral("从片上读取程序，不知道想干吗用？"));
+        button(Frame3, "Command_ER", {180, 300, 1035, 375}, QT_TR_NOOP("擦除&E"),
+               QT_TR_NOOP("就是用扫把把每个单元都扫成FF，不过这不是我干的，是CPU它自已干的。"));
+    CmdRead = button(Frame3, "CmdRead", {1380, 300, 1035, 375}, QT_TR_NOOP("读取&R"),
+                     QT_TR_NOOP("从片上读取程序，不知道想干吗用？"));
 
     TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 3900, 5655, 2055});
     TxtMsg->setReadOnly(true);
@@ -293,13 +262,15 @@ void MainForm::buildControls() {
     const QCursor hand = artwork::handshakeCursor();
     Picture2 = make<PictureBox>(INFOFRAME, "Picture2", {120, 240, 2415, 1395});
     Picture2->setCursor(hand);
-    Label1 = label(INFOFRAME, "Label1", {660, 1740, 1335, 255}, kDistributorAddress);
-    Label4 = label(INFOFRAME, "Label4", {600, 1980, 1395, 255}, kTelephoneLabel);
+    Label1 = make<QLabel>(INFOFRAME, "Label1", {660, 1740, 1335, 255});
+    Label1->setText(kDistributorAddress);
+    Label4 = label(INFOFRAME, "Label4", {600, 1980, 1395, 255}, QT_TR_NOOP("电话: 0755-0000 0000"));
     Picture1 = make<PictureBox>(INFOFRAME, "Picture1", {120, 2220, 2415, 1875});
     Picture1->setCursor(hand);
-    Label3 = label(INFOFRAME, "Label3", {240, 4200, 2235, 255}, kVendorAddress);
+    Label3 = make<QLabel>(INFOFRAME, "Label3", {240, 4200, 2235, 255});
+    Label3->setText(kVendorAddress);
     Picture3 = make<QLabel>(INFOFRAME, "Picture3", {780, 4440, 1155, 1035});
-    CmdHelp = button(INFOFRAME, "CmdHelp", {480, 5580, 1695, 375}, QStringLiteral("&Help"));
+    CmdHelp = button(INFOFRAME, "CmdHelp", {480, 5580, 1695, 375}, QT_TR_NOOP("&Help"));
     for (QLabel* l : {Label1, Label4, Label3}) l->setAlignment(Qt::AlignCenter);
 
     // Hidden holders of the lamp pictures that panel 6 shows.
@@ -322,9 +293,9 @@ void MainForm::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(false);
-    const QString initial[6] = {QStringLiteral("状态"), QStringLiteral("Ready"),
-                                QStringLiteral("器件"), QString(),
-                                kProgramName,           QStringLiteral("未连接")};
+    // Panels 1 and 3 are captions, set by retranslate().
+    const QString initial[6] = {QString(),    QStringLiteral("Ready"), QString(), QString(),
+                                kProgramName, QStringLiteral("未连接")};
     for (int i = 0; i < 6; ++i) {
         auto* panel = new QLabel(initial[i]);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
@@ -364,22 +335,23 @@ double MainForm::computeScale() const {
     const int textHeight = fm.height();
     for (const Placed& p : placed_) {
         const QRect& r = p.twips;
+        const QString text = QString::fromUtf8(p.text);
         if (auto* b = qobject_cast<QPushButton*>(p.widget)) {
             if (b == CmdWriteProtect || b == CmdWriteUnProtect) continue;
-            need(fm.horizontalAdvance(withoutAccessMarks(b->text())) + 12, r.width());
+            need(fm.horizontalAdvance(withoutAccessMarks(text)) + 12, r.width());
             need(textHeight + 6, r.height());
-        } else if (auto* c = qobject_cast<QCheckBox*>(p.widget)) {
+        } else if (qobject_cast<QCheckBox*>(p.widget)) {
             need(st->pixelMetric(QStyle::PM_IndicatorWidth) +
-                     st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
-                     fm.horizontalAdvance(c->text()) + 4,
+                     st->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + fm.horizontalAdvance(text) +
+                     4,
                  r.width());
             need(std::max(textHeight, st->pixelMetric(QStyle::PM_IndicatorHeight)), r.height());
-        } else if (auto* g = qobject_cast<QGroupBox*>(p.widget)) {
-            if (!g->title().isEmpty()) need(fm.horizontalAdvance(g->title()) + 24, r.width());
+        } else if (qobject_cast<QGroupBox*>(p.widget)) {
+            if (!text.isEmpty()) need(fm.horizontalAdvance(text) + 24, r.width());
         } else if (qobject_cast<QLineEdit*>(p.widget) || qobject_cast<QComboBox*>(p.widget)) {
             need(textHeight + 4, r.height());
         } else if (p.widget == Label2 || p.widget == Label5) {
-            need(fm.horizontalAdvance(static_cast<QLabel*>(p.widget)->text()) + 2, r.width());
+            need(fm.horizontalAdvance(text) + 2, r.width());
             need(textHeight, r.height());
         }
     }
@@ -393,8 +365,12 @@ double MainForm::computeScale() const {
     return std::ceil(std::min(factor, 4.0) * 20.0) / 20.0;  // steps of 0.05
 }
 
+int MainForm::pixels(int twips) const {
+    return int(std::lround(twips * scale_ / kTwipsPerPixel));
+}
+
 void MainForm::applyLayout() {
-    auto px = [this](int twips) { return int(std::lround(twips * scale_ / kTwipsPerPixel)); };
+    auto px = [this](int twips) { return pixels(twips); };
     for (const Placed& p : placed_) {
         const QRect& r = p.twips;
         p.widget->setGeometry(px(r.left()), px(r.top()), px(r.width()), px(r.height()));
@@ -503,7 +479,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
 
 bool MainForm::Form_QueryUnload() {
     if (engine_->busy()) {
-        showMessage(QStringLiteral("请按中止按钮后退出。"));
+        showMessage(tr("请按中止按钮后退出。"));
         return false;
     }
     return true;
@@ -531,6 +507,9 @@ void MainForm::LoadConfig() {
     engine_->setFlashSizeOverride(options_.flashKB);
     engine_->setLineOptions(LineOptionsFor(options_));
     binAddress_ = values.binAddress;
+    showFileTip();
+    options_.language = values.language;
+    setLanguage(values.language);
 }
 
 void MainForm::SaveConfig() {
@@ -548,6 +527,7 @@ void MainForm::SaveConfig() {
     values.baudRate = options_.baudRate;
     values.runAfterProgram = options_.runAfterProgram;
     values.flashKB = options_.flashKB;
+    values.language = language_;
     writeConfig(values);
 }
 
@@ -570,23 +550,23 @@ void MainForm::CmdStop_Click() {
 
 void MainForm::CmdDownLoad_Click() {
     if (engine_->busy()) return;
-    const QString name = dialogs_->openFileName(this, hexDialogFolder_, kOpenFilter);
+    const QString name = dialogs_->openFileName(this, hexDialogFolder_, openFilter());
     if (name.isEmpty()) return;
     if (isBinaryFileName(name)) {
         // A binary file does not say where it belongs.
         bool ok = false;
-        const QString text =
-            dialogs_->askText(this, kProgramName, QStringLiteral("BIN文件的装载地址（十六进制）："),
-                              hex8(binAddress_), &ok);
+        const QString text = dialogs_->askText(
+            this, kProgramName, tr("BIN文件的装载地址（十六进制）："), hex8(binAddress_), &ok);
         if (!ok) return;
         uint32_t address = 0;
         if (!ParseGoAddress(text.toStdString(), &address)) {
-            showMessage(QStringLiteral("装载地址无效，请输入十六进制地址，例如08000000。"));
+            showMessage(tr("装载地址无效，请输入十六进制地址，例如08000000。"));
             return;
         }
         binAddress_ = address;
     }
     TxtDownloadFile->setText(name);
+    showFileTip();
 }
 
 void MainForm::CmdStart_Click() {
@@ -595,7 +575,7 @@ void MainForm::CmdStart_Click() {
     // The address is checked before anything is sent.
     if (options_.runAfterProgram &&
         !ParseGoAddress(GATEXT->text().toStdString(), &options.goAddress)) {
-        showMessage(kBadGoAddress);
+        showMessage(tr("运行地址无效，请输入十六进制地址。"));
         return;
     }
     options.run = options_.runAfterProgram;
@@ -613,7 +593,7 @@ void MainForm::CmdStart_Click() {
 
 void MainForm::CmdRead_Click() {
     if (engine_->busy()) return;
-    const QString name = dialogs_->saveFileName(this, saveDialogFolder_, kSaveFilter);
+    const QString name = dialogs_->saveFileName(this, saveDialogFolder_, saveFilter());
     if (name.trimmed().isEmpty()) return;
     engine_->readToFile(name, IsHexFileName(name) ? ImageFormat::Hex : ImageFormat::Binary);
 }
@@ -627,7 +607,7 @@ void MainForm::Command_GO_Click() {
     uint32_t address = 0;
     if (!ParseGoAddress(GATEXT->text().toStdString(), &address)) {
         // Nothing is sent, so the link stays as it was.
-        showMessage(kBadGoAddress);
+        showMessage(tr("运行地址无效，请输入十六进制地址。"));
         return;
     }
     engine_->go(address);
@@ -645,16 +625,18 @@ void MainForm::CmdOptions_Click() {
     // Changing how replies are awaited under a running operation would confuse it.
     if (engine_->busy()) return;
     options_.mode = engine_->mode();
+    options_.language = language_;
     OptionsDialog dialog(options_, *dialogs_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     options_ = dialog.values();
     engine_->setMode(options_.mode);
     engine_->setLineOptions(LineOptionsFor(options_));
     engine_->setFlashSizeOverride(options_.flashKB);
+    setLanguage(options_.language);
 }
 
 void MainForm::CmdHelp_Click() {
-    const QString path = helpFilePath(QCoreApplication::applicationDirPath());
+    const QString path = helpFilePath(QCoreApplication::applicationDirPath(), language_);
     if (!path.isEmpty()) dialogs_->openUrl(QUrl::fromLocalFile(path));
 }
 
@@ -666,9 +648,92 @@ void MainForm::Picture2_Click() {
     dialogs_->openUrl(webAddressUrl(kDistributorAddress));
 }
 
+QString MainForm::openFilter() {
+    return tr("固件文件 (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
+}
+
+QString MainForm::saveFilter() {
+    return tr("Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
+}
+
+void MainForm::setLanguage(Language language) {
+    // Every widget is told through QEvent::LanguageChange, this window in changeEvent().
+    useLanguage(language);
+    if (language == language_) return;
+    language_ = language;
+    emit languageChanged(language);
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QMainWindow::changeEvent(event);
+}
+
+void MainForm::retranslate() {
+    for (const Placed& p : placed_) {
+        if (p.text) {
+            const QString text = translated(p.text);
+            if (auto* c = qobject_cast<QCheckBox*>(p.widget)) {
+                c->setText(text);
+                // The layout is made for the Chinese captions; a longer one runs on into the
+                // free space at the box's right.
+                const int need = style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                                 style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                                 c->fontMetrics().horizontalAdvance(text) + 4;
+                c->resize(std::max(pixels(p.twips.width()), need), c->height());
+            } else if (auto* b = qobject_cast<QAbstractButton*>(p.widget))
+                b->setText(text);
+            else if (auto* g = qobject_cast<QGroupBox*>(p.widget))
+                g->setTitle(text);
+            else if (auto* l = qobject_cast<QLabel*>(p.widget))
+                l->setText(text);
+        }
+        if (p.tip) p.widget->setToolTip(translated(p.tip));
+    }
+    panels_[0]->setText(tr("状态"));
+    panels_[2]->setText(tr("器件"));
+    // Set by a connect; until then (and after a new device text) there is none.
+    if (engine_ && !panels_[3]->toolTip().isEmpty())
+        panels_[3]->setToolTip(deviceTip(engine_->target(), engine_->flashSizeOverride()));
+    showFileTip();
+}
+
+QString MainForm::translated(const char* text) {
+    return QCoreApplication::translate(staticMetaObject.className(), text);
+}
+
+// A binary file's load address is shown with it, in the file box's tool tip: the box keeps the
+// file name alone, which is what is remembered and loaded.
+void MainForm::showFileTip() {
+    const bool binary = isBinaryFileName(TxtDownloadFile->text());
+    TxtDownloadFile->setToolTip(binary ? tr("装载地址: %1").arg(hex8(binAddress_)) : QString());
+}
+
 QString MainForm::panelText(int panel) const {
     if (panel < 1 || panel > 6) return QString();
     return panels_[panel - 1]->text();
+}
+
+// The device panel's tool tip once connected: what the log said of the chip, in one place.
+QString MainForm::deviceTip(const TargetInfo& t, int flashOverrideKB) const {
+    if (!t.pid) return QString();
+    QStringList lines;
+    lines << (t.device ? t.device->family + QLatin1Char(' ') + t.device->line
+                       : tr("未知器件：可以连接，不能擦除或编程"));
+    QString flash = tr("未知");
+    if (t.flashSizeKB > 0)
+        flash = QString::number(t.flashSizeKB) + QLatin1Char('K') +
+                (flashOverrideKB > 0  ? tr("（按指定值）")
+                 : t.flashSizeAssumed ? tr("（按该系列最大容量计）")
+                                      : QString());
+    lines << QStringLiteral("FLASH: ") + flash;
+    lines << QStringLiteral("RAM: ") +
+                 (t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + 'K' : tr("未知"));
+    if (t.version)
+        lines << tr("Bootloader版本: ") +
+                     QString::asprintf("%X.%X", *t.version >> 4, *t.version & 0xF) +
+                     (t.commands.empty() ? tr("（按该系列计）") : QString());
+    return lines.join(QLatin1Char('\n'));
 }
 
 void MainForm::appendLog(const QString& line, bool clearFirst) {

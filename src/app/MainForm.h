@@ -11,6 +11,7 @@
 
 #include "Engine.h"
 #include "Host.h"
+#include "Language.h"
 #include "OptionsDialog.h"
 
 class QCheckBox;
@@ -70,18 +71,17 @@ public:
     using Options = MainFormOptions;
 
     static const QString kCaption;
-    static const QString kOpenFilter;  // CommonDlgHexFile
-    static const QString kSaveFilter;  // CommDlgSave
+    // The file dialogs' filters in the window's language: opening offers every firmware file
+    // first, then Intel HEX, binary and all files; saving offers Intel HEX first.
+    static QString openFilter();  // CommonDlgHexFile
+    static QString saveFilter();  // CommDlgSave
 
     explicit MainForm(const Options& options = Options(), QWidget* parent = nullptr);
     ~MainForm() override;
 
     Engine& engine() { return *engine_; }
-    // Design twips to pixels: 1/15, times this factor for the screen and the font.
-    double layoutScale() const { return scale_; }
     QString panelText(int panel) const;
     Lamp lamp() const { return lamp_; }
-    QString dialogFolder() const { return hexDialogFolder_; }
     EraseScope eraseScope() const { return options_.eraseScope; }  // when 擦除 is ticked
     uint32_t binAddress() const { return binAddress_; }            // load address of binary files
 
@@ -95,20 +95,38 @@ public:
     void LoadConfig();
     void SaveConfig();
 
+    // What the window speaks: chosen in the options, remembered in the settings, Chinese at
+    // first. Setting it switches the application's translations (Qt's dialogs included); every
+    // caption follows at once.
+    Language language() const { return language_; }
+    void setLanguage(Language language);
+
+signals:
+    void languageChanged(praxon::Language language);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A control at its design place, with its caption and tool tip untranslated (or null).
     struct Placed {
         QWidget* widget;
         QRect twips;
+        const char* text;
+        const char* tip;
     };
 
     void buildControls();
     void buildStatusBar();
     double computeScale() const;
     void applyLayout();
+    int pixels(int twips) const;  // design twips to pixels: 1/15, times the scale
+    void retranslate();
+    static QString translated(const char* text);
+    void showFileTip();
+    QString deviceTip(const TargetInfo& target, int flashOverrideKB) const;
     void wireEvents();
     void Form_Load();
     bool Form_QueryUnload();
@@ -131,7 +149,8 @@ private:
     void Picture2_Click();
 
     template <class W>
-    W* make(QWidget* parent, const char* name, const QRect& twips);
+    W* make(QWidget* parent, const char* name, const QRect& twips, const char* text = nullptr,
+            const char* tip = nullptr);
 
     std::unique_ptr<SerialPort> ownPort_;
     std::unique_ptr<PortMap> ownPorts_;
@@ -147,6 +166,7 @@ private:
     Lamp lamp_ = Lamp::Gray;
     OptionValues options_;  // the mode is the engine's
     uint32_t binAddress_ = 0x08000000;
+    Language language_ = Language::Chinese;
 
     QGroupBox* OPFRAME = nullptr;
     QGroupBox* INFOFRAME = nullptr;

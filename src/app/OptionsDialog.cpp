@@ -86,7 +86,7 @@ LineOptions LineOptionsFor(const OptionValues& values) {
 OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs, QWidget* parent)
     : QDialog(parent), dialogs_(dialogs) {
     setObjectName(QStringLiteral("OptionsForm"));
-    setWindowTitle(QStringLiteral("选项"));
+    setWindowTitle(tr("选项"));
     setModal(true);
     auto* outer = new QVBoxLayout(this);
     outer->setSizeConstraint(QLayout::SetFixedSize);
@@ -97,50 +97,58 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     columns->addLayout(right);
     outer->addLayout(columns);
 
-    QGroupBox* writing = group(left, "FraWriteMode", QStringLiteral("写入方式"));
-    OptFast = choice(writing, "OptFast", QStringLiteral("快速 (默认)"));
-    OptFast->setToolTip(QStringLiteral("按对齐的整块写入和校验，用时最短。"));
-    OptCompatible = choice(writing, "OptCompatible", QStringLiteral("兼容 (逐条记录，与原版相同)"));
-    OptCompatible->setToolTip(
-        QStringLiteral("按文件中的记录逐条写入，每次应答都等线路静止，较慢。"));
+    QGroupBox* writing = group(left, "FraWriteMode", tr("写入方式"));
+    OptFast = choice(writing, "OptFast", tr("快速 (默认)"));
+    OptFast->setToolTip(tr("按对齐的整块写入和校验，用时最短。"));
+    OptCompatible = choice(writing, "OptCompatible", tr("兼容 (逐条记录写入)"));
+    OptCompatible->setToolTip(tr("按文件中的记录逐条写入，每次应答都等线路静止，较慢。"));
     (values.mode == WriteMode::Compatible ? OptCompatible : OptFast)->setChecked(true);
 
-    QGroupBox* erasing = group(left, "FraEraseScope", QStringLiteral("擦除方式 (勾选“擦除”时)"));
-    OptEraseChip = choice(erasing, "OptEraseChip", QStringLiteral("整片擦除"));
-    OptErasePages = choice(erasing, "OptErasePages", QStringLiteral("只擦除文件用到的页"));
-    OptErasePages->setToolTip(QStringLiteral("文件没有用到的页保留原来的内容。"));
+    QGroupBox* erasing = group(left, "FraEraseScope", tr("擦除方式 (勾选“擦除”时)"));
+    OptEraseChip = choice(erasing, "OptEraseChip", tr("整片擦除"));
+    OptErasePages = choice(erasing, "OptErasePages", tr("只擦除文件用到的页"));
+    OptErasePages->setToolTip(tr("文件没有用到的页保留原来的内容。"));
     (values.eraseScope == EraseScope::Pages ? OptErasePages : OptEraseChip)->setChecked(true);
 
-    QGroupBox* running = group(left, "FraRun", QStringLiteral("运行"));
-    ChkRunAfterProgram = named(new QCheckBox(QStringLiteral("编程后运行")), "ChkRunAfterProgram");
+    QGroupBox* running = group(left, "FraRun", tr("运行"));
+    ChkRunAfterProgram = named(new QCheckBox(tr("编程后运行")), "ChkRunAfterProgram");
     ChkRunAfterProgram->setToolTip(
-        QStringLiteral("编程成功后启动程序：设了复位接线时复位开发板，否则从“地址”框的地址运行。"));
+        tr("编程成功后启动程序：设了复位接线时复位开发板，否则从“地址”框的地址运行。"));
     ChkRunAfterProgram->setChecked(values.runAfterProgram);
     running->layout()->addWidget(ChkRunAfterProgram);
 
+    // Each language is offered in its own words, so it can be found whichever one is showing.
+    QGroupBox* speaking = group(left, "FraLanguage", tr("语言 (Language)"));
+    CboLanguage = named(new QComboBox, "CboLanguage");
+    CboLanguage->addItem(QStringLiteral("中文"), int(Language::Chinese));
+    CboLanguage->addItem(QStringLiteral("English"), int(Language::English));
+    CboLanguage->setCurrentIndex(CboLanguage->findData(int(values.language)));
+    speaking->layout()->addWidget(CboLanguage);
+
     left->addStretch(1);
 
-    QGroupBox* lines = group(right, "FraResetLines", QStringLiteral("复位接线"));
+    QGroupBox* lines = group(right, "FraResetLines", tr("复位接线"));
     lines->setToolTip(
-        QStringLiteral("用串口模块的DTR、RTS控制开发板的复位和BOOT0。置位时模块引脚为0V："
-                       "直接接时把开发板引脚拉低，经三极管反相时把它拉高。"));
+        tr("用串口模块的DTR、RTS控制开发板的复位和BOOT0。置位时模块引脚为0V："
+           "直接接时把开发板引脚拉低，经三极管反相时把它拉高。"));
     CboWiring = named(new QComboBox, "CboWiring");
-    CboWiring->addItems({QStringLiteral("无（手动复位，默认）"),
-                         QStringLiteral("复位接DTR、BOOT0接RTS"),
-                         QStringLiteral("复位接RTS、BOOT0接DTR"), QStringLiteral("自定义序列")});
-    ChkResetInverted = named(new QCheckBox(QStringLiteral("复位经三极管反相")), "ChkResetInverted");
-    ChkBoot0Inverted =
-        named(new QCheckBox(QStringLiteral("BOOT0经三极管反相")), "ChkBoot0Inverted");
+    CboWiring->addItems({tr("无（手动复位，默认）"), tr("复位接DTR、BOOT0接RTS"),
+                         tr("复位接RTS、BOOT0接DTR"), tr("自定义序列")});
+    ChkResetInverted = named(new QCheckBox(tr("复位经三极管反相")), "ChkResetInverted");
+    ChkBoot0Inverted = named(new QCheckBox(tr("BOOT0经三极管反相")), "ChkBoot0Inverted");
     ChkResetInverted->setChecked(values.wiring.resetInverted);
     ChkBoot0Inverted->setChecked(values.wiring.boot0Inverted);
     TxtSequence = named(new QLineEdit, "TxtSequence");
     TxtSequence->setMinimumWidth(TxtSequence->fontMetrics().horizontalAdvance(kSequenceExample) +
                                  12);
     TxtSequence->setToolTip(
-        QStringLiteral("进入:退出，步骤用逗号分开。dtr=1 置位DTR，dtr=0 释放；rts=1/0 同样；"
-                       "brk=1/0 断开信号；wait 等100毫秒，wait=N 等N毫秒。"));
+        tr("进入:退出，步骤用逗号分开。dtr=1 置位DTR，dtr=0 释放；rts=1/0 同样；"
+           "brk=1/0 断开信号；wait 等100毫秒，wait=N 等N毫秒。"));
     auto* sequenceRow = new QHBoxLayout;
-    sequenceRow->addWidget(new QLabel(QStringLiteral("序列")));
+    auto* sequenceLabel = named(new QLabel(tr("序列")), "LblSequence");
+    sequenceLabel->setBuddy(TxtSequence);
+    TxtSequence->setAccessibleName(sequenceLabel->text());
+    sequenceRow->addWidget(sequenceLabel);
     sequenceRow->addWidget(TxtSequence, 1);
     auto* linesColumn = static_cast<QVBoxLayout*>(lines->layout());
     linesColumn->addWidget(CboWiring);
@@ -148,7 +156,7 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     linesColumn->addWidget(ChkBoot0Inverted);
     linesColumn->addLayout(sequenceRow);
 
-    QGroupBox* speed = group(right, "FraBaud", QStringLiteral("波特率"));
+    QGroupBox* speed = group(right, "FraBaud", tr("波特率"));
     CboBaud = named(new QComboBox, "CboBaud");
     for (int rate : kBaudRates) {
         CboBaud->addItem(QString::number(rate), rate);
@@ -156,8 +164,8 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     }
     if (CboBaud->currentData().toInt() != values.baudRate)
         CboBaud->setCurrentIndex(CboBaud->findData(115200));
-    auto* note = named(new QLabel(QStringLiteral("230400及以上的速率许多串口模块和开发板都能用，"
-                                                 "但并非全部。")),
+    auto* note = named(new QLabel(tr("230400及以上的速率许多串口模块和开发板都能用，"
+                                     "但并非全部。")),
                        "LblBaudNote");
     note->setWordWrap(true);
     auto* speedRow = new QHBoxLayout;
@@ -165,19 +173,18 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     speedRow->addWidget(note, 1);
     static_cast<QVBoxLayout*>(speed->layout())->addLayout(speedRow);
 
-    QGroupBox* chip = group(right, "FraFlash", QStringLiteral("FLASH容量"));
+    QGroupBox* chip = group(right, "FraFlash", tr("FLASH容量"));
     TxtFlashKB = named(new QLineEdit, "TxtFlashKB");
     TxtFlashKB->setMaximumWidth(
         TxtFlashKB->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 12);
-    TxtFlashKB->setPlaceholderText(QStringLiteral("自动"));
+    TxtFlashKB->setPlaceholderText(tr("自动"));
     if (values.flashKB > 0) TxtFlashKB->setText(QString::number(values.flashKB));
     chip->setToolTip(
-        QStringLiteral("部分仿制芯片的FLASH容量寄存器不准：在这里填写实际容量。"
-                       "留空则按芯片报告的容量。下次连接时生效。"));
+        tr("部分仿制芯片的FLASH容量寄存器不准：在这里填写实际容量。"
+           "留空则按芯片报告的容量。下次连接时生效。"));
     auto* flashRow = new QHBoxLayout;
     flashRow->addWidget(TxtFlashKB);
-    auto* flashNote =
-        named(new QLabel(QStringLiteral("KB。留空则按芯片报告的容量。")), "LblFlashNote");
+    auto* flashNote = named(new QLabel(tr("KB。留空则按芯片报告的容量。")), "LblFlashNote");
     flashNote->setWordWrap(true);
     flashRow->addWidget(flashNote, 1);
     static_cast<QVBoxLayout*>(chip->layout())->addLayout(flashRow);
@@ -195,8 +202,8 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
         QObject::connect(box, &QCheckBox::toggled, this, [this] { showWiring(); });
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    QPushButton* ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    QPushButton* cancel = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     ok->setObjectName(QStringLiteral("CmdOK"));
     cancel->setObjectName(QStringLiteral("CmdCancel"));
     ok->setDefault(true);
@@ -239,6 +246,7 @@ OptionValues OptionsDialog::values() const {
     v.baudRate = CboBaud->currentData().toInt();
     v.runAfterProgram = ChkRunAfterProgram->isChecked();
     v.flashKB = std::max(0, flashKBOf(TxtFlashKB->text()));
+    v.language = Language(CboLanguage->currentData().toInt());
     return v;
 }
 
@@ -248,11 +256,9 @@ void OptionsDialog::accept() {
         SequenceError error;
         QString problem;
         if (text.trimmed().isEmpty())
-            problem = QStringLiteral("请输入自定义序列，例如：") + kSequenceExample;
+            problem = tr("请输入自定义序列，例如：") + kSequenceExample;
         else if (!ParseSequence(text, &error))
-            problem = QStringLiteral("自定义序列第%1个字符处有误：%2")
-                          .arg(error.position)
-                          .arg(error.message);
+            problem = tr("自定义序列第%1个字符处有误：%2").arg(error.position).arg(error.message);
         if (!problem.isEmpty()) {
             dialogs_.message(this, QStringLiteral("Praxon"), problem);
             TxtSequence->setFocus();
@@ -261,9 +267,9 @@ void OptionsDialog::accept() {
         }
     }
     if (flashKBOf(TxtFlashKB->text()) < 0) {
-        dialogs_.message(this, QStringLiteral("Praxon"),
-                         QStringLiteral("FLASH容量请填1到%1之间的整数（KB），或留空由芯片读出。")
-                             .arg(kMaxFlashKB));
+        dialogs_.message(
+            this, QStringLiteral("Praxon"),
+            tr("FLASH容量请填1到%1之间的整数（KB），或留空由芯片读出。").arg(kMaxFlashKB));
         TxtFlashKB->setFocus();
         TxtFlashKB->selectAll();
         return;

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include "Engine.h"
+#include "Language.h"
 #include "LineControl.h"
 
 class QCheckBox;
@@ -23,13 +24,15 @@ struct OptionValues {
     int baudRate = 115200;
     bool runAfterProgram = false;
     int flashKB = 0;  // the chip's flash size as stated, for clones whose register lies; 0: read it
+    Language language = Language::Chinese;  // what the window speaks
 };
 
 // The engine's line options for these values; a sequence that does not parse counts as none.
 LineOptions LineOptionsFor(const OptionValues& values);
 
 // The programming options: how an image is written, what 擦除 erases before it, how the board is
-// reset into its bootloader, the line speed, and whether the program starts afterwards.
+// reset into its bootloader, the line speed, whether the program starts afterwards, and the
+// language of the window.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -56,6 +59,7 @@ private:
     QComboBox* CboBaud = nullptr;
     QCheckBox* ChkRunAfterProgram = nullptr;
     QLineEdit* TxtFlashKB = nullptr;
+    QComboBox* CboLanguage = nullptr;
 };
 
 }  // namespace praxon

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "Engine.h"
+#include "Translations.h"
 
 namespace praxon {
 
@@ -126,6 +127,7 @@ void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("RunAfterProgram"),
                    v.runAfterProgram ? QStringLiteral("1") : QStringLiteral("0"));
     store.setValue(key("FlashKB"), v.flashKB > 0 ? QString::number(v.flashKB) : QString());
+    store.setValue(key("Language"), languageCode(v.language));
     store.sync();
 }
 
@@ -158,6 +160,8 @@ ConfigValues readConfig() {
     values.baudRate = readBaudRate(*store, values.baudRate);
     values.runAfterProgram = readFlag(*store, "RunAfterProgram", values.runAfterProgram);
     values.flashKB = readFlashKB(*store);
+    values.language =
+        languageFromCode(readString(*store, "Language", QString())).value_or(values.language);
     return values;
 }
 

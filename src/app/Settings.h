@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "Language.h"
 #include "LineControl.h"
 
 namespace praxon {
@@ -23,6 +24,7 @@ struct ConfigValues {
     int baudRate = 115200;         // "Baud"
     bool runAfterProgram = false;  // "RunAfterProgram"
     int flashKB = 0;  // "FlashKB": the flash size in KB as stated (clones); 0, stored empty: read
+    Language language = Language::Chinese;  // "Language": "zh" or "en", what the window speaks
 };
 
 // Application name of the settings: the running executable's file name without folder and
@@ -37,7 +39,7 @@ QString configFilePath();
 // options take only their exact words, and the load address 1 to 8 hex digits; anything else
 // gives the default. The wiring is one the options dialog offers (none, or reset and BOOT0 on
 // different lines) or none; the sequence one that parses, or none; the speed a supported one;
-// the flash size 1 to 65535 KB, or none.
+// the flash size 1 to 65535 KB, or none; the language "zh" or "en", or Chinese.
 ConfigValues readConfig();
 
 // Writes every key, whether or not it changed. Strings are stored as given, the load address as
