@@ -785,7 +785,9 @@ Board::Output Board::onAddress() {
     frame_.clear();
     ++counters_.acks;
     if (command_ == 0x21) {
-        state_ = area == Area::Sram && config_.runRamCode ? State::RamCode : State::Running;
+        // STM32F10x: the code runs on the emulated core.
+        const bool emulated = config_.runRamCode && isFamily(device_, "STM32F10x");
+        state_ = area == Area::Sram && emulated ? State::RamCode : State::Running;
         counters_.goAddress = address;
         events_.push_back("go " + hex32(address));
         return ackStep(2, {kAck});

@@ -137,7 +137,8 @@ struct CortexM::Impl {
     uint32_t hclk = kHsiHz;
     int64_t limitPs = 0;
     int64_t lastProgressPs = 0;
-    std::string fault;  // a bus error raised by a peripheral access
+    std::string fault;       // a bus error raised by a peripheral access
+    std::string entryFault;  // Go found an entry address it cannot run
     std::string resetRequest;
 
     // Polling loops.
@@ -375,9 +376,10 @@ struct CortexM::Impl {
         const double hostBitPs = double(kPsPerSecond) / in.baud;
         uint32_t value = word;
         if (!baudMatches(chip, in.baud)) {
-            // Sampled at the wrong speed: wrong bits, a framing error, or noise at least.
+            // Sampled at the wrong speed: the bits where the receiver's sampling points fall,
+            // and a framing error (its 16 samples per bit no longer agree on the stop bit).
             value = sampleFrame(word, f, hostBitPs, double(kPsPerSecond) / chip, &errors);
-            if (!errors) errors = kNe;
+            errors |= kFe;
         }
         // A byte arriving while the last is unread is lost: ORE, DR keeps the unread byte.
         if (usSr & kRxne) {
@@ -402,11 +404,10 @@ struct CortexM::Impl {
         const FrameFormat f = frameFormat();
         const double chip = usartBaud();
         const uint32_t word = lineWord(shiftWord, f);
-        uint32_t errors = 0;
         uint32_t value = word;
-        if (!baudMatches(chip, hostBaud))
-            value = sampleFrame(word, f, double(kPsPerSecond) / chip,
-                                double(kPsPerSecond) / hostBaud, &errors);
+        // The host's UART at another speed: a framing error, which a raw POSIX terminal passes
+        // on as a 0x00 byte.
+        if (!baudMatches(chip, hostBaud)) value = 0;
         sent.push_back({shiftEndPs / 1000, uint8_t(value)});
         shifting = false;
         const int64_t end = shiftEndPs;
@@ -788,6 +789,9 @@ struct CortexM::Impl {
                     if (!iwdgRunning) iwdgDeadlinePs = nowPs() + iwdgPeriodPs();
                     iwdgRunning = true;
                     rccCsr |= 3;
+                    // The emulation stops when it may fire.
+                    limitPs = std::min(limitPs, iwdgDeadlinePs);
+                    updateStop();
                     return;
                 case 0x5555:  // PR and RLR writable
                     iwdgAccess = true;
@@ -823,16 +827,20 @@ struct CortexM::Impl {
         uint64_t ticks = uint64_t(static_cast<__int128>(elapsed) * hz / kPsPerSecond);
         stRemainderPs = elapsed - int64_t(static_cast<__int128>(ticks) * kPsPerSecond / hz);
         if (ticks == 0) return;
-        // Counting down to 0 sets COUNTFLAG; the tick after 0 reloads LOAD.
-        if (ticks <= stVal) {
-            stVal -= uint32_t(ticks);
-            if (stVal == 0) countFlag = true;
-            return;
+        // Counting down to 0 sets COUNTFLAG; the tick after 0 reloads LOAD (LOAD 0: it stops).
+        if (stVal > 0) {
+            if (ticks < stVal) {
+                stVal -= uint32_t(ticks);
+                return;
+            }
+            ticks -= stVal;
+            stVal = 0;
+            countFlag = true;
         }
-        ticks -= stVal;
-        countFlag = true;
+        if (ticks == 0 || stLoad == 0) return;
         const uint64_t period = uint64_t(stLoad) + 1;
-        const uint64_t rest = stLoad ? ticks % period : 0;
+        if (ticks >= period) countFlag = true;
+        const uint64_t rest = ticks % period;
         stVal = rest == 0 ? 0 : uint32_t(stLoad - (rest - 1));
     }
     int64_t sysTickWrapPs() {
@@ -1102,6 +1110,8 @@ struct CortexM::Impl {
         uc_reg_write(uc, UC_ARM_REG_SP, &msp);
         uc_reg_write(uc, UC_ARM_REG_LR, &lr);
         uc_reg_write(uc, UC_ARM_REG_PC, &pc);
+        // An entry without the Thumb bit: INVSTATE, a fault at the first instruction.
+        if (!(pc & 1)) entryFault = "entry address " + hex32(pc) + " without the Thumb bit";
         return true;
     }
 
@@ -1153,8 +1163,8 @@ struct CortexM::Impl {
     void emulate() {
         uint32_t pc = 0;
         uc_reg_read(uc, UC_ARM_REG_PC, &pc);
-        if (!(pc & 1) && cycles == 0) {
-            faulted("entry address " + hex32(pc) + " without the Thumb bit");
+        if (!entryFault.empty()) {
+            faulted(entryFault);
             return;
         }
         const uc_err e = uc_emu_start(uc, pc | 1, 0, 0, 0);
@@ -1213,7 +1223,6 @@ struct CortexM::Impl {
                 }
                 return;
             }
-            if (waiting) return;
         }
     }
 };

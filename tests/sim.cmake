@@ -5,3 +5,4 @@ praxon_add_test(tst_simulator SOURCES tst_simulator.cpp
 target_compile_definitions(tst_simulator PRIVATE PRAXON_SIM_EXE="$<TARGET_FILE:praxon-sim>"
     PRAXON_LINES_LIB="$<TARGET_FILE:praxon-lines>")
 add_dependencies(tst_simulator praxon-sim praxon-lines)
+praxon_add_test(tst_cortexm SOURCES tst_cortexm.cpp cortexm_programs.h LIBS praxon_sim TIMEOUT 120)

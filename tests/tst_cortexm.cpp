@@ -1,0 +1,374 @@
+// Small Thumb programs (tests/cortexm/*.s, assembled into cortexm_programs.h) run by Go on the
+// simulated STM32F103: what its USART1 sends, the flash it leaves, how it ends.
+#include <QtTest>
+
+#include "Board.h"
+#include "CortexM.h"
+#include "cortexm_programs.h"
+
+using namespace praxon::sim;
+
+namespace {
+
+constexpr uint32_t kLoad = 0x20000200;    // the vector words, then the code
+constexpr uint32_t kParams = 0x20001000;  // the program's parameter words
+constexpr int64_t kMs = 1'000'000;
+constexpr uint32_t kKey1 = 0x45670123, kKey2 = 0xCDEF89AB;
+
+enum Setup { Plain = 0, HwWatchdog = 1, ProtectFirst = 2, EvenEntry = 4 };
+
+using Program = const std::vector<uint8_t>*;
+using Words = std::vector<uint32_t>;
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(text);
+}
+
+QByteArray bytesOut(const Board::Output& out) {
+    QByteArray b;
+    for (const auto& e : out)
+        b.append(reinterpret_cast<const char*>(e.bytes.data()), e.bytes.size());
+    return b;
+}
+
+QByteArray feed(Board& board, const QByteArray& in, int64_t* t) {
+    QByteArray out;
+    for (char c : in) out += bytesOut(board.feed(uint8_t(c), *t += kMs));
+    return out;
+}
+
+void put32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+// A recognisable flash content with no erased bytes in it.
+QByteArray pattern(int size) {
+    QByteArray p(size, 0);
+    for (int i = 0; i < size; ++i) p[i] = char(i * 7 % 251 + 1);
+    return p;
+}
+
+struct Run {
+    QByteArray sent;
+    std::vector<int64_t> sentAtNs;  // from Go
+    CortexM::Status status = CortexM::Status::Running;
+    std::string reason;
+    int64_t endNs = 0;  // simulated time when it stopped or the run ended, from Go
+    Board::State state = Board::State::RamCode;
+    QByteArray flash;       // the first 4 KB
+    QByteArray afterReset;  // the board's answer to 0x7F afterwards
+    CortexM::Clocks clocks{};
+    int64_t pageEraseNs = 0, massEraseNs = 0;
+};
+
+// Loads the program and its parameters into SRAM, synchronises, sends Go, feeds the host's
+// bytes (at 115200 baud, from 1 ms after Go on) and runs for durationNs of simulated time.
+Run run(Program program, const Words& params, const QByteArray& host, int setup, int64_t durationNs,
+        const QByteArray& flash = {}) {
+    BoardConfig config;
+    config.runRamCode = true;
+    config.hardwareWatchdog = setup & HwWatchdog;
+    Board board(config);
+    board.loadFlash(0, reinterpret_cast<const uint8_t*>(flash.data()), size_t(flash.size()));
+    int64_t t = 0;
+    feed(board, hex("7f"), &t);
+    if (setup & ProtectFirst) feed(board, hex("639c0000007f"), &t);  // sector 0, then resync
+    uint32_t size = 0;
+    uint8_t* ram = board.sram(&size);
+    put32(ram + (kLoad - 0x20000000), 0x20005000);
+    put32(ram + (kLoad + 4 - 0x20000000), (kLoad + 8) | (setup & EvenEntry ? 0 : 1));
+    std::copy(program->begin(), program->end(), ram + (kLoad + 8 - 0x20000000));
+    for (size_t i = 0; i < params.size(); ++i)
+        put32(ram + (kParams - 0x20000000) + 4 * i, params[i]);
+    const QByteArray goAck = feed(board, hex("21de") + hex("2000020022"), &t);
+    Run r;
+    if (goAck != hex("7979") || board.state() != Board::State::RamCode) {
+        r.reason = "Go refused";
+        return r;
+    }
+    const int64_t start = t;
+    CortexM cpu(board, start);
+    for (char c : host) cpu.receive(uint8_t(c), 115200, start + kMs);
+    cpu.runUntil(start + durationNs);
+    for (const auto& s : cpu.takeSent()) {
+        r.sent.append(char(s.byte));
+        r.sentAtNs.push_back(s.atNs - start);
+    }
+    r.status = cpu.status();
+    r.reason = cpu.reason();
+    r.endNs = cpu.nowNs() - start;
+    r.state = board.state();
+    r.clocks = cpu.clocks();
+    r.flash = QByteArray(reinterpret_cast<const char*>(board.flash().data()), 4096);
+    r.pageEraseNs = board.unitEraseNs(0);
+    r.massEraseNs = board.massEraseNs();
+    t = cpu.nowNs() + 200 * kMs;
+    r.afterReset = feed(board, hex("7f"), &t);
+    return r;
+}
+
+const char* statusName(CortexM::Status s) {
+    switch (s) {
+        case CortexM::Status::Running:
+            return "running";
+        case CortexM::Status::Halted:
+            return "halted";
+        case CortexM::Status::Reset:
+            return "reset";
+        case CortexM::Status::UserProgram:
+            return "user program";
+    }
+    return "?";
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Program)
+Q_DECLARE_METATYPE(Words)
+
+class TestCortexM : public QObject {
+    Q_OBJECT
+
+private slots:
+    void usart_data();
+    void usart();
+    void flash_data();
+    void flash();
+    void crc_data();
+    void crc();
+    void clocks_data();
+    void clocks();
+    void endings_data();
+    void endings();
+};
+
+void TestCortexM::usart_data() {
+    QTest::addColumn<Program>("program");
+    QTest::addColumn<Words>("params");
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("expected");  // empty: anything but the host's bytes
+    const QByteArray text = "Praxon\x00\xff\x55\xaa";
+    // 8 MHz after Go: BRR 69 is 115942 baud (+0.6 %); the ROM's 208 is a third of the speed;
+    // 72 is 111111 (-3.5 %), 67 is 119403 (+3.6 %).
+    QTest::newRow("echo at BRR 69") << &programs::echo << Words{69} << text << text;
+    QTest::newRow("echo at the ROM's BRR") << &programs::echo << Words{208} << text << QByteArray();
+    QTest::newRow("echo 3.5 % slow") << &programs::echo << Words{72} << text << QByteArray();
+    QTest::newRow("echo 3.6 % fast") << &programs::echo << Words{67} << text << QByteArray();
+    // ORE and the byte in DR, per byte received.
+    QTest::newRow("read in time") << &programs::latereader << Words{0, 0} << QByteArray("AB")
+                                  << QByteArray(
+                                         "\x00"
+                                         "A"
+                                         "\x00"
+                                         "B",
+                                         4);
+    QTest::newRow("read too late: ORE, the first byte kept")
+        << &programs::latereader << Words{0, 2000} << QByteArray("AB")
+        << QByteArray(
+               "\x08"
+               "A");
+}
+
+void TestCortexM::usart() {
+    QFETCH(Program, program);
+    QFETCH(Words, params);
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, expected);
+    const Run r = run(program, params, host, Plain, 50 * kMs);
+    QCOMPARE(statusName(r.status), "running");
+    if (expected.isEmpty()) {
+        QVERIFY2(!r.sent.isEmpty() && r.sent != host, r.sent.toHex().constData());
+    } else {
+        QCOMPARE(r.sent.toHex(), expected.toHex());
+    }
+    // Bytes leave no faster than 115200 baud 8E1 allows.
+    for (size_t i = 1; i < r.sentAtNs.size(); ++i)
+        QVERIFY(r.sentAtNs[i] - r.sentAtNs[i - 1] >= 11'000'000'000LL / 116000);
+}
+
+void TestCortexM::flash_data() {
+    QTest::addColumn<Words>("params");  // op, key 1, key 2, address, value, word write
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<QByteArray>("before");  // flash from 0
+    QTest::addColumn<QByteArray>("sent");    // CR after unlocking, SR after BSY
+    QTest::addColumn<QByteArray>("after");   // the first 4 KB
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("busy");  // 1: page erase time between the bytes, 2: mass erase time
+
+    const QByteArray erased(4096, char(0xFF)), data = pattern(4096);
+    auto with = [](QByteArray b, int at, const QByteArray& bytes) {
+        return b.replace(at, bytes.size(), bytes);
+    };
+    auto row = [](const char* name, const Words& p, int setup, const QByteArray& before,
+                  const char* sent, const QByteArray& after, const char* status = "running",
+                  int busy = 0) {
+        QTest::newRow(name) << p << setup << before << hex(sent) << after << status << busy;
+    };
+    const uint32_t page1 = 0x08000400, page2 = 0x08000800;
+    row("program an erased half-word", {1, kKey1, kKey2, page1, 0xBEEF, 0}, Plain, erased, "0120",
+        with(erased, 0x400, hex("efbe")));
+    row("PGERR over a programmed half-word", {1, kKey1, kKey2, page1, 0x5678, 0}, Plain,
+        with(erased, 0x400, hex("3412")), "0104", with(erased, 0x400, hex("3412")));
+    row("0x0000 goes over anything", {1, kKey1, kKey2, page1, 0, 0}, Plain,
+        with(erased, 0x400, hex("3412")), "0120", with(erased, 0x400, hex("0000")));
+    row("a wrong first key locks", {1, 0x12345678, kKey2, page1, 0xBEEF, 0}, Plain, erased, "80",
+        erased);
+    row("keys in the wrong order lock", {1, kKey2, kKey1, page1, 0xBEEF, 0}, Plain, erased, "80",
+        erased);
+    // The reset cuts off the CR byte still on the line.
+    row("a word write is a bus error: the ROM resets", {1, kKey1, kKey2, page1, 0xBEEF, 1}, Plain,
+        erased, "", erased, "reset");
+    row("WRPRTERR on a protected page", {1, kKey1, kKey2, page1, 0xBEEF, 0}, ProtectFirst, erased,
+        "0110", erased);
+    row("page erase", {2, kKey1, kKey2, page2 + 0x10, 0, 0}, Plain, data, "0220",
+        with(data, 0x800, QByteArray(1024, char(0xFF))), "running", 1);
+    row("page erase of a protected page", {2, kKey1, kKey2, page2, 0, 0}, ProtectFirst, data,
+        "0210", data);
+    row("mass erase", {4, kKey1, kKey2, 0, 0, 0}, Plain, data, "0420", erased, "running", 2);
+}
+
+void TestCortexM::flash() {
+    QFETCH(Words, params);
+    QFETCH(int, setup);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, status);
+    QFETCH(int, busy);
+    const Run r = run(&programs::flashop, params, {}, setup, 200 * kMs, before);
+    QCOMPARE(QString(statusName(r.status)), status);
+    // CR's low byte (PG 1, PER 2, MER 4, LOCK 0x80), then SR: PGERR 0x04, WRPRTERR 0x10, EOP
+    // 0x20, unmasked so that a stray flag fails the row.
+    QCOMPARE(r.sent.toHex(), sent.toHex());
+    QVERIFY(r.flash == after);
+    if (busy) {
+        const int64_t took = r.sentAtNs.at(1) - r.sentAtNs.at(0);
+        const int64_t expected = busy == 1 ? r.pageEraseNs : r.massEraseNs;
+        QVERIFY2(took >= expected && took < expected + 2 * kMs, QByteArray::number(took).data());
+    }
+}
+
+void TestCortexM::crc_data() {
+    QTest::addColumn<Words>("params");  // clock on, count, words
+    QTest::addColumn<uint32_t>("dr");
+    QTest::newRow("0x12345678") << Words{1, 1, 0x12345678} << 0xDF8A8A2Bu;
+    QTest::newRow("0x00000000") << Words{1, 1, 0} << 0xC704DD7Bu;
+    QTest::newRow("0xFFFFFFFF") << Words{1, 1, 0xFFFFFFFF} << 0x00000000u;
+    QTest::newRow("two words") << Words{1, 2, 0x12345678, 0x9ABCDEF0} << 0x7D24A31Bu;
+    QTest::newRow("after reset, nothing fed") << Words{1, 0} << 0xFFFFFFFFu;
+    QTest::newRow("no clock: reads 0") << Words{0, 1, 0x12345678} << 0u;
+}
+
+void TestCortexM::crc() {
+    QFETCH(Words, params);
+    QFETCH(uint32_t, dr);
+    const Run r = run(&programs::crc, params, {}, Plain, 20 * kMs);
+    QCOMPARE(r.sent.size(), 4);
+    uint32_t got = 0;
+    for (int i = 0; i < 4; ++i) got |= uint32_t(uint8_t(r.sent[i])) << (8 * i);
+    QCOMPARE(QString::number(got, 16), QString::number(dr, 16));
+}
+
+void TestCortexM::clocks_data() {
+    QTest::addColumn<Program>("program");
+    QTest::addColumn<Words>("params");
+    QTest::addColumn<bool>("rightData");
+    QTest::addColumn<uint32_t>("sysclk");
+    QTest::addColumn<int>("ms");  // when the first byte is sent, at the soonest (-1: any time)
+    QTest::newRow("8 MHz, 0 wait states")
+        << &programs::latency << Words{0, 0} << true << 8'000'000u << -1;
+    QTest::newRow("64 MHz, 2 wait states")
+        << &programs::latency << Words{2, 1} << true << 64'000'000u << -1;
+    QTest::newRow("64 MHz, 1 wait state")
+        << &programs::latency << Words{1, 1} << false << 64'000'000u << -1;
+    QTest::newRow("64 MHz, 0 wait states")
+        << &programs::latency << Words{0, 1} << false << 64'000'000u << -1;
+    QTest::newRow("one SysTick period")
+        << &programs::systick << Words{1} << true << 8'000'000u << 1;
+    QTest::newRow("ten SysTick periods")
+        << &programs::systick << Words{10} << true << 8'000'000u << 10;
+}
+
+void TestCortexM::clocks() {
+    QFETCH(Program, program);
+    QFETCH(Words, params);
+    QFETCH(bool, rightData);
+    QFETCH(uint32_t, sysclk);
+    QFETCH(int, ms);
+    const QByteArray stored = hex("44332211");
+    const Run r = run(program, params, {}, Plain, 30 * kMs, stored);
+    QCOMPARE(r.clocks.sysclk, sysclk);
+    if (program == &programs::latency) {
+        QCOMPARE(r.sent.size(), 4);
+        QCOMPARE(r.sent == stored, rightData);
+    } else {
+        QCOMPARE(r.sent.toHex(), QByteArray("55"));
+        QVERIFY2(r.sentAtNs[0] >= ms * kMs && r.sentAtNs[0] < (ms + 1) * kMs,
+                 QByteArray::number(r.sentAtNs[0]).data());
+    }
+}
+
+void TestCortexM::endings_data() {
+    QTest::addColumn<Program>("program");
+    QTest::addColumn<Words>("params");
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<int>("seconds");  // simulated time to run
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("afterReset");  // the board's answer to 0x7F then
+    QTest::addColumn<int>("endMs");              // when it ended, about (-1: not checked)
+    const QByteArray ack = hex("79"), none;
+    auto row = [&](const char* name, Program p, const Words& w, int setup, int seconds,
+                   const char* status, const QByteArray& answer, int endMs = -1) {
+        QTest::newRow(name) << p << w << setup << seconds << status << answer << endMs;
+    };
+    row("AIRCR with its key resets into the ROM", &programs::reset, {0x05FA0004}, Plain, 1, "reset",
+        ack);
+    row("AIRCR without the key does nothing", &programs::reset, {0x00000004}, Plain, 1, "running",
+        none);
+    // PR 0 (/4), RLR 100: 404 LSI cycles at 40 kHz.
+    row("watchdog not reloaded resets", &programs::watchdog, {1, 0, 100, 0}, Plain, 1, "reset", ack,
+        10);
+    row("watchdog reloaded", &programs::watchdog, {1, 0, 100, 1}, Plain, 1, "running", none);
+    // The ROM leaves PR at /256 and RLR at 0xFFF: 26.2 s.
+    row("hardware watchdog never reloaded", &programs::watchdog, {0, 0, 0, 0}, HwWatchdog, 30,
+        "reset", ack, 26214);
+    row("hardware watchdog reloaded", &programs::watchdog, {0, 0, 0, 1}, HwWatchdog, 30, "running",
+        none);
+    row("no hardware watchdog", &programs::watchdog, {0, 0, 0, 0}, Plain, 30, "running", none);
+    row("undefined instruction: the ROM's handler resets", &programs::fault, {0, 0}, Plain, 1,
+        "reset", ack);
+    row("unmapped read: the ROM's handler resets", &programs::fault, {0, 1}, Plain, 1, "reset",
+        ack);
+    row("write to system memory: the ROM's handler resets", &programs::fault, {0, 4}, Plain, 1,
+        "reset", ack);
+    row("fault under the loader's own vectors: silence", &programs::fault, {0x20000000, 0}, Plain,
+        1, "halted", none);
+    row("entry without the Thumb bit", &programs::fault, {0, 0}, EvenEntry, 1, "reset", ack);
+    row("a loop touching nothing hangs: silence", &programs::fault, {0, 3}, Plain, 5, "halted",
+        none, 2000);
+    row("a hang under the hardware watchdog resets", &programs::fault, {0, 3}, HwWatchdog, 30,
+        "reset", ack, 26214);
+    row("a jump into flash runs the user program", &programs::fault, {0, 2}, Plain, 1,
+        "user program", ack);
+}
+
+void TestCortexM::endings() {
+    QFETCH(Program, program);
+    QFETCH(Words, params);
+    QFETCH(int, setup);
+    QFETCH(int, seconds);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, afterReset);
+    QFETCH(int, endMs);
+    const Run r = run(program, params, {}, setup, seconds * 1000 * kMs);
+    QCOMPARE(QString(statusName(r.status)), status);
+    QCOMPARE(r.afterReset.toHex(), afterReset.toHex());
+    QVERIFY(r.sent.isEmpty());
+    if (endMs >= 0)
+        QVERIFY2(r.endNs >= endMs * kMs && r.endNs < (endMs + 2) * kMs,
+                 QByteArray::number(r.endNs).data());
+    if (status == "reset") QCOMPARE(int(r.state), int(Board::State::WaitSync));
+}
+
+QTEST_GUILESS_MAIN(TestCortexM)
+#include "tst_cortexm.moc"
