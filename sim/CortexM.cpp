@@ -1254,7 +1254,7 @@ void CortexM::receive(uint8_t byte, int hostBaud, int64_t earliestNs) {
     d_->hostBaud = baud;
     // The host's frames: 8E1, 11 bits each.
     const int64_t framePs = 11 * kPsPerSecond / baud;
-    const int64_t at = std::max({earliestNs * 1000, d_->nowPs(), d_->lastRxPs + framePs});
+    const int64_t at = std::max({earliestNs * 1000, d_->nowPs(), d_->lastRxPs}) + framePs;
     d_->lastRxPs = at;
     d_->rx.push_back({at, byte, baud});
     d_->waiting = false;

@@ -49,8 +49,8 @@ public:
 
     // Runs until simulated time reaches untilNs, or less when the chip stops or resets.
     void runUntil(int64_t untilNs);
-    // A byte the host sent at hostBaud: it finishes on the line at earliestNs at the soonest,
-    // one frame after the previous byte, and not before the core's present.
+    // A byte the host sent at hostBaud, from earliestNs (or the core's present, if later) on,
+    // after the bytes before it: it reaches the USART one frame later.
     void receive(uint8_t byte, int hostBaud, int64_t earliestNs);
     // The speed the host's UART now samples at (it hears bytes sent at another as garbage).
     void setHostBaud(int baud);

@@ -1,9 +1,14 @@
 // Small Thumb programs (tests/cortexm/*.s, assembled into cortexm_programs.h) run by Go on the
 // simulated STM32F103: what its USART1 sends, the flash it leaves, how it ends.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "Board.h"
 #include "CortexM.h"
+#include "Simulator.h"
 #include "cortexm_programs.h"
 
 using namespace praxon::sim;
@@ -107,6 +112,27 @@ Run run(Program program, const Words& params, const QByteArray& host, int setup,
     return r;
 }
 
+// Writes, then reads until want bytes came or 2 s passed (a raw client on the pty).
+QByteArray exchange(int fd, const QByteArray& out, int want) {
+    QByteArray got;
+    if (::write(fd, out.constData(), size_t(out.size())) != out.size()) return "write failed";
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < want && timer.elapsed() < 2000) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[256];
+        const ssize_t n = ::poll(&p, 1, 5) > 0 ? ::read(fd, buf, sizeof buf) : 0;
+        got.append(buf, std::max<ssize_t>(n, 0));
+    }
+    return got;
+}
+
+QByteArray address(uint32_t a) {
+    QByteArray f;
+    for (int s = 24; s >= 0; s -= 8) f.append(char(a >> s));
+    return f + char(f[0] ^ f[1] ^ f[2] ^ f[3]);
+}
+
 const char* statusName(CortexM::Status s) {
     switch (s) {
         case CortexM::Status::Running:
@@ -140,6 +166,8 @@ private slots:
     void clocks();
     void endings_data();
     void endings();
+    void served_data();
+    void served();
 };
 
 void TestCortexM::usart_data() {
@@ -368,6 +396,49 @@ void TestCortexM::endings() {
         QVERIFY2(r.endNs >= endMs * kMs && r.endNs < (endMs + 2) * kMs,
                  QByteArray::number(r.endNs).data());
     if (status == "reset") QCOMPARE(int(r.state), int(Board::State::WaitSync));
+}
+
+void TestCortexM::served_data() {
+    QTest::addColumn<bool>("instant");
+    QTest::newRow("instant") << true;
+    QTest::newRow("real pace") << false;
+}
+
+// Through the pseudo-terminal: Write Memory puts the program in SRAM, Go starts it, it echoes,
+// 'R' makes it reset the chip, and the bootloader answers 0x7F again.
+void TestCortexM::served() {
+    QFETCH(bool, instant);
+    SimulatorOptions o;
+    o.instant = instant;
+    QStringList events;
+    Simulator sim(o);
+    sim.setEventHandler([&events](const std::string& e) { events << e.c_str(); });
+    std::string error;
+    QVERIFY2(sim.start(&error), error.c_str());
+    const int fd = ::open(sim.portPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QByteArray image(8, 0);
+    put32(reinterpret_cast<uint8_t*>(image.data()), 0x20005000);
+    put32(reinterpret_cast<uint8_t*>(image.data()) + 4, (kLoad + 8) | 1);
+    image.append(reinterpret_cast<const char*>(programs::echoreset.data()),
+                 qsizetype(programs::echoreset.size()));
+    while (image.size() % 4) image.append(char(0));
+    char sum = char(image.size() - 1);
+    for (char c : image) sum ^= c;
+    QCOMPARE(exchange(fd, hex("7f"), 1).toHex(), QByteArray("79"));
+    QCOMPARE(exchange(fd, hex("31ce") + address(kLoad), 2).toHex(), QByteArray("7979"));
+    QCOMPARE(exchange(fd, char(image.size() - 1) + image + sum, 1).toHex(), QByteArray("79"));
+    QCOMPARE(exchange(fd, hex("21de") + address(kLoad), 2).toHex(), QByteArray("7979"));
+    QCOMPARE(sim.state(), Board::State::RamCode);
+    QCOMPARE(exchange(fd, "hello, loader", 13), QByteArray("hello, loader"));
+    QCOMPARE(exchange(fd, "R", 1), QByteArray());
+    QTRY_COMPARE(sim.state(), Board::State::WaitSync);
+    QCOMPARE(exchange(fd, hex("7f"), 1).toHex(), QByteArray("79"));
+    ::close(fd);
+    sim.stop();
+    QVERIFY2(
+        events.contains("loader runs from 0x20000200") && events.contains("system reset request"),
+        qPrintable(events.join(", ")));
 }
 
 QTEST_GUILESS_MAIN(TestCortexM)
