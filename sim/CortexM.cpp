@@ -722,7 +722,7 @@ struct CortexM::Impl {
                 ahbenr = value & 0x557;
                 break;
             case 0x18:
-                apb2enr = value & 0x38FFD;
+                apb2enr = value & 0x0038FFFD;
                 break;
             case 0x1C:
                 apb1enr = value;

@@ -179,6 +179,9 @@ void TestCortexM::usart_data() {
     // 8 MHz after Go: BRR 69 is 115942 baud (+0.6 %); the ROM's 208 is a third of the speed;
     // 72 is 111111 (-3.5 %), 67 is 119403 (+3.6 %).
     QTest::newRow("echo at BRR 69") << &programs::echo << Words{69} << text << text;
+    // Turning the clocks of USART1 and GPIOA off and on again resets nothing.
+    QTest::newRow("echo, clocks off and on")
+        << &programs::echo << Words{69, 0x4004} << text << text;
     QTest::newRow("echo at the ROM's BRR") << &programs::echo << Words{208} << text << QByteArray();
     QTest::newRow("echo 3.5 % slow") << &programs::echo << Words{72} << text << QByteArray();
     QTest::newRow("echo 3.6 % fast") << &programs::echo << Words{67} << text << QByteArray();
