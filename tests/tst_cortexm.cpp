@@ -168,6 +168,8 @@ private slots:
     void endings();
     void served_data();
     void served();
+    void loader_data();
+    void loader();
 };
 
 void TestCortexM::usart_data() {
@@ -434,7 +436,7 @@ void TestCortexM::served() {
     QCOMPARE(exchange(fd, hex("21de") + address(kLoad), 2).toHex(), QByteArray("7979"));
     QCOMPARE(sim.state(), Board::State::RamCode);
     QCOMPARE(exchange(fd, "hello, loader", 13), QByteArray("hello, loader"));
-    QCOMPARE(exchange(fd, "R", 1), QByteArray());
+    QCOMPARE(exchange(fd, "R", 0), QByteArray());
     QTRY_COMPARE(sim.state(), Board::State::WaitSync);
     QCOMPARE(exchange(fd, hex("7f"), 1).toHex(), QByteArray("79"));
     ::close(fd);
@@ -442,6 +444,168 @@ void TestCortexM::served() {
     QVERIFY2(
         events.contains("loader runs from 0x20000200") && events.contains("system reset request"),
         qPrintable(events.join(", ")));
+}
+
+namespace {
+
+// The loader's frames (loader/PROTOCOL.md): A5, seq, cmd, length, header check, payload, and
+// the CRC-32 of the words (little-endian, zero-padded) of everything before it.
+uint32_t wordsCrc(const QByteArray& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (qsizetype i = 0; i < bytes.size(); i += 4) {
+        uint32_t word = 0;
+        for (int k = 0; k < 4 && i + k < bytes.size(); ++k)
+            word |= uint32_t(uint8_t(bytes[i + k])) << (8 * k);
+        crc ^= word;
+        for (int b = 0; b < 32; ++b) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+QByteArray le(uint32_t v, int size = 4) {
+    QByteArray b;
+    for (int i = 0; i < size; ++i) b.append(char(v >> (8 * i)));
+    return b;
+}
+
+uint32_t leAt(const QByteArray& b, int at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
+    return v;
+}
+
+QByteArray loaderFrame(uint8_t seq, uint8_t cmd, const QByteArray& payload) {
+    QByteArray f;
+    f.append(char(0xA5))
+        .append(char(seq))
+        .append(char(cmd))
+        .append(le(uint32_t(payload.size()), 2));
+    f.append(char((seq ^ cmd ^ uint8_t(f[3]) ^ uint8_t(f[4])) ^ 0xFF));
+    f += payload;
+    return f + le(wordsCrc(f));
+}
+
+// The committed loader for the STM32F10x at 0x20000200 on an emulated F103 (64 KB); empty when
+// this tree has no loader binary.
+struct LoaderRig {
+    Board board;
+    std::unique_ptr<CortexM> cpu;
+    int64_t now = 0;
+    int baud = 115200;
+    uint8_t seq = 0;
+
+    explicit LoaderRig(const BoardConfig& config) : board(config) {}
+    bool start(const QByteArray& image) {
+        QByteArray img = image;
+        img.replace(0x0C, 20, le(115200) + le(0x20002800) + le(1024) + le(0) + le(0));
+        uint32_t size = 0;
+        uint8_t* ram = board.sram(&size);
+        std::copy(img.begin(), img.end(), ram + 0x200);
+        if (feed(board, hex("7f21de2000020022"), &now) != hex("797979")) return false;
+        cpu = std::make_unique<CortexM>(board, now);
+        cpu->runUntil(now += 5 * kMs);
+        return cpu->status() == CortexM::Status::Running;
+    }
+    // Sends a frame, runs up to runNs, returns the reply's payload ("!" + bytes when the reply
+    // is not one well-formed frame) and when its last byte arrived.
+    QByteArray call(uint8_t cmd, const QByteArray& payload, int64_t runNs,
+                    int64_t* tookNs = nullptr) {
+        const int64_t sent = now;
+        for (char c : loaderFrame(seq, cmd, payload)) cpu->receive(uint8_t(c), baud, now);
+        cpu->setHostBaud(baud);
+        cpu->runUntil(now += runNs);
+        QByteArray reply;
+        int64_t last = 0;
+        for (const auto& s : cpu->takeSent()) {
+            reply.append(char(s.byte));
+            last = s.atNs;
+        }
+        if (tookNs) *tookNs = last - sent;
+        const uint8_t expectSeq = seq++;
+        if (reply.size() < 10 || uint8_t(reply[0]) != 0xA5 || uint8_t(reply[1]) != expectSeq ||
+            uint8_t(reply[2]) != cmd)
+            return "!" + reply.toHex();
+        const int length = uint8_t(reply[3]) | uint8_t(reply[4]) << 8;
+        if (reply.size() != length + 10 ||
+            wordsCrc(reply.left(6 + length)) != leAt(reply, 6 + length))
+            return "!" + reply.toHex();
+        return reply.mid(6, length);
+    }
+};
+
+}  // namespace
+
+void TestCortexM::loader_data() {
+    QTest::addColumn<QString>("job");
+    QTest::addColumn<int>("setup");
+    for (const char* job :
+         {"hello", "write and read", "erase", "crc", "not erased", "protected", "baud", "reset"})
+        QTest::newRow(job) << QString(job) << int(Plain);
+    QTest::newRow("watchdog") << QString("watchdog") << int(HwWatchdog);
+}
+
+// The loader this tree builds (loader/bin), run on the emulated chip: its answers and what it
+// leaves in flash.
+void TestCortexM::loader() {
+    QFETCH(QString, job);
+    QFETCH(int, setup);
+    QFile file(PRAXON_LOADER_F1);
+    if (!file.open(QIODevice::ReadOnly)) QSKIP("no loader binary in this tree");
+    BoardConfig config;
+    config.runRamCode = true;
+    config.hardwareWatchdog = setup & HwWatchdog;
+    LoaderRig rig(config);
+    const QByteArray data = pattern(1024);
+    rig.board.loadFlash(0x800, reinterpret_cast<const uint8_t*>(data.data()), 1024);
+    if (job == "protected") {
+        int64_t t = 0;
+        feed(rig.board, hex("7f639c000000"), &t);  // sector 0: pages 0-3; then a reset
+    }
+    QVERIFY(rig.start(file.readAll()));
+    auto flashAt = [&](uint32_t offset, int size) {
+        return QByteArray(reinterpret_cast<const char*>(rig.board.flash().data()) + offset, size);
+    };
+    const QByteArray ok(1, 0);
+    if (job == "watchdog") rig.cpu->runUntil(rig.now += 30'000 * kMs);  // 30 s without a word
+    const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
+    QCOMPARE(hello.size(), 44);
+    QCOMPARE(hello.left(3).toHex(), QByteArray("000101"));  // done, version 1, F1
+    QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
+    QCOMPARE(leAt(hello, 36), 64'000'000u);
+    if (job == "write and read") {
+        QCOMPARE(rig.call(0x04, le(0x08000400) + "loader!!", 20 * kMs).toHex(), ok.toHex());
+        QCOMPARE(rig.call(0x08, le(0x08000400) + le(8, 2), 20 * kMs), ok + "loader!!");
+        QCOMPARE(flashAt(0x400, 8), QByteArray("loader!!"));
+    } else if (job == "erase") {
+        int64_t took = 0;
+        QCOMPARE(rig.call(0x02, le(0x08000800) + le(1, 2), 100 * kMs, &took).toHex(),
+                 (ok + le(1, 2)).toHex());
+        QCOMPARE(flashAt(0x800, 1024), QByteArray(1024, char(0xFF)));
+        QCOMPARE(flashAt(0x400, 4), QByteArray(4, char(0xFF)));
+        QVERIFY(took >= rig.board.unitEraseNs(2));
+    } else if (job == "crc") {
+        QCOMPARE(rig.call(0x06, le(0x08000800) + le(1024), 20 * kMs).toHex(),
+                 (ok + le(wordsCrc(data))).toHex());
+    } else if (job == "not erased" || job == "protected") {
+        // Status 5 (not erased: over the pattern) or 6 (write-protected: an erased half-word of
+        // sector 0), the address, the flash SR; nothing written.
+        const bool wrp = job == "protected";
+        const uint32_t at = wrp ? 0x08000400 : 0x08000800;
+        const QByteArray before = flashAt(at - 0x08000000, 2);
+        const QByteArray reply = rig.call(0x04, le(at) + "xy", 20 * kMs);
+        QCOMPARE(reply.left(5).toHex(), (QByteArray(1, wrp ? 6 : 5) + le(at)).toHex());
+        QCOMPARE(flashAt(at - 0x08000000, 2), before);
+    } else if (job == "baud") {
+        QCOMPARE(rig.call(0x09, le(921600), 20 * kMs).left(1).toHex(), ok.toHex());
+        rig.baud = 921600;
+        QCOMPARE(rig.call(0x01, {}, 20 * kMs).left(3).toHex(), QByteArray("000101"));
+        QCOMPARE(rig.call(0x04, le(0x08000400) + "fast", 20 * kMs).toHex(), ok.toHex());
+        QCOMPARE(flashAt(0x400, 4), QByteArray("fast"));
+    } else if (job == "reset") {
+        QCOMPARE(rig.call(0x0A, le(0xFFFFFFFF), 20 * kMs).toHex(), ok.toHex());
+        QCOMPARE(statusName(rig.cpu->status()), "reset");
+        QCOMPARE(feed(rig.board, hex("7f"), &rig.now).toHex(), QByteArray("79"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCortexM)
