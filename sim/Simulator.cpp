@@ -26,6 +26,7 @@ namespace {
 // line; at real pace the server wakes this often while it runs.
 constexpr int64_t kCpuSliceNs = 2'000'000;
 constexpr int64_t kCpuWakeNs = 1'000'000;
+constexpr int64_t kCpuIdleWakeNs = 10'000'000;
 
 // Inside one reply, bytes go out in chunks at least this often (the host ends a reply after
 // 2 ms of quiet, so a reply must never pause for 1 ms or more).
@@ -447,7 +448,10 @@ int64_t Simulator::stepCpu(int64_t nowNs) {
         cpu_.reset();  // the board took over again
     if (!cpu_ || cpu_->status() != CortexM::Status::Running) return -1;
     if (options_.instant) return cpu_->waitingForHost() ? -1 : 0;
-    return cpu_->nowNs() < monoNs() ? 0 : kCpuWakeNs;
+    // Behind the wall clock: on at once; only waiting for the host: a longer nap (a byte from
+    // the host wakes the server anyway).
+    if (cpu_->nowNs() < target || target < nowNs) return 0;
+    return cpu_->waitingForHost() ? kCpuIdleWakeNs : kCpuWakeNs;
 }
 
 // Feeds the board everything the host wrote so far, at the pace and speed the host set. While
