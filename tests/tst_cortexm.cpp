@@ -20,7 +20,7 @@ constexpr uint32_t kParams = 0x20001000;  // the program's parameter words
 constexpr int64_t kMs = 1'000'000;
 constexpr uint32_t kKey1 = 0x45670123, kKey2 = 0xCDEF89AB;
 
-enum Setup { Plain = 0, HwWatchdog = 1, ProtectFirst = 2, EvenEntry = 4 };
+enum Setup { Plain = 0, HwWatchdog = 1, ProtectFirst = 2, EvenEntry = 4, XlDensity = 8 };
 
 using Program = const std::vector<uint8_t>*;
 using Words = std::vector<uint32_t>;
@@ -61,6 +61,7 @@ struct Run {
     int64_t endNs = 0;  // simulated time when it stopped or the run ended, from Go
     Board::State state = Board::State::RamCode;
     QByteArray flash;       // the first 4 KB
+    QByteArray bank2;       // XL density: the first 4 bytes of the second bank
     QByteArray afterReset;  // the board's answer to 0x7F afterwards
     CortexM::Clocks clocks{};
     int64_t pageEraseNs = 0, massEraseNs = 0;
@@ -73,6 +74,7 @@ Run run(Program program, const Words& params, const QByteArray& host, int setup,
     BoardConfig config;
     config.runRamCode = true;
     config.hardwareWatchdog = setup & HwWatchdog;
+    if (setup & XlDensity) config.pid = 0x430;  // 1 MB, two banks of 512 KB
     Board board(config);
     board.loadFlash(0, reinterpret_cast<const uint8_t*>(flash.data()), size_t(flash.size()));
     int64_t t = 0;
@@ -105,6 +107,8 @@ Run run(Program program, const Words& params, const QByteArray& host, int setup,
     r.state = board.state();
     r.clocks = cpu.clocks();
     r.flash = QByteArray(reinterpret_cast<const char*>(board.flash().data()), 4096);
+    if (board.flashSize() > 0x80000)
+        r.bank2 = QByteArray(reinterpret_cast<const char*>(board.flash().data()) + 0x80000, 4);
     r.pageEraseNs = board.unitEraseNs(0);
     r.massEraseNs = board.massEraseNs();
     t = cpu.nowNs() + 200 * kMs;
@@ -258,6 +262,13 @@ void TestCortexM::flash_data() {
     row("page erase of a protected page", {2, kKey1, kKey2, page2, 0, 0}, ProtectFirst, data,
         "0210", data);
     row("mass erase", {4, kKey1, kKey2, 0, 0, 0}, Plain, data, "0420", erased, "running", 2);
+    // XL density: the second bank has registers of its own at +0x40.
+    row("XL: bank 2 through its own registers", {1, kKey1, kKey2, 0x08080000, 0xBEEF, 0, 0x40},
+        XlDensity, erased, "0120", erased);
+    row("XL: bank 2 with bank 1's PG is a bus error", {1, kKey1, kKey2, 0x08080000, 0xBEEF, 0, 0},
+        XlDensity, erased, "", erased, "reset");
+    row("XL: bank 1 with bank 2's PG is a bus error", {1, kKey1, kKey2, page1, 0xBEEF, 0, 0x40},
+        XlDensity, erased, "", erased, "reset");
 }
 
 void TestCortexM::flash() {
@@ -274,6 +285,8 @@ void TestCortexM::flash() {
     // 0x20, unmasked so that a stray flag fails the row.
     QCOMPARE(r.sent.toHex(), sent.toHex());
     QVERIFY(r.flash == after);
+    if (setup & XlDensity)
+        QCOMPARE(r.bank2.toHex(), QByteArray(status == "running" ? "efbeffff" : "ffffffff"));
     if (busy) {
         const int64_t took = r.sentAtNs.at(1) - r.sentAtNs.at(0);
         const int64_t expected = busy == 1 ? r.pageEraseNs : r.massEraseNs;

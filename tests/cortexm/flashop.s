@@ -1,9 +1,12 @@
     .syntax unified
     .thumb
 @ params: [0] CR bit (PG 1, PER 2, MER 4), [1] [2] the keys, [3] address, [4] value,
-@ [5] 0: half-word write, else word. Sends CR after unlocking, then SR when BSY clears.
+@ [5] 0: half-word write, else word; [6] 0x40: the second bank's registers.
+@ Sends CR after unlocking, then SR when BSY clears.
     ldr r7, =0x20001000
     ldr r6, =0x40022000     @ flash interface
+    ldr r1, [r7, #24]
+    add r6, r6, r1
     ldr r0, =0x40013800
     movs r1, #0x45
     str r1, [r0, #8]
