@@ -1177,8 +1177,13 @@ struct CortexM::Impl {
             faulted(fault + " at " + hex32(pc));
             return;
         }
-        if (e == UC_ERR_OK) return;
         const uint32_t at = pc & ~1u;
+        if (e == UC_ERR_OK && at < kAliasSize) {
+            // The emulator stops at address 0 by itself: the ROM's code aliased there.
+            resetChip("the ROM bootloader runs again (jumped to " + hex32(at) + ")");
+            return;
+        }
+        if (e == UC_ERR_OK) return;
         if ((e == UC_ERR_FETCH_PROT || e == UC_ERR_FETCH_UNMAPPED) && at >= kFlashBase &&
             at < kFlashBase + board.flashSize()) {
             // Code in flash is the user program's: it runs, outside this emulation.

@@ -394,6 +394,7 @@ void TestCortexM::endings_data() {
         none, 2000);
     row("a hang under the hardware watchdog resets", &programs::fault, {0, 3}, HwWatchdog, 30,
         "reset", ack, 26214);
+    row("a jump to address 0 restarts the ROM", &programs::fault, {0, 5}, Plain, 1, "reset", ack);
     row("a jump into flash runs the user program", &programs::fault, {0, 2}, Plain, 1,
         "user program", ack);
 }
