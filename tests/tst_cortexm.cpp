@@ -259,6 +259,9 @@ void TestCortexM::flash_data() {
         "0110", erased);
     row("page erase", {2, kKey1, kKey2, page2 + 0x10, 0, 0}, Plain, data, "0220",
         with(data, 0x800, QByteArray(1024, char(0xFF))), "running", 1);
+    // The read waits until the erase is over, then finds the page erased.
+    row("a flash read stalls while the page erases", {2, kKey1, kKey2, page2, 0, 0, 0, 1}, Plain,
+        data, "02ff20", with(data, 0x800, QByteArray(1024, char(0xFF))), "running", 1);
     row("page erase of a protected page", {2, kKey1, kKey2, page2, 0, 0}, ProtectFirst, data,
         "0210", data);
     row("mass erase", {4, kKey1, kKey2, 0, 0, 0}, Plain, data, "0420", erased, "running", 2);

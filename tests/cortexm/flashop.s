@@ -1,7 +1,8 @@
     .syntax unified
     .thumb
 @ params: [0] CR bit (PG 1, PER 2, MER 4), [1] [2] the keys, [3] address, [4] value,
-@ [5] 0: half-word write, else word; [6] 0x40: the second bank's registers.
+@ [5] 0: half-word write, else word; [6] 0x40: the second bank's registers; [7] 1: read the
+@ page at once after STRT and send that byte too.
 @ Sends CR after unlocking, then SR when BSY clears.
     ldr r7, =0x20001000
     ldr r6, =0x40022000     @ flash interface
@@ -36,6 +37,10 @@ erase:
     str r3, [r6, #0x14]     @ AR
     orr r1, r1, #0x40       @ STRT
     str r1, [r6, #0x10]
+    ldr r5, [r7, #28]
+    cbz r5, busy
+    ldr r2, [r3]            @ a read of the page being erased
+    bl send
 busy:
     ldr r2, [r6, #0x0C]     @ SR
     tst r2, #1              @ BSY
