@@ -264,6 +264,10 @@ Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(con
         option_[0] = 0x00;
         option_[1] = 0xFF;
     }
+    if (config_.hardwareWatchdog) {
+        option_[2] = 0xFE;  // WDG_SW = 0
+        option_[3] = 0x01;
+    }
     syncOptionBytes();
 
     // Powered up with no port open: both lines released.
@@ -486,6 +490,30 @@ void Board::doReset() {
     }
 }
 
+uint8_t* Board::sram(uint32_t* size) {
+    for (Ram& r : ram_) {
+        if (r.base == 0x20000000) {
+            *size = uint32_t(r.bytes.size());
+            return r.bytes.data();
+        }
+    }
+    *size = 0;
+    return nullptr;
+}
+
+void Board::systemReset(const std::string& why) {
+    if (state_ != State::RamCode) return;
+    events_.push_back(why);
+    doReset();
+    haveLastByte_ = false;
+}
+
+void Board::startUserProgram() {
+    if (state_ != State::RamCode) return;
+    state_ = State::Running;
+    events_.push_back("running the user program");
+}
+
 void Board::eraseRange(uint32_t offset, uint32_t size) {
     std::fill_n(flash_.begin() + offset, size, device_.erased);
     if (!written_.empty())
@@ -597,6 +625,7 @@ Board::Output Board::feed(uint8_t byte, int64_t nowNs, int baud) {
     switch (state_) {
         case State::HungUp:
         case State::Held:
+        case State::RamCode:
             return {};
         case State::Running:
             if (byte != kSync || config_.wiring.any()) return {};
@@ -756,7 +785,9 @@ Board::Output Board::onAddress() {
     frame_.clear();
     ++counters_.acks;
     if (command_ == 0x21) {
-        state_ = State::Running;
+        // STM32F10x: the code runs on the emulated core.
+        const bool emulated = config_.runRamCode && isFamily(device_, "STM32F10x");
+        state_ = area == Area::Sram && emulated ? State::RamCode : State::Running;
         counters_.goAddress = address;
         events_.push_back("go " + hex32(address));
         return ackStep(2, {kAck});

@@ -76,6 +76,11 @@ struct BoardConfig {
     int64_t pageEraseNs = -1;  // the smallest erase unit; larger ones in proportion
     int64_t massEraseNs = -1;
     int64_t optionProgramNs = 30'000'000;  // option-byte erase and program
+    // Go to SRAM starts code on an emulated core (the simulator runs it; see CortexM.h) instead
+    // of leaving the bootloader for a program nobody runs.
+    bool runRamCode = false;
+    // The USER option byte's WDG_SW bit at 0: the independent watchdog runs from reset on.
+    bool hardwareWatchdog = false;
     std::vector<Fault> faults;
     Wiring wiring;  // the board starts with both lines released (no port open)
 };
@@ -137,6 +142,8 @@ public:
         WaitExtendedErase,  // the count or special code, then the unit numbers and checksum
         WaitProtectSectors,
         HungUp,
+        // Code started by Go in SRAM runs on the emulated core: the line belongs to its USART.
+        RamCode,
     };
 
     explicit Board(const BoardConfig& config = {});
@@ -179,6 +186,17 @@ public:
     // Reads any mapped byte as Read Memory would (no protection check); nullopt if unmapped.
     std::optional<uint8_t> peek(uint32_t address) const;
     const Counters& counters() const { return counters_; }
+    // The host's speed the last synchronisation measured (the ROM sets its USART to it).
+    int lineBaud() const { return baud_; }
+    int64_t halfWordProgramNs() const { return config_.halfWordProgramNs; }
+    // The SRAM block at 0x20000000 (what Write Memory put there), for code that runs from it.
+    uint8_t* sram(uint32_t* size);
+    // The chip resets from inside (system reset request, watchdog, the ROM's fault handler):
+    // the bootloader starts again as BOOT0 says, SRAM keeps its contents.
+    void systemReset(const std::string& why);
+    // Code running from SRAM jumped into flash: the user program runs.
+    void startUserProgram();
+    void addEvent(const std::string& text) { events_.push_back(text); }
     // Notable happenings since the last call ("go 0x08000000", "reset", "hangup", ...).
     std::vector<std::string> takeEvents();
 

@@ -22,6 +22,12 @@ namespace praxon::sim {
 
 namespace {
 
+// The emulated core runs in slices of at most this much simulated time between looks at the
+// line; at real pace the server wakes this often while it runs.
+constexpr int64_t kCpuSliceNs = 2'000'000;
+constexpr int64_t kCpuWakeNs = 1'000'000;
+constexpr int64_t kCpuIdleWakeNs = 10'000'000;
+
 // Inside one reply, bytes go out in chunks at least this often (the host ends a reply after
 // 2 ms of quiet, so a reply must never pause for 1 ms or more).
 constexpr int64_t kChunkNs = 500'000;
@@ -48,7 +54,15 @@ std::string errnoText(const char* what) {
 
 }  // namespace
 
-Simulator::Simulator(const SimulatorOptions& options) : options_(options), board_(options.board) {}
+namespace {
+BoardConfig withRamCode(BoardConfig config) {
+    config.runRamCode = true;
+    return config;
+}
+}  // namespace
+
+Simulator::Simulator(const SimulatorOptions& options)
+    : options_(options), board_(withRamCode(options.board)) {}
 
 Simulator::~Simulator() {
     stop();
@@ -178,6 +192,7 @@ void Simulator::stop() {
         linkMade_ = false;
     }
     serving_ = false;
+    cpu_.reset();
     queue_.clear();
     queueHead_ = packetBytes_ = 0;
     flushHoldUntilNs_ = -1;
@@ -187,6 +202,7 @@ void Simulator::reset() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         board_.reset();
+        if (board_.state() != Board::State::RamCode) cpu_.reset();
         queue_.clear();
         queueHead_ = packetBytes_ = 0;
         flushHoldUntilNs_ = -1;
@@ -319,6 +335,7 @@ void Simulator::run() {
         bool hungUp = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            const int64_t cpuTimeoutNs = stepCpu(monoNs());
             const int64_t now = monoNs();
             std::vector<uint8_t> out;
             while (queueHead_ < queue_.size() && queue_[queueHead_].releaseNs <= now) {
@@ -356,6 +373,8 @@ void Simulator::run() {
                 queueHead_ = packetBytes_ = 0;
                 flushHoldUntilNs_ = -1;
             }
+            if (cpuTimeoutNs >= 0 && !hungUp)
+                timeoutNs = timeoutNs < 0 ? cpuTimeoutNs : std::min(timeoutNs, cpuTimeoutNs);
             events = board_.takeEvents();
             handler = onEvent_;
         }
@@ -407,6 +426,34 @@ void Simulator::run() {
     }
 }
 
+// Runs the emulated core up to now (at real pace) or a slice further (instant) and queues what
+// its USART sent. Returns how long the server may sleep (-1: until something happens). Lock
+// held.
+int64_t Simulator::stepCpu(int64_t nowNs) {
+    if (cpu_ && board_.state() != Board::State::RamCode) cpu_.reset();  // reset, NRST low
+    if (!cpu_ || cpu_->status() != CortexM::Status::Running) return -1;
+    cpu_->setHostBaud(hostBaud_);
+    const int64_t target = options_.instant ? cpu_->nowNs() + kCpuSliceNs
+                                            : std::min(nowNs, cpu_->nowNs() + kCpuSliceNs);
+    cpu_->runUntil(target);
+    const bool usb = options_.usbPacket > 0 && options_.usbLatencyMs > 0;
+    for (const CortexM::Sent& s : cpu_->takeSent()) {
+        // At real pace the byte is due when it finished on the line; instant: now.
+        const int64_t release = options_.instant ? nowNs : std::max(s.atNs, lineFreeNs_);
+        lineFreeNs_ = release;
+        queue_.push_back({release, s.byte, false});
+        if (usb) packByte(release);
+    }
+    if (cpu_->status() == CortexM::Status::Reset || cpu_->status() == CortexM::Status::UserProgram)
+        cpu_.reset();  // the board took over again
+    if (!cpu_ || cpu_->status() != CortexM::Status::Running) return -1;
+    if (options_.instant) return cpu_->waitingForHost() ? -1 : 0;
+    // Behind the wall clock: on at once; only waiting for the host: a longer nap (a byte from
+    // the host wakes the server anyway).
+    if (cpu_->nowNs() < target || target < nowNs) return 0;
+    return cpu_->waitingForHost() ? kCpuIdleWakeNs : kCpuWakeNs;
+}
+
 // Feeds the board everything the host wrote so far, at the pace and speed the host set. While
 // the host sends a break its line is held low: nothing it writes gets through. Lock held.
 void Simulator::takeHostBytes() {
@@ -419,11 +466,21 @@ void Simulator::takeHostBytes() {
         hostBaud_ = ttyBaud(slave_);
         byteNs_ = options_.instant ? 0 : byteTimeNs(hostBaud_);
         for (ssize_t i = 0; i < n; ++i) {
+            if (cpu_) {
+                // The emulated chip's USART paces them itself, in its own time.
+                cpu_->receive(buf[i], hostBaud_, options_.instant ? cpu_->nowNs() : now);
+                continue;
+            }
             // Host bytes arrive no faster than the line carries them.
             const int64_t arrival = std::max(now, lastArrivalNs_ + byteNs_);
             lastArrivalNs_ = arrival;
             const int64_t process = std::max(arrival, busyUntilNs_);
             schedule(board_.feed(buf[i], process, hostBaud_), process);
+            if (board_.state() == Board::State::RamCode) {
+                // Go to SRAM: the core starts once the ACK is out.
+                const int64_t start = options_.instant ? process : std::max(process, lineFreeNs_);
+                cpu_ = std::make_unique<CortexM>(board_, start);
+            }
         }
     }
 }
@@ -441,6 +498,7 @@ void Simulator::setLines(const Lines& lines) {
     takeHostBytes();
     lines_ = lines;
     board_.setLines(lines.dtr, lines.rts);
+    if (board_.state() != Board::State::RamCode) cpu_.reset();
     if (board_.state() == Board::State::Held) dropOutput();
 }
 

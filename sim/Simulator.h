@@ -13,6 +13,9 @@
 // LineProtocol.h) and drives the board's NRST and BOOT0 as options.board.wiring says. Bytes go
 // at the speed the client set on the port.
 //
+// Go to SRAM on an STM32F10x runs the code there on an emulated Cortex-M3 (CortexM.h): host
+// bytes go to its USART1, what that sends comes back, and a reset returns to the bootloader.
+//
 // All public members are thread-safe. The library never prints and never exits.
 #pragma once
 
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "Board.h"
+#include "CortexM.h"
 
 namespace praxon::sim {
 
@@ -95,6 +99,7 @@ private:
         bool holdsOpen = false;
     };
     void run();
+    int64_t stepCpu(int64_t nowNs);
     void takeHostBytes();
     void dropOutput();
     bool serveLineClient(LineClient& client);
@@ -111,6 +116,8 @@ private:
     SimulatorOptions options_;
     mutable std::mutex mutex_;
     Board board_;
+    // Code that Go started in SRAM (STM32F10x), while the board is in State::RamCode.
+    std::unique_ptr<CortexM> cpu_;
     std::vector<Pending> queue_;  // sorted by release time
     size_t queueHead_ = 0;
     int64_t lastArrivalNs_ = 0;

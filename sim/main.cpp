@@ -33,6 +33,10 @@ const char kUsage[] =
     "when the library is missing), then a description; serves until SIGINT or SIGTERM; then\n"
     "writes --dump and the counters (JSON). SIGUSR1 presses the reset button (unwired: BOOT0 is\n"
     "high, the bootloader waits for 0x7F again).\n"
+    "On an STM32F10x, Go to SRAM runs the code there on an emulated Cortex-M3 with the flash\n"
+    "interface, RCC, USART1, CRC unit, independent watchdog and SysTick: the line is then its\n"
+    "USART1's, at the speed its BRR and clocks give; a reset (its own, the watchdog's, a fault\n"
+    "under the ROM's vectors) returns to the bootloader; a hang or another fault: silence.\n"
     "\n"
     "  --link PATH         also make PATH a symlink to the port (an existing symlink is replaced)\n"
     "  --pid ID            product ID (default 0x410): the chip's memory map, flash-size value,\n"
@@ -48,6 +52,8 @@ const char kUsage[] =
     "  --getid FORM        standard: 79 01 PIDhi PIDlo 79 (as on the chip, default);\n"
     "                      four: 79 03 PIDhi PIDlo 00 00 79\n"
     "  --rdp               start with readout protection active\n"
+    "  --hw-watchdog       the option bytes start the independent watchdog at reset (USER\n"
+    "                      byte WDG_SW = 0): code run from SRAM must reload it in time\n"
     "  --relaxed-align     accept Write Memory at any address and of any length\n"
     "                      (default: address and length in 4-byte units, in flash in the\n"
     "                      chip's write unit of 4 to 32 bytes, each written once after an\n"
@@ -274,6 +280,8 @@ int main(int argc, char** argv) {
                 return usageError("--getid must be standard or four");
         } else if (a == "--rdp") {
             options.board.readoutProtected = true;
+        } else if (a == "--hw-watchdog") {
+            options.board.hardwareWatchdog = true;
         } else if (a == "--relaxed-align") {
             options.board.relaxedAlign = true;
         } else if (a == "--sync-anytime") {

@@ -5,3 +5,7 @@ praxon_add_test(tst_simulator SOURCES tst_simulator.cpp
 target_compile_definitions(tst_simulator PRIVATE PRAXON_SIM_EXE="$<TARGET_FILE:praxon-sim>"
     PRAXON_LINES_LIB="$<TARGET_FILE:praxon-lines>")
 add_dependencies(tst_simulator praxon-sim praxon-lines)
+praxon_add_test(tst_cortexm SOURCES tst_cortexm.cpp cortexm_programs.h LIBS praxon_sim TIMEOUT 120)
+# The loader the tree builds, run on the emulated chip (skipped where the tree has none).
+target_compile_definitions(tst_cortexm PRIVATE
+    PRAXON_LOADER_F1="${CMAKE_SOURCE_DIR}/loader/bin/loader-f1-20000200.bin")
