@@ -2,7 +2,8 @@
 # As root it installs what is missing; otherwise it prints the one apt-get line needed and fails.
 PRAXON_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
     stm32flash xvfb xauth xdotool fonts-wqy-microhei clang-14 libclang-rt-14-dev python3 time
-    qt6-l10n-tools qt6-translations-l10n libunicorn-dev)
+    qt6-l10n-tools qt6-translations-l10n libunicorn-dev dpkg-dev file man-db appstream
+    desktop-file-utils)
 
 praxon_ensure_packages() {
     local missing=() pkg
