@@ -151,7 +151,6 @@ public:
     // The host's modem lines (asserted or not) through the wiring. NRST going low holds the chip
     // in reset; at its release the chip starts as BOOT0 is then. Both lines change at once.
     void setLines(bool dtrAsserted, bool rtsAsserted);
-    bool nrstHigh() const { return nrstHigh_; }
     bool boot0High() const { return boot0High_; }
 
     void setFaults(const std::vector<Fault>& faults);

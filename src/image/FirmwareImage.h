@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,19 +31,30 @@ public:
     // Adds n bytes at address (address + n must not pass 2^32) and records them as one record.
     // A byte given before with another value is a conflict: returns false with *conflictAddress set
     // to the lowest such address, and the image is left as it was. Giving a byte again with the
-    // same value is fine.
+    // same value is fine. Bytes that do not extend the highest run are kept apart and joined to
+    // their neighbours at the next segments(), so that building costs time in proportion to the
+    // bytes given whatever the order of the records.
     bool add(uint32_t address, const uint8_t* data, size_t n, uint32_t* conflictAddress = nullptr);
 
     // Address-sorted, neither overlapping nor touching (touching runs are merged).
-    const std::vector<ImageSegment>& segments() const { return segments_; }
+    const std::vector<ImageSegment>& segments() const;
     const std::vector<ImageRecord>& records() const { return records_; }
-    bool empty() const { return segments_.empty(); }
-    size_t byteCount() const;  // bytes given, each address counted once
+    bool empty() const { return segments_.empty() && loose_.empty(); }
     // The byte given at address, if any.
     std::optional<uint8_t> byteAt(uint32_t address) const;
 
+    // For tests: bytes copied into the image's storage so far (each byte given is copied in once,
+    // and once more when its run is joined to a lower one).
+    uint64_t copiedBytes() const { return copiedBytes_; }
+
 private:
-    std::vector<ImageSegment> segments_;
+    void joinLoose() const;
+
+    // Joined runs, plus runs added out of order since the last join (by first address; they
+    // overlap neither each other nor the joined runs, but may touch them).
+    mutable std::vector<ImageSegment> segments_;
+    mutable std::map<uint32_t, std::vector<uint8_t>> loose_;
+    mutable uint64_t copiedBytes_ = 0;
     std::vector<ImageRecord> records_;
 };
 
