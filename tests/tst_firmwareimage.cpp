@@ -7,6 +7,8 @@
 
 using namespace praxon;
 
+Q_DECLARE_METATYPE(praxon::HexLineError)
+
 namespace {
 
 // "ADDR=BYTES ..." in hex, segment by segment.
@@ -173,6 +175,36 @@ private slots:
         // A refused file leaves the image empty.
         const QString refusal = QString::fromStdString(e.message + "|" + e.line + "|");
         QTEST(Describe(image) + (kind ? refusal + QString::number(e.lineNumber) : ""), "result");
+    }
+
+    // What is wrong with a refused line, as a kind for front ends that word it themselves.
+    void lineErrors_data() {
+        QTest::addColumn<QByteArray>("line");  // the second line of a file
+        QTest::addColumn<HexLineError>("error");
+        QTest::newRow("not a record") << QByteArray("10000000") << HexLineError::IllegalFormat;
+        QTest::newRow("bad checksum") << QByteArray(":00000001FE") << HexLineError::BadChecksum;
+        QTest::newRow("02, 1 byte")
+            << QByteArray(":0100000201FC") << HexLineError::SegmentAddressLength;
+        QTest::newRow("03") << QByteArray(":0400000300000000F9")
+                            << HexLineError::StartSegmentAddress;
+        QTest::newRow("04, 1 byte")
+            << QByteArray(":0100000401FA") << HexLineError::LinearAddressLength;
+        QTest::newRow("05, 2 bytes")
+            << QByteArray(":020000050800F1") << HexLineError::StartLinearAddressLength;
+        QTest::newRow("1025 characters") << ":" + QByteArray(1024, '0') << HexLineError::TooLong;
+    }
+
+    void lineErrors() {
+        QFETCH(QByteArray, line);
+        QFETCH(HexLineError, error);
+        std::istringstream in((":0400000001020304F2\n" + line + "\n:00000001FF").toStdString());
+        FirmwareImage image;
+        ImageLoadError e;
+        QVERIFY(!ReadHexImage(in, &image, &e));
+        QCOMPARE(e.kind, ImageLoadError::BadLine);
+        QCOMPARE(e.lineError, error);
+        QCOMPARE(e.lineNumber, 2);
+        QVERIFY(image.empty());
     }
 
     // An unaligned range across 64 KB in two calls, read back through the file reader. Records

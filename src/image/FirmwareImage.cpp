@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "IntelHex.h"
-
 namespace praxon {
 
 namespace {
@@ -176,11 +174,12 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
         ++lineNumber;
         // Some Windows editors save text with a UTF-8 byte order mark in front of it.
         if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        std::string message;
-        if (overlong || !ParseHexLine(line, record, &message)) {
+        const HexLineError lineError = overlong ? HexLineError::TooLong : ReadHexLine(line, record);
+        if (lineError != HexLineError::None) {
             Fail(error, ImageLoadError::BadLine);
             if (error != nullptr) {
-                error->message = overlong ? std::string() : message;
+                error->lineError = lineError;
+                error->message = HexLineErrorMessage(lineError, line);
                 error->line = line;
                 error->lineNumber = lineNumber;
             }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "IntelHex.h"
+
 // A firmware image: every byte a file gives, by address, read completely before anything is sent
 // to a board. Plain C++ (no Qt), texts UTF-8.
 namespace praxon {
@@ -69,7 +71,8 @@ struct ImageLoadError {
         TooLarge,     // a binary file that would reach past 0xFFFFFFFF from its load address
     };
     Kind kind = None;
-    std::string message;   // BadLine: the reader's message box text ("" when it has none)
+    HexLineError lineError = HexLineError::None;  // BadLine: what is wrong with the line
+    std::string message;   // BadLine: HexLineErrorMessage, the text the user is shown
     std::string line;      // BadLine: the rejected line as it stands in the file
     int lineNumber = 0;    // BadLine: 1-based
     uint32_t address = 0;  // Conflict: lowest address with two values
@@ -77,9 +80,9 @@ struct ImageLoadError {
 
 // Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8
 // byte order mark before the first line is skipped; a line longer than 1024 characters is
-// refused as a bad line (its message empty); reading ends at the end-of-file record. Empty data
-// records give nothing. False with *error filled at the first problem. On success *image is
-// replaced by what was read; on failure it is left as it was.
+// refused as a bad line (HexLineError::TooLong, its message empty); reading ends at the end-of-file
+// record. Empty data records give nothing. False with *error filled at the first problem. On
+// success *image is replaced by what was read; on failure it is left as it was.
 bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error);
 
 // Reads a raw binary file into image as one record at loadAddress (image as above).
