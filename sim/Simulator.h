@@ -142,8 +142,10 @@ private:
 };
 
 // Loads a raw binary image or an Intel HEX file (chosen by content: HEX starts with ':')
-// into flash bytes relative to 0x08000000. HEX addresses below the flash size are taken as
-// flash offsets too. False with a message on error.
+// into flash bytes relative to 0x08000000, bytes between records 0xFF. HEX files are read by
+// praxon's own reader, with its rules (an end record, no two values for one address).
+// HEX addresses below the flash size are taken as flash offsets too. False with a message on
+// error.
 bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
                    std::string* error);
 
