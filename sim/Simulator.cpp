@@ -131,7 +131,7 @@ bool Simulator::start(std::string* error) {
         lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
         lines_ = {};
         openCount_ = 0;
-        hostBaud_ = 115200;
+        hostBaud_ = kDefaultLineSpeed;
         byteNs_ = options_.instant ? 0 : kByteTimeNs;
     }
     stopRequested_ = false;

@@ -131,7 +131,7 @@ private:
     Lines lines_;
     int openCount_ = 0;             // connections holding the port open
     int64_t byteNs_ = kByteTimeNs;  // one byte at the client's speed
-    int hostBaud_ = 115200;
+    int hostBaud_ = kDefaultLineSpeed;
     int wakePipe_[2] = {-1, -1};
     std::string portPath_;
     bool linkMade_ = false;

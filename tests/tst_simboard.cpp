@@ -64,8 +64,6 @@ private slots:
     void exchange();
     void family_data();
     void family();
-    void tableFaults_data();
-    void tableFaults();
     void lines_data();
     void lines();
     void preload_data();
@@ -204,33 +202,6 @@ void TestSimBoard::family() {
     Board b(c);
     int64_t t = 0;
     QCOMPARE(feed(b, hex("7f") + input, &t).toHex(' '), (hex("79") + expected).toHex(' '));
-}
-
-// The device table's parser names the first faulty line and column.
-void TestSimBoard::tableFaults_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("error");  // empty: parses
-    const QString good =
-        "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF\t\t"
-        "0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t100";
-    QTest::newRow("good") << "# comment\n\n" + good << "";
-    QTest::newRow("units short of the flash")
-        << QString(good).replace("\t1K\t", "\t16Kx4\t") << "devices.tsv line 1: units";
-    QTest::newRow("align not a power of 2")
-        << QString(good).replace("\t4\tFF", "\t6\tFF") << "devices.tsv line 1: align";
-    QTest::newRow("pid twice") << good + "\n" + good << "devices.tsv line 2: pid twice";
-    QTest::newRow("a column missing")
-        << QString(good).replace("\tyes", "") << "devices.tsv line 1: 16 columns expected";
-}
-
-void TestSimBoard::tableFaults() {
-    QFETCH(QString, text);
-    QFETCH(QString, error);
-    std::vector<DeviceRow> rows;
-    std::string why;
-    QCOMPARE(parseDeviceTable(text.toStdString(), &rows, &why), error.isEmpty());
-    QCOMPARE(QString::fromStdString(why), error);
-    QCOMPARE(rows.size(), size_t(error.isEmpty() ? 1 : 0));
 }
 
 // How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)

@@ -57,10 +57,6 @@ QString hex8(uint32_t value) {
 }
 
 // A raw binary image; every other name is read as Intel HEX.
-bool isBinaryFileName(const QString& name) {
-    return name.trimmed().endsWith(QLatin1String(".bin"), Qt::CaseInsensitive);
-}
-
 QString withoutAccessMarks(QString text) {
     text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
     text.remove(QLatin1Char('&'));
@@ -542,7 +538,7 @@ void MainForm::CmdDownLoad_Click() {
     if (engine_->busy()) return;
     const QString name = dialogs_->openFileName(this, hexDialogFolder_, kOpenFilter);
     if (name.isEmpty()) return;
-    if (isBinaryFileName(name)) {
+    if (ImageFormatForFileName(name.toStdString()) == ImageFormat::Binary) {
         // A binary file does not say where it belongs.
         bool ok = false;
         const QString text =
@@ -571,7 +567,7 @@ void MainForm::CmdStart_Click() {
     options.run = options_.runAfterProgram;
     ImageSource source;
     source.path = TxtDownloadFile->text();
-    source.format = isBinaryFileName(source.path) ? ImageFormat::Binary : ImageFormat::Hex;
+    source.format = ImageFormatForFileName(source.path.toStdString());
     source.loadAddress = binAddress_;
     const std::optional<FirmwareImage> image = engine_->loadImage(source);
     if (!image) return;
@@ -585,7 +581,7 @@ void MainForm::CmdRead_Click() {
     if (engine_->busy()) return;
     const QString name = dialogs_->saveFileName(this, saveDialogFolder_, kSaveFilter);
     if (name.trimmed().isEmpty()) return;
-    engine_->readToFile(name, IsHexFileName(name) ? ImageFormat::Hex : ImageFormat::Binary);
+    engine_->readToFile(name, SavedImageFormatForFileName(name.toStdString()));
 }
 
 void MainForm::Command_ER_Click() {

@@ -51,7 +51,7 @@ std::optional<WiredLine> parseLine(const QString& text) {
 }
 
 bool isHexImageName(const QString& file) {
-    return file.trimmed().endsWith(QLatin1String(".hex"), Qt::CaseInsensitive);
+    return ImageFormatForFileName(file.toStdString()) == ImageFormat::Hex;
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ bool isHexImageName(const QString& file) {
 ImageSource CliOptions::imageSource() const {
     ImageSource source;
     source.path = file;
-    source.format = isHexImageName(file) ? ImageFormat::Hex : ImageFormat::Binary;
+    source.format = ImageFormatForFileName(file.toStdString());
     if (address) source.loadAddress = *address;
     return source;
 }
@@ -234,10 +234,8 @@ ParseResult parseArguments(const QStringList& arguments) {
         bool ok = false;
         options.lines.baudRate = baud->trimmed().toInt(&ok, 10);
         if (!ok || !IsSupportedBaudRate(options.lines.baudRate))
-            return usageError(QString("unsupported baud rate %1: give 1200, 2400, 4800, 9600, "
-                                      "14400, 19200, 38400, 57600, 115200, 230400, 460800 or "
-                                      "921600")
-                                  .arg(*baud));
+            return usageError(QString("unsupported baud rate %1: give %2")
+                                  .arg(*baud, QString::fromStdString(LineSpeedsText())));
     }
     if (sequence && (resetLine || boot0Line || resetInverted || boot0Inverted))
         return usageError("--sequence replaces --reset-line, --boot0-line and their inversions");

@@ -26,7 +26,7 @@ struct CliOptions {
     LineOptions lines;  // every command: speed and wiring
     int flashKB = 0;    // the chip's flash as stated (clones whose size register lies); 0: read it
 
-    // program: how FILE is read (binary unless its name ends in ".hex").
+    // program: how FILE is read (ImageFormatForFileName: Intel HEX for .hex, .ihx, .ihex).
     ImageSource imageSource() const;
 };
 
