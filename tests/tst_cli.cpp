@@ -17,6 +17,7 @@ private slots:
     void parse();
     void statusLine_data();
     void statusLine();
+    void lineSpeedsNamed();
 };
 
 namespace {
@@ -153,6 +154,17 @@ void TestCli::statusLine() {
     host.finish();
     const QString c = "\r\x1b[K", redrawn = c + "下载失败。\n" + c + line + c + c + line + '\n';
     QVERIFY(QString::fromUtf8(err.data()).endsWith(redrawn));
+}
+
+// The help and the refusal of --baud name the speeds the engine takes, and the default.
+void TestCli::lineSpeedsNamed() {
+    const QString help = QString(helpText()).replace('\n', ' ');
+    for (int speed : kLineSpeeds)
+        QVERIFY2(help.contains(QRegularExpression(QString("\\b%1\\b").arg(speed))),
+                 qPrintable(QString::number(speed)));
+    QVERIFY(help.contains(QString("%1 (the default)").arg(kDefaultLineSpeed)));
+    const ParseResult r = parseArguments({"--port", "P", "info", "--baud", "250000"});
+    QVERIFY(r.error.endsWith(QString::fromStdString(LineSpeedsText())));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
