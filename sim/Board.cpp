@@ -92,22 +92,22 @@ DeviceRow fallbackDevice() {
     d.pid = 0x410;
     d.family = "STM32F10x";
     d.line = "medium-density";
-    d.flashBytes = 128 * 1024;
-    d.sizeAddress = 0x1FFFF7E0;
+    d.maxFlashBytes = 128 * 1024;
+    d.flashSizeRegister = 0x1FFFF7E0;
     d.sizeCoding = SizeCoding::F1;
     d.units = {{1024, 0}};
-    d.ram = {{0x20000200, 0x20004FFF}};
+    d.ram = {{0x20000200, 0x20005000}};
     d.systemMemory = 0x1FFFF000;
     d.optionBytes = 0x1FFFF800;
-    d.unitMs = d.massMs = 100;
+    d.unitEraseMs = d.massEraseMs = 100;
     return d;
 }
 
 // The row for a product ID, with erase units where the table leaves them to the option bytes:
 // the simulated chip has them as it leaves the factory.
 DeviceRow deviceFor(uint16_t pid) {
-    const DeviceRow* row = findDevice(pid);
-    DeviceRow d = row ? *row : findDevice(0x410) ? *findDevice(0x410) : fallbackDevice();
+    const DeviceRow* row = FindDeviceRow(pid);
+    DeviceRow d = row ? *row : FindDeviceRow(0x410) ? *FindDeviceRow(0x410) : fallbackDevice();
     if (!d.units.empty()) return d;
     struct Factory {
         uint16_t pid;
@@ -124,9 +124,9 @@ DeviceRow deviceFor(uint16_t pid) {
     };
     bool dual = false;
     for (const Factory& f : factory)
-        if (f.pid == d.pid && parseUnits(f.units, &d)) dual = f.dualBank;
+        if (f.pid == d.pid && ParseEraseUnits(f.units, &d)) dual = f.dualBank;
     if (d.units.empty()) d.units = {{2048, 0}};
-    if (dual && !d.bank2) d.bank2Half = true;
+    if (dual && !d.bank2) d.bank2AtHalf = true;
     return d;
 }
 
@@ -137,12 +137,12 @@ bool isFamily(const DeviceRow& d, const char* family) {
 int usualFlashKb(const DeviceRow& d) {
     // The blue pill's STM32F103C8: 64 KB of a medium-density line that goes up to 128 KB.
     if (d.pid == 0x410) return 64;
-    return int(d.flashBytes / 1024);
+    return int(d.maxFlashBytes / 1024);
 }
 
 // The erase-unit runs of a chip with flashBytes of flash; STM32F10x pages are 1 KB up to 128 KB
 // of flash, 2 KB above, whatever the product ID.
-std::vector<UnitRun> unitRuns(const DeviceRow& d, uint32_t flashBytes) {
+std::vector<EraseRun> unitRuns(const DeviceRow& d, uint32_t flashBytes) {
     if (isFamily(d, "STM32F10x")) return {{flashBytes > 128 * 1024 ? 2048u : 1024u, 0}};
     return d.units;
 }
@@ -151,7 +151,7 @@ std::vector<UnitRun> unitRuns(const DeviceRow& d, uint32_t flashBytes) {
 std::vector<Board::Unit> placeUnits(const DeviceRow& d, uint32_t flashBytes) {
     std::vector<Board::Unit> units;
     uint32_t at = 0;
-    for (const UnitRun& run : unitRuns(d, flashBytes)) {
+    for (const EraseRun& run : unitRuns(d, flashBytes)) {
         for (uint32_t i = 0; at < flashBytes && (run.count == 0 || i < run.count); ++i) {
             units.push_back({at, std::min(run.size, flashBytes - at)});
             at += units.back().size;
@@ -163,20 +163,21 @@ std::vector<Board::Unit> placeUnits(const DeviceRow& d, uint32_t flashBytes) {
 }  // namespace
 
 bool productSizes(uint16_t pid, int* flashKb, int* ramKb) {
-    const DeviceRow* d = findDevice(pid);
+    const DeviceRow* d = FindDeviceRow(pid);
     if (!d) return false;
     if (flashKb) *flashKb = usualFlashKb(*d);
     if (ramKb) {
         uint32_t end = 0;
-        for (const auto& [first, last] : d->ram)
-            if ((first & 0xFF000000) == 0x20000000) end = std::max(end, last + 1 - 0x20000000);
+        for (const AddressRange& r : d->ram)
+            if ((r.begin & 0xFF000000) == 0x20000000)
+                end = std::max(end, uint32_t(r.end - 0x20000000));
         *ramKb = int(end / 1024);
     }
     return true;
 }
 
 bool flashSizeFits(uint16_t pid, int flashKb, std::string* why) {
-    const DeviceRow* d = findDevice(pid);
+    const DeviceRow* d = FindDeviceRow(pid);
     auto fail = [&](const std::string& text) {
         if (why) *why = text;
         return false;
@@ -185,7 +186,7 @@ bool flashSizeFits(uint16_t pid, int flashKb, std::string* why) {
     if (flashKb < 1 || flashKb > 4096) return fail("must be 1 to 4096");
     const uint32_t bytes = uint32_t(flashKb) * 1024;
     uint64_t at = 0;
-    for (const UnitRun& run : unitRuns(deviceFor(pid), bytes))
+    for (const EraseRun& run : unitRuns(deviceFor(pid), bytes))
         for (uint32_t i = 0; at < bytes && (run.count == 0 || i < run.count); ++i) at += run.size;
     if (at > bytes) return fail("must end at the end of an erase unit");
     if (at < bytes) return fail("is larger than the chip's erase units reach");
@@ -243,15 +244,15 @@ std::string countersToJson(const Counters& c) {
 Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(config.pid)) {
     const int flashKb = config_.flashKb > 0 ? config_.flashKb : usualFlashKb(device_);
     const uint32_t flashBytes = uint32_t(flashKb) * 1024;
-    flash_.assign(flashBytes, device_.erased);
+    flash_.assign(flashBytes, device_.erasedValue);
     units_ = placeUnits(device_, flashBytes);
-    if (device_.bank2Half)
+    if (device_.bank2AtHalf)
         bank2_ = flashBytes / 2;
     else if (device_.bank2 > kFlashBase && device_.bank2 - kFlashBase < flashBytes)
         bank2_ = device_.bank2 - kFlashBase;
     halfWords_ = isFamily(device_, "STM32F0xx") || isFamily(device_, "STM32F10x") ||
                  isFamily(device_, "STM32F3xx");
-    if (!halfWords_) written_.assign(flashBytes / device_.align + 1, false);
+    if (!halfWords_) written_.assign(flashBytes / device_.writeAlign + 1, false);
     rdpOpen_ = isFamily(device_, "STM32F10x") ? 0xA5 : 0xAA;
     buildMemory();
 
@@ -282,16 +283,17 @@ Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(con
 // RAM, system memory with the flash-size value (in a block of its own where it lies away from
 // system memory), option bytes.
 void Board::buildMemory() {
-    for (const auto& [first, last] : device_.ram) {
+    for (const AddressRange& r : device_.ram) {
+        const uint32_t first = r.begin;
         const uint32_t base = first & 0xFF000000;
         auto region =
             std::find_if(ram_.begin(), ram_.end(), [&](const Ram& r) { return r.base == base; });
         if (region == ram_.end()) region = ram_.insert(ram_.end(), Ram{base, first, {}});
         region->usable = std::min(region->usable, first);
-        region->bytes.resize(std::max<size_t>(region->bytes.size(), size_t(last) + 1 - base), 0x00);
+        region->bytes.resize(std::max<size_t>(region->bytes.size(), size_t(r.end - base)), 0x00);
     }
 
-    const uint32_t sizeAt = device_.sizeAddress;
+    const uint32_t sizeAt = device_.flashSizeRegister;
     systemBase_ = device_.systemMemory;
     const bool inSystem = sizeAt >= systemBase_ && sizeAt - systemBase_ < 0x20000;
     system_.resize(inSystem ? ((sizeAt + 4 - systemBase_ + 0xFF) & ~0xFFu) : 0x1000);
@@ -308,7 +310,7 @@ void Board::buildMemory() {
     }
     const uint32_t kb = flashSize() / 1024;
     uint16_t coded = uint16_t(kb);
-    if (device_.sizeCoding == SizeCoding::LowByte) coded = uint16_t(0xFF00 | (kb & 0xFF));
+    if (device_.sizeCoding == SizeCoding::KiBLowByte) coded = uint16_t(0xFF00 | (kb & 0xFF));
     if (device_.sizeCoding == SizeCoding::Codes) {
         coded = 0xFFFF;
         for (const auto& [code, bytes] : device_.sizeCodes)
@@ -376,7 +378,7 @@ void Board::loadFlash(uint32_t offset, const uint8_t* data, size_t size) {
     std::memcpy(&flash_[offset], data, size);
     // What is not erased counts as written.
     for (size_t i = 0; i < size && !written_.empty(); ++i)
-        if (data[i] != device_.erased) written_[(offset + i) / device_.align] = true;
+        if (data[i] != device_.erasedValue) written_[(offset + i) / device_.writeAlign] = true;
 }
 
 std::vector<std::string> Board::takeEvents() {
@@ -459,7 +461,7 @@ int64_t Board::unitEraseNs(size_t index) const {
     // unit (less for pages under 1 KB).
     int64_t ns = config_.pageEraseNs;
     if (ns < 0) {
-        ns = std::min<int64_t>(int64_t(device_.unitMs) * 300'000, 30'000'000);
+        ns = std::min<int64_t>(int64_t(device_.unitEraseMs) * 300'000, 30'000'000);
         if (smallest < 1024) ns = ns * smallest / 1024;
     }
     return ns * std::max<uint32_t>(1, units_[index].size / smallest);
@@ -467,7 +469,7 @@ int64_t Board::unitEraseNs(size_t index) const {
 
 int64_t Board::massEraseNs() const {
     if (config_.massEraseNs >= 0) return config_.massEraseNs;
-    return std::min<int64_t>(int64_t(device_.massMs) * 300'000, 1'000'000'000);
+    return std::min<int64_t>(int64_t(device_.massEraseMs) * 300'000, 1'000'000'000);
 }
 
 void Board::reset() {
@@ -515,9 +517,10 @@ void Board::startUserProgram() {
 }
 
 void Board::eraseRange(uint32_t offset, uint32_t size) {
-    std::fill_n(flash_.begin() + offset, size, device_.erased);
+    std::fill_n(flash_.begin() + offset, size, device_.erasedValue);
     if (!written_.empty())
-        std::fill_n(written_.begin() + offset / device_.align, size / device_.align, false);
+        std::fill_n(written_.begin() + offset / device_.writeAlign, size / device_.writeAlign,
+                    false);
 }
 
 void Board::massErase() {
@@ -773,7 +776,7 @@ Board::Output Board::onAddress() {
             break;
         case 0x31: {
             // The bootloader keeps the start of RAM for itself; flash goes in whole write units.
-            const uint32_t align = area == Area::Flash ? device_.align : 4;
+            const uint32_t align = area == Area::Flash ? device_.writeAlign : 4;
             ok = area == Area::Flash || area == Area::Option ||
                  (area == Area::Sram && address >= ram->usable);
             if (!config_.relaxedAlign && address % align != 0) ok = false;
@@ -824,7 +827,7 @@ Board::Output Board::onWriteData() {
     Ram* ram = nullptr;
     const Area area = areaOf(address_, &end, &ram);
     if (sum != frame_[count + 1] || count > end - address_) return nack(3);
-    const uint32_t align = area == Area::Flash ? device_.align : 4;
+    const uint32_t align = area == Area::Flash ? device_.writeAlign : 4;
     if (!config_.relaxedAlign && count % align != 0) return nack(3);
     if (area == Area::Flash) {
         const uint32_t offset = address_ - kFlashBase;
@@ -859,8 +862,8 @@ Board::Output Board::onWriteData() {
     if (!halfWords_) {
         // Flash with error correction: a write unit takes one write after each erase; the
         // bootloader checks them all before it programs any.
-        const uint32_t first = offset / device_.align;
-        const uint32_t last = (offset + count - 1) / device_.align;
+        const uint32_t first = offset / device_.writeAlign;
+        const uint32_t last = (offset + count - 1) / device_.writeAlign;
         for (uint32_t u = first; u <= last; ++u)
             if (written_[u]) return nack(3);
         std::memcpy(&flash_[offset], data, count);

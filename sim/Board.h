@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DeviceTable.h"
+#include "LineSpeeds.h"
 
 namespace praxon::sim {
 
@@ -20,11 +21,11 @@ constexpr uint8_t kSync = 0x7F;
 
 constexpr uint32_t kFlashBase = 0x08000000;
 
-// One line byte at 115200 baud, 8E1: 11 bits.
-constexpr int64_t kByteTimeNs = 11'000'000'000LL / 115200;  // 95486 ns
+// One line byte at the clients' default speed (115200 baud), 8E1: 11 bits.
+constexpr int64_t kByteTimeNs = 11'000'000'000LL / kDefaultLineSpeed;  // 95486 ns
 // The same at another speed.
 constexpr int64_t byteTimeNs(int baud) {
-    return 11'000'000'000LL / (baud > 0 ? baud : 115200);
+    return 11'000'000'000LL / (baud > 0 ? baud : kDefaultLineSpeed);
 }
 // The bootloader's autobaud measures a 0x7F at any speed from this one up.
 constexpr int kMinAutobaud = 1200;
@@ -150,7 +151,7 @@ public:
 
     // Feeds one byte received at nowNs (any monotonic time base), sent by the host at baud.
     // Synchronising measures the host's speed; bytes at another speed are lost until the next.
-    Output feed(uint8_t byte, int64_t nowNs, int baud = 115200);
+    Output feed(uint8_t byte, int64_t nowNs, int baud = kDefaultLineSpeed);
 
     // Pressing the reset button: unless the wiring holds NRST low, the chip restarts as BOOT0
     // says (an unwired board: the bootloader waits for 0x7F).
@@ -158,7 +159,6 @@ public:
     // The host's modem lines (asserted or not) through the wiring. NRST going low holds the chip
     // in reset; at its release the chip starts as BOOT0 is then. Both lines change at once.
     void setLines(bool dtrAsserted, bool rtsAsserted);
-    bool nrstHigh() const { return nrstHigh_; }
     bool boot0High() const { return boot0High_; }
 
     void setFaults(const std::vector<Fault>& faults);
@@ -262,7 +262,7 @@ private:
     int64_t lastByteNs_ = 0;
     bool haveLastByte_ = false;
     uint32_t garbageSeed_ = 0x1234567;
-    int baud_ = 115200;  // as measured by the last synchronisation
+    int baud_ = kDefaultLineSpeed;  // as measured by the last synchronisation
 
     bool dtr_ = false, rts_ = false;  // asserted
     bool nrstHigh_ = true;

@@ -659,7 +659,7 @@ struct CortexM::Impl {
         }
     }
     void erase(uint32_t offset, uint32_t size) {
-        const std::vector<uint8_t> erased(size, board.device().erased);
+        const std::vector<uint8_t> erased(size, board.device().erasedValue);
         board.loadFlash(offset, erased.data(), erased.size());
     }
 

@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sstream>
 
+#include "FirmwareImage.h"
 #include "LineProtocol.h"
 
 namespace praxon::sim {
@@ -143,7 +145,7 @@ bool Simulator::start(std::string* error) {
         lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
         lines_ = {};
         openCount_ = 0;
-        hostBaud_ = 115200;
+        hostBaud_ = kDefaultLineSpeed;
         byteNs_ = options_.instant ? 0 : kByteTimeNs;
     }
     stopRequested_ = false;
@@ -601,6 +603,52 @@ std::string Simulator::lineRequest(LineClient& client, const std::string& text) 
     return reply;
 }
 
+namespace {
+
+// What the HEX reader refused, worded for the simulator's error output.
+std::string imageErrorText(const ImageLoadError& e) {
+    switch (e.kind) {
+        case ImageLoadError::BadLine: {
+            const char* why = "not an Intel HEX record";
+            switch (e.lineError) {
+                case HexLineError::BadChecksum:
+                    why = "bad checksum";
+                    break;
+                case HexLineError::SegmentAddressLength:
+                    why = "bad segment address record";
+                    break;
+                case HexLineError::StartSegmentAddress:
+                    why = "start segment address record (not taken)";
+                    break;
+                case HexLineError::LinearAddressLength:
+                    why = "bad linear address record";
+                    break;
+                case HexLineError::StartLinearAddressLength:
+                    why = "bad start linear address record";
+                    break;
+                case HexLineError::TooLong:
+                    why = "too long for an Intel HEX record";
+                    break;
+                case HexLineError::None:
+                case HexLineError::IllegalFormat:
+                    break;
+            }
+            return "line " + std::to_string(e.lineNumber) + ": " + why;
+        }
+        case ImageLoadError::NoEndRecord:
+            return "no end-of-file record";
+        case ImageLoadError::Conflict: {
+            char text[64];
+            std::snprintf(text, sizeof text, "two values for address 0x%08X", e.address);
+            return text;
+        }
+        default:
+            return "not an Intel HEX file";
+    }
+}
+
+}  // namespace
+
 bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
                    std::string* error) {
     auto fail = [&](const std::string& why) {
@@ -625,69 +673,23 @@ bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint
         return true;
     }
 
-    auto hexValue = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return -1;
-    };
-    uint32_t base = 0;
-    size_t lineNo = 0;
-    size_t pos = 0;
-    bool sawEnd = false;
-    while (pos < content.size() && !sawEnd) {
-        size_t eol = content.find('\n', pos);
-        if (eol == std::string::npos) eol = content.size();
-        std::string line = content.substr(pos, eol - pos);
-        pos = eol + 1;
-        ++lineNo;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.pop_back();
-        if (line.empty()) continue;
-        const std::string where = "line " + std::to_string(lineNo) + ": ";
-        if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
-            return fail(where + "not an Intel HEX record");
-        std::vector<uint8_t> rec;
-        for (size_t i = 1; i + 1 < line.size(); i += 2) {
-            int hi = hexValue(line[i]), lo = hexValue(line[i + 1]);
-            if (hi < 0 || lo < 0) return fail(where + "not a hex digit");
-            rec.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    std::istringstream in(content);
+    FirmwareImage hex;
+    ImageLoadError problem;
+    if (!ReadHexImage(in, &hex, &problem) && problem.kind != ImageLoadError::Empty)
+        return fail(imageErrorText(problem));
+    for (const ImageSegment& segment : hex.segments()) {
+        // Addresses below the flash size count as offsets into it.
+        const uint32_t offset =
+            segment.address >= kFlashBase ? segment.address - kFlashBase : segment.address;
+        if (offset >= flashSize || segment.bytes.size() > flashSize - offset) {
+            char where[64];
+            std::snprintf(where, sizeof where, "data at 0x%08X outside the flash", segment.address);
+            return fail(where);
         }
-        const size_t count = rec[0];
-        if (rec.size() != count + 5) return fail(where + "length does not match its byte count");
-        uint8_t sum = 0;
-        for (uint8_t b : rec) sum = static_cast<uint8_t>(sum + b);
-        if (sum != 0) return fail(where + "bad checksum");
-        const uint32_t offset = static_cast<uint32_t>(rec[1]) << 8 | rec[2];
-        const uint8_t type = rec[3];
-        const uint8_t* data = rec.data() + 4;
-        switch (type) {
-            case 0x00: {
-                uint32_t address = base + offset;
-                if (address >= kFlashBase) address -= kFlashBase;
-                if (address >= flashSize || count > flashSize - address)
-                    return fail(where + "data outside the flash");
-                if (image->size() < address + count) image->resize(address + count, 0xFF);
-                std::memcpy(image->data() + address, data, count);
-                break;
-            }
-            case 0x01:
-                sawEnd = true;
-                break;
-            case 0x02:
-                if (count != 2) return fail(where + "bad segment address record");
-                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 4;
-                break;
-            case 0x04:
-                if (count != 2) return fail(where + "bad linear address record");
-                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 16;
-                break;
-            case 0x03:
-            case 0x05:
-                break;  // start addresses do not go into flash
-            default:
-                return fail(where + "unknown record type");
-        }
+        if (image->size() < offset + segment.bytes.size())
+            image->resize(offset + segment.bytes.size(), 0xFF);
+        std::copy(segment.bytes.begin(), segment.bytes.end(), image->begin() + offset);
     }
     return true;
 }

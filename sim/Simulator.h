@@ -138,7 +138,7 @@ private:
     Lines lines_;
     int openCount_ = 0;             // connections holding the port open
     int64_t byteNs_ = kByteTimeNs;  // one byte at the client's speed
-    int hostBaud_ = 115200;
+    int hostBaud_ = kDefaultLineSpeed;
     int wakePipe_[2] = {-1, -1};
     std::string portPath_;
     bool linkMade_ = false;
@@ -149,8 +149,10 @@ private:
 };
 
 // Loads a raw binary image or an Intel HEX file (chosen by content: HEX starts with ':')
-// into flash bytes relative to 0x08000000. HEX addresses below the flash size are taken as
-// flash offsets too. False with a message on error.
+// into flash bytes relative to 0x08000000, bytes between records 0xFF. HEX files are read by
+// praxon's own reader, with its rules (an end record, no two values for one address).
+// HEX addresses below the flash size are taken as flash offsets too. False with a message on
+// error.
 bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint8_t>* image,
                    std::string* error);
 

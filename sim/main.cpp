@@ -21,6 +21,7 @@
 
 #include "Simulator.h"
 
+using namespace praxon;
 using namespace praxon::sim;
 
 namespace {
@@ -220,17 +221,17 @@ std::string unitsText(const Board& board) {
 
 void listDevices() {
     std::printf("PID    family     flash    erase units, write unit, bootloader   line\n");
-    for (const DeviceRow& d : deviceTable()) {
+    for (const DeviceRow& d : BuiltInDeviceRows()) {
         BoardConfig c;
         c.pid = d.pid;
         const Board board(c);
-        std::printf("0x%03X  %-9s  %-7s  %s; %u B writes; %X.%X%s   %s\n", d.pid, d.family.c_str(),
-                    sizeText(board.flashSize()).c_str(), unitsText(board).c_str(), d.align,
+        std::printf("0x%03X  %-9s  %-7s  %s; %d B writes; %X.%X%s   %s\n", d.pid, d.family.c_str(),
+                    sizeText(board.flashSize()).c_str(), unitsText(board).c_str(), d.writeAlign,
                     d.protocol >> 4, d.protocol & 0xF, d.massErase ? "" : "; no mass erase",
                     d.line.c_str());
     }
-    if (deviceTable().empty())
-        std::printf("(the built-in device table did not parse: %s)\n", deviceTableError().c_str());
+    for (const std::string& error : BuiltInDeviceTableErrors())
+        std::printf("(a row of the built-in device table did not parse: %s)\n", error.c_str());
 }
 
 }  // namespace

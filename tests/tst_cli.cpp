@@ -29,6 +29,7 @@ private slots:
     void portTexts();
     void helpPages_data();
     void helpPages();
+    void lineSpeedsNamed();
 };
 
 namespace {
@@ -397,6 +398,17 @@ void TestCli::helpPages() {
     const bool chinese =
         std::any_of(help.begin(), help.end(), [](QChar c) { return c.unicode() >= 0x4E00; });
     QCOMPARE(chinese, language == Language::Chinese);
+}
+
+// The help and the refusal of --baud name the speeds the engine takes, and the default.
+void TestCli::lineSpeedsNamed() {
+    const QString help = QString(helpText(Language::English)).replace('\n', ' ');
+    for (int speed : kLineSpeeds)
+        QVERIFY2(help.contains(QRegularExpression(QString("\\b%1\\b").arg(speed))),
+                 qPrintable(QString::number(speed)));
+    QVERIFY(help.contains(QString("%1 (the default)").arg(kDefaultLineSpeed)));
+    const ParseResult r = parseArguments({"--port", "P", "info", "--baud", "250000"});
+    QVERIFY(r.error.endsWith(QString::fromStdString(LineSpeedsText())));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

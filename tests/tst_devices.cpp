@@ -1,7 +1,6 @@
 // The engine on chips of every family, each a scripted bootloader behind the fake port: what
 // connect asks and learns, the erase and write frames each family gets, chips the table does not
 // know, and the device table parsing whole.
-#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -227,11 +226,76 @@ private slots:
 
     // The built-in table parses whole: a faulty row would drop its chip unseen.
     void table() {
-        QFile file(":/praxon/devices.tsv");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QStringList errors;
-        QVERIFY(ParseDeviceTable(file.readAll(), &errors).size() >= 70);
-        QCOMPARE(errors, QStringList());
+        QCOMPARE(BuiltInDeviceTableErrors(), std::vector<std::string>());
+        QVERIFY(Devices().size() >= 70);
+        QCOMPARE(Devices().size(), BuiltInDeviceRows().size());
+        QCOMPARE(FindDevice(0x413)->family, QString("STM32F4xx"));
+    }
+
+    // The table's parser (the engine's and the simulator's): what it takes from a row, and the
+    // line and column of each faulty row, which is left out.
+    void rows_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("result");  // each row's fields, then each error
+        const QString good =
+            "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF"
+            "\t\t0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t35000";
+        const QString goodFields =
+            "410 STM32F10x/medium 20000 1FFFF7E0:1 400x0 0/0 4 FF 20000200-20005000 1FFFF000 "
+            "1FFFF800 mass 22 100 35000";
+        auto row = [](const char* name, const QString& text, const QString& result) {
+            QTest::newRow(name) << text << result;
+        };
+        row("comment, blank line, runs of tabs, outer blanks", "# c\n\n  " + good + " \r",
+            goodFields);
+        row("sectors, bank 2, codes, erased 00, two RAM ranges, no mass erase",
+            "0x413\tF4\tx\t1M\t0x1FFF7A22:0=384K,1=256K\t16Kx4,64K,128Kx7\t0x08080000\t8\t00"
+            "\t0x20003000-0x2001FFFF,0x10000000-0x1000FFFF\t0x1FFF0000\t-\tno\t3.1\t500\t16000",
+            "413 F4/x 100000 1FFF7A22:3(0=60000,1=40000) 4000x4,10000x1,20000x7 8080000/0 8 0 "
+            "20003000-20020000,10000000-10010000 1FFF0000 0 - 31 500 16000");
+        row("units at the largest flash only, bank 2 at half, low byte",
+            QString(good).replace("\t1K\t-", "\t2K@max\thalf").replace(":f1", ":low8"),
+            "410 STM32F10x/medium 20000 1FFFF7E0:2 800x0@max 0/1 4 FF 20000200-20005000 "
+            "1FFFF000 1FFFF800 mass 22 100 35000");
+        row("units left to the option bytes", QString(good).replace("\t1K\t", "\t?\t"),
+            QString(goodFields).replace(" 400x0 ", "  "));
+        row("units short of the flash", QString(good).replace("\t1K\t", "\t16Kx4\t"),
+            "line 1: units");
+        row("align not a power of 2", QString(good).replace("\t4\tFF", "\t6\tFF"), "line 1: align");
+        row("RAM ends before it starts",
+            QString(good).replace("0x20000200-0x20004FFF", "0x20004FFF-0x20000200"), "line 1: ram");
+        row("protocol in lower case", QString(good).replace("\t2.2\t", "\ta.1\t"), "line 1: proto");
+        row("pid twice, the first kept", good + "\n" + good, goodFields + "|line 2: pid twice");
+        row("a column missing", QString(good).replace("\tyes", ""), "line 1: 16 columns expected");
+        row("a signed size", QString(good).replace("128K", "+128K"), "line 1: flash");
+    }
+
+    void rows() {
+        QFETCH(QString, text);
+        std::vector<std::string> errors;
+        QStringList result;
+        for (const DeviceRow& d : ParseDeviceRows(text.toStdString(), &errors)) {
+            QStringList units, ram, codes;
+            for (const EraseRun& u : d.units) units << QString::asprintf("%Xx%X", u.size, u.count);
+            for (const AddressRange& r : d.ram)
+                ram << QString::asprintf("%X-%llX", r.begin, (unsigned long long)r.end);
+            for (const auto& [code, bytes] : d.sizeCodes)
+                codes << QString::asprintf("%u=%X", code, bytes);
+            result << QString::asprintf("%X ", d.pid) +
+                          QString::fromStdString(d.family + "/" + d.line) +
+                          QString::asprintf(" %X %X:%d", d.maxFlashBytes, d.flashSizeRegister,
+                                            int(d.sizeCoding)) +
+                          (codes.isEmpty() ? "" : "(" + codes.join(',') + ")") + " " +
+                          units.join(',') + (d.unitsAtMaxOnly ? "@max" : "") +
+                          QString::asprintf(" %X/%d %d %X ", d.bank2, d.bank2AtHalf, d.writeAlign,
+                                            d.erasedValue) +
+                          ram.join(',') +
+                          QString::asprintf(" %X %X %s %X %d %d", d.systemMemory, d.optionBytes,
+                                            d.massErase ? "mass" : "-", d.protocol, d.unitEraseMs,
+                                            d.massEraseMs);
+        }
+        for (const std::string& e : errors) result << QString::fromStdString(e);
+        QTEST(result.join('|'), "result");
     }
 };
 

@@ -51,7 +51,7 @@ class TestEngine : public QObject {
     Q_OBJECT
 private slots:
 
-    // The texts the operations show, and how a read picks its file format.
+    // The texts the operations show.
     void texts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
@@ -60,8 +60,6 @@ private slots:
         QTest::newRow("0.999 s rounds to 1.00") << SecondsText(999'000'000) << "1.00";
         // Download: at least two integer digits (upload: tst_integration).
         QTest::newRow("download 7.5 %") << DownloadProgressText(75, 1000) << "完成07.50%.";
-        // Intel HEX when the name's last three characters are "hex", in any case, blanks dropped.
-        QTest::newRow("no dot, blank") << QString(IsHexFileName("DumpHEX ") ? "hex" : "") << "hex";
     }
 
     void texts() {

@@ -25,27 +25,9 @@ int run(const QString& program, const QStringList& args, QString* out) {
 class TestFamilies : public QObject {
     Q_OBJECT
 private slots:
-    void oneTable();
     void clients_data();
     void clients();
 };
-
-// The simulator reads the engine's own table file, with its own parser: both see the same chips.
-void TestFamilies::oneTable() {
-    using praxon::sim::findDevice;
-    QVERIFY2(praxon::sim::deviceTableError().empty(), praxon::sim::deviceTableError().c_str());
-    QCOMPARE(praxon::sim::deviceTable().size(), praxon::Devices().size());
-    for (const praxon::DeviceInfo& e : praxon::Devices()) {
-        const praxon::sim::DeviceRow* s = findDevice(e.pid);
-        QVERIFY2(s && s->flashBytes == e.maxFlashBytes && s->sizeAddress == e.flashSizeRegister &&
-                     s->units.size() == e.units.size() && s->bank2 == e.bank2 &&
-                     s->bank2Half == e.bank2AtHalf && int(s->align) == e.writeAlign &&
-                     s->erased == e.erasedValue && s->ram.size() == e.ram.size() &&
-                     s->systemMemory == e.systemMemory && s->optionBytes == e.optionBytes &&
-                     s->massErase == e.massErase && s->protocol == e.protocol,
-                 qPrintable(QString::number(e.pid, 16)));
-    }
-}
 
 void TestFamilies::clients_data() {
     QTest::addColumn<int>("pid");

@@ -7,6 +7,8 @@
 
 using namespace praxon;
 
+Q_DECLARE_METATYPE(praxon::HexLineError)
+
 namespace {
 
 // "ADDR=BYTES ..." in hex, segment by segment.
@@ -52,6 +54,15 @@ private slots:
         row("lowest of two runs' conflicts", "1000=01 1002=03 FFF=00FF02FF", "1000=01 1002=03",
             0x1000);
         row("conflict at 0xFFFFFFFF", "FFFFFFFF=01 FFFFFFFE=0002", "FFFFFFFF=01", 0xFFFFFFFF);
+        // Records below the highest run are kept apart until the segments are asked for.
+        row("out of order, joined in address order", "3000=03 1000=01 2000=02 1001=02",
+            "1000=0102 2000=02 3000=03");
+        row("bridge between a run and one added out of order", "1000=01 FFE=AA 1001=02 FFF=BB",
+            "FFE=AABB0102");
+        row("conflict with a run added out of order", "1004=05 1002=03 1001=0204",
+            "1002=03 1004=05", 0x1002);
+        row("only the gaps of a covering record are new", "1004=05 1002=03 1000=0102030405",
+            "1000=0102030405");
     }
 
     void add() {
@@ -67,6 +78,53 @@ private slots:
             if (refused) QCOMPARE(qint64(at), conflict);
         }
         QTEST(Describe(image), "segments");
+    }
+
+    // Building from many small records copies each byte at most twice whatever their order
+    // (each record rebuilding the run it joins copies about records x size / 2 bytes).
+    void buildCost_data() {
+        QTest::addColumn<QString>("order");
+        QTest::newRow("ascending") << "ascending";
+        QTest::newRow("descending") << "descending";
+        QTest::newRow("from the middle outwards") << "outwards";
+        QTest::newRow("every second, then the rest") << "interleaved";
+    }
+
+    void buildCost() {
+        QFETCH(QString, order);
+        constexpr int kRecords = 65536, kSize = 16;
+        const QByteArray bytes = Pattern(kRecords * kSize);
+        std::vector<int> indexes;
+        for (int i = 0; i < kRecords; ++i) indexes.push_back(i);
+        if (order == "descending") std::reverse(indexes.begin(), indexes.end());
+        if (order == "outwards")
+            for (int i = 0; i < kRecords; ++i)
+                indexes[size_t(i)] = kRecords / 2 + (i % 2 ? -(i + 1) / 2 : i / 2);
+        if (order == "interleaved")
+            std::stable_partition(indexes.begin(), indexes.end(), [](int i) { return i % 2 == 0; });
+        FirmwareImage image;
+        std::string file;
+        uint32_t upper = 0;  // no file starts at 0x0800xxxx without saying so
+        for (int i : indexes) {
+            const uint32_t address = 0x08000000 + uint32_t(i * kSize);
+            QVERIFY(image.add(address, U8(bytes) + i * kSize, kSize));
+            if (address >> 16 != upper) file += ExtendedLinearAddressLine(address) + "\n";
+            upper = address >> 16;
+            file += DataRecordLine(address, U8(bytes) + i * kSize, kSize) + "\n";
+        }
+        QCOMPARE(Describe(image), "8000000=" + bytes.toHex().toUpper());
+        QVERIFY2(image.copiedBytes() <= 2 * uint64_t(bytes.size()),
+                 qPrintable(QString::number(image.copiedBytes())));
+        QCOMPARE(int(image.records().size()), kRecords);
+        QCOMPARE(image.records().front().address, 0x08000000 + uint32_t(indexes[0] * kSize));
+        // The file reader builds the same way.
+        std::istringstream in(file + EndOfFileLine());
+        FirmwareImage read;
+        QVERIFY(ReadHexImage(in, &read, nullptr));
+        QVERIFY(read.copiedBytes() <= 2 * uint64_t(bytes.size()));
+        QCOMPARE(Describe(read), Describe(image));
+        QCOMPARE(read.byteAt(0x08000000 + uint32_t(bytes.size()) - 1),
+                 std::optional<uint8_t>(uint8_t(bytes.back())));
     }
 
     // Refusals the engine shows (no end record, conflicts, no data) are in tst_engine.
@@ -117,6 +175,36 @@ private slots:
         // A refused file leaves the image empty.
         const QString refusal = QString::fromStdString(e.message + "|" + e.line + "|");
         QTEST(Describe(image) + (kind ? refusal + QString::number(e.lineNumber) : ""), "result");
+    }
+
+    // What is wrong with a refused line, as a kind for front ends that word it themselves.
+    void lineErrors_data() {
+        QTest::addColumn<QByteArray>("line");  // the second line of a file
+        QTest::addColumn<HexLineError>("error");
+        QTest::newRow("not a record") << QByteArray("10000000") << HexLineError::IllegalFormat;
+        QTest::newRow("bad checksum") << QByteArray(":00000001FE") << HexLineError::BadChecksum;
+        QTest::newRow("02, 1 byte")
+            << QByteArray(":0100000201FC") << HexLineError::SegmentAddressLength;
+        QTest::newRow("03") << QByteArray(":0400000300000000F9")
+                            << HexLineError::StartSegmentAddress;
+        QTest::newRow("04, 1 byte")
+            << QByteArray(":0100000401FA") << HexLineError::LinearAddressLength;
+        QTest::newRow("05, 2 bytes")
+            << QByteArray(":020000050800F1") << HexLineError::StartLinearAddressLength;
+        QTest::newRow("1025 characters") << ":" + QByteArray(1024, '0') << HexLineError::TooLong;
+    }
+
+    void lineErrors() {
+        QFETCH(QByteArray, line);
+        QFETCH(HexLineError, error);
+        std::istringstream in((":0400000001020304F2\n" + line + "\n:00000001FF").toStdString());
+        FirmwareImage image;
+        ImageLoadError e;
+        QVERIFY(!ReadHexImage(in, &image, &e));
+        QCOMPARE(e.kind, ImageLoadError::BadLine);
+        QCOMPARE(e.lineError, error);
+        QCOMPARE(e.lineNumber, 2);
+        QVERIFY(image.empty());
     }
 
     // An unaligned range across 64 KB in two calls, read back through the file reader. Records

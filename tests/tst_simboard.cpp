@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "Board.h"
+#include "Simulator.h"
 
 using namespace praxon::sim;
 
@@ -63,10 +64,10 @@ private slots:
     void exchange();
     void family_data();
     void family();
-    void tableFaults_data();
-    void tableFaults();
     void lines_data();
     void lines();
+    void preload_data();
+    void preload();
 };
 
 void TestSimBoard::exchange_data() {
@@ -203,33 +204,6 @@ void TestSimBoard::family() {
     QCOMPARE(feed(b, hex("7f") + input, &t).toHex(' '), (hex("79") + expected).toHex(' '));
 }
 
-// The device table's parser names the first faulty line and column.
-void TestSimBoard::tableFaults_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("error");  // empty: parses
-    const QString good =
-        "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF\t\t"
-        "0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t100";
-    QTest::newRow("good") << "# comment\n\n" + good << "";
-    QTest::newRow("units short of the flash")
-        << QString(good).replace("\t1K\t", "\t16Kx4\t") << "devices.tsv line 1: units";
-    QTest::newRow("align not a power of 2")
-        << QString(good).replace("\t4\tFF", "\t6\tFF") << "devices.tsv line 1: align";
-    QTest::newRow("pid twice") << good + "\n" + good << "devices.tsv line 2: pid twice";
-    QTest::newRow("a column missing")
-        << QString(good).replace("\tyes", "") << "devices.tsv line 1: 16 columns expected";
-}
-
-void TestSimBoard::tableFaults() {
-    QFETCH(QString, text);
-    QFETCH(QString, error);
-    std::vector<DeviceRow> rows;
-    std::string why;
-    QCOMPARE(parseDeviceTable(text.toStdString(), &rows, &why), error.isEmpty());
-    QCOMPARE(QString::fromStdString(why), error);
-    QCOMPARE(rows.size(), size_t(error.isEmpty() ? 1 : 0));
-}
-
 // How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)
 // and R/r, "btn" the reset button, "BAUD:hex" bytes at that speed (":hex" at 115200). Then
 // everything the board answered and its state.
@@ -278,6 +252,47 @@ void TestSimBoard::lines() {
     }
     QCOMPARE(got.toHex(' '), replies.toHex(' '));
     QCOMPARE(int(b.state()), int(state));
+}
+
+// --preload: a binary file as it is, or an Intel HEX file read by praxon's reader into flash
+// offsets, bytes between records erased; refusals name the file and what is wrong.
+void TestSimBoard::preload_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("result");  // the flash image in hex, or the error with F the file
+    const QByteArray ela = ":020000040800F2\n", end = ":00000001FF\n";
+    QTest::newRow("binary") << hex("0102") << "0102";
+    QTest::newRow("binary larger than the flash")
+        << QByteArray(1025, 'x') << "F: image larger than the flash";
+    QTest::newRow("records in descending order, a gap")
+        << ela + ":020005000506EE\n:0400000001020304F2\n" + end << "01020304ff0506";
+    QTest::newRow("addresses below the flash size are offsets")
+        << ":0100020001FC\n" + end << "ffff01";
+    QTest::newRow("bad checksum on line 2")
+        << ela + ":0400000001020304F3\n" + end << "F: line 2: bad checksum";
+    QTest::newRow("start segment address")
+        << ":0400000300000000F9\n" + end << "F: line 1: start segment address record (not taken)";
+    QTest::newRow("no end record") << ela + ":0400000001020304F2\n"
+                                   << "F: no end-of-file record";
+    QTest::newRow("two values for one byte")
+        << ela + ":0100000001FE\n:0100000002FD\n" + end << "F: two values for address 0x08000000";
+    QTest::newRow("past the flash")
+        << ":020000040800F2\n:0104000001FA\n" + end << "F: data at 0x08000400 outside the flash";
+}
+
+void TestSimBoard::preload() {
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("F"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+    f.close();
+    std::vector<uint8_t> image;
+    std::string error;
+    const bool ok = loadImageFile(f.fileName().toStdString(), 1024, &image, &error);
+    const QString result =
+        ok ? QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()))
+                 .toHex()
+           : QString::fromStdString(error).replace(f.fileName(), "F");
+    QTEST(result, "result");
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

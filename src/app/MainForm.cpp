@@ -52,10 +52,6 @@ QString hex8(uint32_t value) {
 }
 
 // A raw binary image; every other name is read as Intel HEX.
-bool isBinaryFileName(const QString& name) {
-    return name.trimmed().endsWith(QLatin1String(".bin"), Qt::CaseInsensitive);
-}
-
 QString withoutAccessMarks(QString text) {
     text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
     text.remove(QLatin1Char('&'));
@@ -552,7 +548,7 @@ void MainForm::CmdDownLoad_Click() {
     if (engine_->busy()) return;
     const QString name = dialogs_->openFileName(this, hexDialogFolder_, openFilter());
     if (name.isEmpty()) return;
-    if (isBinaryFileName(name)) {
+    if (ImageFormatForFileName(name.toStdString()) == ImageFormat::Binary) {
         // A binary file does not say where it belongs.
         bool ok = false;
         const QString text = dialogs_->askText(
@@ -581,7 +577,7 @@ void MainForm::CmdStart_Click() {
     options.run = options_.runAfterProgram;
     ImageSource source;
     source.path = TxtDownloadFile->text();
-    source.format = isBinaryFileName(source.path) ? ImageFormat::Binary : ImageFormat::Hex;
+    source.format = ImageFormatForFileName(source.path.toStdString());
     source.loadAddress = binAddress_;
     const std::optional<FirmwareImage> image = engine_->loadImage(source);
     if (!image) return;
@@ -595,7 +591,7 @@ void MainForm::CmdRead_Click() {
     if (engine_->busy()) return;
     const QString name = dialogs_->saveFileName(this, saveDialogFolder_, saveFilter());
     if (name.trimmed().isEmpty()) return;
-    engine_->readToFile(name, IsHexFileName(name) ? ImageFormat::Hex : ImageFormat::Binary);
+    engine_->readToFile(name, SavedImageFormatForFileName(name.toStdString()));
 }
 
 void MainForm::Command_ER_Click() {
@@ -705,7 +701,7 @@ QString MainForm::translated(const char* text) {
 // A binary file's load address is shown with it, in the file box's tool tip: the box keeps the
 // file name alone, which is what is remembered and loaded.
 void MainForm::showFileTip() {
-    const bool binary = isBinaryFileName(TxtDownloadFile->text());
+    const bool binary = ImageFormatForFileName(TxtDownloadFile->text().toStdString()) == ImageFormat::Binary;
     TxtDownloadFile->setToolTip(binary ? tr("装载地址: %1").arg(hex8(binAddress_)) : QString());
 }
 

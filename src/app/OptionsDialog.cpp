@@ -20,10 +20,6 @@ namespace praxon {
 
 namespace {
 
-// The rates IsSupportedBaudRate takes, in the order offered.
-const int kBaudRates[] = {1200,  2400,  4800,   9600,   14400,  19200,
-                          38400, 57600, 115200, 230400, 460800, 921600};
-
 // Entries of the wiring list; the two wirings come first after "none".
 enum WiringChoice { kManual, kResetDtr, kResetRts, kCustom };
 
@@ -158,12 +154,12 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
 
     QGroupBox* speed = group(right, "FraBaud", tr("波特率"));
     CboBaud = named(new QComboBox, "CboBaud");
-    for (int rate : kBaudRates) {
+    for (int rate : kLineSpeeds) {
         CboBaud->addItem(QString::number(rate), rate);
         if (rate == values.baudRate) CboBaud->setCurrentIndex(CboBaud->count() - 1);
     }
     if (CboBaud->currentData().toInt() != values.baudRate)
-        CboBaud->setCurrentIndex(CboBaud->findData(115200));
+        CboBaud->setCurrentIndex(CboBaud->findData(kDefaultLineSpeed));
     auto* note = named(new QLabel(tr("230400及以上的速率许多串口模块和开发板都能用，"
                                      "但并非全部。")),
                        "LblBaudNote");

@@ -21,7 +21,7 @@ struct OptionValues {
     EraseScope eraseScope = EraseScope::Chip;  // Chip or Pages
     Wiring wiring;                             // none, or reset and BOOT0 on one line each
     QString sequence;  // custom "ENTRY:EXIT"; when not empty it replaces the wiring
-    int baudRate = 115200;
+    int baudRate = kDefaultLineSpeed;
     bool runAfterProgram = false;
     int flashKB = 0;  // the chip's flash size as stated, for clones whose register lies; 0: read it
     Language language = Language::Chinese;  // what the window speaks

@@ -5,6 +5,7 @@
 
 #include "Language.h"
 #include "LineControl.h"
+#include "LineSpeeds.h"
 
 namespace praxon {
 
@@ -20,9 +21,9 @@ struct ConfigValues {
     uint32_t binAddress = 0x08000000;  // "BinAddress": load address of binary files, hexadecimal
     // "ResetLine", "Boot0Line": "none", "dtr" or "rts"; "ResetInverted", "Boot0Inverted".
     Wiring wiring;
-    QString sequence;              // "Sequence": custom ENTRY:EXIT; when set it replaces the wiring
-    int baudRate = 115200;         // "Baud"
-    bool runAfterProgram = false;  // "RunAfterProgram"
+    QString sequence;  // "Sequence": custom ENTRY:EXIT; when set it replaces the wiring
+    int baudRate = kDefaultLineSpeed;  // "Baud"
+    bool runAfterProgram = false;      // "RunAfterProgram"
     int flashKB = 0;  // "FlashKB": the flash size in KB as stated (clones); 0, stored empty: read
     Language language = Language::Chinese;  // "Language": "zh" or "en", what the window speaks
 };

@@ -44,7 +44,7 @@ std::optional<WiredLine> parseLine(const QString& text) {
 }
 
 bool isHexImageName(const QString& file) {
-    return file.trimmed().endsWith(QLatin1String(".hex"), Qt::CaseInsensitive);
+    return ImageFormatForFileName(file.toStdString()) == ImageFormat::Hex;
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ bool isHexImageName(const QString& file) {
 ImageSource CliOptions::imageSource() const {
     ImageSource source;
     source.path = file;
-    source.format = isHexImageName(file) ? ImageFormat::Hex : ImageFormat::Binary;
+    source.format = ImageFormatForFileName(file.toStdString());
     if (address) source.loadAddress = *address;
     return source;
 }
@@ -309,10 +309,8 @@ Problem takeChipAndSpeed(GivenArguments& given, CliOptions* options) {
         bool ok = false;
         options->lines.baudRate = given.baud->trimmed().toInt(&ok, 10);
         if (!ok || !IsSupportedBaudRate(options->lines.baudRate))
-            return QString(
-                       "unsupported baud rate %1: give 1200, 2400, 4800, 9600, 14400, 19200, "
-                       "38400, 57600, 115200, 230400, 460800 or 921600")
-                .arg(*given.baud);
+            return QString("unsupported baud rate %1: give %2")
+                .arg(*given.baud, QString::fromStdString(LineSpeedsText()));
     }
     return std::nullopt;
 }

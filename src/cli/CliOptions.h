@@ -29,7 +29,7 @@ struct CliOptions {
     std::optional<Language> language;  // --lang; none: the locale's
     bool json = false;                 // --json: one JSON object per line on standard output
 
-    // program: how FILE is read (binary unless its name ends in ".hex").
+    // program: how FILE is read (ImageFormatForFileName: Intel HEX for .hex, .ihx, .ihex).
     ImageSource imageSource() const;
 };
 

@@ -126,9 +126,7 @@ bool CliRunner::execute() {
             return engine_.program(*image, options_.program);
         case Command::Read:
             return engine_.readToFile(
-                options_.file,
-                IsHexFileName(options_.file) ? ImageFormat::Hex : ImageFormat::Binary,
-                options_.range);
+                options_.file, ImageFormatForFileName(options_.file.toStdString()), options_.range);
         case Command::Erase:
             return engine_.erase(options_.range);
         case Command::Go:

@@ -16,8 +16,6 @@ public:
     explicit StopSignal(QObject* parent = nullptr);
     ~StopSignal() override;
 
-    bool installed() const { return notifier_ != nullptr; }
-
 signals:
     void stopRequested();
 

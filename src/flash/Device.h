@@ -1,57 +1,26 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
+#include "DeviceTable.h"
 #include "FirmwareImage.h"
 #include "WritePlan.h"
 
 // What the engine knows of each chip the bootloader may report: its memory map, how its flash is
-// erased and written, and how long that may take. One entry per product ID, read from
-// devices.tsv (the table's header explains each column).
+// erased and written, and how long that may take. One entry per product ID of devices.tsv
+// (DeviceTable.h).
 namespace praxon {
 
-// How the flash-size value is coded.
-enum class SizeCoding {
-    KiB,         // 16 bits, KiB
-    F1,          // 4 bytes read as the original tool did: KiB, then the RAM size on GD32 clones
-    KiBLowByte,  // only the low byte counts
-    Codes,       // a code looked up in sizeCodes
-};
+// A row of the built-in table with its family and product line as Qt text (the window and the
+// engine's messages show them), and what follows from the row for a chip of a given flash size.
+struct DeviceInfo : DeviceRow {
+    DeviceInfo() = default;
+    explicit DeviceInfo(const DeviceRow& row);
 
-// Equal erase units in a row.
-struct EraseRun {
-    uint32_t size = 0;
-    uint32_t count = 0;  // 0: up to the end of the flash
-};
-
-struct DeviceInfo {
-    uint16_t pid = 0;
-    QString family;  // as shown after "器件信息为": "STM32F10x"
-    QString line;    // product line, for the command line's info: "medium-density"
-    uint32_t flashBase = 0x08000000;
-    uint32_t maxFlashBytes = 0;  // the product line's largest flash: the most a chip may carry
-    uint32_t flashSizeRegister = 0;
-    SizeCoding sizeCoding = SizeCoding::KiB;
-    std::vector<std::pair<uint16_t, uint32_t>> sizeCodes;  // code, flash bytes
-    // Erase units in address order, numbered from 0; empty when option bytes decide them.
-    std::vector<EraseRun> units;
-    bool unitsAtMaxOnly = false;  // the units hold only for chips with maxFlashBytes
-    uint32_t bank2 = 0;           // first address of the second bank; 0: none known
-    bool bank2AtHalf = false;     // the second bank starts in the middle of the chip's flash
-    int writeAlign = 4;           // Write Memory address and length unit
-    uint8_t erasedValue = 0xFF;
-    std::vector<AddressRange> ram;  // what the bootloader lets a host write
-    uint32_t systemMemory = 0;
-    uint32_t optionBytes = 0;  // 0: not mapped for Write Memory
-    bool massErase = true;     // the bootloader erases the whole chip on request
-    uint8_t protocol = 0x22;   // expected bootloader protocol version (0x22 = 2.2)
-    int unitEraseMs = 0;       // longest erase of the smallest unit
-    int massEraseMs = 0;       // longest mass erase
+    QString family;  // DeviceRow::family as Qt text: "STM32F10x"
+    QString line;    // DeviceRow::line as Qt text: "medium-density"
 
     // Erase (0x43) for protocol 2.x, Extended Erase (0x44) from 3.0 on.
     uint8_t expectedEraseCommand() const { return protocol >= 0x30 ? 0x44 : 0x43; }
@@ -69,9 +38,7 @@ struct DeviceInfo {
     uint32_t bank2Address(uint32_t flashBytes, bool sizeKnown) const;
 };
 
-// Parses a device table; rows with a fault are left out and named in errors.
-std::vector<DeviceInfo> ParseDeviceTable(const QByteArray& text, QStringList* errors);
-// The table built into the program, read once.
+// The table built into the program (BuiltInDeviceRows), read once.
 const std::vector<DeviceInfo>& Devices();
 // The entry for a product ID; nullptr when unknown.
 const DeviceInfo* FindDevice(uint16_t pid);

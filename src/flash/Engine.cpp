@@ -49,13 +49,6 @@ int givenCount(const AlignedBlock& block) {
 
 }  // namespace
 
-bool IsHexFileName(const QString& fileName) {
-    const QString name = fileName.trimmed();
-    QString tail = QStringLiteral("hex");
-    if (name.size() >= 3) tail = name.right(3);
-    return tail.toUpper() == QLatin1String("HEX");
-}
-
 struct ReadFailureTexts;
 
 struct Engine::Private {
@@ -150,12 +143,6 @@ WriteMode Engine::mode() const {
 void Engine::setMode(WriteMode mode) {
     d->mode = mode;
     d->link.setQuietReplies(mode == WriteMode::Compatible);
-}
-
-bool IsSupportedBaudRate(int baudRate) {
-    static const int kRates[] = {1200,  2400,  4800,   9600,   14400,  19200,
-                                 38400, 57600, 115200, 230400, 460800, 921600};
-    return std::find(std::begin(kRates), std::end(kRates), baudRate) != std::end(kRates);
 }
 
 const LineOptions& Engine::lineOptions() const {

@@ -12,7 +12,9 @@
 #include "Device.h"
 #include "FirmwareImage.h"
 #include "Host.h"
+#include "ImageFormat.h"
 #include "LineControl.h"
+#include "LineSpeeds.h"  // IsSupportedBaudRate, kDefaultLineSpeed: the speeds offered
 #include "SerialPort.h"
 #include "WritePlan.h"
 
@@ -32,8 +34,6 @@ enum class EraseScope {
     Chip,   // the whole flash (global erase)
 };
 
-enum class ImageFormat { Hex, Binary };
-
 // Where an image comes from.
 struct ImageSource {
     QString path;
@@ -51,15 +51,11 @@ struct ProgramOptions {
 
 // The serial line and how the board is put into its bootloader.
 struct LineOptions {
-    int baudRate = 115200;  // always 8 data bits, even parity, 1 stop bit
+    int baudRate = kDefaultLineSpeed;  // always 8 data bits, even parity, 1 stop bit
     // The board's wiring of reset and BOOT0; none: both lines asserted at open and the user
     // resets the board into its bootloader by hand.
     std::optional<BootLines> boot;
 };
-
-// Line speeds offered: 1200 to 115200, and the higher ones many (not all) adapters and boards
-// manage.
-bool IsSupportedBaudRate(int baudRate);
 
 // What connect() learnt about the chip.
 struct TargetInfo {
@@ -150,9 +146,5 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
-
-// The format a file name asks for when reading: Intel HEX when its last three characters (outer
-// blanks removed) are "hex" in any case, or when it has fewer than three characters.
-bool IsHexFileName(const QString& fileName);
 
 }  // namespace praxon

@@ -34,7 +34,6 @@ public:
     std::vector<AlignedBlock> add(uint32_t address, const uint8_t* data, int n);
     // The pending tail as one padded block (none when nothing is pending); clears it.
     std::vector<AlignedBlock> flush();
-    bool hasPendingTail() const { return pending_; }
 
 private:
     int maxBlock_;

@@ -1,10 +1,7 @@
 #include "FirmwareImage.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
-
-#include "IntelHex.h"
 
 namespace praxon {
 
@@ -62,71 +59,105 @@ bool FirmwareImage::add(uint32_t address, const uint8_t* data, size_t n,
     if (n == 0) return true;
 
     // Usual case, ascending records: append to the last segment or start a new one after it.
-    if (segments_.empty() || address >= segments_.back().end()) {
+    if (loose_.empty() && (segments_.empty() || address >= segments_.back().end())) {
         if (!segments_.empty() && address == segments_.back().end()) {
             std::vector<uint8_t>& bytes = segments_.back().bytes;
             bytes.insert(bytes.end(), data, data + n);
         } else {
             segments_.push_back(ImageSegment{address, std::vector<uint8_t>(data, data + n)});
         }
+        copiedBytes_ += n;
         records_.push_back(ImageRecord{address, uint32_t(n)});
         return true;
     }
 
-    // Segments the new bytes overlap or touch: [first, last). Ends are sorted like starts.
-    const auto first =
-        std::lower_bound(segments_.begin(), segments_.end(), address,
-                         [](const ImageSegment& s, uint32_t a) { return s.end() < a; });
-    const auto last =
-        std::upper_bound(first, segments_.end(), end,
-                         [](uint64_t e, const ImageSegment& s) { return e < uint64_t{s.address}; });
+    // The runs holding bytes of [address, end), joined or loose, in address order.
+    struct Run {
+        uint32_t address;
+        const std::vector<uint8_t>* bytes;
+        uint64_t end() const { return uint64_t{address} + bytes->size(); }
+    };
+    std::vector<Run> overlapping;
+    for (auto s = std::lower_bound(segments_.begin(), segments_.end(), address,
+                                   [](const ImageSegment&s, uint32_t a) { return s.end() <= a; });
+         s != segments_.end() && s->address < end; ++s)
+        overlapping.push_back(Run{s->address, &s->bytes});
+    auto l = loose_.upper_bound(address);
+    if (l != loose_.begin() &&
+        uint64_t{std::prev(l)->first} + std::prev(l)->second.size() > address)
+        --l;
+    for (; l != loose_.end() && l->first < end; ++l)
+        overlapping.push_back(Run{l->first, &l->second});
+    std::sort(overlapping.begin(), overlapping.end(),
+              [](const Run& a, const Run& b) { return a.address < b.address; });
 
     // Check every overlap before changing anything; the first mismatch is the lowest.
-    for (auto s = first; s != last; ++s) {
-        const uint64_t lo = std::max<uint64_t>(address, s->address);
-        const uint64_t hi = std::min(end, s->end());
+    for (const Run& run : overlapping) {
+        const uint64_t lo = std::max<uint64_t>(address, run.address);
+        const uint64_t hi = std::min(end, run.end());
         for (uint64_t a = lo; a < hi; ++a) {
-            if (s->bytes[a - s->address] != data[a - address]) {
+            if ((*run.bytes)[a - run.address] != data[a - address]) {
                 if (conflictAddress != nullptr) *conflictAddress = uint32_t(a);
                 return false;
             }
         }
     }
 
-    if (first == last) {
-        segments_.insert(first, ImageSegment{address, std::vector<uint8_t>(data, data + n)});
-    } else {
-        const uint32_t start = std::min(address, first->address);
-        const uint64_t stop = std::max(end, std::prev(last)->end());
-        // Grow the first segment in place when it starts the run, so that records extending a
-        // segment that is not the last one stay cheap.
-        ImageSegment merged;
-        merged.address = start;
-        auto rest = first;
-        if (first->address == start) merged.bytes = std::move((rest++)->bytes);
-        merged.bytes.resize(size_t(stop - start));
-        for (auto s = rest; s != last; ++s)
-            std::memcpy(&merged.bytes[s->address - start], s->bytes.data(), s->bytes.size());
-        // Same values where they overlap, so copying the new bytes over everything is safe.
-        std::memcpy(&merged.bytes[address - start], data, n);
-        *first = std::move(merged);
-        segments_.erase(std::next(first), last);
+    // Only the bytes no run holds yet are stored, each gap as a loose run.
+    uint64_t at = address;
+    auto keepGap = [&](uint64_t gapEnd) {
+        if (gapEnd <= at) return;
+        const uint8_t* from = data + (at - address);
+        loose_.emplace(uint32_t(at), std::vector<uint8_t>(from, from + (gapEnd - at)));
+        copiedBytes_ += gapEnd - at;
+    };
+    for (const Run& run : overlapping) {
+        keepGap(run.address);
+        at = std::max(at, run.end());
     }
+    keepGap(end);
     records_.push_back(ImageRecord{address, uint32_t(n)});
     return true;
 }
 
-size_t FirmwareImage::byteCount() const {
-    size_t count = 0;
-    for (const ImageSegment& s : segments_) count += s.bytes.size();
-    return count;
+void FirmwareImage::joinLoose() const {
+    if (loose_.empty()) return;
+    std::vector<ImageSegment> joined;
+    joined.reserve(segments_.size() + loose_.size());
+    auto s = segments_.begin();
+    auto l = loose_.begin();
+    // Both lists in address order, each run moved or appended to the one it touches.
+    while (s != segments_.end() || l != loose_.end()) {
+        ImageSegment next;
+        if (l == loose_.end() || (s != segments_.end() && s->address < l->first)) {
+            next = std::move(*s++);
+        } else {
+            next = ImageSegment{l->first, std::move(l->second)};
+            ++l;
+        }
+        if (!joined.empty() && joined.back().end() == next.address) {
+            std::vector<uint8_t>& bytes = joined.back().bytes;
+            bytes.insert(bytes.end(), next.bytes.begin(), next.bytes.end());
+            copiedBytes_ += next.bytes.size();
+        } else {
+            joined.push_back(std::move(next));
+        }
+    }
+    segments_ = std::move(joined);
+    loose_.clear();
+}
+
+const std::vector<ImageSegment>& FirmwareImage::segments() const {
+    joinLoose();
+    return segments_;
 }
 
 std::optional<uint8_t> FirmwareImage::byteAt(uint32_t address) const {
+    const std::vector<ImageSegment>& runs = segments();
     // The last segment starting at or below address.
-    auto it = std::upper_bound(segments_.begin(), segments_.end(), address,
+    auto it = std::upper_bound(runs.begin(), runs.end(), address,
                                [](uint32_t a, const ImageSegment& s) { return a < s.address; });
-    if (it == segments_.begin()) return std::nullopt;
+    if (it == runs.begin()) return std::nullopt;
     --it;
     if (uint64_t{address} >= it->end()) return std::nullopt;
     return it->bytes[address - it->address];
@@ -143,11 +174,12 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
         ++lineNumber;
         // Some Windows editors save text with a UTF-8 byte order mark in front of it.
         if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        std::string message;
-        if (overlong || !ParseHexLine(line, record, &message)) {
+        const HexLineError lineError = overlong ? HexLineError::TooLong : ReadHexLine(line, record);
+        if (lineError != HexLineError::None) {
             Fail(error, ImageLoadError::BadLine);
             if (error != nullptr) {
-                error->message = overlong ? std::string() : message;
+                error->lineError = lineError;
+                error->message = HexLineErrorMessage(lineError, line);
                 error->line = line;
                 error->lineNumber = lineNumber;
             }
@@ -164,6 +196,7 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
     }
     if (!ended) return Fail(error, ImageLoadError::NoEndRecord);
     if (result.empty()) return Fail(error, ImageLoadError::Empty);
+    result.segments();  // join the runs now: the image handed over is complete
     *image = std::move(result);
     if (error != nullptr) *error = ImageLoadError{};
     return true;

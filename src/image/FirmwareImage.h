@@ -3,9 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "IntelHex.h"
 
 // A firmware image: every byte a file gives, by address, read completely before anything is sent
 // to a board. Plain C++ (no Qt), texts UTF-8.
@@ -30,19 +33,30 @@ public:
     // Adds n bytes at address (address + n must not pass 2^32) and records them as one record.
     // A byte given before with another value is a conflict: returns false with *conflictAddress set
     // to the lowest such address, and the image is left as it was. Giving a byte again with the
-    // same value is fine.
+    // same value is fine. Bytes that do not extend the highest run are kept apart and joined to
+    // their neighbours at the next segments(), so that building costs time in proportion to the
+    // bytes given whatever the order of the records.
     bool add(uint32_t address, const uint8_t* data, size_t n, uint32_t* conflictAddress = nullptr);
 
     // Address-sorted, neither overlapping nor touching (touching runs are merged).
-    const std::vector<ImageSegment>& segments() const { return segments_; }
+    const std::vector<ImageSegment>& segments() const;
     const std::vector<ImageRecord>& records() const { return records_; }
-    bool empty() const { return segments_.empty(); }
-    size_t byteCount() const;  // bytes given, each address counted once
+    bool empty() const { return segments_.empty() && loose_.empty(); }
     // The byte given at address, if any.
     std::optional<uint8_t> byteAt(uint32_t address) const;
 
+    // For tests: bytes copied into the image's storage so far (each byte given is copied in once,
+    // and once more when its run is joined to a lower one).
+    uint64_t copiedBytes() const { return copiedBytes_; }
+
 private:
-    std::vector<ImageSegment> segments_;
+    void joinLoose() const;
+
+    // Joined runs, plus runs added out of order since the last join (by first address; they
+    // overlap neither each other nor the joined runs, but may touch them).
+    mutable std::vector<ImageSegment> segments_;
+    mutable std::map<uint32_t, std::vector<uint8_t>> loose_;
+    mutable uint64_t copiedBytes_ = 0;
     std::vector<ImageRecord> records_;
 };
 
@@ -57,7 +71,8 @@ struct ImageLoadError {
         TooLarge,     // a binary file that would reach past 0xFFFFFFFF from its load address
     };
     Kind kind = None;
-    std::string message;   // BadLine: the reader's message box text ("" when it has none)
+    HexLineError lineError = HexLineError::None;  // BadLine: what is wrong with the line
+    std::string message;   // BadLine: HexLineErrorMessage, the text the user is shown
     std::string line;      // BadLine: the rejected line as it stands in the file
     int lineNumber = 0;    // BadLine: 1-based
     uint32_t address = 0;  // Conflict: lowest address with two values
@@ -65,9 +80,9 @@ struct ImageLoadError {
 
 // Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8
 // byte order mark before the first line is skipped; a line longer than 1024 characters is
-// refused as a bad line (its message empty); reading ends at the end-of-file record. Empty data
-// records give nothing. False with *error filled at the first problem. On success *image is
-// replaced by what was read; on failure it is left as it was.
+// refused as a bad line (HexLineError::TooLong, its message empty); reading ends at the end-of-file
+// record. Empty data records give nothing. False with *error filled at the first problem. On
+// success *image is replaced by what was read; on failure it is left as it was.
 bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error);
 
 // Reads a raw binary file into image as one record at loadAddress (image as above).

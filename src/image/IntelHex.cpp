@@ -57,11 +57,6 @@ bool ChecksumMatches(std::string_view line) {
     return checksum == static_cast<int>((256 - sum % 256) % 256);
 }
 
-bool Reject(std::string* message, std::string text) {
-    if (message != nullptr) *message = std::move(text);
-    return false;
-}
-
 uint8_t Checksum(const uint8_t* bytes, int count) {
     unsigned sum = 0;
     for (int i = 0; i < count; ++i) sum = (sum + bytes[i]) % 256;
@@ -74,7 +69,8 @@ std::string RecordLine(const uint8_t* buffer, int checksumIndex) {
 
 }  // namespace
 
-bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message) {
+HexLineError ReadHexLine(std::string_view line, HexRecord& record) {
+    using E = HexLineError;
     // A line may end in blanks or a CR (files written with CR LF and read line by line).
     std::string_view text = line;
     while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.remove_suffix(1);
@@ -82,24 +78,22 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
     // Characters after a complete record are a format error, whatever the checksum test would
     // make of them.
     if (text.size() >= 3 && text[0] == ':' && DigitValue(text[1]) >= 0 &&
-        DigitValue(text[2]) >= 0 && text.size() > 11 + 2 * static_cast<size_t>(Pair(text, 1))) {
-        return Reject(message, kIllegalFormat);
-    }
+        DigitValue(text[2]) >= 0 && text.size() > 11 + 2 * static_cast<size_t>(Pair(text, 1)))
+        return E::IllegalFormat;
 
-    if (!ChecksumMatches(text)) return Reject(message, kBadChecksum + std::string(line));
+    if (!ChecksumMatches(text)) return E::BadChecksum;
 
-    if (text.empty() || text[0] != ':') return Reject(message, kIllegalFormat);
+    if (text.empty() || text[0] != ':') return E::IllegalFormat;
 
     // From here on every field is read strictly: an even number of hex digits after the colon,
     // at least count, offset, type and checksum, and exactly as many as the count asks for.
     const std::string_view body = text.substr(1);
-    if (body.size() % 2 != 0 || body.size() < 10) return Reject(message, kIllegalFormat);
-    for (char c : body) {
-        if (DigitValue(c) < 0) return Reject(message, kIllegalFormat);
-    }
+    if (body.size() % 2 != 0 || body.size() < 10) return E::IllegalFormat;
+    for (char c : body)
+        if (DigitValue(c) < 0) return E::IllegalFormat;
     const int dataLen = Pair(text, 1);
     if (body.size() != 10 + 2 * static_cast<size_t>(dataLen)) {
-        return Reject(message, kIllegalFormat);
+        return E::IllegalFormat;
     }
 
     record.DataLen = static_cast<uint8_t>(dataLen);
@@ -108,43 +102,71 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
 
     switch (record.RecType) {
         case 0x00: {
-            if (dataLen > kMaxDataLen) return Reject(message, kIllegalFormat);
+            if (dataLen > kMaxDataLen) return E::IllegalFormat;
             // Every byte of the record must lie below the address limit.
             const int64_t address =
                 int64_t{record.Segment} * 16 + int64_t{record.Linear} * 65536 + record.Offset;
             if (address < 0 || address + (dataLen > 0 ? dataLen - 1 : 0) >= kAddressLimit) {
-                return Reject(message, kIllegalFormat);
+                return E::IllegalFormat;
             }
             for (int k = 0; k < dataLen; ++k) {
                 record.Data[static_cast<size_t>(k)] = static_cast<uint8_t>(Pair(text, 9 + 2 * k));
             }
             record.Address = static_cast<int32_t>(address);
-            return true;
+            return E::None;
         }
         case 0x01:
-            return true;
+            return E::None;
         case 0x02:
-            if (dataLen != 2) return Reject(message, kSegmentLength);
+            if (dataLen != 2) return E::SegmentAddressLength;
             record.Segment = Pair(text, 9) * 256 + Pair(text, 11);
             record.Linear = 0;
-            return true;
+            return E::None;
         case 0x03:
-            return Reject(message, kStartSegment);
+            return E::StartSegmentAddress;
         case 0x04: {
-            if (dataLen != 2) return Reject(message, kLinearLength);
+            if (dataLen != 2) return E::LinearAddressLength;
             const int value = Pair(text, 9) * 256 + Pair(text, 11);
             // 0x8000 and above would load at 0x80000000 or higher.
-            if (int64_t{value} * 65536 >= kAddressLimit) return Reject(message, kIllegalFormat);
+            if (int64_t{value} * 65536 >= kAddressLimit) return E::IllegalFormat;
             record.Linear = value;
             record.Segment = 0;
-            return true;
+            return E::None;
         }
         case 0x05:
-            if (dataLen != 4) return Reject(message, kStartLinearLength);
-            return true;
+            if (dataLen != 4) return E::StartLinearAddressLength;
+            return E::None;
         default:
-            return Reject(message, kIllegalFormat);
+            return E::IllegalFormat;
     }
+}
+
+std::string HexLineErrorMessage(HexLineError error, std::string_view line) {
+    switch (error) {
+        case HexLineError::IllegalFormat:
+            return kIllegalFormat;
+        case HexLineError::BadChecksum:
+            return kBadChecksum + std::string(line);
+        case HexLineError::SegmentAddressLength:
+            return kSegmentLength;
+        case HexLineError::StartSegmentAddress:
+            return kStartSegment;
+        case HexLineError::LinearAddressLength:
+            return kLinearLength;
+        case HexLineError::StartLinearAddressLength:
+            return kStartLinearLength;
+        case HexLineError::None:
+        case HexLineError::TooLong:
+            break;
+    }
+    return std::string();
+}
+
+bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message) {
+    const HexLineError error = ReadHexLine(line, record);
+    if (error != HexLineError::None && message != nullptr)
+        *message = HexLineErrorMessage(error, line);
+    return error == HexLineError::None;
 }
 
 std::string StartLinearAddressLine() {

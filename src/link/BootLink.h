@@ -12,6 +12,7 @@
 
 #include "Host.h"
 #include "LineControl.h"
+#include "LineSpeeds.h"
 #include "SerialPort.h"
 
 class QEventLoop;
@@ -165,7 +166,7 @@ private:
     bool quietReplies_ = false;
     qint64 replyTimeoutNs_ = kReplyTimeoutNs;
     QString currentPort_;
-    int baudRate_ = 115200;
+    int baudRate_ = kDefaultLineSpeed;
     int openBaudRate_ = 0;
     LineSequence idleLines_;
     QEventLoop* waitLoop_ = nullptr;
