@@ -1,7 +1,8 @@
 # Sourced by ./run, ./test and .ci/run: makes sure the Debian packages the project needs are there.
 # As root it installs what is missing; otherwise it prints the one apt-get line needed and fails.
 PRAXON_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-    stm32flash xvfb xauth xdotool fonts-wqy-microhei clang-14 libclang-rt-14-dev python3 time)
+    stm32flash xvfb xauth xdotool fonts-wqy-microhei clang-14 libclang-rt-14-dev python3 time
+    gcc-arm-none-eabi libnewlib-arm-none-eabi zlib1g-dev)
 
 praxon_ensure_packages() {
     local missing=() pkg

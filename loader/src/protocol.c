@@ -443,9 +443,9 @@ void loader_step(void) {
             send_nak(NAK_GAP);
         return;
     }
-    /* A good frame: it also confirms a new line speed. */
+    /* A good frame: it also confirms a new line speed. Line errors and an overflow stay noted
+     * for the bad frame they caused, which may come later. */
     baud_trial = 0;
-    overflow = line_error = 0;
     uint32_t new_baud = 0, leave_to = 0, leaving = 0;
     put_u8(0); /* status, filled in below */
     int status = execute(cmd, len, &new_baud, &leave_to);
