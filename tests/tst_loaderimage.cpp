@@ -17,6 +17,17 @@ std::uint32_t Word(const QByteArray& bytes, int offset) {
     return value;
 }
 
+// RAM end of the smallest part each binary serves: F10x with 10 KB (F103x6), F105/107 and XL
+// with 64 KB, F030x8/F05x with 8 KB, F07x with 16 KB, F303x6/F334 with 12 KB.
+std::uint32_t SmallestRamEnd(const LoaderBinary& binary) {
+    switch (binary.family) {
+        case LoaderFamily::F1: return binary.loadAddress == 0x20000200 ? 0x20002800 : 0x20010000;
+        case LoaderFamily::F0: return binary.loadAddress == 0x20000800 ? 0x20002000 : 0x20004000;
+        case LoaderFamily::F3: return 0x20003000;
+    }
+    return 0;
+}
+
 QByteArray Bytes(const LoaderBinary& binary) {
     return QByteArray(reinterpret_cast<const char*>(binary.bytes), int(binary.size));
 }
@@ -46,6 +57,12 @@ void TestLoaderImage::everyBinaryStartsAtItsLoadAddress() {
         QVERIFY2(entry & 1, "entry must be a Thumb address");
         QVERIFY(entry > binary.loadAddress && entry < binary.loadAddress + binary.size);
         QCOMPARE(Word(bytes, praxon::flash::kLoaderParameterOffset), praxon::flash::kLoaderMagic);
+        // The receive buffer starts after the image, word-aligned, and leaves at least 1 KB on
+        // the smallest chip the binary serves.
+        const std::uint32_t rxStart = praxon::flash::LoaderRxStart(binary);
+        QVERIFY(rxStart >= binary.loadAddress + binary.size);
+        QCOMPARE(rxStart % 4, 0u);
+        QVERIFY2(rxStart + 1024 <= SmallestRamEnd(binary), "loader too large for its chips");
     }
 }
 

@@ -13,7 +13,7 @@ __attribute__((section(".head"), used)) const uint32_t loader_head[2] = {
 
 /* Image offset 8: the host writes its values here before Go (loader/PROTOCOL.md 1.1). */
 __attribute__((section(".params"), used)) struct loader_params loader_params = {
-    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u};
+    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__bss_end};
 
 static uint32_t clock_hz, ms_count, flash_last_sr, usart_speed;
 

@@ -30,6 +30,7 @@ struct loader_params {
     uint32_t page_size;   /* erase unit, a power of two */
     uint32_t flash_size;  /* bytes; 0 = read the flash-size register */
     uint32_t bank2_start; /* 0 = one bank */
+    uint32_t rx_start;    /* set by the build: the receive buffer runs from here to ram_end */
 };
 
 enum loader_command {
@@ -69,6 +70,13 @@ enum loader_nak_reason {
     NAK_TOO_LONG = 4,
     NAK_OVERFLOW = 5
 };
+
+/* The smallest build leaves the deflate decoder out (HELLO flags bit 1 says which). */
+#ifdef LOADER_NO_DEFLATE
+#define LOADER_HAS_DEFLATE 0u
+#else
+#define LOADER_HAS_DEFLATE 1u
+#endif
 
 #define FRAME_SYNC 0xA5u
 #define FRAME_HEADER 6u

@@ -6,26 +6,24 @@
 #define SYSMEM_START 0x1FFF0000u
 #define RAM_START 0x20000000u
 
-/* ---- State ---- */
-static uint8_t* rx;
-static uint32_t rx_size, rx_used;
-static uint8_t line_error, overflow;
-static uint32_t last_rx_ms;
+/* ---- State: one block, so the code reaches every field from one base address ---- */
+static struct {
+    uint8_t* rx; /* received bytes, a frame always starting at rx[0] */
+    uint32_t rx_size, rx_used;
+    uint32_t last_rx_ms;
+    uint32_t max_payload, image_address;
+    uint32_t ram_end, page_size, flash_size, flash_end, bank2_start;
+    uint32_t line_baud, trial_old_baud, trial_start_ms;
+    uint32_t error_address, error_sr; /* sent with a failed status */
+    uint32_t crc_word_acc, crc_byte_count;
+    uint32_t deflate_in_offset, deflate_dest, deflate_done;
+    /* Reply being built: payload bytes, then optionally a memory span. */
+    uint32_t reply_len, reply_span_address, reply_span_len;
+    uint8_t reply[136];
+    uint8_t line_error, overflow, expected_seq, nak_sent, baud_trial, deflate_pending;
+} E;
 
-static uint8_t expected_seq, nak_sent;
-static uint32_t max_payload, image_address;
-static uint32_t ram_end, page_size, flash_size, flash_end, bank2_start;
-static uint32_t line_baud, trial_old_baud, trial_start_ms;
-static uint8_t baud_trial;
-
-/* Error details sent with a failed status. */
-static uint32_t error_address, error_sr;
-
-/* Reply being built: payload bytes, and optionally a memory span sent after them. */
-static uint8_t reply[136];
-static uint32_t reply_len, reply_span_address, reply_span_len;
-
-/* ---- Receive buffer: bytes in arrival order from rx[0]; a frame always starts at rx[0] ---- */
+/* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ---- */
 static uint32_t get_u16(const uint8_t* bytes) { return bytes[0] | (uint32_t)bytes[1] << 8; }
 
 static uint32_t get_u32(const uint8_t* bytes) { return get_u16(bytes) | get_u16(bytes + 2) << 16; }
@@ -33,48 +31,47 @@ static uint32_t get_u32(const uint8_t* bytes) { return get_u16(bytes) | get_u16(
 /* Moves the bytes after the first `count` to the front; bytes arriving meanwhile move too. */
 static void rx_drop(uint32_t count) {
     uint32_t i;
-    for (i = 0; i + count < rx_used; ++i) {
+    for (i = 0; i + count < E.rx_used; ++i) {
         if ((i & 15u) == 0) loader_service();
-        rx[i] = rx[i + count];
+        E.rx[i] = E.rx[i + count];
     }
-    rx_used = i;
+    E.rx_used = i;
 }
 
 void loader_service(void) {
     int byte;
     while ((byte = hal_rx()) != -1) {
-        last_rx_ms = hal_ms();
+        E.last_rx_ms = hal_ms();
         if (byte < 0) {
-            line_error = 1;
-        } else if (rx_used >= rx_size) {
-            overflow = 1;
+            E.line_error = 1;
+        } else if (E.rx_used >= E.rx_size) {
+            E.overflow = 1;
         } else {
-            rx[rx_used++] = (uint8_t)byte;
+            E.rx[E.rx_used++] = (uint8_t)byte;
         }
     }
     hal_tick();
 }
 
 /* ---- CRC over a byte stream: 4 bytes make a little-endian word, the last one zero-padded ---- */
-static uint32_t crc_word_acc, crc_byte_count;
 
 static void crc_begin(void) {
     hal_crc_reset();
-    crc_word_acc = 0;
-    crc_byte_count = 0;
+    E.crc_word_acc = 0;
+    E.crc_byte_count = 0;
 }
 
 static void crc_byte(uint8_t byte) {
-    crc_word_acc |= (uint32_t)byte << (8u * crc_byte_count);
-    if (++crc_byte_count == 4) {
-        hal_crc_word(crc_word_acc);
-        crc_word_acc = 0;
-        crc_byte_count = 0;
+    E.crc_word_acc |= (uint32_t)byte << (8u * E.crc_byte_count);
+    if (++E.crc_byte_count == 4) {
+        hal_crc_word(E.crc_word_acc);
+        E.crc_word_acc = 0;
+        E.crc_byte_count = 0;
     }
 }
 
 static uint32_t crc_end(void) {
-    if (crc_byte_count) hal_crc_word(crc_word_acc);
+    if (E.crc_byte_count) hal_crc_word(E.crc_word_acc);
     return hal_crc_value();
 }
 
@@ -91,21 +88,21 @@ static void send_byte(uint8_t byte) {
 }
 
 static void send_frame(uint8_t seq, uint8_t code) {
-    uint32_t len = reply_len + reply_span_len;
+    uint32_t len = E.reply_len + E.reply_span_len;
     uint8_t header[FRAME_HEADER] = {FRAME_SYNC, seq, code, (uint8_t)len, (uint8_t)(len >> 8), 0};
     header[5] = (uint8_t)~(header[1] ^ header[2] ^ header[3] ^ header[4]);
     crc_begin();
     uint32_t i;
     for (i = 0; i < FRAME_HEADER; ++i) send_byte(header[i]);
-    for (i = 0; i < reply_len; ++i) send_byte(reply[i]);
-    for (i = 0; i < reply_span_len; ++i) send_byte(hal_read8(reply_span_address + i));
+    for (i = 0; i < E.reply_len; ++i) send_byte(E.reply[i]);
+    for (i = 0; i < E.reply_span_len; ++i) send_byte(hal_read8(E.reply_span_address + i));
     uint32_t crc = crc_end();
     for (i = 0; i < 4; ++i) hal_tx((uint8_t)(crc >> (8u * i)));
-    reply_len = 0;
-    reply_span_len = 0;
+    E.reply_len = 0;
+    E.reply_span_len = 0;
 }
 
-static void put_u8(uint32_t value) { reply[reply_len++] = (uint8_t)value; }
+static void put_u8(uint32_t value) { E.reply[E.reply_len++] = (uint8_t)value; }
 
 static void put_u16(uint32_t value) {
     put_u8(value);
@@ -118,10 +115,10 @@ static void put_u32(uint32_t value) {
 }
 
 static void send_nak(uint8_t reason) {
-    if (nak_sent) return;
-    nak_sent = 1;
+    if (E.nak_sent) return;
+    E.nak_sent = 1;
     put_u8(reason);
-    send_frame(expected_seq, REPLY_NAK);
+    send_frame(E.expected_seq, REPLY_NAK);
 }
 
 /* ---- Memory ranges ---- */
@@ -130,22 +127,22 @@ static int in_range(uint32_t address, uint32_t length, uint32_t start, uint32_t 
 }
 
 static int flash_range(uint32_t address, uint32_t length) {
-    return in_range(address, length, LOADER_FLASH_BASE, flash_end);
+    return in_range(address, length, LOADER_FLASH_BASE, E.flash_end);
 }
 
 static int readable_range(uint32_t address, uint32_t length) {
     return flash_range(address, length) || in_range(address, length, SYSMEM_START, RAM_START) ||
-           in_range(address, length, RAM_START, ram_end);
+           in_range(address, length, RAM_START, E.ram_end);
 }
 
 /* ---- Flash ---- */
 static uint32_t bank_regs(uint32_t address) {
-    return bank2_start && address >= bank2_start ? LOADER_BANK2_REGS : 0u;
+    return E.bank2_start && address >= E.bank2_start ? LOADER_BANK2_REGS : 0u;
 }
 
 static int fail(int status, uint32_t address) {
-    error_address = address;
-    error_sr = hal_flash_last_sr();
+    E.error_address = address;
+    E.error_sr = hal_flash_last_sr();
     return status;
 }
 
@@ -157,9 +154,9 @@ static int unlock(uint32_t regs, uint32_t address) {
 static int program_half_word(uint32_t address, uint16_t value) {
     uint16_t now = hal_read16(address);
     if (now == value) return ST_OK;
-    error_sr = 0;
+    E.error_sr = 0;
     if (now != 0xFFFFu && value != 0) {
-        error_address = address;
+        E.error_address = address;
         return ST_NOT_ERASED;
     }
     uint32_t regs = bank_regs(address);
@@ -182,14 +179,14 @@ static uint32_t first_not_blank(uint32_t address, uint32_t length) {
 
 static int erase_pages(uint32_t address, uint32_t count, uint32_t* erased) {
     *erased = 0;
-    for (; count; --count, address += page_size) {
-        if (!first_not_blank(address, page_size)) continue;
+    for (; count; --count, address += E.page_size) {
+        if (!first_not_blank(address, E.page_size)) continue;
         uint32_t regs = bank_regs(address);
         int status = unlock(regs, address);
         if (status) return status;
         status = hal_flash_erase_page(regs, address);
         if (status) return fail(status, address);
-        uint32_t bad = first_not_blank(address, page_size);
+        uint32_t bad = first_not_blank(address, E.page_size);
         if (bad) return fail(ST_VERIFY, bad);
         ++*erased;
     }
@@ -200,10 +197,10 @@ static int mass_erase(void) {
     int status = unlock(0, LOADER_FLASH_BASE);
     if (!status) status = hal_flash_mass_erase(0);
     if (status) return fail(status, LOADER_FLASH_BASE);
-    if (bank2_start) {
-        status = unlock(LOADER_BANK2_REGS, bank2_start);
+    if (E.bank2_start) {
+        status = unlock(LOADER_BANK2_REGS, E.bank2_start);
         if (!status) status = hal_flash_mass_erase(LOADER_BANK2_REGS);
-        if (status) return fail(status, bank2_start);
+        if (status) return fail(status, E.bank2_start);
     }
     return ST_OK;
 }
@@ -217,53 +214,53 @@ static uint32_t crc_of_range(uint32_t address, uint32_t length) {
     return hal_crc_value();
 }
 
+#ifndef LOADER_NO_DEFLATE
 /* ---- Deflate output goes straight into flash, half-word by half-word ---- */
-static uint32_t deflate_in_offset, deflate_dest, deflate_done;
-static uint8_t deflate_pending;
 
-uint8_t inflate_in(uint32_t index) { return rx[deflate_in_offset + index]; }
+uint8_t inflate_in(uint32_t index) { return E.rx[E.deflate_in_offset + index]; }
 
 int inflate_out(uint8_t byte) {
     int status = ST_OK;
-    if (deflate_done & 1u)
-        status = program_half_word(deflate_dest + deflate_done - 1,
-                                   (uint16_t)(deflate_pending | (uint32_t)byte << 8));
+    if (E.deflate_done & 1u)
+        status = program_half_word(E.deflate_dest + E.deflate_done - 1,
+                                   (uint16_t)(E.deflate_pending | (uint32_t)byte << 8));
     else
-        deflate_pending = byte;
-    ++deflate_done;
+        E.deflate_pending = byte;
+    ++E.deflate_done;
     return status;
 }
 
 int inflate_back(uint32_t distance, uint8_t* byte) {
-    uint32_t address = deflate_dest + deflate_done - distance;
-    if (distance > deflate_dest + deflate_done - LOADER_FLASH_BASE) return ST_DECODE;
-    *byte = distance == 1 && (deflate_done & 1u) ? deflate_pending : hal_read8(address);
+    uint32_t address = E.deflate_dest + E.deflate_done - distance;
+    if (distance > E.deflate_dest + E.deflate_done - LOADER_FLASH_BASE) return ST_DECODE;
+    *byte = distance == 1 && (E.deflate_done & 1u) ? E.deflate_pending : hal_read8(address);
     return ST_OK;
 }
+#endif
 
-/* ---- Commands: payload at rx + FRAME_HEADER, `len` bytes ---- */
+/* ---- Commands: payload at E.rx + FRAME_HEADER, `len` bytes ---- */
 static void hello(void) {
     put_u8(LOADER_PROTOCOL_VERSION);
     put_u8(LOADER_FAMILY_CODE);
-    put_u8(hal_flash_locked(0) ? 0 : 1);
-    put_u32(rx_size);
-    put_u32(max_payload);
-    put_u32(image_address);
-    put_u32(ram_end);
-    put_u32(page_size);
-    put_u32(flash_size);
+    put_u8((hal_flash_locked(0) ? 0u : 1u) | LOADER_HAS_DEFLATE << 1);
+    put_u32(E.rx_size);
+    put_u32(E.max_payload);
+    put_u32(E.image_address);
+    put_u32(E.ram_end);
+    put_u32(E.page_size);
+    put_u32(E.flash_size);
     put_u32(hal_flash_size_register());
-    put_u32(bank2_start);
+    put_u32(E.bank2_start);
     put_u32(hal_clock_hz());
-    put_u32(line_baud);
+    put_u32(E.line_baud);
 }
 
-/* Executes the command in the receive buffer; fills the reply after the status byte. Returns the status. */
+/* Executes the command in the receive buffer; fills the E.reply after the status byte. Returns the status. */
 static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leave_to) {
     const uint32_t p = FRAME_HEADER;
-    uint32_t address = len >= 4 ? get_u32(rx + p) : 0;
-    error_address = address;
-    error_sr = 0;
+    uint32_t address = len >= 4 ? get_u32(E.rx + p) : 0;
+    E.error_address = address;
+    E.error_sr = 0;
     switch (cmd) {
         case CMD_HELLO:
             if (len) return ST_BAD_LENGTH;
@@ -271,9 +268,9 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
             return ST_OK;
         case CMD_ERASE: {
             if (len != 6) return ST_BAD_LENGTH;
-            uint32_t count = get_u16(rx + p + 4);
-            if (!count || ((address - LOADER_FLASH_BASE) & (page_size - 1u)) ||
-                !flash_range(address, count * page_size))
+            uint32_t count = get_u16(E.rx + p + 4);
+            if (!count || ((address - LOADER_FLASH_BASE) & (E.page_size - 1u)) ||
+                !flash_range(address, count * E.page_size))
                 return ST_BAD_ADDRESS;
             uint32_t erased;
             int status = erase_pages(address, count, &erased);
@@ -288,29 +285,31 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
             uint32_t size = len - 4;
             if ((address & 1u) || !flash_range(address, size)) return ST_BAD_ADDRESS;
             for (uint32_t i = 0; i < size; i += 2) {
-                int status = program_half_word(address + i, (uint16_t)get_u16(rx + p + 4 + i));
+                int status = program_half_word(address + i, (uint16_t)get_u16(E.rx + p + 4 + i));
                 if (status) return status;
             }
             return ST_OK;
         }
+#ifndef LOADER_NO_DEFLATE
         case CMD_WRITE_DEFLATE: {
             if (len < 9) return ST_BAD_LENGTH;
-            uint32_t size = get_u32(rx + p + 4);
+            uint32_t size = get_u32(E.rx + p + 4);
             if ((address & 1u) || (size & 1u) || !size || !flash_range(address, size))
                 return ST_BAD_ADDRESS;
-            deflate_in_offset = p + 8;
-            deflate_dest = address;
-            deflate_done = 0;
-            error_sr = 0;
-            error_address = address;
+            E.deflate_in_offset = p + 8;
+            E.deflate_dest = address;
+            E.deflate_done = 0;
+            E.error_sr = 0;
+            E.error_address = address;
             int status = inflate_raw(len - 8, size);
             if (status == ST_DECODE || status == ST_DECODE_LENGTH)
-                error_address = address + deflate_done;
+                E.error_address = address + E.deflate_done;
             return status;
         }
+#endif
         case CMD_CRC: {
             if (len != 8) return ST_BAD_LENGTH;
-            uint32_t size = get_u32(rx + p + 4);
+            uint32_t size = get_u32(E.rx + p + 4);
             if ((address & 3u) || (size & 3u) || !size || !readable_range(address, size))
                 return ST_BAD_ADDRESS;
             put_u32(crc_of_range(address, size));
@@ -318,7 +317,7 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
         }
         case CMD_COMPARE: {
             if (len < 12 || (len & 3u)) return ST_BAD_LENGTH;
-            uint32_t block = get_u32(rx + p + 4), count = (len - 8) / 4;
+            uint32_t block = get_u32(E.rx + p + 4), count = (len - 8) / 4;
             if ((address & 3u) || (block & 3u) || !block) return ST_BAD_ADDRESS;
             uint32_t end = address;
             for (uint32_t i = 0; i < count; ++i) {
@@ -329,7 +328,7 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
             for (uint32_t i = 0; i < count; i += 8) {
                 uint32_t bits = 0;
                 for (uint32_t b = 0; b < 8 && i + b < count; ++b)
-                    if (crc_of_range(address + (i + b) * block, block) != get_u32(rx + p + 8 + 4 * (i + b)))
+                    if (crc_of_range(address + (i + b) * block, block) != get_u32(E.rx + p + 8 + 4 * (i + b)))
                         bits |= 1u << b;
                 put_u8(bits);
             }
@@ -337,11 +336,11 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
         }
         case CMD_READ: {
             if (len != 6) return ST_BAD_LENGTH;
-            uint32_t size = get_u16(rx + p + 4);
-            if (!size || size > max_payload - 1 || !readable_range(address, size))
+            uint32_t size = get_u16(E.rx + p + 4);
+            if (!size || size > E.max_payload - 1 || !readable_range(address, size))
                 return ST_BAD_ADDRESS;
-            reply_span_address = address;
-            reply_span_len = size;
+            E.reply_span_address = address;
+            E.reply_span_len = size;
             return ST_OK;
         }
         case CMD_BAUD: {
@@ -365,76 +364,76 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
 
 void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_t rx_bytes,
                  uint32_t image) {
-    rx = rx_memory;
-    rx_size = rx_bytes;
-    rx_used = 0;
-    line_error = overflow = 0;
-    expected_seq = 0;
-    nak_sent = 0;
-    baud_trial = 0;
-    reply_len = reply_span_len = 0;
-    image_address = image;
-    max_payload = rx_bytes - FRAME_OVERHEAD;
-    if (max_payload > LOADER_MAX_PAYLOAD) max_payload = LOADER_MAX_PAYLOAD;
-    ram_end = params->ram_end;
-    page_size = params->page_size;
-    flash_size = params->flash_size ? params->flash_size : hal_flash_size_register() * 1024u;
-    flash_end = LOADER_FLASH_BASE + flash_size;
-    bank2_start = params->bank2_start;
-    line_baud = params->baud;
-    last_rx_ms = hal_ms();
+    E.rx = rx_memory;
+    E.rx_size = rx_bytes;
+    E.rx_used = 0;
+    E.line_error = E.overflow = 0;
+    E.expected_seq = 0;
+    E.nak_sent = 0;
+    E.baud_trial = 0;
+    E.reply_len = E.reply_span_len = 0;
+    E.image_address = image;
+    E.max_payload = rx_bytes - FRAME_OVERHEAD;
+    if (E.max_payload > LOADER_MAX_PAYLOAD) E.max_payload = LOADER_MAX_PAYLOAD;
+    E.ram_end = params->ram_end;
+    E.page_size = params->page_size;
+    E.flash_size = params->flash_size ? params->flash_size : hal_flash_size_register() * 1024u;
+    E.flash_end = LOADER_FLASH_BASE + E.flash_size;
+    E.bank2_start = params->bank2_start;
+    E.line_baud = params->baud;
+    E.last_rx_ms = hal_ms();
 }
 
 static void bad_frame(uint8_t reason) {
-    if (overflow)
+    if (E.overflow)
         reason = NAK_OVERFLOW;
-    else if (line_error)
+    else if (E.line_error)
         reason = NAK_LINE;
-    overflow = line_error = 0;
+    E.overflow = E.line_error = 0;
     send_nak(reason);
     rx_drop(1);
 }
 
 void loader_step(void) {
     loader_service();
-    if (baud_trial && hal_ms() - trial_start_ms > LOADER_BAUD_TRIAL_MS) {
-        baud_trial = 0;
-        line_baud = trial_old_baud;
-        hal_set_baud(line_baud);
-        rx_drop(rx_used);
-        overflow = line_error = 0;
+    if (E.baud_trial && hal_ms() - E.trial_start_ms > LOADER_BAUD_TRIAL_MS) {
+        E.baud_trial = 0;
+        E.line_baud = E.trial_old_baud;
+        hal_set_baud(E.line_baud);
+        rx_drop(E.rx_used);
+        E.overflow = E.line_error = 0;
     }
     uint32_t skip = 0;
-    while (skip < rx_used && rx[skip] != FRAME_SYNC) ++skip;
+    while (skip < E.rx_used && E.rx[skip] != FRAME_SYNC) ++skip;
     if (skip) rx_drop(skip);
-    if (rx_used < FRAME_HEADER) {
-        if (rx_used && hal_ms() - last_rx_ms > LOADER_IDLE_DROP_MS) bad_frame(NAK_CRC);
+    if (E.rx_used < FRAME_HEADER) {
+        if (E.rx_used && hal_ms() - E.last_rx_ms > LOADER_IDLE_DROP_MS) bad_frame(NAK_CRC);
         return;
     }
-    uint8_t seq = rx[1], cmd = rx[2];
-    uint32_t len = get_u16(rx + 3);
-    if ((uint8_t)~(seq ^ cmd ^ rx[3] ^ rx[4]) != rx[5]) {
+    uint8_t seq = E.rx[1], cmd = E.rx[2];
+    uint32_t len = get_u16(E.rx + 3);
+    if ((uint8_t)~(seq ^ cmd ^ E.rx[3] ^ E.rx[4]) != E.rx[5]) {
         rx_drop(1);
         return;
     }
-    if (len > max_payload) {
+    if (len > E.max_payload) {
         bad_frame(NAK_TOO_LONG);
         return;
     }
-    if (rx_used < len + FRAME_OVERHEAD) {
-        if (hal_ms() - last_rx_ms > LOADER_IDLE_DROP_MS) bad_frame(NAK_CRC);
+    if (E.rx_used < len + FRAME_OVERHEAD) {
+        if (hal_ms() - E.last_rx_ms > LOADER_IDLE_DROP_MS) bad_frame(NAK_CRC);
         return;
     }
     crc_begin();
     for (uint32_t i = 0; i < FRAME_HEADER + len; ++i) {
-        if ((i & 31u) == 0) loader_service();
-        crc_byte(rx[i]);
+        if ((i & 7u) == 0) loader_service();
+        crc_byte(E.rx[i]);
     }
-    if (crc_end() != get_u32(rx + FRAME_HEADER + len)) {
+    if (crc_end() != get_u32(E.rx + FRAME_HEADER + len)) {
         bad_frame(NAK_CRC);
         return;
     }
-    uint8_t distance = (uint8_t)(seq - expected_seq);
+    uint8_t distance = (uint8_t)(seq - E.expected_seq);
     if (cmd != CMD_HELLO && distance != 0) {
         rx_drop(len + FRAME_OVERHEAD);
         if (distance >= 128)
@@ -443,32 +442,32 @@ void loader_step(void) {
             send_nak(NAK_GAP);
         return;
     }
-    /* A good frame: it also confirms a new line speed. Line errors and an overflow stay noted
+    /* A good frame: it also confirms a new line speed. Line errors and an E.overflow stay noted
      * for the bad frame they caused, which may come later. */
-    baud_trial = 0;
+    E.baud_trial = 0;
     uint32_t new_baud = 0, leave_to = 0, leaving = 0;
     put_u8(0); /* status, filled in below */
     int status = execute(cmd, len, &new_baud, &leave_to);
     if (cmd == CMD_GO && status == ST_OK) leaving = 1;
     if (status) {
-        reply_len = 1;
-        reply_span_len = 0;
-        put_u32(error_address);
-        put_u32(error_sr);
+        E.reply_len = 1;
+        E.reply_span_len = 0;
+        put_u32(E.error_address);
+        put_u32(E.error_sr);
     }
-    reply[0] = (uint8_t)status;
+    E.reply[0] = (uint8_t)status;
     rx_drop(len + FRAME_OVERHEAD);
-    expected_seq = (uint8_t)(seq + 1);
-    nak_sent = 0;
+    E.expected_seq = (uint8_t)(seq + 1);
+    E.nak_sent = 0;
     send_frame(seq, cmd);
     if (new_baud) {
         hal_tx_drain();
-        trial_old_baud = line_baud;
-        line_baud = new_baud;
+        E.trial_old_baud = E.line_baud;
+        E.line_baud = new_baud;
         hal_set_baud(new_baud);
-        rx_drop(rx_used);
-        baud_trial = 1;
-        trial_start_ms = hal_ms();
+        rx_drop(E.rx_used);
+        E.baud_trial = 1;
+        E.trial_start_ms = hal_ms();
     }
     if (leaving) {
         hal_tx_drain();

@@ -26,6 +26,11 @@ const LoaderBinary* LoaderFor(LoaderFamily family, std::uint32_t firstFreeRam) {
     return best;
 }
 
+std::uint32_t LoaderRxStart(const LoaderBinary& binary) {
+    const QByteArray bytes(reinterpret_cast<const char*>(binary.bytes), int(binary.size));
+    return bytes.size() >= 0x24 ? ReadWord(bytes, 0x20) : 0;
+}
+
 QByteArray LoaderImage(const LoaderBinary& binary, const LoaderParameters& parameters) {
     QByteArray image(reinterpret_cast<const char*>(binary.bytes), static_cast<int>(binary.size));
     constexpr int kBlockEnd = kLoaderParameterOffset + 6 * 4;

@@ -20,6 +20,10 @@ struct LoaderBinary {
 extern const LoaderBinary kLoaderBinaries[];
 extern const std::size_t kLoaderBinaryCount;
 
+// Where the loader's receive buffer starts (its code and data lie below): the RAM from there to
+// LoaderParameters::ramEnd is its window. Read from the image (offset 0x20).
+std::uint32_t LoaderRxStart(const LoaderBinary& binary);
+
 // The values the host writes into the image before Go.
 struct LoaderParameters {
     std::uint32_t baud = 115200;    // line speed at Go
