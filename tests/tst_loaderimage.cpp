@@ -57,12 +57,12 @@ void TestLoaderImage::everyBinaryStartsAtItsLoadAddress() {
         QVERIFY2(entry & 1, "entry must be a Thumb address");
         QVERIFY(entry > binary.loadAddress && entry < binary.loadAddress + binary.size);
         QCOMPARE(Word(bytes, praxon::flash::kLoaderParameterOffset), praxon::flash::kLoaderMagic);
-        // The receive buffer starts after the image, word-aligned, and leaves at least 1 KB on
+        // The receive buffer starts after the image, word-aligned, and leaves at least 512 bytes on
         // the smallest chip the binary serves.
         const std::uint32_t rxStart = praxon::flash::LoaderRxStart(binary);
         QVERIFY(rxStart >= binary.loadAddress + binary.size);
         QCOMPARE(rxStart % 4, 0u);
-        QVERIFY2(rxStart + 1024 <= SmallestRamEnd(binary), "loader too large for its chips");
+        QVERIFY2(rxStart + 512 <= SmallestRamEnd(binary), "loader too large for its chips");
     }
 }
 

@@ -3,7 +3,7 @@
 #include "loader.h"
 #include "regs.h"
 
-extern uint32_t __image_start[], __bss_start[], __bss_end[];
+extern uint32_t __image_start[], __bss_start[], __bss_end[], __rx_start[];
 void loader_entry(void) __attribute__((noreturn));
 
 /* Go loads the stack pointer from word 0 and jumps to word 1. The stack grows down into the RAM
@@ -13,7 +13,7 @@ __attribute__((section(".head"), used)) const uint32_t loader_head[2] = {
 
 /* Image offset 8: the host writes its values here before Go (loader/PROTOCOL.md 1.1). */
 __attribute__((section(".params"), used)) struct loader_params loader_params = {
-    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__bss_end};
+    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__rx_start};
 
 static uint32_t clock_hz, ms_count, flash_last_sr, usart_speed;
 
@@ -236,7 +236,7 @@ void loader_entry(void) {
     SYST_RVR = clock_hz / 8000u - 1u; /* HCLK/8 ticks: one wrap per millisecond */
     SYST_CVR = 0;
     SYST_CSR = 1u; /* enabled, no interrupt, HCLK/8 */
-    uint32_t rx_start = (uint32_t)__bss_end;
+    uint32_t rx_start = (uint32_t)__rx_start;
     if (params->ram_end < rx_start + 64u || (params->page_size & (params->page_size - 1u)) ||
         params->page_size < 256u)
         reset_chip(); /* nothing sensible to run with: the host falls back to the ROM */
