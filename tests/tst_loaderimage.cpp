@@ -21,9 +21,12 @@ std::uint32_t Word(const QByteArray& bytes, int offset) {
 // with 64 KB, F030x8/F05x with 8 KB, F07x with 16 KB, F303x6/F334 with 12 KB.
 std::uint32_t SmallestRamEnd(const LoaderBinary& binary) {
     switch (binary.family) {
-        case LoaderFamily::F1: return binary.loadAddress == 0x20000200 ? 0x20002800 : 0x20010000;
-        case LoaderFamily::F0: return binary.loadAddress == 0x20000800 ? 0x20002000 : 0x20004000;
-        case LoaderFamily::F3: return 0x20003000;
+        case LoaderFamily::F1:
+            return binary.loadAddress == 0x20000200 ? 0x20002800 : 0x20010000;
+        case LoaderFamily::F0:
+            return binary.loadAddress == 0x20000800 ? 0x20002000 : 0x20004000;
+        case LoaderFamily::F3:
+            return 0x20003000;
     }
     return 0;
 }

@@ -121,8 +121,8 @@ void StartChip(std::uint32_t flashBytes = 64 * 1024, std::uint32_t pageSize = 10
     Chip().reset(flashBytes);
     Chip().pageSize = pageSize;
     Chip().bank2Start = bank2;
-    loader_params params{LOADER_MAGIC, 115200,         loadertest::kRamBase + 0x5000,
-                         pageSize,     flashSizeParam, bank2, 0};
+    loader_params params{
+        LOADER_MAGIC, 115200, loadertest::kRamBase + 0x5000, pageSize, flashSizeParam, bank2, 0};
     loader_init(&params, rxBuffer, kRxSize, 0x20000200);
     nextSeq = 0;
 }

@@ -8,8 +8,8 @@ void loader_entry(void) __attribute__((noreturn));
 
 /* Go loads the stack pointer from word 0 and jumps to word 1. The stack grows down into the RAM
  * the ROM bootloader kept for itself, which nothing uses any more. */
-__attribute__((section(".head"), used)) const uint32_t loader_head[2] = {
-    (uint32_t)__image_start, (uint32_t)loader_entry};
+__attribute__((section(".head"), used))
+const uint32_t loader_head[2] = {(uint32_t)__image_start, (uint32_t)loader_entry};
 
 /* Image offset 8: the host writes its values here before Go (loader/PROTOCOL.md 1.1). */
 __attribute__((section(".params"), used)) struct loader_params loader_params = {
@@ -74,7 +74,9 @@ static void pins_and_usart_clock(void) {
     RCC_AHBENR |= RCC_AHBENR_CRCEN;
 }
 
-static uint32_t divisor_for(uint32_t baud) { return (clock_hz + baud / 2u) / baud; }
+static uint32_t divisor_for(uint32_t baud) {
+    return (clock_hz + baud / 2u) / baud;
+}
 
 uint32_t hal_baud_possible(uint32_t baud) {
     if (baud < 1200u) return 0;
@@ -122,21 +124,41 @@ void hal_tick(void) {
     if (SYST_CSR & (1u << 16)) ++ms_count; /* COUNTFLAG: a millisecond has passed */
 }
 
-uint32_t hal_ms(void) { return ms_count; }
-uint32_t hal_clock_hz(void) { return clock_hz; }
-uint32_t hal_flash_size_register(void) { return *(volatile uint16_t*)FLASH_SIZE_KIB_ADDR; }
+uint32_t hal_ms(void) {
+    return ms_count;
+}
+uint32_t hal_clock_hz(void) {
+    return clock_hz;
+}
+uint32_t hal_flash_size_register(void) {
+    return *(volatile uint16_t*)FLASH_SIZE_KIB_ADDR;
+}
 
-void hal_crc_reset(void) { CRC_CR = 1u; }
-void hal_crc_word(uint32_t word) { CRC_DR = word; }
-uint32_t hal_crc_value(void) { return CRC_DR; }
+void hal_crc_reset(void) {
+    CRC_CR = 1u;
+}
+void hal_crc_word(uint32_t word) {
+    CRC_DR = word;
+}
+uint32_t hal_crc_value(void) {
+    return CRC_DR;
+}
 
-uint8_t hal_read8(uint32_t address) { return *(volatile uint8_t*)address; }
-uint16_t hal_read16(uint32_t address) { return *(volatile uint16_t*)address; }
-uint32_t hal_read32(uint32_t address) { return *(volatile uint32_t*)address; }
+uint8_t hal_read8(uint32_t address) {
+    return *(volatile uint8_t*)address;
+}
+uint16_t hal_read16(uint32_t address) {
+    return *(volatile uint16_t*)address;
+}
+uint32_t hal_read32(uint32_t address) {
+    return *(volatile uint32_t*)address;
+}
 
 #define FLASH_REG(regs, offset) REG32(FLASH_R_BASE + (regs) + (offset))
 
-int hal_flash_locked(uint32_t regs) { return (FLASH_REG(regs, FLASH_CR_OFF) & FLASH_CR_LOCK) != 0; }
+int hal_flash_locked(uint32_t regs) {
+    return (FLASH_REG(regs, FLASH_CR_OFF) & FLASH_CR_LOCK) != 0;
+}
 
 int hal_flash_unlock(uint32_t regs) {
     FLASH_REG(regs, FLASH_KEYR_OFF) = FLASH_KEY1;
@@ -190,7 +212,9 @@ int hal_flash_mass_erase(uint32_t regs) {
     return flash_finish(regs, 5000u);
 }
 
-uint32_t hal_flash_last_sr(void) { return flash_last_sr; }
+uint32_t hal_flash_last_sr(void) {
+    return flash_last_sr;
+}
 
 void hal_leave(uint32_t address) {
     FLASH_REG(0, FLASH_CR_OFF) |= FLASH_CR_LOCK;
@@ -240,7 +264,6 @@ void loader_entry(void) {
     if (params->ram_end < rx_start + 64u || (params->page_size & (params->page_size - 1u)) ||
         params->page_size < 256u)
         reset_chip(); /* nothing sensible to run with: the host falls back to the ROM */
-    loader_init(params, (uint8_t*)rx_start, params->ram_end - rx_start,
-                (uint32_t)__image_start);
+    loader_init(params, (uint8_t*)rx_start, params->ram_end - rx_start, (uint32_t)__image_start);
     for (;;) loader_step();
 }

@@ -93,14 +93,14 @@ static int decode(const struct huffman* h) {
     return -1;
 }
 
-static const uint16_t length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
-                                         15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+static const uint16_t length_base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                         15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                          67, 83, 99, 115, 131, 163, 195, 227, 258};
 static const uint8_t length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-static const uint16_t dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                       33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                       1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+static const uint16_t dist_base[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 static const uint8_t dist_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
@@ -218,8 +218,7 @@ static void build_dynamic(void) {
     }
     /* The end-of-block code must exist; an incomplete code is allowed only for a single code. */
     int left = build(&D.litlen_code, D.code_lengths, nlen);
-    if (D.code_lengths[256] == 0 || left < 0 ||
-        (left > 0 && nlen - D.litlen_code.count[0] != 1)) {
+    if (D.code_lengths[256] == 0 || left < 0 || (left > 0 && nlen - D.litlen_code.count[0] != 1)) {
         D.failure = ST_DECODE;
         return;
     }

@@ -13,8 +13,8 @@ extern "C" {
 int inflate_raw(uint32_t in_len, uint32_t out_len);
 
 /* Supplied by the caller. */
-uint8_t inflate_in(uint32_t index);              /* input byte index (< in_len) */
-int inflate_out(uint8_t byte);                   /* 0 or a loader_status */
+uint8_t inflate_in(uint32_t index);                 /* input byte index (< in_len) */
+int inflate_out(uint8_t byte);                      /* 0 or a loader_status */
 int inflate_back(uint32_t distance, uint8_t* byte); /* byte written `distance` bytes ago */
 
 #ifdef __cplusplus

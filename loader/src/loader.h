@@ -82,7 +82,7 @@ enum loader_nak_reason {
 #define FRAME_HEADER 6u
 #define FRAME_OVERHEAD 10u
 #define LOADER_MAX_PAYLOAD 4096u
-#define LOADER_IDLE_DROP_MS 100u  /* an unfinished frame this long without a byte is dropped */
+#define LOADER_IDLE_DROP_MS 100u   /* an unfinished frame this long without a byte is dropped */
 #define LOADER_BAUD_TRIAL_MS 1000u /* no good frame at a new speed within this: back to the old */
 
 /* ---- The engine ---- */
@@ -90,18 +90,18 @@ void loader_init(const struct loader_params* params, uint8_t* rx_buffer, uint32_
                  uint32_t image_address);
 /* One turn of the main loop: take in bytes, execute at most one frame. */
 void loader_step(void);
-/* Moves received bytes into the receive buffer, reloads the watchdog, counts time. Every waiting loop
- * calls it, so no byte is lost while the loader is busy. */
+/* Moves received bytes into the receive buffer, reloads the watchdog, counts time. Every waiting
+ * loop calls it, so no byte is lost while the loader is busy. */
 void loader_service(void);
 
 /* Software model of the CRC unit (host side and tests). */
 uint32_t loader_crc_word(uint32_t crc, uint32_t word);
 
 /* ---- The hardware side (chip.c on the chip) ---- */
-int hal_rx(void);               /* a received byte, -1 when none, -2 for a byte with a line error */
-void hal_tx(uint8_t byte);      /* waits (calling loader_service) until the byte is taken */
-void hal_tx_drain(void);        /* waits until the last byte has left the line */
-void hal_tick(void);            /* watchdog reload and the millisecond count */
+int hal_rx(void);          /* a received byte, -1 when none, -2 for a byte with a line error */
+void hal_tx(uint8_t byte); /* waits (calling loader_service) until the byte is taken */
+void hal_tx_drain(void);   /* waits until the last byte has left the line */
+void hal_tick(void);       /* watchdog reload and the millisecond count */
 uint32_t hal_ms(void);
 uint32_t hal_baud_possible(uint32_t baud); /* the exact speed the USART would run at, 0 if none */
 void hal_set_baud(uint32_t baud);

@@ -23,10 +23,15 @@ static struct {
     uint8_t line_error, overflow, expected_seq, nak_sent, baud_trial, deflate_pending;
 } E;
 
-/* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ---- */
-static uint32_t get_u16(const uint8_t* bytes) { return bytes[0] | (uint32_t)bytes[1] << 8; }
+/* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ----
+ */
+static uint32_t get_u16(const uint8_t* bytes) {
+    return bytes[0] | (uint32_t)bytes[1] << 8;
+}
 
-static uint32_t get_u32(const uint8_t* bytes) { return get_u16(bytes) | get_u16(bytes + 2) << 16; }
+static uint32_t get_u32(const uint8_t* bytes) {
+    return get_u16(bytes) | get_u16(bytes + 2) << 16;
+}
 
 /* Moves the bytes after the first `count` to the front; bytes arriving meanwhile move too. */
 static void rx_drop(uint32_t count) {
@@ -77,7 +82,8 @@ static uint32_t crc_end(void) {
 
 uint32_t loader_crc_word(uint32_t crc, uint32_t word) {
     crc ^= word;
-    for (int bit = 0; bit < 32; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    for (int bit = 0; bit < 32; ++bit)
+        crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
     return crc;
 }
 
@@ -90,7 +96,7 @@ static void send_byte(uint8_t byte) {
 static void send_frame(uint8_t seq, uint8_t code) {
     uint32_t len = E.reply_len + E.reply_span_len;
     uint8_t header[FRAME_HEADER] = {FRAME_SYNC, seq, code, (uint8_t)len, (uint8_t)(len >> 8), 0};
-    header[5] = (uint8_t)~(header[1] ^ header[2] ^ header[3] ^ header[4]);
+    header[5] = (uint8_t) ~(header[1] ^ header[2] ^ header[3] ^ header[4]);
     crc_begin();
     uint32_t i;
     for (i = 0; i < FRAME_HEADER; ++i) send_byte(header[i]);
@@ -102,7 +108,9 @@ static void send_frame(uint8_t seq, uint8_t code) {
     E.reply_span_len = 0;
 }
 
-static void put_u8(uint32_t value) { E.reply[E.reply_len++] = (uint8_t)value; }
+static void put_u8(uint32_t value) {
+    E.reply[E.reply_len++] = (uint8_t)value;
+}
 
 static void put_u16(uint32_t value) {
     put_u8(value);
@@ -217,7 +225,9 @@ static uint32_t crc_of_range(uint32_t address, uint32_t length) {
 #ifndef LOADER_NO_DEFLATE
 /* ---- Deflate output goes straight into flash, half-word by half-word ---- */
 
-uint8_t inflate_in(uint32_t index) { return E.rx[E.deflate_in_offset + index]; }
+uint8_t inflate_in(uint32_t index) {
+    return E.rx[E.deflate_in_offset + index];
+}
 
 int inflate_out(uint8_t byte) {
     int status = ST_OK;
@@ -255,7 +265,8 @@ static void hello(void) {
     put_u32(E.line_baud);
 }
 
-/* Executes the command in the receive buffer; fills the E.reply after the status byte. Returns the status. */
+/* Executes the command in the receive buffer; fills the E.reply after the status byte. Returns the
+ * status. */
 static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leave_to) {
     const uint32_t p = FRAME_HEADER;
     uint32_t address = len >= 4 ? get_u32(E.rx + p) : 0;
@@ -328,7 +339,8 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
             for (uint32_t i = 0; i < count; i += 8) {
                 uint32_t bits = 0;
                 for (uint32_t b = 0; b < 8 && i + b < count; ++b)
-                    if (crc_of_range(address + (i + b) * block, block) != get_u32(E.rx + p + 8 + 4 * (i + b)))
+                    if (crc_of_range(address + (i + b) * block, block) !=
+                        get_u32(E.rx + p + 8 + 4 * (i + b)))
                         bits |= 1u << b;
                 put_u8(bits);
             }
@@ -412,7 +424,7 @@ void loader_step(void) {
     }
     uint8_t seq = E.rx[1], cmd = E.rx[2];
     uint32_t len = get_u16(E.rx + 3);
-    if ((uint8_t)~(seq ^ cmd ^ E.rx[3] ^ E.rx[4]) != E.rx[5]) {
+    if ((uint8_t) ~(seq ^ cmd ^ E.rx[3] ^ E.rx[4]) != E.rx[5]) {
         rx_drop(1);
         return;
     }

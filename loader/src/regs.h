@@ -56,7 +56,8 @@
 /* USART1 */
 #define USART1_BASE 0x40013800u
 #if defined(LOADER_F1)
-#define USART_SR REG32(USART1_BASE + 0x00u)  /* status: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 */
+#define USART_SR \
+    REG32(USART1_BASE + 0x00u) /* status: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 */
 #define USART_RDR REG32(USART1_BASE + 0x04u) /* data register (read) */
 #define USART_TDR REG32(USART1_BASE + 0x04u) /* data register (write) */
 #define USART_BRR REG32(USART1_BASE + 0x08u) /* fck / baud, x16 oversampling */
@@ -66,7 +67,8 @@
 #else
 #define USART_CR1 REG32(USART1_BASE + 0x00u) /* UE b0 RE b2 TE b3 PS b9 PCE b10 M0 b12 */
 #define USART_BRR REG32(USART1_BASE + 0x0Cu) /* fck / baud, x16 oversampling */
-#define USART_SR REG32(USART1_BASE + 0x1Cu)  /* ISR: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 */
+#define USART_SR REG32(USART1_BASE + 0x1Cu)  /* ISR: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 \
+                                              */
 #define USART_ICR REG32(USART1_BASE + 0x20u) /* write 1 to clear PE b0 FE b1 NE b2 ORE b3 */
 #define USART_RDR REG32(USART1_BASE + 0x24u) /* received byte */
 #define USART_TDR REG32(USART1_BASE + 0x28u) /* byte to send */
@@ -76,14 +78,15 @@
 #define USART_CR1_RE (1u << 2)
 #define USART_CR1_TE (1u << 3)
 #define USART_CR1_PCE (1u << 10) /* parity on; PS b9 = 0: even */
-#define USART_SR_ERRORS 0x0Fu     /* PE, FE, NE, ORE */
+#define USART_SR_ERRORS 0x0Fu    /* PE, FE, NE, ORE */
 #define USART_SR_RXNE (1u << 5)
 #define USART_SR_TC (1u << 6)
 #define USART_SR_TXE (1u << 7)
 
 /* GPIOA: PA9 = USART1 TX, PA10 = USART1 RX. */
 #if defined(LOADER_F1)
-#define GPIOA_CRH REG32(0x40010804u) /* PA9 bits 7:4 = 0xB (AF push-pull 50 MHz), PA10 11:8 = 0x4 */
+#define GPIOA_CRH REG32(0x40010804u) /* PA9 bits 7:4 = 0xB (AF push-pull 50 MHz), PA10 11:8 = 0x4 \
+                                      */
 #else
 #define GPIOA_MODER REG32(0x48000000u) /* 2 bits per pin, 10 = alternate function */
 #define GPIOA_AFRH REG32(0x48000024u)  /* 4 bits per pin from PA8: AF1 (F0) / AF7 (F3) is USART1 */
