@@ -212,6 +212,7 @@ private slots:
     void erase_data();
     void erase();
     void massEraseBothBanks();
+    void eachBankThroughItsRegisters();
     void write_data();
     void write();
     void crcAndCompare();
@@ -433,6 +434,24 @@ void TestLoaderProtocol::massEraseBothBanks() {
     QCOMPARE(Chip().massErases, 2);
     QCOMPARE(Flash(kFlashBase + 0x100, 8), QByteArray(8, '\xFF'));
     QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
+}
+
+void TestLoaderProtocol::eachBankThroughItsRegisters() {
+    StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
+    SetFlash(kFlashBase + 0x7F800, QByteArray(8, '\x01'));
+    SetFlash(kFlashBase + 0x80000, QByteArray(8, '\x02'));
+    QByteArray erase;
+    AppendU32(erase, kFlashBase + 0x7F800);
+    AppendU16(erase, 2);  // the last page of bank 1 and the first of bank 2
+    const Reply erased = Command(CMD_ERASE, erase);
+    QCOMPARE(erased.status(), 0);
+    QCOMPARE(std::uint8_t(erased.payload[1]), std::uint8_t(2));
+    QByteArray write;
+    AppendU32(write, kFlashBase + 0x7FFFC);
+    write += QByteArray("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
+    QCOMPARE(Command(CMD_WRITE, write).status(), 0);
+    QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), write.mid(4));
+    QVERIFY(!Chip().locked[0] && !Chip().locked[1]);
 }
 
 void TestLoaderProtocol::write_data() {
