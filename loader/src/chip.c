@@ -120,8 +120,10 @@ void hal_tx_drain(void) {
 }
 
 void hal_tick(void) {
-    IWDG_KR = IWDG_RELOAD;
-    if (SYST_CSR & (1u << 16)) ++ms_count; /* COUNTFLAG: a millisecond has passed */
+    if (SYST_CSR & (1u << 16)) { /* COUNTFLAG: a millisecond has passed */
+        ++ms_count;
+        IWDG_KR = IWDG_RELOAD; /* once a millisecond is plenty for any watchdog period */
+    }
 }
 
 uint32_t hal_ms(void) {
