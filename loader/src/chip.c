@@ -90,6 +90,10 @@ uint32_t hal_baud_possible(uint32_t baud) {
 void hal_set_baud(uint32_t baud) {
     usart_speed = baud;
     USART_CR1 = 0; /* word length, parity and BRR change only while the USART is off */
+    /* The ROM may have left automatic baud rate detection or other modes on: 1 stop bit, no
+     * automatic speed, no DMA, overrun detection on. */
+    USART_CR2 = 0;
+    USART_CR3 = 0;
     USART_BRR = divisor_for(baud);
 #if !defined(LOADER_F1)
     USART_ICR = USART_SR_ERRORS;

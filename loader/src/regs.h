@@ -62,12 +62,17 @@
 #define USART_TDR REG32(USART1_BASE + 0x04u) /* data register (write) */
 #define USART_BRR REG32(USART1_BASE + 0x08u) /* fck / baud, x16 oversampling */
 #define USART_CR1 REG32(USART1_BASE + 0x0Cu) /* RE b2 TE b3 PS b9 PCE b10 M b12 UE b13 */
+#define USART_CR2 REG32(USART1_BASE + 0x10u) /* stop bits, LIN, clock pin: all 0 for 1 stop bit */
+#define USART_CR3 REG32(USART1_BASE + 0x14u) /* DMA, flow control, half duplex: all 0 */
 #define USART_CR1_UE (1u << 13)
 #define USART_CR1_WORD9 (1u << 12) /* M: 9-bit word = 8 data bits + parity */
 #else
 #define USART_CR1 REG32(USART1_BASE + 0x00u) /* UE b0 RE b2 TE b3 PS b9 PCE b10 M0 b12 */
+#define USART_CR2 REG32(USART1_BASE + 0x04u) /* ABREN b20 (automatic baud rate): must be 0 */
+#define USART_CR3 REG32(USART1_BASE + 0x08u) /* DMA, flow control, OVRDIS b12: all 0 */
 #define USART_BRR REG32(USART1_BASE + 0x0Cu) /* fck / baud, x16 oversampling */
-#define USART_SR REG32(USART1_BASE + 0x1Cu)  /* ISR: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 \
+#define USART_SR                                                                                   \
+    REG32(USART1_BASE + 0x1Cu)               /* ISR: PE b0 FE b1 NE b2 ORE b3 RXNE b5 TC b6 TXE b7 \
                                               */
 #define USART_ICR REG32(USART1_BASE + 0x20u) /* write 1 to clear PE b0 FE b1 NE b2 ORE b3 */
 #define USART_RDR REG32(USART1_BASE + 0x24u) /* received byte */
@@ -85,8 +90,9 @@
 
 /* GPIOA: PA9 = USART1 TX, PA10 = USART1 RX. */
 #if defined(LOADER_F1)
-#define GPIOA_CRH REG32(0x40010804u) /* PA9 bits 7:4 = 0xB (AF push-pull 50 MHz), PA10 11:8 = 0x4 \
-                                      */
+#define GPIOA_CRH                                                                   \
+    REG32(0x40010804u) /* PA9 bits 7:4 = 0xB (AF push-pull 50 MHz), PA10 11:8 = 0x4 \
+                        */
 #else
 #define GPIOA_MODER REG32(0x48000000u) /* 2 bits per pin, 10 = alternate function */
 #define GPIOA_AFRH REG32(0x48000024u)  /* 4 bits per pin from PA8: AF1 (F0) / AF7 (F3) is USART1 */
