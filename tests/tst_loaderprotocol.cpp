@@ -8,6 +8,7 @@
 
 #include "LoaderFakeChip.h"
 #include "LoaderImage.h"
+#include "TurboFrames.h"
 #include "loader.h"
 
 using loadertest::Chip;
@@ -19,26 +20,8 @@ constexpr std::uint32_t kRxSize = 6144;
 std::uint8_t rxBuffer[kRxSize];
 std::uint8_t nextSeq;  // the sequence number Command() sends next
 
-// ---- The host side of the protocol, written from loader/PROTOCOL.md ----
-std::uint32_t CrcTable(int index) {
-    std::uint32_t crc = std::uint32_t(index) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
-    return crc;
-}
-
-// CRC-32/0x04C11DB7 over little-endian words, the last one padded with zero bytes.
-std::uint32_t HostCrc(const QByteArray& bytes) {
-    static std::uint32_t table[256];
-    if (!table[1])
-        for (int i = 0; i < 256; ++i) table[i] = CrcTable(i);
-    QByteArray padded = bytes;
-    while (padded.size() % 4) padded.append('\0');
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (int word = 0; word < padded.size(); word += 4)
-        for (int i = 3; i >= 0; --i)
-            crc = crc << 8 ^ table[(crc >> 24) ^ static_cast<std::uint8_t>(padded[word + i])];
-    return crc;
-}
+using praxon::flash::turbo::Crc32Words;
+using praxon::flash::turbo::EncodeFrame;
 
 void AppendU16(QByteArray& bytes, std::uint32_t value) {
     bytes.append(char(value));
@@ -57,16 +40,7 @@ std::uint32_t U32(const QByteArray& bytes, int offset) {
 }
 
 QByteArray Frame(std::uint8_t seq, std::uint8_t cmd, const QByteArray& payload) {
-    QByteArray frame;
-    frame.append(char(FRAME_SYNC));
-    frame.append(char(seq));
-    frame.append(char(cmd));
-    AppendU16(frame, payload.size());
-    frame.append(
-        char(~(seq ^ cmd ^ std::uint8_t(payload.size()) ^ std::uint8_t(payload.size() >> 8))));
-    frame.append(payload);
-    AppendU32(frame, HostCrc(frame));
-    return frame;
+    return EncodeFrame(seq, cmd, payload);
 }
 
 QByteArray Words(std::initializer_list<std::uint32_t> words) {
@@ -96,22 +70,11 @@ QList<Reply> Run() {
     }
     QList<Reply> replies;
     const std::vector<std::uint8_t>& tx = Chip().tx;
-    const QByteArray line(reinterpret_cast<const char*>(tx.data()), int(tx.size()));
-    int at = 0;
-    while (at + 10 <= line.size()) {
-        const int len = std::uint8_t(line[at + 3]) | std::uint8_t(line[at + 4]) << 8;
-        const QByteArray frame = line.mid(at, 6 + len);
-        if (std::uint8_t(line[at]) != FRAME_SYNC || at + 10 + len > line.size() ||
-            HostCrc(frame) != U32(line, at + 6 + len) ||
-            std::uint8_t(line[at + 5]) !=
-                std::uint8_t(~(line[at + 1] ^ line[at + 2] ^ line[at + 3] ^ line[at + 4]))) {
-            replies.append({-1, -1, line.mid(at)});  // not a valid frame: the test fails on it
-            break;
-        }
-        replies.append(
-            {std::uint8_t(line[at + 1]), std::uint8_t(line[at + 2]), line.mid(at + 6, len)});
-        at += 10 + len;
-    }
+    praxon::flash::turbo::FrameReader reader;
+    reader.feed(QByteArray(reinterpret_cast<const char*>(tx.data()), int(tx.size())));
+    while (auto frame = reader.next()) replies.append({frame->seq, frame->code, frame->payload});
+    if (reader.skippedBytes() || reader.pendingBytes())
+        replies.append({-1, -1, {}});  // the chip sent something that is not a frame
     Chip().tx.clear();
     return replies;
 }
@@ -204,6 +167,8 @@ class TestLoaderProtocol : public QObject {
 private slots:
     void crcCheckValues_data();
     void crcCheckValues();
+    void frameReader_data();
+    void frameReader();
     void framing_data();
     void framing();
     void receiveBufferOverflowIsNaked();
@@ -241,18 +206,60 @@ void TestLoaderProtocol::crcCheckValues_data() {
     QTest::newRow("zero") << Words({0}) << 0xC704DD7Bu;
     QTest::newRow("all ones") << Words({0xFFFFFFFF}) << 0x00000000u;
     QTest::newRow("two words") << Words({0x12345678, 0x9ABCDEF0}) << 0x7D24A31Bu;
-    QTest::newRow("one byte is one padded word") << QByteArray("\x78", 1) << HostCrc(Words({0x78}));
+    QTest::newRow("one byte is one padded word")
+        << QByteArray("\x78", 1) << Crc32Words(Words({0x78}));
 }
 
 void TestLoaderProtocol::crcCheckValues() {
     QFETCH(QByteArray, bytes);
     QFETCH(quint32, crc);
-    QCOMPARE(HostCrc(bytes), crc);
+    QCOMPARE(Crc32Words(bytes), crc);
     QByteArray padded = bytes;
     while (padded.size() % 4) padded.append('\0');
     std::uint32_t model = 0xFFFFFFFFu;
     for (int i = 0; i < padded.size(); i += 4) model = loader_crc_word(model, U32(padded, i));
     QCOMPARE(model, crc);
+}
+
+void TestLoaderProtocol::frameReader_data() {
+    QTest::addColumn<QList<QByteArray>>("feeds");
+    QTest::addColumn<QString>("frames");  // seq/code of each frame taken, in order
+    QTest::addColumn<int>("skipped");
+    const QByteArray one = EncodeFrame(1, CMD_HELLO, QByteArray(44, 'h'));
+    const QByteArray two = EncodeFrame(2, CMD_CRC, QByteArray(5, 'c'));
+    QByteArray badCrc = two;
+    badCrc[8] = char(badCrc[8] ^ 0x10);
+    QByteArray badHeader = two;
+    badHeader[5] = char(badHeader[5] ^ 1);
+    QTest::newRow("one") << QList<QByteArray>{one} << "1/1" << 0;
+    QTest::newRow("two in one piece") << QList<QByteArray>{one + two} << "1/1 2/6" << 0;
+    QTest::newRow("byte by byte") << [&] {
+        QList<QByteArray> bytes;
+        for (char byte : one + two) bytes << QByteArray(1, byte);
+        return bytes;
+    }() << "1/1 2/6" << 0;
+    QTest::newRow("noise before") << QList<QByteArray>{QByteArray("\x00\x7F\xA5\x11", 4) + one}
+                                  << "1/1" << 4;
+    QTest::newRow("bad CRC skipped")
+        << QList<QByteArray>{badCrc + one} << "1/1" << int(badCrc.size());
+    QTest::newRow("bad header skipped")
+        << QList<QByteArray>{badHeader, two} << "2/6" << int(badHeader.size());
+    QTest::newRow("unfinished waits") << QList<QByteArray>{one.left(20)} << "" << 0;
+}
+
+void TestLoaderProtocol::frameReader() {
+    QFETCH(QList<QByteArray>, feeds);
+    QFETCH(QString, frames);
+    QFETCH(int, skipped);
+    praxon::flash::turbo::FrameReader reader;
+    QStringList taken;
+    for (const QByteArray& piece : feeds) {
+        reader.feed(piece);
+        while (auto frame = reader.next())
+            taken << QString("%1/%2").arg(frame->seq).arg(frame->code);
+    }
+    QCOMPARE(taken.join(' '), frames);
+    QCOMPARE(reader.skippedBytes(), skipped);
 }
 
 // Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same with
@@ -508,13 +515,13 @@ void TestLoaderProtocol::crcAndCompare() {
     SetFlash(kFlashBase + 0x800, data);
     Reply reply = Command(CMD_CRC, Words({kFlashBase + 0x800, 4096}));
     QCOMPARE(reply.status(), 0);
-    QCOMPARE(U32(reply.payload, 1), HostCrc(data));
+    QCOMPARE(U32(reply.payload, 1), Crc32Words(data));
     // Blocks 0-3 as in flash, except block 2 expected different; block 4 past the data (erased).
     QByteArray payload = Words({kFlashBase + 0x800, 1024});
     for (int block = 0; block < 5; ++block) {
         QByteArray expected = block < 4 ? data.mid(block * 1024, 1024) : QByteArray(1024, '\xFF');
         if (block == 2) expected[100] = char(expected[100] ^ 1);
-        AppendU32(payload, HostCrc(expected));
+        AppendU32(payload, Crc32Words(expected));
     }
     reply = Command(CMD_COMPARE, payload);
     QCOMPARE(reply.status(), 0);
