@@ -144,7 +144,12 @@ def main():
     parser.add_argument("--baud", type=int, default=921600, help="line speed to switch to")
     parser.add_argument("--ram-end", type=lambda v: int(v, 0), default=0x20005000)
     parser.add_argument("--page", type=int, default=1024)
+    parser.add_argument("--address", type=lambda v: int(v, 0), default=FLASH,
+                        help="where the firmware goes (page-aligned)")
+    parser.add_argument("--bank2", type=lambda v: int(v, 0), default=0,
+                        help="first address of flash bank 2 (F1 XL: 0x08080000)")
     args = parser.parse_args()
+    base = args.address
 
     firmware = open(args.firmware, "rb").read() if args.firmware else \
         random.Random(5).randbytes(16384)
@@ -152,7 +157,7 @@ def main():
     image = bytearray(open(args.image, "rb").read())
     load = struct.unpack_from("<I", image, 0)[0]
     check(struct.unpack_from("<I", image, 8)[0] == 0x314C5850, "not a loader image")
-    struct.pack_into("<IIIII", image, 12, 115200, args.ram_end, args.page, 0, 0)
+    struct.pack_into("<IIIII", image, 12, 115200, args.ram_end, args.page, 0, args.bank2)
     image += b"\xff" * (-len(image) % 4)
 
     line = Line(args.port, 115200)
@@ -172,13 +177,13 @@ def main():
 
     pages = len(firmware) // args.page
     started = time.time()
-    body = loader.call(0x02, struct.pack("<IH", FLASH, pages), timeout=0.05 * pages + 2)
+    body = loader.call(0x02, struct.pack("<IH", base, pages), timeout=0.05 * pages + 2)
     print("erase: %d of %d pages erased, %.3f s" % (struct.unpack_from("<H", body, 1)[0], pages,
                                                     time.time() - started))
 
     # The first page raw, the rest compressed with what lies below as the dictionary; as many
     # frames in flight as the receive buffer holds.
-    frames = [(0x04, struct.pack("<I", FLASH) + firmware[:args.page])]
+    frames = [(0x04, struct.pack("<I", base) + firmware[:args.page])]
     position = args.page
     while position < len(firmware):
         size = 4096
@@ -188,10 +193,10 @@ def main():
                 break
             size //= 2
         if len(stream) + 8 > max_payload:
-            frames.append((0x04, struct.pack("<I", FLASH + position) + firmware[position:position + 256]))
+            frames.append((0x04, struct.pack("<I", base + position) + firmware[position:position + 256]))
             size = 256
         else:
-            frames.append((0x05, struct.pack("<II", FLASH + position, len(firmware[position:position + size])) + stream))
+            frames.append((0x05, struct.pack("<II", base + position, len(firmware[position:position + size])) + stream))
         position += size
     started, in_flight, sent = time.time(), [], 0
     while sent < len(frames) or in_flight:
@@ -205,19 +210,19 @@ def main():
     print("write: %d bytes in %d frames (%d on the wire), %.3f s" % (len(firmware), len(frames), wire,
                                                                       time.time() - started))
 
-    crc = struct.unpack_from("<I", loader.call(0x06, struct.pack("<II", FLASH, len(firmware))), 1)[0]
+    crc = struct.unpack_from("<I", loader.call(0x06, struct.pack("<II", base, len(firmware))), 1)[0]
     check(crc == crc_words(firmware), "CRC 0x%08X, image 0x%08X" % (crc, crc_words(firmware)))
     print("crc: 0x%08X matches" % crc)
     expected = b"".join(struct.pack("<I", crc_words(firmware[p:p + args.page]))
                         for p in range(0, len(firmware), args.page))
-    body = loader.call(0x07, struct.pack("<II", FLASH, args.page) + expected)
+    body = loader.call(0x07, struct.pack("<II", base, args.page) + expected)
     check(not any(body[3:]), "compare says pages differ: " + body[3:].hex())
     print("compare: all %d pages as expected" % pages)
-    body = loader.call(0x08, struct.pack("<IH", FLASH + 100, 64))
+    body = loader.call(0x08, struct.pack("<IH", base + 100, 64))
     check(body[1:] == firmware[100:164], "read-back differs")
     print("read: 64 bytes match")
     if firmware[0:2] != b"\x00\x00":
-        body = loader.call(0x04, struct.pack("<I", FLASH) + bytes([firmware[0] ^ 0xFF, firmware[1]]), status=5)
+        body = loader.call(0x04, struct.pack("<I", base) + bytes([firmware[0] ^ 0xFF, firmware[1]]), status=5)
         print("write over programmed data: refused (status 5 at 0x%08X)" % struct.unpack_from("<I", body, 1)[0])
 
     body = loader.call(0x09, struct.pack("<I", args.baud))
@@ -226,7 +231,7 @@ def main():
     body = loader.call(0x01, timeout=1.0)
     print("line speed: %d" % struct.unpack_from("<I", body, 40)[0])
     started = time.time()
-    loader.call(0x06, struct.pack("<II", FLASH, len(firmware)))
+    loader.call(0x06, struct.pack("<II", base, len(firmware)))
     print("crc at the new speed: %.3f s" % (time.time() - started))
     loader.call(0x0A, struct.pack("<I", 0xFFFFFFFF))
     line.speed(115200)
