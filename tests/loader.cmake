@@ -1,0 +1,10 @@
+# The turbo loader: its engine (loader/src, plain C) built for the host on a fake chip, and the
+# embedded binaries.
+enable_language(C)
+find_package(ZLIB REQUIRED)
+add_library(praxon_loader_engine STATIC ${PROJECT_SOURCE_DIR}/loader/src/protocol.c
+    ${PROJECT_SOURCE_DIR}/loader/src/inflate.c)
+target_include_directories(praxon_loader_engine PUBLIC ${PROJECT_SOURCE_DIR}/loader/src)
+praxon_add_test(tst_loaderprotocol SOURCES tst_loaderprotocol.cpp LoaderFakeChip.cpp
+    LoaderFakeChip.h LIBS praxon_loader_engine praxon_flash ZLIB::ZLIB)
+praxon_add_test(tst_loaderimage SOURCES tst_loaderimage.cpp LIBS praxon_flash)
