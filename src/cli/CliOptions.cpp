@@ -84,7 +84,7 @@ ParseResult parseArguments(const QStringList& arguments) {
     CliOptions options;
     QStringList positional;
     std::optional<QString> port, address, size, erase, resetLine, boot0Line, sequence, baud,
-        goAddress, flashKB;
+        goAddress, flashKB, lang;
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
     bool optionsEnded = false;
@@ -105,6 +105,7 @@ ParseResult parseArguments(const QStringList& arguments) {
         {"--baud", &baud, "--baud needs a line speed"},
         {"--go-address", &goAddress, "--go-address needs a hexadecimal address"},
         {"--flash-kb", &flashKB, "--flash-kb needs the flash size in KB"},
+        {"--lang", &lang, "--lang needs zh or en"},
     };
 
     for (int i = 0; i < arguments.size(); ++i) {
@@ -152,11 +153,17 @@ ParseResult parseArguments(const QStringList& arguments) {
             (arg == "--reset-inverted" ? resetInverted : boot0Inverted) = true;
         } else if (arg == "--compatible") {
             options.mode = WriteMode::Compatible;
+        } else if (arg == "--json") {
+            options.json = true;
         } else {
             return usageError(QString("unknown option %1").arg(arg));
         }
     }
 
+    if (lang) {
+        if (*lang != "zh" && *lang != "en") return usageError("--lang needs zh or en");
+        options.language = *lang == "zh" ? Language::Chinese : Language::English;
+    }
     if (positional.isEmpty()) return usageError("no command given");
     const QString command = positional.takeFirst();
     for (const CommandName& c : kCommands) {

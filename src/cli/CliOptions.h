@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Engine.h"
+#include "Language.h"
 
 namespace praxon::cli {
 
@@ -25,6 +26,8 @@ struct CliOptions {
     ProgramOptions program;
     LineOptions lines;  // every command: speed and wiring
     int flashKB = 0;    // the chip's flash as stated (clones whose size register lies); 0: read it
+    bool json = false;  // one JSON object per line instead of text
+    std::optional<Language> language;  // --lang; none: from the locale
 
     // program: how FILE is read (binary unless its name ends in ".hex").
     ImageSource imageSource() const;

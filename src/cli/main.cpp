@@ -39,6 +39,8 @@ int main(int argc, char* argv[]) {
 
     QtSerialPort port;
     CliHost host(out, err, ::isatty(STDERR_FILENO) == 1);
+    host.setLanguage(parsed.options.language.value_or(Language::Chinese));
+    host.setJson(parsed.options.json);
     Engine engine(host, port);
     engine.initialise();
 

@@ -8,12 +8,7 @@ namespace praxon {
 
 namespace {
 
-const char kIllegalFormat[] = "HEX文件中包含非法格式数据.";
-const char kBadChecksum[] = "校验和不正确，您给的串是：";
-const char kSegmentLength[] = "扩展段地址长度不是2个字节，这个地址偶也算不出啊......";
-const char kStartSegment[] = "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。";
-const char kLinearLength[] = "扩展线性地址长度不是4个字节，这个地址偶也算不出啊......";
-const char kStartLinearLength[] = "开始线性地址长度不是4个字节，这个地址偶也算不出啊......";
+constexpr HexLineError kIllegalFormat = HexLineError::IllegalFormat;
 
 // LL, AAAA, TT and the data share a 256-byte working array.
 constexpr int kMaxDataLen = 252;
@@ -57,8 +52,8 @@ bool ChecksumMatches(std::string_view line) {
     return checksum == static_cast<int>((256 - sum % 256) % 256);
 }
 
-bool Reject(std::string* message, std::string text) {
-    if (message != nullptr) *message = std::move(text);
+bool Reject(HexLineError* error, HexLineError why) {
+    if (error != nullptr) *error = why;
     return false;
 }
 
@@ -74,7 +69,7 @@ std::string RecordLine(const uint8_t* buffer, int checksumIndex) {
 
 }  // namespace
 
-bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message) {
+bool ParseHexLine(std::string_view line, HexRecord& record, HexLineError* error) {
     // A line may end in blanks or a CR (files written with CR LF and read line by line).
     std::string_view text = line;
     while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.remove_suffix(1);
@@ -83,23 +78,23 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
     // make of them.
     if (text.size() >= 3 && text[0] == ':' && DigitValue(text[1]) >= 0 &&
         DigitValue(text[2]) >= 0 && text.size() > 11 + 2 * static_cast<size_t>(Pair(text, 1))) {
-        return Reject(message, kIllegalFormat);
+        return Reject(error, kIllegalFormat);
     }
 
-    if (!ChecksumMatches(text)) return Reject(message, kBadChecksum + std::string(line));
+    if (!ChecksumMatches(text)) return Reject(error, HexLineError::BadChecksum);
 
-    if (text.empty() || text[0] != ':') return Reject(message, kIllegalFormat);
+    if (text.empty() || text[0] != ':') return Reject(error, kIllegalFormat);
 
     // From here on every field is read strictly: an even number of hex digits after the colon,
     // at least count, offset, type and checksum, and exactly as many as the count asks for.
     const std::string_view body = text.substr(1);
-    if (body.size() % 2 != 0 || body.size() < 10) return Reject(message, kIllegalFormat);
+    if (body.size() % 2 != 0 || body.size() < 10) return Reject(error, kIllegalFormat);
     for (char c : body) {
-        if (DigitValue(c) < 0) return Reject(message, kIllegalFormat);
+        if (DigitValue(c) < 0) return Reject(error, kIllegalFormat);
     }
     const int dataLen = Pair(text, 1);
     if (body.size() != 10 + 2 * static_cast<size_t>(dataLen)) {
-        return Reject(message, kIllegalFormat);
+        return Reject(error, kIllegalFormat);
     }
 
     record.DataLen = static_cast<uint8_t>(dataLen);
@@ -108,12 +103,12 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
 
     switch (record.RecType) {
         case 0x00: {
-            if (dataLen > kMaxDataLen) return Reject(message, kIllegalFormat);
+            if (dataLen > kMaxDataLen) return Reject(error, kIllegalFormat);
             // Every byte of the record must lie below the address limit.
             const int64_t address =
                 int64_t{record.Segment} * 16 + int64_t{record.Linear} * 65536 + record.Offset;
             if (address < 0 || address + (dataLen > 0 ? dataLen - 1 : 0) >= kAddressLimit) {
-                return Reject(message, kIllegalFormat);
+                return Reject(error, kIllegalFormat);
             }
             for (int k = 0; k < dataLen; ++k) {
                 record.Data[static_cast<size_t>(k)] = static_cast<uint8_t>(Pair(text, 9 + 2 * k));
@@ -124,26 +119,26 @@ bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message
         case 0x01:
             return true;
         case 0x02:
-            if (dataLen != 2) return Reject(message, kSegmentLength);
+            if (dataLen != 2) return Reject(error, HexLineError::SegmentLength);
             record.Segment = Pair(text, 9) * 256 + Pair(text, 11);
             record.Linear = 0;
             return true;
         case 0x03:
-            return Reject(message, kStartSegment);
+            return Reject(error, HexLineError::StartSegment);
         case 0x04: {
-            if (dataLen != 2) return Reject(message, kLinearLength);
+            if (dataLen != 2) return Reject(error, HexLineError::LinearLength);
             const int value = Pair(text, 9) * 256 + Pair(text, 11);
             // 0x8000 and above would load at 0x80000000 or higher.
-            if (int64_t{value} * 65536 >= kAddressLimit) return Reject(message, kIllegalFormat);
+            if (int64_t{value} * 65536 >= kAddressLimit) return Reject(error, kIllegalFormat);
             record.Linear = value;
             record.Segment = 0;
             return true;
         }
         case 0x05:
-            if (dataLen != 4) return Reject(message, kStartLinearLength);
+            if (dataLen != 4) return Reject(error, HexLineError::StartLinearLength);
             return true;
         default:
-            return Reject(message, kIllegalFormat);
+            return Reject(error, kIllegalFormat);
     }
 }
 

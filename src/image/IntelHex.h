@@ -19,9 +19,20 @@ struct HexRecord {
     int32_t Address = 0;              // load address of the last data record
 };
 
+// Why a line was rejected.
+enum class HexLineError {
+    None,
+    IllegalFormat,      // not a record: characters, length, type or address out of range
+    BadChecksum,        // the record's checksum does not match
+    SegmentLength,      // an 02 record without 2 data bytes
+    StartSegment,       // an 03 record (a start address for real mode)
+    LinearLength,       // an 04 record without 2 data bytes
+    StartLinearLength,  // an 05 record without 4 data bytes
+};
+
 // Parses one line (without its terminator) into record. Returns false when the line is rejected;
-// *message then holds the text to show the user (it is left untouched on success).
-bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message);
+// *error then says why (it is left untouched on success).
+bool ParseHexLine(std::string_view line, HexRecord& record, HexLineError* error);
 
 // Writer: the exact lines, without line terminator.
 std::string StartLinearAddressLine();  // ":0400000508000000EF"
