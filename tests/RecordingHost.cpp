@@ -16,6 +16,7 @@ void RecordingHost::report(const Event& event) {
     const LinkChange change = LinkChangeOf(event);
     if (change.lamp) lamp = *change.lamp;
     if (change.commands) commands = *change.commands;
+    if (onEvent) onEvent(event);
     for (const Shown& shown : Render(event, language)) {
         switch (shown.how) {
             case Presentation::Log:
@@ -61,4 +62,17 @@ QStringList Names(const QList<EventCode>& codes) {
     QStringList names;
     for (EventCode c : codes) names << EventName(c);
     return names;
+}
+
+QStringList Described(const QList<Event>& events) {
+    QStringList list;
+    for (const Event& e : events) {
+        if (e.code == EventCode::OperationBegun || e.code == EventCode::OperationEnded ||
+            e.code == EventCode::Progress)
+            continue;
+        QString text = EventName(e.code);
+        if (e.address) text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
+        list << text;
+    }
+    return list;
 }

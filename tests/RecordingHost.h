@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "Event.h"
 #include "Messages.h"
@@ -25,6 +26,9 @@ public:
     praxon::CommandStates commands;
     QList<QPair<qint64, qint64>> progressHistory;  // (done, total) of every progress event
 
+    // Called with every event once it is recorded (a test may press Stop there).
+    std::function<void(const praxon::Event&)> onEvent;
+
     void clearRecords();
     void report(const praxon::Event& event) override;
 
@@ -37,3 +41,5 @@ public:
 
 // The name of each code, for readable comparisons in tests.
 QStringList Names(const QList<praxon::EventCode>& codes);
+// The events as "name" or "name@ADDRESS", leaving out the operation frame and progress.
+QStringList Described(const QList<praxon::Event>& events);

@@ -96,10 +96,11 @@ void TestIntegration::operations_data() {
     row("eraseprog nack:0x43:1:1", false, 0, true, {kEraseFailed, "panel2:Flash擦除失败。"});
 
     row("erase", true, 1, true, {kEraseStart, "擦除成功。", "panel2:Flash擦除完毕。"});
-    // Go ends the connection whatever the answer. The answer to the address is not read.
+    // Go ends the connection unless the chip refused the address: then it stays in its
+    // bootloader and the operation failed.
     row("go", true, 0, false, {"已运行。", kUnconnected});
     row("go nack:0x21:1:1", false, 0, false, {"目标板无响应。"});
-    row("go nack:0x21:1:2", true, 0, false, {"已运行。"});
+    row("go nack:0x21:1:2", false, 0, true, {"目标板拒绝了运行地址20001000(应答值=1F)，程序未运行。"});
     row("protect nack:0x82:1:1", false, 0, true, {"置读保护失败。"});
     row("unprotect nack:0x92:1:1", false, 0, false, {"清读保护失败."});
 
