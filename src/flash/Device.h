@@ -18,7 +18,7 @@ namespace praxon {
 // How the flash-size value is coded.
 enum class SizeCoding {
     KiB,         // 16 bits, KiB
-    F1,          // 4 bytes read as the original tool did: KiB, then the RAM size on GD32 clones
+    F1,          // 4 bytes read at the register: KiB, then the RAM size on GD32 clones
     KiBLowByte,  // only the low byte counts
     Codes,       // a code looked up in sizeCodes
 };
