@@ -71,7 +71,8 @@ QStringList Described(const QList<Event>& events) {
             e.code == EventCode::Progress)
             continue;
         QString text = EventName(e.code);
-        if (e.address) text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
+        if (e.address)
+            text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
         list << text;
     }
     return list;

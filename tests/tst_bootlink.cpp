@@ -80,8 +80,7 @@ private slots:
         row("fast cmd: the first byte, no quiet wait", false, "cmd", "79 05", "ack");
         row("sync: last byte decides", true, "sync", "0079", "ack");
         row("sync ignores Stop", true, "sync stop", "79", "ack");
-        row("fast sync passes over a program's output", false, "sync", "00 4142 1F",
-            "nack 1F 1F");
+        row("fast sync passes over a program's output", false, "sync", "00 4142 1F", "nack 1F 1F");
         row("address: first byte decides, no idle wait", true, "addr", "79 05", "ack");
         row("address: refused, the last byte reported", true, "addr", "1F05", "nack 1F 05",
             "address_refused 05");
@@ -214,15 +213,15 @@ private slots:
         QFETCH(QStringList, lines);
         Rig r;
         const int pauseMs = stopAtMs < 0 ? 30 : 3000;
-        const LineSequence steps{{LineStep::Dtr, true, 0},
-                                 {LineStep::Pause, false, pauseMs},
-                                 {LineStep::Rts, true, 0}};
+        const LineSequence steps{
+            {LineStep::Dtr, true, 0}, {LineStep::Pause, false, pauseMs}, {LineStep::Rts, true, 0}};
         if (stopAtMs >= 0) QTimer::singleShot(stopAtMs, [&] { r.link.stop(); });
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(r.link.runLines(steps), stopAtMs < 0);
         QCOMPARE(r.port.lines, lines);
-        if (stopAtMs >= 0) QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        if (stopAtMs >= 0)
+            QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     }
 
     void portName_data() {

@@ -1,6 +1,6 @@
 // praxon-cli's parts: argument parsing (options anywhere, defaults, usage errors), the terminal
-// status line (bytes and rate, rewritten in place around other output) and the JSON lines. Pipes and Ctrl+C are
-// checked on the real process by tst_cliprocess.
+// status line (bytes and rate, rewritten in place around other output) and the JSON lines. Pipes
+// and Ctrl+C are checked on the real process by tst_cliprocess.
 #include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>

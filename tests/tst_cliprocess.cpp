@@ -196,7 +196,8 @@ int session(const QString& simArgs, const QString& cliArgs, QString* output) {
     QTemporaryDir dir;
     const QString bin = QCoreApplication::applicationDirPath();
     QProcess sim;
-    sim.start(bin + "/praxon-sim", QStringList{"--instant"} + simArgs.split(' ', Qt::SkipEmptyParts));
+    sim.start(bin + "/praxon-sim",
+              QStringList{"--instant"} + simArgs.split(' ', Qt::SkipEmptyParts));
     if (!sim.waitForReadyRead(10000)) return -2;
     const QString port = QString(sim.readLine()).trimmed().mid(5);
     const QMap<QString, QString> files{
@@ -227,22 +228,24 @@ void TestCliProcess::languages_data() {
         QTest::newRow(name) << QString(sim) << QString(cli) << code << QString(zh);
     };
     row("program, verify", "", "--port PORT program HEX --erase --verify", 0, "编程成功, 用时共");
-    row("program, compatible", "", "--port PORT --compatible program HEX --erase=pages --verify",
-        0, "开始擦除1页......");
+    row("program, compatible", "", "--port PORT --compatible program HEX --erase=pages --verify", 0,
+        "开始擦除1页......");
     row("read", "", "--port PORT read DIR/out.hex", 0, "读取完成, 读取时间为:");
     row("erase", "", "--port PORT erase", 0, "擦除成功。");
     row("protect", "", "--port PORT protect", 0, "置读保护成功, 复位目标板后才能有效。");
     row("unprotect", "", "--port PORT unprotect", 0, "清读保护成功, 复位目标板后才能有效。");
     row("go", "", "--port PORT go", 0, "已运行。");
     row("bad HEX", "", "--port PORT program BAD", 1, "HEX数据有误，下载失败！");
-    row("missing file", "", "--port PORT program DIR/none.hex", 1, "指定的文件不存在，请重新打开。");
-    row("protected chip", "--rdp", "--port PORT program HEX", 1, "写入08000000失败: 目标板应答NACK。");
+    row("missing file", "", "--port PORT program DIR/none.hex", 1,
+        "指定的文件不存在，请重新打开。");
+    row("protected chip", "--rdp", "--port PORT program HEX", 1,
+        "写入08000000失败: 目标板应答NACK。");
     row("protected chip, erase", "--rdp", "--port PORT erase", 1, "擦除失败，请清除读保护......");
     row("protected chip, read", "--rdp", "--port PORT read DIR/r.bin", 1, "读数据失败");
     row("refused start address", "", "--port PORT go 12345678", 1, "目标板拒绝了运行地址12345678");
     row("read into a missing folder", "", "--port PORT read DIR/no/r.bin", 1, "不存在");
-    row("read past the flash", "", "--port PORT read DIR/r.bin --address 0801FF00 --size 0x200",
-        1, "读取范围超出FLASH末尾");
+    row("read past the flash", "", "--port PORT read DIR/r.bin --address 0801FF00 --size 0x200", 1,
+        "读取范围超出FLASH末尾");
     row("no such port", "", "--port DIR/ttyNone info", 1, "指定的串口不存在或已被占用。");
 }
 

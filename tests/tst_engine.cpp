@@ -195,11 +195,11 @@ private slots:
             last << f;
             return out;
         };
-        const QString path = rig::writeFile(
-            r.dir.filePath("v.hex"),
-            ":020000040800F2\n" + rec(0, "0102030405060708") + "\n:00000001FF\n");
+        const QString path =
+            rig::writeFile(r.dir.filePath("v.hex"),
+                           ":020000040800F2\n" + rec(0, "0102030405060708") + "\n:00000001FF\n");
         QCOMPARE(r.program(path, {EraseScope::Chip, true, false}), wrongByte < 0);
-        const Event e = r.host.last(wrongByte < 0 ? EventCode::Verified
+        const Event e = r.host.last(wrongByte < 0                  ? EventCode::Verified
                                     : mode == int(WriteMode::Fast) ? EventCode::VerifyMismatchAt
                                                                    : EventCode::VerifyMismatch);
         QString actual = Described({e}).value(0);
@@ -216,8 +216,8 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::newRow("flash") << 0x08000000u << true
                                << QStringList{"started@08000000", "link_closed"};
-        QTest::newRow("nothing there") << 0x12345678u << false
-                                       << QStringList{"go_address_refused@12345678"};
+        QTest::newRow("nothing there")
+            << 0x12345678u << false << QStringList{"go_address_refused@12345678"};
     }
 
     void goAddress() {

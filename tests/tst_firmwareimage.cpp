@@ -117,8 +117,8 @@ private slots:
         QCOMPARE(int(e.kind), kind);
         // A refused file leaves the image empty.
         const QString refusal =
-            (e.lineError == HexLineError::None ? QString() : HexLineErrorName(e.lineError)) +
-            "|" + QString::fromStdString(e.line) + "|";
+            (e.lineError == HexLineError::None ? QString() : HexLineErrorName(e.lineError)) + "|" +
+            QString::fromStdString(e.line) + "|";
         QTEST(Describe(image) + (kind ? refusal + QString::number(e.lineNumber) : ""), "result");
     }
 

@@ -100,7 +100,8 @@ void TestIntegration::operations_data() {
     // bootloader and the operation failed.
     row("go", true, 0, false, {"已运行。", kUnconnected});
     row("go nack:0x21:1:1", false, 0, false, {"目标板无响应。"});
-    row("go nack:0x21:1:2", false, 0, true, {"目标板拒绝了运行地址20001000(应答值=1F)，程序未运行。"});
+    row("go nack:0x21:1:2", false, 0, true,
+        {"目标板拒绝了运行地址20001000(应答值=1F)，程序未运行。"});
     row("protect nack:0x82:1:1", false, 0, true, {"置读保护失败。"});
     row("unprotect nack:0x92:1:1", false, 0, false, {"清读保护失败."});
 

@@ -661,7 +661,8 @@ void MainForm::report(const Event& event) {
 }
 
 void MainForm::appendLog(const QString& text) {
-    const QString line = timeOfDay_().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + text;
+    const QString line =
+        timeOfDay_().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + text;
     if (logLength_ > kLogLimit) {
         TxtMsg->clear();
         logLength_ = 0;

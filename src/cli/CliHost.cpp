@@ -11,8 +11,10 @@ namespace {
 constexpr char kEraseLine[] = "\r\x1b[K";
 
 QString hexText(uint32_t value, int digits) {
-    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0')).toUpper().replace(
-        QLatin1String("0X"), QLatin1String("0x"));
+    return QStringLiteral("0x%1")
+        .arg(value, digits, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QLatin1String("0X"), QLatin1String("0x"));
 }
 
 // The name under which an event's value goes out.
@@ -71,7 +73,8 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
         if (e.code == EventCode::BootloaderVersion)
             o["version"] = QString::asprintf("%X.%X", int(*e.value >> 4), int(*e.value & 0xF));
         else if (e.code == EventCode::FlashSizeAssumed || e.code == EventCode::ReadPastFlashEnd)
-            o[valueName(e.code)] = hexText(uint32_t(*e.value), e.code == EventCode::ReadPastFlashEnd ? 8 : 4);
+            o[valueName(e.code)] =
+                hexText(uint32_t(*e.value), e.code == EventCode::ReadPastFlashEnd ? 8 : 4);
         else
             o[valueName(e.code)] = double(*e.value);
     }
@@ -80,11 +83,14 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
     if (e.portError != PortError::None) o["port_error"] = PortErrorName(e.portError);
     if (e.hexError != HexLineError::None) o["hex_error"] = HexLineErrorName(e.hexError);
     if (e.flashKB >= 0) o["flash_kb"] = e.flashKB;
-    if (e.code == EventCode::FlashSize) o["ram_kb"] = e.ramKB >= 0 ? QJsonValue(e.ramKB) : QJsonValue();
-    if (e.code == EventCode::ChipIdentified) o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
+    if (e.code == EventCode::FlashSize)
+        o["ram_kb"] = e.ramKB >= 0 ? QJsonValue(e.ramKB) : QJsonValue();
+    if (e.code == EventCode::ChipIdentified)
+        o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
     if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
     if (!e.text.isEmpty()) {
-        const bool hexLine = e.code == EventCode::HexLineRejected || e.code == EventCode::HexBadData;
+        const bool hexLine =
+            e.code == EventCode::HexLineRejected || e.code == EventCode::HexBadData;
         o[hexLine ? "line" : "path"] = e.text;
     }
     if (!e.detail.isEmpty()) o["system_error"] = e.detail;

@@ -134,8 +134,9 @@ CommandResult Go(BootLink& link, uint32_t address) {
     Reply reply = link.command(opcode::kGo);
     if (!reply.ok()) return failed(Step::Command, reply);
     // The chip acknowledges an address it can jump to and then leaves the bootloader; a refused
-    // one leaves it waiting for the next command.
-    reply = link.frame(BootLink::addressFrame(address), link.defaultRule());
+    // one leaves it waiting for the next command. The first byte decides: the started program
+    // may talk on the line at once.
+    reply = link.frame(BootLink::addressFrame(address), ReplyRule::FirstByte);
     if (!reply.ok()) return failed(Step::Address, reply);
     return {};
 }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Device.h"
-#include "FirmwareImage.h"
 #include "Event.h"
+#include "FirmwareImage.h"
 #include "LineControl.h"
 #include "SerialPort.h"
 #include "WritePlan.h"

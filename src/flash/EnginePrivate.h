@@ -13,17 +13,6 @@
 
 namespace praxon {
 
-namespace timeout {
-// Erase times of the device table are for genuine parts; clone flash may be slower.
-constexpr qint64 kSlowFlashMargin = 2;
-// Added to the reply limit for the answer to written data, for the same reason.
-constexpr qint64 kWriteNs = 500'000'000;
-// Option-byte work of Readout Protect.
-constexpr qint64 kOptionBytesNs = 2'000'000'000;
-// Mass erase of a chip the table does not know.
-constexpr qint64 kUnknownMassEraseNs = 35'000'000'000;
-}  // namespace timeout
-
 // The family whose chips compatible mode treats with the shortest sequence: no Get, the size
 // register read as four bytes at its fixed address.
 extern const QString kPlainSequenceFamily;

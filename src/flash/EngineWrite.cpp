@@ -58,9 +58,8 @@ bool Engine::Private::writeImage(const FirmwareImage& image,
     written = 0;
     for (const AlignedBlock& block : blocks) total += givenCount(block);
     for (const AlignedBlock& block : blocks) {
-        const CommandResult r =
-            WriteMemory(link, block.address, block.bytes.data(), int(block.bytes.size()),
-                        timeout::kWriteNs);
+        const CommandResult r = WriteMemory(link, block.address, block.bytes.data(),
+                                            int(block.bytes.size()), timeout::kWriteNs);
         if (!r.ok()) {
             reportReason(EventCode::WriteFailed, r, block.address);
             return false;

@@ -67,8 +67,8 @@ struct ImageLoadError {
 
 // Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8
 // byte order mark before the first line is skipped; a line longer than 1024 characters is
-// refused as a bad line (without a reader's reason); reading ends at the end-of-file record. Empty data
-// records give nothing. False with *error filled at the first problem. On success *image is
+// refused as a bad line (without a reader's reason); reading ends at the end-of-file record. Empty
+// data records give nothing. False with *error filled at the first problem. On success *image is
 // replaced by what was read; on failure it is left as it was.
 bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error);
 

@@ -1,8 +1,8 @@
 #include "BootLink.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <cstring>
 

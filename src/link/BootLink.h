@@ -37,12 +37,20 @@ constexpr uint8_t kReadoutProtect = 0x82;
 constexpr uint8_t kReadoutUnprotect = 0x92;
 }  // namespace opcode
 
-// How long the link waits.
+// How long the link and the operations wait.
 namespace timeout {
 // The limit of every reply; the chip's own work time is added where it has some.
 constexpr qint64 kReplyNs = 500'000'000;
 // The quiet period that ends a reply under the quiet-line rules.
 constexpr int kIdleMs = 2;
+// Erase times of the device table are for genuine parts; clone flash may be slower.
+constexpr qint64 kSlowFlashMargin = 2;
+// Added to the reply limit for the answer to written data, for the same reason.
+constexpr qint64 kWriteNs = 500'000'000;
+// Option-byte work of Readout Protect.
+constexpr qint64 kOptionBytesNs = 2'000'000'000;
+// Mass erase of a chip the device table does not know.
+constexpr qint64 kUnknownMassEraseNs = 35'000'000'000;
 }  // namespace timeout
 
 struct Reply {

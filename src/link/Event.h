@@ -49,36 +49,36 @@ enum class EventCode {
     Progress,        // operation (Program, Verify, Read), done, total
 
     // The link: lamp, offered operations
-    LinkClosed,  // not connected: nothing is offered
-    LinkReady,   // connected: every operation offered; readable: Read too
-    PortOpenFailed,      // portError, text: port path, detail: the system's text
-    PortLinesFailed,     // the port cannot drive DTR/RTS/break
-    PortUnusable,        // a write failed or the line went away
-    AddressRefused,      // actual: the reply byte to an address frame
-    DataRefused,         // actual: the reply byte to a data frame
+    LinkClosed,       // not connected: nothing is offered
+    LinkReady,        // connected: every operation offered; readable: Read too
+    PortOpenFailed,   // portError, text: port path, detail: the system's text
+    PortLinesFailed,  // the port cannot drive DTR/RTS/break
+    PortUnusable,     // a write failed or the line went away
+    AddressRefused,   // actual: the reply byte to an address frame
+    DataRefused,      // actual: the reply byte to a data frame
 
     // Connect
     ConnectBegun,
-    ConnectPortFailed,   // portError
+    ConnectPortFailed,  // portError
     AlreadySynchronised,
     Synchronised,
-    BoardSilent,         // reply: how the synchronisation ended (none: the entry sequence failed)
+    BoardSilent,  // reply: how the synchronisation ended (none: the entry sequence failed)
     Connected,
-    GetIdFailed,         // reply (fast mode only)
+    GetIdFailed,  // reply (fast mode only)
     IdUnrecognised,
-    ChipIdentified,      // pid, family (empty: not in the device table), bytes: the ID bytes
-    GetFailed,           // reply (fast mode only)
-    BootloaderVersion,   // value: version byte (0x31 = 3.1)
-    FlashSizeStated,     // flashKB
-    FlashSizeAssumed,    // flashKB, value: the register's value (none: unreadable)
+    ChipIdentified,     // pid, family (empty: not in the device table), bytes: the ID bytes
+    GetFailed,          // reply (fast mode only)
+    BootloaderVersion,  // value: version byte (0x31 = 3.1)
+    FlashSizeStated,    // flashKB
+    FlashSizeAssumed,   // flashKB, value: the register's value (none: unreadable)
     FlashSizeUnknown,
     FlashSizeUnknownChip,
-    FlashSize,           // flashKB, ramKB (-1: unknown)
+    FlashSize,  // flashKB, ramKB (-1: unknown)
 
     // Reads of the chip (Read Memory)
-    ReadStepFailed,      // step, reply: one block of a read
-    ReadReplyFailed,     // address, reply (fast mode only)
-    VerifyStepFailed,    // step, reply: a record's read-back in compatible mode
+    ReadStepFailed,    // step, reply: one block of a read
+    ReadReplyFailed,   // address, reply (fast mode only)
+    VerifyStepFailed,  // step, reply: a record's read-back in compatible mode
 
     // Image file
     NoImageFile,
@@ -87,32 +87,32 @@ enum class EventCode {
     HexLineRejected,      // hexError, text: the line
     HexBadData,           // text: the line
     HexNoEndRecord,
-    HexConflict,          // address
+    HexConflict,  // address
     ImageEmpty,
     ImageTooLarge,
 
     // Program
-    ChipUnknown,          // pid (none: the chip did not identify itself)
+    ChipUnknown,  // pid (none: the chip did not identify itself)
     EraseCommandMissing,
     EraseUnitsUnknown,
-    OutsideMemory,        // address
+    OutsideMemory,  // address
     ProgramFailed,
     ProgramBegun,
-    WriteFailed,          // address, reply (fast mode only)
-    VerifyMismatch,       // compatible mode: a record read back differently
-    VerifyMismatchAt,     // address, expected, actual
-    VerifyReadFailed,     // address, reply
-    Verified,             // done: bytes compared
-    Programmed,           // elapsedNs, done: bytes written
+    WriteFailed,       // address, reply (fast mode only)
+    VerifyMismatch,    // compatible mode: a record read back differently
+    VerifyMismatchAt,  // address, expected, actual
+    VerifyReadFailed,  // address, reply
+    Verified,          // done: bytes compared
+    Programmed,        // elapsedNs, done: bytes written
 
     // Erase
     ChipEraseBegun,
-    PagesEraseBegun,      // value: number of pages or sectors
-    PageOutOfRange,       // value: page number
+    PagesEraseBegun,  // value: number of pages or sectors
+    PageOutOfRange,   // value: page number
     EraseOutsideFlash,
     Erased,
     EraseFailed,
-    EraseReplyFailed,     // reply (fast mode only)
+    EraseReplyFailed,  // reply (fast mode only)
 
     // Read
     ReadRangeInvalid,
@@ -121,19 +121,19 @@ enum class EventCode {
     OutputNotWritable,    // text: path, detail: the system's text
     ReadBegun,
     ReadAborted,
-    ReadDone,             // elapsedNs, done: bytes
+    ReadDone,  // elapsedNs, done: bytes
 
     // Go and run
     Started,
     GoSilent,
-    GoReplyFailed,        // reply (fast mode only)
-    GoAddressRefused,     // address, actual
+    GoReplyFailed,     // reply (fast mode only)
+    GoAddressRefused,  // address, actual
     ResetIntoProgram,
 
     // Protection
     Protected,
     ProtectFailed,
-    ProtectReplyFailed,   // reply (fast mode only)
+    ProtectReplyFailed,  // reply (fast mode only)
     Unprotected,
     UnprotectFailed,
     UnprotectReplyFailed,  // reply (fast mode only)
@@ -169,14 +169,23 @@ struct Event {
 
     Event() = default;
     Event(EventCode c, Operation op = Operation::None) : code(c), operation(op) {}
-    Event& at(uint32_t a) { address = a; return *this; }
+    Event& at(uint32_t a) {
+        address = a;
+        return *this;
+    }
     Event& withReply(ReplyStatus status, uint8_t byte) {
         reply = status;
         if (status == ReplyStatus::Nack) actual = byte;
         return *this;
     }
-    Event& withValue(qint64 v) { value = v; return *this; }
-    Event& withText(const QString& t) { text = t; return *this; }
+    Event& withValue(qint64 v) {
+        value = v;
+        return *this;
+    }
+    Event& withText(const QString& t) {
+        text = t;
+        return *this;
+    }
 };
 
 // Whoever presents what the core reports: the window, praxon-cli, a test. The core never touches

@@ -47,8 +47,7 @@ bool QtSerialPort::open(const QString& name, int baudRate, PortOpenFailure* fail
     auto step = [&](const std::function<bool()>& apply, const char* what, bool ptyMayRefuse) {
         if (!failed.isEmpty()) return;
         if (!apply() &&
-            !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError))
-        {
+            !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError)) {
             failed = QLatin1String(what) + QStringLiteral(": ") + port_.errorString();
             kind = kindOf(port_.error());
         }

@@ -53,7 +53,8 @@ QString replyText(const Event& e, Language language) {
 }
 
 // "<what>: <why>。" — why a step failed, after the line that said it failed.
-QString reasonLine(const Event& e, Language language, const QString& zhWhat, const QString& enWhat) {
+QString reasonLine(const Event& e, Language language, const QString& zhWhat,
+                   const QString& enWhat) {
     if (language == Language::Chinese)
         return zhWhat + QStringLiteral(": ") + replyText(e, language) + QStringLiteral("。");
     return enWhat + QStringLiteral(": ") + replyText(e, language) + QLatin1Char('.');
@@ -81,9 +82,9 @@ QString readStepText(const Event& e, Language language, bool verify) {
         {"非ACK应答，数据校验不正确.", "Verify: the board refused to send the data back."},
         {"超时.", "Verify: timed out waiting for the data."}};
     const Text* texts = verify ? check : read;
-    const int i = e.step == Step::Command   ? 0
-                  : e.step == Step::Address ? 1
-                  : e.step == Step::Count   ? 2
+    const int i = e.step == Step::Command        ? 0
+                  : e.step == Step::Address      ? 1
+                  : e.step == Step::Count        ? 2
                   : e.reply == ReplyStatus::Nack ? 3
                                                  : 4;
     return pick(language, texts[i]);
@@ -106,27 +107,31 @@ QString hexLineText(const Event& e, Language language) {
         case HexLineError::SegmentLength:
             return language == Language::Chinese
                        ? QStringLiteral("扩展段地址长度不是2个字节，这个地址偶也算不出啊......")
-                       : QStringLiteral("Line %1 of the HEX file: an extended segment address "
-                                        "record must hold 2 bytes.")
+                       : QStringLiteral(
+                             "Line %1 of the HEX file: an extended segment address "
+                             "record must hold 2 bytes.")
                              .arg(n);
         case HexLineError::StartSegment:
             return language == Language::Chinese
                        ? QStringLiteral(
                              "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。")
-                       : QStringLiteral("Line %1 of the HEX file is a start segment address "
-                                        "record (type 03); see \"HEX files\" in the help.")
+                       : QStringLiteral(
+                             "Line %1 of the HEX file is a start segment address "
+                             "record (type 03); see \"HEX files\" in the help.")
                              .arg(n);
         case HexLineError::LinearLength:
             return language == Language::Chinese
                        ? QStringLiteral("扩展线性地址长度不是4个字节，这个地址偶也算不出啊......")
-                       : QStringLiteral("Line %1 of the HEX file: an extended linear address "
-                                        "record must hold 2 bytes.")
+                       : QStringLiteral(
+                             "Line %1 of the HEX file: an extended linear address "
+                             "record must hold 2 bytes.")
                              .arg(n);
         case HexLineError::StartLinearLength:
             return language == Language::Chinese
                        ? QStringLiteral("开始线性地址长度不是4个字节，这个地址偶也算不出啊......")
-                       : QStringLiteral("Line %1 of the HEX file: a start linear address record "
-                                        "must hold 4 bytes.")
+                       : QStringLiteral(
+                             "Line %1 of the HEX file: a start linear address record "
+                             "must hold 4 bytes.")
                              .arg(n);
     }
     return {};
@@ -137,29 +142,34 @@ QString portMessage(const Event& e, Language language) {
     const QString& port = e.text;
     if (port.isEmpty())
         return zh ? QStringLiteral("指定的串口不存在或已被占用。")
-                  : QStringLiteral("No serial port was given. Name one, for example /dev/ttyUSB0 "
-                                   "or COM3.");
+                  : QStringLiteral(
+                        "No serial port was given. Name one, for example /dev/ttyUSB0 "
+                        "or COM3.");
     switch (e.portError) {
         case PortError::NoPermission:
-            return zh ? QStringLiteral("没有权限打开串口%1。请把当前用户加入dialout组"
-                                       "（命令：sudo usermod -aG dialout $USER），"
-                                       "然后注销并重新登录后再试。")
+            return zh ? QStringLiteral(
+                            "没有权限打开串口%1。请把当前用户加入dialout组"
+                            "（命令：sudo usermod -aG dialout $USER），"
+                            "然后注销并重新登录后再试。")
                             .arg(port)
-                      : QStringLiteral("No permission to open the serial port %1. Add your user "
-                                       "to the dialout group with the command\n"
-                                       "  sudo usermod -aG dialout $USER\n"
-                                       "then log out and log in again (the new group takes "
-                                       "effect only in a new login).")
+                      : QStringLiteral(
+                            "No permission to open the serial port %1. Add your user "
+                            "to the dialout group with the command\n"
+                            "  sudo usermod -aG dialout $USER\n"
+                            "then log out and log in again (the new group takes "
+                            "effect only in a new login).")
                             .arg(port);
         case PortError::InUse:
             return zh ? QStringLiteral("串口%1正被其它程序占用，请关闭该程序后再试。").arg(port)
-                      : QStringLiteral("The serial port %1 is in use by another program. Close "
-                                       "that program and try again.")
+                      : QStringLiteral(
+                            "The serial port %1 is in use by another program. Close "
+                            "that program and try again.")
                             .arg(port);
         case PortError::NotFound:
             return zh ? QStringLiteral("指定的串口不存在或已被占用。")
-                      : QStringLiteral("The serial port %1 does not exist. Check the port name "
-                                       "and that the adapter is plugged in.")
+                      : QStringLiteral(
+                            "The serial port %1 does not exist. Check the port name "
+                            "and that the adapter is plugged in.")
                             .arg(port);
         case PortError::None:
         case PortError::Other:
@@ -180,9 +190,7 @@ QString SecondsText(qint64 nanoseconds, Language language) {
 QList<Shown> Render(const Event& e, Language language) {
     const bool zh = language == Language::Chinese;
     const auto log = [](const QString& text) { return Shown{Presentation::Log, {}, text}; };
-    const auto message = [](const QString& text) {
-        return Shown{Presentation::Message, {}, text};
-    };
+    const auto message = [](const QString& text) { return Shown{Presentation::Message, {}, text}; };
     const auto status = [](StatusField field, const QString& text) {
         return Shown{Presentation::Status, field, text};
     };
@@ -221,8 +229,9 @@ QList<Shown> Render(const Event& e, Language language) {
         case EventCode::PortOpenFailed: {
             QList<Shown> shown{message(portMessage(e, language))};
             if (!e.detail.isEmpty())
-                shown << log((zh ? QStringLiteral("串口%1: %2") : QStringLiteral("Serial port %1: %2"))
-                                 .arg(e.text, e.detail));
+                shown << log(
+                    (zh ? QStringLiteral("串口%1: %2") : QStringLiteral("Serial port %1: %2"))
+                        .arg(e.text, e.detail));
             return shown;
         }
         case EventCode::PortLinesFailed:
@@ -254,8 +263,8 @@ QList<Shown> Render(const Event& e, Language language) {
         case EventCode::ConnectPortFailed:
             switch (e.portError) {
                 case PortError::NoPermission:
-                    return {log(t("没有权限打开指定的串行口。",
-                                  "No permission to open the serial port."))};
+                    return {log(
+                        t("没有权限打开指定的串行口。", "No permission to open the serial port."))};
                 case PortError::InUse:
                     return {log(t("指定的串行口不存在或被其它应用程序占用。",
                                   "The serial port is in use by another program."))};
@@ -278,15 +287,16 @@ QList<Shown> Render(const Event& e, Language language) {
                 shown << progress(t("收到NACK，请复位目标板并重新连接。",
                                     "NACK received: reset the board and connect again."));
             else if (e.reply == ReplyStatus::Timeout)
-                shown << progress(t("请复位目标板并重新连接！", "Reset the board and connect again!"));
+                shown << progress(
+                    t("请复位目标板并重新连接！", "Reset the board and connect again!"));
             shown << log(t("目标板未响应，检查连接情况，请复位后再次连接。",
                            "The board did not answer. Check the connection, reset the board and "
                            "connect again."));
             return shown;
         }
         case EventCode::Connected:
-            return {log(t("连接成功，准备获取器件信息......",
-                          "Connected; reading the chip's details..."))};
+            return {log(
+                t("连接成功，准备获取器件信息......", "Connected; reading the chip's details..."))};
         case EventCode::GetIdFailed:
             return {log(reasonLine(e, language, QStringLiteral("读取器件信息失败"),
                                    QStringLiteral("Reading the chip's identity failed")))};
@@ -317,11 +327,11 @@ QList<Shown> Render(const Event& e, Language language) {
                                            hex4(uint32_t(*e.value)) + QStringLiteral("，")
                                      : QStringLiteral("FLASH容量寄存器不可读，")) +
                             QStringLiteral("按该系列最大容量%1K计.").arg(e.flashKB))};
-            return {log((e.value ? QStringLiteral("The flash size register reads 0x%1; ")
-                                       .arg(hex4(uint32_t(*e.value)))
-                                 : QStringLiteral("The flash size register cannot be read; ")) +
-                        QStringLiteral("taking the family's largest flash, %1 KB.")
-                            .arg(e.flashKB))};
+            return {
+                log((e.value ? QStringLiteral("The flash size register reads 0x%1; ")
+                                   .arg(hex4(uint32_t(*e.value)))
+                             : QStringLiteral("The flash size register cannot be read; ")) +
+                    QStringLiteral("taking the family's largest flash, %1 KB.").arg(e.flashKB))};
         }
         case EventCode::FlashSizeUnknown:
             return {log(t("取器件存储器容量失败.", "The chip's flash size is unknown."))};
@@ -330,9 +340,9 @@ QList<Shown> Render(const Event& e, Language language) {
                           "The chip is not identified; its flash size is unknown."))};
         case EventCode::FlashSize: {
             if (zh)
-                return {log(QStringLiteral("FLASH容量为: %1K; RAM容量为: ").arg(e.flashKB) +
-                            (e.ramKB < 0 ? QStringLiteral("未知.")
-                                         : QStringLiteral("%1K.").arg(e.ramKB)))};
+                return {log(
+                    QStringLiteral("FLASH容量为: %1K; RAM容量为: ").arg(e.flashKB) +
+                    (e.ramKB < 0 ? QStringLiteral("未知.") : QStringLiteral("%1K.").arg(e.ramKB)))};
             return {log(QStringLiteral("Flash size: %1 KB; RAM size: ").arg(e.flashKB) +
                         (e.ramKB < 0 ? QStringLiteral("unknown.")
                                      : QStringLiteral("%1 KB.").arg(e.ramKB)))};
@@ -351,9 +361,9 @@ QList<Shown> Render(const Event& e, Language language) {
         case EventCode::NoImageFile:
             return {message(t("请指定下载文件。", "Choose the firmware file to program."))};
         case EventCode::ImageFileMissing:
-            return {message(zh ? QStringLiteral("指定的文件不存在，请重新打开。")
-                               : QStringLiteral("The file %1 does not exist. Choose it again.")
-                                     .arg(e.text))};
+            return {message(
+                zh ? QStringLiteral("指定的文件不存在，请重新打开。")
+                   : QStringLiteral("The file %1 does not exist. Choose it again.").arg(e.text))};
         case EventCode::ImageFileUnreadable:
             return {message(t("无法打开文件: ", "Cannot open the file: ") + e.text)};
         case EventCode::HexLineRejected:
@@ -368,10 +378,11 @@ QList<Shown> Render(const Event& e, Language language) {
                               "The HEX file has no end-of-file record and may be incomplete; "
                               "programming failed!"))};
         case EventCode::HexConflict:
-            return {message(zh ? QStringLiteral("HEX文件中地址%1的数据前后不一致，下载失败！").arg(at)
-                               : QStringLiteral("The HEX file gives two different values for "
-                                                "address %1; programming failed!")
-                                     .arg(at))};
+            return {
+                message(zh ? QStringLiteral("HEX文件中地址%1的数据前后不一致，下载失败！").arg(at)
+                           : QStringLiteral("The HEX file gives two different values for "
+                                            "address %1; programming failed!")
+                                 .arg(at))};
         case EventCode::ImageEmpty:
             return {message(t("文件中没有可下载的数据，下载失败！",
                               "The file holds no data to program; programming failed!"))};
@@ -403,10 +414,11 @@ QList<Shown> Render(const Event& e, Language language) {
                               "This chip's pages (sectors) are set by its option bytes, so it "
                               "cannot be erased page by page. Choose a full chip erase."))};
         case EventCode::OutsideMemory:
-            return {message(zh ? QStringLiteral("地址%1超出器件可写入的存储器范围，下载失败！").arg(at)
-                               : QStringLiteral("Address %1 is outside the chip's writable "
-                                                "memory; programming failed!")
-                                     .arg(at))};
+            return {
+                message(zh ? QStringLiteral("地址%1超出器件可写入的存储器范围，下载失败！").arg(at)
+                           : QStringLiteral("Address %1 is outside the chip's writable "
+                                            "memory; programming failed!")
+                                 .arg(at))};
         case EventCode::ProgramFailed:
             return {message(t("下载失败。", "Programming failed."))};
         case EventCode::ProgramBegun:
@@ -415,19 +427,18 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(reasonLine(e, language, QStringLiteral("写入%1失败").arg(at),
                                    QStringLiteral("Writing at %1 failed").arg(at)))};
         case EventCode::VerifyMismatch:
-            return {log(zh ? QStringLiteral("数据校验不正确.")
-                           : QStringLiteral("Verification failed at %1: expected 0x%2, read "
-                                            "0x%3.")
-                                 .arg(at, hex2(e.expected.value_or(0)),
-                                      hex2(e.actual.value_or(0))))};
+            return {
+                log(zh ? QStringLiteral("数据校验不正确.")
+                       : QStringLiteral("Verification failed at %1: expected 0x%2, read "
+                                        "0x%3.")
+                             .arg(at, hex2(e.expected.value_or(0)), hex2(e.actual.value_or(0))))};
         case EventCode::VerifyMismatchAt:
-            return {log(zh ? QStringLiteral("数据校验不正确. 首个不一致的地址为%1: 应为%2, 读回%3.")
-                                 .arg(at, hex2(e.expected.value_or(0)),
-                                      hex2(e.actual.value_or(0)))
-                           : QStringLiteral("Verification failed. First difference at %1: "
-                                            "expected 0x%2, read 0x%3.")
-                                 .arg(at, hex2(e.expected.value_or(0)),
-                                      hex2(e.actual.value_or(0))))};
+            return {
+                log(zh ? QStringLiteral("数据校验不正确. 首个不一致的地址为%1: 应为%2, 读回%3.")
+                             .arg(at, hex2(e.expected.value_or(0)), hex2(e.actual.value_or(0)))
+                       : QStringLiteral("Verification failed. First difference at %1: "
+                                        "expected 0x%2, read 0x%3.")
+                             .arg(at, hex2(e.expected.value_or(0)), hex2(e.actual.value_or(0))))};
         case EventCode::VerifyReadFailed:
             return {log(reasonLine(e, language, QStringLiteral("校验时读取%1失败").arg(at),
                                    QStringLiteral("Reading back %1 to verify failed").arg(at)))};
@@ -463,18 +474,18 @@ QList<Shown> Render(const Event& e, Language language) {
                     log(t("擦除失败，请清除读保护......",
                           "Erase failed; clear the readout protection first..."))};
         case EventCode::EraseReplyFailed:
-            return {log(reasonLine(e, language, QStringLiteral("擦除"),
-                                   QStringLiteral("Erase failed")))};
+            return {log(
+                reasonLine(e, language, QStringLiteral("擦除"), QStringLiteral("Erase failed")))};
 
         // Read
         case EventCode::ReadRangeInvalid:
             return {message(t("读取范围无效。", "The read range is not valid."))};
         case EventCode::ReadPastFlashEnd:
-            return {message(zh ? QStringLiteral("读取范围超出FLASH末尾(FLASH止于%1)，未读取。")
-                                     .arg(at)
-                               : QStringLiteral("The read range runs past the end of the flash, "
-                                                "which ends at %1; nothing was read.")
-                                     .arg(at))};
+            return {
+                message(zh ? QStringLiteral("读取范围超出FLASH末尾(FLASH止于%1)，未读取。").arg(at)
+                           : QStringLiteral("The read range runs past the end of the flash, "
+                                            "which ends at %1; nothing was read.")
+                                 .arg(at))};
         case EventCode::OutputFolderMissing:
             return {message(zh ? QStringLiteral("文件夹%1不存在，无法保存读出的数据。").arg(e.text)
                                : QStringLiteral("The folder %1 does not exist; the data read "
@@ -506,8 +517,8 @@ QList<Shown> Render(const Event& e, Language language) {
         case EventCode::GoSilent:
             return {log(t("目标板无响应。", "The board did not answer."))};
         case EventCode::GoReplyFailed:
-            return {log(reasonLine(e, language, QStringLiteral("运行"),
-                                   QStringLiteral("Go failed")))};
+            return {
+                log(reasonLine(e, language, QStringLiteral("运行"), QStringLiteral("Go failed")))};
         case EventCode::GoAddressRefused:
             return {log(zh ? QStringLiteral("目标板拒绝了运行地址%1(应答值=%2)，程序未运行。")
                                  .arg(at, hexNoPad(e.actual.value_or(0)))
@@ -572,7 +583,6 @@ LinkChange LinkChangeOf(const Event& e) {
     }
     return change;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // Names
