@@ -73,6 +73,9 @@ void TestCliProcess::run_data() {
         (hexOut.join("\r\n") + "\r\n").toLatin1());
     row("erase range", "--port PORT erase --address 08000500 --size 1K", 0, "擦除成功。", "",
         put(kFlash, 0x400, QByteArray(2048, char(0xFF))));
+    // The output folder is checked before the board is touched: no log, nothing on the line.
+    row("read into a missing folder", "--port PORT read /nonexistent-praxon/out.bin", 1, "",
+        "文件夹/nonexistent-praxon不存在，无法保存读出的数据。\n", kFlash);
     row("Ctrl+C during a read", "--port PORT read OUT.bin", 1,
         "读数据失败, 退出从芯片读取数据过程.", "Stopped.\n", {}, true);
 }
