@@ -8,9 +8,14 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "BootLink.h"
 #include "Commands.h"
 #include "FakePort.h"
+#include "QtSerialPort.h"
 #include "RecordingHost.h"
 
 using namespace praxon;
@@ -198,6 +203,24 @@ private slots:
         // The system's text reaches the log as well as the message.
         QVERIFY(host.logMessages.join('\n').contains(systemText));
         QCOMPARE(host.messages.size(), 1);
+    }
+
+    // A real port: a missing device and one held by another program, told apart.
+    void realPortOpenFailure() {
+        QtSerialPort first, second;
+        PortOpenFailure failure;
+        QVERIFY(!first.open("/nonexistent/ttyPraxon", 115200, &failure));
+        QCOMPARE(int(failure.error), int(PortError::NotFound));
+        QVERIFY(!failure.text.isEmpty());
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString pty = QString::fromLatin1(::ptsname(master));
+        QVERIFY2(first.open(pty, 115200, &failure), qPrintable(failure.text));
+        failure = {};
+        QVERIFY(!second.open(pty, 115200, &failure));
+        QCOMPARE(int(failure.error), int(PortError::InUse));
+        first.close();
+        ::close(master);
     }
 
     // Stop ends a pause of the boot sequence at once; the steps after it are not run.
