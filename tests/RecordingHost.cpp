@@ -64,7 +64,7 @@ QStringList Names(const QList<EventCode>& codes) {
     return names;
 }
 
-QStringList Described(const QList<Event>& events) {
+QStringList Described(const QList<Event>& events, bool withReasons) {
     QStringList list;
     for (const Event& e : events) {
         if (e.code == EventCode::OperationBegun || e.code == EventCode::OperationEnded ||
@@ -73,6 +73,9 @@ QStringList Described(const QList<Event>& events) {
         QString text = EventName(e.code);
         if (e.address)
             text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
+        if (withReasons && e.step != Step::None) text += ' ' + StepName(e.step);
+        if (withReasons && e.reply) text += ' ' + ReplyName(*e.reply);
+        if (withReasons && e.actual) text += QString::asprintf("=%02X", *e.actual);
         list << text;
     }
     return list;

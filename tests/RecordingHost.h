@@ -41,5 +41,6 @@ public:
 
 // The name of each code, for readable comparisons in tests.
 QStringList Names(const QList<praxon::EventCode>& codes);
-// The events as "name" or "name@ADDRESS", leaving out the operation frame and progress.
-QStringList Described(const QList<praxon::Event>& events);
+// The events as "name" or "name@ADDRESS", leaving out the operation frame and progress. With
+// reasons: then the failed step, how the wait ended and the byte received ("=1F").
+QStringList Described(const QList<praxon::Event>& events, bool withReasons = false);
