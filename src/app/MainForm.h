@@ -92,6 +92,8 @@ public:
     void setLamp(Lamp lamp);
     void showMessage(const QString& text);
     void enableCommands(const CommandStates& states);
+    // The language of the engine's texts from now on (the window starts in Chinese).
+    void setLanguage(Language language) { language_ = language; }
     // For tests: the clock of the log's time stamps.
     void setTimeOfDaySource(std::function<QTime()> source) { timeOfDay_ = std::move(source); }
 
