@@ -201,7 +201,7 @@ private slots:
         QTest::addColumn<QString>("bad");
         QTest::newRow("F1 sound") << 0x410 << ""
                                   << "";
-        QTest::newRow("F1 USER's complement") << 0x410 << "3:00"
+        QTest::newRow("F1 USER's complement") << 0x410 << "3:01"
                                               << "2";
         QTest::newRow("F1 RDP and WRP3") << 0x410 << "0:A5A5 F:FF"
                                          << "0,E";
