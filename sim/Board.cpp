@@ -84,6 +84,22 @@ bool parseFault(const std::string& text, Fault* fault, std::string* error) {
 }
 
 namespace {
+DeviceRow deviceFor(uint16_t pid);
+}
+
+bool checkOptionEdits(uint16_t pid, const std::vector<std::string>& edits, std::string* why) {
+    const DeviceRow device = deviceFor(pid);
+    const OptionLayout* layout = FindOptionLayout(device);
+    if (!layout) {
+        *why = "the option bytes of " + device.family + " " + device.line + " are not modelled";
+        return false;
+    }
+    std::vector<uint8_t> image = FactoryOptionBytes(*layout);
+    bool permanent = false;
+    return EncodeOptionEdits(device, *layout, edits, &image, &permanent, why);
+}
+
+namespace {
 
 // A row the table may not have (it failed to parse: a build fault the tests report): the
 // STM32F103 the simulator started as.
@@ -269,6 +285,11 @@ Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(con
         setOption("WDG_SW", 0);
         setOption("IWDG_SW", 0);
     }
+    bool permanent = false;
+    std::string error;
+    if (layout_ && !config_.optionEdits.empty() &&
+        !EncodeOptionEdits(device_, *layout_, config_.optionEdits, &option_, &permanent, &error))
+        events_.push_back("option bytes left as they were: " + error);
     syncOptionBytes();
 
     // Powered up with no port open: both lines released.

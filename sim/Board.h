@@ -87,9 +87,14 @@ struct BoardConfig {
     // The 96-bit unique ID as its bytes lie in memory (word 0 first, each little-endian);
     // none: "PraxonSim", a zero and the product ID.
     std::optional<std::array<uint8_t, 12>> uid;
+    // Option-byte edits at power-up, NAME=VALUE as EncodeOptionEdits takes them ("WRP0=0xFE").
+    std::vector<std::string> optionEdits;
     std::vector<Fault> faults;
     Wiring wiring;  // the board starts with both lines released (no port open)
 };
+
+// Whether the edits suit the chip's option bytes; false with the reason.
+bool checkOptionEdits(uint16_t pid, const std::vector<std::string>& edits, std::string* why);
 
 // Usual flash and SRAM sizes (KB) of a product ID of the device table; false for an unknown ID.
 bool productSizes(uint16_t pid, int* flashKb, int* ramKb);

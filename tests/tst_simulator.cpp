@@ -88,6 +88,8 @@ private slots:
     void stm32flashSession();
     void stm32flashWiring_data();
     void stm32flashWiring();
+    void stm32flashProtection_data();
+    void stm32flashProtection();
     void qtClient();
 };
 
@@ -229,6 +231,66 @@ void TestSimulator::stm32flashWiring() {
     QTRY_VERIFY(!sim->lines().dtr && !sim->lines().rts);  // HUPCL: the close released them
     sim->stop();
     QCOMPARE(log.join('|'), events);
+}
+
+// stm32flash's protection commands and reads of the option area, run after each other (each
+// protection command resets the board, the next run synchronises again): -j and -k (readout),
+// -u (write protection), -r of the option bytes. A step: stm32flash's arguments, "=>", then
+// "ok", "fail" or the hex of what -r F read.
+void TestSimulator::stm32flashProtection_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QStringList>("options");  // --option edits at power-up
+    QTest::addColumn<QStringList>("steps");
+    const QString f1Options = "-r F -S 0x1FFFF800:16 => ";
+    const QString factoryF1 = "a55aff00ff00ff00ff00ff00ff00ff00";
+    QTest::newRow("F1 readout protect and unprotect")
+        << 0x410 << QStringList{}
+        << QStringList{f1Options + factoryF1, "-j => ok", f1Options + "fail", "-k => ok",
+                       f1Options + factoryF1};
+    QTest::newRow("F1 write-protected: write refused until -u")
+        << 0x410 << QStringList{"WRP0=0xFE"}
+        << QStringList{f1Options + "a55aff00ff00ff00fe01ff00ff00ff00", "-w W => fail", "-u => ok",
+                       f1Options + factoryF1, "-w W => ok"};
+    QTest::newRow("F1 data bytes and watchdog bit")
+        << 0x410 << QStringList{"DATA1=0x5A", "WDG_SW=0"}
+        << QStringList{f1Options + "a55afe01ff005aa5ff00ff00ff00ff00"};
+    QTest::newRow("F4 option area, -u, -j, -k")
+        << 0x413 << QStringList{"nWRP=0xFFE"}
+        << QStringList{"-r F -S 0x1FFFC000:16 => ffaaffffffffffff feffffffffffffff", "-u => ok",
+                       "-r F -S 0x1FFFC008:2 => ffff", "-j => ok", "-r F -S 0x1FFFC000:2 => fail",
+                       "-k => ok", "-r F -S 0x1FFFC000:2 => ffaa"};
+}
+
+void TestSimulator::stm32flashProtection() {
+    QFETCH(int, pid);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, steps);
+    if (QStandardPaths::findExecutable("stm32flash").isEmpty()) QSKIP("stm32flash is missing");
+    QTemporaryDir dir;
+    QFile image(dir.filePath("W"));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(2048, 'w')) == 2048);
+    image.close();
+    SimulatorOptions o;
+    o.instant = true;
+    o.board.pid = uint16_t(pid);
+    for (const QString& edit : options) o.board.optionEdits.push_back(edit.toStdString());
+    Simulator sim(o);
+    std::string error;
+    QVERIFY2(sim.start(&error), error.c_str());
+    for (const QString& step : steps) {
+        const QStringList parts = step.split(" => ");
+        QStringList args = parts[0].split(' ');
+        args.replaceInStrings(QRegularExpression("^F$"), dir.filePath("F"));
+        args.replaceInStrings(QRegularExpression("^W$"), image.fileName());
+        QFile::remove(dir.filePath("F"));
+        QString out;
+        const bool ok = stm32flash(sim.portPath(), args, &out);
+        QString result = ok ? "ok" : "fail";
+        QFile read(dir.filePath("F"));
+        if (ok && parts[0].startsWith("-r") && read.open(QIODevice::ReadOnly))
+            result = read.readAll().toHex();
+        QCOMPARE(result, QString(parts[1]).remove(' '));
+    }
 }
 
 // Praxon's own kind of client: QSerialPort sets the lines with TIOCMBIS/TIOCMBIC and reads them
