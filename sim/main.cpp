@@ -449,8 +449,7 @@ int main(int argc, char** argv) {
         std::string error;
         if (!sim->start(&error)) {
             std::fprintf(stderr, "praxon-sim: cannot serve%s: %s\n",
-                         boards == 1 ? "" : (" board " + std::to_string(k)).c_str(),
-                         error.c_str());
+                         boards == 1 ? "" : (" board " + std::to_string(k)).c_str(), error.c_str());
             return 1;
         }
         sims.push_back(std::move(sim));
