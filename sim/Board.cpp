@@ -1002,17 +1002,20 @@ Board::Output Board::onExtendedErase() {
     return ackStep(2, {kAck}, busyNs);
 }
 
-// Erases units by number, or none of them (NACK) when one is not there or is write-protected.
+// Erases units by number, or none of them (NACK) when one is not there or is write-protected
+// (unless protected ones are to be skipped silently).
 Board::Output Board::eraseUnits(const std::vector<uint32_t>& list, unsigned step) {
     for (uint32_t unit : list)
-        if (unit >= units_.size() || pageWriteProtected(unit)) return nack(step);
+        if (unit >= units_.size() || (pageWriteProtected(unit) && !config_.skipProtectedErase))
+            return nack(step);
     if (nackFault(step)) return nack(step);
     int64_t busyNs = 0;
     for (uint32_t unit : list) {
+        if (pageWriteProtected(unit)) continue;  // skipped, yet acknowledged
         eraseRange(units_[unit].offset, units_[unit].size);
         busyNs += unitEraseNs(unit);
+        ++counters_.pageErases;
     }
-    counters_.pageErases += list.size();
     counters_.eraseTimeNs += static_cast<uint64_t>(busyNs);
     ++counters_.acks;
     state_ = State::WaitCommand;

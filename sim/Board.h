@@ -87,6 +87,9 @@ struct BoardConfig {
     // The 96-bit unique ID as its bytes lie in memory (word 0 first, each little-endian);
     // none: "PraxonSim", a zero and the product ID.
     std::optional<std::array<uint8_t, 12>> uid;
+    // Erase by unit number leaves write-protected units as they are and still answers ACK, as
+    // the protocol's description has it (default: NACK and nothing erased, as users see it).
+    bool skipProtectedErase = false;
     // Option-byte edits at power-up, NAME=VALUE as EncodeOptionEdits takes them ("WRP0=0xFE").
     std::vector<std::string> optionEdits;
     std::vector<Fault> faults;

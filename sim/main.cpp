@@ -68,6 +68,10 @@ const char kUsage[] =
     "                      family's layout (RDP takes the level 0, 1 or 2), e.g. WRP0=0xFE\n"
     "                      write-protects an STM32F103's first 4 KB, nWRP=0xFFE an STM32F4's\n"
     "                      sector 0, WDG_SW=0 as --hw-watchdog\n"
+    "  --protected-erase M an erase by page or sector number that includes a write-protected\n"
+    "                      one: nack (default) refuses it and erases nothing; skip erases the\n"
+    "                      others, leaves the protected ones as they are and answers ACK\n"
+    "                      (whole-chip and bank erases of protected flash are refused either way)\n"
     "  --uid HEX           the 96-bit unique ID: 24 hex digits, the bytes as Read Memory\n"
     "                      returns them from the family's unique-ID address (default: random\n"
     "                      at every start); shown in the description\n"
@@ -354,6 +358,10 @@ int main(int argc, char** argv) {
         } else if (a == "--option") {
             if (!value(&v) || !*v) return usageError("--option needs NAME=VALUE");
             options.board.optionEdits.push_back(v);
+        } else if (a == "--protected-erase") {
+            if (!value(&v) || (std::strcmp(v, "nack") != 0 && std::strcmp(v, "skip") != 0))
+                return usageError("--protected-erase must be nack or skip");
+            options.board.skipProtectedErase = std::strcmp(v, "skip") == 0;
         } else if (a == "--uid") {
             if (!value(&v) || !parseUid(v, &uid))
                 return usageError("--uid must be 24 hex digits (12 bytes)");

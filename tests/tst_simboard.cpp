@@ -306,14 +306,15 @@ void TestSimBoard::preload() {
 void TestSimBoard::optionBytes_data() {
     QTest::addColumn<int>("pid");
     QTest::addColumn<bool>("hwWatchdog");  // started with --hw-watchdog
+    QTest::addColumn<bool>("skip");        // --protected-erase skip
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("expected");  // after the first sync's ACK
     QTest::addColumn<int>("resets");
     QTest::addColumn<bool>("watchdogAfter");
     const QByteArray w = hex("12345678"), w8 = hex("0102030405060708");
     auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
-                  int resets, bool hw = false, bool hwAfter = false) {
-        QTest::newRow(name) << pid << hw << in << out << resets << hwAfter;
+                  int resets, bool hw = false, bool hwAfter = false, bool skip = false) {
+        QTest::newRow(name) << pid << hw << skip << in << out << resets << hwAfter;
     };
     row("F1 factory option bytes", 0x410, rd(0x1FFFF800, 16),
         hex("797979 a55aff00ff00ff00ff00ff00ff00ff00"), 0);
@@ -326,6 +327,12 @@ void TestSimBoard::optionBytes_data() {
         hex("639c 00 00 00 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w) + hex("43bc 00 00 00") +
             hex("43bc 00 04 04") + hex("43bc ff 00") + wr(0x08001000, w),
         hex("7979 79 797979 fe01 79791f 791f 7979 791f 797979"), 1);
+    // Pages 0 and 4 hold data; block 0 is protected: page 4 alone is erased, with an ACK.
+    row("F1 protected page skipped on request", 0x410,
+        wr(0x08000000, w) + wr(0x08001000, w) + hex("639c 00 00 00 7f 43bc 01 00 04 05") +
+            rd(0x08000000, 4) + rd(0x08001000, 4) + hex("43bc ff 00"),
+        hex("797979 797979 7979 79 7979 797979") + w + hex("797979 ffffffff 791f"), 1, false, false,
+        true);
     row("F1 a new protect replaces the old", 0x410,
         hex("639c 00 00 00 7f 639c 01 01 02 02 7f") + rd(0x1FFFF808, 2),
         hex("7979 79 7979 79 797979 f906"), 2);
@@ -366,10 +373,12 @@ void TestSimBoard::optionBytes_data() {
 void TestSimBoard::optionBytes() {
     QFETCH(int, pid);
     QFETCH(bool, hwWatchdog);
+    QFETCH(bool, skip);
     QFETCH(QByteArray, input);
     BoardConfig c;
     c.pid = uint16_t(pid);
     c.hardwareWatchdog = hwWatchdog;
+    c.skipProtectedErase = skip;
     Board b(c);
     int64_t t = 0;
     QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
