@@ -88,7 +88,8 @@ struct BoardConfig {
     // none: "PraxonSim", a zero and the product ID.
     std::optional<std::array<uint8_t, 12>> uid;
     // Erase by unit number leaves write-protected units as they are and still answers ACK, as
-    // the protocol's description has it (default: NACK and nothing erased, as users see it).
+    // ST's application note for the protocol has it (default: NACK and nothing erased, as users
+    // of the chips report).
     bool skipProtectedErase = false;
     // Option-byte edits at power-up, NAME=VALUE as EncodeOptionEdits takes them ("WRP0=0xFE").
     std::vector<std::string> optionEdits;
