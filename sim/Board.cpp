@@ -421,6 +421,7 @@ void Board::clearWriteProtection() {
     if (!layout_) return;
     for (const OptionField& f : layout_->fields) {
         if (f.kind == OptionKind::Wrp) SetOptionFieldValue(f, 0xFFFFFFFF, &option_);
+        if (f.kind == OptionKind::Wrp1) SetOptionFieldValue(f, 0, &option_);
         // An area is off when its first page lies above its last.
         if (f.kind == OptionKind::WrpFirst) SetOptionFieldValue(f, 0xFFFFFFFF, &option_);
         if (f.kind == OptionKind::WrpLast) SetOptionFieldValue(f, 0, &option_);
@@ -1034,10 +1035,10 @@ Board::Output Board::onProtectSectors() {
     const std::vector<uint8_t> codes(frame_.begin() + 1, frame_.begin() + 1 + count);
     std::vector<const OptionField*> targets;  // wrp fields, or the areas' first and last
     for (const OptionField& f : layout_ ? layout_->fields : std::vector<OptionField>{})
-        if (f.appliesTo(device_.pid) && f.kind != OptionKind::Readout &&
-            (f.kind == OptionKind::Wrp) == (layout_->grain != ProtectionGrain::Pages) &&
-            (f.kind == OptionKind::Wrp || f.kind == OptionKind::WrpFirst ||
-             f.kind == OptionKind::WrpLast))
+        if (f.appliesTo(device_.pid) &&
+            (layout_->grain == ProtectionGrain::Pages
+                 ? f.kind == OptionKind::WrpFirst || f.kind == OptionKind::WrpLast
+                 : ProtectsByBit(f.kind)))
             targets.push_back(&f);
     const bool areas = layout_ && layout_->grain == ProtectionGrain::Pages;
     const unsigned groups = layout_ ? ProtectionGroupCount(*layout_, device_.pid) : 0;
@@ -1054,7 +1055,9 @@ Board::Output Board::onProtectSectors() {
             unsigned first = 0;
             for (const OptionField* f : targets) {
                 if (code < first + unsigned(f->width)) {
-                    SetOptionFieldValue(*f, OptionFieldValue(*f, option_) & ~(1u << (code - first)),
+                    const uint32_t bit = 1u << (code - first);
+                    const uint32_t v = OptionFieldValue(*f, option_);
+                    SetOptionFieldValue(*f, f->kind == OptionKind::Wrp1 ? v | bit : v & ~bit,
                                         &option_);
                     break;
                 }

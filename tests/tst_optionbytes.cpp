@@ -166,6 +166,14 @@ private slots:
             "nRST_SHDW=1 no reset|DUAL_BANK=0 one bank|RDP=AA level 0");
         row("G0 without banks", 0x460, "", "DUAL_BANK,IWDG_SW",
             "DUAL_BANK -|IWDG_SW=1 software watchdog");
+        row("L0 factory: value and complement halves", 0x447, "",
+            "RDP,WPRMOD,IWDG_SW,BFB2,WRP01,WRP45",
+            "RDP=AA level 0|WPRMOD=0 write protection|IWDG_SW=1 software watchdog|BFB2=1 boot "
+            "from bank 2|WRP01=0 none protected|WRP45=0 none protected");
+        row("L0 protection bits at 1", 0x417, "8:0180FEFF C:0000FFFF", "WRP01,WRP23,WRP45",
+            "WRP01=8001 4 KB blocks 0, 15 protected|WRP23=0 none protected|WRP45 -");
+        row("L1 readout level 2", 0x416, "0:CC0033FF", "RDP,nBFB2",
+            "RDP=CC level 2 (permanent)|nBFB2=1 boot from bank 1");
         row("G4 seven-bit pages", 0x468, "18:FF00FF00", "WRP1A_STRT,WRP1A_END",
             "WRP1A_STRT=7F|WRP1A_END=7F pages 127-127 protected");
     }
@@ -250,6 +258,9 @@ private slots:
         row("F4 sectors, no complements", 0x413, "nWRP=0xFFE WDG_SW=0", "0=DF 8=FE");
         row("F4 level 2", 0x413, "RDP=2", "1=CC", true);
         row("L4 one bank, word complement", 0x415, "DUALBANK=0", "2=DF 6=20");
+        row("L0 protection bit at 1, complement half", 0x417, "WRP01=0x3", "8=03 A=FC");
+        row("L0 readout level 1", 0x417, "RDP=1", "0=00 2=FF");
+        row("L0 WRP45 only on L07x", 0x447, "WRP45=1", "10=01 12=FE");
         row("G0 protected area", 0x467, "WRP1A_STRT=0 WRP1A_END=3", "18=00 1A=03 1C=FF 1E=FC");
         row("G4 page field is 7 bits", 0x468, "WRP1A_END=128",
             "'WRP1A_END=128': WRP1A_END takes 0 to 0x7F");
@@ -294,6 +305,8 @@ private slots:
         row("L4 two areas", 0x415, 1024, "WRP1A_STRT=2 WRP1A_END=5 WRP1B_STRT=10 WRP1B_END=10",
             "2-5,10-10");
         row("L4 area off: first above last", 0x415, 1024, "WRP1A_STRT=6 WRP1A_END=5", "");
+        row("L0 4 KB sectors of 128-byte pages", 0x417, 64, "WRP01=0x8001", "0-31,480-511");
+        row("L1 last group does not take the rest", 0x437, 512, "WRP1011=0x8000", "1520-1535");
         row("G4 area to the end", 0x468, 128, "WRP1A_STRT=60 WRP1A_END=0x7F", "60-63");
     }
 

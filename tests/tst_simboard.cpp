@@ -357,10 +357,14 @@ void TestSimBoard::optionBytes_data() {
         hex("7979 79 7979 79 7979 79 797979 fe01"), 3);
     row("F4 protect sector 1", 0x413,
         hex("639c 00 01 01 7f") + rd(0x1FFFC008, 2) + ee({1}) + ee({2}) + ee({0xFFFF}),
-        hex("7979 79 797979 fdff 791f 7979 791f"), 1);
+        hex("7979 79 797979 fd7f 791f 7979 791f"), 1);
     row("F4 sector 12 does not exist", 0x413, hex("639c 00 0c 0c"), hex("791f"), 0);
     row("F4 unprotect", 0x413, hex("639c 00 01 01 7f 738c 7f") + rd(0x1FFFC008, 2) + ee({1}),
-        hex("7979 79 7979 79 797979 ffff 7979"), 2);
+        hex("7979 79 7979 79 797979 ff7f 7979"), 2);
+    // L0: a bit at 1 protects a 4 KB sector of 32 pages; the complement in the upper half-word.
+    row("L0 protect sector 0", 0x417,
+        hex("639c 00 00 00 7f") + rd(0x1FF80008, 4) + ee({31}) + ee({32}),
+        hex("7979 79 797979 0100feff 791f 7979"), 1);
     // Areas: a first and a last page each.
     row("G0 protect pages 2-5", 0x460,
         hex("639c 01 02 05 06 7f") + rd(0x1FFF7818, 8) + ee({3}) + ee({6}) + wr(0x08001000, w8),

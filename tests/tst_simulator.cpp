@@ -261,9 +261,9 @@ void TestSimulator::stm32flashProtection_data() {
         << QStringList{f1Options + "a55afe01ff005aa5ff00ff00ff00ff00"};
     QTest::newRow("F4 option area, -u, -j, -k")
         << 0x413 << QStringList{"nWRP=0xFFE"}
-        << QStringList{"-r F -S 0x1FFFC000:16 => ffaaffffffffffff feffffffffffffff",
+        << QStringList{"-r F -S 0x1FFFC000:16 => ffaaffffffffffff fe7fffffffffffff",
                        "-u => ok",
-                       "-r F -S 0x1FFFC008:2 => ffff",
+                       "-r F -S 0x1FFFC008:2 => ff7f",
                        "-j => ok",
                        "-r F -S 0x1FFFC000:2 => fail",
                        "-k => ok",
@@ -385,8 +385,8 @@ void TestSimulator::badOptions_data() {
         << QStringList{"--pid", "0x413", "--option", "nWRP=0x1000"}
         << "--option: 'nWRP=0x1000': nWRP takes 0 to 0xFFF";
     QTest::newRow("family without a layout")
-        << QStringList{"--pid", "0x417", "--option", "RDP=1"}
-        << "--option: the option bytes of STM32L0xx L05x/L06x are not modelled";
+        << QStringList{"--pid", "0x452", "--option", "RDP=1"}
+        << "--option: the option bytes of STM32F7xx F72x/F73x are not modelled";
 }
 
 // Refused before any port is made: exit status 2 and one message.
@@ -394,6 +394,10 @@ void TestSimulator::badOptions() {
     QFETCH(QStringList, args);
     QProcess sim;
     sim.start(PRAXON_SIM_EXE, args);
+    auto stop = qScopeGuard([&] {
+        sim.kill();
+        sim.waitForFinished();
+    });
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 2);
     QVERIFY(sim.readAllStandardOutput().isEmpty());

@@ -88,13 +88,18 @@ std::string LayoutRow(const std::vector<std::string_view>& c, OptionLayout* l) {
         l->complement = Complement::Bytes;
     else if (c[4] == "words")
         l->complement = Complement::Words;
+    else if (c[4] == "halves")
+        l->complement = Complement::Halves;
     else if (c[4] != "none")
         return "complement";
     if ((l->complement == Complement::Bytes && l->size % 2) ||
-        (l->complement == Complement::Words && l->size % 8))
+        (l->complement == Complement::Words && l->size % 8) ||
+        (l->complement == Complement::Halves && l->size % 4))
         return "size";
     if (c[5] == "4K")
         l->grain = ProtectionGrain::FourKiB;
+    else if (c[5] == "4K+")
+        l->grain = ProtectionGrain::FourKiBRest;
     else if (c[5] == "sector")
         l->grain = ProtectionGrain::Sector;
     else if (c[5] == "pages")
@@ -117,6 +122,7 @@ bool InComplement(const OptionLayout& l, const OptionField& f) {
     for (uint32_t b = first; b <= last; ++b) {
         if (l.complement == Complement::Bytes && b % 2) return true;
         if (l.complement == Complement::Words && b % 8 >= 4) return true;
+        if (l.complement == Complement::Halves && b % 4 >= 2) return true;
     }
     return false;
 }
@@ -134,10 +140,11 @@ std::string FieldRow(const std::vector<std::string_view>& c, OptionLayout* l) {
     f.width = int(n);
     if (f.offset + uint32_t(f.bit + f.width + 7) / 8 > l->size) return "width";
     static const std::pair<const char*, OptionKind> kinds[] = {
-        {"readout", OptionKind::Readout}, {"user", OptionKind::User},
-        {"bank", OptionKind::Bank},       {"data", OptionKind::Data},
-        {"wrp", OptionKind::Wrp},         {"wrpfirst", OptionKind::WrpFirst},
-        {"wrplast", OptionKind::WrpLast}, {"other", OptionKind::Other}};
+        {"readout", OptionKind::Readout},   {"user", OptionKind::User},
+        {"bank", OptionKind::Bank},         {"data", OptionKind::Data},
+        {"wrp", OptionKind::Wrp},           {"wrp1", OptionKind::Wrp1},
+        {"wrpfirst", OptionKind::WrpFirst}, {"wrplast", OptionKind::WrpLast},
+        {"other", OptionKind::Other}};
     const auto kind = std::find_if(std::begin(kinds), std::end(kinds),
                                    [&](const auto& k) { return c[6] == k.first; });
     if (kind == std::end(kinds)) return "kind";
@@ -305,6 +312,9 @@ void FillComplements(const OptionLayout& layout, std::vector<uint8_t>* image) {
     if (layout.complement == Complement::Words)
         for (size_t i = 0; i + 7 < b.size(); i += 8)
             for (size_t k = 0; k < 4; ++k) b[i + 4 + k] = uint8_t(~b[i + k]);
+    if (layout.complement == Complement::Halves)
+        for (size_t i = 0; i + 3 < b.size(); i += 4)
+            for (size_t k = 0; k < 2; ++k) b[i + 2 + k] = uint8_t(~b[i + k]);
 }
 
 std::vector<uint32_t> BadComplements(const OptionLayout& layout,
@@ -312,7 +322,9 @@ std::vector<uint32_t> BadComplements(const OptionLayout& layout,
     std::vector<uint8_t> expected = image;
     FillComplements(layout, &expected);
     std::vector<uint32_t> bad;
-    const uint32_t step = layout.complement == Complement::Words ? 8 : 2;
+    const uint32_t step = layout.complement == Complement::Words    ? 8
+                          : layout.complement == Complement::Halves ? 4
+                                                                    : 2;
     for (uint32_t i = 0; i < image.size(); ++i)
         if (image[i] != expected[i] && (bad.empty() || bad.back() != i / step * step))
             bad.push_back(i / step * step);
@@ -323,6 +335,8 @@ std::vector<uint8_t> FactoryOptionBytes(const OptionLayout& layout) {
     std::vector<uint8_t> image(layout.size, 0xFF);
     for (const OptionField& f : layout.fields) {
         if (f.kind == OptionKind::Readout) SetOptionFieldValue(f, layout.level0, &image);
+        if (f.kind == OptionKind::Wrp1 || f.kind == OptionKind::Other)
+            SetOptionFieldValue(f, 0, &image);
         // Areas off: first page above the last.
         if (f.kind == OptionKind::WrpFirst) SetOptionFieldValue(f, Mask(f.width), &image);
         if (f.kind == OptionKind::WrpLast) SetOptionFieldValue(f, 0, &image);
@@ -344,7 +358,7 @@ std::vector<DecodedOption> DecodeOptionBytes(const DeviceRow& row, const OptionL
                                              const std::vector<uint8_t>& image) {
     std::vector<DecodedOption> out;
     if (image.size() != layout.size) return out;
-    const char* grain = layout.grain == ProtectionGrain::FourKiB ? "4 KB blocks " : "sectors ";
+    const char* grain = layout.grain == ProtectionGrain::Sector ? "sectors " : "4 KB blocks ";
     unsigned group = 0;
     uint32_t first = 0;
     for (const OptionField& f : layout.fields) {
@@ -358,10 +372,13 @@ std::vector<DecodedOption> DecodeOptionBytes(const DeviceRow& row, const OptionL
                 d.meaning = "level " + std::to_string(level) + (level == 2 ? " (permanent)" : "");
                 break;
             }
-            case OptionKind::Wrp: {
+            case OptionKind::Wrp:
+            case OptionKind::Wrp1: {
+                const uint32_t protecting = f.kind == OptionKind::Wrp1 ? 1 : 0;
                 std::vector<unsigned> protectedGroups;
                 for (int b = 0; b < f.width; ++b)
-                    if (!(d.value >> b & 1)) protectedGroups.push_back(group + unsigned(b));
+                    if ((d.value >> b & 1) == protecting)
+                        protectedGroups.push_back(group + unsigned(b));
                 group += unsigned(f.width);
                 d.meaning = protectedGroups.empty()
                                 ? "none protected"
@@ -435,18 +452,18 @@ bool EncodeOptionEdits(const DeviceRow& row, const OptionLayout& layout,
 unsigned ProtectionGroupCount(const OptionLayout& layout, uint16_t pid) {
     unsigned count = 0;
     for (const OptionField& f : layout.fields)
-        if (f.kind == OptionKind::Wrp && f.appliesTo(pid)) count += unsigned(f.width);
+        if (ProtectsByBit(f.kind) && f.appliesTo(pid)) count += unsigned(f.width);
     return layout.grain == ProtectionGrain::Pages ? 0 : count;
 }
 
 unsigned ProtectionGroupOfUnit(const OptionLayout& layout, uint16_t pid,
                                const std::vector<FlashUnit>& units, size_t index) {
     const unsigned count = ProtectionGroupCount(layout, pid);
-    if (count == 0 || index >= units.size()) return 0;
-    // The last group takes the rest of the flash.
+    if (count == 0 || index >= units.size()) return count;
     const uint32_t group =
-        layout.grain == ProtectionGrain::FourKiB ? units[index].offset / 4096 : uint32_t(index);
-    return std::min<uint32_t>(group, count - 1);
+        layout.grain == ProtectionGrain::Sector ? uint32_t(index) : units[index].offset / 4096;
+    if (layout.grain == ProtectionGrain::FourKiBRest) return std::min<uint32_t>(group, count - 1);
+    return std::min<uint32_t>(group, count);
 }
 
 std::vector<bool> ProtectedUnits(const OptionLayout& layout, uint16_t pid,
@@ -465,18 +482,19 @@ std::vector<bool> ProtectedUnits(const OptionLayout& layout, uint16_t pid,
         }
         return out;
     }
-    // Group bits in the layout's order; a bit at 0 protects.
+    // Group bits in the layout's order.
     std::vector<bool> groupProtected;
     for (const OptionField& f : layout.fields) {
-        if (f.kind != OptionKind::Wrp || !f.appliesTo(pid)) continue;
+        if (!ProtectsByBit(f.kind) || !f.appliesTo(pid)) continue;
         const uint32_t v = OptionFieldValue(f, image);
-        for (int b = 0; b < f.width; ++b) groupProtected.push_back(!(v >> b & 1));
+        const uint32_t protecting = f.kind == OptionKind::Wrp1 ? 1 : 0;
+        for (int b = 0; b < f.width; ++b) groupProtected.push_back((v >> b & 1) == protecting);
     }
     if (groupProtected.empty()) return out;
-    // Sectors past the groups (bank 2 of F42x/F469) take their protection from elsewhere.
+    // Flash past the groups (bank 2 of F42x/F469, L1's last 128 KB) is protected elsewhere.
     for (size_t u = 0; u < units.size(); ++u) {
-        if (layout.grain == ProtectionGrain::Sector && u >= groupProtected.size()) continue;
-        out[u] = groupProtected[ProtectionGroupOfUnit(layout, pid, units, u)];
+        const unsigned group = ProtectionGroupOfUnit(layout, pid, units, u);
+        out[u] = group < groupProtected.size() && groupProtected[group];
     }
     return out;
 }

@@ -13,9 +13,15 @@
 // Qt: the engine and the simulator use the one table with this one code.
 namespace praxon {
 
-enum class Complement { None, Bytes, Words };
-enum class ProtectionGrain { FourKiB, Sector, Pages };
-enum class OptionKind { Readout, User, Bank, Data, Wrp, WrpFirst, WrpLast, Other };
+enum class Complement { None, Bytes, Words, Halves };
+// What one protection bit covers: 4 KB (FourKiBRest: the last bit also takes the rest of the
+// flash), one erase unit, or areas of pages.
+enum class ProtectionGrain { FourKiB, FourKiBRest, Sector, Pages };
+enum class OptionKind { Readout, User, Bank, Data, Wrp, Wrp1, WrpFirst, WrpLast, Other };
+// Write protection one group per bit: Wrp protects with a 0, Wrp1 with a 1.
+inline bool ProtectsByBit(OptionKind kind) {
+    return kind == OptionKind::Wrp || kind == OptionKind::Wrp1;
+}
 
 struct OptionField {
     std::string name;
@@ -58,7 +64,8 @@ void FillComplements(const OptionLayout& layout, std::vector<uint8_t>* image);
 // Offsets of the values whose complement does not match (the chip then takes the value as
 // all ones and flags an option-byte error).
 std::vector<uint32_t> BadComplements(const OptionLayout& layout, const std::vector<uint8_t>& image);
-// A chip as it leaves the factory: readout level 0, every other bit at 1, no protection.
+// A chip as it leaves the factory: readout level 0, no write protection, the fields of kind
+// other (the protection mode bits) at 0, every other bit at 1.
 std::vector<uint8_t> FactoryOptionBytes(const OptionLayout& layout);
 // 0, 1 or 2.
 int ReadoutLevel(const OptionLayout& layout, const std::vector<uint8_t>& image);
@@ -85,8 +92,10 @@ struct FlashUnit {
     uint32_t size = 0;
 };
 // Number of write-protection groups (bits) the chip has: 4K and sector grains; 0 for pages.
+// Flash past the groups (4K, sector) is protected elsewhere than in the block: never here.
 unsigned ProtectionGroupCount(const OptionLayout& layout, uint16_t pid);
-// The group (the Write Protect code) that covers unit index of units (4K and sector grains).
+// The group (the Write Protect code) that covers unit index of units (4K and sector grains);
+// ProtectionGroupCount when none does.
 unsigned ProtectionGroupOfUnit(const OptionLayout& layout, uint16_t pid,
                                const std::vector<FlashUnit>& units, size_t index);
 // Per unit: whether the option bytes protect it against erase and write.
