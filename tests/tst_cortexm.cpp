@@ -306,6 +306,8 @@ private slots:
             with(erased, 0x400, hex("3412")), "0120", with(erased, 0x400, hex("0000")));
         row("a wrong first key locks", {1, 0x12345678, kKey2, page1, 0xBEEF, 0}, Plain, erased,
             "80", erased);
+        row("keys in the wrong order lock", {1, kKey2, kKey1, page1, 0xBEEF, 0}, Plain, erased,
+            "80", erased);
         // The reset cuts off the CR byte still on the line.
         row("a word write is a bus error: the ROM resets", {1, kKey1, kKey2, page1, 0xBEEF, 1},
             Plain, erased, "", erased, "reset");
@@ -324,6 +326,8 @@ private slots:
             XlDensity, erased, "0120", erased);
         row("XL: bank 2 with bank 1's PG is a bus error",
             {1, kKey1, kKey2, 0x08080000, 0xBEEF, 0, 0}, XlDensity, erased, "", erased, "reset");
+        row("XL: bank 1 with bank 2's PG is a bus error", {1, kKey1, kKey2, page1, 0xBEEF, 0, 0x40},
+            XlDensity, erased, "", erased, "reset");
     }
 
     void flash() {
@@ -431,6 +435,8 @@ private slots:
         row("no hardware watchdog", &programs::watchdog, {0, 0, 0, 0}, Plain, 30, "running", none);
         row("undefined instruction: the ROM's handler resets", &programs::fault, {0, 0}, Plain, 1,
             "reset", ack);
+        row("unmapped read: the ROM's handler resets", &programs::fault, {0, 1}, Plain, 1, "reset",
+            ack);
         row("write to system memory: the ROM's handler resets", &programs::fault, {0, 4}, Plain, 1,
             "reset", ack);
         row("fault under the loader's own vectors: silence", &programs::fault, {0x20000000, 0},
