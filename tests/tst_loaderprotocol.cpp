@@ -427,6 +427,8 @@ private slots:
             << kFlashBase + 0x100 << QByteArray("\x11\x22\x33\x44", 4) << 0 << 0u << 0;
         QTest::newRow("erased half-words skipped")
             << kFlashBase + 0x200 << QByteArray("\xFF\xFF\x01\x02", 4) << 0 << 0u << 1;
+        QTest::newRow("zeros over data")
+            << kFlashBase + 0x100 << QByteArray(4, '\0') << 0 << 0u << 2;
         QTest::newRow("over other data") << kFlashBase + 0xFE << QByteArray("\xFF\xFF\x11\x23", 4)
                                          << int(ST_NOT_ERASED) << kFlashBase + 0x100 << 0;
         QTest::newRow("odd address") << kFlashBase + 0x201 << QByteArray(2, '\x01')
@@ -493,12 +495,15 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("status");
         QTest::newRow("flash") << kFlashBase + 0x123 << 100 << 0;
+        QTest::newRow("last flash byte") << kFlashBase + 0xFFFF << 1 << 0;
         QTest::newRow("system memory") << 0x1FFFF7E0u << 16 << 0;
         QTest::newRow("RAM") << 0x20000000u << 64 << 0;
         QTest::newRow("largest") << kFlashBase << int(LOADER_MAX_PAYLOAD - 1) << 0;
         QTest::newRow("too long") << kFlashBase << int(LOADER_MAX_PAYLOAD) << int(ST_BAD_ADDRESS);
         QTest::newRow("past flash") << kFlashBase + 0xFFFF << 2 << int(ST_BAD_ADDRESS);
+        QTest::newRow("past RAM end") << 0x20004FF0u << 32 << int(ST_BAD_ADDRESS);
         QTest::newRow("peripherals") << 0x40013800u << 4 << int(ST_BAD_ADDRESS);
+        QTest::newRow("zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS);
     }
 
     void read() {
@@ -623,6 +628,7 @@ private slots:
         QTest::addColumn<quint32>("address");
         QTest::addColumn<int>("status");
         QTest::newRow("reset") << 0xFFFFFFFFu << 0;
+        QTest::newRow("user program") << kFlashBase << 0;
         QTest::newRow("RAM") << 0x20001000u << 0;
         QTest::newRow("misaligned") << kFlashBase + 2 << int(ST_BAD_ADDRESS);
         QTest::newRow("nowhere") << 0x60000000u << int(ST_BAD_ADDRESS);
