@@ -75,9 +75,6 @@ private slots:
         row("usage error", "--port x read OUT.bin --size 4KB", 2, "",
             "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*",
             kFlash);
-        row("HEX, erase, verify, compatible",
-            "--port PORT --compatible program HEX --erase --verify", 0, "编程成功", "",
-            put(QByteArray(65536, char(0xFF)), 0, kHexImage));
         // The image covers 0x08000A00-0x08000DE7: pages 2 and 3 are erased, the others keep theirs.
         row("binary, erase=pages",
             "--port PORT program BIN --address 08000A00 --erase=pages --verify", 0, "编程成功", "",
