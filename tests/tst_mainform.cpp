@@ -327,10 +327,11 @@ private slots:
         QTest::addColumn<QString>("shown");
         const QString zh =
             "连接设备&C|编程|擦除|地址|状态|器件|取消|选项|语言 (Language)|序列|"
-            "固件文件 (*.hex *.ihx *.bin)|Praxon.html";
+            "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin)|Praxon.html";
         const QString en =
             "&Connect|Program|Erase|At|Status|Device|Cancel|Options|Language|Sequence|"
-            "Firmware files (*.hex *.ihx *.bin)|Praxon.en.html";
+            "Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin)|"
+            "Praxon.en.html";
         QTest::newRow("Chinese at first") << "" << QStringList{} << 0 << zh;
         QTest::newRow("English chosen") << "zh" << QStringList{"English"} << 1 << en;
         QTest::newRow("English and back") << "zh" << QStringList{"English", "中文"} << 2 << zh;

@@ -420,6 +420,53 @@ bool Engine::Private::readBlock(uint32_t address, int n, uint8_t* out) {
 // ---------------------------------------------------------------------------------------------
 // Image
 
+namespace {
+
+// An S-record file's refusal, with the line where there is one.
+QString SrecErrorText(const ImageLoadError& error) {
+    QString why;
+    switch (error.srecError) {
+        case SrecError::IllegalFormat: why = QStringLiteral("不是S-record记录"); break;
+        case SrecError::BadType: why = QStringLiteral("记录类型无效"); break;
+        case SrecError::BadLength: why = QStringLiteral("字节数与记录长度不符"); break;
+        case SrecError::BadChecksum: why = QStringLiteral("校验和不正确"); break;
+        case SrecError::AddressOverflow: why = QStringLiteral("数据超出32位地址空间"); break;
+        case SrecError::CountMismatch: why = QStringLiteral("记录数与前面的数据记录数不符"); break;
+        case SrecError::AfterEnd: why = QStringLiteral("结束记录之后还有记录"); break;
+        case SrecError::TooLong: why = QStringLiteral("行太长，不是S-record记录"); break;
+        case SrecError::NoEndRecord:
+            return QStringLiteral("S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！");
+        case SrecError::None: break;
+    }
+    return QStringLiteral("S-record文件第%1行%2，下载失败！")
+               .arg(error.lineNumber)
+               .arg(why) +
+           (error.srecError == SrecError::TooLong ? QString()
+                                                  : QStringLiteral(" ") +
+                                                        QString::fromStdString(error.line));
+}
+
+QString ElfErrorText(const ImageLoadError& error) {
+    QString why;
+    switch (error.elfError) {
+        case ElfError::NotElf: why = QStringLiteral("不是ELF文件"); break;
+        case ElfError::Not32Bit: why = QStringLiteral("不是32位ELF文件"); break;
+        case ElfError::NotLittleEndian: why = QStringLiteral("不是小端(little-endian)ELF文件"); break;
+        case ElfError::NotArm: why = QStringLiteral("不是ARM程序"); break;
+        case ElfError::BadHeader: why = QStringLiteral("文件头或程序头表不完整或不一致"); break;
+        case ElfError::SegmentPastEnd: why = QStringLiteral("可装载段的数据超出文件末尾"); break;
+        case ElfError::AddressOverflow: why = QStringLiteral("可装载段超出32位地址空间"); break;
+        case ElfError::NoLoadableData: why = QStringLiteral("没有可装载的数据"); break;
+        case ElfError::OverlappingSegments:
+            why = QStringLiteral("可装载段在地址") + hex8(error.address) + QStringLiteral("处重叠");
+            break;
+        case ElfError::None: break;
+    }
+    return QStringLiteral("ELF文件") + why + QStringLiteral("，下载失败！");
+}
+
+}  // namespace
+
 std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
     Private::Operation op(*d);
     if (op.refused()) return std::nullopt;
@@ -441,10 +488,9 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
     }
     FirmwareImage image;
     ImageLoadError error;
-    const bool ok = source.format == ImageFormat::Hex
-                        ? ReadHexImage(in, &image, &error)
-                        : ReadBinaryImage(in, source.loadAddress, &image, &error);
-    if (ok) return image;
+    ImageFormat format = ImageFormat::Binary;
+    if (ReadImageFile(in, source.format, source.loadAddress, &image, &error, &format))
+        return image;
     switch (error.kind) {
         case ImageLoadError::BadLine:
             if (!error.message.empty()) host.showMessage(QString::fromStdString(error.message));
@@ -455,8 +501,15 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
             host.showMessage(QStringLiteral("HEX文件没有结束记录，文件可能不完整，下载失败！"));
             break;
         case ImageLoadError::Conflict:
-            host.showMessage(QStringLiteral("HEX文件中地址") + hex8(error.address) +
-                             QStringLiteral("的数据前后不一致，下载失败！"));
+            host.showMessage((format == ImageFormat::Srec ? QStringLiteral("S-record文件中地址")
+                                                          : QStringLiteral("HEX文件中地址")) +
+                             hex8(error.address) + QStringLiteral("的数据前后不一致，下载失败！"));
+            break;
+        case ImageLoadError::BadSrecLine:
+            host.showMessage(SrecErrorText(error));
+            break;
+        case ImageLoadError::ElfRefused:
+            host.showMessage(ElfErrorText(error));
             break;
         case ImageLoadError::Empty:
             host.showMessage(QStringLiteral("文件中没有可下载的数据，下载失败！"));
