@@ -62,8 +62,8 @@ bool ReadElfImage(const uint8_t* data, size_t size, FirmwareImage* image, ImageL
         const uint32_t fileSize = Le32(entry + 16);
         if (Le32(entry) != kLoadable || fileSize == 0) continue;
         const Segment s{Le32(entry + 4), Le32(entry + 12), fileSize};
-        if (uint64_t{s.offset} + s.size > size || s.size > Le32(entry + 20))
-            return Refuse(error, ElfError::SegmentPastEnd);
+        if (s.size > Le32(entry + 20)) return Refuse(error, ElfError::BadHeader);
+        if (uint64_t{s.offset} + s.size > size) return Refuse(error, ElfError::SegmentPastEnd);
         if (uint64_t{s.address} + s.size > (uint64_t{1} << 32))
             return Refuse(error, ElfError::AddressOverflow);
         segments.push_back(s);

@@ -19,9 +19,9 @@ enum class ElfError {
     NotLittleEndian,      // not ELFDATA2LSB
     NotArm,               // e_machine is not EM_ARM (40)
     BadHeader,            // the file header or the program header table is truncated or
-                          // inconsistent (entry size, version, table past the file's end)
-    SegmentPastEnd,       // a loadable segment's bytes lie past the file's end, or it claims
-                          // more bytes in the file than in memory
+                          // inconsistent (entry size, version, table past the file's end, a
+                          // segment with more bytes in the file than in memory)
+    SegmentPastEnd,       // a loadable segment's bytes lie past the file's end
     AddressOverflow,      // a loadable segment would reach past 0xFFFFFFFF
     NoLoadableData,       // no PT_LOAD segment with bytes in the file
     OverlappingSegments,  // two loadable segments share an address (ImageLoadError::address)

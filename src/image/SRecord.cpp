@@ -76,7 +76,7 @@ bool ReadSrecImage(std::istream& in, FirmwareImage* image, ImageLoadError* error
             *error = ImageLoadError{};
             error->kind = kind;
             error->srecError = why;
-            if (why != SrecError::NoEndRecord) {
+            if (kind == ImageLoadError::BadSrecLine && why != SrecError::NoEndRecord) {
                 error->line = line;
                 error->lineNumber = lineNumber;
             }
