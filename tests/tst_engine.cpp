@@ -4,6 +4,7 @@
 // Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess.
 #include <QTest>
 
+#include "ElfFiles.h"
 #include "FakePort.h"
 #include "Format.h"
 #include "tst_integration_rig.h"
@@ -68,6 +69,35 @@ private slots:
         QCOMPARE(text, expected);
     }
 
+    // The program in examples/elf, built once and written by objcopy as Intel HEX and S-records:
+    // each file, told by its content, leaves the board's flash as the HEX file does.
+    void sameProgramEveryFormat_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("ELF") << "blink.elf";
+        QTest::newRow("S-record") << "blink.s37";
+        QTest::newRow("ELF under another name") << "copy.hex";
+    }
+
+    void sameProgramEveryFormat() {
+        QFETCH(QString, file);
+        const QString examples = PRAXON_EXAMPLES "/elf/";
+        Rig hex, other;
+        QVERIFY(hex.connect() && other.connect());
+        QVERIFY(hex.program(examples + "blink.hex", {EraseScope::Chip, true, false}));
+        const QString path = file == "copy.hex"
+                                 ? rig::writeFile(other.dir.filePath(file),
+                                                  rig::readFile(examples + "blink.elf"))
+                                 : examples + file;
+        QVERIFY(other.program(path, {EraseScope::Chip, true, false}));
+        QVERIFY(other.host.messages.isEmpty());
+        QVERIFY(hex.board.flash() == other.board.flash());
+        // Code and the initialised data behind it were written, nothing after them.
+        const std::vector<uint8_t>& flash = other.board.flash();
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(flash.data()) + 0x90, 8).toHex(),
+                 "400d0300ffffffff");
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(flash.data()), 4).toHex(), "00500020");
+    }
+
     // Refusals before anything is sent: the file's content for f.hex, or a path; %1 stands for
     // a temporary folder. A file that cannot be replaced is guarded by
     // diskFullDuringReadKeepsOldFile, a port that cannot be opened by tst_mainform.
@@ -100,6 +130,30 @@ private slots:
         row("the bootloader's RAM", "f.hex",
             ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + "\n" + eof,
             {"地址200001F0超出器件可写入的存储器范围，下载失败！", failed});
+        // Other formats, told by the content whatever the name.
+        const QByteArray srecData = "S30908000090400D03000E\n", srecEnd = "S70508000009E9\n";
+        row("S-record: bad checksum", "f.hex", srecData + "S30908000094400D03000E\n" + srecEnd,
+            {"S-record文件第2行校验和不正确，下载失败！ S30908000094400D03000E", failed});
+        row("S-record: count mismatch", "f.hex", srecData + "S5030002FA\n" + srecEnd,
+            {"S-record文件第2行记录数与前面的数据记录数不符，下载失败！ S5030002FA", failed});
+        row("S-record: no end record", "f.hex", srecData,
+            {"S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！", failed});
+        row("S-record: two values for one address", "f.hex",
+            srecData + "S30908000090400D03010D\n" + srecEnd,
+            {"S-record文件中地址08000093的数据前后不一致，下载失败！", failed});
+        const QByteArray elfFile = elf::file({{0x08000000, "\x01\x02\x03\x04"}});
+        QByteArray x86 = elfFile;
+        elf::put16(x86, 18, 62);
+        row("ELF: not ARM", "f.hex", x86, {"ELF文件不是ARM程序，下载失败！", failed});
+        row("ELF: no loadable data", "f.hex", elf::file({}),
+            {"ELF文件没有可装载的数据，下载失败！", failed});
+        row("ELF: overlapping segments", "f.hex",
+            elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x08000002, "\x03\x04"}}),
+            {"ELF文件可装载段在地址08000002处重叠，下载失败！", failed});
+        // The same memory check as for HEX files: the 0x410 parts have 20 KB of RAM.
+        row("ELF: a segment outside the chip", "f.hex",
+            elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x20004FFE, "\x01\x02\x03\x04"}}),
+            {"地址20005000超出器件可写入的存储器范围，下载失败！", failed});
     }
 
     void refusals() {
