@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(image.segments().size() == 1 && image.byteAt(0x100) == mark);
         return 0;
     }
-    Check(size >= 52 && std::memcmp(data, "\x7F" "ELF", 4) == 0 && data[18] == 40);
+    Check(size >= 52 && std::memcmp(data, "\177ELF", 4) == 0 && data[18] == 40);
     // Each segment's bytes lie in the file (segments may share them).
     const uint64_t entries = data[44] | data[45] << 8;
     uint64_t bytes = 0, last = 0;

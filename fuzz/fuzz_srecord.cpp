@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(image.segments().size() == 1 && image.byteAt(0x100) == mark);
         const bool lineError = error.kind == praxon::ImageLoadError::BadSrecLine;
         Check(lineError == (error.srecError != praxon::SrecError::None));
-        Check(!lineError || (error.srecError == praxon::SrecError::NoEndRecord) ==
-                                (error.lineNumber == 0));
+        Check(!lineError ||
+              (error.srecError == praxon::SrecError::NoEndRecord) == (error.lineNumber == 0));
         return 0;
     }
     // Every data byte takes at least two hex digits of the input.

@@ -25,7 +25,9 @@ inline void put32(QByteArray& b, int at, uint32_t v) {
 
 // Where the program header entry i lies, and its fields.
 constexpr int kHeaderSize = 52, kEntrySize = 32;
-constexpr int entry(int i) { return kHeaderSize + i * kEntrySize; }
+constexpr int entry(int i) {
+    return kHeaderSize + i * kEntrySize;
+}
 enum Field { Type = 0, Offset = 4, VirtAddr = 8, PhysAddr = 12, FileSize = 16, MemSize = 20 };
 
 // A 32-bit little-endian ARM executable whose virtual addresses are the physical ones moved

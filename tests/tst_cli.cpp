@@ -42,9 +42,8 @@ QString describe(const CliOptions& o) {
         const ImageSource s = o.imageSource();
         const char* const formats[] = {"hex", "bin", "srec", "elf"};
         parts << (!s.format ? QString::asprintf("content@%08X", s.loadAddress)
-                  : *s.format == ImageFormat::Binary
-                      ? QString::asprintf("bin@%08X", s.loadAddress)
-                      : QString(formats[int(*s.format)]));
+                  : *s.format == ImageFormat::Binary ? QString::asprintf("bin@%08X", s.loadAddress)
+                                                     : QString(formats[int(*s.format)]));
     }
     if (o.range)
         parts << QString::asprintf("%08X+%llu", o.range->begin,
@@ -94,8 +93,10 @@ void TestCli::parse_data() {
         "program P [@hex] bin@00000000");
     row("unknown format", "--port|P|program|f|--format|ihex",
         "usage: invalid --format ihex: give hex, srec, elf or bin");
-    row("format on read", "--port|P|read|f|--format|hex", "usage: --format belongs to program, not read");
-    row("format twice", "--port|P|program|f|--format|hex|--format=hex", "usage: --format given more");
+    row("format on read", "--port|P|read|f|--format|hex",
+        "usage: --format belongs to program, not read");
+    row("format twice", "--port|P|program|f|--format|hex|--format=hex",
+        "usage: --format given more");
     row("format without a value", "--port|P|program|f|--format", "usage: --format needs hex, srec");
     row("size hex k", "--port|P|read|f|--address|0|--size=0x2k", "read P [f] 00000000+2048");
     row("go address", "--port|P|go|2000100h", "go P [] go=02000100");
@@ -156,8 +157,10 @@ void TestCli::parse() {
     QFETCH(QString, expected);
     // @hex, @srec, @elf and @bin stand for files with that content (their names say nothing).
     QTemporaryDir dir;
-    const QList<QPair<QString, QByteArray>> contents = {
-        {"@hex", ":00000001FF\n"}, {"@srec", "S9030000FC\n"}, {"@elf", "\x7F" "ELF"}, {"@bin", "\x01"}};
+    const QList<QPair<QString, QByteArray>> contents = {{"@hex", ":00000001FF\n"},
+                                                        {"@srec", "S9030000FC\n"},
+                                                        {"@elf", "\177ELF"},
+                                                        {"@bin", "\x01"}};
     QStringList arguments = args.split('|', Qt::SkipEmptyParts);
     for (const auto& [token, content] : contents) {
         if (!arguments.contains(token)) continue;

@@ -19,8 +19,7 @@ QString describe(const FirmwareImage& image) {
     QStringList parts;
     for (const praxon::ImageSegment& s : image.segments())
         parts << QString::asprintf("%08X:", s.address) +
-                     QByteArray(reinterpret_cast<const char*>(s.bytes.data()),
-                                int(s.bytes.size()))
+                     QByteArray(reinterpret_cast<const char*>(s.bytes.data()), int(s.bytes.size()))
                          .toHex()
                          .toUpper();
     return parts.join(' ');
@@ -80,7 +79,7 @@ private slots:
         bad("empty file", {}, ElfError::NotElf);
         bad("Intel HEX", ":00000001FF\n", ElfError::NotElf);
         bad("magic changed", with8(two, 1, 'e'), ElfError::NotElf);
-        bad("magic only", "\x7F" "ELF", ElfError::BadHeader);
+        bad("magic only", "\177ELF", ElfError::BadHeader);
         bad("header cut at 51 bytes", two.left(51), ElfError::BadHeader);
         bad("64-bit", with8(two, 4, 2), ElfError::Not32Bit);
         bad("no class", with8(two, 4, 0), ElfError::Not32Bit);
@@ -105,16 +104,18 @@ private slots:
             ElfError::SegmentPastEnd);
         bad("file size past the end, within memory", with32(two, entry(1) + elf::FileSize, 12),
             ElfError::SegmentPastEnd);
-        bad("more bytes in the file than in memory",
-            with32(two, entry(0) + elf::MemSize, 4), ElfError::BadHeader);
+        bad("more bytes in the file than in memory", with32(two, entry(0) + elf::MemSize, 4),
+            ElfError::BadHeader);
         bad("segment past FFFFFFFF", elf::file({{0xFFFFFFFE, "\x01\x02\x03"}}),
             ElfError::AddressOverflow);
         bad("no program headers", elf::file({}), ElfError::NoLoadableData);
         bad("only zeroed data", elf::file({{0x20000000, {}, 1, 64}}), ElfError::NoLoadableData);
         bad("only a note", elf::file({{0x08000000, "\x01\x02", 4}}), ElfError::NoLoadableData);
-        bad("overlapping segments", elf::file({code, {0x08000004, QByteArray::fromHex("C1000008")}}),
+        bad("overlapping segments",
+            elf::file({code, {0x08000004, QByteArray::fromHex("C1000008")}}),
             ElfError::OverlappingSegments, "08000004");
-        bad("overlap hidden by order", elf::file({data, {0x08000000, QByteArray(0x101, 'x')}, code}),
+        bad("overlap hidden by order",
+            elf::file({data, {0x08000000, QByteArray(0x101, 'x')}, code}),
             ElfError::OverlappingSegments, "08000000");
     }
 

@@ -84,10 +84,10 @@ private slots:
         Rig hex, other;
         QVERIFY(hex.connect() && other.connect());
         QVERIFY(hex.program(examples + "blink.hex", {EraseScope::Chip, true, false}));
-        const QString path = file == "copy.hex"
-                                 ? rig::writeFile(other.dir.filePath(file),
-                                                  rig::readFile(examples + "blink.elf"))
-                                 : examples + file;
+        const QString path =
+            file == "copy.hex"
+                ? rig::writeFile(other.dir.filePath(file), rig::readFile(examples + "blink.elf"))
+                : examples + file;
         QVERIFY(other.program(path, {EraseScope::Chip, true, false}));
         QVERIFY(other.host.messages.isEmpty());
         QVERIFY(hex.board.flash() == other.board.flash());

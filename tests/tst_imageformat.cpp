@@ -80,11 +80,14 @@ private slots:
         auto row = [](const char* name, const QByteArray& bytes, ImageFormat f) {
             QTest::newRow(name) << bytes << f;
         };
-        row("ELF magic", QByteArray("\x7F" "ELF\x01\x01\x01", 7), elf);
-        row("ELF magic alone", "\x7F" "ELF", elf);
-        row("ELF magic, 64-bit (refused later)", QByteArray("\x7F" "ELF\x02", 5), elf);
-        row("three bytes of the magic", "\x7F" "EL", bin);
-        row("magic after a blank", " \x7F" "ELF", bin);
+        row("ELF magic", QByteArray("\177ELF\x01\x01\x01", 7), elf);
+        row("ELF magic alone", "\177ELF", elf);
+        row("ELF magic, 64-bit (refused later)", QByteArray("\177ELF\x02", 5), elf);
+        row("three bytes of the magic", "\177EL", bin);
+        row("magic after a blank",
+            " \x7F"
+            "ELF",
+            bin);
         row("S0 header", "S00F000068656C6C6F202020202000003C\n", srec);
         row("S3 first", "S30908000090400D03000E\r\n", srec);
         row("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1", srec);
@@ -119,7 +122,7 @@ private slots:
         const QByteArray hexFile = ":0400000001020304F2\n:00000001FF\n";
         const QByteArray srecFile = "S107000001020304EE\nS9030000FC\n";
         QByteArray elfFile(52 + 32, '\0');
-        const char header[] = "\x7F" "ELF\x01\x01\x01";
+        const char header[] = "\177ELF\x01\x01\x01";
         std::copy(header, header + 7, elfFile.begin());
         elfFile[18] = 40, elfFile[20] = 1, elfFile[28] = 52, elfFile[40] = 52, elfFile[42] = 32,
         elfFile[44] = 1;
@@ -173,7 +176,8 @@ private slots:
         QStringList got;
         for (const praxon::ImageSegment& s : loaded.segments())
             got << QString::asprintf("%08X:", s.address) +
-                       QByteArray(reinterpret_cast<const char*>(s.bytes.data()), int(s.bytes.size()))
+                       QByteArray(reinterpret_cast<const char*>(s.bytes.data()),
+                                  int(s.bytes.size()))
                            .toHex()
                            .toUpper();
         QCOMPARE(got.join(' '), image);

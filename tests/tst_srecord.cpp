@@ -35,8 +35,7 @@ QString describe(const FirmwareImage& image) {
     QStringList parts;
     for (const praxon::ImageSegment& s : image.segments())
         parts << QString::asprintf("%08X:", s.address) +
-                     QByteArray(reinterpret_cast<const char*>(s.bytes.data()),
-                                int(s.bytes.size()))
+                     QByteArray(reinterpret_cast<const char*>(s.bytes.data()), int(s.bytes.size()))
                          .toHex()
                          .toUpper();
     return parts.join(' ');
@@ -63,8 +62,8 @@ private slots:
         good("S1, 16-bit address", line(1, "1234A1B2"), 1, 0x1234, "A1B2");
         good("S2, 24-bit address", line(2, "123456A1"), 2, 0x123456, "A1");
         good("S3, 32-bit address", line(3, "08000000DEADBEEF"), 3, 0x08000000, "DEADBEEF");
-        good("lower-case digits, blanks after", line(3, "08000000dead").toLower().replace("s", "S") + " \t",
-             3, 0x08000000, "DEAD");
+        good("lower-case digits, blanks after",
+             line(3, "08000000dead").toLower().replace("s", "S") + " \t", 3, 0x08000000, "DEAD");
         good("S0 header with text", line(0, "0000414243"), 0, 0, "414243");
         good("S5 count", line(5, "0003"), 5, 3, "");
         good("S6 count", line(6, "010000"), 6, 0x10000, "");
@@ -115,7 +114,8 @@ private slots:
         QTest::addColumn<int>("lineNumber");
         QTest::addColumn<QString>("image");  // loaded, or the Conflict address
         const QByteArray head = line(0, "000048454C4C4F") + "\n";
-        const QByteArray a = line(3, "0800000001020304") + "\n", b = line(3, "0800000405060708") + "\n";
+        const QByteArray a = line(3, "0800000001020304") + "\n",
+                         b = line(3, "0800000405060708") + "\n";
         const QByteArray end = line(7, "08000000") + "\n";
         const auto good = [](const char* name, const QByteArray& content, const char* image) {
             QTest::newRow(name) << content << int(ImageLoadError::None) << SrecError::None << 0
@@ -161,8 +161,8 @@ private slots:
         QTest::newRow("two values for one address")
             << a + line(3, "0800000203FF") + "\n" + end << int(ImageLoadError::Conflict)
             << SrecError::None << 0 << "08000003";
-        QTest::newRow("no data") << head + end << int(ImageLoadError::Empty) << SrecError::None
-                                 << 0 << QString();
+        QTest::newRow("no data") << head + end << int(ImageLoadError::Empty) << SrecError::None << 0
+                                 << QString();
     }
 
     void files() {

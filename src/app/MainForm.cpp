@@ -646,9 +646,10 @@ void MainForm::Picture2_Click() {
 }
 
 QString MainForm::openFilter() {
-    return tr("固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
-              "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;"
-              "ELF (*.elf *.axf);;Bin (*.bin);;所有文件(*.*)");
+    return tr(
+        "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+        "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;"
+        "ELF (*.elf *.axf);;Bin (*.bin);;所有文件(*.*)");
 }
 
 QString MainForm::saveFilter() {

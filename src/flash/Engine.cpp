@@ -422,46 +422,73 @@ bool Engine::Private::readBlock(uint32_t address, int n, uint8_t* out) {
 
 namespace {
 
-// An S-record file's refusal, with the line where there is one.
-QString SrecErrorText(const ImageLoadError& error) {
-    QString why;
-    switch (error.srecError) {
-        case SrecError::IllegalFormat: why = QStringLiteral("不是S-record记录"); break;
-        case SrecError::BadType: why = QStringLiteral("记录类型无效"); break;
-        case SrecError::BadLength: why = QStringLiteral("字节数与记录长度不符"); break;
-        case SrecError::BadChecksum: why = QStringLiteral("校验和不正确"); break;
-        case SrecError::AddressOverflow: why = QStringLiteral("数据超出32位地址空间"); break;
-        case SrecError::CountMismatch: why = QStringLiteral("记录数与前面的数据记录数不符"); break;
-        case SrecError::AfterEnd: why = QStringLiteral("结束记录之后还有记录"); break;
-        case SrecError::TooLong: why = QStringLiteral("行太长，不是S-record记录"); break;
+// Why an S-record line was refused, as the message names it.
+const char* SrecReason(SrecError error) {
+    switch (error) {
+        case SrecError::IllegalFormat:
+            return "不是S-record记录";
+        case SrecError::BadType:
+            return "记录类型无效";
+        case SrecError::BadLength:
+            return "字节数与记录长度不符";
+        case SrecError::BadChecksum:
+            return "校验和不正确";
+        case SrecError::AddressOverflow:
+            return "数据超出32位地址空间";
+        case SrecError::CountMismatch:
+            return "记录数与前面的数据记录数不符";
+        case SrecError::AfterEnd:
+            return "结束记录之后还有记录";
+        case SrecError::TooLong:
+            return "行太长，不是S-record记录";
         case SrecError::NoEndRecord:
-            return QStringLiteral("S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！");
-        case SrecError::None: break;
+        case SrecError::None:
+            break;
     }
-    return QStringLiteral("S-record文件第%1行%2，下载失败！")
-               .arg(error.lineNumber)
-               .arg(why) +
-           (error.srecError == SrecError::TooLong ? QString()
-                                                  : QStringLiteral(" ") +
-                                                        QString::fromStdString(error.line));
+    return "";
+}
+
+// An S-record file's refusal, with the line where there is one (not a line too long to be one).
+QString SrecErrorText(const ImageLoadError& error) {
+    if (error.srecError == SrecError::NoEndRecord)
+        return QStringLiteral("S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！");
+    QString text = QStringLiteral("S-record文件第%1行%2，下载失败！")
+                       .arg(error.lineNumber)
+                       .arg(QString::fromUtf8(SrecReason(error.srecError)));
+    if (error.srecError != SrecError::TooLong) text += ' ' + QString::fromStdString(error.line);
+    return text;
+}
+
+const char* ElfReason(ElfError error) {
+    switch (error) {
+        case ElfError::NotElf:
+            return "不是ELF文件";
+        case ElfError::Not32Bit:
+            return "不是32位ELF文件";
+        case ElfError::NotLittleEndian:
+            return "不是小端(little-endian)ELF文件";
+        case ElfError::NotArm:
+            return "不是ARM程序";
+        case ElfError::BadHeader:
+            return "文件头或程序头表不完整或不一致";
+        case ElfError::SegmentPastEnd:
+            return "可装载段的数据超出文件末尾";
+        case ElfError::AddressOverflow:
+            return "可装载段超出32位地址空间";
+        case ElfError::NoLoadableData:
+            return "没有可装载的数据";
+        case ElfError::OverlappingSegments:
+        case ElfError::None:
+            break;
+    }
+    return "";
 }
 
 QString ElfErrorText(const ImageLoadError& error) {
-    QString why;
-    switch (error.elfError) {
-        case ElfError::NotElf: why = QStringLiteral("不是ELF文件"); break;
-        case ElfError::Not32Bit: why = QStringLiteral("不是32位ELF文件"); break;
-        case ElfError::NotLittleEndian: why = QStringLiteral("不是小端(little-endian)ELF文件"); break;
-        case ElfError::NotArm: why = QStringLiteral("不是ARM程序"); break;
-        case ElfError::BadHeader: why = QStringLiteral("文件头或程序头表不完整或不一致"); break;
-        case ElfError::SegmentPastEnd: why = QStringLiteral("可装载段的数据超出文件末尾"); break;
-        case ElfError::AddressOverflow: why = QStringLiteral("可装载段超出32位地址空间"); break;
-        case ElfError::NoLoadableData: why = QStringLiteral("没有可装载的数据"); break;
-        case ElfError::OverlappingSegments:
-            why = QStringLiteral("可装载段在地址") + hex8(error.address) + QStringLiteral("处重叠");
-            break;
-        case ElfError::None: break;
-    }
+    const QString why =
+        error.elfError == ElfError::OverlappingSegments
+            ? QStringLiteral("可装载段在地址") + hex8(error.address) + QStringLiteral("处重叠")
+            : QString::fromUtf8(ElfReason(error.elfError));
     return QStringLiteral("ELF文件") + why + QStringLiteral("，下载失败！");
 }
 
@@ -489,8 +516,7 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
     FirmwareImage image;
     ImageLoadError error;
     ImageFormat format = ImageFormat::Binary;
-    if (ReadImageFile(in, source.format, source.loadAddress, &image, &error, &format))
-        return image;
+    if (ReadImageFile(in, source.format, source.loadAddress, &image, &error, &format)) return image;
     switch (error.kind) {
         case ImageLoadError::BadLine:
             if (!error.message.empty()) host.showMessage(QString::fromStdString(error.message));

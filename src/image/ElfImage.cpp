@@ -17,10 +17,12 @@ namespace {
 constexpr size_t kFileHeaderSize = 52;
 constexpr size_t kProgramHeaderSize = 32;
 constexpr uint16_t kMachineArm = 40;
-constexpr uint32_t kLoadable = 1;  // PT_LOAD
+constexpr uint32_t kLoadable = 1;            // PT_LOAD
 constexpr uint16_t kExtendedCount = 0xFFFF;  // PN_XNUM: the count stands elsewhere
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }

@@ -40,7 +40,7 @@ size_t CharacterCount(std::string_view text) {
 }  // namespace
 
 ImageFormat DetectImageFormat(std::string_view bytes) {
-    if (bytes.substr(0, 4) == std::string_view("\x7F" "ELF", 4)) return ImageFormat::Elf;
+    if (bytes.substr(0, 4) == "\177ELF") return ImageFormat::Elf;
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     const size_t first = bytes.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return ImageFormat::Binary;

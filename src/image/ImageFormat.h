@@ -32,8 +32,8 @@ std::optional<ImageFormat> DetectImageFileFormat(const std::string& path);
 bool ReadImageFile(std::istream& in, std::optional<ImageFormat> format, uint32_t loadAddress,
                    FirmwareImage* image, ImageLoadError* error, ImageFormat* used = nullptr);
 
-// The name rule, for the window's read: Intel HEX for a name ending in ".hex", ".ihx" or ".ihex" in any case (outer blanks ignored);
-// binary for any other name.
+// The name rule, for the window's read: Intel HEX for a name ending in ".hex", ".ihx" or ".ihex" in
+// any case (outer blanks ignored); binary for any other name.
 ImageFormat ImageFormatForFileName(std::string_view name);
 
 // The format the window's whole-flash read writes to the name chosen in its save dialog: Intel
