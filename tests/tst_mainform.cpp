@@ -100,7 +100,7 @@ class TestMainForm : public QObject {
     // Chooses a file through 打开 with the load address typed for a binary one.
     void choose(MainForm& w, const QString& name, const QByteArray& data, const QString& typed) {
         QFile f(work_.filePath(name));
-        if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size())
+        if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.flush())
             dialogs_.answers << f.fileName() << typed;
         click(w, "CmdDownLoad");
     }
@@ -152,6 +152,30 @@ private slots:
         QFile::remove(praxon::configFilePath());
         dialogs_ = ScriptedDialogs();
     }
+    // A chosen file's content, not its name, decides whether its load address is asked: only a
+    // binary file is placed by one, and only its tool tip shows it.
+    void fileChoice_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("HEX named .bin") << "a.bin" << QByteArray(":00000001FF\r\n") << false;
+        QTest::newRow("S-record named .hex") << "a.hex" << QByteArray("S9030000FC\n") << false;
+        QTest::newRow("ELF") << "a.axf" << QByteArray("\177ELF\1\1\1") << false;
+        QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20") << true;
+        QTest::newRow("binary named .s19") << "b.s19" << QByteArray("\1") << true;
+    }
+    void fileChoice() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, asked);
+        auto w = makeWindow();
+        choose(*w, name, content, "08004000");
+        QCOMPARE(dialogs_.asked.size(), asked ? 1 : 0);
+        auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
+        QCOMPARE(file->text(), work_.filePath(name));
+        QCOMPARE(file->toolTip().contains("08004000"), asked);
+    }
+
     // The first ten ports as found. Leaving the list opens the port; opening the drop-down does
     // not. Opening it lists the ports again, as an adapter may have been plugged in; the text
     // stays, and the drop-down is as wide as the longest name.
