@@ -161,7 +161,7 @@ private slots:
         QTest::newRow("HEX named .bin") << "a.bin" << QByteArray(":00000001FF\r\n") << false;
         QTest::newRow("S-record named .hex") << "a.hex" << QByteArray("S9030000FC\n") << false;
         QTest::newRow("ELF") << "a.axf" << QByteArray("\177ELF\1\1\1") << false;
-        QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20") << true;
+        QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20", 4) << true;
         QTest::newRow("binary named .s19") << "b.s19" << QByteArray("\1") << true;
     }
     void fileChoice() {
@@ -174,6 +174,34 @@ private slots:
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
         QCOMPARE(file->text(), work_.filePath(name));
         QCOMPARE(file->toolTip().contains("08004000"), asked);
+    }
+
+    // The log: time stamp, blank, text; emptied before a line once it holds more than 8096
+    // characters, each line counted with CR LF. "a*N" stands for N letters a.
+    void logLimit_data() {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QStringList>("kept");  // the log's last lines afterwards
+        QTest::newRow("exactly at the limit: kept")
+            << QStringList{"a*8085", "b"}
+            << QStringList{"09:05:07 " + QString(8085, 'a'), "09:05:07 b"};
+        QTest::newRow("past the limit: emptied first")
+            << QStringList{"a*8085", "b", "连接"} << QStringList{"09:05:07 连接"};
+        QTest::newRow("one character more")
+            << QStringList{"a*8086", "b"} << QStringList{"09:05:07 b"};
+    }
+
+    void logLimit() {
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, kept);
+        auto w = makeWindow();
+        w->setTimeOfDaySource([] { return QTime(9, 5, 7); });
+        child<QPlainTextEdit>(*w, "TxtMsg")->clear();
+        for (const QString& t : texts)
+            w->appendLog(t.startsWith("a*") ? QString(t.mid(2).toInt(), 'a') : t);
+        const QStringList lines =
+            child<QPlainTextEdit>(*w, "TxtMsg")->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.mid(lines.size() - kept.size()), kept);
+        if (kept.size() == 1) QCOMPARE(lines.size(), 1);
     }
 
     // The first ten ports as found. Leaving the list opens the port; opening the drop-down does

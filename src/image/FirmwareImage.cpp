@@ -149,12 +149,11 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
     while (!ended && ReadTextLine(in, line, &overlong)) {
         ++lineNumber;
         if (lineNumber == 1) DropByteOrderMark(line);
-        const HexLineError lineError = overlong ? HexLineError::TooLong : ReadHexLine(line, record);
-        if (lineError != HexLineError::None) {
+        HexLineError lineError = HexLineError::None;
+        if (overlong || !ParseHexLine(line, record, &lineError)) {
             Fail(error, ImageLoadError::BadLine);
             if (error != nullptr) {
-                error->lineError = lineError;
-                error->message = HexLineErrorMessage(lineError, line);
+                error->lineError = overlong ? HexLineError::None : lineError;
                 error->line = line;
                 error->lineNumber = lineNumber;
             }
