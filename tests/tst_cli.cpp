@@ -14,6 +14,8 @@
 using namespace praxon;
 using namespace praxon::cli;
 
+Q_DECLARE_METATYPE(praxon::Event)
+
 class TestCli : public QObject {
     Q_OBJECT
 private slots:
@@ -33,6 +35,8 @@ private slots:
     void lineSpeedsNamed();
     void json_data();
     void json();
+    void imageRefusalJson_data();
+    void imageRefusalJson();
 };
 
 namespace {
@@ -437,7 +441,7 @@ void TestCli::helpPages() {
             "info program read erase go protect unprotect devices ports --port auto --baud "
             "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
             "--compatible --flash-kb --lang --json --address --size --erase=pages --verify "
-            "--run --go-address LC_ALL LC_MESSAGES LANG JSON")
+            "--run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
             .split(' ');
     for (const QString& word : words)
         if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))
@@ -541,6 +545,40 @@ void TestCli::json() {
     QCOMPARE(result["bytes_verified"].toInt(), ok ? 1024 : 0);
     QCOMPARE(result["chip"].toObject()["flash_kb"].toInt(), 64);
     QCOMPARE(result["chip"].toObject()["pid"].toString(), QString("0x410"));
+}
+
+// A refused image file in JSON: its reason by name, the line and its number where there is one.
+void TestCli::imageRefusalJson_data() {
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QStringList>("fields");  // "key=value", compared as strings
+    Event srec(EventCode::SrecRefused, Operation::Load);
+    srec.srecError = SrecError::CountMismatch, srec.value = 4, srec.text = "S5030002FA";
+    QTest::newRow("S-record line") << srec
+                                   << QStringList{"event=srec_refused", "srec_error=count_mismatch",
+                                                  "line_number=4", "line=S5030002FA"};
+    Event elf(EventCode::ElfRefused, Operation::Load);
+    elf.elfError = ElfError::OverlappingSegments, elf.address = 0x08000002;
+    QTest::newRow("ELF overlap") << elf
+                                 << QStringList{"event=elf_refused",
+                                                "elf_error=overlapping_segments",
+                                                "address=0x08000002"};
+}
+
+void TestCli::imageRefusalJson() {
+    QFETCH(Event, event);
+    QFETCH(QStringList, fields);
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    CliHost host(out, err, false, [] { return qint64(0); });
+    host.setJson(true);
+    host.report(event);
+    const QJsonObject o = QJsonDocument::fromJson(out.data().split('\n').first()).object();
+    for (const QString& field : fields)
+        QCOMPARE(
+            field.section('=', 0, 0) + '=' + o[field.section('=', 0, 0)].toVariant().toString(),
+            field);
+    QVERIFY(!o.contains("path"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -32,6 +32,7 @@ QString valueName(EventCode code) {
             return QStringLiteral("range_end");
         case EventCode::HexLineRejected:
         case EventCode::HexBadData:
+        case EventCode::SrecRefused:
             return QStringLiteral("line_number");
         default:
             return QStringLiteral("value");
@@ -91,8 +92,8 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
         o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
     if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
     if (!e.text.isEmpty()) {
-        const bool hexLine =
-            e.code == EventCode::HexLineRejected || e.code == EventCode::HexBadData;
+        const bool hexLine = e.code == EventCode::HexLineRejected ||
+                             e.code == EventCode::HexBadData || e.code == EventCode::SrecRefused;
         o[hexLine ? "line" : "path"] = e.text;
     }
     if (!e.detail.isEmpty()) o["system_error"] = e.detail;
