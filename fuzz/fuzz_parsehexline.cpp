@@ -19,9 +19,9 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);
-    std::string message;
-    const bool ok = praxon::ParseHexLine(line, record, &message);
-    Check(ok == message.empty());
+    praxon::HexLineError error = praxon::HexLineError::None;
+    const bool ok = praxon::ParseHexLine(line, record, &error);
+    Check(ok == (error == praxon::HexLineError::None));
     Check(record.Offset >= 0 && record.Offset <= 0xFFFF);
     Check(record.Segment >= 0 && record.Segment <= 0xFFFF);
     Check(record.Linear >= 0 && record.Linear < 0x8000);

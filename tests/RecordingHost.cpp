@@ -43,6 +43,9 @@ QStringList Described(const QList<Event>& events, bool withReasons) {
         QString text = EventName(e.code);
         if (e.address)
             text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
+        // The reason is what tells one refusal of a file from another.
+        if (e.srecError != SrecError::None) text += ' ' + SrecErrorName(e.srecError);
+        if (e.elfError != ElfError::None) text += ' ' + ElfErrorName(e.elfError);
         if (withReasons && e.step != Step::None) text += ' ' + StepName(e.step);
         if (withReasons && e.reply) text += ' ' + ReplyName(*e.reply);
         if (withReasons && e.actual) text += QString::asprintf("=%02X", *e.actual);

@@ -31,6 +31,7 @@ public:
     bool has(praxon::EventCode code) const;
 };
 
-// The events as "name" or "name@ADDRESS", leaving out the operation frame and progress. With
-// reasons: then the failed step, how the wait ended and the byte received ("=1F").
+// The events as "name" or "name@ADDRESS" (and an image file's refusal reason), leaving out the
+// operation frame and progress. With reasons: then the failed step, how the wait ended and the
+// byte received ("=1F").
 QStringList Described(const QList<praxon::Event>& events, bool withReasons = false);

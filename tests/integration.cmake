@@ -6,6 +6,8 @@ if(TARGET praxon_flash AND TARGET praxon_sim)
     if(TARGET praxon-cli)
         praxon_add_test(tst_cliprocess SOURCES tst_cliprocess.cpp LIBS ${rig_libs})
         add_dependencies(tst_cliprocess praxon-cli praxon-sim)  # run from bin/ beside the test
+        target_compile_definitions(tst_cliprocess PRIVATE
+            PRAXON_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
         # Every family with stm32flash and praxon-cli as processes.
         praxon_add_test(tst_families SOURCES tst_families.cpp LIBS ${rig_libs})
         add_dependencies(tst_families praxon-cli)

@@ -14,6 +14,8 @@
 using namespace praxon;
 using namespace praxon::cli;
 
+Q_DECLARE_METATYPE(praxon::Event)
+
 class TestCli : public QObject {
     Q_OBJECT
 private slots:
@@ -33,6 +35,8 @@ private slots:
     void lineSpeedsNamed();
     void json_data();
     void json();
+    void imageRefusalJson_data();
+    void imageRefusalJson();
 };
 
 namespace {
@@ -43,8 +47,10 @@ QString describe(const CliOptions& o) {
     QStringList parts{names[int(o.command)], o.port, '[' + o.file + ']'};
     if (o.command == Command::Program) {
         const ImageSource s = o.imageSource();
-        parts << (s.format == ImageFormat::Hex ? QString("hex")
-                                               : QString::asprintf("bin@%08X", s.loadAddress));
+        const char* const formats[] = {"hex", "bin", "srec", "elf"};
+        parts << (!s.format ? QString::asprintf("content@%08X", s.loadAddress)
+                  : *s.format == ImageFormat::Binary ? QString::asprintf("bin@%08X", s.loadAddress)
+                                                     : QString(formats[int(*s.format)]));
     }
     if (o.range)
         parts << QString::asprintf("%08X+%llu", o.range->begin,
@@ -71,10 +77,34 @@ void TestCli::parse_data() {
         QTest::newRow(name) << QString(args) << QString(expected);
     };
     row("flags anywhere, port with =", "--verify|program|my fw.hex|--port=P|--protect|--erase",
-        "program P [my fw.hex] hex erase=all verify protect");
-    row("file after --", "--port|P|program|--|--odd.hex", "program P [--odd.hex] hex");
-    row("HEX in any case", "--port|P|program|F.Hex", "program P [F.Hex] hex");
-    row("binary by default", "--port|P|program|f.hex.b", "program P [f.hex.b] bin@08000000");
+        "program P [my fw.hex] content@08000000 erase=all verify protect");
+    row("file after --", "--port|P|program|--|--odd.hex", "program P [--odd.hex] content@08000000");
+    // The name never decides: the content does when the file is read, or --format.
+    row("content by default", "--port|P|program|f.hex", "program P [f.hex] content@08000000");
+    row("format hex", "--port|P|program|F.bin|--format|hex", "program P [F.bin] hex");
+    row("format srec in capitals", "--port|P|program|f|--format=SREC", "program P [f] srec");
+    row("format elf", "--format|elf|--port|P|program|f.hex", "program P [f.hex] elf");
+    row("format bin with its address", "--port|P|program|f.hex|--format|bin|--address|2000",
+        "program P [f.hex] bin@00002000");
+    row("address for a file that is not there", "--port|P|program|no.hex|--address|2000",
+        "program P [no.hex] content@00002000");
+    row("address for a HEX file by its content", "--port|P|program|@hex|--address|0",
+        "usage: --address is for binary files; a HEX file carries its own addresses");
+    row("address for an S-record file by its content", "--port|P|program|@srec|--address|0",
+        "usage: --address is for binary files; an S-record file");
+    row("address for an ELF file by its content", "--port|P|program|@elf|--address|0",
+        "usage: --address is for binary files; an ELF file");
+    row("address for a binary file by its content", "--port|P|program|@bin|--address|0",
+        "program P [@bin] content@00000000");
+    row("address for a HEX file read as binary", "--port|P|program|@hex|--address|0|--format|bin",
+        "program P [@hex] bin@00000000");
+    row("unknown format", "--port|P|program|f|--format|ihex",
+        "usage: invalid --format ihex: give hex, srec, elf or bin");
+    row("format on read", "--port|P|read|f|--format|hex",
+        "usage: --format belongs to program, not read");
+    row("format twice", "--port|P|program|f|--format|hex|--format=hex",
+        "usage: --format given more");
+    row("format without a value", "--port|P|program|f|--format", "usage: --format needs hex, srec");
     row("size hex k", "--port|P|read|f|--address|0|--size=0x2k", "read P [f] 00000000+2048");
     row("go address", "--port|P|go|2000100h", "go P [] go=02000100");
     row("help beats usage errors", "bogus|--help", "help");
@@ -86,7 +116,7 @@ void TestCli::parse_data() {
         "erase P [] baud=921600 lines=dtr=1,wait=50:rts=0");
     row("none: by hand", "--reset-line|none|--boot0-line|none|--port|P|info", "info P []");
     row("run elsewhere", "--port|P|program|f|--run|--go-address|8004000",
-        "program P [f] bin@08000000 run@08004000");
+        "program P [f] content@08000000 run@08004000");
     row("devices without a port", "devices", "devices  []");
     row("flash size stated", "--flash-kb=65535|--port|P|read|f", "read P [f] flash=65535K");
 
@@ -94,7 +124,8 @@ void TestCli::parse_data() {
     row("unknown option", "--port|P|info|--fast", "usage: unknown option --fast");
     row("erase apart", "--port|P|program|f|--erase|pages", "usage: unexpected argument pages");
     row("verify on read", "--port|P|read|f|--verify", "usage: --verify belongs to program");
-    row("address with HEX", "--port|P|program|f.HEX|--address|0", "usage: --address is for binary");
+    row("address with HEX", "--port|P|program|f|--format=hex|--address|0",
+        "usage: --address is for binary files; a HEX file");
     row("address without size", "--port|P|read|f|--address|0", "usage: --address and --size go");
     row("zero size", "--port|P|erase|--address|0|--size|0x0K", "usage: must not be zero");
     row("range past the end", "--port|P|read|f|--address|FFFFFF00|--size|257",
@@ -131,7 +162,21 @@ void TestCli::parse_data() {
 void TestCli::parse() {
     QFETCH(QString, args);
     QFETCH(QString, expected);
-    const ParseResult r = parseArguments(args.split('|', Qt::SkipEmptyParts));
+    // @hex, @srec, @elf and @bin stand for files with that content (their names say nothing).
+    QTemporaryDir dir;
+    const QList<QPair<QString, QByteArray>> contents = {{"@hex", ":00000001FF\n"},
+                                                        {"@srec", "S9030000FC\n"},
+                                                        {"@elf", "\177ELF"},
+                                                        {"@bin", "\x01"}};
+    QStringList arguments = args.split('|', Qt::SkipEmptyParts);
+    for (const auto& [token, content] : contents) {
+        if (!arguments.contains(token)) continue;
+        QFile f(dir.filePath(token.mid(1)));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        arguments.replace(arguments.indexOf(token), f.fileName());
+        expected.replace(token, f.fileName());
+    }
+    const ParseResult r = parseArguments(arguments);
     const QString language = !r.options.language                        ? QString()
                              : *r.options.language == Language::Chinese ? " lang=zh"
                                                                         : " lang=en";
@@ -396,7 +441,7 @@ void TestCli::helpPages() {
             "info program read erase go protect unprotect devices ports --port auto --baud "
             "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
             "--compatible --flash-kb --lang --json --address --size --erase=pages --verify "
-            "--run --go-address LC_ALL LC_MESSAGES LANG JSON")
+            "--run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
             .split(' ');
     for (const QString& word : words)
         if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))
@@ -500,6 +545,40 @@ void TestCli::json() {
     QCOMPARE(result["bytes_verified"].toInt(), ok ? 1024 : 0);
     QCOMPARE(result["chip"].toObject()["flash_kb"].toInt(), 64);
     QCOMPARE(result["chip"].toObject()["pid"].toString(), QString("0x410"));
+}
+
+// A refused image file in JSON: its reason by name, the line and its number where there is one.
+void TestCli::imageRefusalJson_data() {
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QStringList>("fields");  // "key=value", compared as strings
+    Event srec(EventCode::SrecRefused, Operation::Load);
+    srec.srecError = SrecError::CountMismatch, srec.value = 4, srec.text = "S5030002FA";
+    QTest::newRow("S-record line") << srec
+                                   << QStringList{"event=srec_refused", "srec_error=count_mismatch",
+                                                  "line_number=4", "line=S5030002FA"};
+    Event elf(EventCode::ElfRefused, Operation::Load);
+    elf.elfError = ElfError::OverlappingSegments, elf.address = 0x08000002;
+    QTest::newRow("ELF overlap") << elf
+                                 << QStringList{"event=elf_refused",
+                                                "elf_error=overlapping_segments",
+                                                "address=0x08000002"};
+}
+
+void TestCli::imageRefusalJson() {
+    QFETCH(Event, event);
+    QFETCH(QStringList, fields);
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    CliHost host(out, err, false, [] { return qint64(0); });
+    host.setJson(true);
+    host.report(event);
+    const QJsonObject o = QJsonDocument::fromJson(out.data().split('\n').first()).object();
+    for (const QString& field : fields)
+        QCOMPARE(
+            field.section('=', 0, 0) + '=' + o[field.section('=', 0, 0)].toVariant().toString(),
+            field);
+    QVERIFY(!o.contains("path"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

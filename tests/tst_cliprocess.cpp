@@ -80,6 +80,16 @@ private slots:
             "--port PORT program BIN --address 08000A00 --erase=pages --verify", 0, "编程成功", "",
             put(put(kFlash, 0x800, QByteArray(2048, char(0xFF))), 0xA00, kBinImage));
         // The file is read completely before connecting: its last record is wrong, nothing is sent.
+        // The bytes objcopy wrote as Intel HEX from the same ELF file: 0x94 bytes at 0x08000000.
+        QByteArray blink;
+        for (QString line : QString(rig::readFile(PRAXON_EXAMPLES "/elf/blink.hex")).split('\n')) {
+            line = line.trimmed();
+            if (line.mid(7, 2) == "00")
+                blink += QByteArray::fromHex(line.mid(9, line.size() - 11).toLatin1());
+        }
+        QCOMPARE(blink.size(), 0x94);
+        row("ELF, erase, verify", "--port PORT program ELF --erase --verify", 0, "编程成功", "",
+            put(QByteArray(65536, char(0xFF)), 0, blink));
         row("bad HEX", "--port PORT program BAD --erase", 1, "",
             QString("校验和不正确，您给的串是：%1\nHEX数据有误，下载失败！%1\n下载失败。\n")
                 .arg(kBadLine),
@@ -117,6 +127,9 @@ private slots:
              rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
             {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
             {"BIN", rig::writeFile(dir.filePath("fw.bin"), kBinImage)},
+            // The example program's ELF file under a name that says binary: its content decides.
+            {"ELF", rig::writeFile(dir.filePath("elf.bin"),
+                                   rig::readFile(PRAXON_EXAMPLES "/elf/blink.elf"))},
             {"PORT", port},
         };
         QString outPath;

@@ -100,7 +100,7 @@ class TestMainForm : public QObject {
     // Chooses a file through 打开 with the load address typed for a binary one.
     void choose(MainForm& w, const QString& name, const QByteArray& data, const QString& typed) {
         QFile f(work_.filePath(name));
-        if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size())
+        if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.flush())
             dialogs_.answers << f.fileName() << typed;
         click(w, "CmdDownLoad");
     }
@@ -152,6 +152,30 @@ private slots:
         QFile::remove(praxon::configFilePath());
         dialogs_ = ScriptedDialogs();
     }
+    // A chosen file's content, not its name, decides whether its load address is asked: only a
+    // binary file is placed by one, and only its tool tip shows it.
+    void fileChoice_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("HEX named .bin") << "a.bin" << QByteArray(":00000001FF\r\n") << false;
+        QTest::newRow("S-record named .hex") << "a.hex" << QByteArray("S9030000FC\n") << false;
+        QTest::newRow("ELF") << "a.axf" << QByteArray("\177ELF\1\1\1") << false;
+        QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20", 4) << true;
+        QTest::newRow("binary named .s19") << "b.s19" << QByteArray("\1") << true;
+    }
+    void fileChoice() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, asked);
+        auto w = makeWindow();
+        choose(*w, name, content, "08004000");
+        QCOMPARE(dialogs_.asked.size(), asked ? 1 : 0);
+        auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
+        QCOMPARE(file->text(), work_.filePath(name));
+        QCOMPARE(file->toolTip().contains("08004000"), asked);
+    }
+
     // The log: time stamp, blank, text; emptied before a line once it holds more than 8096
     // characters, each line counted with CR LF. "a*N" stands for N letters a.
     void logLimit_data() {
@@ -355,10 +379,11 @@ private slots:
         QTest::addColumn<QString>("shown");
         const QString zh =
             "连接设备&C|编程|擦除|地址|状态|器件|取消|选项|语言 (Language)|序列|"
-            "固件文件 (*.hex *.ihx *.bin)|Praxon.html";
+            "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin)|Praxon.html";
         const QString en =
             "&Connect|Program|Erase|At|Status|Device|Cancel|Options|Language|Sequence|"
-            "Firmware files (*.hex *.ihx *.bin)|Praxon.en.html";
+            "Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin)|"
+            "Praxon.en.html";
         QTest::newRow("Chinese at first") << "" << QStringList{} << 0 << zh;
         QTest::newRow("English chosen") << "zh" << QStringList{"English"} << 1 << en;
         QTest::newRow("English and back") << "zh" << QStringList{"English", "中文"} << 2 << zh;

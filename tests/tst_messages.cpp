@@ -38,6 +38,8 @@ struct Ev {
     Ev& text(const char* v) { return e.text = v, *this; }
     Ev& total(qint64 v) { return e.total = v, *this; }
     Ev& value(qint64 v) { return e.value = v, *this; }
+    Ev& srecError(SrecError v) { return e.srecError = v, *this; }
+    Ev& elfError(ElfError v) { return e.elfError = v, *this; }
 };
 
 QString shown(const Event& e, Language language) {
@@ -294,6 +296,92 @@ const QList<Row>& Rows() {
          "msg:The file holds no data to program; programming failed!"},
         {"image too large", Ev(C::ImageTooLarge, O::Load), "msg:文件超出32位地址空间，下载失败！",
          "msg:The file reaches past the 32-bit address space; programming failed!"},
+        {"srec, IllegalFormat",
+         Ev(C::SrecRefused, O::Load)
+             .srecError(SrecError::IllegalFormat)
+             .text("S5030002FA")
+             .value(4),
+         "msg:S-record文件第4行不是S-record记录，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file is not an S-record; programming failed! S5030002FA"},
+        {"srec, BadType",
+         Ev(C::SrecRefused, O::Load).srecError(SrecError::BadType).text("S5030002FA").value(4),
+         "msg:S-record文件第4行记录类型无效，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file has an unknown record type; programming failed! "
+         "S5030002FA"},
+        {"srec, BadLength",
+         Ev(C::SrecRefused, O::Load).srecError(SrecError::BadLength).text("S5030002FA").value(4),
+         "msg:S-record文件第4行字节数与记录长度不符，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file has a byte count that does not match its length; "
+         "programming failed! S5030002FA"},
+        {"srec, BadChecksum",
+         Ev(C::SrecRefused, O::Load).srecError(SrecError::BadChecksum).text("S5030002FA").value(4),
+         "msg:S-record文件第4行校验和不正确，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file has a wrong checksum; programming failed! S5030002FA"},
+        {"srec, AddressOverflow",
+         Ev(C::SrecRefused, O::Load)
+             .srecError(SrecError::AddressOverflow)
+             .text("S5030002FA")
+             .value(4),
+         "msg:S-record文件第4行数据超出32位地址空间，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file reaches past the 32-bit address space; programming "
+         "failed! S5030002FA"},
+        {"srec, CountMismatch",
+         Ev(C::SrecRefused, O::Load)
+             .srecError(SrecError::CountMismatch)
+             .text("S5030002FA")
+             .value(4),
+         "msg:S-record文件第4行记录数与前面的数据记录数不符，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file counts a different number of data records than there are "
+         "before it; programming failed! S5030002FA"},
+        {"srec, AfterEnd",
+         Ev(C::SrecRefused, O::Load).srecError(SrecError::AfterEnd).text("S5030002FA").value(4),
+         "msg:S-record文件第4行结束记录之后还有记录，下载失败！ S5030002FA",
+         "msg:Line 4 of the S-record file comes after the end record; programming failed! "
+         "S5030002FA"},
+        {"srec, TooLong: the line is not repeated",
+         Ev(C::SrecRefused, O::Load).srecError(SrecError::TooLong).value(1),
+         "msg:S-record文件第1行太长，不是S-record记录，下载失败！",
+         "msg:Line 1 of the S-record file is too long to be an S-record; programming failed!"},
+        {"srec, NoEndRecord", Ev(C::SrecRefused, O::Load).srecError(SrecError::NoEndRecord),
+         "msg:S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！",
+         "msg:The S-record file has no end record (S7, S8 or S9) and may be incomplete; "
+         "programming failed!"},
+        {"srec conflict", Ev(C::SrecConflict, O::Load).address(0x08000093),
+         "msg:S-record文件中地址08000093的数据前后不一致，下载失败！",
+         "msg:The S-record file gives two different values for address 0x08000093; programming "
+         "failed!"},
+        {"elf, NotElf", Ev(C::ElfRefused, O::Load).elfError(ElfError::NotElf),
+         "msg:ELF文件不是ELF文件，下载失败！",
+         "msg:The ELF file is refused: it is not an ELF file; programming failed!"},
+        {"elf, Not32Bit", Ev(C::ElfRefused, O::Load).elfError(ElfError::Not32Bit),
+         "msg:ELF文件不是32位ELF文件，下载失败！",
+         "msg:The ELF file is refused: it is not a 32-bit ELF file; programming failed!"},
+        {"elf, NotLittleEndian", Ev(C::ElfRefused, O::Load).elfError(ElfError::NotLittleEndian),
+         "msg:ELF文件不是小端(little-endian)ELF文件，下载失败！",
+         "msg:The ELF file is refused: it is not little-endian; programming failed!"},
+        {"elf, NotArm", Ev(C::ElfRefused, O::Load).elfError(ElfError::NotArm),
+         "msg:ELF文件不是ARM程序，下载失败！",
+         "msg:The ELF file is refused: it is not an ARM program; programming failed!"},
+        {"elf, BadHeader", Ev(C::ElfRefused, O::Load).elfError(ElfError::BadHeader),
+         "msg:ELF文件文件头或程序头表不完整或不一致，下载失败！",
+         "msg:The ELF file is refused: its file header or program header table is truncated or "
+         "inconsistent; programming failed!"},
+        {"elf, SegmentPastEnd", Ev(C::ElfRefused, O::Load).elfError(ElfError::SegmentPastEnd),
+         "msg:ELF文件可装载段的数据超出文件末尾，下载失败！",
+         "msg:The ELF file is refused: a loadable segment lies past the end of the file; "
+         "programming failed!"},
+        {"elf, AddressOverflow", Ev(C::ElfRefused, O::Load).elfError(ElfError::AddressOverflow),
+         "msg:ELF文件可装载段超出32位地址空间，下载失败！",
+         "msg:The ELF file is refused: a loadable segment reaches past the 32-bit address space; "
+         "programming failed!"},
+        {"elf, NoLoadableData", Ev(C::ElfRefused, O::Load).elfError(ElfError::NoLoadableData),
+         "msg:ELF文件没有可装载的数据，下载失败！",
+         "msg:The ELF file is refused: it has no loadable data; programming failed!"},
+        {"elf, OverlappingSegments",
+         Ev(C::ElfRefused, O::Load).elfError(ElfError::OverlappingSegments).address(0x08000002),
+         "msg:ELF文件可装载段在地址08000002处重叠，下载失败！",
+         "msg:The ELF file is refused: loadable segments overlap at 0x08000002; programming "
+         "failed!"},
         {"chip unknown, program", Ev(C::ChipUnknown, O::Program).pid(0x999),
          "msg:未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。",
          "msg:Unknown chip (PID 0x0999): how its flash is erased and written is not known, so it "

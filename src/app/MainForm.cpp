@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -548,8 +549,9 @@ void MainForm::CmdDownLoad_Click() {
     if (engine_->busy()) return;
     const QString name = dialogs_->openFileName(this, hexDialogFolder_, openFilter());
     if (name.isEmpty()) return;
-    if (ImageFormatForFileName(name.toStdString()) == ImageFormat::Binary) {
-        // A binary file does not say where it belongs.
+    // A binary file does not say where it belongs; a file that cannot be read is refused at Start.
+    if (DetectImageFileFormat(QFile::encodeName(name).toStdString())
+            .value_or(ImageFormat::Binary) == ImageFormat::Binary) {
         bool ok = false;
         const QString text = dialogs_->askText(
             this, kProgramName, tr("BIN文件的装载地址（十六进制）："), hex8(binAddress_), &ok);
@@ -577,7 +579,6 @@ void MainForm::CmdStart_Click() {
     options.run = options_.runAfterProgram;
     ImageSource source;
     source.path = TxtDownloadFile->text();
-    source.format = ImageFormatForFileName(source.path.toStdString());
     source.loadAddress = binAddress_;
     const std::optional<FirmwareImage> image = engine_->loadImage(source);
     if (!image) return;
@@ -645,7 +646,10 @@ void MainForm::Picture2_Click() {
 }
 
 QString MainForm::openFilter() {
-    return tr("固件文件 (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)");
+    return tr(
+        "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+        "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;"
+        "ELF (*.elf *.axf);;Bin (*.bin);;所有文件(*.*)");
 }
 
 QString MainForm::saveFilter() {
@@ -701,7 +705,9 @@ QString MainForm::translated(const char* text) {
 // A binary file's load address is shown with it, in the file box's tool tip: the box keeps the
 // file name alone, which is what is remembered and loaded.
 void MainForm::showFileTip() {
-    const bool binary = ImageFormatForFileName(TxtDownloadFile->text().toStdString()) == ImageFormat::Binary;
+    const bool binary =
+        DetectImageFileFormat(QFile::encodeName(TxtDownloadFile->text().trimmed()).toStdString()) ==
+        ImageFormat::Binary;
     TxtDownloadFile->setToolTip(binary ? tr("装载地址: %1").arg(hex8(binAddress_)) : QString());
 }
 

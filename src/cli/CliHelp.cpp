@@ -23,9 +23,10 @@ const HelpPage kEnglish = {
           or --sequence ENTRY:EXIT      (default: none, reset the board by hand)
 Commands:
   info                   connect, identify the chip and summarise it
-  program FILE [--address A] [--erase[=all|pages]] [--verify] [--protect]
-               [--run [--go-address A]]
-                         write an Intel HEX or binary image into the flash
+  program FILE [--format hex|srec|elf|bin] [--address A] [--erase[=all|pages]]
+               [--verify] [--protect] [--run [--go-address A]]
+                         write an Intel HEX, S-record, ELF or binary image into
+                         the flash
   read FILE [--address A --size N]
                          read the flash (default: all of it) into FILE
   erase [--address A --size N]
@@ -88,10 +89,14 @@ erased or programmed. Then:
   info     after the log, a summary on standard output: family and product
            line, product ID, bootloader version and command codes (hex),
            flash size (read from the chip, assumed or stated) and RAM size.
-  program  FILE is an Intel HEX file when its name ends in ".hex" (any case),
-           otherwise a raw binary image, loaded at --address (default
-           08000000). The whole file is read before anything is sent: a bad
-           file leaves the board untouched.
+  program  FILE's content tells what it is: an ELF file (the bytes of its
+           loadable segments at their load addresses; 32-bit ARM only), a
+           Motorola S-record file (text starting with S and a digit), an
+           Intel HEX file (text starting with ":"), otherwise a raw binary
+           image, loaded at --address (default 08000000).
+           --format hex|srec|elf|bin  read FILE as this instead. The whole
+           file is read before anything is sent: a bad file leaves the board
+           untouched.
            --erase, --erase=all  erase the whole chip first
            --erase=pages         erase only the pages the image touches; the
                                  rest of the flash keeps its contents
@@ -180,9 +185,9 @@ const HelpPage kChinese = {
         或 --sequence 进入:退出        （默认 none：手动复位电路板）
 命令：
   info                   连接，识别芯片并列出其概况
-  program 文件 [--address A] [--erase[=all|pages]] [--verify] [--protect]
-               [--run [--go-address A]]
-                         把 Intel HEX 或二进制映像写入 FLASH
+  program 文件 [--format hex|srec|elf|bin] [--address A] [--erase[=all|pages]]
+               [--verify] [--protect] [--run [--go-address A]]
+                         把 Intel HEX、S-record、ELF 或二进制映像写入 FLASH
   read 文件 [--address A --size N]
                          把 FLASH（默认全部）读入文件
   erase [--address A --size N]
@@ -236,9 +241,12 @@ N ms（至多 10000）。DTR 接复位、RTS 接 BOOT0，均直接相连：
   info     日志之后，在标准输出上列出概况：系列和产品线、产品 ID、引导程序版本
            和命令码（十六进制）、FLASH 容量（从芯片读出、推定或指定）和 RAM
            容量。
-  program  文件名以 ".hex" 结尾（不分大小写）时按 Intel HEX 文件读取，否则按
-           二进制映像读取，装入 --address 处（默认 08000000）。发送任何内容
-           之前先读完整个文件：文件有误时电路板不受影响。
+  program  按文件内容识别其类型：ELF 文件（各可装载段的数据装入其装载地址；
+           仅限 32 位 ARM）、Motorola S-record 文件（以 S 和一个数字开头的
+           文本）、Intel HEX 文件（以 ":" 开头的文本），否则按二进制映像读取，
+           装入 --address 处（默认 08000000）。
+           --format hex|srec|elf|bin  改按指定类型读取。发送任何内容之前先读完
+           整个文件：文件有误时电路板不受影响。
            --erase, --erase=all  先擦除整片
            --erase=pages         只擦除映像涉及的页，FLASH 其余部分保持原样
            --verify              读回映像并比较

@@ -32,6 +32,7 @@ QString valueName(EventCode code) {
             return QStringLiteral("range_end");
         case EventCode::HexLineRejected:
         case EventCode::HexBadData:
+        case EventCode::SrecRefused:
             return QStringLiteral("line_number");
         default:
             return QStringLiteral("value");
@@ -82,6 +83,8 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
     if (e.step != Step::None) o["step"] = StepName(e.step);
     if (e.portError != PortError::None) o["port_error"] = PortErrorName(e.portError);
     if (e.hexError != HexLineError::None) o["hex_error"] = HexLineErrorName(e.hexError);
+    if (e.srecError != SrecError::None) o["srec_error"] = SrecErrorName(e.srecError);
+    if (e.elfError != ElfError::None) o["elf_error"] = ElfErrorName(e.elfError);
     if (e.flashKB >= 0) o["flash_kb"] = e.flashKB;
     if (e.code == EventCode::FlashSize)
         o["ram_kb"] = e.ramKB >= 0 ? QJsonValue(e.ramKB) : QJsonValue();
@@ -89,8 +92,8 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
         o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
     if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
     if (!e.text.isEmpty()) {
-        const bool hexLine =
-            e.code == EventCode::HexLineRejected || e.code == EventCode::HexBadData;
+        const bool hexLine = e.code == EventCode::HexLineRejected ||
+                             e.code == EventCode::HexBadData || e.code == EventCode::SrecRefused;
         o[hexLine ? "line" : "path"] = e.text;
     }
     if (!e.detail.isEmpty()) o["system_error"] = e.detail;

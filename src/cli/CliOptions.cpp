@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <string>
 
@@ -43,16 +44,24 @@ std::optional<WiredLine> parseLine(const QString& text) {
     return std::nullopt;
 }
 
-bool isHexImageName(const QString& file) {
-    return ImageFormatForFileName(file.toStdString()) == ImageFormat::Hex;
-}
+struct FormatName {
+    const char* name;     // --format's value
+    const char* article;  // the file named in the --address refusal
+    ImageFormat format;
+};
+constexpr FormatName kFormats[] = {
+    {"hex", "a HEX", ImageFormat::Hex},
+    {"srec", "an S-record", ImageFormat::Srec},
+    {"elf", "an ELF", ImageFormat::Elf},
+    {"bin", "a binary", ImageFormat::Binary},
+};
 
 }  // namespace
 
 ImageSource CliOptions::imageSource() const {
     ImageSource source;
     source.path = file;
-    source.format = ImageFormatForFileName(file.toStdString());
+    source.format = format;
     if (address) source.loadAddress = *address;
     return source;
 }
@@ -80,7 +89,7 @@ struct GivenArguments {
     QStringList positional;
     QString command;  // the first positional argument, once taken
     std::optional<QString> port, address, size, resetLine, boot0Line, sequence, baud, goAddress,
-        flashKB, lang;
+        flashKB, lang, format;
     bool erase = false;
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
@@ -114,6 +123,7 @@ const ValueOption kValueOptions[] = {
     {"--go-address", &GivenArguments::goAddress, "--go-address needs a hexadecimal address"},
     {"--flash-kb", &GivenArguments::flashKB, "--flash-kb needs the flash size in KB"},
     {"--lang", &GivenArguments::lang, "--lang needs zh or en"},
+    {"--format", &GivenArguments::format, "--format needs hex, srec, elf or bin"},
 };
 
 const ValueOption* findValueOption(const QString& name) {
@@ -237,6 +247,8 @@ Problem checkPlacement(GivenArguments& given, CliOptions* options) {
     if (given.goAddress && !options->program.run) return QString("--go-address goes with --run");
     if (given.address && c != Command::Program && !ranged)
         return QString("--address belongs to program, read and erase, not %1").arg(given.command);
+    if (given.format && c != Command::Program)
+        return QString("--format belongs to program, not %1").arg(given.command);
     if (given.size && !ranged)
         return QString("--size belongs to read and erase, not %1").arg(given.command);
     return std::nullopt;
@@ -267,8 +279,24 @@ Problem takeAddresses(GivenArguments& given, CliOptions* options) {
         options->address = parseAddress(*given.address);
         if (!options->address) return invalidAddress(*given.address);
     }
-    if (options->command == Command::Program && given.address && isHexImageName(options->file))
-        return QString("--address is for binary files; a HEX file carries its own addresses");
+    if (given.format) {
+        const QString name = given.format->trimmed().toLower();
+        for (const FormatName& f : kFormats)
+            if (name == QLatin1String(f.name)) options->format = f.format;
+        if (!options->format)
+            return QString("invalid --format %1: give hex, srec, elf or bin").arg(*given.format);
+    }
+    if (options->command == Command::Program && given.address) {
+        // The file's content decides as it will when the file is read; a missing file is reported
+        // then.
+        const std::optional<ImageFormat> format =
+            options->format ? options->format
+                            : DetectImageFileFormat(QFile::encodeName(options->file).toStdString());
+        for (const FormatName& f : kFormats)
+            if (f.format == format && format != ImageFormat::Binary)
+                return QString("--address is for binary files; %1 file carries its own addresses")
+                    .arg(f.article);
+    }
     if (ranged && given.address.has_value() != given.size.has_value())
         return QString("--address and --size go together");
     if (given.size) {

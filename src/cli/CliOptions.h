@@ -29,7 +29,10 @@ struct CliOptions {
     std::optional<Language> language;  // --lang; none: the locale's
     bool json = false;                 // --json: one JSON object per line on standard output
 
-    // program: how FILE is read (ImageFormatForFileName: Intel HEX for .hex, .ihx, .ihex).
+    // program: --format; none: told by FILE's content (DetectImageFormat).
+    std::optional<ImageFormat> format;
+
+    // program: how FILE is read.
     ImageSource imageSource() const;
 };
 

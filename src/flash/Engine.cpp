@@ -102,10 +102,8 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
     }
     FirmwareImage image;
     ImageLoadError error;
-    const bool ok = source.format == ImageFormat::Hex
-                        ? ReadHexImage(in, &image, &error)
-                        : ReadBinaryImage(in, source.loadAddress, &image, &error);
-    if (ok) {
+    ImageFormat format = ImageFormat::Binary;
+    if (ReadImageFile(in, source.format, source.loadAddress, &image, &error, &format)) {
         run.end(true);
         return image;
     }
@@ -124,8 +122,25 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
             d->report(EventCode::HexNoEndRecord);
             break;
         case ImageLoadError::Conflict:
-            d->report(d->event(EventCode::HexConflict).at(error.address));
+            d->report(d->event(format == ImageFormat::Srec ? EventCode::SrecConflict
+                                                           : EventCode::HexConflict)
+                          .at(error.address));
             break;
+        case ImageLoadError::BadSrecLine: {
+            Event e = d->event(EventCode::SrecRefused).withValue(error.lineNumber);
+            // A line too long to be a record is most likely binary: it is not repeated.
+            if (error.srecError != SrecError::TooLong) e.text = line;
+            e.srecError = error.srecError;
+            d->report(e);
+            break;
+        }
+        case ImageLoadError::ElfRefused: {
+            Event e = d->event(EventCode::ElfRefused);
+            if (error.elfError == ElfError::OverlappingSegments) e.address = error.address;
+            e.elfError = error.elfError;
+            d->report(e);
+            break;
+        }
         case ImageLoadError::Empty:
             d->report(EventCode::ImageEmpty);
             break;

@@ -35,7 +35,7 @@ enum class EraseScope {
 // Where an image comes from.
 struct ImageSource {
     QString path;
-    ImageFormat format = ImageFormat::Hex;
+    std::optional<ImageFormat> format;  // none: told by the file's content (DetectImageFormat)
     uint32_t loadAddress = 0x08000000;  // binary files
 };
 

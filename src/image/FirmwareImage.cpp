@@ -3,37 +3,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include "TextLines.h"
+
 namespace praxon {
 
 namespace {
 
-// Longest line kept: an Intel HEX record has at most 521 characters, so a longer line is not one
-// (a binary file chosen by mistake) and is not read further than this.
-constexpr size_t kMaxHexLineLength = 1024;
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
-
-// One line without its terminator; false at the end of input before the line started. A line
-// longer than kMaxHexLineLength is cut there and *overlong set.
-bool ReadLine(std::istream& in, std::string& line, bool* overlong) {
-    using Traits = std::istream::traits_type;
-    line.clear();
-    *overlong = false;
-    std::streambuf* buf = in.rdbuf();
-    if (!in || buf == nullptr || Traits::eq_int_type(buf->sgetc(), Traits::eof())) return false;
-    for (;;) {
-        const Traits::int_type c = buf->sbumpc();
-        if (Traits::eq_int_type(c, Traits::eof()) || c == '\n') return true;
-        if (c == '\r') {
-            if (buf->sgetc() == '\n') buf->sbumpc();
-            return true;
-        }
-        if (line.size() == kMaxHexLineLength) {
-            *overlong = true;
-            return true;
-        }
-        line.push_back(Traits::to_char_type(c));
-    }
-}
 
 bool Fail(ImageLoadError* error, ImageLoadError::Kind kind) {
     if (error != nullptr) {
@@ -170,10 +146,9 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
     bool overlong = false;
     int lineNumber = 0;
     bool ended = false;
-    while (!ended && ReadLine(in, line, &overlong)) {
+    while (!ended && ReadTextLine(in, line, &overlong)) {
         ++lineNumber;
-        // Some Windows editors save text with a UTF-8 byte order mark in front of it.
-        if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        if (lineNumber == 1) DropByteOrderMark(line);
         HexLineError lineError = HexLineError::None;
         if (overlong || !ParseHexLine(line, record, &lineError)) {
             Fail(error, ImageLoadError::BadLine);

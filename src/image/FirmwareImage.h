@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ElfImage.h"
 #include "IntelHex.h"
+#include "SRecord.h"
 
 // A firmware image: every byte a file gives, by address, read completely before anything is sent
 // to a board. Plain C++ (no Qt), texts UTF-8.
@@ -69,12 +71,16 @@ struct ImageLoadError {
         Conflict,     // two records give different values for address
         Empty,        // no data at all
         TooLarge,     // a binary file that would reach past 0xFFFFFFFF from its load address
+        BadSrecLine,  // an S-record file refused: srecError, line and lineNumber (0: the file)
+        ElfRefused,   // an ELF file refused: elfError (and address for overlapping segments)
     };
     Kind kind = None;
     HexLineError lineError = HexLineError::None;  // BadLine: the reader's reason
-    std::string line;      // BadLine: the rejected line as it stands in the file
-    int lineNumber = 0;    // BadLine: 1-based
+    std::string line;      // BadLine, BadSrecLine: the rejected line as it stands in the file
+    int lineNumber = 0;    // BadLine, BadSrecLine: 1-based
     uint32_t address = 0;  // Conflict: lowest address with two values
+    SrecError srecError = SrecError::None;  // BadSrecLine
+    ElfError elfError = ElfError::None;     // ElfRefused
 };
 
 // Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8

@@ -1,6 +1,10 @@
 #include "ImageFormat.h"
 
-#include <cstddef>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "FirmwareImage.h"
 
 namespace praxon {
 
@@ -34,6 +38,58 @@ size_t CharacterCount(std::string_view text) {
 }
 
 }  // namespace
+
+ImageFormat DetectImageFormat(std::string_view bytes) {
+    if (bytes.substr(0, 4) == "\177ELF") return ImageFormat::Elf;
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    const size_t first = bytes.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return ImageFormat::Binary;
+    bytes.remove_prefix(first);
+    if (bytes[0] == ':') return ImageFormat::Hex;
+    if (bytes.size() >= 2 && bytes[0] == 'S' && bytes[1] >= '0' && bytes[1] <= '9')
+        return ImageFormat::Srec;
+    return ImageFormat::Binary;
+}
+
+std::optional<ImageFormat> DetectImageFileFormat(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) return std::nullopt;
+    std::string first(kFormatProbeSize, '\0');
+    in.read(first.data(), std::streamsize(first.size()));
+    first.resize(size_t(in.gcount()));
+    return DetectImageFormat(first);
+}
+
+bool ReadImageFile(std::istream& in, std::optional<ImageFormat> format, uint32_t loadAddress,
+                   FirmwareImage* image, ImageLoadError* error, ImageFormat* used) {
+    std::istream* from = &in;
+    std::istringstream whole;
+    if (!format) {
+        std::string first(kFormatProbeSize, '\0');
+        in.read(first.data(), std::streamsize(first.size()));
+        first.resize(size_t(in.gcount()));
+        format = DetectImageFormat(first);
+        in.clear();
+        if (!in.seekg(0)) {
+            // A pipe cannot go back: the bytes already taken are put in front of the rest.
+            in.clear();
+            whole.str(first + std::string(std::istreambuf_iterator<char>(in), {}));
+            from = &whole;
+        }
+    }
+    if (used != nullptr) *used = *format;
+    switch (*format) {
+        case ImageFormat::Hex:
+            return ReadHexImage(*from, image, error);
+        case ImageFormat::Srec:
+            return ReadSrecImage(*from, image, error);
+        case ImageFormat::Elf:
+            return ReadElfImage(*from, image, error);
+        case ImageFormat::Binary:
+            break;
+    }
+    return ReadBinaryImage(*from, loadAddress, image, error);
+}
 
 ImageFormat ImageFormatForFileName(std::string_view name) {
     const std::string_view n = Trimmed(name);

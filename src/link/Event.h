@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "ElfImage.h"
 #include "IntelHex.h"
+#include "SRecord.h"
 
 namespace praxon {
 
@@ -90,6 +92,9 @@ enum class EventCode {
     HexConflict,  // address
     ImageEmpty,
     ImageTooLarge,
+    SrecRefused,   // srecError, value: line number (0: the whole file), text: the line
+    SrecConflict,  // address
+    ElfRefused,    // elfError (address: OverlappingSegments)
 
     // Program
     ChipUnknown,  // pid (none: the chip did not identify itself)
@@ -155,6 +160,8 @@ struct Event {
     Step step = Step::None;
     PortError portError = PortError::None;
     HexLineError hexError = HexLineError::None;
+    SrecError srecError = SrecError::None;
+    ElfError elfError = ElfError::None;
     int flashKB = -1;
     int ramKB = -1;
     QString family;

@@ -137,6 +137,97 @@ QString hexLineText(const Event& e, Language language) {
     return {};
 }
 
+// Why an S-record line was refused.
+Text srecReason(SrecError error) {
+    switch (error) {
+        case SrecError::IllegalFormat:
+            return {"不是S-record记录", "is not an S-record"};
+        case SrecError::BadType:
+            return {"记录类型无效", "has an unknown record type"};
+        case SrecError::BadLength:
+            return {"字节数与记录长度不符", "has a byte count that does not match its length"};
+        case SrecError::BadChecksum:
+            return {"校验和不正确", "has a wrong checksum"};
+        case SrecError::AddressOverflow:
+            return {"数据超出32位地址空间", "reaches past the 32-bit address space"};
+        case SrecError::CountMismatch:
+            return {"记录数与前面的数据记录数不符",
+                    "counts a different number of data records than there are before it"};
+        case SrecError::AfterEnd:
+            return {"结束记录之后还有记录", "comes after the end record"};
+        case SrecError::TooLong:
+            return {"太长，不是S-record记录", "is too long to be an S-record"};
+        case SrecError::NoEndRecord:
+        case SrecError::None:
+            break;
+    }
+    return {"", ""};
+}
+
+QString srecText(const Event& e, Language language) {
+    if (e.srecError == SrecError::NoEndRecord)
+        return pick(language, {"S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！",
+                               "The S-record file has no end record (S7, S8 or S9) and may be "
+                               "incomplete; programming failed!"});
+    const QString n = QString::number(e.value.value_or(0)),
+                  why = pick(language, srecReason(e.srecError));
+    QString text =
+        language == Language::Chinese
+            ? QStringLiteral("S-record文件第%1行%2，下载失败！").arg(n, why)
+            : QStringLiteral("Line %1 of the S-record file %2; programming failed!").arg(n, why);
+    if (!e.text.isEmpty()) text += ' ' + e.text;
+    return text;
+}
+
+// Why an ELF file was refused.
+QString elfText(const Event& e, Language language) {
+    Text why{"", ""};
+    switch (e.elfError) {
+        case ElfError::NotElf:
+            why = {"不是ELF文件", "it is not an ELF file"};
+            break;
+        case ElfError::Not32Bit:
+            why = {"不是32位ELF文件", "it is not a 32-bit ELF file"};
+            break;
+        case ElfError::NotLittleEndian:
+            why = {"不是小端(little-endian)ELF文件", "it is not little-endian"};
+            break;
+        case ElfError::NotArm:
+            why = {"不是ARM程序", "it is not an ARM program"};
+            break;
+        case ElfError::BadHeader:
+            why = {"文件头或程序头表不完整或不一致",
+                   "its file header or program header table is truncated or inconsistent"};
+            break;
+        case ElfError::SegmentPastEnd:
+            why = {"可装载段的数据超出文件末尾",
+                   "a loadable segment lies past the end of the file"};
+            break;
+        case ElfError::AddressOverflow:
+            why = {"可装载段超出32位地址空间",
+                   "a loadable segment reaches past the 32-bit address space"};
+            break;
+        case ElfError::NoLoadableData:
+            why = {"没有可装载的数据", "it has no loadable data"};
+            break;
+        case ElfError::OverlappingSegments: {
+            const QString at = address(e, language);
+            return language == Language::Chinese
+                       ? QStringLiteral("ELF文件可装载段在地址%1处重叠，下载失败！").arg(at)
+                       : QStringLiteral(
+                             "The ELF file is refused: loadable segments overlap at "
+                             "%1; programming failed!")
+                             .arg(at);
+        }
+        case ElfError::None:
+            break;
+    }
+    return language == Language::Chinese
+               ? QStringLiteral("ELF文件") + pick(language, why) + QStringLiteral("，下载失败！")
+               : QStringLiteral("The ELF file is refused: %1; programming failed!")
+                     .arg(pick(language, why));
+}
+
 QString portMessage(const Event& e, Language language) {
     const bool zh = language == Language::Chinese;
     const QString& port = e.text;
@@ -390,6 +481,16 @@ QList<Shown> Render(const Event& e, Language language) {
             return {message(t("文件超出32位地址空间，下载失败！",
                               "The file reaches past the 32-bit address space; programming "
                               "failed!"))};
+        case EventCode::SrecRefused:
+            return {message(srecText(e, language))};
+        case EventCode::SrecConflict:
+            return {message(
+                zh ? QStringLiteral("S-record文件中地址%1的数据前后不一致，下载失败！").arg(at)
+                   : QStringLiteral("The S-record file gives two different values for address "
+                                    "%1; programming failed!")
+                         .arg(at))};
+        case EventCode::ElfRefused:
+            return {message(elfText(e, language))};
 
         // Program
         case EventCode::ChipUnknown:
@@ -664,6 +765,12 @@ QString EventName(EventCode code) {
             return QStringLiteral("image_empty");
         case EventCode::ImageTooLarge:
             return QStringLiteral("image_too_large");
+        case EventCode::SrecRefused:
+            return QStringLiteral("srec_refused");
+        case EventCode::SrecConflict:
+            return QStringLiteral("srec_conflict");
+        case EventCode::ElfRefused:
+            return QStringLiteral("elf_refused");
         case EventCode::ChipUnknown:
             return QStringLiteral("chip_unknown");
         case EventCode::EraseCommandMissing:
@@ -838,6 +945,58 @@ QString HexLineErrorName(HexLineError error) {
             return QStringLiteral("linear_length");
         case HexLineError::StartLinearLength:
             return QStringLiteral("start_linear_length");
+    }
+    return {};
+}
+
+QString SrecErrorName(SrecError error) {
+    switch (error) {
+        case SrecError::None:
+            return QStringLiteral("none");
+        case SrecError::IllegalFormat:
+            return QStringLiteral("illegal_format");
+        case SrecError::BadType:
+            return QStringLiteral("bad_type");
+        case SrecError::BadLength:
+            return QStringLiteral("bad_length");
+        case SrecError::BadChecksum:
+            return QStringLiteral("bad_checksum");
+        case SrecError::AddressOverflow:
+            return QStringLiteral("address_overflow");
+        case SrecError::CountMismatch:
+            return QStringLiteral("count_mismatch");
+        case SrecError::AfterEnd:
+            return QStringLiteral("after_end");
+        case SrecError::NoEndRecord:
+            return QStringLiteral("no_end_record");
+        case SrecError::TooLong:
+            return QStringLiteral("too_long");
+    }
+    return {};
+}
+
+QString ElfErrorName(ElfError error) {
+    switch (error) {
+        case ElfError::None:
+            return QStringLiteral("none");
+        case ElfError::NotElf:
+            return QStringLiteral("not_elf");
+        case ElfError::Not32Bit:
+            return QStringLiteral("not_32_bit");
+        case ElfError::NotLittleEndian:
+            return QStringLiteral("not_little_endian");
+        case ElfError::NotArm:
+            return QStringLiteral("not_arm");
+        case ElfError::BadHeader:
+            return QStringLiteral("bad_header");
+        case ElfError::SegmentPastEnd:
+            return QStringLiteral("segment_past_end");
+        case ElfError::AddressOverflow:
+            return QStringLiteral("address_overflow");
+        case ElfError::NoLoadableData:
+            return QStringLiteral("no_loadable_data");
+        case ElfError::OverlappingSegments:
+            return QStringLiteral("overlapping_segments");
     }
     return {};
 }

@@ -64,6 +64,8 @@ QString ReplyName(ReplyStatus status);
 QString StepName(Step step);
 QString PortErrorName(PortError error);
 QString HexLineErrorName(HexLineError error);
+QString SrecErrorName(SrecError error);
+QString ElfErrorName(ElfError error);
 
 // Seconds with two decimals; Chinese leaves out the zero before the point (".57", "12.35").
 QString SecondsText(qint64 nanoseconds, Language language);

@@ -152,8 +152,8 @@
         <translation>Invalid run address: enter a hexadecimal address.</translation>
     </message>
     <message>
-        <source>固件文件 (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)</source>
-        <translation>Firmware files (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Binary (*.bin);;All files (*.*)</translation>
+        <source>固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;Bin (*.bin);;所有文件(*.*)</source>
+        <translation>Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;Binary (*.bin);;All files (*.*)</translation>
     </message>
     <message>
         <source>Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)</source>
