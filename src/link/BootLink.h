@@ -129,6 +129,15 @@ public:
     // Writes a frame without awaiting anything (Go's address). False when it could not be written.
     bool send(const QByteArray& bytes);
 
+    // A protocol with frames of its own (the turbo loader): while a receiver is set, every chunk
+    // received goes to it instead of the reply buffer.
+    void setReceiver(std::function<void(const QByteArray&)> receiver) {
+        receiver_ = std::move(receiver);
+    }
+    // Sleeps until done() holds (Ack), Stop, the line going away or timeoutNs, checking done()
+    // after every received chunk.
+    ReplyStatus waitUntil(const std::function<bool()>& done, qint64 timeoutNs);
+
     // Four address bytes, most significant first, and their XOR.
     static QByteArray addressFrame(uint32_t address);
     // Bytes followed by their XOR.
@@ -172,6 +181,7 @@ private:
     QEventLoop* waitLoop_ = nullptr;
     qint64 logLength_ = 0;
     std::function<QTime()> timeOfDay_;
+    std::function<void(const QByteArray&)> receiver_;
 };
 
 }  // namespace praxon
