@@ -370,7 +370,12 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
                                                            const QByteArray& below,
                                                            bool compress) const {
     std::vector<Request> requests;
-    const int rawLimit = (int(hello_.maxPayload) - 4) & ~1;
+    // At least two frames fit in the chip's buffer, so the next one arrives while the chip
+    // programs the last.
+    const int payloadLimit = int(std::min<std::uint32_t>(
+        hello_.maxPayload,
+        std::max<std::uint32_t>(hello_.rxSize / 2, 64 + kFrameOverhead) - kFrameOverhead));
+    const int rawLimit = (payloadLimit - 4) & ~1;
     QByteArray known = below.right(kDictionaryBytes);
     const auto work = [](qint64 bytes) { return bytes / 2 * 100'000; };  // 100 us a half-word
     for (int position = 0; position < data.size();) {
@@ -382,7 +387,7 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
                 const QByteArray chunk = data.mid(position, piece);
                 const QByteArray stream = DeflateRaw(chunk, known);
                 if (stream.isEmpty()) break;
-                if (stream.size() + 8 <= qint64(hello_.maxPayload)) {
+                if (stream.size() + 8 <= payloadLimit) {
                     // Only where it saves bytes on the wire against the same data raw.
                     if (stream.size() + 4 < piece) {
                         QByteArray payload;
