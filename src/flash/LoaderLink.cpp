@@ -562,24 +562,28 @@ LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
         }
         std::size_t end = page;
         while (end < differs.size() && differs[end]) ++end;
-        const int offset = int(page * pageSize);
-        const int length = int((end - page) * pageSize);
-        const std::uint32_t start = address + std::uint32_t(offset);
-        r.written.push_back({start, std::uint32_t(length)});
+        r.written.push_back(
+            {address + std::uint32_t(page * pageSize), std::uint32_t((end - page) * pageSize)});
         r.pagesWritten += int(end - page);
-        QByteArray erase;
-        AppendU32(erase, start);
-        AppendU16(erase, std::uint32_t(end - page));
-        requests.push_back({kErase, erase, 50 * kMs * qint64(end - page)});
-        // Erased flash reads 0xFF already: the image's trailing 0xFF need not travel.
-        QByteArray data = padded.mid(offset, length);
-        int used = int(data.size());
-        while (used > 0 && std::uint8_t(data[used - 1]) == 0xFF) --used;
-        data.truncate((used + 1) & ~1);
-        if (!data.isEmpty()) {
-            const int from = std::max(0, offset - kDictionaryBytes);
-            for (LoaderLink::Request& w :
-                 loader.writeRequests(start, data, padded.mid(from, offset - from), true))
+        // Erased a few pages at a time just ahead of their data, so the line carries the next
+        // frames while the chip erases.
+        const int group = int(std::max<std::uint32_t>(1, kDeflatePiece / pageSize));
+        for (std::size_t first = page; first < end; first += std::size_t(group)) {
+            const std::size_t count = std::min(end - first, std::size_t(group));
+            const int at = int(first * pageSize);
+            QByteArray erase;
+            AppendU32(erase, address + std::uint32_t(at));
+            AppendU16(erase, std::uint32_t(count));
+            requests.push_back({kErase, erase, 50 * kMs * qint64(count)});
+            // Erased flash reads 0xFF already: the image's trailing 0xFF need not travel.
+            QByteArray data = padded.mid(at, int(count * pageSize));
+            int used = int(data.size());
+            while (used > 0 && std::uint8_t(data[used - 1]) == 0xFF) --used;
+            data.truncate((used + 1) & ~1);
+            if (data.isEmpty()) continue;
+            const int from = std::max(0, at - kDictionaryBytes);
+            for (LoaderLink::Request& w : loader.writeRequests(address + std::uint32_t(at), data,
+                                                               padded.mid(from, at - from), true))
                 requests.push_back(std::move(w));
         }
         page = end;
