@@ -273,6 +273,8 @@ class TestLoaderLink : public QObject {
 private slots:
     void ramEnd_data();
     void ramEnd();
+    void chooseLoader_data();
+    void chooseLoader();
     void start_data();
     void start();
     void session_data();
@@ -320,6 +322,48 @@ void TestLoaderLink::ramEnd() {
     QFETCH(uint, table);
     QFETCH(uint, expected);
     QCOMPARE(LoaderRamEnd(std::uint16_t(pid), std::uint32_t(flashKb) * 1024, table), expected);
+}
+
+void TestLoaderLink::chooseLoader_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<int>("flashKb");
+    QTest::addColumn<uint>("loadAddress");  // 0: no loader, the ROM protocol stays
+    QTest::addColumn<uint>("ramEnd");
+    QTest::addColumn<uint>("pageSize");
+    QTest::addColumn<uint>("bank2");
+    QTest::newRow("F103x8") << 0x410 << 64 << 0x20000200u << 0x20002800u << 1024u << 0u;
+    QTest::newRow("F103xE: 2 KB pages")
+        << 0x414 << 512 << 0x20000200u << 0x2000C000u << 2048u << 0u;
+    QTest::newRow("F103xG, two banks")
+        << 0x430 << 1024 << 0x20001000u << 0x20014000u << 2048u << 0x08080000u;
+    QTest::newRow("F103xF, 768 KB: two banks")
+        << 0x430 << 768 << 0x20001000u << 0x20014000u << 2048u << 0x08080000u;
+    QTest::newRow("F105/F107") << 0x418 << 256 << 0x20001000u << 0x20010000u << 2048u << 0u;
+    QTest::newRow("F051x8") << 0x440 << 64 << 0x20000800u << 0x20002000u << 1024u << 0u;
+    QTest::newRow("F030x4: too little RAM") << 0x444 << 16 << 0u << 0u << 0u << 0u;
+    QTest::newRow("F101x4: too little RAM") << 0x412 << 16 << 0u << 0u << 0u << 0u;
+    QTest::newRow("F407: another flash controller") << 0x413 << 1024 << 0u << 0u << 0u << 0u;
+}
+
+void TestLoaderLink::chooseLoader() {
+    QFETCH(int, pid);
+    QFETCH(int, flashKb);
+    QFETCH(uint, loadAddress);
+    QFETCH(uint, ramEnd);
+    QFETCH(uint, pageSize);
+    QFETCH(uint, bank2);
+    const praxon::DeviceInfo* device = praxon::FindDevice(std::uint16_t(pid));
+    QVERIFY(device);
+    const auto choice =
+        ChooseLoader(*device, std::uint16_t(pid), std::uint32_t(flashKb) * 1024, true, 460800);
+    QCOMPARE(choice.has_value(), loadAddress != 0);
+    if (!choice) return;
+    QCOMPARE(choice->binary->loadAddress, loadAddress);
+    QCOMPARE(choice->parameters.ramEnd, ramEnd);
+    QCOMPARE(choice->parameters.pageSize, pageSize);
+    QCOMPARE(choice->parameters.bank2Start, bank2);
+    QCOMPARE(choice->parameters.flashSize, std::uint32_t(flashKb) * 1024);
+    QCOMPARE(choice->parameters.baud, 460800u);
 }
 
 void TestLoaderLink::start_data() {

@@ -96,6 +96,37 @@ std::uint32_t LoaderRamEnd(std::uint16_t pid, std::uint32_t flashBytes,
     }
 }
 
+std::optional<LoaderChoice> ChooseLoader(const DeviceInfo& device, std::uint16_t pid,
+                                         std::uint32_t flashBytes, bool sizeKnown, int baud) {
+    LoaderFamily family;
+    if (device.family == QLatin1String("STM32F10x"))
+        family = LoaderFamily::F1;
+    else if (device.family == QLatin1String("STM32F0xx"))
+        family = LoaderFamily::F0;
+    else if (device.family == QLatin1String("STM32F3xx"))
+        family = LoaderFamily::F3;
+    else
+        return std::nullopt;
+    if (device.ram.empty() || !device.unitsKnown(flashBytes, sizeKnown) || flashBytes == 0)
+        return std::nullopt;
+    // The loader erases by pages of one size.
+    const std::uint32_t pageSize = device.units.front().size;
+    for (const EraseRun& run : device.units)
+        if (run.size != pageSize) return std::nullopt;
+    if (pageSize < 256 || (pageSize & (pageSize - 1))) return std::nullopt;
+    LoaderChoice choice;
+    choice.binary = LoaderFor(family, device.ram.front().begin);
+    if (!choice.binary) return std::nullopt;
+    choice.parameters.baud = std::uint32_t(baud);
+    choice.parameters.ramEnd = LoaderRamEnd(pid, flashBytes, std::uint32_t(device.ram.back().end));
+    choice.parameters.pageSize = pageSize;
+    choice.parameters.flashSize = flashBytes;
+    choice.parameters.bank2Start = device.bank2Address(flashBytes, sizeKnown);
+    const std::uint32_t rxStart = LoaderRxStart(*choice.binary);
+    if (choice.parameters.ramEnd < rxStart + 512) return std::nullopt;
+    return choice;
+}
+
 QByteArray DeflateRaw(const QByteArray& data, const QByteArray& dictionary) {
     z_stream stream{};
     if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return {};

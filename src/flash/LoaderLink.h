@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BootLink.h"
+#include "Device.h"
 #include "LoaderImage.h"
 
 namespace praxon::flash {
@@ -66,6 +67,18 @@ enum class BaudOutcome { Changed, KeptOld, Failed };
 // of usable RAM) for F0/F3. 0 when the chip is not one the loader serves.
 std::uint32_t LoaderRamEnd(std::uint16_t pid, std::uint32_t flashBytes,
                            std::uint32_t ramEndFromTable);
+
+// The loader binary and its parameter block for a chip.
+struct LoaderChoice {
+    const LoaderBinary* binary = nullptr;
+    LoaderParameters parameters;
+};
+
+// The loader for a chip of the device table with flashBytes of flash at line speed baud;
+// nullopt when none serves it: a family without a binary, erase units of unequal size, or less
+// than 512 bytes of RAM left for the receive buffer.
+std::optional<LoaderChoice> ChooseLoader(const DeviceInfo& device, std::uint16_t pid,
+                                         std::uint32_t flashBytes, bool sizeKnown, int baud);
 
 class LoaderLink {
 public:
