@@ -84,7 +84,7 @@ struct Engine::Private {
         bool started_;
     };
 
-    bool fast() const { return mode == WriteMode::Fast; }
+    bool fast() const { return mode != WriteMode::Compatible; }
     // In fast mode the log says why a step failed; compatible mode keeps the original lines only.
     void logReason(const QString& what, const CommandResult& result);
     bool readable() const { return target.flashSizeKB > 0; }
@@ -401,9 +401,9 @@ constexpr ReadFailureTexts kVerifyTexts{"下发送命令失败", "下发地址�
                                         "非ACK应答，数据校验不正确.", "超时."};
 
 void Engine::Private::logReadFailure(const CommandResult& r, const ReadFailureTexts& texts) {
-    const char* text = r.failed == Step::Command   ? texts.command
-                       : r.failed == Step::Address ? texts.address
-                       : r.failed == Step::Count   ? texts.count
+    const char* text = r.failed == Step::Command             ? texts.command
+                       : r.failed == Step::Address           ? texts.address
+                       : r.failed == Step::Count             ? texts.count
                        : r.reply.status == ReplyStatus::Nack ? texts.refused
                                                              : texts.timeout;
     link.log(QString::fromUtf8(text));
