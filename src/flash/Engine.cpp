@@ -401,9 +401,9 @@ constexpr ReadFailureTexts kVerifyTexts{"下发送命令失败", "下发地址�
                                         "非ACK应答，数据校验不正确.", "超时."};
 
 void Engine::Private::logReadFailure(const CommandResult& r, const ReadFailureTexts& texts) {
-    const char* text = r.failed == Step::Command             ? texts.command
-                       : r.failed == Step::Address           ? texts.address
-                       : r.failed == Step::Count             ? texts.count
+    const char* text = r.failed == Step::Command   ? texts.command
+                       : r.failed == Step::Address ? texts.address
+                       : r.failed == Step::Count   ? texts.count
                        : r.reply.status == ReplyStatus::Nack ? texts.refused
                                                              : texts.timeout;
     link.log(QString::fromUtf8(text));
