@@ -614,22 +614,21 @@ std::string imageErrorText(const ImageLoadError& e) {
                 case HexLineError::BadChecksum:
                     why = "bad checksum";
                     break;
-                case HexLineError::SegmentAddressLength:
+                case HexLineError::SegmentLength:
                     why = "bad segment address record";
                     break;
-                case HexLineError::StartSegmentAddress:
+                case HexLineError::StartSegment:
                     why = "start segment address record (not taken)";
                     break;
-                case HexLineError::LinearAddressLength:
+                case HexLineError::LinearLength:
                     why = "bad linear address record";
                     break;
-                case HexLineError::StartLinearAddressLength:
+                case HexLineError::StartLinearLength:
                     why = "bad start linear address record";
                     break;
-                case HexLineError::TooLong:
+                case HexLineError::None:
                     why = "too long for an Intel HEX record";
                     break;
-                case HexLineError::None:
                 case HexLineError::IllegalFormat:
                     break;
             }

@@ -12,9 +12,10 @@
 class FakePort : public praxon::SerialPort {
 public:
     using SerialPort::SerialPort;
-    bool open(const QString& name, int baudRate, QString*) override {
+    bool open(const QString& name, int baudRate, praxon::PortOpenFailure* failure) override {
         openedNames << name;
         this->baudRate = baudRate;
+        if (refuseOpen && failure) *failure = {openError, openErrorText};
         return opened_ = !refuseOpen;
     }
     void close() override { opened_ = false; }
@@ -44,6 +45,9 @@ public:
     QStringList openedNames;                                 // every name open() was given
     QStringList lines;  // every line change, in order with the frames: "dtr=1", "rts=0", ...
     bool refuseOpen = false, refuseWrites = false, refuseLines = false;
+    // Why a refused open failed, as the system would say.
+    praxon::PortError openError = praxon::PortError::NotFound;
+    QString openErrorText;
     int baudRate = 0;
 
 private:

@@ -1,26 +1,82 @@
 #include "RecordingHost.h"
 
+using namespace praxon;
+
 void RecordingHost::clearRecords() {
-    log.clear();
+    events.clear();
     logMessages.clear();
-    logClears.clear();
     progressTexts.clear();
     messages.clear();
     progressHistory.clear();
 }
 
-void RecordingHost::appendLog(const QString& line, bool clearFirst) {
-    if (clearFirst) log.clear();
-    log += line + QStringLiteral("\r\n");
-    const int blank = line.indexOf(QLatin1Char(' '));
-    logMessages << (blank < 0 ? line : line.mid(blank + 1));
-    logClears << clearFirst;
+void RecordingHost::report(const Event& event) {
+    events << event;
+    if (event.code == EventCode::Progress) progressHistory << qMakePair(event.done, event.total);
+    const LinkChange change = LinkChangeOf(event);
+    if (change.lamp) lamp = *change.lamp;
+    if (change.commands) commands = *change.commands;
+    if (onEvent) onEvent(event);
+    for (const Shown& shown : Render(event, language)) {
+        switch (shown.how) {
+            case Presentation::Log:
+                logMessages << shown.text;
+                break;
+            case Presentation::Message:
+                messages << shown.text;
+                break;
+            case Presentation::Status: {
+                const int panel = shown.field == StatusField::Progress ? 2
+                                  : shown.field == StatusField::Device ? 4
+                                                                       : 6;
+                if (panel == 2) progressTexts << shown.text;
+                panels[panel] = shown.text;
+                break;
+            }
+        }
+    }
 }
 
-void RecordingHost::setStatusText(praxon::StatusField field, const QString& text) {
-    const int panel = field == praxon::StatusField::Progress ? 2
-                      : field == praxon::StatusField::Device ? 4
-                                                             : 6;
-    if (panel == 2) progressTexts << text;
-    panels[panel] = text;
+QList<EventCode> RecordingHost::codes() const {
+    QList<EventCode> list;
+    for (const Event& e : events)
+        if (e.code != EventCode::OperationBegun && e.code != EventCode::OperationEnded &&
+            e.code != EventCode::Progress)
+            list << e.code;
+    return list;
+}
+
+Event RecordingHost::last(EventCode code) const {
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if (it->code == code) return *it;
+    return Event();
+}
+
+bool RecordingHost::has(EventCode code) const {
+    for (const Event& e : events)
+        if (e.code == code) return true;
+    return false;
+}
+
+QStringList Names(const QList<EventCode>& codes) {
+    QStringList names;
+    for (EventCode c : codes) names << EventName(c);
+    return names;
+}
+
+QStringList Described(const QList<Event>& events, bool withReasons) {
+    QStringList list;
+    for (const Event& e : events) {
+        if (e.code == EventCode::OperationBegun || e.code == EventCode::OperationEnded ||
+            e.code == EventCode::Progress)
+            continue;
+        QString text = EventName(e.code);
+        if (e.address)
+            text += QStringLiteral("@%1").arg(*e.address, 8, 16, QLatin1Char('0')).toUpper();
+        if (withReasons && e.step != Step::None) text += ' ' + StepName(e.step);
+        if (withReasons && e.reply) text += ' ' + ReplyName(*e.reply);
+        if (withReasons && e.actual) text += QString::asprintf("=%02X", *e.actual);
+        list << text;
+    }
+    return list;
 }

@@ -5,31 +5,42 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
-#include "Host.h"
+#include "Event.h"
+#include "Messages.h"
 
-// A Host that records everything the engine reports. Shared by the link, engine and end-to-end
-// tests.
-class RecordingHost : public praxon::Host {
+// An event sink that records every event the core reports and, through the message catalogue,
+// what a window would show. Shared by the link, engine and end-to-end tests.
+class RecordingHost : public praxon::EventSink {
 public:
-    // Log as the window holds it: each line followed by CR LF, emptied when asked.
-    QString log;
-    QStringList logMessages;  // every line without the time stamp and its blank
-    QList<bool> logClears;    // clearFirst of each line
+    praxon::Language language = praxon::Language::Chinese;
+
+    QList<praxon::Event> events;  // every event, in order
+    QStringList logMessages;      // every log line (without a time stamp)
     // Status texts by the window panel that shows them: 2 progress, 4 device, 6 link.
     QMap<int, QString> panels;
     QStringList progressTexts;  // every Progress status text
     praxon::Lamp lamp = praxon::Lamp::Gray;
     QStringList messages;  // modal message texts, in order
     praxon::CommandStates commands;
-    QList<QPair<qint64, qint64>> progressHistory;  // (done, total) of every progress report
+    QList<QPair<qint64, qint64>> progressHistory;  // (done, total) of every progress event
+
+    // Called with every event once it is recorded (a test may press Stop there).
+    std::function<void(const praxon::Event&)> onEvent;
 
     void clearRecords();
+    void report(const praxon::Event& event) override;
 
-    void appendLog(const QString& line, bool clearFirst) override;
-    void setStatusText(praxon::StatusField field, const QString& text) override;
-    void setLamp(praxon::Lamp l) override { lamp = l; }
-    void showMessage(const QString& text) override { messages << text; }
-    void enableCommands(const praxon::CommandStates& states) override { commands = states; }
-    void progress(qint64 done, qint64 total) override { progressHistory << qMakePair(done, total); }
+    // The codes of the events recorded, leaving out the operation frame and progress.
+    QList<praxon::EventCode> codes() const;
+    // The last event with this code (a default one when there is none).
+    praxon::Event last(praxon::EventCode code) const;
+    bool has(praxon::EventCode code) const;
 };
+
+// The name of each code, for readable comparisons in tests.
+QStringList Names(const QList<praxon::EventCode>& codes);
+// The events as "name" or "name@ADDRESS", leaving out the operation frame and progress. With
+// reasons: then the failed step, how the wait ended and the byte received ("=1F").
+QStringList Described(const QList<praxon::Event>& events, bool withReasons = false);

@@ -1,5 +1,6 @@
 // The link's own rules, on a fake port: the receive buffer, the reply rule of each wait and its
-// typed result, the log's limit and port names. The frames on the wire, the operations' texts,
+// typed result, how long a silent wait lasts, port names, port open failures and the pauses of a
+// boot sequence. The frames on the wire, the operations' texts,
 // failure paths (NACKs, silence, Stop, a lost line, Get ID's forms) and the offered operations
 // are covered end to end against the simulated board, whose frame parser stm32flash checks
 // (tst_integration, tst_simulator).
@@ -7,9 +8,14 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "BootLink.h"
 #include "Commands.h"
 #include "FakePort.h"
+#include "QtSerialPort.h"
 #include "RecordingHost.h"
 
 using namespace praxon;
@@ -23,7 +29,6 @@ struct Rig {
         port.open(QStringLiteral("/dev/ttyS0"), 115200, nullptr);
         link.setStopped(false);
         link.setQuietReplies(quiet);
-        link.setTimeOfDaySource([] { return QTime(9, 5, 7); });
     }
 };
 }  // namespace
@@ -66,22 +71,24 @@ private slots:
         QTest::addColumn<bool>("quiet");
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("reply");
-        QTest::addColumn<QString>("result");  // status, and the first and last byte of a NACK
-        QTest::addColumn<QString>("message");
+        // Status, the first and last byte of a NACK, and the bytes received when it was decided.
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("event");  // an event reported on the way, with its byte
         const auto row = [](const char* name, bool quiet, const char* step, const char* reply,
-                            const char* result, const QString& message = {}) {
-            QTest::newRow(name) << quiet << step << reply << result << message;
+                            const char* result, const QString& event = {}) {
+            QTest::newRow(name) << quiet << step << reply << result << event;
         };
-        row("cmd: first byte decides", true, "cmd", "0579", "nack 05 79");
-        row("cmd waits for the end of the burst", true, "cmd", "79 0104 1079", "ack");
+        row("cmd: first byte decides", true, "cmd", "0579", "nack 05 79 /2");
+        // A reply is complete only once the line has been quiet: the whole burst is in.
+        row("cmd waits for the end of the burst", true, "cmd", "79 0104 1079", "ack /5");
         row("cmd reply at the limit", true, "cmd late", "79", "ack");
         row("fast cmd: the first byte, no quiet wait", false, "cmd", "79 05", "ack");
         row("sync: last byte decides", true, "sync", "0079", "ack");
         row("sync ignores Stop", true, "sync stop", "79", "ack");
         row("fast sync passes over a program's output", false, "sync", "00 4142 1F", "nack 1F 1F");
         row("address: first byte decides, no idle wait", true, "addr", "79 05", "ack");
-        row("address: last byte, no leading zero", true, "addr", "1F05", "nack 1F 05",
-            "传送地址时应答为非ACK，应答值=5");
+        row("address: refused, the last byte reported", true, "addr", "1F05", "nack 1F 05",
+            "address_refused 05");
         row("quiet read: the count's reply with its data", true, "read", "7901020304", "ack");
     }
 
@@ -90,7 +97,7 @@ private slots:
         QFETCH(QString, step);
         QFETCH(QString, reply);
         QFETCH(QString, result);
-        QFETCH(QString, message);
+        QFETCH(QString, event);
         const QString mode = step.section(' ', 1);
         Rig r(quiet);
         r.link.setReplyTimeout(400'000'000);
@@ -129,11 +136,16 @@ private slots:
         if (answered > 1) got = failedFrame == answered ? c.reply : Reply{ReplyStatus::Ack};
         const qint64 ms = clock.elapsed();
         static const char* names[] = {"ack", "nack", "timeout", "stopped", "lost"};
+        const auto hex2 = [](uint8_t b) { return QString::asprintf("%02X", b); };
         QString actual = names[int(got.status)];
-        if (got.status == ReplyStatus::Nack)
-            actual += " " + BootLink::hex2(got.first) + " " + BootLink::hex2(got.last);
+        if (got.status == ReplyStatus::Nack) actual += " " + hex2(got.first) + " " + hex2(got.last);
+        if (result.contains('/')) actual += " /" + QString::number(r.link.receivedCount());
         QCOMPARE(actual, result);
-        QCOMPARE(r.host.messages, message.isEmpty() ? QStringList() : QStringList{message});
+        QStringList events;
+        for (const Event& e : r.host.events)
+            if (e.code != EventCode::LinkClosed)  // Stop's
+                events << EventName(e.code) + (e.actual ? " " + hex2(*e.actual) : QString());
+        QCOMPARE(events, event.isEmpty() ? QStringList() : QStringList{event});
         if (step == "read" && result == "ack")
             QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 4), hex("01020304"));
         // A decided reply never waits out the limit; a late one never ends early.
@@ -141,14 +153,98 @@ private slots:
         QCOMPARE(r.link.stopped(), mode == "stop");
     }
 
-    void logLimit() {
+    // A silent line: the wait ends at the reply limit, not long after it (50 ms here). Fast mode
+    // and the quiet-line mode alike.
+    void silentWaitEndsAtTheLimit_data() {
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("fast") << false;
+        QTest::newRow("quiet line") << true;
+    }
+
+    void silentWaitEndsAtTheLimit() {
+        QFETCH(bool, quiet);
+        Rig r(quiet);
+        r.link.setReplyTimeout(50'000'000);
+        QElapsedTimer clock;
+        clock.start();
+        const Reply got = r.link.command(0x43);
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(int(got.status), int(ReplyStatus::Timeout));
+        QVERIFY2(ms >= 50 && ms < 400, qPrintable(QString::number(ms)));
+    }
+
+    // Why a port did not open, with the system's own words, as one event.
+    void portOpenFailure_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("systemText");
+        QTest::newRow("not found") << int(PortError::NotFound) << "No such file or directory";
+        QTest::newRow("no permission") << int(PortError::NoPermission) << "Permission denied";
+        QTest::newRow("in use") << int(PortError::InUse) << "Device or resource busy";
+        QTest::newRow("other") << int(PortError::Other) << "Input/output error";
+    }
+
+    void portOpenFailure() {
+        QFETCH(int, error);
+        QFETCH(QString, systemText);
+        RecordingHost host;
+        FakePort port;
+        BootLink link(host, port);
+        port.refuseOpen = true;
+        port.openError = PortError(error);
+        port.openErrorText = systemText;
+        QVERIFY(!link.openPort("ttyUSB3"));
+        QCOMPARE(host.events.size(), 1);
+        const Event& e = host.events[0];
+        QCOMPARE(int(e.code), int(EventCode::PortOpenFailed));
+        QCOMPARE(int(e.portError), error);
+        QCOMPARE(e.text, QString("/dev/ttyUSB3"));
+        QCOMPARE(e.detail, systemText);
+        QCOMPARE(int(link.openFailure().error), error);
+        // The system's text reaches the log as well as the message.
+        QVERIFY(host.logMessages.join('\n').contains(systemText));
+        QCOMPARE(host.messages.size(), 1);
+    }
+
+    // A real port: a missing device and one held by another program, told apart.
+    void realPortOpenFailure() {
+        QtSerialPort first, second;
+        PortOpenFailure failure;
+        QVERIFY(!first.open("/nonexistent/ttyPraxon", 115200, &failure));
+        QCOMPARE(int(failure.error), int(PortError::NotFound));
+        QVERIFY(!failure.text.isEmpty());
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString pty = QString::fromLatin1(::ptsname(master));
+        QVERIFY2(first.open(pty, 115200, &failure), qPrintable(failure.text));
+        failure = {};
+        QVERIFY(!second.open(pty, 115200, &failure));
+        QCOMPARE(int(failure.error), int(PortError::InUse));
+        first.close();
+        ::close(master);
+    }
+
+    // Stop ends a pause of the boot sequence at once; the steps after it are not run.
+    void pauseEndsOnStop_data() {
+        QTest::addColumn<int>("stopAtMs");  // -1: no Stop
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("stopped") << 20 << QStringList{"dtr=1"};
+        QTest::newRow("not stopped") << -1 << QStringList{"dtr=1", "rts=1"};
+    }
+
+    void pauseEndsOnStop() {
+        QFETCH(int, stopAtMs);
+        QFETCH(QStringList, lines);
         Rig r;
-        // Time, blank, message; the window adds CR LF: 8 + 1 + 8085 + 2 = 8096 characters.
-        r.link.log(QString(8085, QLatin1Char('a')));
-        r.link.log(QStringLiteral("b"));     // the log held exactly 8096: kept
-        r.link.log(QStringLiteral("连接"));  // now past the limit: emptied first
-        QCOMPARE(r.host.logClears, (QList<bool>{false, false, true}));
-        QCOMPARE(r.host.log, QStringLiteral("09:05:07 连接\r\n"));
+        const int pauseMs = stopAtMs < 0 ? 30 : 3000;
+        const LineSequence steps{
+            {LineStep::Dtr, true, 0}, {LineStep::Pause, false, pauseMs}, {LineStep::Rts, true, 0}};
+        if (stopAtMs >= 0) QTimer::singleShot(stopAtMs, [&] { r.link.stop(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(r.link.runLines(steps), stopAtMs < 0);
+        QCOMPARE(r.port.lines, lines);
+        if (stopAtMs >= 0)
+            QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     }
 
     void portName_data() {

@@ -1,9 +1,10 @@
-// praxon-cli's parts: argument parsing (options anywhere, defaults, usage errors) and the terminal
-// status line (bytes and rate, rewritten in place around other output). Pipes and Ctrl+C are
-// checked on the real process by tst_cliprocess.
+// praxon-cli's parts: argument parsing (options anywhere, defaults, usage errors), the terminal
+// status line (bytes and rate, rewritten in place around other output) and the JSON lines. Pipes
+// and Ctrl+C are checked on the real process by tst_cliprocess.
 #include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 #include <QtTest>
 
 #include "CliHost.h"
@@ -30,6 +31,8 @@ private slots:
     void helpPages_data();
     void helpPages();
     void lineSpeedsNamed();
+    void json_data();
+    void json();
 };
 
 namespace {
@@ -160,22 +163,21 @@ void TestCli::parse() {
 }
 
 void TestCli::statusLine_data() {
-    // Steps "MS TEXT [DONE/TOTAL]" separated by "|": at clock MS, the progress text, then (when
-    // given) progress(DONE, TOTAL).
+    // Steps "MS OPERATION DONE/TOTAL" separated by "|": at clock MS, a progress event of the
+    // operation (program, verify), or "MS programmed": the program's result.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("line");  // the status line as last drawn
     auto row = [](const char* name, const char* steps, const char* line) {
         QTest::newRow(name) << QString(steps) << QString(line);
     };
     // 27392 bytes in 2.5 s.
-    row("KB/s from the first report", "1000 完成00.39%. 256/65536|3500 完成42.19%. 27648/65536",
+    row("KB/s from the first report", "1000 program 256/65536|3500 program 27648/65536",
         "完成42.19%. 27648/65536 bytes, 10.7 KB/s");
     // The verify counts from its own first report: 256 bytes in 0.5 s, not 256 in 5.5 s.
     row("verify restarts the rate",
-        "0 完成25.00%. 256/1024|1000 完成100.00%. 1024/1024|5000 校验25.00%. 256/1024|"
-        "5500 校验50.00%. 512/1024",
+        "0 program 256/1024|1000 program 1024/1024|5000 verify 256/1024|5500 verify 512/1024",
         "校验50.00%. 512/1024 bytes, 512 B/s");
-    row("a result text drops the bytes", "0 完成50.00%. 512/1024|900 下载结束.", "下载结束.");
+    row("a result text drops the bytes", "0 program 512/1024|900 programmed", "下载结束.");
 }
 
 void TestCli::statusLine() {
@@ -189,16 +191,23 @@ void TestCli::statusLine() {
     for (const QString& step : steps.split('|')) {
         const QStringList f = step.split(' ');
         now = f[0].toLongLong();
-        host.setStatusText(StatusField::Progress, f[1]);
-        if (f.size() > 2)
-            host.progress(f[2].section('/', 0, 0).toLongLong(), f[2].section('/', 1).toLongLong());
+        if (f[1] == "programmed") {
+            host.report(Event(EventCode::Programmed, Operation::Program));
+            continue;
+        }
+        Event e(EventCode::Progress, f[1] == "verify" ? Operation::Verify : Operation::Program);
+        e.done = f[2].section('/', 0, 0).toLongLong();
+        e.total = f[2].section('/', 1).toLongLong();
+        host.report(e);
     }
-    host.setStatusText(StatusField::Device, "STM32F10x, PID=0410");  // only progress is shown
+    Event chip(EventCode::ChipIdentified, Operation::Connect);  // only progress is shown
+    chip.bytes = QByteArray::fromHex("0410");
+    host.report(chip);
     QCOMPARE(QString::fromUtf8(err.data()).section("\r\x1b[K", -1), line);
     // Erased before a message or a log line (stdout) and drawn again after it.
-    host.showMessage("下载失败。");
-    host.appendLog("10:00:01 编程成功", false);
-    host.finish();
+    host.report(Event(EventCode::ProgramFailed, Operation::Program));
+    host.report(Event(EventCode::ProgramBegun, Operation::Program));
+    host.finish(false, 1);
     const QString c = "\r\x1b[K", redrawn = c + "下载失败。\n" + c + line + c + c + line + '\n';
     QVERIFY(QString::fromUtf8(err.data()).endsWith(redrawn));
 }
@@ -428,6 +437,88 @@ void TestCli::lineSpeedsNamed() {
     QVERIFY(help.contains(QString("%1 (the default)").arg(kDefaultLineSpeed)));
     const ParseResult r = parseArguments({"--port", "P", "info", "--baud", "250000"});
     QVERIFY(r.error.endsWith(QString::fromStdString(LineSpeedsText())));
+}
+
+// JSON mode: one object per line with its data, nothing else on stdout, and the result last.
+void TestCli::json_data() {
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("lastEvent");  // the event of the line before the result
+    QTest::newRow("verified program") << true << "operation_ended";
+    QTest::newRow("refused start address") << false << "go_address_refused";
+}
+
+void TestCli::json() {
+    QFETCH(bool, ok);
+    QFETCH(QString, lastEvent);
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    qint64 now = 0;
+    CliHost host(out, err, true, [&now] { return now; });
+    host.setJson(true);
+    host.setLanguage(Language::English);
+    host.setTimeSource([] { return QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 678), Qt::UTC); });
+    Event chip(EventCode::ChipIdentified, Operation::Connect);
+    chip.pid = 0x410;
+    chip.family = "STM32F10x";
+    chip.bytes = QByteArray::fromHex("0410");
+    host.report(chip);
+    Event size(EventCode::FlashSize, Operation::Connect);
+    size.flashKB = 64;
+    host.report(size);
+    if (ok) {
+        Event p(EventCode::Progress, Operation::Program);
+        p.done = 512, p.total = 1024;
+        host.report(p);
+        Event written(EventCode::Programmed, Operation::Program);
+        written.done = 1024, written.elapsedNs = 250'000'000;
+        host.report(written);
+        Event verified(EventCode::Verified, Operation::Verify);
+        verified.done = 1024;
+        host.report(verified);
+        Event end(EventCode::OperationEnded, Operation::Program);
+        end.ok = true;
+        host.report(end);
+    } else {
+        Event refused(EventCode::GoAddressRefused, Operation::Go);
+        refused.address = 0x12345678, refused.actual = 0x1F;
+        host.report(refused);
+    }
+    now = 1500;
+    host.finish(ok, ok ? 0 : 1);
+    QVERIFY(err.data().isEmpty());
+    QList<QJsonObject> lines;
+    for (const QByteArray& line : out.data().split('\n')) {
+        if (line.isEmpty()) continue;
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), line.constData());
+        QCOMPARE(doc.object()["time"].toString(), QString("2026-01-02T03:04:05.678Z"));
+        lines << doc.object();
+    }
+    QCOMPARE(lines.size(), ok ? 7 : 4);
+    QCOMPARE(lines[0]["event"].toString(), QString("chip_identified"));
+    QCOMPARE(lines[0]["pid"].toString(), QString("0x410"));
+    QCOMPARE(lines[0]["family"].toString(), QString("STM32F10x"));
+    QCOMPARE(lines[lines.size() - 2]["event"].toString(), lastEvent);
+    if (!ok) {
+        QCOMPARE(lines[2]["address"].toString(), QString("0x12345678"));
+        QCOMPARE(lines[2]["actual"].toString(), QString("0x1F"));
+        QCOMPARE(lines[2]["operation"].toString(), QString("go"));
+    } else {
+        QCOMPARE(lines[2]["kind"].toString(), QString("progress"));
+        QCOMPARE(lines[2]["done"].toInt(), 512);
+        QCOMPARE(lines[2]["total"].toInt(), 1024);
+    }
+    const QJsonObject result = lines.last();
+    QCOMPARE(result["kind"].toString(), QString("result"));
+    QCOMPARE(result["ok"].toBool(), ok);
+    QCOMPARE(result["exit_status"].toInt(), ok ? 0 : 1);
+    QCOMPARE(result["duration_s"].toDouble(), 1.5);
+    QCOMPARE(result["bytes_written"].toInt(), ok ? 1024 : 0);
+    QCOMPARE(result["bytes_verified"].toInt(), ok ? 1024 : 0);
+    QCOMPARE(result["chip"].toObject()["flash_kb"].toInt(), 64);
+    QCOMPARE(result["chip"].toObject()["pid"].toString(), QString("0x410"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,9 +1,11 @@
 // praxon-cli as a process against praxon-sim as a process: exit codes, the log lines on stdout,
+// whole sessions in each language and as JSON lines,
 // the message texts on stderr, what the board's flash holds afterwards and what went over the line
 // (the simulator's dump and counters), files read back, Ctrl+C during a wait, and a board whose
 // reset and BOOT0 the adapter's lines drive.
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
@@ -30,6 +32,9 @@ private slots:
     void run();
     void wired();
     void infoAndDevices();
+    void languages_data();
+    void languages();
+    void json();
 };
 
 void TestCliProcess::run_data() {
@@ -49,7 +54,7 @@ void TestCliProcess::run_data() {
                             << bytes;
     };
     row("usage error", "--port x read OUT.bin --size 4KB", 2, "",
-        "praxon-cli: --address and --size go together\n\nUsage: praxon-cli --port PORT*", kFlash);
+        "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*", kFlash);
     row("HEX, erase, verify, compatible", "--port PORT --compatible program HEX --erase --verify",
         0, "编程成功", "", put(QByteArray(65536, char(0xFF)), 0, kHexImage));
     // The image covers 0x08000A00-0x08000DE7: pages 2 and 3 are erased, the others keep theirs.
@@ -68,6 +73,9 @@ void TestCliProcess::run_data() {
         (hexOut.join("\r\n") + "\r\n").toLatin1());
     row("erase range", "--port PORT erase --address 08000500 --size 1K", 0, "擦除成功。", "",
         put(kFlash, 0x400, QByteArray(2048, char(0xFF))));
+    // The output folder is checked before the board is touched: no log, nothing on the line.
+    row("read into a missing folder", "--port PORT read /nonexistent-praxon/out.bin", 1, "",
+        "文件夹/nonexistent-praxon不存在，无法保存读出的数据。\n", kFlash);
     row("Ctrl+C during a read", "--port PORT read OUT.bin", 1,
         "读数据失败, 退出从芯片读取数据过程.", "Stopped.\n", {}, true);
 }
@@ -102,7 +110,9 @@ void TestCliProcess::run() {
         a = files.value(a, a);
     }
     QProcess cli;
-    cli.start(QCoreApplication::applicationDirPath() + "/praxon-cli", args);
+    // These rows hold the Chinese texts; the English ones: languages().
+    cli.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
+              QStringList{"--lang", "zh"} + args);
     if (ctrlC) {  // a 64 KB read takes seconds at line pace: Ctrl+C lands in one of its waits
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(cli.peek(4096)).contains("开始读取数据"), 10000);
         QTest::qWait(300);
@@ -170,7 +180,7 @@ void TestCliProcess::infoAndDevices() {
     const QString port = sim.readLine().trimmed().mid(5);
     QString out;
     for (const QString& args : {"--port " + port + " --flash-kb=384 info", QString("devices")}) {
-        cli.start(bin + "/praxon-cli", args.split(' '));
+        cli.start(bin + "/praxon-cli", ("--lang zh " + args).split(' '));
         QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
         out += cli.readAllStandardOutput();
     }
@@ -182,6 +192,106 @@ void TestCliProcess::infoAndDevices() {
         "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M +2x\\(16Kx4,64K,128Kx7\\)@max\n",
         QRegularExpression::DotMatchesEverythingOption);
     QVERIFY2(out.contains(form), qPrintable(out));
+}
+
+namespace {
+// praxon-cli against a fresh simulated board; returns the exit code, *output gets stdout and
+// stderr. PORT, HEX, BAD and DIR in the arguments are replaced.
+int session(const QString& simArgs, const QString& cliArgs, QString* output) {
+    QTemporaryDir dir;
+    const QString bin = QCoreApplication::applicationDirPath();
+    QProcess sim;
+    sim.start(bin + "/praxon-sim",
+              QStringList{"--instant"} + simArgs.split(' ', Qt::SkipEmptyParts));
+    if (!sim.waitForReadyRead(10000)) return -2;
+    const QString port = QString(sim.readLine()).trimmed().mid(5);
+    const QMap<QString, QString> files{
+        {"HEX", rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
+        {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
+        {"PORT", port},
+    };
+    QStringList args = cliArgs.split(' ');
+    for (QString& a : args) a = files.value(a, a).replace("DIR", dir.path());
+    QProcess cli;
+    cli.start(bin + "/praxon-cli", args);
+    const bool finished = cli.waitForFinished(60000);
+    *output = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
+    sim.kill(), sim.waitForFinished(5000);
+    return finished && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+}
+}  // namespace
+
+// Whole sessions, each in English (not one Chinese character, on stdout or stderr) and in
+// Chinese (with a text it has always shown).
+void TestCliProcess::languages_data() {
+    QTest::addColumn<QString>("simArgs");
+    QTest::addColumn<QString>("cliArgs");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("chinese");  // a text the Chinese session shows
+    const auto row = [](const char* name, const char* sim, const char* cli, int code,
+                        const char* zh) {
+        QTest::newRow(name) << QString(sim) << QString(cli) << code << QString(zh);
+    };
+    row("program, verify", "", "--port PORT program HEX --erase --verify", 0, "编程成功, 用时共");
+    row("program, compatible", "", "--port PORT --compatible program HEX --erase=pages --verify", 0,
+        "开始擦除1页......");
+    row("read", "", "--port PORT read DIR/out.hex", 0, "读取完成, 读取时间为:");
+    row("erase", "", "--port PORT erase", 0, "擦除成功。");
+    row("protect", "", "--port PORT protect", 0, "置读保护成功, 复位目标板后才能有效。");
+    row("unprotect", "", "--port PORT unprotect", 0, "清读保护成功, 复位目标板后才能有效。");
+    row("go", "", "--port PORT go", 0, "已运行。");
+    row("bad HEX", "", "--port PORT program BAD", 1, "HEX数据有误，下载失败！");
+    row("missing file", "", "--port PORT program DIR/none.hex", 1,
+        "指定的文件不存在，请重新打开。");
+    row("protected chip", "--rdp", "--port PORT program HEX", 1,
+        "写入08000000失败: 目标板应答NACK。");
+    row("protected chip, erase", "--rdp", "--port PORT erase", 1, "擦除失败，请清除读保护......");
+    row("protected chip, read", "--rdp", "--port PORT read DIR/r.bin", 1, "读数据失败");
+    row("refused start address", "", "--port PORT go 12345678", 1, "目标板拒绝了运行地址12345678");
+    row("read into a missing folder", "", "--port PORT read DIR/no/r.bin", 1, "不存在");
+    row("read past the flash", "", "--port PORT read DIR/r.bin --address 0801FF00 --size 0x200", 1,
+        "读取范围超出FLASH末尾");
+    row("no such port", "", "--port DIR/ttyNone info", 1, "指定的串口不存在或已被占用。");
+}
+
+void TestCliProcess::languages() {
+    QFETCH(QString, simArgs);
+    QFETCH(QString, cliArgs);
+    QFETCH(int, exitCode);
+    QFETCH(QString, chinese);
+    static const QRegularExpression cjk("[\\x{3000}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]");
+    QString en, zh;
+    QCOMPARE(session(simArgs, "--lang en " + cliArgs, &en), exitCode);
+    QVERIFY2(!cjk.match(en).hasMatch(), qPrintable(en));
+    QVERIFY2(!en.trimmed().isEmpty(), "nothing said");
+    QCOMPARE(session(simArgs, "--lang zh " + cliArgs, &zh), exitCode);
+    QVERIFY2(zh.contains(chinese), qPrintable(zh));
+}
+
+// --json: every line of stdout is one JSON object; the last one is the result.
+void TestCliProcess::json() {
+    QString out;
+    QCOMPARE(session("", "--json --lang en --port PORT program HEX --erase --verify", &out), 0);
+    QStringList events;
+    QJsonObject last;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+        last = doc.object();
+        QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
+        if (last["kind"] == "event") events << last["event"].toString();
+    }
+    QVERIFY2(events.contains("chip_identified") && events.contains("programmed") &&
+                 events.contains("verified"),
+             qPrintable(events.join(' ')));
+    QCOMPARE(last["kind"].toString(), QString("result"));
+    QVERIFY(last["ok"].toBool());
+    QCOMPARE(last["exit_status"].toInt(), 0);
+    QCOMPARE(last["bytes_written"].toInt(), kHexImage.size());
+    QCOMPARE(last["bytes_verified"].toInt(), kHexImage.size());
+    QCOMPARE(last["chip"].toObject()["pid"].toString(), QString("0x410"));
+    QCOMPARE(last["chip"].toObject()["flash_kb"].toInt(), 64);
 }
 
 QTEST_GUILESS_MAIN(TestCliProcess)

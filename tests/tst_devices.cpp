@@ -97,39 +97,38 @@ private slots:
         QTest::addColumn<QString>("quirk");
         QTest::addColumn<QByteArray>("word");  // read at the size register; empty: refused
         QTest::addColumn<QString>("frames");
-        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QStringList>("events");  // after Connected, without LinkReady
         QTest::addColumn<int>("erase");
-        const QString f1 = "器件信息为STM32F10x, PID=0410", f4 = "器件信息为STM32F4xx, PID=0413";
-        const QString v31 = "Bootloader版本: 3.1", none = "; RAM容量为: 未知.";
+        const QString f1 = "chip_identified STM32F10x", f4 = "chip_identified STM32F4xx";
+        const QString v31 = "bootloader_version value 31";
         const QString f1Read = "7F 02FD 11EE 1FFFF7E0F7 03FC",
                       f4Read = "7F 02FD 00FF 11EE 1FFF7A20BA 03FC";
         const auto row = [](const char* name, int pid, bool fast, const char* quirk,
-                            const char* word, const QString& frames, const QStringList& log,
+                            const char* word, const QString& frames, const QStringList& events,
                             int erase) {
-            QTest::newRow(name) << pid << fast << QString(quirk) << hex(word) << frames << log
+            QTest::newRow(name) << pid << fast << QString(quirk) << hex(word) << frames << events
                                 << erase;
         };
         row("F10x compatible: no Get; GD32 RAM size", 0x410, false, "", "40001400", f1Read,
-            {f1, "FLASH容量为: 64K; RAM容量为: 20K."}, 0x43);
+            {f1, "flash_size 64K ram 20K"}, 0x43);
         row("F10x fast: Get's list decides, no version line", 0x410, true, "Get lists 44",
-            "4000FFFF", QString(f1Read).insert(8, "00FF "), {f1, "FLASH容量为: 64K" + none}, 0x44);
+            "4000FFFF", QString(f1Read).insert(8, "00FF "), {f1, "flash_size 64K"}, 0x44);
         row("F4 compatible: Get asked quietly", 0x413, false, "", "12340004", f4Read,
-            {f4, "FLASH容量为: 1024K" + none}, 0x44);
+            {f4, "flash_size 1024K"}, 0x44);
         row("Get unanswered: the table's erase", 0x413, true, "no Get", "12340004", f4Read,
-            {f4, "读取Bootloader命令失败: 等待应答超时。", "FLASH容量为: 1024K" + none}, 0x44);
+            {f4, "get_failed timeout", "flash_size 1024K"}, 0x44);
         row("F10x size FFFF, compatible", 0x410, false, "", "FFFFFFFF", f1Read,
-            {f1, "FLASH容量寄存器读数为FFFF，按该系列最大容量128K计.", "FLASH容量为: 128K" + none},
-            0x43);
+            {f1, "flash_size_assumed 128K value FFFF", "flash_size 128K"}, 0x43);
         row("register refused: no message box", 0x450, true, "", "", "7F 02FD 00FF 11EE 1FF1E88086",
-            {"器件信息为STM32H7xx, PID=0450", v31, "读取1FF1E880失败: 目标板应答NACK。",
-             "FLASH容量寄存器不可读，按该系列最大容量2048K计.", "FLASH容量为: 2048K" + none},
+            {"chip_identified STM32H7xx", v31, "read_reply_failed@1FF1E880 nack",
+             "flash_size_assumed 2048K", "flash_size 2048K"},
             0x44);
         row("L1 Cat.4: code 1 is 256K", 0x436, true, "", "01000000",
             "7F 02FD 00FF 11EE 1FF800CC2B 03FC",
-            {"器件信息为STM32L1xx, PID=0436", v31, "FLASH容量为: 256K" + none}, 0x44);
+            {"chip_identified STM32L1xx", v31, "flash_size 256K"}, 0x44);
         row("L1 Cat.2: the low byte only", 0x429, true, "", "80FF0000",
             "7F 02FD 00FF 11EE 1FF8004CAB 03FC",
-            {"器件信息为STM32L1xx, PID=0429", v31, "FLASH容量为: 128K" + none}, 0x44);
+            {"chip_identified STM32L1xx", v31, "flash_size 128K"}, 0x44);
     }
 
     void connect() {
@@ -142,7 +141,23 @@ private slots:
         if (quirk == "Get lists 44") chip.erase = 0x44;
         QVERIFY(chip.engine.connect("ttyS0"));
         QTEST(chip.sent(), "frames");
-        QTEST(chip.host.logMessages.mid(2), "log");
+        QStringList events;
+        bool identified = false;
+        for (const Event& e : chip.host.events) {
+            identified = identified || e.code == EventCode::ChipIdentified ||
+                         e.code == EventCode::IdUnrecognised;
+            if (!identified || e.code == EventCode::LinkReady ||
+                e.code == EventCode::OperationEnded)
+                continue;
+            QString text = Described({e}).value(0);
+            if (!e.family.isEmpty()) text += ' ' + e.family;
+            if (e.flashKB >= 0) text += QString(" %1K").arg(e.flashKB);
+            if (e.ramKB >= 0) text += QString(" ram %1K").arg(e.ramKB);
+            if (e.value) text += " value " + QString::number(*e.value, 16).toUpper();
+            if (e.reply) text += ' ' + ReplyName(*e.reply);
+            events << text;
+        }
+        QTEST(events, "events");
         QVERIFY(chip.host.messages.isEmpty());
         QTEST(int(chip.engine.target().eraseCommand), "erase");
     }
@@ -210,17 +225,16 @@ private slots:
     void unknownProduct() {
         Chip chip(0x0999, hex("00000000"));
         QVERIFY(chip.engine.connect("ttyS0"));
-        QCOMPARE(chip.host.logMessages.mid(2),
-                 QStringList({"器件信息为未知器件, PID=0999", "Bootloader版本: 3.1",
-                              "器件未识别，FLASH容量未知."}));
-        QCOMPARE(chip.host.panels.value(4), QString("未知器件, PID=0999"));
+        QVERIFY(chip.host.has(EventCode::FlashSizeUnknownChip));
+        QCOMPARE(chip.host.last(EventCode::ChipIdentified).family, QString());
         QVERIFY(!chip.engine.target().device && !chip.host.commands.read);
+        chip.host.clearRecords();
         chip.port.written.clear();
         QVERIFY(!chip.engine.program(image("08000000:01020304"), {}));
         QVERIFY(!chip.engine.erase());
-        QCOMPARE(chip.host.messages,
-                 QStringList({"未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。",
-                              "下载失败。"}));
+        QCOMPARE(Described(chip.host.events),
+                 QStringList({"chip_unknown", "program_failed", "chip_unknown"}));
+        QCOMPARE(chip.host.last(EventCode::ChipUnknown).pid, std::optional<uint16_t>(0x999));
         QVERIFY(chip.port.written.isEmpty());
     }
 

@@ -1,11 +1,12 @@
 // The engine on a fake target, for what the end-to-end tests against the simulated board
 // (tst_integration) cannot reach well: refusals before anything is sent, the fast mode's splits on
-// the wire, operations refused from inside a running wait; and texts the operations show.
+// the wire, Stop between blocks, a verify that must see every byte, Go's refused address,
+// operations refused from inside a running wait.
 // Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess.
 #include <QTest>
 
+#include "BootLink.h"
 #include "FakePort.h"
-#include "Format.h"
 #include "tst_integration_rig.h"
 
 using namespace praxon;
@@ -24,9 +25,12 @@ struct Rig {
     Engine engine{host, port};
     sim::Board board;
     QTemporaryDir dir;
+    // Applied to every frame before the board sees it (a chip that stores a wrong byte, say).
+    std::function<QByteArray(const QByteArray&)> tamper;
     Rig() {
         engine.setMode(WriteMode::Fast);
-        port.responder = [this](const QByteArray& f) {
+        port.responder = [this](const QByteArray& frame) {
+            const QByteArray f = tamper ? tamper(frame) : frame;
             QByteArray out;
             for (char c : f)
                 for (const auto& e : board.feed(uint8_t(c), 0))
@@ -51,71 +55,166 @@ class TestEngine : public QObject {
     Q_OBJECT
 private slots:
 
-    // The texts the operations show.
-    void texts_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        // Elapsed seconds: two decimals, nothing before the point below one second.
-        QTest::newRow("0.57 s") << SecondsText(570'000'000) << ".57";
-        QTest::newRow("0.999 s rounds to 1.00") << SecondsText(999'000'000) << "1.00";
-        // Download: at least two integer digits (upload: tst_integration).
-        QTest::newRow("download 7.5 %") << DownloadProgressText(75, 1000) << "完成07.50%.";
-    }
-
-    void texts() {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(text, expected);
-    }
-
-    // Refusals before anything is sent: the file's content for f.hex, or a path; %1 stands for
-    // a temporary folder. A file that cannot be replaced is guarded by
-    // diskFullDuringReadKeepsOldFile, a port that cannot be opened by tst_mainform.
+    // Refusals before anything is sent: the file's content for f.hex, or a path (read: a read
+    // into it, RANGE: a read of that range); %1 stands for a temporary folder. A file that cannot
+    // be replaced is guarded by diskFullDuringReadKeepsOldFile, a port that cannot be opened by
+    // tst_bootlink.
     void refusals_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("events");
         const auto row = [](const char* name, const char* path, const QByteArray& content,
-                            const QStringList& messages) {
-            QTest::newRow(name) << path << content << messages;
+                            const QStringList& events) {
+            QTest::newRow(name) << path << content << events;
         };
         const QByteArray ela = ":020000040800F2\n", eof = ":00000001FF\n";
         const QByteArray good = ela + rec(0, "01020304") + "\n";
-        const QString failed = "下载失败。";
-        row("no file", "   ", {}, {"请指定下载文件。"});
-        row("file missing", "%1/no.hex", {}, {"指定的文件不存在，请重新打开。"});
-        row("file unreadable", "%1", {}, {"无法打开文件: %1"});
-        row("no end record", "f.hex", good,
-            {"HEX文件没有结束记录，文件可能不完整，下载失败！", failed});
+        const QString failed = "program_failed";
+        row("no file", "   ", {}, {"no_image_file"});
+        row("file missing", "%1/no.hex", {}, {"image_file_missing"});
+        row("file unreadable", "%1", {}, {"image_file_unreadable"});
+        row("no end record", "f.hex", good, {"hex_no_end_record", failed});
         row("two values for one address", "f.hex", good + rec(2, "0303") + "\n" + eof,
-            {"HEX文件中地址08000003的数据前后不一致，下载失败！", failed});
-        row("no data", "f.hex", ela + eof, {"文件中没有可下载的数据，下载失败！", failed});
+            {"hex_conflict@08000003", failed});
+        row("no data", "f.hex", ela + eof, {"image_empty", failed});
         // 0x410 parts carry up to 128 KB whatever the size word says; the bootloader keeps the
         // first 0x200 bytes of the RAM.
         row("past the flash of the product line", "f.hex",
             ":020000040802F0\n" + rec(0, "0102030405") + "\n" + eof,
-            {"地址08020000超出器件可写入的存储器范围，下载失败！", failed});
-        row("read into a missing folder", "read:%1/no/out.bin", {},
-            {"%1/no/out.bin文件正打开着, 覆盖失败."});
+            {"outside_memory@08020000", failed});
+        row("read into a missing folder", "read:%1/no/out.bin", {}, {"output_folder_missing"});
+        row("read into a folder", "read:%1", {}, {"output_not_writable"});
+        // The same limit as for writes: the product line's 128 KB.
+        row("read past the end of the flash", "read:%1/r.bin 0801FF00 08020100", {},
+            {"read_past_flash_end@08020000"});
+        row("read range empty", "read:%1/r.bin 08000100 08000100", {}, {"read_range_invalid"});
         row("the bootloader's RAM", "f.hex",
             ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + "\n" + eof,
-            {"地址200001F0超出器件可写入的存储器范围，下载失败！", failed});
+            {"outside_memory@200001F0", failed});
     }
 
     void refusals() {
         QFETCH(QString, path);
         QFETCH(QByteArray, content);
-        QFETCH(QStringList, messages);
+        QFETCH(QStringList, events);
         Rig r;
         QVERIFY(r.connect());
         path.replace("%1", r.dir.path());
         if (path == "f.hex") path = rig::writeFile(r.dir.filePath(path), content);
         const bool read = path.startsWith("read:");
-        QVERIFY(!(read ? r.engine.readToFile(path.mid(5), ImageFormat::Binary)
+        std::optional<AddressRange> range;
+        if (read && path.contains(' ')) {
+            range = AddressRange{path.section(' ', 1, 1).toUInt(nullptr, 16),
+                                 path.section(' ', 2, 2).toUInt(nullptr, 16)};
+            path = path.section(' ', 0, 0);
+        }
+        QVERIFY(!(read ? r.engine.readToFile(path.mid(5), ImageFormat::Binary, range)
                        : r.program(path, {EraseScope::Chip, true, false})));
-        for (QString& m : messages) m.replace("%1", r.dir.path());
-        QCOMPARE(r.host.messages, messages);
+        QCOMPARE(Described(r.host.events), events);
+        QCOMPARE(r.host.events.last().code, EventCode::OperationEnded);
+        QVERIFY(!r.host.events.last().ok);
         QVERIFY(r.host.logMessages.isEmpty() && r.port.written.isEmpty());
+        QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files).size(), path.endsWith("f.hex") ? 1 : 0);
+    }
+
+    // Stop pressed as the first block's answer came: no further Write Memory goes out, whatever
+    // the mode, and the program is reported failed.
+    void stopBetweenBlocks_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("fast") << int(WriteMode::Fast);
+        QTest::newRow("compatible") << int(WriteMode::Compatible);
+    }
+
+    void stopBetweenBlocks() {
+        QFETCH(int, mode);
+        Rig r;
+        r.engine.setMode(WriteMode(mode));
+        QVERIFY(r.connect());
+        // Two blocks: the gap between them is not erased.
+        const QString path = rig::writeFile(r.dir.filePath("two.hex"),
+                                            ":020000040800F2\n" + rec(0, "01020304") + "\n" +
+                                                rec(0x100, "05060708") + "\n:00000001FF\n");
+        r.host.onEvent = [&](const Event& e) {
+            if (e.code == EventCode::Progress) r.engine.stop();
+        };
+        QVERIFY(!r.program(path, {EraseScope::None, false, false}));
+        QCOMPARE(r.port.written.count(hex("31CE")), 1);
+        QVERIFY(r.host.has(EventCode::ProgramFailed));
+        QVERIFY(!r.host.has(EventCode::Programmed));
+    }
+
+    // The chip stores one byte wrongly: the verify names it, wherever it lies in the image,
+    // the last byte included, in both modes.
+    void verifySeesEveryByte_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("wrongByte");  // index in the 8-byte image; -1: none
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char* name, WriteMode mode, int wrong, const char* result) {
+            QTest::newRow(name) << int(mode) << wrong << QString(result);
+        };
+        row("fast, all right", WriteMode::Fast, -1, "verified");
+        row("fast, first byte", WriteMode::Fast, 0, "verify_mismatch_at@08000000 01 FE");
+        row("fast, last byte", WriteMode::Fast, 7, "verify_mismatch_at@08000007 08 F7");
+        row("compatible, all right", WriteMode::Compatible, -1, "verified");
+        row("compatible, first byte", WriteMode::Compatible, 0, "verify_mismatch@08000000 01 FE");
+        row("compatible, last byte", WriteMode::Compatible, 7, "verify_mismatch@08000007 08 F7");
+    }
+
+    void verifySeesEveryByte() {
+        QFETCH(int, mode);
+        QFETCH(int, wrongByte);
+        QFETCH(QString, result);
+        Rig r;
+        r.engine.setMode(WriteMode(mode));
+        QVERIFY(r.connect());
+        // The data frame of a Write Memory is the one after 31 CE and the address: one byte
+        // of it (and the checksum with it, so the frame stays valid) is inverted.
+        QList<QByteArray> last;
+        r.tamper = [&](const QByteArray& f) {
+            QByteArray out = f;
+            if (wrongByte >= 0 && last.size() >= 2 && last[last.size() - 2] == hex("31CE") &&
+                last.last().size() == 5 && f.size() == 10) {
+                out[1 + wrongByte] = char(~out[1 + wrongByte]);
+                out[9] = char(out[9] ^ 0xFF);
+            }
+            last << f;
+            return out;
+        };
+        const QString path =
+            rig::writeFile(r.dir.filePath("v.hex"),
+                           ":020000040800F2\n" + rec(0, "0102030405060708") + "\n:00000001FF\n");
+        QCOMPARE(r.program(path, {EraseScope::Chip, true, false}), wrongByte < 0);
+        const Event e = r.host.last(wrongByte < 0                  ? EventCode::Verified
+                                    : mode == int(WriteMode::Fast) ? EventCode::VerifyMismatchAt
+                                                                   : EventCode::VerifyMismatch);
+        QString actual = Described({e}).value(0);
+        if (e.expected) actual += QString::asprintf(" %02X %02X", *e.expected, *e.actual);
+        QCOMPARE(actual, result);
+        if (wrongByte < 0) QCOMPARE(e.done, qint64(8));
+    }
+
+    // Go: the chip's answer to the address decides. A refused address leaves the chip in its
+    // bootloader, the link offered, and the operation failed.
+    void goAddress_data() {
+        QTest::addColumn<uint>("address");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("flash") << 0x08000000u << true
+                               << QStringList{"started@08000000", "link_closed"};
+        QTest::newRow("nothing there")
+            << 0x12345678u << false << QStringList{"go_address_refused@12345678"};
+    }
+
+    void goAddress() {
+        QFETCH(uint, address);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, events);
+        Rig r;
+        QVERIFY(r.connect());
+        QCOMPARE(r.engine.go(address), ok);
+        QCOMPARE(Described(r.host.events), events);
+        QCOMPARE(r.host.commands.program, !ok);
+        QCOMPARE(r.port.written, (QList<QByteArray>{hex("21DE"), BootLink::addressFrame(address)}));
     }
 
     // The fast mode splits at a gap that is not erased and bridges it on an erased chip; records

@@ -1,5 +1,5 @@
 // The engine with the real serial port against the simulated board on a pseudo-terminal: the
-// texts the user sees, the board's flash and the files afterwards, for every button, its faults,
+// events reported, the board's flash and the files afterwards, for every button, its faults,
 // Stop and the line vanishing.
 #include <QDir>
 #include <QTimer>
@@ -10,14 +10,6 @@
 using rig::Rig;
 
 namespace {
-const QString kConnecting = "连接目标板......", kConnected = "连接成功，准备获取器件信息......";
-const QString kDevice = "器件信息为STM32F10x, PID=0410", kSizeFailed = "取器件存储器容量失败.";
-const QString kSizes64 = "FLASH容量为: 64K; RAM容量为: 未知.", kNoPort = "msg:请指定可用串行口。";
-const QString kStart = "开始编程......", kSuccess = "编程成功, 用时共*", kFailed = "msg:下载失败。";
-const QString kEraseStart = "开始整片擦除......", kEraseFailed = "擦除失败，请清除读保护......";
-const QString kReadBegin = "开始读取数据......",
-              kReadAbandon = "读数据失败, 退出从芯片读取数据过程.";
-const QString kAddrNack = "msg:传送地址时应答为非ACK，应答值=1F", kUnconnected = "panel6:未连接";
 const QByteArray kImage = rig::pattern(64, 7);  // four 16-byte records at 0x08000000
 const QByteArray kContent = rig::pattern(65536, 9), kErased(65536, char(0xFF));
 const QByteArray kOld = "the user's previous file\n";
@@ -57,76 +49,93 @@ void TestIntegration::operations_data() {
     // connect: flashSizeKB.
     QTest::addColumn<int>("flash");
     QTest::addColumn<bool>("connected");
-    // Log lines, then "msg:" message texts, then "panelN:" the last texts of the panels listed.
-    QTest::addColumn<QStringList>("seen");
+    // The events with their address, failed step, how the wait ended and the byte received.
+    QTest::addColumn<QStringList>("events");
     auto row = [](const char* tag, bool result, int flash, bool connected,
-                  const QStringList& seen) {
-        QTest::newRow(tag) << result << flash << connected << seen;
+                  const QStringList& events) {
+        QTest::newRow(tag) << result << flash << connected << events;
     };
-    const QString kAckPanel = "panel2:收到ACK，可以ISP了。",
-                  kNoAnswer = "目标板未响应，检查连接情况，请复位后再次连接。";
     row("connect", true, 64, true,
-        {kConnecting, kConnected, kDevice, kSizes64, "panel4:STM32F10x, PID=0410", kAckPanel,
-         "panel6:已连接."});
+        {"link_closed", "connect_begun", "synchronised", "connected", "chip_identified",
+         "flash_size", "link_ready"});
     row("connect nack:0x7f:1", false, -1, false,
-        {kConnecting, kNoAnswer, "panel2:收到NACK，请复位目标板并重新连接。", kUnconnected + "."});
+        {"link_closed", "connect_begun", "board_silent nack=1F"});
     row("connect late:0x7f:1", false, -1, false,
-        {kConnecting, kNoAnswer, "panel2:请复位目标板并重新连接！"});
+        {"link_closed", "connect_begun", "board_silent timeout"});
     row("connect short:0x02:1", true, 64, true,
-        {kConnecting, kConnected, "器件信息不可识别.", kSizes64});
+        {"link_closed", "connect_begun", "synchronised", "connected", "id_unrecognised",
+         "flash_size", "link_ready"});
     // The flash size read.
     row("connect nack:0x11:1:1", true, -1, true,
-        {kConnecting, kConnected, kDevice, "下发读命令失败。", kSizeFailed});
+        {"link_closed", "connect_begun", "synchronised", "connected", "chip_identified",
+         "read_step_failed@1FFFF7E0 command nack=1F", "flash_size_unknown", "link_ready"});
 
     // Read Memory occurrence 3: the second block (the connect's read is the first).
-    auto read = [](const QString& step) { return QStringList{kReadBegin, step, kReadAbandon}; };
-    row("read nack:0x11:3:2", false, 0, true, read("下发地址命令失败。") << kAddrNack);
-    row("read burst:0x11:3:3", false, 0, true, read("下发读个数失败。"));  // 300 bytes
+    row("read nack:0x11:3:2", false, 0, true,
+        {"read_begun", "address_refused@08000100=1F", "read_step_failed@08000100 address nack=1F",
+         "read_aborted"});
+    row("read burst:0x11:3:3", false, 0, true,
+        {"read_begun", "read_step_failed@08000100 count timeout", "read_aborted"});  // 300 bytes
     // A vanished line closes the port and shows the link as not connected; replugged, it works.
-    row("read hangup:0x11:3:3", false, 0, false, read("下发读个数失败。") << kNoPort);
+    row("read hangup:0x11:3:3", false, 0, false,
+        {"read_begun", "link_closed", "port_unusable", "read_step_failed@08000100 count line_lost",
+         "read_aborted"});
 
     // Write Memory of the second record: a refused command disconnects.
-    row("program nack:0x31:2:1", false, 1, false, {kStart, kFailed});
+    row("program nack:0x31:2:1", false, 1, false,
+        {"program_begun", "link_closed", "program_failed"});
     // Verify of the second record (Read Memory occurrence 3).
-    row("verify nack:0x11:3:1", false, 2, true, {kStart, "下发送命令失败", kFailed});
-    row("verify nack:0x11:3:2", false, 2, true, {kStart, "下发地址命令失败", kAddrNack, kFailed});
-    row("verify nack:0x11:3:3", false, 2, true, {kStart, "下发读个数失败", kFailed});
-    row("verify short:0x11:3:3", false, 2, true, {kStart, "超时.", kFailed});
-    row("verify change:0x11:3:3", false, 2, true, {kStart, "数据校验不正确.", kFailed});
-    row("eraseprog nack:0x43:1:1", false, 0, true, {kEraseFailed, "panel2:Flash擦除失败。"});
+    row("verify nack:0x11:3:1", false, 2, true,
+        {"program_begun", "verify_step_failed command nack=1F", "program_failed"});
+    row("verify nack:0x11:3:2", false, 2, true,
+        {"program_begun", "address_refused@08000010=1F", "verify_step_failed address nack=1F",
+         "program_failed"});
+    row("verify nack:0x11:3:3", false, 2, true,
+        {"program_begun", "verify_step_failed count nack=1F", "program_failed"});
+    row("verify short:0x11:3:3", false, 2, true,
+        {"program_begun", "verify_step_failed data timeout", "program_failed"});
+    row("verify change:0x11:3:3", false, 2, true,
+        {"program_begun", "verify_mismatch@0800001F=F9", "program_failed"});
+    row("eraseprog nack:0x43:1:1", false, 0, true, {"erase_failed"});
 
-    row("erase", true, 1, true, {kEraseStart, "擦除成功。", "panel2:Flash擦除完毕。"});
-    // Go ends the connection whatever the answer. The answer to the address is not read.
-    row("go", true, 0, false, {"已运行。", kUnconnected});
-    row("go nack:0x21:1:1", false, 0, false, {"目标板无响应。"});
-    row("go nack:0x21:1:2", true, 0, false, {"已运行。"});
-    row("protect nack:0x82:1:1", false, 0, true, {"置读保护失败。"});
-    row("unprotect nack:0x92:1:1", false, 0, false, {"清读保护失败."});
+    row("erase", true, 1, true, {"chip_erase_begun", "erased"});
+    // Go ends the connection unless the chip refused the address: then it stays in its
+    // bootloader and the operation failed.
+    row("go", true, 0, false, {"started@20001000", "link_closed"});
+    row("go nack:0x21:1:1", false, 0, false, {"go_silent", "link_closed"});
+    row("go nack:0x21:1:2", false, 0, true, {"go_address_refused@20001000=1F"});
+    row("protect nack:0x82:1:1", false, 0, true, {"protect_failed"});
+    row("unprotect nack:0x92:1:1", false, 0, false, {"unprotect_failed", "link_closed"});
 
     // Stop in a wait for data bytes and for the ACK of written data.
-    row("stop read short:0x11:3:3", false, 0, false, read("读存储器内容超时.") << kUnconnected);
-    row("stop program silent:0x31:2:3", false, 2, false, {kStart, kFailed, kUnconnected});
+    row("stop read short:0x11:3:3", false, 0, false,
+        {"read_begun", "link_closed", "read_step_failed@08000100 data stopped", "read_aborted"});
+    row("stop program silent:0x31:2:3", false, 2, false,
+        {"program_begun", "link_closed", "program_failed"});
 
     // The fast mode: the same failures, named in the log; the fast read's count refused.
     row("fast connect id4", true, 64, true,
-        {kConnecting, kConnected, "器件信息为STM32F10x, PID=04100000",
-         "FLASH容量为: 64K; RAM容量为: 20K.", "panel4:STM32F10x, PID=04100000"});
+        {"link_closed", "connect_begun", "synchronised", "connected", "chip_identified",
+         "flash_size", "link_ready"});
     row("fast read short:0x11:3:3", false, 0, true,
-        read("读存储器内容超时.").mid(0, 2) << "读取08000100失败: 等待应答超时。" << kReadAbandon);
+        {"read_begun", "read_step_failed@08000100 data timeout",
+         "read_reply_failed@08000100 data timeout", "read_aborted"});
     row("fast read nack:0x11:3:3", false, 0, true,
-        read("下发读个数失败。").mid(0, 2) << "读取08000100失败: 目标板应答NACK。" << kReadAbandon);
+        {"read_begun", "read_step_failed@08000100 count nack=1F",
+         "read_reply_failed@08000100 count nack=1F", "read_aborted"});
     // One block of 64 bytes: the first Write Memory fails whole.
     row("fast program nack:0x31:1:3", false, 0, true,
-        {kStart, "写入08000000失败: 目标板应答NACK。", "msg:传送数据时应答为非ACK，应答值=1F",
-         kFailed});
+        {"program_begun", "data_refused@08000000=1F", "write_failed@08000000 data nack=1F",
+         "program_failed"});
     row("fast program silent:0x31:1:2", false, 0, true,
-        {kStart, "写入08000000失败: 等待应答超时。", kFailed});
+        {"program_begun", "write_failed@08000000 address timeout", "program_failed"});
     row("fast verify change:0x11:2:3", false, 4, true,
-        {kStart, "数据校验不正确. 首个不一致的地址为0800003F: 应为4A, 读回B5.", kFailed});
+        {"program_begun", "verify_mismatch_at@0800003F=B5", "program_failed"});
     row("fast verify hangup:0x11:2:3", false, 4, false,
-        {kStart, "校验时读取08000000失败: 串口已断开。", kNoPort, kFailed});
+        {"program_begun", "link_closed", "port_unusable",
+         "verify_read_failed@08000000 data line_lost", "program_failed"});
     row("stop fast program silent:0x31:1:3", false, 4, false,
-        {kStart, "写入08000000失败: 已停止。", kFailed, kUnconnected});
+        {"program_begun", "link_closed", "write_failed@08000000 data stopped", "program_failed"});
 }
 
 void TestIntegration::operations() {
@@ -139,7 +148,7 @@ void TestIntegration::operations() {
     QFETCH(bool, result);
     QFETCH(int, flash);
     QFETCH(bool, connected);
-    QFETCH(QStringList, seen);
+    QFETCH(QStringList, events);
     Rig r(rig::boardOptions(faults),
           fast ? praxon::WriteMode::Fast : praxon::WriteMode::Compatible);
     const bool preloaded = op == "erase" || op == "unprotect";
@@ -158,11 +167,13 @@ void TestIntegration::operations() {
     if (stop) QVERIFY2(stoppedAt >= 0 && ms - stoppedAt < 300, qPrintable(times));
     if (!stop && QRegularExpression("^(silent|late)").match(faults).hasMatch())
         QVERIFY2(ms >= 500, qPrintable(times));
-    QStringList actual = r.host.logMessages;
-    for (const QString& m : r.host.messages) actual << "msg:" + m;
-    for (const QString& e : seen)
-        if (e.startsWith("panel")) actual << e.left(7) + r.host.panels.value(e.mid(5, 1).toInt());
-    QCOMPARE(rig::masked(actual, seen).join(" | "), seen.join(" | "));
+    QCOMPARE(Described(r.host.events, true), events);
+    if (op == "connect" && r.host.has(praxon::EventCode::ChipIdentified)) {
+        const praxon::Event chip = r.host.last(praxon::EventCode::ChipIdentified);
+        QCOMPARE(chip.bytes.toHex(), QByteArray(fast ? "04100000" : "0410"));
+        QCOMPARE(chip.family, QString("STM32F10x"));
+        QCOMPARE(r.host.last(praxon::EventCode::FlashSize).ramKB, fast ? 20 : -1);
+    }
     QVERIFY(!r.engine.busy());
     QCOMPARE(r.host.commands.program, connected);
     QCOMPARE(r.host.commands.read, connected && r.engine.target().flashSizeKB > 0);
@@ -197,9 +208,10 @@ void TestIntegration::programAndProtect() {
                               rig::hexLines(0x08000019, c, 5).mid(1);
     const QString fw = rig::writeLines(r.dir.filePath("fw.hex"), lines);
     QVERIFY(r.connectAndClear() && r.program(fw, {praxon::EraseScope::Chip, true, true}));
-    const QStringList log{kEraseStart, "擦除成功。", kStart, kSuccess,
-                          "置读保护成功, 复位目标板后才能有效。"};
-    QCOMPARE(rig::masked(r.host.logMessages, log), log);
+    QCOMPARE(Described(r.host.events),
+             QStringList({"chip_erase_begun", "erased", "program_begun", "verified", "programmed",
+                          "protected", "link_closed"}));
+    QCOMPARE(r.host.last(praxon::EventCode::Verified).done, qint64(a.size() + b.size() + c.size()));
     QVERIFY(r.host.messages.isEmpty() && !r.host.commands.program);  // reconnect after protecting
     const QByteArray image = a + b + QByteArray(3, char(0xFF)) + c;
     QCOMPARE(r.flash(), image + kErased.mid(image.size()));
@@ -217,10 +229,12 @@ void TestIntegration::readHex() {
     QVERIFY(r.connectAndClear());
     const QString path = rig::writeFile(r.dir.filePath("OUT.HEX"), kOld);
     QVERIFY(r.engine.readToFile(path + " ", praxon::ImageFormat::Hex));
-    // In 64-byte records; one digit before the point. The log: tst_cliprocess.
-    const QStringList& shown = r.host.progressTexts;
-    QCOMPARE(QStringList({shown.first(), shown.at(shown.size() - 2), shown.last()}),
-             QStringList({"已读0.05%.", "已读100.00%.", "已读完."}));
+    // Progress in 64-byte records; the log: tst_cliprocess.
+    const auto& steps = r.host.progressHistory;
+    QCOMPARE(steps.first(), qMakePair(qint64(64), qint64(content.size())));
+    QCOMPARE(steps.last(), qMakePair(qint64(content.size()), qint64(content.size())));
+    QCOMPARE(steps.size(), content.size() / 64);
+    QCOMPARE(r.host.last(praxon::EventCode::ReadDone).done, qint64(content.size()));
     QByteArray image;
     QStringList lines;
     const QString why = rig::parseHex(path, 0x08000000, content.size(), &image, &lines);

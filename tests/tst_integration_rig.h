@@ -118,7 +118,7 @@ inline QString parseHex(const QString& path, uint32_t base, int size, QByteArray
     if (lines->takeLast() != "") return "the file does not end with CR LF";
     *image = QByteArray(size, char(0xFF));
     praxon::HexRecord r;
-    std::string why;
+    praxon::HexLineError why;
     for (const QString& line : *lines) {
         if (!praxon::ParseHexLine(line.toStdString(), r, &why)) return "bad line " + line;
         const uint32_t at = uint32_t(r.Address) - base;

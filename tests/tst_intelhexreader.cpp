@@ -1,15 +1,13 @@
 #include <QtTest>
 
 #include "IntelHex.h"
+#include "Messages.h"
 
 using praxon::HexRecord;
 
 namespace {
 
-const QString kIllegal = "HEX文件中包含非法格式数据.", kChecksum = "校验和不正确，您给的串是：";
-QString LengthMessage(const QString& what, int bytes) {
-    return what + QString("长度不是%1个字节，这个地址偶也算不出啊......").arg(bytes);
-}
+const QString kIllegal = "illegal_format", kChecksum = "bad_checksum";
 
 // A record line with a correct checksum, built independently of the writer.
 QString Line(int offset, int type, const QByteArray& data) {
@@ -20,12 +18,13 @@ QString Line(int offset, int type, const QByteArray& data) {
     return ":" + QString::fromLatin1((b + char(sum)).toHex().toUpper());
 }
 
-// "" for an accepted line (its message left untouched), else the message.
+// "" for an accepted line (its reason left untouched), else the reason's name.
 QString Parse(const QString& line, HexRecord& record) {
-    std::string msg = "untouched";
-    if (praxon::ParseHexLine(line.toStdString(), record, &msg))
-        return msg == "untouched" ? "" : "accepted, yet " + QString::fromStdString(msg);
-    return msg.empty() ? "rejected without a message" : QString::fromStdString(msg);
+    praxon::HexLineError why = praxon::HexLineError::None;
+    const bool ok = praxon::ParseHexLine(line.toStdString(), record, &why);
+    if (ok) return why == praxon::HexLineError::None ? "" : "accepted, yet a reason";
+    return why == praxon::HexLineError::None ? "rejected without a reason"
+                                             : praxon::HexLineErrorName(why);
 }
 
 }  // namespace
@@ -45,16 +44,15 @@ private slots:
         };
         const QString lin = ":020000040800F2", seg = ":020000021000EC", top = ":020000047FFF7C";
         const QString d16 = Line(0, 0, QByteArray(16, 1));
-        row("bad checksum, line quoted", {":00000001FE \r"}, kChecksum + ":00000001FE \r");
-        row("no colon", {d16.mid(1)}, kChecksum + d16.mid(1));
+        row("bad checksum, line quoted", {":00000001FE \r"}, kChecksum);
+        row("no colon", {d16.mid(1)}, kChecksum);
         row("non-hex in offset", {":00G00001FF"}, kIllegal);
         row("fewer data bytes than the count", {":1000000003ED"}, kIllegal);
         row("253 data bytes", {Line(0, 0, QByteArray(253, 1))}, kIllegal);
-        row("02 with one byte", {Line(0, 2, "\1")}, LengthMessage("扩展段地址", 2));
-        row("04 with three bytes", {Line(0, 4, "\1\2\3")}, LengthMessage("扩展线性地址", 4));
-        row("05 with two bytes", {Line(0, 5, "\1\2")}, LengthMessage("开始线性地址", 4));
-        row("03 start segment", {Line(0, 3, "\1\2\3\4")},
-            "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。");
+        row("02 with one byte", {Line(0, 2, "\1")}, "segment_length");
+        row("04 with three bytes", {Line(0, 4, "\1\2\3")}, "linear_length");
+        row("05 with two bytes", {Line(0, 5, "\1\2")}, "start_linear_length");
+        row("03 start segment", {Line(0, 3, "\1\2\3\4")}, "start_segment");
         row("type 06", {Line(0, 6, "")}, kIllegal);
         row("04 value 0x8000", {Line(0, 4, QByteArray::fromHex("8000"))}, kIllegal);
         row("02 clears linear", {lin, seg, Line(0x10, 0, "\1")}, "1000 0 10010");

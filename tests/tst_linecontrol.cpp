@@ -22,14 +22,22 @@ private slots:
     void parse_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("result");  // the sequences again, or "position: message"
-        QTest::newRow("both parts") << " DTR=1, wait=20 ,rts=0:brk=1,wait" << "dtr=1,wait=20,rts=0:brk=1,wait";
-        QTest::newRow("exit only") << ":rts=1" << ":rts=1";
-        QTest::newRow("nothing") << "" << ":";
-        QTest::newRow("unknown step") << "dtr=1,rst=0" << "7: unknown step";
-        QTest::newRow("empty step") << "dtr=1,,rts=0" << "7: empty step";
-        QTest::newRow("in the exit part") << "dtr=1:rts=2" << "7: unknown step";
-        QTest::newRow("pause too long") << "wait=10001" << "1: a pause is at most 10000 ms";
-        QTest::newRow("two colons") << "dtr=1:rts=0:x" << "12: only one";
+        QTest::newRow("both parts") << " DTR=1, wait=20 ,rts=0:brk=1,wait"
+                                    << "dtr=1,wait=20,rts=0:brk=1,wait";
+        QTest::newRow("exit only") << ":rts=1"
+                                   << ":rts=1";
+        QTest::newRow("nothing") << ""
+                                 << ":";
+        QTest::newRow("unknown step") << "dtr=1,rst=0"
+                                      << "7: unknown step";
+        QTest::newRow("empty step") << "dtr=1,,rts=0"
+                                    << "7: empty step";
+        QTest::newRow("in the exit part") << "dtr=1:rts=2"
+                                          << "7: unknown step";
+        QTest::newRow("pause too long") << "wait=10001"
+                                        << "1: a pause is at most 10000 ms";
+        QTest::newRow("two colons") << "dtr=1:rts=0:x"
+                                    << "12: only one";
     }
 
     void parse() {
@@ -37,8 +45,8 @@ private slots:
         QFETCH(QString, result);
         SequenceError error;
         const std::optional<BootLines> lines = ParseSequence(input, &error);
-        const QString actual = lines ? SequenceText(*lines)
-                                     : QString("%1: %2").arg(error.position).arg(error.message);
+        const QString actual =
+            lines ? SequenceText(*lines) : QString("%1: %2").arg(error.position).arg(error.message);
         QVERIFY2(actual.startsWith(result), qPrintable(actual));
     }
 
@@ -52,8 +60,9 @@ private slots:
         QTest::newRow("reset RTS inverted, BOOT0 DTR inverted")
             << Wiring{WiredLine::Rts, true, WiredLine::Dtr, true}
             << QStringList{"rts=1,dtr=0", "dtr=1,rts=0,wait,rts=1,wait", "dtr=0,rts=0,wait,rts=1"};
-        QTest::newRow("reset only") << Wiring{WiredLine::Dtr, false, WiredLine::None, false}
-                                    << QStringList{"dtr=0", "dtr=1,wait,dtr=0,wait", "dtr=1,wait,dtr=0"};
+        QTest::newRow("reset only")
+            << Wiring{WiredLine::Dtr, false, WiredLine::None, false}
+            << QStringList{"dtr=0", "dtr=1,wait,dtr=0,wait", "dtr=1,wait,dtr=0"};
     }
 
     void wirings() {
@@ -102,7 +111,7 @@ private slots:
         QCOMPARE(engine.connect("ttyS0"), !refuseLines);
         QCOMPARE(port.baudRate, 57600);
         if (refuseLines) {
-            QVERIFY(port.written.isEmpty() && !host.messages.isEmpty());
+            QVERIFY(port.written.isEmpty() && host.has(EventCode::PortLinesFailed));
             return;
         }
         QCOMPARE(port.lines.join(','), QString(wired ? "dtr=0,rts=1,rts=0,dtr=1,dtr=0" : ""));
@@ -127,7 +136,7 @@ private slots:
             if (f == hex("02FD")) port.deliverLater(hex("7901041079"), 0);
         };
         QVERIFY(engine.connect("ttyS0"));
-        QVERIFY(host.logMessages.contains("目标板已处于同步状态（未复位），继续连接。"));
+        QVERIFY(host.has(EventCode::AlreadySynchronised));
         QCOMPARE(syncs, 2);
     }
 };

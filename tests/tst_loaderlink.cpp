@@ -247,8 +247,8 @@ struct Rig {
     explicit Rig(const QString& faults = {}) {
         Chip().reset(kFlashBytes);
         port.faults = ParseFaults(faults);
-        QString error;
-        port.open("chip", 115200, &error);
+        praxon::PortOpenFailure failure;
+        port.open("chip", 115200, &failure);
         link.setStopped(false);
     }
     LoaderParameters parameters() const {

@@ -152,6 +152,34 @@ private slots:
         QFile::remove(praxon::configFilePath());
         dialogs_ = ScriptedDialogs();
     }
+    // The log: time stamp, blank, text; emptied before a line once it holds more than 8096
+    // characters, each line counted with CR LF. "a*N" stands for N letters a.
+    void logLimit_data() {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QStringList>("kept");  // the log's last lines afterwards
+        QTest::newRow("exactly at the limit: kept")
+            << QStringList{"a*8085", "b"}
+            << QStringList{"09:05:07 " + QString(8085, 'a'), "09:05:07 b"};
+        QTest::newRow("past the limit: emptied first")
+            << QStringList{"a*8085", "b", "连接"} << QStringList{"09:05:07 连接"};
+        QTest::newRow("one character more")
+            << QStringList{"a*8086", "b"} << QStringList{"09:05:07 b"};
+    }
+
+    void logLimit() {
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, kept);
+        auto w = makeWindow();
+        w->setTimeOfDaySource([] { return QTime(9, 5, 7); });
+        child<QPlainTextEdit>(*w, "TxtMsg")->clear();
+        for (const QString& t : texts)
+            w->appendLog(t.startsWith("a*") ? QString(t.mid(2).toInt(), 'a') : t);
+        const QStringList lines =
+            child<QPlainTextEdit>(*w, "TxtMsg")->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.mid(lines.size() - kept.size()), kept);
+        if (kept.size() == 1) QCOMPARE(lines.size(), 1);
+    }
+
     // The first ten ports as found. Leaving the list opens the port; opening the drop-down does
     // not. Opening it lists the ports again, as an adapter may have been plugged in; the text
     // stays, and the drop-down is as wide as the longest name.

@@ -735,8 +735,33 @@ QString MainForm::deviceTip(const TargetInfo& t, int flashOverrideKB) const {
     return lines.join(QLatin1Char('\n'));
 }
 
-void MainForm::appendLog(const QString& line, bool clearFirst) {
-    if (clearFirst) TxtMsg->clear();
+void MainForm::report(const Event& event) {
+    const LinkChange change = LinkChangeOf(event);
+    if (change.commands) enableCommands(*change.commands);
+    for (const Shown& shown : Render(event, language_)) {
+        switch (shown.how) {
+            case Presentation::Log:
+                appendLog(shown.text);
+                break;
+            case Presentation::Status:
+                setStatusText(shown.field, shown.text);
+                break;
+            case Presentation::Message:
+                showMessage(shown.text);
+                break;
+        }
+    }
+    if (change.lamp) setLamp(*change.lamp);
+}
+
+void MainForm::appendLog(const QString& text) {
+    const QString line =
+        timeOfDay_().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + text;
+    if (logLength_ > kLogLimit) {
+        TxtMsg->clear();
+        logLength_ = 0;
+    }
+    logLength_ += line.size() + 2;  // each line ends with CR LF
     QTextCursor cursor = TxtMsg->textCursor();
     cursor.movePosition(QTextCursor::End);
     // The document keeps lines as blocks; a "\r" would become a second, empty line.

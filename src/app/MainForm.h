@@ -5,13 +5,15 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QRect>
+#include <QTime>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "Engine.h"
-#include "Host.h"
+#include "Event.h"
 #include "Language.h"
+#include "Messages.h"
 #include "OptionsDialog.h"
 
 class QCheckBox;
@@ -61,11 +63,11 @@ struct MainFormOptions {
     DialogProvider* dialogs = nullptr;
 };
 
-// MAINFORM: the one window. It presents the engine (Host) and turns every click into one engine
+// MAINFORM: the one window. It presents the engine's events and turns every click into one engine
 // operation, reading its inputs from the controls. Status-bar panels are the labels
 // StatusBar1Panel1 to StatusBar1Panel6; panel 6 sits beside the lamp picture
 // StatusBar1Panel6Lamp, whose property "lamp" is "gray" or "green".
-class MainForm : public QMainWindow, public Host {
+class MainForm : public QMainWindow, public EventSink {
     Q_OBJECT
 public:
     using Options = MainFormOptions;
@@ -85,12 +87,20 @@ public:
     EraseScope eraseScope() const { return options_.eraseScope; }  // when 擦除 is ticked
     uint32_t binAddress() const { return binAddress_; }            // load address of binary files
 
-    // Host
-    void appendLog(const QString& line, bool clearFirst) override;
-    void setStatusText(StatusField field, const QString& text) override;
-    void setLamp(Lamp lamp) override;
-    void showMessage(const QString& text) override;
-    void enableCommands(const CommandStates& states) override;
+    // The engine's events: log lines, status texts, messages, the lamp and the buttons.
+    void report(const Event& event) override;
+    // A log line: time stamp, one space, the text. The log is emptied first once it holds more
+    // than its limit.
+    void appendLog(const QString& text);
+    void setStatusText(StatusField field, const QString& text);
+    void setLamp(Lamp lamp);
+    void showMessage(const QString& text);
+    void enableCommands(const CommandStates& states);
+    // For tests: the clock of the log's time stamps.
+    void setTimeOfDaySource(std::function<QTime()> source) { timeOfDay_ = std::move(source); }
+
+    // The log's size limit in characters, each line counted with its CR LF.
+    static constexpr qint64 kLogLimit = 8096;
 
     void LoadConfig();
     void SaveConfig();
@@ -164,9 +174,11 @@ private:
     QString hexDialogFolder_;
     QString saveDialogFolder_;
     Lamp lamp_ = Lamp::Gray;
+    Language language_ = Language::Chinese;
+    qint64 logLength_ = 0;  // characters in the log, each line with its CR LF
+    std::function<QTime()> timeOfDay_ = [] { return QTime::currentTime(); };
     OptionValues options_;  // the mode is the engine's
     uint32_t binAddress_ = 0x08000000;
-    Language language_ = Language::Chinese;
 
     QGroupBox* OPFRAME = nullptr;
     QGroupBox* INFOFRAME = nullptr;

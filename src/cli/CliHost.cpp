@@ -1,10 +1,42 @@
 #include "CliHost.h"
 
+#include <QJsonDocument>
+
+#include "Messages.h"
+
 namespace praxon::cli {
 
 namespace {
 // Carriage return and "erase to end of line": rewrites the status line in place.
 constexpr char kEraseLine[] = "\r\x1b[K";
+
+QString hexText(uint32_t value, int digits) {
+    return QStringLiteral("0x%1")
+        .arg(value, digits, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QLatin1String("0X"), QLatin1String("0x"));
+}
+
+// The name under which an event's value goes out.
+QString valueName(EventCode code) {
+    switch (code) {
+        case EventCode::PagesEraseBegun:
+            return QStringLiteral("pages");
+        case EventCode::PageOutOfRange:
+            return QStringLiteral("page");
+        case EventCode::BootloaderVersion:
+            return QStringLiteral("version");
+        case EventCode::FlashSizeAssumed:
+            return QStringLiteral("size_register");
+        case EventCode::ReadPastFlashEnd:
+            return QStringLiteral("range_end");
+        case EventCode::HexLineRejected:
+        case EventCode::HexBadData:
+            return QStringLiteral("line_number");
+        default:
+            return QStringLiteral("value");
+    }
+}
 }  // namespace
 
 QString ProgressBytesText(qint64 done, qint64 total, qint64 bytes, qint64 milliseconds) {
@@ -24,33 +56,108 @@ CliHost::CliHost(QIODevice& out, QIODevice& err, bool errIsTerminal,
         monotonic_.start();
         clockMs_ = [this] { return monotonic_.elapsed(); };
     }
+    now_ = [] { return QDateTime::currentDateTime(); };
+    sessionStartMs_ = clockMs_();
 }
 
-void CliHost::appendLog(const QString& line, bool /*clearFirst*/) {
-    // A terminal keeps its scroll-back; the window's size limit does not apply here.
-    clearStatusLine();
-    out_.write((line + '\n').toUtf8());
-    drawStatusLine();
+QJsonObject CliHost::eventObject(const Event& e, Language language) {
+    QJsonObject o;
+    o["kind"] = e.code == EventCode::Progress ? "progress" : "event";
+    o["operation"] = OperationName(e.operation);
+    o["event"] = EventName(e.code);
+    if (e.address) o["address"] = hexText(*e.address, 8);
+    if (e.expected) o["expected"] = hexText(*e.expected, 2);
+    if (e.actual) o["actual"] = hexText(*e.actual, 2);
+    if (e.pid) o["pid"] = hexText(*e.pid, 3);
+    if (e.value) {
+        if (e.code == EventCode::BootloaderVersion)
+            o["version"] = QString::asprintf("%X.%X", int(*e.value >> 4), int(*e.value & 0xF));
+        else if (e.code == EventCode::FlashSizeAssumed || e.code == EventCode::ReadPastFlashEnd)
+            o[valueName(e.code)] =
+                hexText(uint32_t(*e.value), e.code == EventCode::ReadPastFlashEnd ? 8 : 4);
+        else
+            o[valueName(e.code)] = double(*e.value);
+    }
+    if (e.reply) o["reply"] = ReplyName(*e.reply);
+    if (e.step != Step::None) o["step"] = StepName(e.step);
+    if (e.portError != PortError::None) o["port_error"] = PortErrorName(e.portError);
+    if (e.hexError != HexLineError::None) o["hex_error"] = HexLineErrorName(e.hexError);
+    if (e.flashKB >= 0) o["flash_kb"] = e.flashKB;
+    if (e.code == EventCode::FlashSize)
+        o["ram_kb"] = e.ramKB >= 0 ? QJsonValue(e.ramKB) : QJsonValue();
+    if (e.code == EventCode::ChipIdentified)
+        o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
+    if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
+    if (!e.text.isEmpty()) {
+        const bool hexLine =
+            e.code == EventCode::HexLineRejected || e.code == EventCode::HexBadData;
+        o[hexLine ? "line" : "path"] = e.text;
+    }
+    if (!e.detail.isEmpty()) o["system_error"] = e.detail;
+    if (e.code == EventCode::Progress || e.code == EventCode::Verified ||
+        e.code == EventCode::Programmed || e.code == EventCode::ReadDone)
+        o["done"] = double(e.done);
+    if (e.code == EventCode::Progress) o["total"] = double(e.total);
+    if (e.code == EventCode::Programmed || e.code == EventCode::ReadDone)
+        o["elapsed_s"] = double(e.elapsedNs) / 1e9;
+    if (e.code == EventCode::OperationEnded) o["ok"] = e.ok;
+    if (e.code == EventCode::LinkReady) o["readable"] = e.readable;
+    QStringList texts;
+    for (const Shown& shown : Render(e, language))
+        if (shown.how != Presentation::Status && !shown.text.isEmpty()) texts << shown.text;
+    if (!texts.isEmpty()) o["message"] = texts.join('\n');
+    return o;
 }
 
-void CliHost::setStatusText(StatusField field, const QString& text) {
-    // Device and link texts repeat what the log already says.
-    if (field != StatusField::Progress || !errIsTerminal_) return;
-    status_ = text;
-    bytes_.clear();  // progress() follows when the text is a progress step
-    drawStatusLine();
-}
-
-void CliHost::setLamp(Lamp) {}
-
-void CliHost::showMessage(const QString& text) {
-    clearStatusLine();
-    writeErr(text + '\n');
-    drawStatusLine();
-}
-
-void CliHost::enableCommands(const CommandStates& states) {
-    states_ = states;
+void CliHost::report(const Event& e) {
+    switch (e.code) {
+        case EventCode::ChipIdentified:
+            pid_ = e.pid;
+            family_ = e.family;
+            break;
+        case EventCode::FlashSize:
+        case EventCode::FlashSizeStated:
+        case EventCode::FlashSizeAssumed:
+            flashKB_ = e.flashKB;
+            break;
+        case EventCode::Programmed:
+            bytesWritten_ += e.done;
+            break;
+        case EventCode::Verified:
+            bytesVerified_ += e.done;
+            break;
+        case EventCode::ReadDone:
+            bytesRead_ += e.done;
+            break;
+        default:
+            break;
+    }
+    if (json_) {
+        writeOut(eventObject(e, language_));
+        return;
+    }
+    for (const Shown& shown : Render(e, language_)) {
+        switch (shown.how) {
+            case Presentation::Log:
+                // A terminal keeps its scroll-back; the window's size limit does not apply here.
+                clearStatusLine();
+                out_.write((now_().toString(QStringLiteral("hh:mm:ss")) + ' ' + shown.text + '\n')
+                               .toUtf8());
+                drawStatusLine();
+                break;
+            case Presentation::Message:
+                note(shown.text);
+                break;
+            case Presentation::Status:
+                // Device and link texts repeat what the log already says.
+                if (shown.field != StatusField::Progress || !errIsTerminal_) break;
+                status_ = shown.text;
+                bytes_.clear();  // the progress event follows with the bytes
+                drawStatusLine();
+                break;
+        }
+    }
+    if (e.code == EventCode::Progress) progress(e.done, e.total);
 }
 
 void CliHost::progress(qint64 done, qint64 total) {
@@ -66,21 +173,55 @@ void CliHost::progress(qint64 done, qint64 total) {
 }
 
 void CliHost::note(const QString& text) {
-    showMessage(text);
+    clearStatusLine();
+    writeErr(text + '\n');
+    drawStatusLine();
 }
 
 void CliHost::print(const QString& text) {
+    if (json_) {
+        QJsonObject o;
+        o["kind"] = "text";
+        o["text"] = text;
+        writeOut(o);
+        return;
+    }
     clearStatusLine();
     out_.write(text.toUtf8());
     drawStatusLine();
 }
 
-void CliHost::finish() {
+void CliHost::finish(bool ok, int exitStatus) {
     if (statusShown_) writeErr("\n");
     statusShown_ = false;
     status_.clear();
     bytes_.clear();
     lastDone_ = lastTotal_ = -1;
+    if (!json_) return;
+    QJsonObject o;
+    o["kind"] = "result";
+    o["ok"] = ok;
+    o["exit_status"] = exitStatus;
+    o["duration_s"] = double(clockMs_() - sessionStartMs_) / 1000.0;
+    o["bytes_written"] = double(bytesWritten_);
+    o["bytes_verified"] = double(bytesVerified_);
+    o["bytes_read"] = double(bytesRead_);
+    if (pid_) {
+        QJsonObject chip;
+        chip["pid"] = hexText(*pid_, 3);
+        chip["family"] = family_.isEmpty() ? QJsonValue() : QJsonValue(family_);
+        chip["flash_kb"] = flashKB_ > 0 ? QJsonValue(flashKB_) : QJsonValue();
+        o["chip"] = chip;
+    } else {
+        o["chip"] = QJsonValue();
+    }
+    writeOut(o);
+}
+
+void CliHost::writeOut(const QJsonObject& object) {
+    QJsonObject stamped = object;
+    stamped["time"] = now_().toUTC().toString(Qt::ISODateWithMs);
+    out_.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + '\n');
 }
 
 void CliHost::writeErr(const QString& text) {

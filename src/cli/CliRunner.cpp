@@ -98,6 +98,7 @@ void CliRunner::stop() {
 int CliRunner::run() {
     if (options_.command == Command::Devices) {
         host_.print(DeviceListText(Devices()));
+        host_.finish(true, ExitSuccess);
         return ExitSuccess;
     }
     engine_.setMode(options_.mode);
@@ -105,8 +106,9 @@ int CliRunner::run() {
     engine_.setLineOptions(options_.lines);  // before the port opens
     const bool ok = execute();
     if (stopped_) host_.note(QStringLiteral("Stopped."));
-    host_.finish();
-    return ok && !stopped_ ? ExitSuccess : ExitFailure;
+    const int status = ok && !stopped_ ? ExitSuccess : ExitFailure;
+    host_.finish(status == ExitSuccess, status);
+    return status;
 }
 
 bool CliRunner::execute() {
@@ -115,6 +117,8 @@ bool CliRunner::execute() {
         image = engine_.loadImage(options_.imageSource());
         if (!image) return false;
     }
+    // Where the data go is checked before the board is touched.
+    if (options_.command == Command::Read && !engine_.checkOutputFile(options_.file)) return false;
     // A stop during the connect may leave its later steps failing quietly; it must not go on
     // into the operation.
     if (!engine_.connect(options_.port) || stopped_) return false;

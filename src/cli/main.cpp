@@ -51,6 +51,8 @@ int main(int argc, char* argv[]) {
 
     QtSerialPort port;
     CliHost host(out, err, ::isatty(STDERR_FILENO) == 1);
+    host.setLanguage(language);
+    host.setJson(parsed.options.json);
     Engine engine(host, port);
     engine.initialise();
 

@@ -10,12 +10,15 @@ CommandResult failed(Step step, const Reply& reply) {
     return r;
 }
 
-// The address frame; a refusal is shown with the last byte received, as the original tool did.
+// The address frame; a refusal is reported with the last byte received.
 Reply SendAddress(BootLink& link, uint32_t address, bool showRefusal = true) {
     const Reply reply = link.frame(BootLink::addressFrame(address), ReplyRule::FirstByte);
-    if (showRefusal && reply.status == ReplyStatus::Nack)
-        link.host().showMessage(QStringLiteral("传送地址时应答为非ACK，应答值=") +
-                                BootLink::hexNoPad(reply.last));
+    if (showRefusal && reply.status == ReplyStatus::Nack) {
+        Event e(EventCode::AddressRefused);
+        e.address = address;
+        e.actual = reply.last;
+        link.report(e);
+    }
     return reply;
 }
 
@@ -38,7 +41,7 @@ CommandResult TwoAcks(BootLink& link, uint8_t command, qint64 workNs) {
 }  // namespace
 
 CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out, bool showRefusal) {
-    Reply reply = link.command(0x11);
+    Reply reply = link.command(opcode::kReadMemory);
     if (!reply.ok()) return failed(Step::Command, reply);
     reply = SendAddress(link, address, showRefusal);
     if (!reply.ok()) return failed(Step::Address, reply);
@@ -59,11 +62,10 @@ CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out, 
 
 CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data, int n,
                           qint64 writeNs) {
-    Reply reply = link.command(0x31);
+    Reply reply = link.command(opcode::kWriteMemory);
     if (!reply.ok()) {
         // The chip refuses writes (readout protection): the connection is of no further use.
-        if (reply.status == ReplyStatus::Nack && reply.first == kNack)
-            link.enableCommands(false, false);
+        if (reply.status == ReplyStatus::Nack && reply.first == kNack) link.reportClosed();
         return failed(Step::Command, reply);
     }
     reply = SendAddress(link, address);
@@ -74,9 +76,12 @@ CommandResult WriteMemory(BootLink& link, uint32_t address, const uint8_t* data,
     frame.append(reinterpret_cast<const char*>(data), n);
     reply = link.frame(BootLink::withChecksum(frame), ReplyRule::FirstByte, 0,
                        link.replyTimeout() + writeNs);
-    if (reply.status == ReplyStatus::Nack)
-        link.host().showMessage(QStringLiteral("传送数据时应答为非ACK，应答值=") +
-                                BootLink::hexNoPad(reply.last));
+    if (reply.status == ReplyStatus::Nack) {
+        Event e(EventCode::DataRefused);
+        e.address = address;
+        e.actual = reply.last;
+        link.report(e);
+    }
     if (!reply.ok()) return failed(Step::Data, reply);
     return {};
 }
@@ -85,14 +90,14 @@ CommandResult MassErase(BootLink& link, uint8_t opcode, qint64 eraseNs) {
     Reply reply = link.command(opcode);
     if (!reply.ok()) return failed(Step::Command, reply);
     const QByteArray code =
-        opcode == 0x43 ? QByteArray("\xFF\x00", 2) : QByteArray("\xFF\xFF\x00", 3);
+        opcode == opcode::kErase ? QByteArray("\xFF\x00", 2) : QByteArray("\xFF\xFF\x00", 3);
     reply = link.frame(code, link.defaultRule(), 0, link.replyTimeout() + eraseNs);
     if (!reply.ok()) return failed(Step::Data, reply);
     return {};
 }
 
 CommandResult BankErase(BootLink& link, int bank, qint64 eraseNs) {
-    Reply reply = link.command(0x44);
+    Reply reply = link.command(opcode::kExtendedErase);
     if (!reply.ok()) return failed(Step::Command, reply);
     const QByteArray code =
         bank == 1 ? QByteArray("\xFF\xFE\x01", 3) : QByteArray("\xFF\xFD\x02", 3);
@@ -107,7 +112,7 @@ CommandResult ErasePages(BootLink& link, uint8_t opcode, const std::vector<uint3
     if (!reply.ok()) return failed(Step::Command, reply);
     QByteArray frame;
     const auto n = uint32_t(pages.size() - 1);
-    if (opcode == 0x43) {
+    if (opcode == opcode::kErase) {
         frame.append(char(n));
         for (uint32_t page : pages) frame.append(char(page));
     } else {
@@ -126,9 +131,13 @@ CommandResult ErasePages(BootLink& link, uint8_t opcode, const std::vector<uint3
 }
 
 CommandResult Go(BootLink& link, uint32_t address) {
-    const Reply reply = link.command(0x21);
+    Reply reply = link.command(opcode::kGo);
     if (!reply.ok()) return failed(Step::Command, reply);
-    link.send(BootLink::addressFrame(address));
+    // The chip acknowledges an address it can jump to and then leaves the bootloader; a refused
+    // one leaves it waiting for the next command. The first byte decides: the started program
+    // may talk on the line at once.
+    reply = link.frame(BootLink::addressFrame(address), ReplyRule::FirstByte);
+    if (!reply.ok()) return failed(Step::Address, reply);
     return {};
 }
 
@@ -141,8 +150,8 @@ static Reply CountedReply(BootLink& link, uint8_t command) {
     return reply;
 }
 
-CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText) {
-    const Reply reply = CountedReply(link, 0x02);
+CommandResult GetId(BootLink& link, uint16_t* pid, QByteArray* id) {
+    const Reply reply = CountedReply(link, opcode::kGetId);
     if (!reply.ok()) return failed(Step::Command, reply);
     const uint8_t* r = link.received();
     const int count = link.receivedCount();
@@ -160,15 +169,13 @@ CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText) {
         bad.last = r[count - 1];
         return failed(Step::Data, bad);
     }
-    QString text;
-    for (int i = 2; i < 2 + idBytes; ++i) text += BootLink::hex2(r[i]);
-    if (idText) *idText = text;
+    if (id) *id = QByteArray(reinterpret_cast<const char*>(r + 2), idBytes);
     if (pid) *pid = uint16_t(r[2] << 8 | r[3]);
     return {};
 }
 
 CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>* commands) {
-    const Reply reply = CountedReply(link, 0x00);
+    const Reply reply = CountedReply(link, opcode::kGet);
     if (!reply.ok()) return failed(Step::Command, reply);
     const uint8_t* r = link.received();
     const int count = link.receivedCount();
@@ -186,11 +193,11 @@ CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>
 }
 
 CommandResult ReadoutProtect(BootLink& link, qint64 workNs) {
-    return TwoAcks(link, 0x82, workNs);
+    return TwoAcks(link, opcode::kReadoutProtect, workNs);
 }
 
 CommandResult ReadoutUnprotect(BootLink& link, qint64 workNs) {
-    return TwoAcks(link, 0x92, workNs);
+    return TwoAcks(link, opcode::kReadoutUnprotect, workNs);
 }
 
 }  // namespace praxon

@@ -6,12 +6,9 @@
 #include "BootLink.h"
 
 // The bootloader commands, each one transaction on the link with a typed result. The reply
-// rules follow the link's mode; message boxes for refused address and data frames are shown
-// here, log lines are left to the operations.
+// rules follow the link's mode; refused address and data frames are reported here, the rest is
+// left to the operations.
 namespace praxon {
-
-// Which step of a transaction failed.
-enum class Step { None, Command, Address, Count, Data };
 
 struct CommandResult {
     Step failed = Step::None;
@@ -19,8 +16,8 @@ struct CommandResult {
     bool ok() const { return failed == Step::None; }
 };
 
-// Read Memory: n (1 to 256) bytes at address into out. showRefusal: a refused address is shown
-// as a message, as the original tool did.
+// Read Memory: n (1 to 256) bytes at address into out. showRefusal: a refused address is
+// reported (AddressRefused) with the last byte received.
 CommandResult ReadMemory(BootLink& link, uint32_t address, int n, uint8_t* out,
                          bool showRefusal = true);
 // Write Memory: n (1 to 256) bytes at address; the data's answer may come writeNs after the reply
@@ -36,10 +33,12 @@ CommandResult BankErase(BootLink& link, int bank, qint64 eraseNs);
 // with 0x44 two bytes each, most significant first (at most 511 go in one command here).
 CommandResult ErasePages(BootLink& link, uint8_t opcode, const std::vector<uint32_t>& pages,
                          qint64 eraseNs);
-// Go: 21 DE acknowledged, then the address frame (its answer is not read).
+// Go: 21 DE acknowledged, then the address frame, whose answer says whether the chip jumps
+// (ACK) or refused the address (Step::Address).
 CommandResult Go(BootLink& link, uint32_t address);
-// Get ID: the product ID, from the two-byte answer of the chip or a four-byte one.
-CommandResult GetId(BootLink& link, uint16_t* pid, QString* idText);
+// Get ID: the product ID, from the two-byte answer of the chip or a four-byte one (idBytes: the
+// bytes as the chip sent them).
+CommandResult GetId(BootLink& link, uint16_t* pid, QByteArray* idBytes);
 // Get: the protocol version byte (0x31 = 3.1) and the command codes the bootloader offers.
 CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>* commands);
 // Readout Protect (82 7D) and Readout Unprotect (92 6D): the command's ACK, then the second one

@@ -2,16 +2,14 @@
 
 #include <QObject>
 #include <QString>
-#include <QTime>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "Device.h"
+#include "Event.h"
 #include "FirmwareImage.h"
-#include "Host.h"
 #include "ImageFormat.h"
 #include "LineControl.h"
 #include "LineSpeeds.h"  // IsSupportedBaudRate, kDefaultLineSpeed: the speeds offered
@@ -23,8 +21,8 @@ namespace praxon {
 // How replies are awaited and how an image is written.
 //  Fast: a one-byte reply is taken on its first byte, a read at ACK + n bytes; images go out in
 //        4-byte aligned blocks of up to 256 bytes, verified in 256-byte reads.
-//  Compatible: every reply waits for a quiet line as the original tool did; one Write Memory
-//        transaction per HEX record, each verified on its own.
+//  Compatible: a reply is complete only once the line has been quiet for the idle period after
+//        it; one Write Memory transaction per HEX record, each read back on its own.
 //  Turbo: program() writes through a loader of this project's own that runs from the chip's RAM
 //        (STM32F0/F1/F3): compressed frames, pages whose CRC already matches left alone, verify
 //        by the chip's CRC, optionally a faster line. Everything else runs as in Fast, and so
@@ -79,50 +77,54 @@ struct TargetInfo {
 };
 
 // The user operations on one serial line. The window and the command line call these and
-// nothing else, so both run the same code. Each takes its inputs as parameters and reports
-// through the Host.
+// nothing else, so both run the same code. Each takes its inputs as parameters and reports what
+// happens as events (Event.h), beginning with OperationBegun and ending with OperationEnded.
 //
 // While one operation runs (its waits let the event loop run), every other operation is refused
 // and returns false at once; only stop() acts.
 class Engine : public QObject {
     Q_OBJECT
 public:
-    Engine(Host& host, SerialPort& port, QObject* parent = nullptr);
+    Engine(EventSink& sink, SerialPort& port, QObject* parent = nullptr);
     ~Engine() override;
 
-    // Idle, grey lamp, operations disabled.
+    // Idle, not connected, operations disabled.
     void initialise();
 
     WriteMode mode() const;
     void setMode(WriteMode mode);
     // Takes effect when the port is next opened.
-    const LineOptions& lineOptions() const;
     void setLineOptions(const LineOptions& options);
 
     // Opens the port named as the user wrote it (ttyUSB0, /dev/ttyUSB0, COM3), runs the entry
     // sequence when the wiring is known, synchronises and identifies the chip: Get ID, Get (the
-    // version and commands; compatible mode leaves it out for an STM32F10x, which sees the
-    // original sequence) and its flash-size register. True when the bootloader answered (also
+    // version and commands; compatible mode leaves it out for an STM32F10x) and its flash-size
+    // register. True when the bootloader answered (also
     // when it was synchronised already), whether or not the device table knows the chip.
     bool connect(const QString& port);
     // Opens the port (when another one is chosen); the result is only shown on failure.
     bool openPort(const QString& port);
 
-    // Reads the whole file into an image. Every problem is shown as a message, ending with
-    // "下载失败。"; nothing is sent.
+    // Reads the whole file into an image. Every problem is reported, ending with ProgramFailed;
+    // nothing is sent.
     std::optional<FirmwareImage> loadImage(const ImageSource& source);
     // Erases as asked, writes the image, verifies and protects. The image is checked against the
     // connected chip's memory before anything is erased. Refused for a chip the device table
     // does not know: its erase units, write unit and erased value would be guesses.
     bool program(const FirmwareImage& image, const ProgramOptions& options);
     // Reads the whole flash (no range) or [begin, end) into a file, which is replaced only when
-    // the read succeeded.
+    // the read succeeded. A range that starts in the flash and runs past its end is refused
+    // before anything is read.
     bool readToFile(const QString& path, ImageFormat format,
                     const std::optional<AddressRange>& range = std::nullopt);
     // Erases the whole flash (no range) or the pages or sectors covering the range; a bank they
     // cover whole goes in one bank erase. Refused for a chip the device table does not know.
     bool erase(const std::optional<AddressRange>& range = std::nullopt);
+    // False when the chip refused the address (it stays in its bootloader) or did not answer.
     bool go(uint32_t address);
+    // Whether a file can be written at path (its folder exists and takes a new file); reported
+    // when not. Nothing is left behind.
+    bool checkOutputFile(const QString& path);
     // Leaves the bootloader for the user program: the exit sequence when the wiring is known,
     // otherwise Go to address.
     bool runProgram(uint32_t address);
@@ -141,9 +143,8 @@ public:
     int flashSizeOverride() const;
     void setFlashSizeOverride(int kilobytes);
 
-    // For tests: the limit of every reply wait (default 500 ms) and the log's clock.
+    // For tests: the limit of every reply wait (default 500 ms).
     void setReplyTimeout(int milliseconds);
-    void setTimeOfDaySource(std::function<QTime()> source);
 
 signals:
     void busyChanged(bool busy);

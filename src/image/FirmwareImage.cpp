@@ -174,12 +174,11 @@ bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error)
         ++lineNumber;
         // Some Windows editors save text with a UTF-8 byte order mark in front of it.
         if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        const HexLineError lineError = overlong ? HexLineError::TooLong : ReadHexLine(line, record);
-        if (lineError != HexLineError::None) {
+        HexLineError lineError = HexLineError::None;
+        if (overlong || !ParseHexLine(line, record, &lineError)) {
             Fail(error, ImageLoadError::BadLine);
             if (error != nullptr) {
-                error->lineError = lineError;
-                error->message = HexLineErrorMessage(lineError, line);
+                error->lineError = overlong ? HexLineError::None : lineError;
                 error->line = line;
                 error->lineNumber = lineNumber;
             }

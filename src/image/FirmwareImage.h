@@ -64,15 +64,14 @@ private:
 struct ImageLoadError {
     enum Kind {
         None,
-        BadLine,      // a HEX line the line reader rejected: message (may be empty) and line
+        BadLine,      // a HEX line the line reader rejected: lineError (None: overlong) and line
         NoEndRecord,  // the HEX file ended without an end-of-file record
         Conflict,     // two records give different values for address
         Empty,        // no data at all
         TooLarge,     // a binary file that would reach past 0xFFFFFFFF from its load address
     };
     Kind kind = None;
-    HexLineError lineError = HexLineError::None;  // BadLine: what is wrong with the line
-    std::string message;   // BadLine: HexLineErrorMessage, the text the user is shown
+    HexLineError lineError = HexLineError::None;  // BadLine: the reader's reason
     std::string line;      // BadLine: the rejected line as it stands in the file
     int lineNumber = 0;    // BadLine: 1-based
     uint32_t address = 0;  // Conflict: lowest address with two values
@@ -80,9 +79,9 @@ struct ImageLoadError {
 
 // Reads a whole Intel HEX file into image. Lines end at CR LF, a lone CR or a lone LF; a UTF-8
 // byte order mark before the first line is skipped; a line longer than 1024 characters is
-// refused as a bad line (HexLineError::TooLong, its message empty); reading ends at the end-of-file
-// record. Empty data records give nothing. False with *error filled at the first problem. On
-// success *image is replaced by what was read; on failure it is left as it was.
+// refused as a bad line (without a reader's reason); reading ends at the end-of-file record. Empty
+// data records give nothing. False with *error filled at the first problem. On success *image is
+// replaced by what was read; on failure it is left as it was.
 bool ReadHexImage(std::istream& in, FirmwareImage* image, ImageLoadError* error);
 
 // Reads a raw binary file into image as one record at loadAddress (image as above).

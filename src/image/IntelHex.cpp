@@ -8,12 +8,7 @@ namespace praxon {
 
 namespace {
 
-const char kIllegalFormat[] = "HEX文件中包含非法格式数据.";
-const char kBadChecksum[] = "校验和不正确，您给的串是：";
-const char kSegmentLength[] = "扩展段地址长度不是2个字节，这个地址偶也算不出啊......";
-const char kStartSegment[] = "HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。";
-const char kLinearLength[] = "扩展线性地址长度不是4个字节，这个地址偶也算不出啊......";
-const char kStartLinearLength[] = "开始线性地址长度不是4个字节，这个地址偶也算不出啊......";
+constexpr HexLineError kIllegalFormat = HexLineError::IllegalFormat;
 
 // LL, AAAA, TT and the data share a 256-byte working array.
 constexpr int kMaxDataLen = 252;
@@ -57,6 +52,11 @@ bool ChecksumMatches(std::string_view line) {
     return checksum == static_cast<int>((256 - sum % 256) % 256);
 }
 
+bool Reject(HexLineError* error, HexLineError why) {
+    if (error != nullptr) *error = why;
+    return false;
+}
+
 uint8_t Checksum(const uint8_t* bytes, int count) {
     unsigned sum = 0;
     for (int i = 0; i < count; ++i) sum = (sum + bytes[i]) % 256;
@@ -69,8 +69,7 @@ std::string RecordLine(const uint8_t* buffer, int checksumIndex) {
 
 }  // namespace
 
-HexLineError ReadHexLine(std::string_view line, HexRecord& record) {
-    using E = HexLineError;
+bool ParseHexLine(std::string_view line, HexRecord& record, HexLineError* error) {
     // A line may end in blanks or a CR (files written with CR LF and read line by line).
     std::string_view text = line;
     while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.remove_suffix(1);
@@ -78,22 +77,24 @@ HexLineError ReadHexLine(std::string_view line, HexRecord& record) {
     // Characters after a complete record are a format error, whatever the checksum test would
     // make of them.
     if (text.size() >= 3 && text[0] == ':' && DigitValue(text[1]) >= 0 &&
-        DigitValue(text[2]) >= 0 && text.size() > 11 + 2 * static_cast<size_t>(Pair(text, 1)))
-        return E::IllegalFormat;
+        DigitValue(text[2]) >= 0 && text.size() > 11 + 2 * static_cast<size_t>(Pair(text, 1))) {
+        return Reject(error, kIllegalFormat);
+    }
 
-    if (!ChecksumMatches(text)) return E::BadChecksum;
+    if (!ChecksumMatches(text)) return Reject(error, HexLineError::BadChecksum);
 
-    if (text.empty() || text[0] != ':') return E::IllegalFormat;
+    if (text.empty() || text[0] != ':') return Reject(error, kIllegalFormat);
 
     // From here on every field is read strictly: an even number of hex digits after the colon,
     // at least count, offset, type and checksum, and exactly as many as the count asks for.
     const std::string_view body = text.substr(1);
-    if (body.size() % 2 != 0 || body.size() < 10) return E::IllegalFormat;
-    for (char c : body)
-        if (DigitValue(c) < 0) return E::IllegalFormat;
+    if (body.size() % 2 != 0 || body.size() < 10) return Reject(error, kIllegalFormat);
+    for (char c : body) {
+        if (DigitValue(c) < 0) return Reject(error, kIllegalFormat);
+    }
     const int dataLen = Pair(text, 1);
     if (body.size() != 10 + 2 * static_cast<size_t>(dataLen)) {
-        return E::IllegalFormat;
+        return Reject(error, kIllegalFormat);
     }
 
     record.DataLen = static_cast<uint8_t>(dataLen);
@@ -102,71 +103,43 @@ HexLineError ReadHexLine(std::string_view line, HexRecord& record) {
 
     switch (record.RecType) {
         case 0x00: {
-            if (dataLen > kMaxDataLen) return E::IllegalFormat;
+            if (dataLen > kMaxDataLen) return Reject(error, kIllegalFormat);
             // Every byte of the record must lie below the address limit.
             const int64_t address =
                 int64_t{record.Segment} * 16 + int64_t{record.Linear} * 65536 + record.Offset;
             if (address < 0 || address + (dataLen > 0 ? dataLen - 1 : 0) >= kAddressLimit) {
-                return E::IllegalFormat;
+                return Reject(error, kIllegalFormat);
             }
             for (int k = 0; k < dataLen; ++k) {
                 record.Data[static_cast<size_t>(k)] = static_cast<uint8_t>(Pair(text, 9 + 2 * k));
             }
             record.Address = static_cast<int32_t>(address);
-            return E::None;
+            return true;
         }
         case 0x01:
-            return E::None;
+            return true;
         case 0x02:
-            if (dataLen != 2) return E::SegmentAddressLength;
+            if (dataLen != 2) return Reject(error, HexLineError::SegmentLength);
             record.Segment = Pair(text, 9) * 256 + Pair(text, 11);
             record.Linear = 0;
-            return E::None;
+            return true;
         case 0x03:
-            return E::StartSegmentAddress;
+            return Reject(error, HexLineError::StartSegment);
         case 0x04: {
-            if (dataLen != 2) return E::LinearAddressLength;
+            if (dataLen != 2) return Reject(error, HexLineError::LinearLength);
             const int value = Pair(text, 9) * 256 + Pair(text, 11);
             // 0x8000 and above would load at 0x80000000 or higher.
-            if (int64_t{value} * 65536 >= kAddressLimit) return E::IllegalFormat;
+            if (int64_t{value} * 65536 >= kAddressLimit) return Reject(error, kIllegalFormat);
             record.Linear = value;
             record.Segment = 0;
-            return E::None;
+            return true;
         }
         case 0x05:
-            if (dataLen != 4) return E::StartLinearAddressLength;
-            return E::None;
+            if (dataLen != 4) return Reject(error, HexLineError::StartLinearLength);
+            return true;
         default:
-            return E::IllegalFormat;
+            return Reject(error, kIllegalFormat);
     }
-}
-
-std::string HexLineErrorMessage(HexLineError error, std::string_view line) {
-    switch (error) {
-        case HexLineError::IllegalFormat:
-            return kIllegalFormat;
-        case HexLineError::BadChecksum:
-            return kBadChecksum + std::string(line);
-        case HexLineError::SegmentAddressLength:
-            return kSegmentLength;
-        case HexLineError::StartSegmentAddress:
-            return kStartSegment;
-        case HexLineError::LinearAddressLength:
-            return kLinearLength;
-        case HexLineError::StartLinearAddressLength:
-            return kStartLinearLength;
-        case HexLineError::None:
-        case HexLineError::TooLong:
-            break;
-    }
-    return std::string();
-}
-
-bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message) {
-    const HexLineError error = ReadHexLine(line, record);
-    if (error != HexLineError::None && message != nullptr)
-        *message = HexLineErrorMessage(error, line);
-    return error == HexLineError::None;
 }
 
 std::string StartLinearAddressLine() {

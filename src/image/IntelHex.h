@@ -19,26 +19,20 @@ struct HexRecord {
     int32_t Address = 0;              // load address of the last data record
 };
 
-// Why a line is not a record the reader takes.
+// Why a line was rejected.
 enum class HexLineError {
     None,
-    IllegalFormat,             // not a record: characters, length, type or address
-    BadChecksum,               // the last pair is not the checksum of the others
-    SegmentAddressLength,      // an 02 record without exactly 2 data bytes
-    StartSegmentAddress,       // an 03 record (a start address for x86 real mode)
-    LinearAddressLength,       // an 04 record without exactly 2 data bytes
-    StartLinearAddressLength,  // an 05 record without exactly 4 data bytes
-    TooLong,                   // longer than any record (a binary file chosen by mistake)
+    IllegalFormat,      // not a record: characters, length, type or address out of range
+    BadChecksum,        // the record's checksum does not match
+    SegmentLength,      // an 02 record without 2 data bytes
+    StartSegment,       // an 03 record (a start address for real mode)
+    LinearLength,       // an 04 record without 2 data bytes
+    StartLinearLength,  // an 05 record without 4 data bytes
 };
 
-// Parses one line (without its terminator) into record; the reason when the line is rejected.
-HexLineError ReadHexLine(std::string_view line, HexRecord& record);
-// The text the user is shown for a rejected line: the checksum's quotes the line, TooLong has
-// none ("").
-std::string HexLineErrorMessage(HexLineError error, std::string_view line);
-// ReadHexLine with the rejection as its message: false when the line is rejected, *message then
-// holds HexLineErrorMessage (it is left untouched on success).
-bool ParseHexLine(std::string_view line, HexRecord& record, std::string* message);
+// Parses one line (without its terminator) into record. Returns false when the line is rejected;
+// *error then says why (it is left untouched on success).
+bool ParseHexLine(std::string_view line, HexRecord& record, HexLineError* error);
 
 // Writer: the exact lines, without line terminator.
 std::string StartLinearAddressLine();  // ":0400000508000000EF"

@@ -1,25 +1,25 @@
 #include "BootLink.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <cstring>
 
 namespace praxon {
 
-BootLink::BootLink(Host& host, SerialPort& port, QObject* parent)
-    : QObject(parent), host_(host), port_(port) {
-    idleTimer_.setInterval(2);
+BootLink::BootLink(EventSink& sink, SerialPort& port, QObject* parent)
+    : QObject(parent), sink_(sink), port_(port) {
+    idleTimer_.setInterval(timeout::kIdleMs);
     idleTimer_.setSingleShot(true);
     idleTimer_.setTimerType(Qt::PreciseTimer);
     connect(&idleTimer_, &QTimer::timeout, this, &BootLink::onIdle);
     connect(&port_, &SerialPort::dataReceived, this, &BootLink::onDataReceived);
     // A vanished line (adapter unplugged) ends the connection: show it, and end a running wait.
     connect(&port_, &SerialPort::lineLost, this, [this] {
-        enableCommands(false, false);
+        reportClosed();
         wake();
     });
-    timeOfDay_ = [] { return QTime::currentTime(); };
 }
 
 BootLink::~BootLink() = default;
@@ -60,9 +60,15 @@ bool BootLink::openPort(const QString& text) {
     if (port_.isOpen()) port_.close();
     currentPort_ = name;
     openBaudRate_ = baudRate_;
-    QString error;
-    if (name.isEmpty() || !port_.open(name, baudRate_, &error)) {
-        host_.showMessage(QStringLiteral("指定的串口不存在或已被占用。"));
+    PortOpenFailure failure;
+    if (name.isEmpty() || !port_.open(name, baudRate_, &failure)) {
+        if (name.isEmpty()) failure = {PortError::NotFound, QString()};
+        openFailure_ = failure;
+        Event e(EventCode::PortOpenFailed);
+        e.portError = failure.error;
+        e.text = name.isEmpty() ? text.trimmed() : name;
+        e.detail = failure.text;
+        report(e);
         return false;
     }
     // Opening a serial device asserts DTR and RTS; a board wired to them is put back at once.
@@ -87,15 +93,19 @@ bool BootLink::runLines(const LineSequence& steps) {
                 ok = port_.setBreak(step.on);
                 break;
             case LineStep::Pause: {
-                QEventLoop loop;
-                QTimer::singleShot(step.ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-                loop.exec();
+                // Stop ends the pause and the sequence; the lines stay as they are now.
+                const quint64 stops = stopCount_;
+                const qint64 ns = qint64(step.ms) * 1'000'000;
+                QElapsedTimer start;
+                start.start();
+                while (stopCount_ == stops && port_.isOpen() && start.nsecsElapsed() < ns)
+                    sleepUntilEvent(start, ns, false);
+                if (stopCount_ != stops) return false;
                 break;
             }
         }
         if (!ok) {
-            host_.showMessage(QStringLiteral(
-                "串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。"));
+            report(Event(EventCode::PortLinesFailed));
             return false;
         }
     }
@@ -132,35 +142,12 @@ void BootLink::onIdle() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Log, offered operations, Stop
-
-void BootLink::log(const QString& message) {
-    const bool clearFirst = logLength_ > 8096;
-    if (clearFirst) logLength_ = 0;
-    const QString line =
-        timeOfDay_().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + message;
-    logLength_ += line.size() + 2;  // the window ends each line with CR LF
-    host_.appendLog(line, clearFirst);
-}
-
-void BootLink::enableCommands(bool enable, bool readable) {
-    CommandStates s;
-    s.protect = enable;
-    s.unprotect = enable;
-    s.program = enable;
-    s.erase = enable;
-    s.go = enable;
-    s.read = enable && readable;
-    host_.enableCommands(s);
-    if (!enable) {
-        host_.setStatusText(StatusField::Link, QStringLiteral("未连接"));
-        host_.setLamp(Lamp::Gray);
-    }
-}
+// Stop
 
 void BootLink::stop() {
     stopped_ = true;
-    enableCommands(false, false);
+    ++stopCount_;
+    reportClosed();
     wake();
 }
 
@@ -189,7 +176,7 @@ void BootLink::sleepUntilEvent(const QElapsedTimer& start, qint64 timeoutNs, boo
 }
 
 void BootLink::reportPortFailure() {
-    host_.showMessage(QStringLiteral("请指定可用串行口。"));
+    report(Event(EventCode::PortUnusable));
     stopped_ = true;
 }
 
@@ -198,10 +185,6 @@ bool BootLink::write(const QByteArray& bytes) {
     idle_ = false;
     idleTimer_.stop();
     return port_.write(bytes);
-}
-
-bool BootLink::send(const QByteArray& bytes) {
-    return write(bytes);
 }
 
 Reply BootLink::wait(ReplyRule rule, int dataBytes, qint64 timeoutNs, bool watchStop) {
@@ -337,31 +320,6 @@ QByteArray BootLink::withChecksum(const QByteArray& bytes) {
     QByteArray frame = bytes;
     frame.append(char(sum));
     return frame;
-}
-
-QString BootLink::hexNoPad(uint8_t byte) {
-    return QString::number(byte, 16).toUpper();
-}
-
-QString BootLink::hex2(uint8_t byte) {
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString BootLink::describe(const Reply& reply) {
-    switch (reply.status) {
-        case ReplyStatus::Ack:
-            return QStringLiteral("ACK");
-        case ReplyStatus::Nack:
-            return reply.first == kNack ? QStringLiteral("目标板应答NACK")
-                                        : QStringLiteral("目标板应答") + hex2(reply.first);
-        case ReplyStatus::Timeout:
-            return QStringLiteral("等待应答超时");
-        case ReplyStatus::Stopped:
-            return QStringLiteral("已停止");
-        case ReplyStatus::LineLost:
-            return QStringLiteral("串口已断开");
-    }
-    return {};
 }
 
 }  // namespace praxon

@@ -4,13 +4,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTime>
 #include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
 
-#include "Host.h"
+#include "Event.h"
 #include "LineControl.h"
 #include "LineSpeeds.h"
 #include "SerialPort.h"
@@ -24,14 +23,36 @@ constexpr uint8_t kAck = 0x79;
 constexpr uint8_t kNack = 0x1F;
 constexpr uint8_t kSync = 0x7F;
 
-// How a wait for the bootloader ended.
-enum class ReplyStatus {
-    Ack,       // the reply is there and says ACK
-    Nack,      // the reply is there and says something else (NACK or a stray byte)
-    Timeout,   // nothing decisive within the reply time limit
-    Stopped,   // the user pressed Stop
-    LineLost,  // the port could not be written or the line went away (already shown as a message)
-};
+// The bootloader's command codes.
+namespace opcode {
+constexpr uint8_t kGet = 0x00;
+constexpr uint8_t kGetId = 0x02;
+constexpr uint8_t kReadMemory = 0x11;
+constexpr uint8_t kGo = 0x21;
+constexpr uint8_t kWriteMemory = 0x31;
+constexpr uint8_t kErase = 0x43;
+constexpr uint8_t kExtendedErase = 0x44;
+constexpr uint8_t kWriteProtect = 0x63;
+constexpr uint8_t kWriteUnprotect = 0x73;
+constexpr uint8_t kReadoutProtect = 0x82;
+constexpr uint8_t kReadoutUnprotect = 0x92;
+}  // namespace opcode
+
+// How long the link and the operations wait.
+namespace timeout {
+// The limit of every reply; the chip's own work time is added where it has some.
+constexpr qint64 kReplyNs = 500'000'000;
+// The quiet period that ends a reply under the quiet-line rules.
+constexpr int kIdleMs = 2;
+// Erase times of the device table are for genuine parts; clone flash may be slower.
+constexpr qint64 kSlowFlashMargin = 2;
+// Added to the reply limit for the answer to written data, for the same reason.
+constexpr qint64 kWriteNs = 500'000'000;
+// Option-byte work of Readout Protect.
+constexpr qint64 kOptionBytesNs = 2'000'000'000;
+// Mass erase of a chip the device table does not know.
+constexpr qint64 kUnknownMassEraseNs = 35'000'000'000;
+}  // namespace timeout
 
 struct Reply {
     ReplyStatus status = ReplyStatus::Timeout;
@@ -46,8 +67,8 @@ enum class ReplyRule {
     Quiet,
     // The first byte decides at once.
     FirstByte,
-    // Synchronisation: an ACK or NACK decides; other bytes keep the wait going. With quiet set,
-    // the last byte after a quiet line decides (what the original tool did).
+    // Synchronisation: an ACK or NACK decides; other bytes keep the wait going. Under the
+    // quiet-line rules the last byte before the line fell quiet decides.
     Sync,
     // The count frame of a read: ACK followed by n data bytes; a first byte other than ACK
     // decides at once (fast) or after a quiet line (quiet).
@@ -58,7 +79,8 @@ enum class ReplyRule {
 };
 
 // The serial link to the STM32 bootloader: the port, the receive buffer with its idle timer, the
-// message log, the frames and the one wait routine that every exchange uses.
+// frames and the one wait routine that every exchange uses. It reports what happens to the port
+// and the link as events.
 //
 // Everything runs on one thread. A wait sleeps in a local event loop until something that can
 // change its outcome happens (a received chunk, the idle timer, Stop, the line going away, its
@@ -66,17 +88,17 @@ enum class ReplyRule {
 class BootLink : public QObject {
     Q_OBJECT
 public:
-    BootLink(Host& host, SerialPort& port, QObject* parent = nullptr);
+    BootLink(EventSink& sink, SerialPort& port, QObject* parent = nullptr);
     ~BootLink() override;
 
-    Host& host() { return host_; }
+    void report(const Event& event) { sink_.report(event); }
     SerialPort& port() { return port_; }
 
     // Quiet-line rules (compatible) or first-byte rules (fast).
     bool quietReplies() const { return quietReplies_; }
     void setQuietReplies(bool quiet) { quietReplies_ = quiet; }
     void setReplyTimeout(qint64 nanoseconds) { replyTimeoutNs_ = nanoseconds; }
-    // The quiet period that ends a reply under the quiet-line rules (2 ms).
+    // The quiet period that ends a reply under the quiet-line rules.
     void setIdlePeriod(int milliseconds) { idleTimer_.setInterval(milliseconds); }
     qint64 replyTimeout() const { return replyTimeoutNs_; }
 
@@ -89,18 +111,22 @@ public:
     // Line speed and the idle state of the modem lines, for the next time the port opens.
     void setLineSettings(int baudRate, const LineSequence& idle);
     // Opens the named port unless it is open already with these settings, then sets the lines'
-    // idle state. Shows the port message on failure.
+    // idle state. Reports why on failure.
     bool openPort(const QString& name);
-    QString currentPort() const { return currentPort_; }
-    // Drives the modem lines; pauses sleep in the event loop. False (after a message) when the
-    // port cannot set a line.
+    // Why the last openPort() failed.
+    const PortOpenFailure& openFailure() const { return openFailure_; }
+    // Drives the modem lines; pauses sleep in the event loop and end early on Stop. False when
+    // Stop came or the port cannot set a line (reported).
     bool runLines(const LineSequence& steps);
 
-    // Log and offered operations.
-    void log(const QString& message);
-    void setTimeOfDaySource(std::function<QTime()> source) { timeOfDay_ = std::move(source); }
-    // Offers the operations (read only when the flash size is known) or shows "not connected".
-    void enableCommands(bool enable, bool readable);
+    // The link's state: connected with every operation offered (Read only when the flash size
+    // is known), or not connected.
+    void reportReady(bool readable) {
+        Event e(EventCode::LinkReady);
+        e.readable = readable;
+        report(e);
+    }
+    void reportClosed() { report(Event(EventCode::LinkClosed)); }
 
     // Frames and their waits. Every one starts with an empty receive buffer.
     // 0x7F, after dropping whatever arrived before (a running program's output); Stop does not
@@ -126,9 +152,10 @@ public:
     // Received bytes of the last reply (after a successful AckAndData wait: ACK, then the data).
     const uint8_t* received() const { return buffer_.data(); }
     int receivedCount() const { return count_; }
-    // Writes a frame without awaiting anything (Go's address). False when it could not be written.
-    bool send(const QByteArray& bytes);
 
+    // Writes bytes without awaiting anything (the turbo loader's frames). False when they could
+    // not be written.
+    bool send(const QByteArray& bytes) { return write(bytes); }
     // A protocol with frames of its own (the turbo loader): while a receiver is set, every chunk
     // received goes to it instead of the reply buffer.
     void setReceiver(std::function<void(const QByteArray&)> receiver) {
@@ -147,13 +174,7 @@ public:
     // (ttyUSB0 -> /dev/ttyUSB0) or a path. Empty when the text names no port.
     static QString portNameFromText(const QString& text, bool windows);
 
-    // Upper-case hex without leading zero, as in the non-ACK messages; two digits.
-    static QString hexNoPad(uint8_t byte);
-    static QString hex2(uint8_t byte);
-    // What ended a failed wait, for the log.
-    static QString describe(const Reply& reply);
-
-    static constexpr qint64 kReplyTimeoutNs = 500'000'000;
+    static constexpr qint64 kReplyTimeoutNs = timeout::kReplyNs;
 
 private:
     void onDataReceived();
@@ -164,7 +185,7 @@ private:
     Reply wait(ReplyRule rule, int dataBytes, qint64 timeoutNs, bool watchStop);
     void sleepUntilEvent(const QElapsedTimer& start, qint64 timeoutNs, bool watchStop);
 
-    Host& host_;
+    EventSink& sink_;
     SerialPort& port_;
     // Receive buffer: one reply at most (ACK + 256 data bytes), two spare.
     std::array<uint8_t, 259> buffer_{};
@@ -174,13 +195,13 @@ private:
     bool stopped_ = true;
     bool quietReplies_ = false;
     qint64 replyTimeoutNs_ = kReplyTimeoutNs;
-    QString currentPort_;
+    QString currentPort_;  // the port open now
+    PortOpenFailure openFailure_;
     int baudRate_ = kDefaultLineSpeed;
     int openBaudRate_ = 0;
     LineSequence idleLines_;
     QEventLoop* waitLoop_ = nullptr;
-    qint64 logLength_ = 0;
-    std::function<QTime()> timeOfDay_;
+    quint64 stopCount_ = 0;  // Stop presses so far: a pause of the line steps ends on a new one
     std::function<void(const QByteArray&)> receiver_;
 };
 

@@ -1,6 +1,10 @@
 #include "QtSerialPort.h"
 
+#include <QFile>
 #include <QFileInfo>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 #include <functional>
 
 namespace praxon {
@@ -18,22 +22,50 @@ bool QtSerialPort::isPseudoTerminal(const QString& path) {
     return canonical.startsWith(QStringLiteral("/dev/pts/"));
 }
 
-bool QtSerialPort::open(const QString& name, int baudRate, QString* error) {
+PortError QtSerialPort::kindOf(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return PortError::NotFound;
+        case QSerialPort::PermissionError:
+            return PortError::NoPermission;
+        case QSerialPort::OpenError:
+            return PortError::InUse;
+        default:
+            return PortError::Other;
+    }
+}
+
+bool QtSerialPort::open(const QString& name, int baudRate, PortOpenFailure* failure) {
     if (port_.isOpen()) port_.close();
     port_.clearError();
     port_.setPortName(name);
     opening_ = true;
     const bool pty = isPseudoTerminal(name);
     QString failed;
+    PortError kind = PortError::None;
     // On a pseudo-terminal parity and the modem lines cannot be set; nothing depends on them there.
     auto step = [&](const std::function<bool()>& apply, const char* what, bool ptyMayRefuse) {
         if (!failed.isEmpty()) return;
         if (!apply() &&
-            !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError))
+            !(ptyMayRefuse && pty && port_.error() == QSerialPort::UnsupportedOperationError)) {
             failed = QLatin1String(what) + QStringLiteral(": ") + port_.errorString();
+            kind = kindOf(port_.error());
+        }
         port_.clearError();
     };
     step([&] { return port_.open(QIODevice::ReadWrite); }, "open", false);
+#ifdef Q_OS_UNIX
+    // QSerialPort reports a port held by another program (EBUSY, its lock file) as a permission
+    // error too; the file's access rights tell the two apart.
+    if (kind == PortError::NoPermission) {
+        const QByteArray path = QFile::encodeName(
+            name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+        if (::access(path.constData(), R_OK | W_OK) == 0) kind = PortError::InUse;
+    }
+#else
+    // Windows refuses a port another program holds with "access denied".
+    if (kind == PortError::NoPermission) kind = PortError::InUse;
+#endif
     step([&] { return port_.setBaudRate(baudRate); }, "baud rate", false);
     step([&] { return port_.setDataBits(QSerialPort::Data8); }, "data bits", false);
     step([&] { return port_.setParity(QSerialPort::EvenParity); }, "parity", true);
@@ -44,7 +76,7 @@ bool QtSerialPort::open(const QString& name, int baudRate, QString* error) {
     opening_ = false;
     if (!failed.isEmpty()) {
         if (port_.isOpen()) port_.close();
-        if (error) *error = failed;
+        if (failure) *failure = {kind == PortError::None ? PortError::Other : kind, failed};
         return false;
     }
     return true;

@@ -13,7 +13,9 @@ public:
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
 
-    bool open(const QString& name, int baudRate, QString* error) override;
+    bool open(const QString& name, int baudRate, PortOpenFailure* failure) override;
+    // The kind of an open failure QSerialPort reported.
+    static PortError kindOf(QSerialPort::SerialPortError error);
     void close() override;
     bool isOpen() const override;
     bool write(const QByteArray& frame) override;

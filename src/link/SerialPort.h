@@ -4,7 +4,15 @@
 #include <QObject>
 #include <QString>
 
+#include "Event.h"
+
 namespace praxon {
+
+// Why open() failed: the kind and the system's own words.
+struct PortOpenFailure {
+    PortError error = PortError::None;
+    QString text;
+};
 
 // The one serial line to the bootloader. Small on purpose so tests can put a scripted or failing
 // device in its place.
@@ -15,8 +23,8 @@ public:
     ~SerialPort() override = default;
 
     // Opens the named port at baudRate, 8 data bits, even parity, 1 stop bit, DTR and RTS
-    // asserted. Returns false (port closed) when any step fails; *error then says why.
-    virtual bool open(const QString& name, int baudRate, QString* error) = 0;
+    // asserted. Returns false (port closed) when any step fails; *failure then says why.
+    virtual bool open(const QString& name, int baudRate, PortOpenFailure* failure) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Writes the whole frame in one go. False when the port is not open or the write fails.

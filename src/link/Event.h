@@ -1,0 +1,199 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <cstdint>
+#include <optional>
+
+#include "IntelHex.h"
+
+namespace praxon {
+
+// How a wait for the bootloader ended.
+enum class ReplyStatus {
+    Ack,       // the reply is there and says ACK
+    Nack,      // the reply is there and says something else (NACK or a stray byte)
+    Timeout,   // nothing decisive within the reply time limit
+    Stopped,   // the user pressed Stop
+    LineLost,  // the port could not be written or the line went away
+};
+
+// Which step of a bootloader transaction failed.
+enum class Step { None, Command, Address, Count, Data };
+
+// Why a port did not open.
+enum class PortError { None, NotFound, NoPermission, InUse, Other };
+
+// The user operation an event belongs to.
+enum class Operation {
+    None,
+    Connect,
+    Load,  // reading the image file
+    Program,
+    Verify,
+    Read,
+    Erase,
+    Go,
+    Run,  // leaving the bootloader by the exit sequence
+    Protect,
+    Unprotect,
+};
+
+// Everything the core reports. One value per distinct thing that happens; its data go in the
+// Event's fields named beside it.
+enum class EventCode {
+    // Operation frame
+    OperationBegun,  // operation
+    OperationEnded,  // operation, ok
+    Progress,        // operation (Program, Verify, Read), done, total
+
+    // The link: lamp, offered operations
+    LinkClosed,       // not connected: nothing is offered
+    LinkReady,        // connected: every operation offered; readable: Read too
+    PortOpenFailed,   // portError, text: port path, detail: the system's text
+    PortLinesFailed,  // the port cannot drive DTR/RTS/break
+    PortUnusable,     // a write failed or the line went away
+    AddressRefused,   // actual: the reply byte to an address frame
+    DataRefused,      // actual: the reply byte to a data frame
+
+    // Connect
+    ConnectBegun,
+    ConnectPortFailed,  // portError
+    AlreadySynchronised,
+    Synchronised,
+    BoardSilent,  // reply: how the synchronisation ended (none: the entry sequence failed)
+    Connected,
+    GetIdFailed,  // reply (fast mode only)
+    IdUnrecognised,
+    ChipIdentified,     // pid, family (empty: not in the device table), bytes: the ID bytes
+    GetFailed,          // reply (fast mode only)
+    BootloaderVersion,  // value: version byte (0x31 = 3.1)
+    FlashSizeStated,    // flashKB
+    FlashSizeAssumed,   // flashKB, value: the register's value (none: unreadable)
+    FlashSizeUnknown,
+    FlashSizeUnknownChip,
+    FlashSize,  // flashKB, ramKB (-1: unknown)
+
+    // Reads of the chip (Read Memory)
+    ReadStepFailed,    // step, reply: one block of a read
+    ReadReplyFailed,   // address, reply (fast mode only)
+    VerifyStepFailed,  // step, reply: a record's read-back in compatible mode
+
+    // Image file
+    NoImageFile,
+    ImageFileMissing,
+    ImageFileUnreadable,  // text: path
+    HexLineRejected,      // hexError, text: the line
+    HexBadData,           // text: the line
+    HexNoEndRecord,
+    HexConflict,  // address
+    ImageEmpty,
+    ImageTooLarge,
+
+    // Program
+    ChipUnknown,  // pid (none: the chip did not identify itself)
+    EraseCommandMissing,
+    EraseUnitsUnknown,
+    OutsideMemory,  // address
+    ProgramFailed,
+    ProgramBegun,
+    WriteFailed,       // address, reply (fast mode only)
+    VerifyMismatch,    // compatible mode: a record read back differently
+    VerifyMismatchAt,  // address, expected, actual
+    VerifyReadFailed,  // address, reply
+    Verified,          // done: bytes compared
+    Programmed,        // elapsedNs, done: bytes written
+
+    // Erase
+    ChipEraseBegun,
+    PagesEraseBegun,  // value: number of pages or sectors
+    PageOutOfRange,   // value: page number
+    EraseOutsideFlash,
+    Erased,
+    EraseFailed,
+    EraseReplyFailed,  // reply (fast mode only)
+
+    // Read
+    ReadRangeInvalid,
+    ReadPastFlashEnd,     // address: where the flash ends, value: the range's end
+    OutputFolderMissing,  // text: path
+    OutputNotWritable,    // text: path, detail: the system's text
+    ReadBegun,
+    ReadAborted,
+    ReadDone,  // elapsedNs, done: bytes
+
+    // Go and run
+    Started,
+    GoSilent,
+    GoReplyFailed,     // reply (fast mode only)
+    GoAddressRefused,  // address, actual
+    ResetIntoProgram,
+
+    // Protection
+    Protected,
+    ProtectFailed,
+    ProtectReplyFailed,  // reply (fast mode only)
+    Unprotected,
+    UnprotectFailed,
+    UnprotectReplyFailed,  // reply (fast mode only)
+    UnprotectErasing,
+    UnprotectPending,
+};
+
+// One thing that happened, with its data. Never text for people: text and detail hold data only
+// (a path, a HEX line, the system's error text).
+struct Event {
+    EventCode code = EventCode::OperationBegun;
+    Operation operation = Operation::None;
+    std::optional<uint32_t> address;
+    std::optional<uint8_t> expected;
+    std::optional<uint8_t> actual;
+    std::optional<uint16_t> pid;
+    std::optional<qint64> value;
+    std::optional<ReplyStatus> reply;
+    Step step = Step::None;
+    PortError portError = PortError::None;
+    HexLineError hexError = HexLineError::None;
+    int flashKB = -1;
+    int ramKB = -1;
+    QString family;
+    QString text;
+    QString detail;
+    QByteArray bytes;
+    qint64 done = 0;
+    qint64 total = 0;
+    qint64 elapsedNs = 0;
+    bool ok = false;
+    bool readable = false;
+
+    Event() = default;
+    Event(EventCode c, Operation op = Operation::None) : code(c), operation(op) {}
+    Event& at(uint32_t a) {
+        address = a;
+        return *this;
+    }
+    Event& withReply(ReplyStatus status, uint8_t byte) {
+        reply = status;
+        if (status == ReplyStatus::Nack) actual = byte;
+        return *this;
+    }
+    Event& withValue(qint64 v) {
+        value = v;
+        return *this;
+    }
+    Event& withText(const QString& t) {
+        text = t;
+        return *this;
+    }
+};
+
+// Whoever presents what the core reports: the window, praxon-cli, a test. The core never touches
+// a widget, never prints and never exits; it reports through this only.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void report(const Event& event) = 0;
+};
+
+}  // namespace praxon
