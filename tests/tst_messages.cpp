@@ -530,6 +530,55 @@ const QList<Row>& Rows() {
               }),
          "status2:下载结束. | log:编程成功, 用时共12.35秒。",
          "status2:Programming finished. | log:Programmed successfully in 12.35 s."},
+        {"turbo unavailable for the chip",
+         make(EventCode::TurboUnavailable, Operation::Program, [](Event& e) { e.value = 0; }),
+         "log:此芯片或文件不能用极速方式，改用快速方式。",
+         "log:Turbo serves neither this chip nor this image; programming in the fast mode."},
+        {"turbo loader did not start",
+         make(EventCode::TurboUnavailable, Operation::Program, [](Event& e) { e.value = 1; }),
+         "log:RAM加载程序未能启动，改用快速方式。",
+         "log:The RAM loader did not start; programming in the fast mode."},
+        {"turbo started",
+         make(EventCode::TurboStarted, Operation::Program, [](Event& e) { e.value = 5120; }),
+         "log:RAM加载程序已启动, 缓冲区5120字节。", "log:RAM loader running, 5120-byte buffer."},
+        {"turbo speed raised",
+         make(EventCode::TurboSpeed, Operation::Program,
+              [](Event& e) {
+                  e.value = 921600;
+                  e.ok = true;
+              }),
+         "log:线路速率已提高到921600。", "log:Line speed raised to 921600."},
+        {"turbo speed kept",
+         make(EventCode::TurboSpeed, Operation::Program, [](Event& e) { e.value = 2000000; }),
+         "log:线路速率2000000不可用, 保持连接时的速率。",
+         "log:Line speed 2000000 did not work; staying at the connect speed."},
+        {"turbo skipped",
+         make(EventCode::TurboSkipped, Operation::Program,
+              [](Event& e) {
+                  e.value = 60;
+                  e.total = 64;
+                  e.done = 61440;
+              }),
+         "log:60页(共64页)内容未变, 跳过61440字节。",
+         "log:60 of 64 pages already held the image and were left alone (61440 bytes)."},
+        {"turbo loader error",
+         make(EventCode::TurboFailed, Operation::Program,
+              [](Event& e) {
+                  e.address = 0x08000400;
+                  e.value = 5;
+              }),
+         "log:RAM加载程序在08000400报告错误5。",
+         "log:The RAM loader reported error 5 at 0x08000400."},
+        {"turbo loader silent", make(EventCode::TurboFailed, Operation::Program, nullptr),
+         "log:RAM加载程序不再应答。", "log:The RAM loader stopped answering."},
+        {"turbo CRC mismatch",
+         make(EventCode::TurboVerifyMismatch, Operation::Verify,
+              [](Event& e) {
+                  e.address = 0x08000C00;
+                  e.value = 4096;
+              }),
+         "log:CRC校验不正确: 08000C00起4096字节。",
+         "log:CRC check failed for 4096 bytes from 0x08000C00."},
         {"chip erase begun", make(EventCode::ChipEraseBegun, Operation::Erase, nullptr),
          "log:开始整片擦除......", "log:Erasing the whole flash..."},
         {"pages erase begun",
