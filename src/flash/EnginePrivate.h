@@ -114,6 +114,9 @@ struct Engine::Private {
                     const std::optional<AddressRange>& range);
     bool readRange(QIODevice& out, ImageFormat format, uint32_t address, qint64 length,
                    bool wholeFlash);
+    // EngineTurbo.cpp: programs, verifies, protects and runs through the turbo loader; none when
+    // it could not start before anything was written (reported; the fast mode follows).
+    std::optional<bool> programTurbo(const FirmwareImage& image, const ProgramOptions& options);
     // Engine.cpp
     bool readProtect();
     bool runProgram(uint32_t address);
