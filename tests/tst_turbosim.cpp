@@ -9,10 +9,12 @@
 #include "BootLink.h"
 #include "LoaderImage.h"
 #include "LoaderLink.h"
+#include "Messages.h"
 #include "QtSerialPort.h"
 #include "RecordingHost.h"
 #include "Simulator.h"
 #include "TurboFrames.h"
+#include "tst_integration_rig.h"
 
 using namespace praxon::flash;
 
@@ -79,6 +81,8 @@ private slots:
     void program_data();
     void program();
     void eraseOfOneBlankPageAnswers();
+    void engineTurbo_data();
+    void engineTurbo();
 };
 
 void TestTurboSim::program_data() {
@@ -142,6 +146,78 @@ void TestTurboSim::eraseOfOneBlankPageAnswers() {
     QCOMPARE(rig.loader->stats().timeouts, 0);
     QVERIFY(rig.loader->erasePages(kFlashBase, 64, &erased).ok());
     QCOMPARE(rig.loader->stats().timeouts, 0);
+}
+
+// The engine's turbo write mode as praxon-cli and the window use it: what it reports, what ends up
+// in the flash, and the fast mode where the loader cannot serve the chip.
+void TestTurboSim::engineTurbo_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QByteArray>("preloaded");
+    QTest::addColumn<int>("erase");  // EraseScope
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("skipped");  // pages the turbo_skipped event names; -1: no such event
+    const QByteArray image = rig::pattern(20 * 1024, 3);
+    const QStringList turbo{"turbo_started", "program_begun", "turbo_skipped", "verified",
+                            "programmed"};
+    QTest::newRow("F103, blank") << 0x410 << QByteArray() << int(praxon::EraseScope::Pages) << turbo
+                                 << 0;
+    QTest::newRow("F103, the same image there already")
+        << 0x410 << image << int(praxon::EraseScope::Pages) << turbo << 20;
+    QTest::newRow("F103, half of it there already")
+        << 0x410 << image.left(10 * 1024) << int(praxon::EraseScope::Pages) << turbo << 10;
+    QTest::newRow("F103, no erase, other data beside the image")
+        << 0x410 << QByteArray(20 * 1024, char(0xFF)) + rig::pattern(300, 9)
+        << int(praxon::EraseScope::None) << turbo << 0;
+    QTest::newRow("F103, whole chip erased")
+        << 0x410 << rig::pattern(64 * 1024, 5) << int(praxon::EraseScope::Chip)
+        << QStringList{"turbo_started", "chip_erase_begun", "program_begun", "verified",
+                       "programmed"}
+        << -1;
+    QTest::newRow("F407: no loader, the fast mode")
+        << 0x413 << QByteArray() << int(praxon::EraseScope::Pages)
+        << QStringList{"turbo_unavailable", "pages_erase_begun", "erased",
+                       "program_begun",     "verified",          "programmed"}
+        << -1;
+}
+
+void TestTurboSim::engineTurbo() {
+    QFETCH(int, pid);
+    QFETCH(QByteArray, preloaded);
+    QFETCH(int, erase);
+    QFETCH(QStringList, events);
+    QFETCH(int, skipped);
+    praxon::sim::SimulatorOptions options = rig::boardOptions();
+    options.board.pid = std::uint16_t(pid);
+    if (pid == 0x410) options.board.flashKb = 64;
+    rig::Rig rig(options, praxon::WriteMode::Turbo);
+    if (!preloaded.isEmpty()) rig.preload(preloaded);
+    const QByteArray before = rig.flash();
+    QVERIFY(rig.connectAndClear());
+    const QByteArray image = rig::pattern(20 * 1024, 3);
+    const QString path = rig::writeFile(rig.dir.filePath("fw.bin"), image);
+    praxon::ProgramOptions program;
+    program.erase = praxon::EraseScope(erase);
+    program.verify = true;
+    const std::optional<praxon::FirmwareImage> loaded =
+        rig.engine.loadImage({path, praxon::ImageFormat::Binary, 0x08000000});
+    QVERIFY(loaded);
+    rig.host.clearRecords();
+    QVERIFY(rig.engine.program(*loaded, program));
+    QStringList names;
+    for (const praxon::EventCode code : rig.host.codes()) names << praxon::EventName(code);
+    QCOMPARE(names, events);
+    int skippedPages = -1;
+    for (const praxon::Event& e : rig.host.events)
+        if (e.code == praxon::EventCode::TurboSkipped) skippedPages = int(e.value.value_or(-2));
+    QCOMPARE(skippedPages, skipped);
+    const QByteArray flash = rig.flash();
+    QCOMPARE(flash.left(int(image.size())), image);
+    // The rest of the flash: erased by a whole-chip erase, otherwise as it was.
+    const QByteArray rest = flash.mid(int(image.size()));
+    QCOMPARE(rest, erase == int(praxon::EraseScope::Chip) ? QByteArray(rest.size(), char(0xFF))
+                                                          : before.mid(int(image.size())));
+    // Back in the ROM bootloader: the engine goes on with the next operation.
+    QVERIFY(rig.engine.go(0x08000000));
 }
 
 QTEST_MAIN(TestTurboSim)
