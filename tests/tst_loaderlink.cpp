@@ -454,7 +454,16 @@ void TestLoaderLink::secondProgramWritesNothing() {
     QVERIFY(rig.start().ok());
     const QByteArray image = MixedImage();
     LoaderProgramReport first, second;
+    QList<qint64> progress;
+    rig.loader.setProgress([&](qint64 done, qint64 total) {
+        QCOMPARE(total, qint64(15 * 1024 - (1024 - 1500 % 1024)));  // the data, not the 0xFF
+        progress << done;
+    });
     QVERIFY(ProgramThroughLoader(rig.loader, kFlashBase, image, true, true, &first).ok());
+    QVERIFY(!progress.isEmpty());
+    QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+    QCOMPARE(progress.last(), qint64(15 * 1024 - (1024 - 1500 % 1024)));
+    progress.clear();
     QCOMPARE(first.pagesWritten, 15);
     QCOMPARE(first.pagesSkipped, 1);  // all 0xFF in the image: the erased flash holds it
     const int programs = Chip().programs, erases = Chip().erases;
@@ -465,6 +474,7 @@ void TestLoaderLink::secondProgramWritesNothing() {
     QCOMPARE(second.bytesSkipped, qint64(image.size()));
     QCOMPARE(Chip().programs, programs);
     QCOMPARE(Chip().erases, erases);
+    QVERIFY(progress.isEmpty());  // nothing written, nothing reported
 }
 
 void TestLoaderLink::compareNamesDifferingPages_data() {

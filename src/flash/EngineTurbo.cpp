@@ -108,6 +108,15 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         if (!r.ok()) return failed(r);
     }
     report(EventCode::ProgramBegun);
+    qint64 before = 0, total = 0;
+    for (const ImageSegment& segment : image.segments()) total += qint64(segment.bytes.size());
+    // Progress in the image's bytes: what the frames written so far carried, at most all of it.
+    loader->setProgress([&](qint64 done, qint64) {
+        Event e = event(EventCode::Progress);
+        e.done = std::min(total, before + done);
+        e.total = total;
+        report(e);
+    });
     const uint32_t pageSize = loader->info().pageSize;
     const bool skipUnchanged = options.erase != EraseScope::Chip;
     int pages = 0, skipped = 0;
@@ -143,6 +152,7 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
             return false;
         }
         if (!r.ok()) return failed(r);
+        before += qint64(run.bytes.size());
         pages += done.pages;
         skipped += done.pagesSkipped;
         bytesSkipped += done.bytesSkipped;

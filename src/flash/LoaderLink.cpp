@@ -259,6 +259,8 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     std::deque<InFlight> flight;
     std::size_t next = 0;
     int resendsWithoutProgress = 0;
+    qint64 bytesTotal = 0, bytesDone = 0;
+    for (const Request& request : requests) bytesTotal += request.bytes;
     turbo::FrameReader reader(int(std::max<std::uint32_t>(hello_.maxPayload, 64)));
     std::deque<turbo::Frame> frames;
     received_.clear();
@@ -339,6 +341,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             executedUnanswered(entry);
             flight.pop_front();
             resendsWithoutProgress = 0;
+            if (request.bytes && progress_) progress_(bytesDone += request.bytes, bytesTotal);
             continue;
         }
         if (frame.code != request.command || frame.payload.isEmpty()) continue;
@@ -347,6 +350,8 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
         Response& response = out[std::size_t(index)];
         response.status = std::uint8_t(frame.payload[0]);
         response.data = frame.payload.mid(1);
+        if (response.status == 0 && request.bytes && progress_)
+            progress_(bytesDone += request.bytes, bytesTotal);
         if (response.status != 0) {
             LoaderResult result = Outcome(LoaderOutcome::ChipError, request.command);
             result.status = response.status;
@@ -425,7 +430,7 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
                         AppendU32(payload, address + std::uint32_t(position));
                         AppendU32(payload, std::uint32_t(piece));
                         payload += stream;
-                        packed = Request{kWriteDeflate, payload, work(piece)};
+                        packed = Request{kWriteDeflate, payload, work(piece), piece};
                     }
                     break;
                 }
@@ -437,7 +442,7 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
             QByteArray payload;
             AppendU32(payload, address + std::uint32_t(position));
             payload += data.mid(position, piece);
-            packed = Request{kWrite, payload, work(piece)};
+            packed = Request{kWrite, payload, work(piece), piece};
         }
         const int piece = packed->command == kWrite ? int(packed->payload.size()) - 4
                                                     : int(U32(packed->payload, 4));

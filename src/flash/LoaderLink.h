@@ -5,6 +5,7 @@
 // by sending again from the first frame not done.
 #include <QByteArray>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "BootLink.h"
@@ -87,6 +88,7 @@ public:
         std::uint8_t command = 0;
         QByteArray payload;
         qint64 workNs = 0;  // the chip's own time for it
+        qint64 bytes = 0;   // the image bytes it writes, for progress reports
     };
     struct Response {
         std::uint8_t status = 0;
@@ -132,6 +134,10 @@ public:
     LoaderResult go(std::uint32_t address);
 
     const LoaderLinkStats& stats() const { return stats_; }
+    // Called as run() gets replies: image bytes written so far and in all of its requests.
+    void setProgress(std::function<void(qint64 done, qint64 total)> progress) {
+        progress_ = std::move(progress);
+    }
     // The payload pieces write() would send for data (for tests): command and payload each.
     std::vector<Request> writeRequests(std::uint32_t address, const QByteArray& data,
                                        const QByteArray& below, bool compress) const;
@@ -148,6 +154,7 @@ private:
     int startBaud_ = 0;
     int baud_ = 0;
     bool receiving_ = false;
+    std::function<void(qint64, qint64)> progress_;
 };
 
 // Deflate (raw, 32 KB window, level 9) of data with a preset dictionary: what WRITE_DEFLATE
