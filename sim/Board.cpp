@@ -84,6 +84,22 @@ bool parseFault(const std::string& text, Fault* fault, std::string* error) {
 }
 
 namespace {
+DeviceRow deviceFor(uint16_t pid);
+}
+
+bool checkOptionEdits(uint16_t pid, const std::vector<std::string>& edits, std::string* why) {
+    const DeviceRow device = deviceFor(pid);
+    const OptionLayout* layout = FindOptionLayout(device);
+    if (!layout) {
+        *why = "the option bytes of " + device.family + " " + device.line + " are not modelled";
+        return false;
+    }
+    std::vector<uint8_t> image = FactoryOptionBytes(*layout);
+    bool permanent = false;
+    return EncodeOptionEdits(device, *layout, edits, &image, &permanent, why);
+}
+
+namespace {
 
 // A row the table may not have (it failed to parse: a build fault the tests report): the
 // STM32F103 the simulator started as.
@@ -253,22 +269,27 @@ Board::Board(const BoardConfig& config) : config_(config), device_(deviceFor(con
     halfWords_ = isFamily(device_, "STM32F0xx") || isFamily(device_, "STM32F10x") ||
                  isFamily(device_, "STM32F3xx");
     if (!halfWords_) written_.assign(flashBytes / device_.writeAlign + 1, false);
-    rdpOpen_ = isFamily(device_, "STM32F10x") ? 0xA5 : 0xAA;
     buildMemory();
 
-    // Unprotected, all user bytes and write-protection bits at 1.
-    for (int i = 0; i < 16; i += 2) {
-        option_[i] = i == 0 ? rdpOpen_ : 0xFF;
-        option_[i + 1] = uint8_t(~option_[i]);
+    // As the chip leaves the factory, then as the configuration asks.
+    if (optionBase_) {
+        layout_ = FindOptionLayout(device_);
+        // Families whose layout is not in the table yet keep F0's 16 bytes as a stand-in.
+        if (!layout_)
+            for (const OptionLayout& l : BuiltInOptionLayouts())
+                if (l.name == "F0") layout_ = &l;
     }
-    if (config_.readoutProtected) {
-        option_[0] = 0x00;
-        option_[1] = 0xFF;
-    }
+    if (layout_) option_ = FactoryOptionBytes(*layout_);
+    if (config_.readoutProtected) setOption("RDP", 1);
     if (config_.hardwareWatchdog) {
-        option_[2] = 0xFE;  // WDG_SW = 0
-        option_[3] = 0x01;
+        setOption("WDG_SW", 0);
+        setOption("IWDG_SW", 0);
     }
+    bool permanent = false;
+    std::string error;
+    if (layout_ && !config_.optionEdits.empty() &&
+        !EncodeOptionEdits(device_, *layout_, config_.optionEdits, &option_, &permanent, &error))
+        events_.push_back("option bytes left as they were: " + error);
     syncOptionBytes();
 
     // Powered up with no port open: both lines released.
@@ -321,21 +342,27 @@ void Board::buildMemory() {
     if (device_.sizeCoding == SizeCoding::F1) {
         value[2] = uint8_t(config_.ramField);
         value[3] = uint8_t(config_.ramField >> 8);
-        const uint8_t uid[12] = {'P',
-                                 'r',
-                                 'a',
-                                 'x',
-                                 'o',
-                                 'n',
-                                 'S',
-                                 'i',
-                                 'm',
-                                 0x00,
-                                 uint8_t(config_.pid >> 8),
-                                 uint8_t(config_.pid)};
-        std::memcpy(value + 8, uid, sizeof uid);
     }
     optionBase_ = device_.optionBytes;
+
+    // The unique ID where the family keeps it (a word that lies nowhere mapped is left out).
+    static const uint8_t standIn[10] = {'P', 'r', 'a', 'x', 'o', 'n', 'S', 'i', 'm', 0x00};
+    std::copy(std::begin(standIn), std::end(standIn), uid_.begin());
+    uid_[10] = uint8_t(config_.pid >> 8);
+    uid_[11] = uint8_t(config_.pid);
+    if (config_.uid) uid_ = *config_.uid;
+    if (device_.hasUid())
+        for (size_t i = 0; i < uid_.size(); ++i)
+            if (uint8_t* byte = mappedByte(device_.uidWords[i / 4] + uint32_t(i % 4)))
+                *byte = uid_[i];
+}
+
+uint8_t* Board::mappedByte(uint32_t address) {
+    if (address >= systemBase_ && address - systemBase_ < system_.size())
+        return &system_[address - systemBase_];
+    if (!info_.empty() && address >= infoBase_ && address - infoBase_ < info_.size())
+        return &info_[address - infoBase_];
+    return nullptr;
 }
 
 // An asserted line is at 0 V: direct, the pin follows it; inverted, the transistor turns it over.
@@ -362,10 +389,44 @@ void Board::setLines(bool dtrAsserted, bool rtsAsserted) {
     haveLastByte_ = false;
 }
 
+std::vector<FlashUnit> Board::flashUnits() const {
+    std::vector<FlashUnit> units;
+    for (const Unit& u : units_) units.push_back({u.offset, u.size});
+    return units;
+}
+
+// The option bytes take effect at reset.
 void Board::syncOptionBytes() {
-    rdp_ = option_[0] != rdpOpen_;
-    wrp_ = static_cast<uint32_t>(option_[8]) | static_cast<uint32_t>(option_[10]) << 8 |
-           static_cast<uint32_t>(option_[12]) << 16 | static_cast<uint32_t>(option_[14]) << 24;
+    protected_.assign(units_.size(), false);
+    if (!layout_) return;
+    const int level = ReadoutLevel(*layout_, option_);
+    rdp_ = level > 0;
+    rdpLevel2_ = level == 2;
+    const OptionField* wdg = FindOptionField(*layout_, device_.pid, "WDG_SW");
+    if (!wdg) wdg = FindOptionField(*layout_, device_.pid, "IWDG_SW");
+    hardwareWatchdog_ = wdg && OptionFieldValue(*wdg, option_) == 0;
+    protected_ = ProtectedUnits(*layout_, device_.pid, flashUnits(), option_);
+}
+
+// A field by name (readout: its level), complements included; a name the chip lacks: nothing.
+void Board::setOption(const char* name, uint32_t value) {
+    if (!layout_ || !FindOptionField(*layout_, device_.pid, name)) return;
+    bool permanent = false;
+    std::string error;
+    EncodeOptionEdits(device_, *layout_, {std::string(name) + "=" + std::to_string(value)},
+                      &option_, &permanent, &error);
+}
+
+void Board::clearWriteProtection() {
+    if (!layout_) return;
+    for (const OptionField& f : layout_->fields) {
+        if (f.kind == OptionKind::Wrp) SetOptionFieldValue(f, 0xFFFFFFFF, &option_);
+        if (f.kind == OptionKind::Wrp1) SetOptionFieldValue(f, 0, &option_);
+        // An area is off when its first page lies above its last.
+        if (f.kind == OptionKind::WrpFirst) SetOptionFieldValue(f, 0xFFFFFFFF, &option_);
+        if (f.kind == OptionKind::WrpLast) SetOptionFieldValue(f, 0, &option_);
+    }
+    FillComplements(*layout_, &option_);
 }
 
 void Board::setFaults(const std::vector<Fault>& faults) {
@@ -400,7 +461,7 @@ Board::Area Board::areaOf(uint32_t address, uint32_t* end, Ram** ram) const {
             return Area::Sram;
         }
     }
-    if (optionBase_ && inside(optionBase_, sizeof option_)) return Area::Option;
+    if (optionBase_ && inside(optionBase_, option_.size())) return Area::Option;
     if (inside(systemBase_, system_.size())) return Area::System;
     if (!info_.empty() && inside(infoBase_, info_.size())) {
         // Stops short of option bytes inside the block.
@@ -431,21 +492,8 @@ std::optional<uint8_t> Board::peek(uint32_t address) const {
     return std::nullopt;
 }
 
-// Write protection goes in 32 groups: 4 KB of small pages each (STM32F10x as its WRP bits in
-// medium density), else one erase unit each; the last group takes the rest of the flash.
-unsigned Board::sectorOfPage(unsigned page) const {
-    const Unit& u = units_[std::min<size_t>(page, units_.size() - 1)];
-    const bool smallPages =
-        units_.front().size <= 4096 && units_.front().size == units_.back().size;
-    return std::min(smallPages ? u.offset / 4096 : page, 31u);
-}
-
-unsigned Board::sectorCount() const {
-    return sectorOfPage(static_cast<unsigned>(units_.size()) - 1) + 1;
-}
-
 bool Board::pageWriteProtected(unsigned page) const {
-    return (wrp_ & (1u << sectorOfPage(page))) == 0;
+    return page < protected_.size() && protected_[page];
 }
 
 bool Board::anyWriteProtection(size_t firstUnit, size_t endUnit) const {
@@ -484,7 +532,11 @@ void Board::doReset() {
     frame_.clear();
     ++counters_.resets;
     events_.push_back("reset");
-    if (boot0High_) {
+    if (rdpLevel2_) {
+        // Readout level 2 turns the bootloader off for good.
+        state_ = State::Running;
+        events_.push_back("readout level 2: the bootloader does not start");
+    } else if (boot0High_) {
         state_ = State::WaitSync;
     } else {
         state_ = State::Running;
@@ -633,6 +685,7 @@ Board::Output Board::feed(uint8_t byte, int64_t nowNs, int baud) {
         case State::Running:
             if (byte != kSync || config_.wiring.any()) return {};
             doReset();
+            if (state_ != State::WaitSync) return {};  // readout level 2: no bootloader
             return synchronise();
         case State::WaitSync:
             if (byte != kSync) return {};  // autobaud needs 0x7F; anything else is lost
@@ -847,7 +900,12 @@ Board::Output Board::onWriteData() {
         return ackStep(3, {kAck});
     }
     if (area == Area::Option) {
+        // The bootloader erases the whole area first where the chip keeps complements (the
+        // hardware writes those): bytes not sent read back erased.
+        if (layout_ && layout_->complement != Complement::None)
+            std::fill(option_.begin(), option_.end(), 0xFF);
         std::memcpy(&option_[address_ - optionBase_], data, count);
+        FillComplements(*layout_, &option_);
         counters_.writeBytes += count;
         ++counters_.optionWrites;
         counters_.eraseTimeNs += static_cast<uint64_t>(config_.optionProgramNs);
@@ -945,17 +1003,20 @@ Board::Output Board::onExtendedErase() {
     return ackStep(2, {kAck}, busyNs);
 }
 
-// Erases units by number, or none of them (NACK) when one is not there or is write-protected.
+// Erases units by number, or none of them (NACK) when one is not there or is write-protected
+// (unless protected ones are to be skipped silently).
 Board::Output Board::eraseUnits(const std::vector<uint32_t>& list, unsigned step) {
     for (uint32_t unit : list)
-        if (unit >= units_.size() || pageWriteProtected(unit)) return nack(step);
+        if (unit >= units_.size() || (pageWriteProtected(unit) && !config_.skipProtectedErase))
+            return nack(step);
     if (nackFault(step)) return nack(step);
     int64_t busyNs = 0;
     for (uint32_t unit : list) {
+        if (pageWriteProtected(unit)) continue;  // skipped, yet acknowledged
         eraseRange(units_[unit].offset, units_[unit].size);
         busyNs += unitEraseNs(unit);
+        ++counters_.pageErases;
     }
-    counters_.pageErases += list.size();
     counters_.eraseTimeNs += static_cast<uint64_t>(busyNs);
     ++counters_.acks;
     state_ = State::WaitCommand;
@@ -969,14 +1030,42 @@ Board::Output Board::onProtectSectors() {
     uint8_t sum = n;
     for (uint32_t i = 0; i < count; ++i) sum ^= frame_[1 + i];
     if (sum != frame_[count + 1]) return nack(2);
-    for (uint32_t i = 0; i < count; ++i)
-        if (frame_[1 + i] >= sectorCount()) return nack(2);
-    if (nackFault(2)) return nack(2);
-    for (uint32_t i = 0; i < count; ++i) {
-        const unsigned sector = frame_[1 + i];
-        option_[8 + 2 * (sector / 8)] &= static_cast<uint8_t>(~(1u << (sector % 8)));
-        option_[9 + 2 * (sector / 8)] = static_cast<uint8_t>(~option_[8 + 2 * (sector / 8)]);
+    // The codes replace the protection there was: 4 KB blocks or sectors by number (the WRP
+    // bits), or on chips with areas a first and a last page per area.
+    const std::vector<uint8_t> codes(frame_.begin() + 1, frame_.begin() + 1 + count);
+    std::vector<const OptionField*> targets;  // wrp fields, or the areas' first and last
+    for (const OptionField& f : layout_ ? layout_->fields : std::vector<OptionField>{})
+        if (f.appliesTo(device_.pid) &&
+            (layout_->grain == ProtectionGrain::Pages
+                 ? f.kind == OptionKind::WrpFirst || f.kind == OptionKind::WrpLast
+                 : ProtectsByBit(f.kind)))
+            targets.push_back(&f);
+    const bool areas = layout_ && layout_->grain == ProtectionGrain::Pages;
+    const unsigned groups = layout_ ? ProtectionGroupCount(*layout_, device_.pid) : 0;
+    bool valid = !targets.empty() && (!areas || (count % 2 == 0 && count <= targets.size()));
+    for (uint8_t code : codes)
+        if (!areas && code >= groups) valid = false;
+    if (!valid || nackFault(2)) return nack(2);
+    clearWriteProtection();
+    if (areas) {
+        for (size_t i = 0; i < codes.size(); ++i)
+            SetOptionFieldValue(*targets[i], codes[i], &option_);
+    } else {
+        for (uint8_t code : codes) {
+            unsigned first = 0;
+            for (const OptionField* f : targets) {
+                if (code < first + unsigned(f->width)) {
+                    const uint32_t bit = 1u << (code - first);
+                    const uint32_t v = OptionFieldValue(*f, option_);
+                    SetOptionFieldValue(*f, f->kind == OptionKind::Wrp1 ? v | bit : v & ~bit,
+                                        &option_);
+                    break;
+                }
+                first += unsigned(f->width);
+            }
+        }
     }
+    FillComplements(*layout_, &option_);
     ++counters_.optionWrites;
     counters_.eraseTimeNs += static_cast<uint64_t>(config_.optionProgramNs);
     ++counters_.acks;
@@ -997,20 +1086,15 @@ Board::Output Board::protectionChange(uint8_t command) {
     int64_t busyNs = config_.optionProgramNs;
     switch (command) {
         case 0x73:
-            for (int i = 8; i < 16; i += 2) {
-                option_[i] = 0xFF;
-                option_[i + 1] = 0x00;
-            }
+            clearWriteProtection();
             break;
         case 0x82:
-            option_[0] = 0x00;
-            option_[1] = 0xFF;
+            setOption("RDP", 1);
             break;
         case 0x92:
             massErase();
             busyNs += massEraseNs();
-            option_[0] = rdpOpen_;
-            option_[1] = uint8_t(~rdpOpen_);
+            setOption("RDP", 0);
             break;
     }
     ++counters_.optionWrites;

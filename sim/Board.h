@@ -3,6 +3,7 @@
 // arrived; timed reply bytes come out.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "DeviceTable.h"
 #include "LineSpeeds.h"
+#include "OptionBytes.h"
 
 namespace praxon::sim {
 
@@ -80,11 +82,23 @@ struct BoardConfig {
     // Go to SRAM starts code on an emulated core (the simulator runs it; see CortexM.h) instead
     // of leaving the bootloader for a program nobody runs.
     bool runRamCode = false;
-    // The USER option byte's WDG_SW bit at 0: the independent watchdog runs from reset on.
+    // The option bytes' WDG_SW (IWDG_SW) bit at 0: the independent watchdog runs from reset on.
     bool hardwareWatchdog = false;
+    // The 96-bit unique ID as its bytes lie in memory (word 0 first, each little-endian);
+    // none: "PraxonSim", a zero and the product ID.
+    std::optional<std::array<uint8_t, 12>> uid;
+    // Erase by unit number leaves write-protected units as they are and still answers ACK, as
+    // ST's application note for the protocol has it (default: NACK and nothing erased, as users
+    // of the chips report).
+    bool skipProtectedErase = false;
+    // Option-byte edits at power-up, NAME=VALUE as EncodeOptionEdits takes them ("WRP0=0xFE").
+    std::vector<std::string> optionEdits;
     std::vector<Fault> faults;
     Wiring wiring;  // the board starts with both lines released (no port open)
 };
+
+// Whether the edits suit the chip's option bytes; false with the reason.
+bool checkOptionEdits(uint16_t pid, const std::vector<std::string>& edits, std::string* why);
 
 // Usual flash and SRAM sizes (KB) of a product ID of the device table; false for an unknown ID.
 bool productSizes(uint16_t pid, int* flashKb, int* ramKb);
@@ -165,6 +179,13 @@ public:
     State state() const { return state_; }
     bool readoutProtected() const { return rdp_; }
     bool pageWriteProtected(unsigned page) const;  // page: an erase unit's index
+    // The option bytes as a Read Memory of their area returns them, and the layout that decodes
+    // them (the family's, else F0's as a stand-in); empty when the chip maps none.
+    const std::vector<uint8_t>& optionBytes() const { return option_; }
+    const OptionLayout* optionLayout() const { return layout_; }
+    // As the option bytes say at the last reset: the independent watchdog starts with the chip.
+    bool hardwareWatchdog() const { return hardwareWatchdog_; }
+    const std::array<uint8_t, 12>& uniqueId() const { return uid_; }
     uint32_t flashSize() const { return static_cast<uint32_t>(flash_.size()); }
     // The erase units (pages or sectors) in address order: offset in the flash and size.
     struct Unit {
@@ -229,9 +250,11 @@ private:
     void eraseRange(uint32_t offset, uint32_t size);
     void massErase();
     bool anyWriteProtection(size_t firstUnit, size_t endUnit) const;
-    unsigned sectorOfPage(unsigned page) const;
-    unsigned sectorCount() const;
+    std::vector<FlashUnit> flashUnits() const;
     void syncOptionBytes();
+    void setOption(const char* name, uint32_t value);
+    void clearWriteProtection();
+    uint8_t* mappedByte(uint32_t address);
 
     BoardConfig config_;
     DeviceRow device_;
@@ -247,10 +270,14 @@ private:
     uint32_t infoBase_ = 0;  // the flash-size value's block when it lies away from system memory
     std::vector<uint8_t> info_;
     uint32_t optionBase_ = 0;  // 0: none mapped
-    uint8_t option_[16] = {};  // RDP, USER, DATA0, DATA1, WRP0..3, each with its complement
-    uint8_t rdpOpen_ = 0xA5;   // the RDP byte of an unprotected chip
+    const OptionLayout* layout_ = nullptr;
+    std::vector<uint8_t> option_;  // as the chip keeps them, complements included
+    // What the option bytes said at the last reset.
     bool rdp_ = false;
-    uint32_t wrp_ = 0xFFFFFFFF;  // one bit per sector, 0 = protected (as in the option bytes)
+    bool rdpLevel2_ = false;
+    bool hardwareWatchdog_ = false;
+    std::vector<bool> protected_;  // per erase unit
+    std::array<uint8_t, 12> uid_{};
 
     // Transaction in progress.
     uint8_t command_ = 0;

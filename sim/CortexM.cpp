@@ -1144,7 +1144,7 @@ struct CortexM::Impl {
         usBrr = uint32_t((24'000'000 + hostBaud / 2) / hostBaud);
         plain[kGpioa + 0x00] = 0x44444444;
         plain[kGpioa + 0x04] = 0x444444B4;
-        iwdgRunning = (option(2) & 1) == 0;  // USER byte WDG_SW = 0: hardware watchdog
+        iwdgRunning = board.hardwareWatchdog();  // the option bytes start it
         if (iwdgRunning) {
             rccCsr |= 3;
             iwdgDeadlinePs = nowPs() + iwdgPeriodPs();

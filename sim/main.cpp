@@ -11,11 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -38,6 +42,11 @@ const char kUsage[] =
     "interface, RCC, USART1, CRC unit, independent watchdog and SysTick: the line is then its\n"
     "USART1's, at the speed its BRR and clocks give; a reset (its own, the watchdog's, a fault\n"
     "under the ROM's vectors) returns to the bootloader; a hang or another fault: silence.\n"
+    "The option bytes lie where the family keeps them, decoded as the device table's layouts\n"
+    "say: Read Memory reads them; Write Memory to their area, Write Protect (0x63), Write\n"
+    "Unprotect (0x73), Readout Protect and Unprotect change them and reset the chip (a client\n"
+    "sends 0x7F again). Erase and Write Memory of a write-protected unit are refused (NACK);\n"
+    "readout level 2 keeps the bootloader off for good.\n"
     "\n"
     "  --link PATH         also make PATH a symlink to the port (an existing symlink is replaced)\n"
     "  --pid ID            product ID (default 0x410): the chip's memory map, flash-size value,\n"
@@ -52,9 +61,26 @@ const char kUsage[] =
     "                      hold RAM KB there)\n"
     "  --getid FORM        standard: 79 01 PIDhi PIDlo 79 (as on the chip, default);\n"
     "                      four: 79 03 PIDhi PIDlo 00 00 79\n"
-    "  --rdp               start with readout protection active\n"
-    "  --hw-watchdog       the option bytes start the independent watchdog at reset (USER\n"
-    "                      byte WDG_SW = 0): code run from SRAM must reload it in time\n"
+    "  --rdp               start with readout protection active (readout level 1)\n"
+    "  --hw-watchdog       the option bytes start the independent watchdog at reset (WDG_SW\n"
+    "                      or IWDG_SW = 0): code run from SRAM must reload it in time\n"
+    "  --option NAME=VALUE set an option-byte field at power-up (repeatable): the names of the\n"
+    "                      family's layout (RDP takes the level 0, 1 or 2), e.g. WRP0=0xFE\n"
+    "                      write-protects an STM32F103's first 4 KB, nWRP=0xFFE an STM32F4's\n"
+    "                      sector 0, WDG_SW=0 as --hw-watchdog\n"
+    "  --protected-erase M an erase by page or sector number that includes a write-protected\n"
+    "                      one: nack (default) refuses it and erases nothing; skip erases the\n"
+    "                      others, leaves the protected ones as they are and answers ACK\n"
+    "                      (whole-chip and bank erases of protected flash are refused either way)\n"
+    "  --uid HEX           the 96-bit unique ID: 24 hex digits, the bytes as Read Memory\n"
+    "                      returns them from the family's unique-ID address (default: random\n"
+    "                      at every start); shown in the description\n"
+    "  --boards N          serve N boards (1-64, default 1), each on its own pseudo-terminal\n"
+    "                      with its own flash, option bytes and unique ID (random ones, or\n"
+    "                      --uid counted up by one per board); prints one PORT= line per board\n"
+    "                      first. --link PATH becomes PATH-1 ... PATH-N, --dump and --counters\n"
+    "                      FILE become FILE-1 ... FILE-N; the other options apply to every\n"
+    "                      board; SIGUSR1 resets them all; events name the board\n"
     "  --relaxed-align     accept Write Memory at any address and of any length\n"
     "                      (default: address and length in 4-byte units, in flash in the\n"
     "                      chip's write unit of 4 to 32 bytes, each written once after an\n"
@@ -123,6 +149,49 @@ bool parseUnsigned(const char* text, unsigned long max, unsigned long* value) {
     return true;
 }
 
+bool parseUid(const char* text, std::array<uint8_t, 12>* uid) {
+    if (!text || std::strlen(text) != 24) return false;
+    for (size_t i = 0; i < 24; ++i) {
+        const char c = text[i];
+        const int d = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (d < 0) return false;
+        (*uid)[i / 2] = uint8_t((i % 2 ? (*uid)[i / 2] : 0) << 4 | d);
+    }
+    return true;
+}
+
+std::string uidText(const std::array<uint8_t, 12>& uid) {
+    std::string text;
+    char two[3];
+    for (uint8_t b : uid) {
+        std::snprintf(two, sizeof two, "%02X", b);
+        text += two;
+    }
+    return text;
+}
+
+// The next unique ID: the 24 digits counted up by one.
+std::array<uint8_t, 12> nextUid(std::array<uint8_t, 12> uid) {
+    for (size_t i = uid.size(); i-- > 0;)
+        if (++uid[i] != 0) break;
+    return uid;
+}
+
+std::array<uint8_t, 12> randomUid() {
+    std::random_device random;
+    std::array<uint8_t, 12> uid{};
+    for (uint8_t& b : uid) b = uint8_t(random());
+    return uid;
+}
+
+// FILE-K for board K of several; FILE for one.
+std::string perBoard(const std::string& path, int board, int boards) {
+    return boards == 1 || path.empty() ? path : path + "-" + std::to_string(board);
+}
+
 bool parseLine(const char* text, Line* line) {
     if (!text) return false;
     const std::string t = text;
@@ -166,12 +235,13 @@ bool writeFile(const std::string& path, const void* data, size_t size) {
     return ok;
 }
 
-// Announces a running board so Praxon's port list can offer it: one file per board,
-// ${XDG_RUNTIME_DIR:-/tmp}/praxon-sim/<pid>.port, holding the port path. Best effort: a board that
-// cannot announce itself still serves, the user just types its path.
+// Announces running boards so Praxon's port list can offer them: one file per process,
+// ${XDG_RUNTIME_DIR:-/tmp}/praxon-sim/<pid>.port, holding the port paths, one a line. Best
+// effort: a board that cannot announce itself still serves, the user just types its path.
 class BoardAnnouncement {
 public:
-    explicit BoardAnnouncement(const std::string& port) {
+    // ports: one a line, each ended by a newline.
+    explicit BoardAnnouncement(const std::string& ports) {
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         struct stat st {};
         std::string dir = (runtime && *runtime && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
@@ -180,8 +250,7 @@ public:
         dir += "/praxon-sim";
         mkdir(dir.c_str(), 01777);
         path_ = dir + "/" + std::to_string(getpid()) + ".port";
-        const std::string line = port + "\n";
-        if (!writeFile(path_, line.data(), line.size())) path_.clear();
+        if (!writeFile(path_, ports.data(), ports.size())) path_.clear();
     }
     ~BoardAnnouncement() {
         if (!path_.empty()) unlink(path_.c_str());
@@ -239,6 +308,9 @@ void listDevices() {
 int main(int argc, char** argv) {
     SimulatorOptions options;
     std::string preload, dump, countersPath;
+    std::array<uint8_t, 12> uid{};
+    bool haveUid = false;
+    int boards = 1;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -283,6 +355,21 @@ int main(int argc, char** argv) {
             options.board.readoutProtected = true;
         } else if (a == "--hw-watchdog") {
             options.board.hardwareWatchdog = true;
+        } else if (a == "--option") {
+            if (!value(&v) || !*v) return usageError("--option needs NAME=VALUE");
+            options.board.optionEdits.push_back(v);
+        } else if (a == "--protected-erase") {
+            if (!value(&v) || (std::strcmp(v, "nack") != 0 && std::strcmp(v, "skip") != 0))
+                return usageError("--protected-erase must be nack or skip");
+            options.board.skipProtectedErase = std::strcmp(v, "skip") == 0;
+        } else if (a == "--uid") {
+            if (!value(&v) || !parseUid(v, &uid))
+                return usageError("--uid must be 24 hex digits (12 bytes)");
+            haveUid = true;
+        } else if (a == "--boards") {
+            if (!value(&v) || !parseUnsigned(v, 64, &n) || n == 0)
+                return usageError("--boards must be 1 to 64");
+            boards = static_cast<int>(n);
         } else if (a == "--relaxed-align") {
             options.board.relaxedAlign = true;
         } else if (a == "--sync-anytime") {
@@ -329,6 +416,9 @@ int main(int argc, char** argv) {
     std::string why;
     if (options.board.flashKb > 0 && !flashSizeFits(options.board.pid, options.board.flashKb, &why))
         return usageError("--flash-kb " + std::to_string(options.board.flashKb) + ": " + why);
+    if (!options.board.optionEdits.empty() &&
+        !checkOptionEdits(options.board.pid, options.board.optionEdits, &why))
+        return usageError("--option: " + why);
     if ((options.usbPacket > 0) != (options.usbLatencyMs > 0))
         return usageError("--usb-packet and --usb-latency-ms go together");
     const Wiring& wiring = options.board.wiring;
@@ -343,36 +433,56 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    Simulator sim(options);
+    std::vector<std::unique_ptr<Simulator>> sims;
+    std::vector<SimulatorOptions> boardOptions;
+    std::vector<uint8_t> image;
     if (!preload.empty()) {
-        std::vector<uint8_t> image;
-        std::string why;
         const uint32_t flashSize = static_cast<uint32_t>(Board(options.board).flashSize());
         if (!loadImageFile(preload, flashSize, &image, &why))
             return usageError("--preload: " + why);
-        sim.loadFlash(0, image);
     }
-    sim.setEventHandler([](const std::string& event) {
-        std::printf("praxon-sim: %s\n", event.c_str());
-        std::fflush(stdout);
-    });
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(stderr, "praxon-sim: cannot serve: %s\n", error.c_str());
-        return 1;
+    for (int k = 1; k <= boards; ++k) {
+        SimulatorOptions o = options;
+        o.linkPath = perBoard(options.linkPath, k, boards);
+        o.board.uid = haveUid ? uid : randomUid();
+        uid = nextUid(uid);
+        boardOptions.push_back(o);
+        auto sim = std::make_unique<Simulator>(o);
+        if (!preload.empty()) sim->loadFlash(0, image);
+        const std::string prefix = boards == 1 ? "" : "board " + std::to_string(k) + ": ";
+        sim->setEventHandler([prefix](const std::string& event) {
+            std::printf("praxon-sim: %s%s\n", prefix.c_str(), event.c_str());
+            std::fflush(stdout);
+        });
+        std::string error;
+        if (!sim->start(&error)) {
+            std::fprintf(stderr, "praxon-sim: cannot serve%s: %s\n",
+                         boards == 1 ? "" : (" board " + std::to_string(k)).c_str(), error.c_str());
+            return 1;
+        }
+        sims.push_back(std::move(sim));
     }
-    const Board probe(options.board);
     const std::string library = linesLibrary();
-    std::printf("PORT=%s\n", sim.portPath().c_str());
+    for (const auto& sim : sims) std::printf("PORT=%s\n", sim->portPath().c_str());
     std::printf("CLIENT_ENV=%s%s\n", library.empty() ? "" : "LD_PRELOAD=", library.c_str());
-    const DeviceRow& chip = probe.device();
-    std::printf(
-        "praxon-sim: serving %s %s (PID 0x%03X, %u KB flash, %s, bootloader %X.%X) on "
-        "%s%s%s\n",
-        chip.family.c_str(), chip.line.c_str(), options.board.pid, probe.flashSize() / 1024,
-        unitsText(probe).c_str(), chip.protocol >> 4, chip.protocol & 0xF, sim.portPath().c_str(),
-        options.linkPath.empty() ? "" : " as ", options.linkPath.c_str());
+    std::string announced;
+    for (int k = 0; k < boards; ++k) {
+        const SimulatorOptions& o = boardOptions[size_t(k)];
+        const Simulator& sim = *sims[size_t(k)];
+        const Board probe(o.board);
+        const DeviceRow& chip = probe.device();
+        std::printf(
+            "praxon-sim: %sserving %s %s (PID 0x%03X, %u KB flash, %s, bootloader %X.%X, unique "
+            "ID %s) on %s%s%s\n",
+            boards == 1 ? "" : ("board " + std::to_string(k + 1) + ": ").c_str(),
+            chip.family.c_str(), chip.line.c_str(), o.board.pid, probe.flashSize() / 1024,
+            unitsText(probe).c_str(), chip.protocol >> 4, chip.protocol & 0xF,
+            uidText(*o.board.uid).c_str(), sim.portPath().c_str(), o.linkPath.empty() ? "" : " as ",
+            o.linkPath.c_str());
+        announced += (o.linkPath.empty() ? sim.portPath() : o.linkPath) + "\n";
+    }
     if (wiring.any()) {
+        const Board probe(options.board);
         auto pin = [](Line line, bool inverted) {
             return std::string(lineName(line)) + (line == Line::None ? ""
                                                   : inverted         ? " (inverted)"
@@ -387,32 +497,41 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    BoardAnnouncement announcement(options.linkPath.empty() ? sim.portPath() : options.linkPath);
+    // One file for the process: the boards' ports, one a line (a port list takes the first).
+    BoardAnnouncement announcement(announced);
     for (;;) {
         timespec tick{0, 100'000'000};
         int sig = sigtimedwait(&signals, nullptr, &tick);
         if (sig == SIGINT || sig == SIGTERM) break;
-        if (sig == SIGUSR1) sim.reset();
-        if (!sim.serving()) break;  // hung up on request
+        if (sig == SIGUSR1)
+            for (auto& sim : sims) sim->reset();
+        // Serves while any board does (a hangup fault ends one board).
+        if (std::none_of(sims.begin(), sims.end(), [](const auto& s) { return s->serving(); }))
+            break;
     }
-    sim.stop();
+    for (auto& sim : sims) sim->stop();
 
     int status = 0;
-    if (!dump.empty()) {
-        const std::vector<uint8_t> image = sim.flashImage();
-        if (!writeFile(dump, image.data(), image.size())) {
-            std::fprintf(stderr, "praxon-sim: cannot write %s: %s\n", dump.c_str(),
+    for (int k = 1; k <= boards; ++k) {
+        Simulator& sim = *sims[size_t(k - 1)];
+        const std::string dumpPath = perBoard(dump, k, boards);
+        if (!dumpPath.empty()) {
+            const std::vector<uint8_t> flash = sim.flashImage();
+            if (!writeFile(dumpPath, flash.data(), flash.size())) {
+                std::fprintf(stderr, "praxon-sim: cannot write %s: %s\n", dumpPath.c_str(),
+                             std::strerror(errno));
+                status = 1;
+            }
+        }
+        const std::string json = sim.countersJson();
+        const std::string countersFile = perBoard(countersPath, k, boards);
+        if (countersFile.empty()) {
+            std::fputs(json.c_str(), stdout);
+        } else if (!writeFile(countersFile, json.data(), json.size())) {
+            std::fprintf(stderr, "praxon-sim: cannot write %s: %s\n", countersFile.c_str(),
                          std::strerror(errno));
             status = 1;
         }
-    }
-    const std::string json = sim.countersJson();
-    if (countersPath.empty()) {
-        std::fputs(json.c_str(), stdout);
-    } else if (!writeFile(countersPath, json.data(), json.size())) {
-        std::fprintf(stderr, "praxon-sim: cannot write %s: %s\n", countersPath.c_str(),
-                     std::strerror(errno));
-        status = 1;
     }
     std::fflush(stdout);
     return status;

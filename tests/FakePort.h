@@ -60,6 +60,20 @@ private:
     QByteArray pending_;
 };
 
+// Answers every frame written to port with what board (a sim::Board) sends back; tamper, when
+// given, changes each frame before the board sees it.
+template <class Board>
+void AnswerFrom(FakePort& port, Board& board,
+                std::function<QByteArray(const QByteArray&)>* tamper = nullptr) {
+    port.responder = [&port, &board, tamper](const QByteArray& frame) {
+        QByteArray out;
+        for (char c : tamper&&* tamper ? (*tamper)(frame) : frame)
+            for (const auto& e : board.feed(uint8_t(c), 0))
+                out.append(reinterpret_cast<const char*>(e.bytes.data()), int(e.bytes.size()));
+        if (!out.isEmpty()) port.deliverLater(out, 0);
+    };
+}
+
 // "0800000008" -> bytes.
 inline QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);

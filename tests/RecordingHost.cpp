@@ -5,7 +5,6 @@ using namespace praxon;
 void RecordingHost::clearRecords() {
     events.clear();
     logMessages.clear();
-    progressTexts.clear();
     messages.clear();
     progressHistory.clear();
 }
@@ -17,33 +16,10 @@ void RecordingHost::report(const Event& event) {
     if (change.lamp) lamp = *change.lamp;
     if (change.commands) commands = *change.commands;
     if (onEvent) onEvent(event);
-    for (const Shown& shown : Render(event, language)) {
-        switch (shown.how) {
-            case Presentation::Log:
-                logMessages << shown.text;
-                break;
-            case Presentation::Message:
-                messages << shown.text;
-                break;
-            case Presentation::Status: {
-                const int panel = shown.field == StatusField::Progress ? 2
-                                  : shown.field == StatusField::Device ? 4
-                                                                       : 6;
-                if (panel == 2) progressTexts << shown.text;
-                panels[panel] = shown.text;
-                break;
-            }
-        }
+    for (const Shown& shown : Render(event, Language::Chinese)) {
+        if (shown.how == Presentation::Log) logMessages << shown.text;
+        if (shown.how == Presentation::Message) messages << shown.text;
     }
-}
-
-QList<EventCode> RecordingHost::codes() const {
-    QList<EventCode> list;
-    for (const Event& e : events)
-        if (e.code != EventCode::OperationBegun && e.code != EventCode::OperationEnded &&
-            e.code != EventCode::Progress)
-            list << e.code;
-    return list;
 }
 
 Event RecordingHost::last(EventCode code) const {
@@ -56,12 +32,6 @@ bool RecordingHost::has(EventCode code) const {
     for (const Event& e : events)
         if (e.code == code) return true;
     return false;
-}
-
-QStringList Names(const QList<EventCode>& codes) {
-    QStringList names;
-    for (EventCode c : codes) names << EventName(c);
-    return names;
 }
 
 QStringList Described(const QList<Event>& events, bool withReasons) {

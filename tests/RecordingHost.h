@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QMap>
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -14,13 +13,8 @@
 // what a window would show. Shared by the link, engine and end-to-end tests.
 class RecordingHost : public praxon::EventSink {
 public:
-    praxon::Language language = praxon::Language::Chinese;
-
     QList<praxon::Event> events;  // every event, in order
-    QStringList logMessages;      // every log line (without a time stamp)
-    // Status texts by the window panel that shows them: 2 progress, 4 device, 6 link.
-    QMap<int, QString> panels;
-    QStringList progressTexts;  // every Progress status text
+    QStringList logMessages;      // every log line (without a time stamp), in Chinese
     praxon::Lamp lamp = praxon::Lamp::Gray;
     QStringList messages;  // modal message texts, in order
     praxon::CommandStates commands;
@@ -32,15 +26,11 @@ public:
     void clearRecords();
     void report(const praxon::Event& event) override;
 
-    // The codes of the events recorded, leaving out the operation frame and progress.
-    QList<praxon::EventCode> codes() const;
     // The last event with this code (a default one when there is none).
     praxon::Event last(praxon::EventCode code) const;
     bool has(praxon::EventCode code) const;
 };
 
-// The name of each code, for readable comparisons in tests.
-QStringList Names(const QList<praxon::EventCode>& codes);
 // The events as "name" or "name@ADDRESS", leaving out the operation frame and progress. With
 // reasons: then the failed step, how the wait ended and the byte received ("=1F").
 QStringList Described(const QList<praxon::Event>& events, bool withReasons = false);

@@ -178,9 +178,7 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("systemText");
         QTest::newRow("not found") << int(PortError::NotFound) << "No such file or directory";
-        QTest::newRow("no permission") << int(PortError::NoPermission) << "Permission denied";
         QTest::newRow("in use") << int(PortError::InUse) << "Device or resource busy";
-        QTest::newRow("other") << int(PortError::Other) << "Input/output error";
     }
 
     void portOpenFailure() {

@@ -25,175 +25,6 @@ QByteArray put(QByteArray flash, int at, const QByteArray& bytes) {
 }
 }  // namespace
 
-class TestCliProcess : public QObject {
-    Q_OBJECT
-private slots:
-    void run_data();
-    void run();
-    void wired();
-    void infoAndDevices();
-    void languages_data();
-    void languages();
-    void json();
-};
-
-void TestCliProcess::run_data() {
-    // Arguments: PORT, HEX, BIN, BAD (the files above) and OUT.<suffix> (a file to read into,
-    // holding "previous image" before) are replaced. The board starts with kFlash.
-    QTest::addColumn<QString>("cliArgs");
-    QTest::addColumn<bool>("ctrlC");  // at line pace, once the read started
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("lastLog");  // how the log's last message starts; empty: no log
-    QTest::addColumn<QString>("err");      // "*" at the end: starts with
-    // What OUT holds after a successful command (the flash must stay as it was), else the board's
-    // flash afterwards.
-    QTest::addColumn<QByteArray>("bytes");
-    auto row = [](const char* name, const char* cli, int exitCode, const char* lastLog,
-                  const QString& err, const QByteArray& bytes, bool ctrlC = false) {
-        QTest::newRow(name) << QString(cli) << ctrlC << exitCode << QString(lastLog) << err
-                            << bytes;
-    };
-    row("usage error", "--port x read OUT.bin --size 4KB", 2, "",
-        "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*", kFlash);
-    row("HEX, erase, verify, compatible", "--port PORT --compatible program HEX --erase --verify",
-        0, "编程成功", "", put(QByteArray(65536, char(0xFF)), 0, kHexImage));
-    // The image covers 0x08000A00-0x08000DE7: pages 2 and 3 are erased, the others keep theirs.
-    row("binary, erase=pages", "--port PORT program BIN --address 08000A00 --erase=pages --verify",
-        0, "编程成功", "", put(put(kFlash, 0x800, QByteArray(2048, char(0xFF))), 0xA00, kBinImage));
-    // The file is read completely before connecting: its last record is wrong, nothing is sent.
-    row("bad HEX", "--port PORT program BAD --erase", 1, "",
-        QString("校验和不正确，您给的串是：%1\nHEX数据有误，下载失败！%1\n下载失败。\n")
-            .arg(kBadLine),
-        kFlash);
-    row("read range, binary", "--port PORT read OUT.bin --address 08000100 --size 0x300", 0,
-        "读取完成", "", kFlash.mid(0x100, 0x300));
-    const QStringList hexOut = rig::hexLines(0x08001000, kFlash.mid(0x1000, 100), 64);
-    row("read range, HEX, compatible",
-        "--port PORT --compatible read OUT.Hex --address 08001000 --size 100", 0, "读取完成", "",
-        (hexOut.join("\r\n") + "\r\n").toLatin1());
-    row("erase range", "--port PORT erase --address 08000500 --size 1K", 0, "擦除成功。", "",
-        put(kFlash, 0x400, QByteArray(2048, char(0xFF))));
-    // The output folder is checked before the board is touched: no log, nothing on the line.
-    row("read into a missing folder", "--port PORT read /nonexistent-praxon/out.bin", 1, "",
-        "文件夹/nonexistent-praxon不存在，无法保存读出的数据。\n", kFlash);
-    row("Ctrl+C during a read", "--port PORT read OUT.bin", 1,
-        "读数据失败, 退出从芯片读取数据过程.", "Stopped.\n", {}, true);
-}
-
-void TestCliProcess::run() {
-    QFETCH(QString, cliArgs);
-    QFETCH(bool, ctrlC);
-    QFETCH(int, exitCode);
-    QFETCH(QString, lastLog);
-    QFETCH(QString, err);
-    QFETCH(QByteArray, bytes);
-    QTemporaryDir dir;
-    const QString dump = dir.filePath("dump.bin"), countersPath = dir.filePath("counters.json");
-    QProcess sim;
-    sim.start(QCoreApplication::applicationDirPath() + "/praxon-sim",
-              QStringList{"--dump", dump, "--counters", countersPath, "--preload",
-                          rig::writeFile(dir.filePath("in"), kFlash)} +
-                  (ctrlC ? QStringList() : QStringList{"--instant"}));
-    QTRY_VERIFY(sim.canReadLine());  // PORT=<path> first
-    const QString port = QString(sim.readLine()).trimmed().mid(5);
-    const QMap<QString, QString> files{
-        {"HEX", rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
-        {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
-        {"BIN", rig::writeFile(dir.filePath("fw.bin"), kBinImage)},
-        {"PORT", port},
-    };
-    QString outPath;
-    QStringList args = cliArgs.split(' ');
-    for (QString& a : args) {
-        if (a.startsWith("OUT."))
-            a = outPath = rig::writeFile(dir.filePath("out" + a.mid(3)), "previous image");
-        a = files.value(a, a);
-    }
-    QProcess cli;
-    // These rows hold the Chinese texts; the English ones: languages().
-    cli.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
-              QStringList{"--lang", "zh"} + args);
-    if (ctrlC) {  // a 64 KB read takes seconds at line pace: Ctrl+C lands in one of its waits
-        QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(cli.peek(4096)).contains("开始读取数据"), 10000);
-        QTest::qWait(300);
-        QVERIFY(cli.processId() > 0);  // kill(0) would hit this test's own process group
-        ::kill(pid_t(cli.processId()), SIGINT);
-    }
-    QVERIFY(cli.waitForFinished(60000));
-    QCOMPARE(cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, exitCode);
-    // Log lines as in the window: time of day, a space, the message.
-    const QString log = QString::fromUtf8(cli.readAllStandardOutput()), t = "\\d\\d:\\d\\d:\\d\\d ";
-    const QRegularExpression form(
-        lastLog.isEmpty() ? "^$" : "^(" + t + "\\S.*\n)*" + t + lastLog + ".*\n$");
-    QVERIFY2(form.match(log).hasMatch(), qPrintable(log));
-    QCOMPARE(rig::masked({QString::fromUtf8(cli.readAllStandardError())}, {err}), QStringList{err});
-
-    sim.terminate();  // it writes its --dump and --counters files
-    QVERIFY(sim.waitForFinished(5000));
-    QVERIFY(rig::readFile(dump) == (outPath.isEmpty() ? bytes : kFlash));
-    // Without a log line nothing went to the board, not even a sync.
-    if (lastLog.isEmpty())
-        QCOMPARE(QJsonDocument::fromJson(rig::readFile(countersPath))["bytes_in"].toInteger(-1), 0);
-    if (outPath.isEmpty()) return;
-    // A failed command leaves the previous file as it was, and nothing beside it.
-    QVERIFY(rig::readFile(outPath) == (exitCode == 0 ? bytes : QByteArray("previous image")));
-    QCOMPARE(QDir(dir.path()).entryList({"out*"}), QStringList{QFileInfo(outPath).fileName()});
-}
-
-// NRST on DTR, BOOT0 on RTS: praxon-cli sets the lines through the simulator's client library.
-void TestCliProcess::wired() {
-    QTemporaryDir dir;
-    const QString bin = QCoreApplication::applicationDirPath(), dump = dir.filePath("dump.bin"),
-                  hex = rig::writeLines(dir.filePath("fw.hex"),
-                                        rig::hexLines(0x08000000, kHexImage, 16));
-    const QStringList wiring{"--reset-line", "dtr", "--boot0-line", "rts"};
-    QProcess sim;
-    sim.start(bin + "/praxon-sim", QStringList{"--instant", "--dump", dump} + wiring);
-    QTRY_VERIFY(sim.peek(4096).count('\n') >= 2);  // PORT=, CLIENT_ENV=
-    const QString port = QString(sim.readLine()).trimmed().mid(5),
-                  clientEnv = QString(sim.readLine()).trimmed().mid(11);  // NAME=VALUE
-    const auto cli = [&](const QStringList& args, bool lines) {
-        QProcess p;
-        p.setEnvironment(QProcess::systemEnvironment() +
-                         (lines ? QStringList{clientEnv} : QStringList()));
-        p.start(bin + "/praxon-cli", QStringList{"--port", port} + args);
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
-                                                                                  : -1;
-    };
-    QCOMPARE(cli(wiring + QStringList{"program", hex, "--run"}, true), 0);
-    QByteArray events;
-    QTRY_VERIFY((events += sim.readAllStandardOutput()).endsWith("running the user program\n"));
-    // The program answers nothing: this info has to reset the board into its bootloader.
-    QCOMPARE(cli(wiring + QStringList{"info"}, true), 0);
-    // No lines at all: the bootloader synchronised by the last info takes this one as it is.
-    QCOMPARE(cli({"info"}, false), 0);
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000) && rig::readFile(dump).startsWith(kHexImage));
-}
-
-// info ends with its summary (on stdout, after the log); devices needs no port.
-void TestCliProcess::infoAndDevices() {
-    const QString bin = QCoreApplication::applicationDirPath();
-    QProcess sim, cli;
-    sim.start(bin + "/praxon-sim", {"--instant", "--pid", "0x414", "--ram-field", "0x40"});
-    QTRY_VERIFY(sim.canReadLine());  // PORT=<path>
-    const QString port = sim.readLine().trimmed().mid(5);
-    QString out;
-    for (const QString& args : {"--port " + port + " --flash-kb=384 info", QString("devices")}) {
-        cli.start(bin + "/praxon-cli", ("--lang zh " + args).split(' '));
-        QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
-        out += cli.readAllStandardOutput();
-    }
-    sim.kill(), sim.waitForFinished(5000);
-    const QRegularExpression form(  // two alike banks folded
-        " 64K.\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: 2.2\nCommands:"
-        "   00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with --flash-kb\nRAM:"
-        "        64 KB\nPID .*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  STM32F4xx"
-        "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M +2x\\(16Kx4,64K,128Kx7\\)@max\n",
-        QRegularExpression::DotMatchesEverythingOption);
-    QVERIFY2(out.contains(form), qPrintable(out));
-}
-
 namespace {
 // praxon-cli against a fresh simulated board; returns the exit code, *output gets stdout and
 // stderr. PORT, HEX, BAD and DIR in the arguments are replaced.
@@ -221,78 +52,241 @@ int session(const QString& simArgs, const QString& cliArgs, QString* output) {
 }
 }  // namespace
 
-// Whole sessions, each in English (not one Chinese character, on stdout or stderr) and in
-// Chinese (with a text it has always shown).
-void TestCliProcess::languages_data() {
-    QTest::addColumn<QString>("simArgs");
-    QTest::addColumn<QString>("cliArgs");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("chinese");  // a text the Chinese session shows
-    const auto row = [](const char* name, const char* sim, const char* cli, int code,
-                        const char* zh) {
-        QTest::newRow(name) << QString(sim) << QString(cli) << code << QString(zh);
-    };
-    row("program, verify", "", "--port PORT program HEX --erase --verify", 0, "编程成功, 用时共");
-    row("program, compatible", "", "--port PORT --compatible program HEX --erase=pages --verify", 0,
-        "开始擦除1页......");
-    row("read", "", "--port PORT read DIR/out.hex", 0, "读取完成, 读取时间为:");
-    row("erase", "", "--port PORT erase", 0, "擦除成功。");
-    row("protect", "", "--port PORT protect", 0, "置读保护成功, 复位目标板后才能有效。");
-    row("unprotect", "", "--port PORT unprotect", 0, "清读保护成功, 复位目标板后才能有效。");
-    row("go", "", "--port PORT go", 0, "已运行。");
-    row("bad HEX", "", "--port PORT program BAD", 1, "HEX数据有误，下载失败！");
-    row("missing file", "", "--port PORT program DIR/none.hex", 1,
-        "指定的文件不存在，请重新打开。");
-    row("protected chip", "--rdp", "--port PORT program HEX", 1,
-        "写入08000000失败: 目标板应答NACK。");
-    row("protected chip, erase", "--rdp", "--port PORT erase", 1, "擦除失败，请清除读保护......");
-    row("protected chip, read", "--rdp", "--port PORT read DIR/r.bin", 1, "读数据失败");
-    row("refused start address", "", "--port PORT go 12345678", 1, "目标板拒绝了运行地址12345678");
-    row("read into a missing folder", "", "--port PORT read DIR/no/r.bin", 1, "不存在");
-    row("read past the flash", "", "--port PORT read DIR/r.bin --address 0801FF00 --size 0x200", 1,
-        "读取范围超出FLASH末尾");
-    row("no such port", "", "--port DIR/ttyNone info", 1, "指定的串口不存在或已被占用。");
-}
+class TestCliProcess : public QObject {
+    Q_OBJECT
+private slots:
 
-void TestCliProcess::languages() {
-    QFETCH(QString, simArgs);
-    QFETCH(QString, cliArgs);
-    QFETCH(int, exitCode);
-    QFETCH(QString, chinese);
-    static const QRegularExpression cjk("[\\x{3000}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]");
-    QString en, zh;
-    QCOMPARE(session(simArgs, "--lang en " + cliArgs, &en), exitCode);
-    QVERIFY2(!cjk.match(en).hasMatch(), qPrintable(en));
-    QVERIFY2(!en.trimmed().isEmpty(), "nothing said");
-    QCOMPARE(session(simArgs, "--lang zh " + cliArgs, &zh), exitCode);
-    QVERIFY2(zh.contains(chinese), qPrintable(zh));
-}
-
-// --json: every line of stdout is one JSON object; the last one is the result.
-void TestCliProcess::json() {
-    QString out;
-    QCOMPARE(session("", "--json --lang en --port PORT program HEX --erase --verify", &out), 0);
-    QStringList events;
-    QJsonObject last;
-    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
-        last = doc.object();
-        QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
-        if (last["kind"] == "event") events << last["event"].toString();
+    void run_data() {
+        // Arguments: PORT, HEX, BIN, BAD (the files above) and OUT.<suffix> (a file to read into,
+        // holding "previous image" before) are replaced. The board starts with kFlash.
+        QTest::addColumn<QString>("cliArgs");
+        QTest::addColumn<bool>("ctrlC");  // at line pace, once the read started
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("lastLog");  // how the log's last message starts; empty: no log
+        QTest::addColumn<QString>("err");      // "*" at the end: starts with
+        // What OUT holds after a successful command (the flash must stay as it was), else the
+        // board's flash afterwards.
+        QTest::addColumn<QByteArray>("bytes");
+        auto row = [](const char* name, const char* cli, int exitCode, const char* lastLog,
+                      const QString& err, const QByteArray& bytes, bool ctrlC = false) {
+            QTest::newRow(name) << QString(cli) << ctrlC << exitCode << QString(lastLog) << err
+                                << bytes;
+        };
+        row("usage error", "--port x read OUT.bin --size 4KB", 2, "",
+            "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*",
+            kFlash);
+        // The image covers 0x08000A00-0x08000DE7: pages 2 and 3 are erased, the others keep theirs.
+        row("binary, erase=pages",
+            "--port PORT program BIN --address 08000A00 --erase=pages --verify", 0, "编程成功", "",
+            put(put(kFlash, 0x800, QByteArray(2048, char(0xFF))), 0xA00, kBinImage));
+        // The file is read completely before connecting: its last record is wrong, nothing is sent.
+        row("bad HEX", "--port PORT program BAD --erase", 1, "",
+            QString("校验和不正确，您给的串是：%1\nHEX数据有误，下载失败！%1\n下载失败。\n")
+                .arg(kBadLine),
+            kFlash);
+        row("read range, binary", "--port PORT read OUT.bin --address 08000100 --size 0x300", 0,
+            "读取完成", "", kFlash.mid(0x100, 0x300));
+        const QStringList hexOut = rig::hexLines(0x08001000, kFlash.mid(0x1000, 100), 64);
+        row("read range, HEX, compatible",
+            "--port PORT --compatible read OUT.Hex --address 08001000 --size 100", 0, "读取完成",
+            "", (hexOut.join("\r\n") + "\r\n").toLatin1());
+        row("erase range", "--port PORT erase --address 08000500 --size 1K", 0, "擦除成功。", "",
+            put(kFlash, 0x400, QByteArray(2048, char(0xFF))));
+        row("Ctrl+C during a read", "--port PORT read OUT.bin", 1,
+            "读数据失败, 退出从芯片读取数据过程.", "Stopped.\n", {}, true);
     }
-    QVERIFY2(events.contains("chip_identified") && events.contains("programmed") &&
-                 events.contains("verified"),
-             qPrintable(events.join(' ')));
-    QCOMPARE(last["kind"].toString(), QString("result"));
-    QVERIFY(last["ok"].toBool());
-    QCOMPARE(last["exit_status"].toInt(), 0);
-    QCOMPARE(last["bytes_written"].toInt(), kHexImage.size());
-    QCOMPARE(last["bytes_verified"].toInt(), kHexImage.size());
-    QCOMPARE(last["chip"].toObject()["pid"].toString(), QString("0x410"));
-    QCOMPARE(last["chip"].toObject()["flash_kb"].toInt(), 64);
-}
+
+    void run() {
+        QFETCH(QString, cliArgs);
+        QFETCH(bool, ctrlC);
+        QFETCH(int, exitCode);
+        QFETCH(QString, lastLog);
+        QFETCH(QString, err);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString dump = dir.filePath("dump.bin"), countersPath = dir.filePath("counters.json");
+        QProcess sim;
+        sim.start(QCoreApplication::applicationDirPath() + "/praxon-sim",
+                  QStringList{"--dump", dump, "--counters", countersPath, "--preload",
+                              rig::writeFile(dir.filePath("in"), kFlash)} +
+                      (ctrlC ? QStringList() : QStringList{"--instant"}));
+        QTRY_VERIFY(sim.canReadLine());  // PORT=<path> first
+        const QString port = QString(sim.readLine()).trimmed().mid(5);
+        const QMap<QString, QString> files{
+            {"HEX",
+             rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
+            {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
+            {"BIN", rig::writeFile(dir.filePath("fw.bin"), kBinImage)},
+            {"PORT", port},
+        };
+        QString outPath;
+        QStringList args = cliArgs.split(' ');
+        for (QString& a : args) {
+            if (a.startsWith("OUT."))
+                a = outPath = rig::writeFile(dir.filePath("out" + a.mid(3)), "previous image");
+            a = files.value(a, a);
+        }
+        QProcess cli;
+        // These rows hold the Chinese texts; the English ones: languages().
+        cli.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
+                  QStringList{"--lang", "zh"} + args);
+        if (ctrlC) {  // a 64 KB read takes seconds at line pace: Ctrl+C lands in one of its waits
+            QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(cli.peek(4096)).contains("开始读取数据"),
+                                     10000);
+            QTest::qWait(300);
+            QVERIFY(cli.processId() > 0);  // kill(0) would hit this test's own process group
+            ::kill(pid_t(cli.processId()), SIGINT);
+        }
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, exitCode);
+        // Log lines as in the window: time of day, a space, the message.
+        const QString log = QString::fromUtf8(cli.readAllStandardOutput()),
+                      t = "\\d\\d:\\d\\d:\\d\\d ";
+        const QRegularExpression form(
+            lastLog.isEmpty() ? "^$" : "^(" + t + "\\S.*\n)*" + t + lastLog + ".*\n$");
+        QVERIFY2(form.match(log).hasMatch(), qPrintable(log));
+        QCOMPARE(rig::masked({QString::fromUtf8(cli.readAllStandardError())}, {err}),
+                 QStringList{err});
+
+        sim.terminate();  // it writes its --dump and --counters files
+        QVERIFY(sim.waitForFinished(5000));
+        QVERIFY(rig::readFile(dump) == (outPath.isEmpty() ? bytes : kFlash));
+        // Without a log line nothing went to the board, not even a sync.
+        if (lastLog.isEmpty())
+            QCOMPARE(QJsonDocument::fromJson(rig::readFile(countersPath))["bytes_in"].toInteger(-1),
+                     0);
+        if (outPath.isEmpty()) return;
+        // A failed command leaves the previous file as it was, and nothing beside it.
+        QVERIFY(rig::readFile(outPath) == (exitCode == 0 ? bytes : QByteArray("previous image")));
+        QCOMPARE(QDir(dir.path()).entryList({"out*"}), QStringList{QFileInfo(outPath).fileName()});
+    }
+
+    // NRST on DTR, BOOT0 on RTS: praxon-cli sets the lines through the simulator's client library.
+    void wired() {
+        QTemporaryDir dir;
+        const QString bin = QCoreApplication::applicationDirPath(), dump = dir.filePath("dump.bin"),
+                      hex = rig::writeLines(dir.filePath("fw.hex"),
+                                            rig::hexLines(0x08000000, kHexImage, 16));
+        const QStringList wiring{"--reset-line", "dtr", "--boot0-line", "rts"};
+        QProcess sim;
+        sim.start(bin + "/praxon-sim", QStringList{"--instant", "--dump", dump} + wiring);
+        QTRY_VERIFY(sim.peek(4096).count('\n') >= 2);  // PORT=, CLIENT_ENV=
+        const QString port = QString(sim.readLine()).trimmed().mid(5),
+                      clientEnv = QString(sim.readLine()).trimmed().mid(11);  // NAME=VALUE
+        const auto cli = [&](const QStringList& args, bool lines) {
+            QProcess p;
+            p.setEnvironment(QProcess::systemEnvironment() +
+                             (lines ? QStringList{clientEnv} : QStringList()));
+            p.start(bin + "/praxon-cli", QStringList{"--port", port} + args);
+            return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                                                      : -1;
+        };
+        QCOMPARE(cli(wiring + QStringList{"program", hex, "--run"}, true), 0);
+        QByteArray events;
+        QTRY_VERIFY((events += sim.readAllStandardOutput()).endsWith("running the user program\n"));
+        // The program answers nothing: this info has to reset the board into its bootloader.
+        QCOMPARE(cli(wiring + QStringList{"info"}, true), 0);
+        // No lines at all: the bootloader synchronised by the last info takes this one as it is.
+        QCOMPARE(cli({"info"}, false), 0);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000) && rig::readFile(dump).startsWith(kHexImage));
+    }
+
+    // info ends with its summary (on stdout, after the log); devices needs no port.
+    void infoAndDevices() {
+        const QString bin = QCoreApplication::applicationDirPath();
+        QProcess sim, cli;
+        sim.start(bin + "/praxon-sim", {"--instant", "--pid", "0x414", "--ram-field", "0x40"});
+        QTRY_VERIFY(sim.canReadLine());  // PORT=<path>
+        const QString port = sim.readLine().trimmed().mid(5);
+        QString out;
+        for (const QString& args :
+             {"--port " + port + " --flash-kb=384 info", QString("devices")}) {
+            cli.start(bin + "/praxon-cli", ("--lang zh " + args).split(' '));
+            QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
+            out += cli.readAllStandardOutput();
+        }
+        sim.kill(), sim.waitForFinished(5000);
+        const QRegularExpression form(  // two alike banks folded
+            " 64K.\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: "
+            "2.2\nCommands:"
+            "   00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with "
+            "--flash-kb\nRAM:"
+            "        64 KB\nPID .*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  "
+            "STM32F4xx"
+            "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M "
+            "+2x\\(16Kx4,64K,128Kx7\\)@max\n",
+            QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(out.contains(form), qPrintable(out));
+    }
+
+    // Whole sessions, each in English (not one Chinese character, on stdout or stderr) and in
+    // Chinese (with a text it has always shown).
+    void languages_data() {
+        QTest::addColumn<QString>("simArgs");
+        QTest::addColumn<QString>("cliArgs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("chinese");  // a text the Chinese session shows
+        const auto row = [](const char* name, const char* sim, const char* cli, int code,
+                            const char* zh) {
+            QTest::newRow(name) << QString(sim) << QString(cli) << code << QString(zh);
+        };
+        row("program, verify", "", "--port PORT program HEX --erase --verify", 0,
+            "编程成功, 用时共");
+        row("program, compatible", "",
+            "--port PORT --compatible program HEX --erase=pages --verify", 0, "开始擦除1页......");
+        row("read", "", "--port PORT read DIR/out.hex", 0, "读取完成, 读取时间为:");
+        row("erase", "", "--port PORT erase", 0, "擦除成功。");
+        row("protect", "", "--port PORT protect", 0, "置读保护成功, 复位目标板后才能有效。");
+        row("go", "", "--port PORT go", 0, "已运行。");
+        row("bad HEX", "", "--port PORT program BAD", 1, "HEX数据有误，下载失败！");
+        row("protected chip", "--rdp", "--port PORT program HEX", 1,
+            "写入08000000失败: 目标板应答NACK。");
+        row("protected chip, erase", "--rdp", "--port PORT erase", 1,
+            "擦除失败，请清除读保护......");
+        row("no such port", "", "--port DIR/ttyNone info", 1, "指定的串口不存在或已被占用。");
+    }
+
+    void languages() {
+        QFETCH(QString, simArgs);
+        QFETCH(QString, cliArgs);
+        QFETCH(int, exitCode);
+        QFETCH(QString, chinese);
+        static const QRegularExpression cjk("[\\x{3000}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]");
+        QString en, zh;
+        QCOMPARE(session(simArgs, "--lang en " + cliArgs, &en), exitCode);
+        QVERIFY2(!cjk.match(en).hasMatch(), qPrintable(en));
+        QVERIFY2(!en.trimmed().isEmpty(), "nothing said");
+        QCOMPARE(session(simArgs, "--lang zh " + cliArgs, &zh), exitCode);
+        QVERIFY2(zh.contains(chinese), qPrintable(zh));
+    }
+
+    // --json: every line of stdout is one JSON object; the last one is the result.
+    void json() {
+        QString out;
+        QCOMPARE(session("", "--json --lang en --port PORT program HEX --erase --verify", &out), 0);
+        QStringList events;
+        QJsonObject last;
+        for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+            last = doc.object();
+            QVERIFY(QDateTime::fromString(last["time"].toString(), Qt::ISODateWithMs).isValid());
+            if (last["kind"] == "event") events << last["event"].toString();
+        }
+        QVERIFY2(events.contains("chip_identified") && events.contains("programmed") &&
+                     events.contains("verified"),
+                 qPrintable(events.join(' ')));
+        QCOMPARE(last["kind"].toString(), QString("result"));
+        QVERIFY(last["ok"].toBool());
+        QCOMPARE(last["exit_status"].toInt(), 0);
+        QCOMPARE(last["bytes_written"].toInt(), kHexImage.size());
+        QCOMPARE(last["bytes_verified"].toInt(), kHexImage.size());
+        QCOMPARE(last["chip"].toObject()["pid"].toString(), QString("0x410"));
+        QCOMPARE(last["chip"].toObject()["flash_kb"].toInt(), 64);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCliProcess)
 #include "tst_cliprocess.moc"

@@ -253,10 +253,10 @@ private slots:
         QTest::addColumn<QString>("result");  // each row's fields, then each error
         const QString good =
             "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF"
-            "\t\t0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t35000";
+            "\t\t0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t35000\t0x1FFFF7E8";
         const QString goodFields =
             "410 STM32F10x/medium 20000 1FFFF7E0:1 400x0 0/0 4 FF 20000200-20005000 1FFFF000 "
-            "1FFFF800 mass 22 100 35000";
+            "1FFFF800 mass 22 100 35000 uid 1FFFF7E8,1FFFF7EC,1FFFF7F0";
         auto row = [](const char* name, const QString& text, const QString& result) {
             QTest::newRow(name) << text << result;
         };
@@ -264,13 +264,22 @@ private slots:
             goodFields);
         row("sectors, bank 2, codes, erased 00, two RAM ranges, no mass erase",
             "0x413\tF4\tx\t1M\t0x1FFF7A22:0=384K,1=256K\t16Kx4,64K,128Kx7\t0x08080000\t8\t00"
-            "\t0x20003000-0x2001FFFF,0x10000000-0x1000FFFF\t0x1FFF0000\t-\tno\t3.1\t500\t16000",
+            "\t0x20003000-0x2001FFFF,0x10000000-0x1000FFFF\t0x1FFF0000\t-\tno\t3.1\t500\t16000\t-",
             "413 F4/x 100000 1FFF7A22:3(0=60000,1=40000) 4000x4,10000x1,20000x7 8080000/0 8 0 "
             "20003000-20020000,10000000-10010000 1FFF0000 0 - 31 500 16000");
         row("units at the largest flash only, bank 2 at half, low byte",
             QString(good).replace("\t1K\t-", "\t2K@max\thalf").replace(":f1", ":low8"),
             "410 STM32F10x/medium 20000 1FFFF7E0:2 800x0@max 0/1 4 FF 20000200-20005000 "
-            "1FFFF000 1FFFF800 mass 22 100 35000");
+            "1FFFF000 1FFFF800 mass 22 100 35000 uid 1FFFF7E8,1FFFF7EC,1FFFF7F0");
+        row("unique ID in three words apart (L0/L1)",
+            QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054,0x1FF80064"),
+            QString(goodFields)
+                .replace("1FFFF7E8,1FFFF7EC,1FFFF7F0", "1FF80050,1FF80054,1FF80064"));
+        row("unique ID in two words",
+            QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054"), "line 1: uid");
+        row("unique ID not word-aligned", QString(good).replace("\t0x1FFFF7E8", "\t0x1FFFF7EA"),
+            "line 1: uid");
+        row("unique ID at 0", QString(good).replace("\t0x1FFFF7E8", "\t0x0"), "line 1: uid");
         row("units left to the option bytes", QString(good).replace("\t1K\t", "\t?\t"),
             QString(goodFields).replace(" 400x0 ", "  "));
         row("units short of the flash", QString(good).replace("\t1K\t", "\t16Kx4\t"),
@@ -280,7 +289,7 @@ private slots:
             QString(good).replace("0x20000200-0x20004FFF", "0x20004FFF-0x20000200"), "line 1: ram");
         row("protocol in lower case", QString(good).replace("\t2.2\t", "\ta.1\t"), "line 1: proto");
         row("pid twice, the first kept", good + "\n" + good, goodFields + "|line 2: pid twice");
-        row("a column missing", QString(good).replace("\tyes", ""), "line 1: 16 columns expected");
+        row("a column missing", QString(good).replace("\tyes", ""), "line 1: 17 columns expected");
         row("a signed size", QString(good).replace("128K", "+128K"), "line 1: flash");
     }
 
@@ -306,7 +315,10 @@ private slots:
                           ram.join(',') +
                           QString::asprintf(" %X %X %s %X %d %d", d.systemMemory, d.optionBytes,
                                             d.massErase ? "mass" : "-", d.protocol, d.unitEraseMs,
-                                            d.massEraseMs);
+                                            d.massEraseMs) +
+                          (d.hasUid() ? QString::asprintf(" uid %X,%X,%X", d.uidWords[0],
+                                                          d.uidWords[1], d.uidWords[2])
+                                      : QString());
         }
         for (const std::string& e : errors) result << QString::fromStdString(e);
         QTEST(result.join('|'), "result");

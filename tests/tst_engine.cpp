@@ -29,14 +29,7 @@ struct Rig {
     std::function<QByteArray(const QByteArray&)> tamper;
     Rig() {
         engine.setMode(WriteMode::Fast);
-        port.responder = [this](const QByteArray& frame) {
-            const QByteArray f = tamper ? tamper(frame) : frame;
-            QByteArray out;
-            for (char c : f)
-                for (const auto& e : board.feed(uint8_t(c), 0))
-                    out.append(reinterpret_cast<const char*>(e.bytes.data()), int(e.bytes.size()));
-            if (!out.isEmpty()) port.deliverLater(out, 0);
-        };
+        AnswerFrom(port, board, &tamper);
     }
     bool connect() {
         const bool ok = engine.connect("ttyS0");

@@ -22,22 +22,17 @@ private slots:
     void parse_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("result");  // the sequences again, or "position: message"
-        QTest::newRow("both parts") << " DTR=1, wait=20 ,rts=0:brk=1,wait"
-                                    << "dtr=1,wait=20,rts=0:brk=1,wait";
-        QTest::newRow("exit only") << ":rts=1"
-                                   << ":rts=1";
-        QTest::newRow("nothing") << ""
-                                 << ":";
-        QTest::newRow("unknown step") << "dtr=1,rst=0"
-                                      << "7: unknown step";
-        QTest::newRow("empty step") << "dtr=1,,rts=0"
-                                    << "7: empty step";
-        QTest::newRow("in the exit part") << "dtr=1:rts=2"
-                                          << "7: unknown step";
-        QTest::newRow("pause too long") << "wait=10001"
-                                        << "1: a pause is at most 10000 ms";
-        QTest::newRow("two colons") << "dtr=1:rts=0:x"
-                                    << "12: only one";
+        const auto row = [](const char* name, const char* input, const char* result) {
+            QTest::newRow(name) << QString(input) << QString(result);
+        };
+        row("both parts", " DTR=1, wait=20 ,rts=0:brk=1,wait", "dtr=1,wait=20,rts=0:brk=1,wait");
+        row("exit only", ":rts=1", ":rts=1");
+        row("nothing", "", ":");
+        row("unknown step", "dtr=1,rst=0", "7: unknown step");
+        row("empty step", "dtr=1,,rts=0", "7: empty step");
+        row("in the exit part", "dtr=1:rts=2", "7: unknown step");
+        row("pause too long", "wait=10001", "1: a pause is at most 10000 ms");
+        row("two colons", "dtr=1:rts=0:x", "12: only one");
     }
 
     void parse() {
@@ -97,13 +92,7 @@ private slots:
         Engine engine(host, port);
         sim::Board board;
         port.refuseLines = refuseLines;
-        port.responder = [&](const QByteArray& f) {
-            QByteArray out;
-            for (char c : f)
-                for (const auto& e : board.feed(uint8_t(c), 0))
-                    out.append(reinterpret_cast<const char*>(e.bytes.data()), int(e.bytes.size()));
-            port.deliverLater(out, 0);
-        };
+        AnswerFrom(port, board);
         LineOptions options;
         options.baudRate = 57600;
         if (wired) options.boot = LinesForWiring({WiredLine::Dtr, false, WiredLine::Rts, false});

@@ -39,10 +39,6 @@ std::uint32_t U32(const QByteArray& bytes, int offset) {
     return value;
 }
 
-QByteArray Frame(std::uint8_t seq, std::uint8_t cmd, const QByteArray& payload) {
-    return EncodeFrame(seq, cmd, payload);
-}
-
 QByteArray Words(std::initializer_list<std::uint32_t> words) {
     QByteArray bytes;
     for (std::uint32_t word : words) AppendU32(bytes, word);
@@ -93,14 +89,10 @@ void StartChip(std::uint32_t flashBytes = 64 * 1024, std::uint32_t pageSize = 10
 // Sends one command as the next frame and returns its reply (seq -1 when it got none or more).
 Reply Command(std::uint8_t cmd, const QByteArray& payload) {
     const std::uint8_t seq = nextSeq++;
-    Send(Frame(seq, cmd, payload));
+    Send(EncodeFrame(seq, cmd, payload));
     const QList<Reply> replies = Run();
     if (replies.size() != 1 || replies[0].seq != seq || replies[0].code != cmd) return {-1, -1, {}};
     return replies[0];
-}
-
-Reply Hello() {
-    return Command(CMD_HELLO, {});
 }
 
 QByteArray Flash(std::uint32_t address, int length) {
@@ -165,530 +157,493 @@ class TestLoaderProtocol : public QObject {
     Q_OBJECT
 
 private slots:
-    void crcCheckValues_data();
-    void crcCheckValues();
-    void frameReader_data();
-    void frameReader();
-    void framing_data();
-    void framing();
-    void receiveBufferOverflowIsNaked();
-    void unfinishedFrameIsDroppedAfterSilence();
-    void hello();
-    void erase_data();
-    void erase();
-    void massEraseBothBanks();
-    void eachBankThroughItsRegisters();
-    void write_data();
-    void write();
-    void crcAndCompare();
-    void read_data();
-    void read();
-    void writeDeflate_data();
-    void writeDeflate();
-    void writeDeflateUsesFlashBelowAsDictionary();
-    void writeDeflateErrors_data();
-    void writeDeflateErrors();
-    void baudFallsBackWithoutFrame();
-    void baudKeptAfterFrame();
-    void go_data();
-    void go();
     void init() { StartChip(); }
     void cleanup() {
         QVERIFY2(Chip().faults.empty(), Chip().faults.empty() ? "" : Chip().faults[0].c_str());
     }
-};
 
-void TestLoaderProtocol::crcCheckValues_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<quint32>("crc");
-    // Values the CRC unit gives from reset for these words (word 0x12345678 = bytes 78 56 34 12).
-    QTest::newRow("0x12345678") << Words({0x12345678}) << 0xDF8A8A2Bu;
-    QTest::newRow("zero") << Words({0}) << 0xC704DD7Bu;
-    QTest::newRow("all ones") << Words({0xFFFFFFFF}) << 0x00000000u;
-    QTest::newRow("two words") << Words({0x12345678, 0x9ABCDEF0}) << 0x7D24A31Bu;
-    QTest::newRow("one byte is one padded word")
-        << QByteArray("\x78", 1) << Crc32Words(Words({0x78}));
-}
-
-void TestLoaderProtocol::crcCheckValues() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(quint32, crc);
-    QCOMPARE(Crc32Words(bytes), crc);
-    QByteArray padded = bytes;
-    while (padded.size() % 4) padded.append('\0');
-    std::uint32_t model = 0xFFFFFFFFu;
-    for (int i = 0; i < padded.size(); i += 4) model = loader_crc_word(model, U32(padded, i));
-    QCOMPARE(model, crc);
-}
-
-void TestLoaderProtocol::frameReader_data() {
-    QTest::addColumn<QList<QByteArray>>("feeds");
-    QTest::addColumn<QString>("frames");  // seq/code of each frame taken, in order
-    QTest::addColumn<int>("skipped");
-    const QByteArray one = EncodeFrame(1, CMD_HELLO, QByteArray(44, 'h'));
-    const QByteArray two = EncodeFrame(2, CMD_CRC, QByteArray(5, 'c'));
-    QByteArray badCrc = two;
-    badCrc[8] = char(badCrc[8] ^ 0x10);
-    QByteArray badHeader = two;
-    badHeader[5] = char(badHeader[5] ^ 1);
-    QTest::newRow("one") << QList<QByteArray>{one} << "1/1" << 0;
-    QTest::newRow("two in one piece") << QList<QByteArray>{one + two} << "1/1 2/6" << 0;
-    QTest::newRow("byte by byte") << [&] {
-        QList<QByteArray> bytes;
-        for (char byte : one + two) bytes << QByteArray(1, byte);
-        return bytes;
-    }() << "1/1 2/6" << 0;
-    QTest::newRow("noise before") << QList<QByteArray>{QByteArray("\x00\x7F\xA5\x11", 4) + one}
-                                  << "1/1" << 4;
-    QTest::newRow("bad CRC skipped")
-        << QList<QByteArray>{badCrc + one} << "1/1" << int(badCrc.size());
-    QTest::newRow("bad header skipped")
-        << QList<QByteArray>{badHeader, two} << "2/6" << int(badHeader.size());
-    QTest::newRow("unfinished waits") << QList<QByteArray>{one.left(20)} << "" << 0;
-}
-
-void TestLoaderProtocol::frameReader() {
-    QFETCH(QList<QByteArray>, feeds);
-    QFETCH(QString, frames);
-    QFETCH(int, skipped);
-    praxon::flash::turbo::FrameReader reader;
-    QStringList taken;
-    for (const QByteArray& piece : feeds) {
-        reader.feed(piece);
-        while (auto frame = reader.next())
-            taken << QString("%1/%2").arg(frame->seq).arg(frame->code);
+    void crcCheckValues_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<quint32>("crc");
+        // Values the CRC unit gives from reset (word 0x12345678 = bytes 78 56 34 12).
+        QTest::newRow("0x12345678") << Words({0x12345678}) << 0xDF8A8A2Bu;
+        QTest::newRow("two words") << Words({0x12345678, 0x9ABCDEF0}) << 0x7D24A31Bu;
+        QTest::newRow("one byte is one padded word")
+            << QByteArray("\x78", 1) << Crc32Words(Words({0x78}));
     }
-    QCOMPARE(taken.join(' '), frames);
-    QCOMPARE(reader.skippedBytes(), skipped);
-}
 
-// Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same with
-// a line error inside; T<seq> header longer than allowed; G garbage without a sync byte. Replies:
-// seq/code/byte (status, or the NAK reason), in hex.
-void TestLoaderProtocol::framing_data() {
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<QString>("replies");
-    QTest::newRow("hello") << "H00"
-                           << "00/01/00";
-    QTest::newRow("hello takes any sequence number") << "H07 C08"
-                                                     << "07/01/00 08/06/00";
-    QTest::newRow("window executes in order") << "H00 C01 C02 C03"
-                                              << "00/01/00 01/06/00 02/06/00 03/06/00";
-    QTest::newRow("bad CRC") << "H00 B01"
-                             << "00/01/00 01/EE/01";
-    QTest::newRow("bad CRC then resend") << "H00 B01 C01"
-                                         << "00/01/00 01/EE/01 01/06/00";
-    QTest::newRow("gap") << "H00 C02"
-                         << "00/01/00 01/EE/02";
-    QTest::newRow("go back after a lost frame") << "H00 B01 C02 C03 C01 C02 C03"
-                                                << "00/01/00 01/EE/01 01/06/00 02/06/00 03/06/00";
-    QTest::newRow("one NAK until a frame executes") << "H00 B01 B01 C03 C01 B02"
-                                                    << "00/01/00 01/EE/01 01/06/00 02/EE/01";
-    QTest::newRow("duplicate is not executed again") << "H00 C01 C01"
-                                                     << "00/01/00 01/06/00 01/DD/--";
-    QTest::newRow("line error") << "H00 L01 C01"
-                                << "00/01/00 01/EE/03 01/06/00";
-    QTest::newRow("too long") << "H00 T01 C01"
-                              << "00/01/00 01/EE/04 01/06/00";
-    QTest::newRow("garbage skipped") << "G H00 G C01"
-                                     << "00/01/00 01/06/00";
-    QTest::newRow("sequence wraps") << "HFE CFF C00"
-                                    << "FE/01/00 FF/06/00 00/06/00";
-}
+    void crcCheckValues() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(quint32, crc);
+        QCOMPARE(Crc32Words(bytes), crc);
+        QByteArray padded = bytes;
+        while (padded.size() % 4) padded.append('\0');
+        std::uint32_t model = 0xFFFFFFFFu;
+        for (int i = 0; i < padded.size(); i += 4) model = loader_crc_word(model, U32(padded, i));
+        QCOMPARE(model, crc);
+    }
 
-void TestLoaderProtocol::framing() {
-    QFETCH(QString, script);
-    QFETCH(QString, replies);
-    QByteArray crcPayload = Words({kFlashBase, 16});
-    QStringList seen;
-    for (const QString& token : script.split(' ')) {
-        const std::uint8_t seq = token.mid(1).toUInt(nullptr, 16);
-        switch (token[0].toLatin1()) {
-            case 'H':
-                Send(Frame(seq, CMD_HELLO, {}));
-                break;
-            case 'C':
-                Send(Frame(seq, CMD_CRC, crcPayload));
-                break;
-            case 'B': {
-                QByteArray frame = Frame(seq, CMD_CRC, crcPayload);
-                frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x40);
-                Send(frame);
-                break;
-            }
-            case 'L': {
-                const QByteArray frame = Frame(seq, CMD_CRC, crcPayload);
-                Send(frame.left(8));
-                Chip().rx.push_back(loadertest::kLineError);
-                Send(frame.mid(9));
-                break;
-            }
-            case 'T':
-                Send(Frame(seq, CMD_WRITE, QByteArray(LOADER_MAX_PAYLOAD + 1, '\0')).left(6));
-                break;
-            case 'G':
-                Send(QByteArray("\x01\x02garbage\x7F", 10));
-                break;
+    void frameReader_data() {
+        QTest::addColumn<QList<QByteArray>>("feeds");
+        QTest::addColumn<QString>("frames");  // seq/code of each frame taken, in order
+        QTest::addColumn<int>("skipped");
+        const QByteArray one = EncodeFrame(1, CMD_HELLO, QByteArray(44, 'h'));
+        const QByteArray two = EncodeFrame(2, CMD_CRC, QByteArray(5, 'c'));
+        QByteArray badCrc = two;
+        badCrc[8] = char(badCrc[8] ^ 0x10);
+        QByteArray badHeader = two;
+        badHeader[5] = char(badHeader[5] ^ 1);
+        QTest::newRow("one") << QList<QByteArray>{one} << "1/1" << 0;
+        QTest::newRow("two in one piece") << QList<QByteArray>{one + two} << "1/1 2/6" << 0;
+        QTest::newRow("byte by byte") << [&] {
+            QList<QByteArray> bytes;
+            for (char byte : one + two) bytes << QByteArray(1, byte);
+            return bytes;
+        }() << "1/1 2/6" << 0;
+        QTest::newRow("noise before")
+            << QList<QByteArray>{QByteArray("\x00\x7F\xA5\x11", 4) + one} << "1/1" << 4;
+        QTest::newRow("bad CRC skipped")
+            << QList<QByteArray>{badCrc + one} << "1/1" << int(badCrc.size());
+        QTest::newRow("bad header skipped")
+            << QList<QByteArray>{badHeader, two} << "2/6" << int(badHeader.size());
+        QTest::newRow("unfinished waits") << QList<QByteArray>{one.left(20)} << "" << 0;
+    }
+
+    void frameReader() {
+        QFETCH(QList<QByteArray>, feeds);
+        QFETCH(QString, frames);
+        QFETCH(int, skipped);
+        praxon::flash::turbo::FrameReader reader;
+        QStringList taken;
+        for (const QByteArray& piece : feeds) {
+            reader.feed(piece);
+            while (auto frame = reader.next())
+                taken << QString("%1/%2").arg(frame->seq).arg(frame->code);
         }
-        for (const Reply& reply : Run())  // the host waits for replies between tokens
-            seen << QString("%1/%2/%3")
-                        .arg(reply.seq, 2, 16, QChar('0'))
-                        .arg(reply.code, 2, 16, QChar('0'))
-                        .arg(reply.payload.isEmpty()
-                                 ? QString("--")
-                                 : QString("%1").arg(reply.status(), 2, 16, QChar('0')))
-                        .toUpper();
+        QCOMPARE(taken.join(' '), frames);
+        QCOMPARE(reader.skippedBytes(), skipped);
     }
-    QCOMPARE(seen.join(' '), replies);
-}
 
-void TestLoaderProtocol::receiveBufferOverflowIsNaked() {
-    Hello();
-    QByteArray window;
-    for (int seq = 1; window.size() <= int(kRxSize) + 200; ++seq)
-        window += Frame(std::uint8_t(seq), CMD_CRC, Words({kFlashBase, 16}));
-    Send(window);
-    QList<Reply> replies = Run();
-    Chip().now += LOADER_IDLE_DROP_MS + 1;  // the frame cut by the overflow is never completed
-    replies += Run();
-    bool naked = false;
-    for (const Reply& reply : replies) {
-        if (reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW) naked = true;
+    // Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same
+    // with a line error inside; T<seq> header longer than allowed; G garbage without a sync byte.
+    // Replies: seq/code/byte (status, or the NAK reason), in hex.
+    void framing_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("replies");
+        const auto row = [](const char* name, const char* script, const char* replies) {
+            QTest::newRow(name) << QString(script) << QString(replies);
+        };
+        row("hello takes any sequence number", "H07 C08", "07/01/00 08/06/00");
+        row("bad CRC then resend", "H00 B01 C01", "00/01/00 01/EE/01 01/06/00");
+        row("gap", "H00 C02", "00/01/00 01/EE/02");
+        row("go back after a lost frame", "H00 B01 C02 C03 C01 C02 C03",
+            "00/01/00 01/EE/01 01/06/00 02/06/00 03/06/00");
+        row("one NAK until a frame executes", "H00 B01 B01 C03 C01 B02",
+            "00/01/00 01/EE/01 01/06/00 02/EE/01");
+        row("duplicate is not executed again", "H00 C01 C01", "00/01/00 01/06/00 01/DD/--");
+        row("line error", "H00 L01 C01", "00/01/00 01/EE/03 01/06/00");
+        row("too long", "H00 T01 C01", "00/01/00 01/EE/04 01/06/00");
+        row("garbage skipped", "G H00 G C01", "00/01/00 01/06/00");
+        row("sequence wraps", "HFE CFF C00", "FE/01/00 FF/06/00 00/06/00");
     }
-    QVERIFY(naked);
-}
 
-void TestLoaderProtocol::unfinishedFrameIsDroppedAfterSilence() {
-    Hello();
-    Send(Frame(1, CMD_CRC, Words({kFlashBase, 16})).left(9));
-    QVERIFY(Run().isEmpty());
-    Chip().now += LOADER_IDLE_DROP_MS + 1;
-    QList<Reply> replies = Run();
-    QCOMPARE(replies.size(), 1);
-    QCOMPARE(replies[0].code, int(REPLY_NAK));
-    QCOMPARE(replies[0].seq, 1);
-    Send(Frame(1, CMD_CRC, Words({kFlashBase, 16})));
-    replies = Run();
-    QCOMPARE(replies.size(), 1);
-    QCOMPARE(replies[0].code, int(CMD_CRC));
-}
+    void framing() {
+        QFETCH(QString, script);
+        QFETCH(QString, replies);
+        QByteArray crcPayload = Words({kFlashBase, 16});
+        QStringList seen;
+        for (const QString& token : script.split(' ')) {
+            const std::uint8_t seq = token.mid(1).toUInt(nullptr, 16);
+            switch (token[0].toLatin1()) {
+                case 'H':
+                    Send(EncodeFrame(seq, CMD_HELLO, {}));
+                    break;
+                case 'C':
+                    Send(EncodeFrame(seq, CMD_CRC, crcPayload));
+                    break;
+                case 'B': {
+                    QByteArray frame = EncodeFrame(seq, CMD_CRC, crcPayload);
+                    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x40);
+                    Send(frame);
+                    break;
+                }
+                case 'L': {
+                    const QByteArray frame = EncodeFrame(seq, CMD_CRC, crcPayload);
+                    Send(frame.left(8));
+                    Chip().rx.push_back(loadertest::kLineError);
+                    Send(frame.mid(9));
+                    break;
+                }
+                case 'T':
+                    Send(EncodeFrame(seq, CMD_WRITE, QByteArray(LOADER_MAX_PAYLOAD + 1, '\0'))
+                             .left(6));
+                    break;
+                case 'G':
+                    Send(QByteArray("\x01\x02garbage\x7F", 10));
+                    break;
+            }
+            for (const Reply& reply : Run())  // the host waits for replies between tokens
+                seen << QString("%1/%2/%3")
+                            .arg(reply.seq, 2, 16, QChar('0'))
+                            .arg(reply.code, 2, 16, QChar('0'))
+                            .arg(reply.payload.isEmpty()
+                                     ? QString("--")
+                                     : QString("%1").arg(reply.status(), 2, 16, QChar('0')))
+                            .toUpper();
+        }
+        QCOMPARE(seen.join(' '), replies);
+    }
 
-void TestLoaderProtocol::hello() {
-    StartChip(128 * 1024, 1024, 0, 0);
-    const Reply reply = Hello();
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(reply.payload.size(), 44);
-    QCOMPARE(int(reply.payload[1]), int(LOADER_PROTOCOL_VERSION));
-    QCOMPARE(U32(reply.payload, 4), kRxSize);
-    QCOMPARE(U32(reply.payload, 8), LOADER_MAX_PAYLOAD);
-    QCOMPARE(U32(reply.payload, 12), 0x20000200u);
-    QCOMPARE(U32(reply.payload, 24), 128u * 1024u);  // flash size 0: read from the register
-    QCOMPARE(U32(reply.payload, 28), 128u);
-    QCOMPARE(U32(reply.payload, 40), 115200u);
-}
+    void receiveBufferOverflowIsNaked() {
+        Command(CMD_HELLO, {});
+        QByteArray window;
+        for (int seq = 1; window.size() <= int(kRxSize) + 200; ++seq)
+            window += EncodeFrame(std::uint8_t(seq), CMD_CRC, Words({kFlashBase, 16}));
+        Send(window);
+        QList<Reply> replies = Run();
+        Chip().now += LOADER_IDLE_DROP_MS + 1;  // the frame cut by the overflow is never completed
+        replies += Run();
+        bool naked = false;
+        for (const Reply& reply : replies) {
+            if (reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW) naked = true;
+        }
+        QVERIFY(naked);
+    }
 
-void TestLoaderProtocol::erase_data() {
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("erased");
-    QTest::addColumn<quint32>("errorAddress");
-    // Pages 1 and 3 hold data, page 5 is write-protected and holds data.
-    QTest::newRow("blank pages skipped") << kFlashBase << 4 << 0 << 2 << 0u;
-    QTest::newRow("one page") << kFlashBase + 0xC00 << 1 << 0 << 1 << 0u;
-    QTest::newRow("not page-aligned")
-        << kFlashBase + 0x200 << 1 << int(ST_BAD_ADDRESS) << -1 << kFlashBase + 0x200;
-    QTest::newRow("count zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS) << -1 << kFlashBase;
-    QTest::newRow("past the end") << kFlashBase + 0xFC00 << 2 << int(ST_BAD_ADDRESS) << -1
-                                  << kFlashBase + 0xFC00;
-    QTest::newRow("below flash") << 0x07FFFC00u << 1 << int(ST_BAD_ADDRESS) << -1 << 0x07FFFC00u;
-    QTest::newRow("protected") << kFlashBase + 0x1000 << 2 << int(ST_PROTECTED) << -1
-                               << kFlashBase + 0x1400;
-}
+    void unfinishedFrameIsDroppedAfterSilence() {
+        Command(CMD_HELLO, {});
+        Send(EncodeFrame(1, CMD_CRC, Words({kFlashBase, 16})).left(9));
+        QVERIFY(Run().isEmpty());
+        Chip().now += LOADER_IDLE_DROP_MS + 1;
+        QList<Reply> replies = Run();
+        QCOMPARE(replies.size(), 1);
+        QCOMPARE(replies[0].code, int(REPLY_NAK));
+        QCOMPARE(replies[0].seq, 1);
+        Send(EncodeFrame(1, CMD_CRC, Words({kFlashBase, 16})));
+        replies = Run();
+        QCOMPARE(replies.size(), 1);
+        QCOMPARE(replies[0].code, int(CMD_CRC));
+    }
 
-void TestLoaderProtocol::erase() {
-    QFETCH(quint32, address);
-    QFETCH(int, count);
-    QFETCH(int, status);
-    QFETCH(int, erased);
-    QFETCH(quint32, errorAddress);
-    SetFlash(kFlashBase + 0x400, QByteArray(16, '\x11'));
-    SetFlash(kFlashBase + 0xC00, QByteArray(16, '\x33'));
-    SetFlash(kFlashBase + 0x1400, QByteArray(16, '\x55'));
-    Chip().protectedPages.insert(kFlashBase + 0x1400);
-    QByteArray payload;
-    AppendU32(payload, address);
-    AppendU16(payload, count);
-    const Reply reply = Command(CMD_ERASE, payload);
-    QCOMPARE(reply.status(), status);
-    if (status == 0) {
-        QCOMPARE(reply.payload.size(), 3);
-        QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, erased);
-        QCOMPARE(Chip().erases, erased);
-        QCOMPARE(Flash(address, count * 1024), QByteArray(count * 1024, '\xFF'));
-    } else {
+    void hello() {
+        StartChip(128 * 1024, 1024, 0, 0);
+        const Reply reply = Command(CMD_HELLO, {});
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(reply.payload.size(), 44);
+        QCOMPARE(int(reply.payload[1]), int(LOADER_PROTOCOL_VERSION));
+        QCOMPARE(U32(reply.payload, 4), kRxSize);
+        QCOMPARE(U32(reply.payload, 8), LOADER_MAX_PAYLOAD);
+        QCOMPARE(U32(reply.payload, 12), 0x20000200u);
+        QCOMPARE(U32(reply.payload, 24), 128u * 1024u);  // flash size 0: read from the register
+        QCOMPARE(U32(reply.payload, 28), 128u);
+        QCOMPARE(U32(reply.payload, 40), 115200u);
+    }
+
+    void erase_data() {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("erased");
+        QTest::addColumn<quint32>("errorAddress");
+        // Pages 1 and 3 hold data, page 5 is write-protected and holds data.
+        QTest::newRow("blank pages skipped") << kFlashBase << 4 << 0 << 2 << 0u;
+        QTest::newRow("one page") << kFlashBase + 0xC00 << 1 << 0 << 1 << 0u;
+        QTest::newRow("not page-aligned")
+            << kFlashBase + 0x200 << 1 << int(ST_BAD_ADDRESS) << -1 << kFlashBase + 0x200;
+        QTest::newRow("count zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS) << -1 << kFlashBase;
+        QTest::newRow("past the end")
+            << kFlashBase + 0xFC00 << 2 << int(ST_BAD_ADDRESS) << -1 << kFlashBase + 0xFC00;
+        QTest::newRow("below flash")
+            << 0x07FFFC00u << 1 << int(ST_BAD_ADDRESS) << -1 << 0x07FFFC00u;
+        QTest::newRow("protected")
+            << kFlashBase + 0x1000 << 2 << int(ST_PROTECTED) << -1 << kFlashBase + 0x1400;
+    }
+
+    void erase() {
+        QFETCH(quint32, address);
+        QFETCH(int, count);
+        QFETCH(int, status);
+        QFETCH(int, erased);
+        QFETCH(quint32, errorAddress);
+        SetFlash(kFlashBase + 0x400, QByteArray(16, '\x11'));
+        SetFlash(kFlashBase + 0xC00, QByteArray(16, '\x33'));
+        SetFlash(kFlashBase + 0x1400, QByteArray(16, '\x55'));
+        Chip().protectedPages.insert(kFlashBase + 0x1400);
+        QByteArray payload;
+        AppendU32(payload, address);
+        AppendU16(payload, count);
+        const Reply reply = Command(CMD_ERASE, payload);
+        QCOMPARE(reply.status(), status);
+        if (status == 0) {
+            QCOMPARE(reply.payload.size(), 3);
+            QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, erased);
+            QCOMPARE(Chip().erases, erased);
+            QCOMPARE(Flash(address, count * 1024), QByteArray(count * 1024, '\xFF'));
+        } else {
+            QCOMPARE(reply.payload.size(), 9);
+            QCOMPARE(U32(reply.payload, 1), errorAddress);
+        }
+        QCOMPARE(Flash(kFlashBase + 0x1400, 16), QByteArray(16, '\x55'));  // protected page intact
+    }
+
+    void massEraseBothBanks() {
+        StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
+        SetFlash(kFlashBase + 0x100, QByteArray(8, '\x01'));
+        SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
+        QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
+        QCOMPARE(Chip().massErases, 2);
+        QCOMPARE(Flash(kFlashBase + 0x100, 8), QByteArray(8, '\xFF'));
+        QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
+    }
+
+    void eachBankThroughItsRegisters() {
+        StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
+        SetFlash(kFlashBase + 0x7F800, QByteArray(8, '\x01'));
+        SetFlash(kFlashBase + 0x80000, QByteArray(8, '\x02'));
+        QByteArray erase;
+        AppendU32(erase, kFlashBase + 0x7F800);
+        AppendU16(erase, 2);  // the last page of bank 1 and the first of bank 2
+        const Reply erased = Command(CMD_ERASE, erase);
+        QCOMPARE(erased.status(), 0);
+        QCOMPARE(std::uint8_t(erased.payload[1]), std::uint8_t(2));
+        QByteArray write;
+        AppendU32(write, kFlashBase + 0x7FFFC);
+        write += QByteArray("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
+        QCOMPARE(Command(CMD_WRITE, write).status(), 0);
+        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), write.mid(4));
+        QVERIFY(!Chip().locked[0] && !Chip().locked[1]);
+    }
+
+    void write_data() {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<quint32>("errorAddress");
+        QTest::addColumn<int>("programs");
+        // Flash at 0x08000100 holds 11 22 33 44 (programmed); page 0x08001000 is write-protected.
+        QTest::newRow("erased flash")
+            << kFlashBase + 0x200 << QByteArray("\x01\x02\x03\x04", 4) << 0 << 0u << 2;
+        QTest::newRow("same data again: nothing programmed")
+            << kFlashBase + 0x100 << QByteArray("\x11\x22\x33\x44", 4) << 0 << 0u << 0;
+        QTest::newRow("erased half-words skipped")
+            << kFlashBase + 0x200 << QByteArray("\xFF\xFF\x01\x02", 4) << 0 << 0u << 1;
+        QTest::newRow("zeros over data")
+            << kFlashBase + 0x100 << QByteArray(4, '\0') << 0 << 0u << 2;
+        QTest::newRow("over other data") << kFlashBase + 0xFE << QByteArray("\xFF\xFF\x11\x23", 4)
+                                         << int(ST_NOT_ERASED) << kFlashBase + 0x100 << 0;
+        QTest::newRow("odd address") << kFlashBase + 0x201 << QByteArray(2, '\x01')
+                                     << int(ST_BAD_ADDRESS) << kFlashBase + 0x201 << 0;
+        QTest::newRow("odd length") << kFlashBase + 0x200 << QByteArray(3, '\x01')
+                                    << int(ST_BAD_LENGTH) << kFlashBase + 0x200 << 0;
+        QTest::newRow("past the end") << kFlashBase + 0xFFFE << QByteArray(4, '\x01')
+                                      << int(ST_BAD_ADDRESS) << kFlashBase + 0xFFFE << 0;
+        QTest::newRow("protected") << kFlashBase + 0x1000 << QByteArray(2, '\x01')
+                                   << int(ST_PROTECTED) << kFlashBase + 0x1000 << 0;
+    }
+
+    void write() {
+        QFETCH(quint32, address);
+        QFETCH(QByteArray, data);
+        QFETCH(int, status);
+        QFETCH(quint32, errorAddress);
+        QFETCH(int, programs);
+        SetFlash(kFlashBase + 0x100, QByteArray("\x11\x22\x33\x44", 4));
+        Chip().protectedPages.insert(kFlashBase + 0x1000);
+        QByteArray payload;
+        AppendU32(payload, address);
+        const Reply reply = Command(CMD_WRITE, payload + data);
+        QCOMPARE(reply.status(), status);
+        QCOMPARE(Chip().programs, programs);
+        if (status == 0) {
+            QByteArray expected = data;
+            for (int i = 0; i < expected.size(); ++i)
+                if (std::uint8_t(data[i]) == 0xFF) expected[i] = Flash(address + i, 1)[0];
+            QCOMPARE(Flash(address, data.size()), expected);
+        } else {
+            QCOMPARE(U32(reply.payload, 1), errorAddress);
+        }
+    }
+
+    void crcAndCompare() {
+        const QByteArray data = Random(4096, 7);
+        SetFlash(kFlashBase + 0x800, data);
+        Reply reply = Command(CMD_CRC, Words({kFlashBase + 0x800, 4096}));
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(U32(reply.payload, 1), Crc32Words(data));
+        // Blocks 0-3 as in flash but block 2 expected different; block 4 past the data, erased.
+        QByteArray payload = Words({kFlashBase + 0x800, 1024});
+        for (int block = 0; block < 5; ++block) {
+            QByteArray expected =
+                block < 4 ? data.mid(block * 1024, 1024) : QByteArray(1024, '\xFF');
+            if (block == 2) expected[100] = char(expected[100] ^ 1);
+            AppendU32(payload, Crc32Words(expected));
+        }
+        reply = Command(CMD_COMPARE, payload);
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(reply.payload.size(), 4);
+        QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, 5);
+        QCOMPARE(std::uint8_t(reply.payload[3]), std::uint8_t(0x04));
+        QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 2, 8})).status(), int(ST_BAD_ADDRESS));
+        QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 0xFFF0, 0x20})).status(),
+                 int(ST_BAD_ADDRESS));
+        QCOMPARE(Command(CMD_COMPARE, Words({kFlashBase + 0xF800, 0x400, 0, 0, 0})).status(),
+                 int(ST_BAD_ADDRESS));
+    }
+
+    void read_data() {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("status");
+        QTest::newRow("flash") << kFlashBase + 0x123 << 100 << 0;
+        QTest::newRow("last flash byte") << kFlashBase + 0xFFFF << 1 << 0;
+        QTest::newRow("system memory") << 0x1FFFF7E0u << 16 << 0;
+        QTest::newRow("RAM") << 0x20000000u << 64 << 0;
+        QTest::newRow("largest") << kFlashBase << int(LOADER_MAX_PAYLOAD - 1) << 0;
+        QTest::newRow("too long") << kFlashBase << int(LOADER_MAX_PAYLOAD) << int(ST_BAD_ADDRESS);
+        QTest::newRow("past flash") << kFlashBase + 0xFFFF << 2 << int(ST_BAD_ADDRESS);
+        QTest::newRow("past RAM end") << 0x20004FF0u << 32 << int(ST_BAD_ADDRESS);
+        QTest::newRow("peripherals") << 0x40013800u << 4 << int(ST_BAD_ADDRESS);
+        QTest::newRow("zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS);
+    }
+
+    void read() {
+        QFETCH(quint32, address);
+        QFETCH(int, length);
+        QFETCH(int, status);
+        SetFlash(kFlashBase, Random(0x10000, 3));
+        QByteArray payload;
+        AppendU32(payload, address);
+        AppendU16(payload, length);
+        const Reply reply = Command(CMD_READ, payload);
+        QCOMPARE(reply.status(), status);
+        if (status == 0 && address >= kFlashBase && address < kFlashBase + 0x10000)
+            QCOMPARE(reply.payload.mid(1), Flash(address, length));
+        if (status == 0) QCOMPARE(reply.payload.size(), 1 + length);
+    }
+
+    void writeDeflate_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("windowBits");
+        QTest::newRow("random, stored blocks") << Random(1000, 1) << 0 << 15;
+        QTest::newRow("short text, fixed codes")
+            << QByteArray("turbo turbo turbo loader!") + 'x' << 6 << 15;
+        QTest::newRow("zeros, long matches") << QByteArray(16 * 1024, '\0') << 9 << 15;
+        QTest::newRow("firmware, level 9") << FirmwareSample(8 * 1024) << 9 << 15;
+        QTest::newRow("firmware, window 512") << FirmwareSample(8 * 1024) << 9 << 9;
+    }
+
+    void writeDeflate() {
+        QFETCH(QByteArray, data);
+        QFETCH(int, level);
+        QFETCH(int, windowBits);
+        const std::uint32_t address = kFlashBase + 0x2000;
+        const QByteArray stream = Deflate(data, level, windowBits);
+        QVERIFY(!stream.isEmpty());
+        QVERIFY(stream.size() + 8 <= int(LOADER_MAX_PAYLOAD));
+        const Reply reply =
+            Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, data.size(), stream));
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(Flash(address, data.size()), data);
+        QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
+    }
+
+    void writeDeflateUsesFlashBelowAsDictionary() {
+        const QByteArray firmware = FirmwareSample(16 * 1024);
+        const QByteArray first = firmware.left(12 * 1024), second = firmware.mid(12 * 1024);
+        const std::uint32_t address = kFlashBase + 0x4000;
+        SetFlash(address, first);
+        const QByteArray alone = Deflate(second, 9, 15);
+        const QByteArray primed = Deflate(second, 9, 15, first);
+        QVERIFY(primed.size() < alone.size());
+        const Reply reply = Command(
+            CMD_WRITE_DEFLATE, WriteDeflatePayload(address + first.size(), second.size(), primed));
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(Flash(address, firmware.size()), firmware);
+    }
+
+    void writeDeflateErrors_data() {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("status");
+        const QByteArray data = FirmwareSample(2048);
+        const QByteArray good = Deflate(data, 9, 15);
+        QByteArray corrupt = good;
+        corrupt[0] = char(corrupt[0] | 0x06);  // block type 3 does not exist
+        QTest::newRow("truncated")
+            << good.left(good.size() / 2) << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
+        QTest::newRow("bad block type")
+            << corrupt << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
+        QTest::newRow("trailing bytes")
+            << good + "xyz" << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
+        QTest::newRow("longer than asked")
+            << good << data.size() - 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
+        QTest::newRow("shorter than asked")
+            << good << data.size() + 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
+        QTest::newRow("reference below flash")
+            << Deflate(QByteArray(64, 'a'), 9, 15, QByteArray(64, 'a')) << 64 << kFlashBase
+            << int(ST_DECODE);
+        QTest::newRow("odd length")
+            << good << data.size() + 1 << kFlashBase + 0x1000 << int(ST_BAD_ADDRESS);
+        QTest::newRow("past flash end")
+            << good << data.size() << kFlashBase + 0xFC00 << int(ST_BAD_ADDRESS);
+    }
+
+    void writeDeflateErrors() {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, length);
+        QFETCH(quint32, address);
+        QFETCH(int, status);
+        const Reply reply =
+            Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, length, stream));
+        QCOMPARE(reply.status(), status);
         QCOMPARE(reply.payload.size(), 9);
-        QCOMPARE(U32(reply.payload, 1), errorAddress);
     }
-    QCOMPARE(Flash(kFlashBase + 0x1400, 16), QByteArray(16, '\x55'));  // protected page intact
-}
 
-void TestLoaderProtocol::massEraseBothBanks() {
-    StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
-    SetFlash(kFlashBase + 0x100, QByteArray(8, '\x01'));
-    SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
-    QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
-    QCOMPARE(Chip().massErases, 2);
-    QCOMPARE(Flash(kFlashBase + 0x100, 8), QByteArray(8, '\xFF'));
-    QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
-}
-
-void TestLoaderProtocol::eachBankThroughItsRegisters() {
-    StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
-    SetFlash(kFlashBase + 0x7F800, QByteArray(8, '\x01'));
-    SetFlash(kFlashBase + 0x80000, QByteArray(8, '\x02'));
-    QByteArray erase;
-    AppendU32(erase, kFlashBase + 0x7F800);
-    AppendU16(erase, 2);  // the last page of bank 1 and the first of bank 2
-    const Reply erased = Command(CMD_ERASE, erase);
-    QCOMPARE(erased.status(), 0);
-    QCOMPARE(std::uint8_t(erased.payload[1]), std::uint8_t(2));
-    QByteArray write;
-    AppendU32(write, kFlashBase + 0x7FFFC);
-    write += QByteArray("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
-    QCOMPARE(Command(CMD_WRITE, write).status(), 0);
-    QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), write.mid(4));
-    QVERIFY(!Chip().locked[0] && !Chip().locked[1]);
-}
-
-void TestLoaderProtocol::write_data() {
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<quint32>("errorAddress");
-    QTest::addColumn<int>("programs");
-    // Flash at 0x08000100 holds 11 22 33 44 (programmed); page 0x08001000 is write-protected.
-    QTest::newRow("erased flash") << kFlashBase + 0x200 << QByteArray("\x01\x02\x03\x04", 4) << 0
-                                  << 0u << 2;
-    QTest::newRow("same data again: nothing programmed")
-        << kFlashBase + 0x100 << QByteArray("\x11\x22\x33\x44", 4) << 0 << 0u << 0;
-    QTest::newRow("erased half-words skipped")
-        << kFlashBase + 0x200 << QByteArray("\xFF\xFF\x01\x02", 4) << 0 << 0u << 1;
-    QTest::newRow("zeros over data") << kFlashBase + 0x100 << QByteArray(4, '\0') << 0 << 0u << 2;
-    QTest::newRow("over other data") << kFlashBase + 0xFE << QByteArray("\xFF\xFF\x11\x23", 4)
-                                     << int(ST_NOT_ERASED) << kFlashBase + 0x100 << 0;
-    QTest::newRow("odd address") << kFlashBase + 0x201 << QByteArray(2, '\x01')
-                                 << int(ST_BAD_ADDRESS) << kFlashBase + 0x201 << 0;
-    QTest::newRow("odd length") << kFlashBase + 0x200 << QByteArray(3, '\x01') << int(ST_BAD_LENGTH)
-                                << kFlashBase + 0x200 << 0;
-    QTest::newRow("past the end") << kFlashBase + 0xFFFE << QByteArray(4, '\x01')
-                                  << int(ST_BAD_ADDRESS) << kFlashBase + 0xFFFE << 0;
-    QTest::newRow("protected") << kFlashBase + 0x1000 << QByteArray(2, '\x01') << int(ST_PROTECTED)
-                               << kFlashBase + 0x1000 << 0;
-}
-
-void TestLoaderProtocol::write() {
-    QFETCH(quint32, address);
-    QFETCH(QByteArray, data);
-    QFETCH(int, status);
-    QFETCH(quint32, errorAddress);
-    QFETCH(int, programs);
-    SetFlash(kFlashBase + 0x100, QByteArray("\x11\x22\x33\x44", 4));
-    Chip().protectedPages.insert(kFlashBase + 0x1000);
-    QByteArray payload;
-    AppendU32(payload, address);
-    const Reply reply = Command(CMD_WRITE, payload + data);
-    QCOMPARE(reply.status(), status);
-    QCOMPARE(Chip().programs, programs);
-    if (status == 0) {
-        QByteArray expected = data;
-        for (int i = 0; i < expected.size(); ++i)
-            if (std::uint8_t(data[i]) == 0xFF) expected[i] = Flash(address + i, 1)[0];
-        QCOMPARE(Flash(address, data.size()), expected);
-    } else {
-        QCOMPARE(U32(reply.payload, 1), errorAddress);
+    void baudFallsBackWithoutFrame() {
+        const Reply reply = Command(CMD_BAUD, Words({921600}));
+        QCOMPARE(reply.status(), 0);
+        QCOMPARE(U32(reply.payload, 1), 921600u);
+        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
+        Chip().now += LOADER_BAUD_TRIAL_MS;
+        Run();
+        QCOMPARE(Chip().bauds.size(), std::size_t(1));
+        Chip().now += 1;
+        Run();
+        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200}));
+        QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 115200u);
     }
-}
 
-void TestLoaderProtocol::crcAndCompare() {
-    const QByteArray data = Random(4096, 7);
-    SetFlash(kFlashBase + 0x800, data);
-    Reply reply = Command(CMD_CRC, Words({kFlashBase + 0x800, 4096}));
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(U32(reply.payload, 1), Crc32Words(data));
-    // Blocks 0-3 as in flash, except block 2 expected different; block 4 past the data (erased).
-    QByteArray payload = Words({kFlashBase + 0x800, 1024});
-    for (int block = 0; block < 5; ++block) {
-        QByteArray expected = block < 4 ? data.mid(block * 1024, 1024) : QByteArray(1024, '\xFF');
-        if (block == 2) expected[100] = char(expected[100] ^ 1);
-        AppendU32(payload, Crc32Words(expected));
+    void baudKeptAfterFrame() {
+        QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
+        QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 2000000u);
+        Chip().now += 10 * LOADER_BAUD_TRIAL_MS;
+        Run();
+        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({2000000}));
+        QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
     }
-    reply = Command(CMD_COMPARE, payload);
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(reply.payload.size(), 4);
-    QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, 5);
-    QCOMPARE(std::uint8_t(reply.payload[3]), std::uint8_t(0x04));
-    QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 2, 8})).status(), int(ST_BAD_ADDRESS));
-    QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 0xFFF0, 0x20})).status(), int(ST_BAD_ADDRESS));
-    QCOMPARE(Command(CMD_COMPARE, Words({kFlashBase + 0xF800, 0x400, 0, 0, 0})).status(),
-             int(ST_BAD_ADDRESS));
-}
 
-void TestLoaderProtocol::read_data() {
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("status");
-    QTest::newRow("flash") << kFlashBase + 0x123 << 100 << 0;
-    QTest::newRow("last flash byte") << kFlashBase + 0xFFFF << 1 << 0;
-    QTest::newRow("system memory") << 0x1FFFF7E0u << 16 << 0;
-    QTest::newRow("RAM") << 0x20000000u << 64 << 0;
-    QTest::newRow("largest") << kFlashBase << int(LOADER_MAX_PAYLOAD - 1) << 0;
-    QTest::newRow("too long") << kFlashBase << int(LOADER_MAX_PAYLOAD) << int(ST_BAD_ADDRESS);
-    QTest::newRow("past flash") << kFlashBase + 0xFFFF << 2 << int(ST_BAD_ADDRESS);
-    QTest::newRow("past RAM end") << 0x20004FF0u << 32 << int(ST_BAD_ADDRESS);
-    QTest::newRow("peripherals") << 0x40013800u << 4 << int(ST_BAD_ADDRESS);
-    QTest::newRow("zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS);
-}
+    void go_data() {
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("status");
+        QTest::newRow("reset") << 0xFFFFFFFFu << 0;
+        QTest::newRow("user program") << kFlashBase << 0;
+        QTest::newRow("RAM") << 0x20001000u << 0;
+        QTest::newRow("misaligned") << kFlashBase + 2 << int(ST_BAD_ADDRESS);
+        QTest::newRow("nowhere") << 0x60000000u << int(ST_BAD_ADDRESS);
+    }
 
-void TestLoaderProtocol::read() {
-    QFETCH(quint32, address);
-    QFETCH(int, length);
-    QFETCH(int, status);
-    SetFlash(kFlashBase, Random(0x10000, 3));
-    QByteArray payload;
-    AppendU32(payload, address);
-    AppendU16(payload, length);
-    const Reply reply = Command(CMD_READ, payload);
-    QCOMPARE(reply.status(), status);
-    if (status == 0 && address >= kFlashBase && address < kFlashBase + 0x10000)
-        QCOMPARE(reply.payload.mid(1), Flash(address, length));
-    if (status == 0) QCOMPARE(reply.payload.size(), 1 + length);
-}
-
-void TestLoaderProtocol::writeDeflate_data() {
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("windowBits");
-    QTest::newRow("random, stored blocks") << Random(1000, 1) << 0 << 15;
-    QTest::newRow("random, compressed") << Random(1500, 2) << 9 << 15;
-    QTest::newRow("short text, fixed codes")
-        << QByteArray("turbo turbo turbo loader!") + 'x' << 6 << 15;
-    QTest::newRow("zeros, long matches") << QByteArray(16 * 1024, '\0') << 9 << 15;
-    QTest::newRow("firmware, level 9") << FirmwareSample(8 * 1024) << 9 << 15;
-    QTest::newRow("firmware, level 1") << FirmwareSample(8 * 1024) << 1 << 15;
-    QTest::newRow("firmware, window 512") << FirmwareSample(8 * 1024) << 9 << 9;
-    QTest::newRow("firmware, window 1 KB") << FirmwareSample(6 * 1024) << 6 << 10;
-}
-
-void TestLoaderProtocol::writeDeflate() {
-    QFETCH(QByteArray, data);
-    QFETCH(int, level);
-    QFETCH(int, windowBits);
-    const std::uint32_t address = kFlashBase + 0x2000;
-    const QByteArray stream = Deflate(data, level, windowBits);
-    QVERIFY(!stream.isEmpty());
-    QVERIFY(stream.size() + 8 <= int(LOADER_MAX_PAYLOAD));
-    const Reply reply =
-        Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, data.size(), stream));
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(Flash(address, data.size()), data);
-    QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
-}
-
-void TestLoaderProtocol::writeDeflateUsesFlashBelowAsDictionary() {
-    const QByteArray firmware = FirmwareSample(16 * 1024);
-    const QByteArray first = firmware.left(12 * 1024), second = firmware.mid(12 * 1024);
-    const std::uint32_t address = kFlashBase + 0x4000;
-    SetFlash(address, first);
-    const QByteArray alone = Deflate(second, 9, 15);
-    const QByteArray primed = Deflate(second, 9, 15, first);
-    QVERIFY(primed.size() < alone.size());
-    const Reply reply = Command(CMD_WRITE_DEFLATE,
-                                WriteDeflatePayload(address + first.size(), second.size(), primed));
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(Flash(address, firmware.size()), firmware);
-}
-
-void TestLoaderProtocol::writeDeflateErrors_data() {
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<int>("status");
-    const QByteArray data = FirmwareSample(2048);
-    const QByteArray good = Deflate(data, 9, 15);
-    QByteArray corrupt = good;
-    corrupt[0] = char(corrupt[0] | 0x06);  // block type 3 does not exist
-    QTest::newRow("truncated") << good.left(good.size() / 2) << data.size() << kFlashBase + 0x1000
-                               << int(ST_DECODE);
-    QTest::newRow("bad block type")
-        << corrupt << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
-    QTest::newRow("trailing bytes")
-        << good + "xyz" << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
-    QTest::newRow("longer than asked")
-        << good << data.size() - 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
-    QTest::newRow("shorter than asked")
-        << good << data.size() + 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
-    QTest::newRow("reference below flash")
-        << Deflate(QByteArray(64, 'a'), 9, 15, QByteArray(64, 'a')) << 64 << kFlashBase
-        << int(ST_DECODE);
-    QTest::newRow("odd length") << good << data.size() + 1 << kFlashBase + 0x1000
-                                << int(ST_BAD_ADDRESS);
-    QTest::newRow("past flash end")
-        << good << data.size() << kFlashBase + 0xFC00 << int(ST_BAD_ADDRESS);
-}
-
-void TestLoaderProtocol::writeDeflateErrors() {
-    QFETCH(QByteArray, stream);
-    QFETCH(int, length);
-    QFETCH(quint32, address);
-    QFETCH(int, status);
-    const Reply reply = Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, length, stream));
-    QCOMPARE(reply.status(), status);
-    QCOMPARE(reply.payload.size(), 9);
-}
-
-void TestLoaderProtocol::baudFallsBackWithoutFrame() {
-    const Reply reply = Command(CMD_BAUD, Words({921600}));
-    QCOMPARE(reply.status(), 0);
-    QCOMPARE(U32(reply.payload, 1), 921600u);
-    QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
-    Chip().now += LOADER_BAUD_TRIAL_MS;
-    Run();
-    QCOMPARE(Chip().bauds.size(), std::size_t(1));
-    Chip().now += 1;
-    Run();
-    QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200}));
-    QCOMPARE(U32(Hello().payload, 40), 115200u);
-}
-
-void TestLoaderProtocol::baudKeptAfterFrame() {
-    QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
-    QCOMPARE(U32(Hello().payload, 40), 2000000u);
-    Chip().now += 10 * LOADER_BAUD_TRIAL_MS;
-    Run();
-    QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({2000000}));
-    QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
-}
-
-void TestLoaderProtocol::go_data() {
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<int>("status");
-    QTest::newRow("reset") << 0xFFFFFFFFu << 0;
-    QTest::newRow("user program") << kFlashBase << 0;
-    QTest::newRow("RAM") << 0x20001000u << 0;
-    QTest::newRow("misaligned") << kFlashBase + 2 << int(ST_BAD_ADDRESS);
-    QTest::newRow("nowhere") << 0x60000000u << int(ST_BAD_ADDRESS);
-}
-
-void TestLoaderProtocol::go() {
-    QFETCH(quint32, address);
-    QFETCH(int, status);
-    QCOMPARE(Command(CMD_GO, Words({address})).status(), status);
-    if (status == 0)
-        QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>({address}));
-    else
-        QVERIFY(Chip().leftTo.empty());
-}
+    void go() {
+        QFETCH(quint32, address);
+        QFETCH(int, status);
+        QCOMPARE(Command(CMD_GO, Words({address})).status(), status);
+        if (status == 0)
+            QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>({address}));
+        else
+            QVERIFY(Chip().leftTo.empty());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLoaderProtocol)
 #include "tst_loaderprotocol.moc"

@@ -4,7 +4,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QtTest>
-#include <functional>
 
 #include "Messages.h"
 
@@ -14,11 +13,32 @@ Q_DECLARE_METATYPE(praxon::Event)
 
 namespace {
 
-Event make(EventCode code, Operation operation, const std::function<void(Event&)>& setup) {
-    Event e(code, operation);
-    if (setup) setup(e);
-    return e;
-}
+// A row's event in one expression: Ev(code, operation).address(...).text(...)
+struct Ev {
+    Event e;
+    Ev(EventCode code, Operation operation) : e(code, operation) {}
+    operator Event() const { return e; }
+    Ev& actual(uint8_t v) { return e.actual = v, *this; }
+    Ev& address(uint32_t v) { return e.address = v, *this; }
+    Ev& bytes(const QByteArray& v) { return e.bytes = v, *this; }
+    Ev& detail(const char* v) { return e.detail = v, *this; }
+    Ev& done(qint64 v) { return e.done = v, *this; }
+    Ev& elapsedNs(qint64 v) { return e.elapsedNs = v, *this; }
+    Ev& expected(uint8_t v) { return e.expected = v, *this; }
+    Ev& family(const char* v) { return e.family = v, *this; }
+    Ev& flashKB(int v) { return e.flashKB = v, *this; }
+    Ev& hexError(HexLineError v) { return e.hexError = v, *this; }
+    Ev& ok(bool v) { return e.ok = v, *this; }
+    Ev& pid(uint16_t v) { return e.pid = v, *this; }
+    Ev& portError(PortError v) { return e.portError = v, *this; }
+    Ev& ramKB(int v) { return e.ramKB = v, *this; }
+    Ev& readable(bool v) { return e.readable = v, *this; }
+    Ev& reply(ReplyStatus v, uint8_t byte = 0) { return e.withReply(v, byte), *this; }
+    Ev& step(Step v) { return e.step = v, *this; }
+    Ev& text(const char* v) { return e.text = v, *this; }
+    Ev& total(qint64 v) { return e.total = v, *this; }
+    Ev& value(qint64 v) { return e.value = v, *this; }
+};
 
 QString shown(const Event& e, Language language) {
     QStringList parts;
@@ -35,6 +55,18 @@ QString shown(const Event& e, Language language) {
     return parts.join(QStringLiteral(" | "));
 }
 
+// Line 3 of a HEX file refused for why.
+Event HexLine(HexLineError why) {
+    return Ev(EventCode::HexLineRejected, Operation::Load)
+        .hexError(why)
+        .text(":0400040005060708DD")
+        .value(3);
+}
+
+using C = EventCode;
+using O = Operation;
+using R = ReplyStatus;
+
 struct Row {
     const char* name;
     Event event;
@@ -44,53 +76,29 @@ struct Row {
 
 const QList<Row>& Rows() {
     static const QList<Row> rows{
-        {"operation begun", make(EventCode::OperationBegun, Operation::Program, nullptr), "", ""},
-        {"operation ended",
-         make(EventCode::OperationEnded, Operation::Program, [](Event& e) { e.ok = true; }), "",
-         ""},
-        {"progress of a write",
-         make(EventCode::Progress, Operation::Program,
-              [](Event& e) {
-                  e.done = 75;
-                  e.total = 1000;
-              }),
+        {"operation begun", Ev(C::OperationBegun, O::Program), "", ""},
+        {"operation ended", Ev(C::OperationEnded, O::Program).ok(true), "", ""},
+        {"progress of a write", Ev(C::Progress, O::Program).done(75).total(1000),
          "status2:完成07.50%.", "status2:Writing: 7.50%"},
-        {"progress of a verify",
-         make(EventCode::Progress, Operation::Verify,
-              [](Event& e) {
-                  e.done = 256;
-                  e.total = 1024;
-              }),
+        {"progress of a verify", Ev(C::Progress, O::Verify).done(256).total(1024),
          "status2:校验25.00%.", "status2:Verifying: 25.00%"},
-        {"progress of a read",
-         make(EventCode::Progress, Operation::Read,
-              [](Event& e) {
-                  e.done = 4;
-                  e.total = 1024;
-              }),
-         "status2:已读0.39%.", "status2:Reading: 0.39%"},
-        {"link closed", make(EventCode::LinkClosed, Operation::None, nullptr), "status6:未连接",
-         "status6:Not connected"},
-        {"link ready",
-         make(EventCode::LinkReady, Operation::Connect, [](Event& e) { e.readable = true; }), "",
-         ""},
+        {"progress of a read", Ev(C::Progress, O::Read).done(4).total(1024), "status2:已读0.39%.",
+         "status2:Reading: 0.39%"},
+        {"link closed", Ev(C::LinkClosed, O::None), "status6:未连接", "status6:Not connected"},
+        {"link ready", Ev(C::LinkReady, O::Connect).readable(true), "", ""},
         {"port open failed, NotFound",
-         make(EventCode::PortOpenFailed, Operation::Connect,
-              [](Event& e) {
-                  e.portError = PortError::NotFound;
-                  e.text = "/dev/ttyUSB0";
-                  e.detail = "open: system text";
-              }),
+         Ev(C::PortOpenFailed, O::Connect)
+             .portError(PortError::NotFound)
+             .text("/dev/ttyUSB0")
+             .detail("open: system text"),
          "msg:指定的串口不存在或已被占用。 | log:串口/dev/ttyUSB0: open: system text",
          "msg:The serial port /dev/ttyUSB0 does not exist. Check the port name and that the "
          "adapter is plugged in. | log:Serial port /dev/ttyUSB0: open: system text"},
         {"port open failed, NoPermission",
-         make(EventCode::PortOpenFailed, Operation::Connect,
-              [](Event& e) {
-                  e.portError = PortError::NoPermission;
-                  e.text = "/dev/ttyUSB0";
-                  e.detail = "open: system text";
-              }),
+         Ev(C::PortOpenFailed, O::Connect)
+             .portError(PortError::NoPermission)
+             .text("/dev/ttyUSB0")
+             .detail("open: system text"),
          "msg:没有权限打开串口/dev/ttyUSB0。请把当前用户加入dialout组（命令：sudo usermod -aG "
          "dialout $USER），然后注销并重新登录后再试。 | log:串口/dev/ttyUSB0: open: system text",
          "msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the dialout "
@@ -98,595 +106,342 @@ const QList<Row>& Rows() {
          "(the new group takes effect only in a new login). | log:Serial port /dev/ttyUSB0: open: "
          "system text"},
         {"port open failed, InUse",
-         make(EventCode::PortOpenFailed, Operation::Connect,
-              [](Event& e) {
-                  e.portError = PortError::InUse;
-                  e.text = "/dev/ttyUSB0";
-                  e.detail = "open: system text";
-              }),
+         Ev(C::PortOpenFailed, O::Connect)
+             .portError(PortError::InUse)
+             .text("/dev/ttyUSB0")
+             .detail("open: system text"),
          "msg:串口/dev/ttyUSB0正被其它程序占用，请关闭该程序后再试。 | log:串口/dev/ttyUSB0: open: "
          "system text",
          "msg:The serial port /dev/ttyUSB0 is in use by another program. Close that program and "
          "try again. | log:Serial port /dev/ttyUSB0: open: system text"},
         {"port open failed, Other",
-         make(EventCode::PortOpenFailed, Operation::Connect,
-              [](Event& e) {
-                  e.portError = PortError::Other;
-                  e.text = "/dev/ttyUSB0";
-                  e.detail = "open: system text";
-              }),
+         Ev(C::PortOpenFailed, O::Connect)
+             .portError(PortError::Other)
+             .text("/dev/ttyUSB0")
+             .detail("open: system text"),
          "msg:指定的串口不存在或已被占用。 | log:串口/dev/ttyUSB0: open: system text",
          "msg:The serial port /dev/ttyUSB0 could not be opened. | log:Serial port /dev/ttyUSB0: "
          "open: system text"},
         {"port open failed, no name",
-         make(EventCode::PortOpenFailed, Operation::Connect,
-              [](Event& e) { e.portError = PortError::NotFound; }),
+         Ev(C::PortOpenFailed, O::Connect).portError(PortError::NotFound),
          "msg:指定的串口不存在或已被占用。",
          "msg:No serial port was given. Name one, for example /dev/ttyUSB0 or COM3."},
-        {"port lines failed", make(EventCode::PortLinesFailed, Operation::Connect, nullptr),
+        {"port lines failed", Ev(C::PortLinesFailed, O::Connect),
          "msg:串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。",
          "msg:The serial port cannot drive its DTR and RTS lines, so the board cannot be reset "
          "automatically. Check the reset wiring setting."},
-        {"port unusable", make(EventCode::PortUnusable, Operation::Read, nullptr),
-         "msg:请指定可用串行口。",
+        {"port unusable", Ev(C::PortUnusable, O::Read), "msg:请指定可用串行口。",
          "msg:The serial port could not be written or went away. Check the adapter and choose a "
          "working port."},
-        {"address refused",
-         make(EventCode::AddressRefused, Operation::Read,
-              [](Event& e) {
-                  e.address = 0x08000400;
-                  e.actual = 0x05;
-              }),
+        {"address refused", Ev(C::AddressRefused, O::Read).address(0x08000400).actual(0x05),
          "msg:传送地址时应答为非ACK，应答值=5",
          "msg:The board did not acknowledge the address 0x08000400 (answer 0x05)."},
-        {"data refused",
-         make(EventCode::DataRefused, Operation::Program,
-              [](Event& e) {
-                  e.address = 0x08000400;
-                  e.actual = 0x1F;
-              }),
+        {"data refused", Ev(C::DataRefused, O::Program).address(0x08000400).actual(0x1F),
          "msg:传送数据时应答为非ACK，应答值=1F",
          "msg:The board did not acknowledge the data for 0x08000400 (answer 0x1F)."},
-        {"connect begun", make(EventCode::ConnectBegun, Operation::Connect, nullptr),
+        {"connect begun", Ev(C::ConnectBegun, O::Connect),
          "status6:未连接. | status4: | log:连接目标板......",
          "status6:Not connected. | status4: | log:Connecting to the board..."},
         {"connect: port, NotFound",
-         make(EventCode::ConnectPortFailed, Operation::Connect,
-              [](Event& e) { e.portError = PortError::NotFound; }),
+         Ev(C::ConnectPortFailed, O::Connect).portError(PortError::NotFound),
          "log:指定的串行口不存在或被其它应用程序占用。", "log:The serial port does not exist."},
         {"connect: port, NoPermission",
-         make(EventCode::ConnectPortFailed, Operation::Connect,
-              [](Event& e) { e.portError = PortError::NoPermission; }),
+         Ev(C::ConnectPortFailed, O::Connect).portError(PortError::NoPermission),
          "log:没有权限打开指定的串行口。", "log:No permission to open the serial port."},
-        {"connect: port, InUse",
-         make(EventCode::ConnectPortFailed, Operation::Connect,
-              [](Event& e) { e.portError = PortError::InUse; }),
+        {"connect: port, InUse", Ev(C::ConnectPortFailed, O::Connect).portError(PortError::InUse),
          "log:指定的串行口不存在或被其它应用程序占用。",
          "log:The serial port is in use by another program."},
-        {"connect: port, Other",
-         make(EventCode::ConnectPortFailed, Operation::Connect,
-              [](Event& e) { e.portError = PortError::Other; }),
+        {"connect: port, Other", Ev(C::ConnectPortFailed, O::Connect).portError(PortError::Other),
          "log:指定的串行口不存在或被其它应用程序占用。",
          "log:The serial port could not be opened."},
-        {"already synchronised", make(EventCode::AlreadySynchronised, Operation::Connect, nullptr),
+        {"already synchronised", Ev(C::AlreadySynchronised, O::Connect),
          "log:目标板已处于同步状态（未复位），继续连接。",
          "log:The board was synchronised already (not reset); connecting on."},
-        {"synchronised", make(EventCode::Synchronised, Operation::Connect, nullptr),
+        {"synchronised", Ev(C::Synchronised, O::Connect),
          "status6:已连接. | status2:收到ACK，可以ISP了。",
          "status6:Connected. | status2:ACK received: ready to program."},
-        {"board silent, NACK",
-         make(EventCode::BoardSilent, Operation::Connect,
-              [](Event& e) { e.withReply(ReplyStatus::Nack, 0x1F); }),
+        {"board silent, NACK", Ev(C::BoardSilent, O::Connect).reply(R::Nack, 0x1F),
          "status2:收到NACK，请复位目标板并重新连接。 | "
          "log:目标板未响应，检查连接情况，请复位后再次连接。",
          "status2:NACK received: reset the board and connect again. | log:The board did not "
          "answer. Check the connection, reset the board and connect again."},
-        {"board silent, timeout",
-         make(EventCode::BoardSilent, Operation::Connect,
-              [](Event& e) { e.reply = ReplyStatus::Timeout; }),
+        {"board silent, timeout", Ev(C::BoardSilent, O::Connect).reply(R::Timeout),
          "status2:请复位目标板并重新连接！ | log:目标板未响应，检查连接情况，请复位后再次连接。",
          "status2:Reset the board and connect again! | log:The board did not answer. Check the "
          "connection, reset the board and connect again."},
-        {"board silent, entry sequence", make(EventCode::BoardSilent, Operation::Connect, nullptr),
+        {"board silent, entry sequence", Ev(C::BoardSilent, O::Connect),
          "log:目标板未响应，检查连接情况，请复位后再次连接。",
          "log:The board did not answer. Check the connection, reset the board and connect again."},
-        {"connected", make(EventCode::Connected, Operation::Connect, nullptr),
-         "log:连接成功，准备获取器件信息......", "log:Connected; reading the chip's details..."},
-        {"get id failed, NACK",
-         make(EventCode::GetIdFailed, Operation::Connect,
-              [](Event& e) { e.withReply(ReplyStatus::Nack, 0x1F); }),
+        {"connected", Ev(C::Connected, O::Connect), "log:连接成功，准备获取器件信息......",
+         "log:Connected; reading the chip's details..."},
+        {"get id failed, NACK", Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x1F),
          "log:读取器件信息失败: 目标板应答NACK。",
          "log:Reading the chip's identity failed: the board answered NACK."},
-        {"get id failed, stray byte",
-         make(EventCode::GetIdFailed, Operation::Connect,
-              [](Event& e) { e.withReply(ReplyStatus::Nack, 0x05); }),
+        {"get id failed, stray byte", Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x05),
          "log:读取器件信息失败: 目标板应答05。",
          "log:Reading the chip's identity failed: the board answered 0x05."},
-        {"get id failed, timeout",
-         make(EventCode::GetIdFailed, Operation::Connect,
-              [](Event& e) { e.reply = ReplyStatus::Timeout; }),
+        {"get id failed, timeout", Ev(C::GetIdFailed, O::Connect).reply(R::Timeout),
          "log:读取器件信息失败: 等待应答超时。",
          "log:Reading the chip's identity failed: no answer in time."},
-        {"get id failed, stopped",
-         make(EventCode::GetIdFailed, Operation::Connect,
-              [](Event& e) { e.reply = ReplyStatus::Stopped; }),
+        {"get id failed, stopped", Ev(C::GetIdFailed, O::Connect).reply(R::Stopped),
          "log:读取器件信息失败: 已停止。", "log:Reading the chip's identity failed: stopped."},
-        {"get id failed, line lost",
-         make(EventCode::GetIdFailed, Operation::Connect,
-              [](Event& e) { e.reply = ReplyStatus::LineLost; }),
+        {"get id failed, line lost", Ev(C::GetIdFailed, O::Connect).reply(R::LineLost),
          "log:读取器件信息失败: 串口已断开。",
          "log:Reading the chip's identity failed: the serial line was lost."},
-        {"id unrecognised", make(EventCode::IdUnrecognised, Operation::Connect, nullptr),
-         "log:器件信息不可识别.", "log:The chip's identity answer was not understood."},
+        {"id unrecognised", Ev(C::IdUnrecognised, O::Connect), "log:器件信息不可识别.",
+         "log:The chip's identity answer was not understood."},
         {"chip identified",
-         make(EventCode::ChipIdentified, Operation::Connect,
-              [](Event& e) {
-                  e.pid = 0x410;
-                  e.family = "STM32F10x";
-                  e.bytes = QByteArray::fromHex("0410");
-              }),
+         Ev(C::ChipIdentified, O::Connect)
+             .pid(0x410)
+             .family("STM32F10x")
+             .bytes(QByteArray::fromHex("0410")),
          "status4:STM32F10x, PID=0410 | log:器件信息为STM32F10x, PID=0410",
          "status4:STM32F10x, PID=0410 | log:Chip: STM32F10x, PID=0410"},
         {"unknown chip identified",
-         make(EventCode::ChipIdentified, Operation::Connect,
-              [](Event& e) {
-                  e.pid = 0x999;
-                  e.bytes = QByteArray::fromHex("09990000");
-              }),
+         Ev(C::ChipIdentified, O::Connect).pid(0x999).bytes(QByteArray::fromHex("09990000")),
          "status4:未知器件, PID=09990000 | log:器件信息为未知器件, PID=09990000",
          "status4:Unknown chip, PID=09990000 | log:Chip: Unknown chip, PID=09990000"},
-        {"get failed",
-         make(EventCode::GetFailed, Operation::Connect,
-              [](Event& e) { e.reply = ReplyStatus::Timeout; }),
+        {"get failed", Ev(C::GetFailed, O::Connect).reply(R::Timeout),
          "log:读取Bootloader命令失败: 等待应答超时。",
          "log:Reading the bootloader's commands failed: no answer in time."},
-        {"bootloader version",
-         make(EventCode::BootloaderVersion, Operation::Connect, [](Event& e) { e.value = 0x31; }),
+        {"bootloader version", Ev(C::BootloaderVersion, O::Connect).value(0x31),
          "log:Bootloader版本: 3.1", "log:Bootloader version: 3.1"},
-        {"flash size stated",
-         make(EventCode::FlashSizeStated, Operation::Connect, [](Event& e) { e.flashKB = 256; }),
+        {"flash size stated", Ev(C::FlashSizeStated, O::Connect).flashKB(256),
          "log:FLASH容量按指定值计: 256K.", "log:Flash size taken as stated: 256 KB."},
         {"flash size assumed, register value",
-         make(EventCode::FlashSizeAssumed, Operation::Connect,
-              [](Event& e) {
-                  e.flashKB = 128;
-                  e.value = 0xFFFF;
-              }),
+         Ev(C::FlashSizeAssumed, O::Connect).flashKB(128).value(0xFFFF),
          "log:FLASH容量寄存器读数为FFFF，按该系列最大容量128K计.",
          "log:The flash size register reads 0xFFFF; taking the family's largest flash, 128 KB."},
-        {"flash size assumed, unreadable",
-         make(EventCode::FlashSizeAssumed, Operation::Connect, [](Event& e) { e.flashKB = 128; }),
+        {"flash size assumed, unreadable", Ev(C::FlashSizeAssumed, O::Connect).flashKB(128),
          "log:FLASH容量寄存器不可读，按该系列最大容量128K计.",
          "log:The flash size register cannot be read; taking the family's largest flash, 128 KB."},
-        {"flash size unknown", make(EventCode::FlashSizeUnknown, Operation::Connect, nullptr),
-         "log:取器件存储器容量失败.", "log:The chip's flash size is unknown."},
-        {"flash size unknown chip",
-         make(EventCode::FlashSizeUnknownChip, Operation::Connect, nullptr),
+        {"flash size unknown", Ev(C::FlashSizeUnknown, O::Connect), "log:取器件存储器容量失败.",
+         "log:The chip's flash size is unknown."},
+        {"flash size unknown chip", Ev(C::FlashSizeUnknownChip, O::Connect),
          "log:器件未识别，FLASH容量未知.",
          "log:The chip is not identified; its flash size is unknown."},
-        {"flash and RAM size",
-         make(EventCode::FlashSize, Operation::Connect,
-              [](Event& e) {
-                  e.flashKB = 64;
-                  e.ramKB = 20;
-              }),
+        {"flash and RAM size", Ev(C::FlashSize, O::Connect).flashKB(64).ramKB(20),
          "log:FLASH容量为: 64K; RAM容量为: 20K.", "log:Flash size: 64 KB; RAM size: 20 KB."},
-        {"flash size, RAM unknown",
-         make(EventCode::FlashSize, Operation::Connect, [](Event& e) { e.flashKB = 64; }),
+        {"flash size, RAM unknown", Ev(C::FlashSize, O::Connect).flashKB(64),
          "log:FLASH容量为: 64K; RAM容量为: 未知.", "log:Flash size: 64 KB; RAM size: unknown."},
         {"read step, Command",
-         make(EventCode::ReadStepFailed, Operation::Read,
-              [](Event& e) {
-                  e.step = Step::Command;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::ReadStepFailed, O::Read).step(Step::Command).reply(R::Nack, 0x1F),
          "log:下发读命令失败。", "log:The board did not accept the Read Memory command."},
         {"verify step, Command",
-         make(EventCode::VerifyStepFailed, Operation::Program,
-              [](Event& e) {
-                  e.step = Step::Command;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::VerifyStepFailed, O::Program).step(Step::Command).reply(R::Nack, 0x1F),
          "log:下发送命令失败", "log:Verify: the board did not accept the Read Memory command."},
         {"read step, Address",
-         make(EventCode::ReadStepFailed, Operation::Read,
-              [](Event& e) {
-                  e.step = Step::Address;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::ReadStepFailed, O::Read).step(Step::Address).reply(R::Nack, 0x1F),
          "log:下发地址命令失败。", "log:The board did not accept the read address."},
         {"verify step, Address",
-         make(EventCode::VerifyStepFailed, Operation::Program,
-              [](Event& e) {
-                  e.step = Step::Address;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::VerifyStepFailed, O::Program).step(Step::Address).reply(R::Nack, 0x1F),
          "log:下发地址命令失败", "log:Verify: the board did not accept the read address."},
-        {"read step, Count",
-         make(EventCode::ReadStepFailed, Operation::Read,
-              [](Event& e) {
-                  e.step = Step::Count;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+        {"read step, Count", Ev(C::ReadStepFailed, O::Read).step(Step::Count).reply(R::Nack, 0x1F),
          "log:下发读个数失败。", "log:The board did not accept the read length."},
         {"verify step, Count",
-         make(EventCode::VerifyStepFailed, Operation::Program,
-              [](Event& e) {
-                  e.step = Step::Count;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::VerifyStepFailed, O::Program).step(Step::Count).reply(R::Nack, 0x1F),
          "log:下发读个数失败", "log:Verify: the board did not accept the read length."},
-        {"read step, Data",
-         make(EventCode::ReadStepFailed, Operation::Read,
-              [](Event& e) {
-                  e.step = Step::Data;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+        {"read step, Data", Ev(C::ReadStepFailed, O::Read).step(Step::Data).reply(R::Nack, 0x1F),
          "log:读存储器内容非ACK应答, 中止读数.",
          "log:The board refused to send the memory contents; reading stopped."},
         {"verify step, Data",
-         make(EventCode::VerifyStepFailed, Operation::Program,
-              [](Event& e) {
-                  e.step = Step::Data;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+         Ev(C::VerifyStepFailed, O::Program).step(Step::Data).reply(R::Nack, 0x1F),
          "log:非ACK应答，数据校验不正确.", "log:Verify: the board refused to send the data back."},
         {"read step, Data timeout",
-         make(EventCode::ReadStepFailed, Operation::Read,
-              [](Event& e) {
-                  e.step = Step::Data;
-                  e.reply = ReplyStatus::Timeout;
-              }),
-         "log:读存储器内容超时.", "log:Timed out waiting for the memory contents."},
+         Ev(C::ReadStepFailed, O::Read).step(Step::Data).reply(R::Timeout), "log:读存储器内容超时.",
+         "log:Timed out waiting for the memory contents."},
         {"verify step, Data timeout",
-         make(EventCode::VerifyStepFailed, Operation::Program,
-              [](Event& e) {
-                  e.step = Step::Data;
-                  e.reply = ReplyStatus::Timeout;
-              }),
-         "log:超时.", "log:Verify: timed out waiting for the data."},
-        {"read reply failed",
-         make(EventCode::ReadReplyFailed, Operation::Read,
-              [](Event& e) {
-                  e.address = 0x08000100;
-                  e.reply = ReplyStatus::Timeout;
-              }),
+         Ev(C::VerifyStepFailed, O::Program).step(Step::Data).reply(R::Timeout), "log:超时.",
+         "log:Verify: timed out waiting for the data."},
+        {"read reply failed", Ev(C::ReadReplyFailed, O::Read).address(0x08000100).reply(R::Timeout),
          "log:读取08000100失败: 等待应答超时。",
          "log:Reading at 0x08000100 failed: no answer in time."},
-        {"no image file", make(EventCode::NoImageFile, Operation::Load, nullptr),
-         "msg:请指定下载文件。", "msg:Choose the firmware file to program."},
-        {"image file missing",
-         make(EventCode::ImageFileMissing, Operation::Load,
-              [](Event& e) { e.text = "/tmp/f.hex"; }),
+        {"no image file", Ev(C::NoImageFile, O::Load), "msg:请指定下载文件。",
+         "msg:Choose the firmware file to program."},
+        {"image file missing", Ev(C::ImageFileMissing, O::Load).text("/tmp/f.hex"),
          "msg:指定的文件不存在，请重新打开。",
          "msg:The file /tmp/f.hex does not exist. Choose it again."},
-        {"image file unreadable",
-         make(EventCode::ImageFileUnreadable, Operation::Load,
-              [](Event& e) { e.text = "/tmp/f.hex"; }),
+        {"image file unreadable", Ev(C::ImageFileUnreadable, O::Load).text("/tmp/f.hex"),
          "msg:无法打开文件: /tmp/f.hex", "msg:Cannot open the file: /tmp/f.hex"},
-        {"hex line, IllegalFormat",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::IllegalFormat;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, IllegalFormat", HexLine(HexLineError::IllegalFormat),
          "msg:HEX文件中包含非法格式数据.", "msg:Line 3 of the HEX file is not a valid record."},
-        {"hex line, BadChecksum",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::BadChecksum;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, BadChecksum", HexLine(HexLineError::BadChecksum),
          "msg:校验和不正确，您给的串是：:0400040005060708DD",
          "msg:Line 3 of the HEX file has a wrong checksum: :0400040005060708DD"},
-        {"hex line, SegmentLength",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::SegmentLength;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, SegmentLength", HexLine(HexLineError::SegmentLength),
          "msg:扩展段地址长度不是2个字节，这个地址偶也算不出啊......",
          "msg:Line 3 of the HEX file: an extended segment address record must hold 2 bytes."},
-        {"hex line, StartSegment",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::StartSegment;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, StartSegment", HexLine(HexLineError::StartSegment),
          "msg:HEX文件中出现开始段地址记录，请参阅帮助中的“HEX文件”一节。",
          "msg:Line 3 of the HEX file is a start segment address record (type 03); see \"HEX "
          "files\" in the help."},
-        {"hex line, LinearLength",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::LinearLength;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, LinearLength", HexLine(HexLineError::LinearLength),
          "msg:扩展线性地址长度不是4个字节，这个地址偶也算不出啊......",
          "msg:Line 3 of the HEX file: an extended linear address record must hold 2 bytes."},
-        {"hex line, StartLinearLength",
-         make(EventCode::HexLineRejected, Operation::Load,
-              [](Event& e) {
-                  e.hexError = HexLineError::StartLinearLength;
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex line, StartLinearLength", HexLine(HexLineError::StartLinearLength),
          "msg:开始线性地址长度不是4个字节，这个地址偶也算不出啊......",
          "msg:Line 3 of the HEX file: a start linear address record must hold 4 bytes."},
-        {"hex bad data",
-         make(EventCode::HexBadData, Operation::Load,
-              [](Event& e) {
-                  e.text = ":0400040005060708DD";
-                  e.value = 3;
-              }),
+        {"hex bad data", Ev(C::HexBadData, O::Load).text(":0400040005060708DD").value(3),
          "msg:HEX数据有误，下载失败！:0400040005060708DD",
          "msg:The HEX data are wrong at line 3; programming failed! :0400040005060708DD"},
-        {"hex no end record", make(EventCode::HexNoEndRecord, Operation::Load, nullptr),
+        {"hex no end record", Ev(C::HexNoEndRecord, O::Load),
          "msg:HEX文件没有结束记录，文件可能不完整，下载失败！",
          "msg:The HEX file has no end-of-file record and may be incomplete; programming failed!"},
-        {"hex conflict",
-         make(EventCode::HexConflict, Operation::Load, [](Event& e) { e.address = 0x08000003; }),
+        {"hex conflict", Ev(C::HexConflict, O::Load).address(0x08000003),
          "msg:HEX文件中地址08000003的数据前后不一致，下载失败！",
          "msg:The HEX file gives two different values for address 0x08000003; programming failed!"},
-        {"image empty", make(EventCode::ImageEmpty, Operation::Load, nullptr),
-         "msg:文件中没有可下载的数据，下载失败！",
+        {"image empty", Ev(C::ImageEmpty, O::Load), "msg:文件中没有可下载的数据，下载失败！",
          "msg:The file holds no data to program; programming failed!"},
-        {"image too large", make(EventCode::ImageTooLarge, Operation::Load, nullptr),
-         "msg:文件超出32位地址空间，下载失败！",
+        {"image too large", Ev(C::ImageTooLarge, O::Load), "msg:文件超出32位地址空间，下载失败！",
          "msg:The file reaches past the 32-bit address space; programming failed!"},
-        {"chip unknown, program",
-         make(EventCode::ChipUnknown, Operation::Program, [](Event& e) { e.pid = 0x999; }),
+        {"chip unknown, program", Ev(C::ChipUnknown, O::Program).pid(0x999),
          "msg:未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。",
          "msg:Unknown chip (PID 0x0999): how its flash is erased and written is not known, so it "
          "cannot be erased or programmed."},
-        {"chip unknown, erase",
-         make(EventCode::ChipUnknown, Operation::Erase, [](Event& e) { e.pid = 0x999; }),
+        {"chip unknown, erase", Ev(C::ChipUnknown, O::Erase).pid(0x999),
          "log:未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。",
          "log:Unknown chip (PID 0x0999): how its flash is erased and written is not known, so it "
          "cannot be erased or programmed."},
-        {"chip not identified, program", make(EventCode::ChipUnknown, Operation::Program, nullptr),
+        {"chip not identified, program", Ev(C::ChipUnknown, O::Program),
          "msg:器件未识别，不能擦除或编程。",
          "msg:The chip did not identify itself; it cannot be erased or programmed."},
-        {"erase command missing, program",
-         make(EventCode::EraseCommandMissing, Operation::Program, nullptr),
+        {"erase command missing, program", Ev(C::EraseCommandMissing, O::Program),
          "msg:Bootloader没有擦除命令，无法擦除。",
          "msg:The bootloader has no erase command; the flash cannot be erased."},
-        {"erase command missing, erase",
-         make(EventCode::EraseCommandMissing, Operation::Erase, nullptr),
+        {"erase command missing, erase", Ev(C::EraseCommandMissing, O::Erase),
          "log:Bootloader没有擦除命令，无法擦除。",
          "log:The bootloader has no erase command; the flash cannot be erased."},
-        {"erase units unknown, program",
-         make(EventCode::EraseUnitsUnknown, Operation::Program, nullptr),
+        {"erase units unknown, program", Ev(C::EraseUnitsUnknown, O::Program),
          "msg:该器件的页(扇区)划分由选项字节决定，无法按页擦除，请选择整片擦除。",
          "msg:This chip's pages (sectors) are set by its option bytes, so it cannot be erased page "
          "by page. Choose a full chip erase."},
-        {"erase units unknown, erase",
-         make(EventCode::EraseUnitsUnknown, Operation::Erase, nullptr),
+        {"erase units unknown, erase", Ev(C::EraseUnitsUnknown, O::Erase),
          "log:该器件的页(扇区)划分由选项字节决定，无法按页擦除，请选择整片擦除。",
          "log:This chip's pages (sectors) are set by its option bytes, so it cannot be erased page "
          "by page. Choose a full chip erase."},
-        {"outside memory",
-         make(EventCode::OutsideMemory, Operation::Program,
-              [](Event& e) { e.address = 0x08020000; }),
+        {"outside memory", Ev(C::OutsideMemory, O::Program).address(0x08020000),
          "msg:地址08020000超出器件可写入的存储器范围，下载失败！",
          "msg:Address 0x08020000 is outside the chip's writable memory; programming failed!"},
-        {"program failed", make(EventCode::ProgramFailed, Operation::Program, nullptr),
-         "msg:下载失败。", "msg:Programming failed."},
-        {"program begun", make(EventCode::ProgramBegun, Operation::Program, nullptr),
-         "log:开始编程......", "log:Programming..."},
-        {"write failed",
-         make(EventCode::WriteFailed, Operation::Program,
-              [](Event& e) {
-                  e.address = 0x08000000;
-                  e.withReply(ReplyStatus::Nack, 0x1F);
-              }),
+        {"program failed", Ev(C::ProgramFailed, O::Program), "msg:下载失败。",
+         "msg:Programming failed."},
+        {"program begun", Ev(C::ProgramBegun, O::Program), "log:开始编程......",
+         "log:Programming..."},
+        {"write failed", Ev(C::WriteFailed, O::Program).address(0x08000000).reply(R::Nack, 0x1F),
          "log:写入08000000失败: 目标板应答NACK。",
          "log:Writing at 0x08000000 failed: the board answered NACK."},
         {"verify mismatch",
-         make(EventCode::VerifyMismatch, Operation::Program,
-              [](Event& e) {
-                  e.address = 0x08000007;
-                  e.expected = 0x08;
-                  e.actual = 0xF7;
-              }),
+         Ev(C::VerifyMismatch, O::Program).address(0x08000007).expected(0x08).actual(0xF7),
          "log:数据校验不正确.", "log:Verification failed at 0x08000007: expected 0x08, read 0xF7."},
         {"verify mismatch at",
-         make(EventCode::VerifyMismatchAt, Operation::Verify,
-              [](Event& e) {
-                  e.address = 0x0800003F;
-                  e.expected = 0x4A;
-                  e.actual = 0xB5;
-              }),
+         Ev(C::VerifyMismatchAt, O::Verify).address(0x0800003F).expected(0x4A).actual(0xB5),
          "log:数据校验不正确. 首个不一致的地址为0800003F: 应为4A, 读回B5.",
          "log:Verification failed. First difference at 0x0800003F: expected 0x4A, read 0xB5."},
         {"verify read failed",
-         make(EventCode::VerifyReadFailed, Operation::Verify,
-              [](Event& e) {
-                  e.address = 0x08000000;
-                  e.reply = ReplyStatus::LineLost;
-              }),
+         Ev(C::VerifyReadFailed, O::Verify).address(0x08000000).reply(R::LineLost),
          "log:校验时读取08000000失败: 串口已断开。",
          "log:Reading back 0x08000000 to verify failed: the serial line was lost."},
-        {"verified", make(EventCode::Verified, Operation::Verify, [](Event& e) { e.done = 64; }),
-         "", ""},
-        {"programmed, below a second",
-         make(EventCode::Programmed, Operation::Program,
-              [](Event& e) {
-                  e.elapsedNs = 570000000;
-                  e.done = 64;
-              }),
+        {"verified", Ev(C::Verified, O::Verify).done(64), "", ""},
+        {"programmed, below a second", Ev(C::Programmed, O::Program).elapsedNs(570000000).done(64),
          "status2:下载结束. | log:编程成功, 用时共.57秒。",
          "status2:Programming finished. | log:Programmed successfully in 0.57 s."},
-        {"programmed, over a second",
-         make(EventCode::Programmed, Operation::Program,
-              [](Event& e) {
-                  e.elapsedNs = 12345000000;
-                  e.done = 64;
-              }),
+        {"programmed, over a second", Ev(C::Programmed, O::Program).elapsedNs(12345000000).done(64),
          "status2:下载结束. | log:编程成功, 用时共12.35秒。",
          "status2:Programming finished. | log:Programmed successfully in 12.35 s."},
-        {"turbo unavailable for the chip",
-         make(EventCode::TurboUnavailable, Operation::Program, [](Event& e) { e.value = 0; }),
+        {"turbo unavailable for the chip", Ev(C::TurboUnavailable, O::Program).value(0),
          "log:此芯片或文件不能用极速方式，改用快速方式。",
          "log:Turbo serves neither this chip nor this image; programming in the fast mode."},
-        {"turbo loader did not start",
-         make(EventCode::TurboUnavailable, Operation::Program, [](Event& e) { e.value = 1; }),
+        {"turbo loader did not start", Ev(C::TurboUnavailable, O::Program).value(1),
          "log:RAM加载程序未能启动，改用快速方式。",
          "log:The RAM loader did not start; programming in the fast mode."},
-        {"turbo started",
-         make(EventCode::TurboStarted, Operation::Program, [](Event& e) { e.value = 5120; }),
+        {"turbo started", Ev(C::TurboStarted, O::Program).value(5120),
          "log:RAM加载程序已启动, 缓冲区5120字节。", "log:RAM loader running, 5120-byte buffer."},
-        {"turbo speed raised",
-         make(EventCode::TurboSpeed, Operation::Program,
-              [](Event& e) {
-                  e.value = 921600;
-                  e.ok = true;
-              }),
+        {"turbo speed raised", Ev(C::TurboSpeed, O::Program).value(921600).ok(true),
          "log:线路速率已提高到921600。", "log:Line speed raised to 921600."},
-        {"turbo speed kept",
-         make(EventCode::TurboSpeed, Operation::Program, [](Event& e) { e.value = 2000000; }),
+        {"turbo speed kept", Ev(C::TurboSpeed, O::Program).value(2000000),
          "log:线路速率2000000不可用, 保持连接时的速率。",
          "log:Line speed 2000000 did not work; staying at the connect speed."},
-        {"turbo skipped",
-         make(EventCode::TurboSkipped, Operation::Program,
-              [](Event& e) {
-                  e.value = 60;
-                  e.total = 64;
-                  e.done = 61440;
-              }),
+        {"turbo skipped", Ev(C::TurboSkipped, O::Program).value(60).total(64).done(61440),
          "log:60页(共64页)内容未变, 跳过61440字节。",
          "log:60 of 64 pages already held the image and were left alone (61440 bytes)."},
-        {"turbo loader error",
-         make(EventCode::TurboFailed, Operation::Program,
-              [](Event& e) {
-                  e.address = 0x08000400;
-                  e.value = 5;
-              }),
+        {"turbo loader error", Ev(C::TurboFailed, O::Program).address(0x08000400).value(5),
          "log:RAM加载程序在08000400报告错误5。",
          "log:The RAM loader reported error 5 at 0x08000400."},
-        {"turbo loader silent", make(EventCode::TurboFailed, Operation::Program, nullptr),
-         "log:RAM加载程序不再应答。", "log:The RAM loader stopped answering."},
+        {"turbo loader silent", Ev(C::TurboFailed, O::Program), "log:RAM加载程序不再应答。",
+         "log:The RAM loader stopped answering."},
         {"turbo CRC mismatch",
-         make(EventCode::TurboVerifyMismatch, Operation::Verify,
-              [](Event& e) {
-                  e.address = 0x08000C00;
-                  e.value = 4096;
-              }),
+         Ev(C::TurboVerifyMismatch, O::Verify).address(0x08000C00).value(4096),
          "log:CRC校验不正确: 08000C00起4096字节。",
          "log:CRC check failed for 4096 bytes from 0x08000C00."},
-        {"chip erase begun", make(EventCode::ChipEraseBegun, Operation::Erase, nullptr),
-         "log:开始整片擦除......", "log:Erasing the whole flash..."},
-        {"pages erase begun",
-         make(EventCode::PagesEraseBegun, Operation::Erase, [](Event& e) { e.value = 2; }),
-         "log:开始擦除2页......", "log:Erasing 2 pages or sectors..."},
-        {"one page erase begun",
-         make(EventCode::PagesEraseBegun, Operation::Erase, [](Event& e) { e.value = 1; }),
-         "log:开始擦除1页......", "log:Erasing 1 page or sector..."},
-        {"page out of range",
-         make(EventCode::PageOutOfRange, Operation::Erase, [](Event& e) { e.value = 256; }),
+        {"chip erase begun", Ev(C::ChipEraseBegun, O::Erase), "log:开始整片擦除......",
+         "log:Erasing the whole flash..."},
+        {"pages erase begun", Ev(C::PagesEraseBegun, O::Erase).value(2), "log:开始擦除2页......",
+         "log:Erasing 2 pages or sectors..."},
+        {"one page erase begun", Ev(C::PagesEraseBegun, O::Erase).value(1), "log:开始擦除1页......",
+         "log:Erasing 1 page or sector..."},
+        {"page out of range", Ev(C::PageOutOfRange, O::Erase).value(256),
          "log:页号256超出擦除命令的范围(0~255)，无法擦除。",
          "log:Page 256 is beyond what the Erase command can name (0 to 255); nothing was erased."},
-        {"erase outside flash", make(EventCode::EraseOutsideFlash, Operation::Erase, nullptr),
-         "log:擦除范围不在FLASH内。", "log:The erase range is not inside the flash."},
-        {"erased", make(EventCode::Erased, Operation::Erase, nullptr),
-         "status2:Flash擦除完毕。 | log:擦除成功。",
+        {"erase outside flash", Ev(C::EraseOutsideFlash, O::Erase), "log:擦除范围不在FLASH内。",
+         "log:The erase range is not inside the flash."},
+        {"erased", Ev(C::Erased, O::Erase), "status2:Flash擦除完毕。 | log:擦除成功。",
          "status2:Flash erased. | log:Erase succeeded."},
-        {"erase failed", make(EventCode::EraseFailed, Operation::Erase, nullptr),
+        {"erase failed", Ev(C::EraseFailed, O::Erase),
          "status2:Flash擦除失败。 | log:擦除失败，请清除读保护......",
          "status2:Flash erase failed. | log:Erase failed; clear the readout protection first..."},
-        {"erase reply failed",
-         make(EventCode::EraseReplyFailed, Operation::Erase,
-              [](Event& e) { e.withReply(ReplyStatus::Nack, 0x1F); }),
+        {"erase reply failed", Ev(C::EraseReplyFailed, O::Erase).reply(R::Nack, 0x1F),
          "log:擦除: 目标板应答NACK。", "log:Erase failed: the board answered NACK."},
-        {"read range invalid", make(EventCode::ReadRangeInvalid, Operation::Read, nullptr),
-         "msg:读取范围无效。", "msg:The read range is not valid."},
+        {"read range invalid", Ev(C::ReadRangeInvalid, O::Read), "msg:读取范围无效。",
+         "msg:The read range is not valid."},
         {"read past flash end",
-         make(EventCode::ReadPastFlashEnd, Operation::Read,
-              [](Event& e) {
-                  e.address = 0x08020000;
-                  e.value = 0x08020100;
-              }),
+         Ev(C::ReadPastFlashEnd, O::Read).address(0x08020000).value(0x08020100),
          "msg:读取范围超出FLASH末尾(FLASH止于08020000)，未读取。",
          "msg:The read range runs past the end of the flash, which ends at 0x08020000; nothing was "
          "read."},
-        {"output folder missing",
-         make(EventCode::OutputFolderMissing, Operation::Read,
-              [](Event& e) { e.text = "/no/such/folder"; }),
+        {"output folder missing", Ev(C::OutputFolderMissing, O::Read).text("/no/such/folder"),
          "msg:文件夹/no/such/folder不存在，无法保存读出的数据。",
          "msg:The folder /no/such/folder does not exist; the data read cannot be saved there."},
-        {"output not writable",
-         make(EventCode::OutputNotWritable, Operation::Read,
-              [](Event& e) { e.text = "/tmp/out.bin"; }),
+        {"output not writable", Ev(C::OutputNotWritable, O::Read).text("/tmp/out.bin"),
          "msg:/tmp/out.bin文件正打开着, 覆盖失败.", "msg:Cannot write the file /tmp/out.bin."},
         {"output not writable, system text",
-         make(EventCode::OutputNotWritable, Operation::Read,
-              [](Event& e) {
-                  e.text = "/tmp/out.bin";
-                  e.detail = "No space left on device";
-              }),
+         Ev(C::OutputNotWritable, O::Read).text("/tmp/out.bin").detail("No space left on device"),
          "msg:/tmp/out.bin文件正打开着, 覆盖失败. | log:/tmp/out.bin: No space left on device",
          "msg:Cannot write the file /tmp/out.bin. | log:/tmp/out.bin: No space left on device"},
-        {"read begun", make(EventCode::ReadBegun, Operation::Read, nullptr),
-         "log:开始读取数据......", "log:Reading..."},
-        {"read aborted", make(EventCode::ReadAborted, Operation::Read, nullptr),
-         "log:读数据失败, 退出从芯片读取数据过程.",
+        {"read begun", Ev(C::ReadBegun, O::Read), "log:开始读取数据......", "log:Reading..."},
+        {"read aborted", Ev(C::ReadAborted, O::Read), "log:读数据失败, 退出从芯片读取数据过程.",
          "log:Reading failed; the read from the chip was abandoned."},
-        {"read done",
-         make(EventCode::ReadDone, Operation::Read,
-              [](Event& e) {
-                  e.elapsedNs = 990000000;
-                  e.done = 65536;
-              }),
+        {"read done", Ev(C::ReadDone, O::Read).elapsedNs(990000000).done(65536),
          "log:读取完成, 读取时间为:.99秒. | status2:已读完.",
          "log:Read finished in 0.99 s. | status2:Read complete."},
-        {"started",
-         make(EventCode::Started, Operation::Go, [](Event& e) { e.address = 0x08000000; }),
-         "log:已运行。", "log:Started the program at 0x08000000."},
-        {"go silent", make(EventCode::GoSilent, Operation::Go, nullptr), "log:目标板无响应。",
+        {"started", Ev(C::Started, O::Go).address(0x08000000), "log:已运行。",
+         "log:Started the program at 0x08000000."},
+        {"go silent", Ev(C::GoSilent, O::Go), "log:目标板无响应。",
          "log:The board did not answer."},
-        {"go reply failed",
-         make(EventCode::GoReplyFailed, Operation::Go,
-              [](Event& e) { e.reply = ReplyStatus::Timeout; }),
+        {"go reply failed", Ev(C::GoReplyFailed, O::Go).reply(R::Timeout),
          "log:运行: 等待应答超时。", "log:Go failed: no answer in time."},
-        {"go address refused",
-         make(EventCode::GoAddressRefused, Operation::Go,
-              [](Event& e) {
-                  e.address = 0x12345678;
-                  e.actual = 0x1F;
-              }),
+        {"go address refused", Ev(C::GoAddressRefused, O::Go).address(0x12345678).actual(0x1F),
          "log:目标板拒绝了运行地址12345678(应答值=1F)，程序未运行。",
          "log:The board refused the start address 0x12345678 (answer 0x1F); the program was not "
          "started."},
-        {"reset into program", make(EventCode::ResetIntoProgram, Operation::Run, nullptr),
+        {"reset into program", Ev(C::ResetIntoProgram, O::Run),
          "log:已复位目标板，用户程序开始运行。",
          "log:The board was reset; the user program is running."},
-        {"protected", make(EventCode::Protected, Operation::Protect, nullptr),
-         "log:置读保护成功, 复位目标板后才能有效。",
+        {"protected", Ev(C::Protected, O::Protect), "log:置读保护成功, 复位目标板后才能有效。",
          "log:Readout protection set; it takes effect once the board is reset."},
-        {"protect failed", make(EventCode::ProtectFailed, Operation::Protect, nullptr),
-         "log:置读保护失败。", "log:Setting the readout protection failed."},
-        {"protect reply failed",
-         make(EventCode::ProtectReplyFailed, Operation::Protect,
-              [](Event& e) { e.withReply(ReplyStatus::Nack, 0x1F); }),
+        {"protect failed", Ev(C::ProtectFailed, O::Protect), "log:置读保护失败。",
+         "log:Setting the readout protection failed."},
+        {"protect reply failed", Ev(C::ProtectReplyFailed, O::Protect).reply(R::Nack, 0x1F),
          "log:置读保护: 目标板应答NACK。", "log:Readout Protect failed: the board answered NACK."},
-        {"unprotected", make(EventCode::Unprotected, Operation::Unprotect, nullptr),
+        {"unprotected", Ev(C::Unprotected, O::Unprotect),
          "log:清读保护成功, 复位目标板后才能有效。",
          "log:Readout protection cleared; it takes effect once the board is reset."},
-        {"unprotect failed", make(EventCode::UnprotectFailed, Operation::Unprotect, nullptr),
-         "log:清读保护失败.", "log:Clearing the readout protection failed."},
-        {"unprotect reply failed",
-         make(EventCode::UnprotectReplyFailed, Operation::Unprotect,
-              [](Event& e) { e.reply = ReplyStatus::Timeout; }),
+        {"unprotect failed", Ev(C::UnprotectFailed, O::Unprotect), "log:清读保护失败.",
+         "log:Clearing the readout protection failed."},
+        {"unprotect reply failed", Ev(C::UnprotectReplyFailed, O::Unprotect).reply(R::Timeout),
          "log:清读保护: 等待应答超时。", "log:Readout Unprotect failed: no answer in time."},
-        {"unprotect erasing", make(EventCode::UnprotectErasing, Operation::Unprotect, nullptr),
+        {"unprotect erasing", Ev(C::UnprotectErasing, O::Unprotect),
          "status2:等待目标板擦除并复位......",
          "status2:Waiting for the board to erase its flash and reset..."},
-        {"unprotect pending", make(EventCode::UnprotectPending, Operation::Unprotect, nullptr),
+        {"unprotect pending", Ev(C::UnprotectPending, O::Unprotect),
          "log:清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
          "log:Readout Unprotect was sent; the board may still be erasing. Wait a moment before "
          "resetting it."},

@@ -68,6 +68,10 @@ private slots:
     void lines();
     void preload_data();
     void preload();
+    void optionBytes_data();
+    void optionBytes();
+    void uniqueId_data();
+    void uniqueId();
 };
 
 void TestSimBoard::exchange_data() {
@@ -159,7 +163,8 @@ void TestSimBoard::family_data() {
     row("L1 Cat.4: code 1 for 256 KB", 0x436, rd(0x1FF800CC, 2), hex("797979 0100"), 256);
     row("H7A3 size above the flash", 0x480, rd(0x08FFF80C, 2), hex("797979 0008"));
     row("U535 size", 0x455, rd(0x0BFA07A0, 2), hex("797979 0002"));
-    row("F4 option bytes", 0x413, rd(0x1FFFC000, 2), hex("797979 aa55"));
+    row("F4 option bytes: USER, then the readout byte", 0x413, rd(0x1FFFC000, 2),
+        hex("797979 ffaa"));
     // 16 KB sectors 0-3, 64 KB sector 4, then 128 KB ones.
     row("F4: sector 1 by number, then mass erase", 0x413,
         wr(0x08004000, w) + wr(0x08010000, w) + ee({1}) + rd(0x08004000, 4) + rd(0x08010000, 4) +
@@ -293,6 +298,137 @@ void TestSimBoard::preload() {
                  .toHex()
            : QString::fromStdString(error).replace(f.fileName(), "F");
     QTEST(result, "result");
+}
+
+// The option bytes per family: reads of their area, writes through Write Memory, Write Protect
+// and Write Unprotect with the reset after each (the next command needs a 0x7F first), and their
+// effects on erase, write, readout and the watchdog.
+void TestSimBoard::optionBytes_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<bool>("hwWatchdog");  // started with --hw-watchdog
+    QTest::addColumn<bool>("skip");        // --protected-erase skip
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");  // after the first sync's ACK
+    QTest::addColumn<int>("resets");
+    QTest::addColumn<bool>("watchdogAfter");
+    const QByteArray w = hex("12345678"), w8 = hex("0102030405060708");
+    auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
+                  int resets, bool hw = false, bool hwAfter = false, bool skip = false) {
+        QTest::newRow(name) << pid << hw << skip << in << out << resets << hwAfter;
+    };
+    row("F1 factory option bytes", 0x410, rd(0x1FFFF800, 16),
+        hex("797979 a55aff00ff00ff00ff00ff00ff00ff00"), 0);
+    row("F1 hardware watchdog bit", 0x410, rd(0x1FFFF802, 2), hex("797979 fe01"), 0, true, true);
+    row("F4 hardware watchdog bit", 0x413, rd(0x1FFFC000, 1), hex("797979 df"), 0, true, true);
+    row("G0 hardware watchdog bit", 0x460, rd(0x1FFF7800, 8), hex("797979 aafffeff55000100"), 0,
+        true, true);
+    // Page 0 lies in 4 KB block 0: its write and erase are refused, page 4 is free.
+    row("F1 protect block 0: write, erase and mass erase refused", 0x410,
+        hex("639c 00 00 00 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w) + hex("43bc 00 00 00") +
+            hex("43bc 00 04 04") + hex("43bc ff 00") + wr(0x08001000, w),
+        hex("7979 79 797979 fe01 79791f 791f 7979 791f 797979"), 1);
+    // Pages 0 and 4 hold data; block 0 is protected: page 4 alone is erased, with an ACK.
+    row("F1 protected page skipped on request", 0x410,
+        wr(0x08000000, w) + wr(0x08001000, w) + hex("639c 00 00 00 7f 43bc 01 00 04 05") +
+            rd(0x08000000, 4) + rd(0x08001000, 4) + hex("43bc ff 00"),
+        hex("797979 797979 7979 79 7979 797979") + w + hex("797979 ffffffff 791f"), 1, false, false,
+        true);
+    row("F1 a new protect replaces the old", 0x410,
+        hex("639c 00 00 00 7f 639c 01 01 02 02 7f") + rd(0x1FFFF808, 2),
+        hex("7979 79 7979 79 797979 f906"), 2);
+    row("F1 protect past the last block, bad checksum", 0x410, hex("639c 00 20 20 639c 00 01 00"),
+        hex("791f 791f"), 0);
+    row("F1 unprotect: two ACKs, reset, write allowed", 0x410,
+        hex("639c 00 00 00 7f 738c 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w),
+        hex("7979 79 7979 79 797979 ff00 797979"), 2);
+    row("F1 Write Memory: complements by the chip, reset", 0x410,
+        wr(0x1FFFF800, hex("a500fe0012003400ff00ff00ff00ff00")) + hex("7f") + rd(0x1FFFF800, 16),
+        hex("797979 79 797979 a55afe0112ed34cbff00ff00ff00ff00"), 1, false, true);
+    row("F1 Write Memory of part: the rest erased, readout protected", 0x410,
+        wr(0x1FFFF804, hex("12ed34cb")) + hex("7f 11ee"), hex("797979 79 1f"), 1);
+    row("F1 hardware watchdog cleared by Write Memory", 0x410,
+        wr(0x1FFFF800, hex("a55aff00ff00ff00ff00ff00ff00ff00")) + hex("7f"), hex("797979 79"), 1,
+        true, false);
+    // An unwired board takes each 0x7F as a reset with BOOT0 high.
+    row("F0 readout level 2: the bootloader stays off", 0x440,
+        wr(0x1FFFF800, hex("cc33ff00ff00ff00ff00ff00ff00ff00")) + hex("7f 7f"), hex("797979"), 3);
+    row("F1 readout protect and unprotect keep write protection", 0x410,
+        hex("639c 00 00 00 7f 827d 7f 926d 7f") + rd(0x1FFFF808, 2),
+        hex("7979 79 7979 79 7979 79 797979 fe01"), 3);
+    row("F4 protect sector 1", 0x413,
+        hex("639c 00 01 01 7f") + rd(0x1FFFC008, 2) + ee({1}) + ee({2}) + ee({0xFFFF}),
+        hex("7979 79 797979 fd7f 791f 7979 791f"), 1);
+    row("F4 sector 12 does not exist", 0x413, hex("639c 00 0c 0c"), hex("791f"), 0);
+    row("F4 unprotect", 0x413, hex("639c 00 01 01 7f 738c 7f") + rd(0x1FFFC008, 2) + ee({1}),
+        hex("7979 79 7979 79 797979 ff7f 7979"), 2);
+    // L0: a bit at 1 protects a 4 KB sector of 32 pages; the complement in the upper half-word.
+    row("L0 protect sector 0", 0x417,
+        hex("639c 00 00 00 7f") + rd(0x1FF80008, 4) + ee({31}) + ee({32}),
+        hex("7979 79 797979 0100feff 791f 7979"), 1);
+    // Areas: a first and a last page each.
+    row("G0 protect pages 2-5", 0x460,
+        hex("639c 01 02 05 06 7f") + rd(0x1FFF7818, 8) + ee({3}) + ee({6}) + wr(0x08001000, w8),
+        hex("7979 79 797979 02ff05fffd00fa00 791f 7979 79791f"), 1);
+    row("G0 an odd number of codes", 0x460, hex("639c 00 02 02"), hex("791f"), 0);
+    row("G0 unprotect", 0x460, hex("639c 01 02 05 06 7f 738c 7f") + ee({3}),
+        hex("7979 79 7979 79 7979"), 2);
+}
+
+void TestSimBoard::optionBytes() {
+    QFETCH(int, pid);
+    QFETCH(bool, hwWatchdog);
+    QFETCH(bool, skip);
+    QFETCH(QByteArray, input);
+    BoardConfig c;
+    c.pid = uint16_t(pid);
+    c.hardwareWatchdog = hwWatchdog;
+    c.skipProtectedErase = skip;
+    Board b(c);
+    int64_t t = 0;
+    QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+    QFETCH(QByteArray, expected);
+    QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
+    QTEST(int(b.counters().resets), "resets");
+    QTEST(b.hardwareWatchdog(), "watchdogAfter");
+}
+
+// The unique ID: where each family keeps it, from --uid or the stand-in.
+void TestSimBoard::uniqueId_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QByteArray>("uid");  // empty: the stand-in
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray uid = hex("00112233445566778899aabb");
+    QTest::newRow("F1 stand-in") << 0x410 << QByteArray() << rd(0x1FFFF7E8, 12)
+                                 << hex("797979 507261786f6e53696d000410");
+    QTest::newRow("F1 given") << 0x410 << uid << rd(0x1FFFF7E8, 12) << hex("797979") + uid;
+    QTest::newRow("F1 after the flash size")
+        << 0x412 << uid << rd(0x1FFFF7E0, 12) << hex("797979 2000ffff ffffffff 00112233");
+    QTest::newRow("F0") << 0x440 << uid << rd(0x1FFFF7AC, 12) << hex("797979") + uid;
+    QTest::newRow("F4") << 0x413 << uid << rd(0x1FFF7A10, 12) << hex("797979") + uid;
+    QTest::newRow("G0") << 0x460 << uid << rd(0x1FFF7590, 12) << hex("797979") + uid;
+    QTest::newRow("L0 words apart") << 0x417 << uid << rd(0x1FF80050, 8) + rd(0x1FF80064, 4)
+                                    << hex("797979 0011223344556677 797979 8899aabb");
+    QTest::newRow("U5 away from system memory")
+        << 0x482 << uid << rd(0x0BFA0700, 12) << hex("797979") + uid;
+}
+
+void TestSimBoard::uniqueId() {
+    QFETCH(int, pid);
+    QFETCH(QByteArray, uid);
+    QFETCH(QByteArray, input);
+    BoardConfig c;
+    c.pid = uint16_t(pid);
+    if (!uid.isEmpty()) {
+        std::array<uint8_t, 12> bytes{};
+        std::copy(uid.begin(), uid.end(), bytes.begin());
+        c.uid = bytes;
+    }
+    Board b(c);
+    int64_t t = 0;
+    QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+    QFETCH(QByteArray, expected);
+    QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -88,6 +89,12 @@ private slots:
     void stm32flashSession();
     void stm32flashWiring_data();
     void stm32flashWiring();
+    void stm32flashProtection_data();
+    void stm32flashProtection();
+    void boards_data();
+    void boards();
+    void badOptions_data();
+    void badOptions();
     void qtClient();
 };
 
@@ -229,6 +236,174 @@ void TestSimulator::stm32flashWiring() {
     QTRY_VERIFY(!sim->lines().dtr && !sim->lines().rts);  // HUPCL: the close released them
     sim->stop();
     QCOMPARE(log.join('|'), events);
+}
+
+// stm32flash's protection commands and reads of the option area, run after each other (each
+// protection command resets the board, the next run synchronises again): -j and -k (readout),
+// -u (write protection), -r of the option bytes. A step: stm32flash's arguments, "=>", then
+// "ok", "fail" or the hex of what -r F read.
+void TestSimulator::stm32flashProtection_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QStringList>("options");  // --option edits at power-up
+    QTest::addColumn<QStringList>("steps");
+    const QString f1Options = "-r F -S 0x1FFFF800:16 => ";
+    const QString factoryF1 = "a55aff00ff00ff00ff00ff00ff00ff00";
+    QTest::newRow("F1 readout protect and unprotect")
+        << 0x410 << QStringList{}
+        << QStringList{f1Options + factoryF1, "-j => ok", f1Options + "fail", "-k => ok",
+                       f1Options + factoryF1};
+    QTest::newRow("F1 write-protected: write refused until -u")
+        << 0x410 << QStringList{"WRP0=0xFE"}
+        << QStringList{f1Options + "a55aff00ff00ff00fe01ff00ff00ff00", "-w W => fail", "-u => ok",
+                       f1Options + factoryF1, "-w W => ok"};
+    QTest::newRow("F1 data bytes and watchdog bit")
+        << 0x410 << QStringList{"DATA1=0x5A", "WDG_SW=0"}
+        << QStringList{f1Options + "a55afe01ff005aa5ff00ff00ff00ff00"};
+    QTest::newRow("F4 option area, -u, -j, -k")
+        << 0x413 << QStringList{"nWRP=0xFFE"}
+        << QStringList{"-r F -S 0x1FFFC000:16 => ffaaffffffffffff fe7fffffffffffff",
+                       "-u => ok",
+                       "-r F -S 0x1FFFC008:2 => ff7f",
+                       "-j => ok",
+                       "-r F -S 0x1FFFC000:2 => fail",
+                       "-k => ok",
+                       "-r F -S 0x1FFFC000:2 => ffaa"};
+}
+
+void TestSimulator::stm32flashProtection() {
+    QFETCH(int, pid);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, steps);
+    if (QStandardPaths::findExecutable("stm32flash").isEmpty()) QSKIP("stm32flash is missing");
+    QTemporaryDir dir;
+    QFile image(dir.filePath("W"));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(2048, 'w')) == 2048);
+    image.close();
+    SimulatorOptions o;
+    o.instant = true;
+    o.board.pid = uint16_t(pid);
+    for (const QString& edit : options) o.board.optionEdits.push_back(edit.toStdString());
+    Simulator sim(o);
+    std::string error;
+    QVERIFY2(sim.start(&error), error.c_str());
+    for (const QString& step : steps) {
+        const QStringList parts = step.split(" => ");
+        QStringList args = parts[0].split(' ');
+        args.replaceInStrings(QRegularExpression("^F$"), dir.filePath("F"));
+        args.replaceInStrings(QRegularExpression("^W$"), image.fileName());
+        QFile::remove(dir.filePath("F"));
+        QString out;
+        const bool ok = stm32flash(sim.portPath(), args, &out);
+        QString result = ok ? "ok" : "fail";
+        QFile read(dir.filePath("F"));
+        if (ok && parts[0].startsWith("-r") && read.open(QIODevice::ReadOnly))
+            result = read.readAll().toHex();
+        QCOMPARE(result, QString(parts[1]).remove(' '));
+    }
+}
+
+// praxon-sim --boards N as a process: one PORT= line per board, each board with its own unique
+// ID (given: counted up; else random), flash and counters file.
+void TestSimulator::boards_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("uids");  // per board; "random": any, all different
+    QTest::addColumn<QStringList>("counters");
+    QTest::newRow("one board, given ID")
+        << QStringList{"--uid", "00112233445566778899aabb"}
+        << QStringList{"00112233445566778899AABB"} << QStringList{"c"};
+    QTest::newRow("three boards counted up with a carry")
+        << QStringList{"--boards", "3", "--uid", "0011223344556677889900FF"}
+        << QStringList{"0011223344556677889900FF", "001122334455667788990100",
+                       "001122334455667788990101"}
+        << QStringList{"c-1", "c-2", "c-3"};
+    QTest::newRow("two boards, random IDs")
+        << QStringList{"--boards", "2"} << QStringList{"random", "random"}
+        << QStringList{"c-1", "c-2"};
+}
+
+void TestSimulator::boards() {
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, uids);
+    QFETCH(QStringList, counters);
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(PRAXON_SIM_EXE, QStringList{"--instant", "--counters", dir.filePath("c")} + args);
+    auto stop = qScopeGuard([&] {
+        sim.kill();
+        sim.waitForFinished();
+    });
+    QStringList ports, banners;
+    for (const double start = nowMs(); nowMs() - start < 5000;) {
+        if (!sim.canReadLine() && !sim.waitForReadyRead(100)) continue;
+        const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+        if (line.startsWith("PORT=")) ports << line.mid(5);
+        if (line.contains("serving")) banners << line;
+        if (banners.size() == uids.size()) break;
+    }
+    QCOMPARE(ports.size(), uids.size());
+    QStringList seen;
+    for (int k = 0; k < ports.size(); ++k) {
+        Client c(ports[k].toStdString());
+        QCOMPARE(c.exchange(hex("7f"), 1), hex("79"));
+        // Read Memory of the unique ID at 0x1FFFF7E8.
+        const QByteArray reply = c.exchange(hex("11ee 1ffff7e8 ff 0b f4"), 15);
+        QCOMPARE(reply.left(3), hex("797979"));
+        const QString uid = reply.mid(3).toHex().toUpper();
+        QVERIFY2(banners[k].contains("unique ID " + uid), qPrintable(banners[k]));
+        if (uids[k] != "random") QCOMPARE(uid, uids[k]);
+        QVERIFY2(!seen.contains(uid), "two boards with one ID");
+        seen << uid;
+        // Each board its own flash: board 1 writes, the others stay erased.
+        if (k == 0) {
+            QCOMPARE(c.exchange(hex("31ce 08000000 08 03 12345678 0b"), 3), hex("797979"));
+        } else {
+            QCOMPARE(c.exchange(hex("11ee 08000000 08 03 fc"), 7), hex("797979 ffffffff"));
+        }
+    }
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    stop.dismiss();
+    QCOMPARE(sim.exitCode(), 0);
+    for (const QString& name : counters)
+        QVERIFY2(QFile::exists(dir.filePath(name)), qPrintable(name));
+}
+
+void TestSimulator::badOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no boards") << QStringList{"--boards", "0"} << "--boards must be 1 to 64";
+    QTest::newRow("too many boards") << QStringList{"--boards", "65"} << "--boards must be 1 to 64";
+    QTest::newRow("short ID") << QStringList{"--uid", "0011"}
+                              << "--uid must be 24 hex digits (12 bytes)";
+    QTest::newRow("ID not hex") << QStringList{"--uid", "00112233445566778899aabg"}
+                                << "--uid must be 24 hex digits (12 bytes)";
+    QTest::newRow("option the chip lacks")
+        << QStringList{"--option", "BFB2=0"}
+        << "--option: 'BFB2': no such option on STM32F10x medium-density (it has RDP, WDG_SW, "
+           "nRST_STOP, nRST_STDBY, DATA0, DATA1, WRP0, WRP1, WRP2, WRP3)";
+    QTest::newRow("option value too large")
+        << QStringList{"--pid", "0x413", "--option", "nWRP=0x1000"}
+        << "--option: 'nWRP=0x1000': nWRP takes 0 to 0xFFF";
+    QTest::newRow("family without a layout")
+        << QStringList{"--pid", "0x452", "--option", "RDP=1"}
+        << "--option: the option bytes of STM32F7xx F72x/F73x are not modelled";
+}
+
+// Refused before any port is made: exit status 2 and one message.
+void TestSimulator::badOptions() {
+    QFETCH(QStringList, args);
+    QProcess sim;
+    sim.start(PRAXON_SIM_EXE, args);
+    auto stop = qScopeGuard([&] {
+        sim.kill();
+        sim.waitForFinished();
+    });
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 2);
+    QVERIFY(sim.readAllStandardOutput().isEmpty());
+    QFETCH(QString, message);
+    QCOMPARE(QString::fromUtf8(sim.readAllStandardError()).section('\n', 0, 0),
+             "praxon-sim: " + message);
 }
 
 // Praxon's own kind of client: QSerialPort sets the lines with TIOCMBIS/TIOCMBIC and reads them

@@ -119,6 +119,21 @@ bool Ram(std::string_view text, DeviceRow* d) {
     return true;
 }
 
+// "-", "0x1FFFF7E8" (three words in a row) or "0x1FF80050,0x1FF80054,0x1FF80064".
+bool UniqueId(std::string_view text, DeviceRow* d) {
+    d->uidWords = {};
+    if (text == "-") return true;
+    const std::vector<std::string_view> words = Split(text, ',', false);
+    if (words.size() != 1 && words.size() != 3) return false;
+    for (size_t i = 0; i < words.size(); ++i)
+        if (!Hex(words[i], &d->uidWords[i]) || d->uidWords[i] == 0 || d->uidWords[i] % 4 != 0 ||
+            d->uidWords[i] > 0xFFFFFFF4)
+            return false;
+    if (words.size() == 1)
+        for (size_t i = 1; i < 3; ++i) d->uidWords[i] = d->uidWords[0] + 4 * uint32_t(i);
+    return true;
+}
+
 // "3.1" -> 0x31.
 bool Protocol(std::string_view text, uint8_t* version) {
     const auto upperDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
@@ -130,7 +145,7 @@ bool Protocol(std::string_view text, uint8_t* version) {
 
 // One row; empty when it parsed, else the faulty column.
 std::string Row(const std::vector<std::string_view>& cells, DeviceRow* d) {
-    if (cells.size() != 16) return "16 columns expected";
+    if (cells.size() != 17) return "17 columns expected";
     uint32_t value = 0;
     uint64_t n = 0;
     if (!Hex(cells[0], &value) || value > 0xFFFF) return "pid";
@@ -158,6 +173,7 @@ std::string Row(const std::vector<std::string_view>& cells, DeviceRow* d) {
     d->unitEraseMs = int(n);
     if (!Number(cells[15], 10, 1'000'000'000, &n) || n == 0) return "mass_ms";
     d->massEraseMs = int(n);
+    if (!UniqueId(cells[16], d)) return "uid";
     return {};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -50,10 +51,13 @@ struct DeviceRow {
     uint8_t protocol = 0x22;   // expected bootloader protocol version (0x22 = 2.2)
     int unitEraseMs = 0;       // longest erase of the smallest unit
     int massEraseMs = 0;       // longest mass erase
+    // The 96-bit unique ID's three 32-bit words (little-endian each), in order; all 0: none known.
+    std::array<uint32_t, 3> uidWords{};
+    bool hasUid() const { return uidWords[0] != 0; }
 };
 
 // Parses a device table's text. Rows with a fault are left out, each named in *errors as
-// "line N: COLUMN" (or "line N: pid twice", "line N: 16 columns expected").
+// "line N: COLUMN" (or "line N: pid twice", "line N: 17 columns expected").
 std::vector<DeviceRow> ParseDeviceRows(std::string_view text, std::vector<std::string>* errors);
 // Parses an erase-unit cell ("2K", "2K@max", "16Kx4,64K,128Kx7", "?") into row->units and
 // row->unitsAtMaxOnly; false unless the units make up row->maxFlashBytes exactly.

@@ -1,0 +1,340 @@
+// Option-byte layouts: the table's parser, decoding per family, NAME=VALUE edits with their
+// complements, and which erase units the write protection covers.
+#include <QTest>
+
+#include "DeviceTable.h"
+#include "OptionBytes.h"
+
+using namespace praxon;
+
+namespace {
+
+// The family's layout, also for a chip whose option area the bootloader does not map (L4R).
+const OptionLayout& layoutOf(uint16_t pid) {
+    DeviceRow row = FindDeviceRow(pid) ? *FindDeviceRow(pid) : DeviceRow{};
+    if (row.optionBytes == 0) row.optionBytes = 0x1FFF7800;
+    const OptionLayout* layout = FindOptionLayout(row);
+    if (!layout) qFatal("no option layout for 0x%X", pid);
+    return *layout;
+}
+
+// "OFF:HEX OFF:HEX" (hex offsets) over the factory image.
+std::vector<uint8_t> patched(const OptionLayout& layout, const QString& patches) {
+    std::vector<uint8_t> image = FactoryOptionBytes(layout);
+    for (const QString& p : patches.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList parts = p.split(':');
+        const QByteArray bytes = QByteArray::fromHex(parts[1].toLatin1());
+        uint32_t at = parts[0].toUInt(nullptr, 16);
+        for (char b : bytes) image.at(at++) = uint8_t(b);
+    }
+    return image;
+}
+
+// The bytes that differ: "OFF=HEX ...".
+QString differences(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+    QStringList out;
+    for (size_t i = 0; i < before.size() && i < after.size(); ++i)
+        if (before[i] != after[i]) out << QString::asprintf("%zX=%02X", i, after[i]);
+    return out.join(' ');
+}
+
+std::vector<FlashUnit> unitsOf(const DeviceRow& row, uint32_t flashBytes) {
+    std::vector<FlashUnit> units;
+    uint32_t at = 0;
+    for (const EraseRun& run : row.units)
+        for (uint32_t i = 0; (run.count == 0 || i < run.count) && at < flashBytes; ++i) {
+            units.push_back({at, run.size});
+            at += run.size;
+        }
+    return units;
+}
+
+}  // namespace
+
+class TestOptionBytes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void builtIn() {
+        for (const std::string& e : BuiltInOptionTableErrors()) qWarning("%s", e.c_str());
+        QVERIFY(BuiltInOptionTableErrors().empty());
+        for (uint16_t pid :
+             {0x440, 0x410, 0x430, 0x422, 0x411, 0x413, 0x415, 0x460, 0x467, 0x468}) {
+            const OptionLayout& layout = layoutOf(pid);
+            // The factory image decodes as unprotected with sound complements.
+            QCOMPARE(ReadoutLevel(layout, FactoryOptionBytes(layout)), 0);
+            QVERIFY(BadComplements(layout, FactoryOptionBytes(layout)).empty());
+        }
+        QVERIFY(FindOptionLayout(*FindDeviceRow(0x483)) == nullptr);  // H7: no option area mapped
+    }
+
+    // The parser: what it takes and the line and fault of each row it leaves out.
+    void parse_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("result");  // layout:field,... then the errors
+        const QString layout = "layout\tX\tSTM32X\t16\tbytes\t4K\t0xA5\t-\n";
+        const QString rdp = "field\tX\tRDP\t0\t0\t8\treadout\t-\t-\n";
+        auto row = [](const char* name, const QString& text, const char* result) {
+            QTest::newRow(name) << text << result;
+        };
+        row("layout with comment and blank lines", "# c\n\n" + layout + rdp, "X:RDP");
+        row("field on a complement byte", layout + rdp + "field\tX\tU\t1\t0\t8\tuser\t-\t-",
+            "X:RDP|line 3: offset");
+        row("field past the block",
+            "layout\tN\tS\t16\tnone\tsector\t0xAA\t-\n" + QString(rdp).replace("\tX\t", "\tN\t") +
+                "field\tN\tU\t0xF\t0\t16\tuser\t-\t-",
+            "N:RDP|line 3: width");
+        row("a word's complement half",
+            "layout\tW\tS\t16\twords\tpages\t0xAA\t0xCC\nfield\tW\tRDP\t0\t0\t8\treadout\t-\t-\n"
+            "field\tW\tU\t2\t8\t16\tuser\t-\t-",
+            "W:RDP|line 3: offset");
+        row("last page without a first", layout + rdp + "field\tX\tE\t8\t0\t8\twrplast\t-\t-",
+            "X:RDP|line 3: wrplast without its wrpfirst");
+        row("unknown layout", layout + rdp + "field\tY\tU\t2\t0\t1\tuser\t-\t-",
+            "X:RDP|line 3: layout unknown");
+        row("unknown kind", layout + rdp + "field\tX\tU\t2\t0\t1\tflag\t-\t-",
+            "X:RDP|line 3: kind");
+        row("same name twice for one chip",
+            layout + rdp + "field\tX\tU\t2\t0\t1\tuser\t0x410\t-\nfield\tX\tu\t2\t1\t1\tuser\t-\t-",
+            "X:RDP,U|line 4: name twice");
+        row("same name for other chips",
+            layout + rdp +
+                "field\tX\tU\t2\t0\t1\tuser\t0x410\t-\nfield\tX\tU\t2\t1\t1\tuser\t0x412\t-",
+            "X:RDP,U,U");
+        row("no readout field", layout + "field\tX\tU\t2\t0\t1\tuser\t-\t-",
+            "layout X: no readout field");
+        row("level 2 equal to level 0", "layout\tX\tS\t16\tbytes\t4K\t0xAA\t0xAA\n" + rdp,
+            "line 1: level2|line 2: layout unknown");
+        row("odd size with byte complements", "layout\tX\tS\t15\tbytes\t4K\t0xAA\t-\n" + rdp,
+            "line 1: size|line 2: layout unknown");
+    }
+
+    void parse() {
+        QFETCH(QString, text);
+        std::vector<std::string> errors;
+        QStringList result;
+        for (const OptionLayout& l : ParseOptionLayouts(text.toStdString(), &errors)) {
+            QStringList names;
+            for (const OptionField& f : l.fields) names << QString::fromStdString(f.name);
+            result << QString::fromStdString(l.name) + ":" + names.join(',');
+        }
+        for (const std::string& e : errors) result << QString::fromStdString(e);
+        QTEST(result.join('|'), "result");
+    }
+
+    // Decoding per family: values and meanings of the fields the chip has.
+    void decode_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<QString>("image");   // patches over the factory image
+        QTest::addColumn<QString>("fields");  // the fields to show
+        QTest::addColumn<QString>("decoded");
+        auto row = [](const char* name, int pid, const char* image, const char* fields,
+                      const char* decoded) {
+            QTest::newRow(name) << pid << image << fields << decoded;
+        };
+        row("F1 factory", 0x410, "", "RDP,WDG_SW,DATA0,WRP0,BFB2",
+            "RDP=A5 level 0|WDG_SW=1 software watchdog|DATA0=FF|WRP0=FF none protected|BFB2 -");
+        row("F1 XL has BFB2", 0x430, "2:F7", "BFB2", "BFB2=0 boot from bank 2");
+        row("F1 readout 0x00", 0x410, "0:00FF", "RDP", "RDP=0 level 1");
+        row("F1 has no level 2", 0x410, "0:CC33", "RDP", "RDP=CC level 1");
+        row("F1 hardware watchdog, data bytes", 0x410, "2:FE01 4:12ED 6:C837", "WDG_SW,DATA0,DATA1",
+            "WDG_SW=0 hardware watchdog|DATA0=12|DATA1=C8");
+        row("F1 write protection bits", 0x410, "8:F00F E:7F80", "WRP0,WRP1,WRP3",
+            "WRP0=F0 4 KB blocks 0-3 protected|WRP1=FF none protected|WRP3=7F 4 KB blocks 31 "
+            "protected");
+        row("F0 level 2", 0x440, "0:CC33", "RDP", "RDP=CC level 2 (permanent)");
+        row("F0 F04x has nBOOT0 and BOOT_SEL", 0x445, "2:7F80", "nBOOT0,BOOT_SEL",
+            "nBOOT0=1 BOOT0 taken from this bit when BOOT_SEL is 0|BOOT_SEL=0 BOOT0 from nBOOT0");
+        row("F0 F05x has neither", 0x440, "", "nBOOT0,BOOT_SEL,VDDA_MONITOR",
+            "nBOOT0 -|BOOT_SEL -|VDDA_MONITOR=1 VDDA monitor on");
+        row("F3 parity bit by its own name", 0x422, "2:BF40", "SRAM_PE,RAM_PARITY_CHECK",
+            "SRAM_PE=0 SRAM parity check on|RAM_PARITY_CHECK -");
+        row("F4 user byte, readout byte second, sectors", 0x413, "0:CCAA 8:FA0F",
+            "BOR_LEV,WDG_SW,RDP,nWRP,DB1M",
+            "BOR_LEV=3 off|WDG_SW=0 hardware watchdog|RDP=AA level 0|nWRP=FFA sectors 0, 2 "
+            "protected|DB1M -");
+        row("F42x bank bit", 0x419, "8:FF4F", "nWRP,DB1M,SPRMOD",
+            "nWRP=FFF none protected|DB1M=1 1 MB parts: two banks|SPRMOD=0 write protection");
+        row("F4 readout level 1", 0x413, "1:55", "RDP", "RDP=55 level 1");
+        row("L4 word entries", 0x415, "0:AAF8DFFF55072000 18:02000500FDFFFAFF",
+            "RDP,DUALBANK,DB1M,WRP1A_STRT,WRP1A_END,WRP1B_END",
+            "RDP=AA level 0|DUALBANK=0 smaller parts: one bank|DB1M -|WRP1A_STRT=2|WRP1A_END=5 "
+            "pages 2-5 protected|WRP1B_END=0 area off");
+        row("L4R bank bits", 0x470, "0:AAF89FFF", "DB1M,DBANK,DUALBANK",
+            "DB1M=0 1 MB parts: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
+        row("G0B dual bank", 0x467, "0:AAFEDFFF", "nRST_SHDW,DUAL_BANK,RDP",
+            "nRST_SHDW=1 no reset|DUAL_BANK=0 one bank|RDP=AA level 0");
+        row("G0 without banks", 0x460, "", "DUAL_BANK,IWDG_SW",
+            "DUAL_BANK -|IWDG_SW=1 software watchdog");
+        row("L0 factory: value and complement halves", 0x447, "",
+            "RDP,WPRMOD,IWDG_SW,BFB2,WRP01,WRP45",
+            "RDP=AA level 0|WPRMOD=0 write protection|IWDG_SW=1 software watchdog|BFB2=1 boot "
+            "from bank 2|WRP01=0 none protected|WRP45=0 none protected");
+        row("L0 protection bits at 1", 0x417, "8:0180FEFF C:0000FFFF", "WRP01,WRP23,WRP45",
+            "WRP01=8001 4 KB blocks 0, 15 protected|WRP23=0 none protected|WRP45 -");
+        row("L1 readout level 2", 0x416, "0:CC0033FF", "RDP,nBFB2",
+            "RDP=CC level 2 (permanent)|nBFB2=1 boot from bank 1");
+        row("G4 seven-bit pages", 0x468, "18:FF00FF00", "WRP1A_STRT,WRP1A_END",
+            "WRP1A_STRT=7F|WRP1A_END=7F pages 127-127 protected");
+    }
+
+    void decode() {
+        QFETCH(int, pid);
+        QFETCH(QString, image);
+        QFETCH(QString, fields);
+        const DeviceRow& row = *FindDeviceRow(uint16_t(pid));
+        const std::vector<DecodedOption> decoded =
+            DecodeOptionBytes(row, layoutOf(row.pid), patched(layoutOf(row.pid), image));
+        QStringList shown;
+        for (const QString& name : fields.split(',')) {
+            auto d = std::find_if(decoded.begin(), decoded.end(), [&](const DecodedOption& o) {
+                return o.name == name.toStdString();
+            });
+            shown << (d == decoded.end() ? name + " -"
+                                         : name + QString::asprintf("=%X", d->value) +
+                                               (d->meaning.empty() ? "" : " ") +
+                                               QString::fromStdString(d->meaning));
+        }
+        QTEST(shown.join('|'), "decoded");
+    }
+
+    void decodeRefusesWrongSize() {
+        const DeviceRow& row = *FindDeviceRow(0x410);
+        QVERIFY(DecodeOptionBytes(row, layoutOf(0x410), std::vector<uint8_t>(15, 0xFF)).empty());
+    }
+
+    void badComplements_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("bad");
+        QTest::newRow("F1 sound") << 0x410 << ""
+                                  << "";
+        QTest::newRow("F1 USER's complement") << 0x410 << "3:01"
+                                              << "2";
+        QTest::newRow("F1 RDP and WRP3") << 0x410 << "0:A5A5 F:FF"
+                                         << "0,E";
+        QTest::newRow("F4 has none") << 0x413 << "0:12345678"
+                                     << "";
+        QTest::newRow("L4 word at 0x18") << 0x415 << "1E:00"
+                                         << "18";
+    }
+
+    void badComplements() {
+        QFETCH(int, pid);
+        QFETCH(QString, image);
+        QStringList bad;
+        for (uint32_t at :
+             BadComplements(layoutOf(uint16_t(pid)), patched(layoutOf(uint16_t(pid)), image)))
+            bad << QString::number(at, 16).toUpper();
+        QTEST(bad.join(','), "bad");
+    }
+
+    // Edits: the bytes they change (complements included), refusals leaving the image as it was.
+    void encode_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<QString>("edits");
+        QTest::addColumn<QString>("changed");  // OFF=HEX..., or the error
+        QTest::addColumn<bool>("permanent");
+        auto row = [](const char* name, int pid, const char* edits, const char* changed,
+                      bool permanent = false) {
+            QTest::newRow(name) << pid << edits << changed << permanent;
+        };
+        row("F1 hardware watchdog", 0x410, "WDG_SW=0", "2=FE 3=01");
+        row("F1 names in any case", 0x410, "wdg_sw=0", "2=FE 3=01");
+        row("F1 readout level 1", 0x410, "RDP=1", "0=00 1=FF");
+        row("F1 readout level 0 again", 0x410, "RDP=1 RDP=0", "");
+        row("F1 has no level 2", 0x410, "RDP=2", "'RDP=2': the readout level is 0 or 1");
+        row("F0 level 2 is permanent", 0x440, "RDP=2", "0=CC 1=33", true);
+        row("F1 data bytes", 0x410, "DATA0=0x12 DATA1=200", "4=12 5=ED 6=C8 7=37");
+        row("F1 write protection", 0x410, "WRP0=0xFE WRP3=0x7F", "8=FE 9=01 E=7F F=80");
+        row("value too large, nothing changed", 0x410, "WDG_SW=0 WRP1=0x100",
+            "'WRP1=0x100': WRP1 takes 0 to 0xFF");
+        row("not a number", 0x410, "DATA0=1x", "'DATA0=1x': DATA0 takes 0 to 0xFF");
+        row("F1 medium density has no BFB2", 0x410, "BFB2=0",
+            "'BFB2': no such option on STM32F10x medium-density (it has RDP, WDG_SW, nRST_STOP, "
+            "nRST_STDBY, DATA0, DATA1, WRP0, WRP1, WRP2, WRP3)");
+        row("F1 XL BFB2", 0x430, "BFB2=0", "2=F7 3=08");
+        row("no equals sign", 0x410, "RDP", "'RDP': NAME=VALUE expected");
+        row("F4 sectors, no complements", 0x413, "nWRP=0xFFE WDG_SW=0", "0=DF 8=FE");
+        row("F4 level 2", 0x413, "RDP=2", "1=CC", true);
+        row("L4 one bank, word complement", 0x415, "DUALBANK=0", "2=DF 6=20");
+        row("L0 protection bit at 1, complement half", 0x417, "WRP01=0x3", "8=03 A=FC");
+        row("L0 readout level 1", 0x417, "RDP=1", "0=00 2=FF");
+        row("L0 WRP45 only on L07x", 0x447, "WRP45=1", "10=01 12=FE");
+        row("G0 protected area", 0x467, "WRP1A_STRT=0 WRP1A_END=3", "18=00 1A=03 1C=FF 1E=FC");
+        row("G4 page field is 7 bits", 0x468, "WRP1A_END=128",
+            "'WRP1A_END=128': WRP1A_END takes 0 to 0x7F");
+    }
+
+    void encode() {
+        QFETCH(int, pid);
+        QFETCH(QString, edits);
+        const DeviceRow& row = *FindDeviceRow(uint16_t(pid));
+        const OptionLayout& layout = layoutOf(row.pid);
+        const std::vector<uint8_t> before = FactoryOptionBytes(layout);
+        std::vector<uint8_t> image = before;
+        std::vector<std::string> list;
+        for (const QString& e : edits.split(' ')) list.push_back(e.toStdString());
+        bool permanent = false;
+        std::string error;
+        const bool ok = EncodeOptionEdits(row, layout, list, &image, &permanent, &error);
+        if (!ok) QCOMPARE(image, before);
+        QTEST(ok ? differences(before, image) : QString::fromStdString(error), "changed");
+        QTEST(permanent, "permanent");
+        if (ok) QVERIFY(BadComplements(layout, image).empty());
+    }
+
+    // The erase units the option bytes protect, by density and family.
+    void protectedUnits_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<int>("flashKb");
+        QTest::addColumn<QString>("edits");
+        QTest::addColumn<QString>("units");  // first-last,...
+        auto row = [](const char* name, int pid, int kb, const char* edits, const char* units) {
+            QTest::newRow(name) << pid << kb << edits << units;
+        };
+        row("factory", 0x410, 64, "DATA0=0", "");
+        row("F1 1 KB pages: 4 a bit", 0x410, 64, "WRP0=0xFE", "0-3");
+        row("F1 1 KB pages, last bit", 0x410, 128, "WRP3=0x7F", "124-127");
+        row("F1 2 KB pages: 2 a bit", 0x414, 512, "WRP0=0xFD", "2-3");
+        row("F1 high density: the last bit takes the rest", 0x414, 512, "WRP3=0x7F", "62-255");
+        row("F0 1 KB pages", 0x440, 64, "WRP1=0xFE", "32-35");
+        row("F3 2 KB pages", 0x422, 256, "WRP0=0x7F", "14-15");
+        row("F4 one sector a bit", 0x413, 1024, "nWRP=0xFDF", "5-5");
+        row("F4 bank 2 sectors not in the block", 0x419, 2048, "nWRP=0x7FF", "11-11");
+        row("L4 two areas", 0x415, 1024, "WRP1A_STRT=2 WRP1A_END=5 WRP1B_STRT=10 WRP1B_END=10",
+            "2-5,10-10");
+        row("L4 area off: first above last", 0x415, 1024, "WRP1A_STRT=6 WRP1A_END=5", "");
+        row("L0 4 KB sectors of 128-byte pages", 0x417, 64, "WRP01=0x8001", "0-31,480-511");
+        row("L1 last group does not take the rest", 0x437, 512, "WRP1011=0x8000", "1520-1535");
+        row("G4 area to the end", 0x468, 128, "WRP1A_STRT=60 WRP1A_END=0x7F", "60-63");
+    }
+
+    void protectedUnits() {
+        QFETCH(int, pid);
+        QFETCH(int, flashKb);
+        QFETCH(QString, edits);
+        const DeviceRow& row = *FindDeviceRow(uint16_t(pid));
+        const OptionLayout& layout = layoutOf(row.pid);
+        std::vector<uint8_t> image = FactoryOptionBytes(layout);
+        std::vector<std::string> list;
+        for (const QString& e : edits.split(' ')) list.push_back(e.toStdString());
+        bool permanent = false;
+        std::string error;
+        QVERIFY2(EncodeOptionEdits(row, layout, list, &image, &permanent, &error), error.c_str());
+        const std::vector<FlashUnit> units = unitsOf(row, uint32_t(flashKb) * 1024);
+        const std::vector<bool> on = ProtectedUnits(layout, row.pid, units, image);
+        QStringList ranges;
+        for (size_t u = 0; u < on.size(); ++u) {
+            if (!on[u]) continue;
+            size_t last = u;
+            while (last + 1 < on.size() && on[last + 1]) ++last;
+            ranges << QString("%1-%2").arg(u).arg(last);
+            u = last;
+        }
+        QTEST(ranges.join(','), "units");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestOptionBytes)
+#include "tst_optionbytes.moc"
