@@ -142,8 +142,12 @@ struct CortexM::Impl {
     std::string resetRequest;
 
     // Polling loops.
+    // The core's registers at a poll: a loop that only waits finds them as they were, one that
+    // works between its polls (a blank check, a copy, a CRC) has moved a pointer or a count.
+    using CoreRegisters = std::array<uint32_t, 15>;
     struct Poll {
         uint32_t address = 0, value = 0;
+        CoreRegisters registers{};
     };
     std::array<Poll, 4> polls{};
     size_t pollCount = 0;
@@ -314,16 +318,29 @@ struct CortexM::Impl {
 
     // A read that found the same value as last time, with nothing changed in between: after a
     // few, the loop is only waiting, so time jumps to whatever happens next.
+    CoreRegisters coreRegisters() const {
+        static const int ids[15] = {UC_ARM_REG_R0,  UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,
+                                    UC_ARM_REG_R4,  UC_ARM_REG_R5, UC_ARM_REG_R6,  UC_ARM_REG_R7,
+                                    UC_ARM_REG_R8,  UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11,
+                                    UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+        CoreRegisters values{};
+        void* pointers[15];
+        for (size_t i = 0; i < values.size(); ++i) pointers[i] = &values[i];
+        uc_reg_read_batch(uc, const_cast<int*>(ids), pointers, int(values.size()));
+        return values;
+    }
     void notePoll(uint32_t address, uint32_t value) {
         if (version != pollVersion) {
             pollVersion = version;
             pollCount = 0;
             fruitless = 0;
         }
+        const CoreRegisters registers = coreRegisters();
         for (size_t i = 0; i < pollCount; ++i) {
             if (polls[i].address == address) {
-                if (polls[i].value != value) {
+                if (polls[i].value != value || polls[i].registers != registers) {
                     polls[i].value = value;
+                    polls[i].registers = registers;
                     fruitless = 0;
                     waiting = false;
                     return;
@@ -332,7 +349,8 @@ struct CortexM::Impl {
                 return;
             }
         }
-        polls[pollCount < polls.size() ? pollCount++ : polls.size() - 1] = {address, value};
+        polls[pollCount < polls.size() ? pollCount++ : polls.size() - 1] = {address, value,
+                                                                            registers};
         fruitless = 0;
         waiting = false;
     }

@@ -13,3 +13,8 @@ if(TARGET praxon_flash AND TARGET praxon_sim)
         add_dependencies(tst_families praxon-cli)
     endif()
 endif()
+# The host's loader transport against the committed F1 loader on praxon-sim's emulated core.
+if(TARGET praxon_flash AND TARGET praxon_sim)
+    praxon_add_test(tst_turbosim SOURCES tst_turbosim.cpp
+        LIBS praxon_flash praxon_link praxon_sim praxon_testkit praxon_messages)
+endif()

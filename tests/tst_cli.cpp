@@ -65,6 +65,9 @@ QString describe(const CliOptions& o) {
     if (o.flashKB) parts << QString("flash=%1K").arg(o.flashKB);
     if (o.language) parts << (*o.language == Language::Chinese ? "lang=zh" : "lang=en");
     if (o.json) parts << "json";
+    if (o.mode != WriteMode::Fast)
+        parts << (o.mode == WriteMode::Turbo ? QString("turbo") : QString("compatible"));
+    if (o.program.turboBaudRate) parts << QString("turbo-baud=%1").arg(o.program.turboBaudRate);
     return parts.join(' ');
 }
 }  // namespace
@@ -157,6 +160,21 @@ void TestCli::parse_data() {
     row("language without a value", "devices|--lang", "usage: --lang needs zh or en");
     row("ports, an address", "ports|--address|0", "usage: --address belongs to program, read");
     row("ports, an argument", "ports|ttyUSB0", "usage: unexpected argument ttyUSB0");
+
+    row("compatible", "--port|P|--compatible|info", "info P [] compatible");
+    row("turbo, connect speed", "--port|P|program|f|--turbo", "program P [f] content@08000000 turbo");
+    row("turbo, faster line", "--turbo|--turbo-baud=2000000|--port|P|program|f",
+        "program P [f] content@08000000 turbo turbo-baud=2000000");
+    row("turbo at the speed of --baud", "--turbo|--turbo-baud|460800|--port|P|program|f",
+        "program P [f] content@08000000 turbo turbo-baud=460800");
+    row("turbo speed above the loader's", "--turbo|--turbo-baud|3000000|--port|P|program|f",
+        "usage: unsupported --turbo-baud 3000000: give");
+    row("turbo speed between the offered", "--turbo|--turbo-baud|1200000|--port|P|program|f",
+        "usage: unsupported --turbo-baud 1200000: give");
+    row("turbo speed without turbo", "--turbo-baud|921600|--port|P|program|f",
+        "usage: --turbo-baud goes with --turbo");
+    row("turbo and compatible", "--turbo|--compatible|--port|P|program|f",
+        "usage: --compatible and --turbo exclude each other");
 }
 
 void TestCli::parse() {
@@ -440,8 +458,8 @@ void TestCli::helpPages() {
         QString(
             "info program read erase go protect unprotect devices ports --port auto --baud "
             "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
-            "--compatible --flash-kb --lang --json --address --size --erase=pages --verify "
-            "--run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
+            "--compatible --turbo --turbo-baud --flash-kb --lang --json --address --size "
+            "--erase=pages --verify --run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
             .split(' ');
     for (const QString& word : words)
         if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))

@@ -321,8 +321,8 @@ private slots:
     // when it opens nothing, nothing is said.
     void settingsFileChoiceAndLinks() {
         const praxon::Wiring wiring{praxon::WiredLine::Rts, true, praxon::WiredLine::Dtr};
-        praxon::writeConfig({" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true, true, true,
-                             0x08001000, wiring, "", 57600, true, 96});
+        praxon::writeConfig({" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true,
+                             praxon::WriteMode::Compatible, true, 0x08001000, wiring, "", 57600, true, 96});
         auto w = makeWindow();
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
         choose(*w, "b.bin", "", QString());
@@ -362,7 +362,7 @@ private slots:
         const praxon::ConfigValues v = praxon::readConfig();
         QCOMPARE(v.goAddress + '|' + v.fileName + '|' + QString::number(v.binAddress, 16),
                  "2000|/tmp/a\"b;c=1,d 固件.hex|8001000");
-        QVERIFY(!v.erase && !v.check && v.readProtect && !v.compatibleWrite && v.erasePagesOnly);
+        QVERIFY(!v.erase && !v.check && v.readProtect && v.writeMode == praxon::WriteMode::Fast && v.erasePagesOnly);
         QVERIFY(v.wiring.resetInverted && v.wiring.boot0 == praxon::WiredLine::Dtr &&
                 v.baudRate == 57600 && v.runAfterProgram && v.flashKB == 1536);
     }

@@ -9,16 +9,20 @@
 namespace {
 // The values as "FileName|ADD|Erase Check ReadPortect|WriteMode EraseScope BinAddress|reset
 // line, inverted, BOOT0 line, inverted (0 none, 1 DTR, 2 RTS)|Sequence|Baud RunAfterProgram
-// FlashKB|Language".
+// FlashKB|Language", then " TurboBaud" when one is set.
 QString flat(const praxon::ConfigValues& v) {
     const praxon::Wiring& w = v.wiring;
     return v.fileName + '|' + v.goAddress + '|' + QChar('0' + v.erase) + QChar('0' + v.check) +
-           QChar('0' + v.readProtect) + '|' + (v.compatibleWrite ? "compatible " : "fast ") +
+           QChar('0' + v.readProtect) + '|' +
+           (v.writeMode == praxon::WriteMode::Compatible ? "compatible "
+            : v.writeMode == praxon::WriteMode::Turbo    ? "turbo "
+                                                         : "fast ") +
            (v.erasePagesOnly ? "pages " : "chip ") + QString::number(v.binAddress, 16) +
            QString::asprintf("|%d%d%d%d|", int(w.reset), w.resetInverted, int(w.boot0),
                              w.boot0Inverted) +
            v.sequence + QString::asprintf("|%d%d %d|", v.baudRate, v.runAfterProgram, v.flashKB) +
-           praxon::languageCode(v.language);
+           praxon::languageCode(v.language) +
+           (v.turboBaudRate ? QString(" %1").arg(v.turboBaudRate) : QString());
 }
 }  // namespace
 
@@ -53,6 +57,15 @@ private slots:
                    "BinAddress=123456789\nResetLine=dtr\nBoot0Line=dtr\nSequence=dtr=2\n"
                    "Baud=9600.0\nRunAfterProgram=true\nFlashKB=65536\nLanguage=English\n")
             << "|08,00|100|fast chip 8000000|0000||1152000 0|zh";
+        QTest::newRow("turbo with a faster line")
+            << QByteArray("[Config]\nWriteMode=turbo\nTurboBaud=2000000\n")
+            << "|08000000|100|turbo chip 8000000|0000||1152000 0|zh 2000000";
+        QTest::newRow("turbo at a speed the loader is not offered at: the connect speed")
+            << QByteArray("[Config]\nWriteMode=turbo\nTurboBaud=3000000\n")
+            << "|08000000|100|turbo chip 8000000|0000||1152000 0|zh";
+        QTest::newRow("turbo speed, a word")
+            << QByteArray("[Config]\nWriteMode=Turbo\nTurboBaud=fast\n")
+            << "|08000000|100|fast chip 8000000|0000||1152000 0|zh";
     }
     // Read as stored and written back; every key is written, and a damaged file is replaced
     // rather than kept. Odd text round trips through the window's test.
@@ -72,7 +85,8 @@ private slots:
                  "[Config]\nADD=08000000\nBaud=115200\nBinAddress=08000000\nBoot0Inverted=0\n"
                  "Boot0Line=none\nCheck=0\nErase=1\nEraseScope=chip\nFileName=\nFlashKB="
                  "\nLanguage=zh\nReadPortect=0\n"
-                 "ResetInverted=0\nResetLine=none\nRunAfterProgram=0\nSequence=\nWriteMode=fast\n");
+                 "ResetInverted=0\nResetLine=none\nRunAfterProgram=0\nSequence=\nTurboBaud=\n"
+                 "WriteMode=fast\n");
         praxon::writeConfig(read);
         QCOMPARE(flat(praxon::readConfig()), flat(read));
     }

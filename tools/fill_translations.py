@@ -73,6 +73,16 @@ ENGLISH = {
     "兼容 (逐条记录写入)": "Compatible (one write per record)",
     "按文件中的记录逐条写入，每次应答都等线路静止，较慢。":
         "Writes the file record by record and waits for a quiet line after every reply; slower.",
+    "极速 (RAM加载程序)": "Turbo (loader in RAM)",
+    "把一个小加载程序装入芯片RAM后再编程（STM32F0/F1/F3）：压缩传输，内容未变的页不写，"
+    "用芯片的CRC校验。其他芯片按快速方式写入。目前只在praxon-sim模拟的STM32F103上"
+    "检验过，尚未在真实开发板上检验。":
+        "Programs through a small loader placed in the chip's RAM (STM32F0/F1/F3): compressed "
+        "transfer, unchanged pages left alone, verify by the chip's CRC. Other chips are written "
+        "in the fast mode. So far checked only on the STM32F103 simulated by praxon-sim, not yet "
+        "on real boards.",
+    "加载后波特率": "Speed once loaded",
+    "同连接速率": "As connected",
     "擦除方式 (勾选“擦除”时)": "Erase mode (when \u201cErase\u201d is ticked)",
     "整片擦除": "Whole chip",
     "只擦除文件用到的页": "Only the pages the file uses",

@@ -493,7 +493,8 @@ void MainForm::LoadConfig() {
     ChkErase->setChecked(values.erase);
     ChkCheck->setChecked(values.check);
     ChkSetreadProtect->setChecked(values.readProtect);
-    options_.mode = values.compatibleWrite ? WriteMode::Compatible : WriteMode::Fast;
+    options_.mode = values.writeMode;
+    options_.turboBaudRate = values.turboBaudRate;
     options_.eraseScope = values.erasePagesOnly ? EraseScope::Pages : EraseScope::Chip;
     options_.wiring = values.wiring;
     options_.sequence = values.sequence;
@@ -516,7 +517,8 @@ void MainForm::SaveConfig() {
     values.erase = ChkErase->isChecked();
     values.check = ChkCheck->isChecked();
     values.readProtect = ChkSetreadProtect->isChecked();
-    values.compatibleWrite = engine_->mode() == WriteMode::Compatible;
+    values.writeMode = engine_->mode();
+    values.turboBaudRate = options_.turboBaudRate;
     values.erasePagesOnly = options_.eraseScope == EraseScope::Pages;
     values.binAddress = binAddress_;
     values.wiring = options_.wiring;
@@ -577,6 +579,7 @@ void MainForm::CmdStart_Click() {
         return;
     }
     options.run = options_.runAfterProgram;
+    options.turboBaudRate = options_.turboBaudRate;
     ImageSource source;
     source.path = TxtDownloadFile->text();
     source.loadAddress = binAddress_;

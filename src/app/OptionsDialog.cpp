@@ -98,7 +98,27 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     OptFast->setToolTip(tr("按对齐的整块写入和校验，用时最短。"));
     OptCompatible = choice(writing, "OptCompatible", tr("兼容 (逐条记录写入)"));
     OptCompatible->setToolTip(tr("按文件中的记录逐条写入，每次应答都等线路静止，较慢。"));
-    (values.mode == WriteMode::Compatible ? OptCompatible : OptFast)->setChecked(true);
+    OptTurbo = choice(writing, "OptTurbo", tr("极速 (RAM加载程序)"));
+    OptTurbo->setToolTip(
+        tr("把一个小加载程序装入芯片RAM后再编程（STM32F0/F1/F3）：压缩传输，内容未变的页不写，"
+           "用芯片的CRC校验。其他芯片按快速方式写入。目前只在praxon-sim模拟的STM32F103上"
+           "检验过，尚未在真实开发板上检验。"));
+    (values.mode == WriteMode::Compatible ? OptCompatible
+     : values.mode == WriteMode::Turbo    ? OptTurbo
+                                          : OptFast)
+        ->setChecked(true);
+    // The line speed once the loader runs: the connect speed, or a faster one.
+    auto* turboRow = new QHBoxLayout;
+    turboRow->addWidget(named(new QLabel(tr("加载后波特率")), "LblTurboBaud"));
+    CboTurboBaud = named(new QComboBox, "CboTurboBaud");
+    CboTurboBaud->addItem(tr("同连接速率"), 0);
+    for (int rate : kTurboLineSpeeds)
+        if (rate > kDefaultLineSpeed) CboTurboBaud->addItem(QString::number(rate), rate);
+    CboTurboBaud->setCurrentIndex(std::max(0, CboTurboBaud->findData(values.turboBaudRate)));
+    CboTurboBaud->setEnabled(OptTurbo->isChecked());
+    connect(OptTurbo, &QRadioButton::toggled, CboTurboBaud, &QWidget::setEnabled);
+    turboRow->addWidget(CboTurboBaud, 1);
+    static_cast<QVBoxLayout*>(writing->layout())->addLayout(turboRow);
 
     QGroupBox* erasing = group(left, "FraEraseScope", tr("擦除方式 (勾选“擦除”时)"));
     OptEraseChip = choice(erasing, "OptEraseChip", tr("整片擦除"));
@@ -232,7 +252,10 @@ void OptionsDialog::showWiring() {
 
 OptionValues OptionsDialog::values() const {
     OptionValues v;
-    v.mode = OptCompatible->isChecked() ? WriteMode::Compatible : WriteMode::Fast;
+    v.mode = OptCompatible->isChecked() ? WriteMode::Compatible
+             : OptTurbo->isChecked()    ? WriteMode::Turbo
+                                        : WriteMode::Fast;
+    v.turboBaudRate = CboTurboBaud->currentData().toInt();
     v.eraseScope = OptErasePages->isChecked() ? EraseScope::Pages : EraseScope::Chip;
     const int chosen = CboWiring->currentIndex();
     v.wiring = presetWiring(chosen, ChkResetInverted->isChecked(), ChkBoot0Inverted->isChecked());

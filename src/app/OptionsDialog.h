@@ -22,6 +22,7 @@ struct OptionValues {
     Wiring wiring;                             // none, or reset and BOOT0 on one line each
     QString sequence;  // custom "ENTRY:EXIT"; when not empty it replaces the wiring
     int baudRate = kDefaultLineSpeed;
+    int turboBaudRate = 0;  // the line once the turbo loader runs; 0: baudRate
     bool runAfterProgram = false;
     int flashKB = 0;  // the chip's flash size as stated, for clones whose register lies; 0: read it
     Language language = Language::Chinese;  // what the window speaks
@@ -50,6 +51,8 @@ private:
     QString customText_;  // kept while a preset is shown
     QRadioButton* OptFast = nullptr;
     QRadioButton* OptCompatible = nullptr;
+    QRadioButton* OptTurbo = nullptr;
+    QComboBox* CboTurboBaud = nullptr;
     QRadioButton* OptEraseChip = nullptr;
     QRadioButton* OptErasePages = nullptr;
     QComboBox* CboWiring = nullptr;

@@ -97,6 +97,14 @@ int readBaudRate(QSettings& store, int fallback) {
     return text.toInt();
 }
 
+// Empty, or a speed the turbo loader is not offered at: the connect speed (0).
+int readTurboBaudRate(QSettings& store) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,7}$"));
+    const QString text = readString(store, "TurboBaud", QString());
+    if (!digits.match(text).hasMatch() || !IsTurboLineSpeed(text.toInt())) return 0;
+    return text.toInt();
+}
+
 int readFlashKB(QSettings& store) {
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
     const QString text = readString(store, "FlashKB", QString());
@@ -110,8 +118,12 @@ void writeAll(QSettings& store, const ConfigValues& v) {
     store.setValue(key("Erase"), v.erase ? QStringLiteral("1") : QStringLiteral("0"));
     store.setValue(key("Check"), v.check ? QStringLiteral("1") : QStringLiteral("0"));
     store.setValue(key("ReadPortect"), v.readProtect ? QStringLiteral("1") : QStringLiteral("0"));
-    store.setValue(key("WriteMode"),
-                   v.compatibleWrite ? QStringLiteral("compatible") : QStringLiteral("fast"));
+    store.setValue(key("WriteMode"), v.writeMode == WriteMode::Compatible
+                                         ? QStringLiteral("compatible")
+                                     : v.writeMode == WriteMode::Turbo ? QStringLiteral("turbo")
+                                                                       : QStringLiteral("fast"));
+    store.setValue(key("TurboBaud"),
+                   v.turboBaudRate ? QString::number(v.turboBaudRate) : QString());
     store.setValue(key("EraseScope"),
                    v.erasePagesOnly ? QStringLiteral("pages") : QStringLiteral("chip"));
     store.setValue(key("BinAddress"),
@@ -152,7 +164,11 @@ ConfigValues readConfig() {
     values.erase = readFlag(*store, "Erase", values.erase);
     values.check = readFlag(*store, "Check", values.check);
     values.readProtect = readFlag(*store, "ReadPortect", values.readProtect);
-    values.compatibleWrite = readChoice(*store, "WriteMode", "fast", "compatible");
+    const QString mode = readString(*store, "WriteMode", QString());
+    values.writeMode = mode == QLatin1String("compatible") ? WriteMode::Compatible
+                       : mode == QLatin1String("turbo")    ? WriteMode::Turbo
+                                                           : WriteMode::Fast;
+    values.turboBaudRate = readTurboBaudRate(*store);
     values.erasePagesOnly = readChoice(*store, "EraseScope", "chip", "pages");
     values.binAddress = readAddress(*store, "BinAddress", values.binAddress);
     values.wiring = readWiring(*store);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "Engine.h"
 #include "Language.h"
 #include "LineControl.h"
 #include "LineSpeeds.h"
@@ -11,13 +12,13 @@ namespace praxon {
 
 // The remembered choices, as the window's controls and options hold them.
 struct ConfigValues {
-    QString fileName;                  // "FileName": TxtDownloadFile
-    QString goAddress = "08000000";    // "ADD": GATEXT
-    bool erase = true;                 // "Erase": ChkErase
-    bool check = false;                // "Check": ChkCheck
-    bool readProtect = false;          // "ReadPortect": ChkSetreadProtect
-    bool compatibleWrite = false;      // "WriteMode": "fast" or "compatible"
-    bool erasePagesOnly = false;       // "EraseScope": "chip" or "pages"
+    QString fileName;                       // "FileName": TxtDownloadFile
+    QString goAddress = "08000000";         // "ADD": GATEXT
+    bool erase = true;                      // "Erase": ChkErase
+    bool check = false;                     // "Check": ChkCheck
+    bool readProtect = false;               // "ReadPortect": ChkSetreadProtect
+    WriteMode writeMode = WriteMode::Fast;  // "WriteMode": "fast", "compatible" or "turbo"
+    bool erasePagesOnly = false;            // "EraseScope": "chip" or "pages"
     uint32_t binAddress = 0x08000000;  // "BinAddress": load address of binary files, hexadecimal
     // "ResetLine", "Boot0Line": "none", "dtr" or "rts"; "ResetInverted", "Boot0Inverted".
     Wiring wiring;
@@ -26,6 +27,7 @@ struct ConfigValues {
     bool runAfterProgram = false;      // "RunAfterProgram"
     int flashKB = 0;  // "FlashKB": the flash size in KB as stated (clones); 0, stored empty: read
     Language language = Language::Chinese;  // "Language": "zh" or "en", what the window speaks
+    int turboBaudRate = 0;  // "TurboBaud": the line once the turbo loader runs; 0 (empty): Baud
 };
 
 // Application name of the settings: the running executable's file name without folder and

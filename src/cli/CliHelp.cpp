@@ -15,6 +15,7 @@ struct HelpPage {
 const HelpPage kEnglish = {
     "praxon-cli: programs STM32 microcontrollers through their USART bootloader.\n\n",
     R"(Usage: praxon-cli --port PORT|auto [--baud N] [WIRING] [--compatible] [--flash-kb N]
+                  [--turbo [--turbo-baud N]]
                   [--lang zh|en] [--json] COMMAND [ARGS]
        praxon-cli devices
        praxon-cli ports
@@ -137,6 +138,18 @@ Write modes (every command):
   --compatible    every reply waits for a quiet line, and each HEX record is
                   written (and, with --verify, checked) on its own: slower,
                   for boards or adapters that need it.
+  --turbo         program writes through a small loader that praxon-cli
+                  starts in the chip's RAM (STM32F0, F1, F3): the image goes
+                  compressed, pages that already hold the right content are
+                  left alone, and --verify asks the chip for a CRC of each
+                  written range instead of reading it back. For other chips,
+                  or when the loader does not start, program runs in the fast
+                  mode. Checked only on the simulated STM32F103 of praxon-sim,
+                  not yet on real boards.
+  --turbo-baud N  with --turbo: the line speed once the loader runs (default:
+                  the --baud speed): any --baud speed, 1000000, 1500000 or
+                  2000000, where the adapter manages it. When the line does
+                  not carry it, both sides return to the --baud speed.
 
 Language: praxon-cli speaks Chinese when the locale (the first of LC_ALL,
 LC_MESSAGES and LANG that is set) starts with "zh", English otherwise;
@@ -177,6 +190,7 @@ Exit status: 0 the operation succeeded, 1 it failed (including Ctrl+C, and
 const HelpPage kChinese = {
     "praxon-cli：通过 STM32 单片机的 USART 引导程序（bootloader）为其编程。\n\n",
     R"(用法：praxon-cli --port 串口|auto [--baud N] [接线] [--compatible] [--flash-kb N]
+                 [--turbo [--turbo-baud N]]
                  [--lang zh|en] [--json] 命令 [参数]
       praxon-cli devices
       praxon-cli ports
@@ -279,6 +293,15 @@ devices 每行列出一种 praxon-cli 认识的芯片：产品 ID、系列、产
   --compatible    每个应答都等线路空闲后才接受，每条 HEX 记录单独写入（用
                   --verify 时也单独校验）：较慢，供需要这样做的电路板或适配器
                   使用。
+  --turbo         program 通过 praxon-cli 在芯片 RAM 中启动的小型加载程序写入
+                  （STM32F0、F1、F3）：映像压缩发送，内容已经正确的页保持不
+                  动，--verify 请芯片计算每个已写范围的 CRC，不再读回比较。
+                  其他芯片，或加载程序未能启动时，program 按快速方式进行。
+                  仅在 praxon-sim 模拟的 STM32F103 上检验过，尚未在真实电路
+                  板上检验。
+  --turbo-baud N  与 --turbo 同用：加载程序运行后的线路速率（默认为 --baud
+                  的速率）：任一 --baud 速率、1000000、1500000 或 2000000，
+                  需适配器支持。线路承载不了时，双方都回到 --baud 的速率。
 
 语言：区域设置（LC_ALL、LC_MESSAGES、LANG 中第一个已设置的）以 "zh" 开头时
 praxon-cli 使用中文，否则使用英文；--lang zh 或 --lang en 可直接指定。

@@ -89,7 +89,7 @@ struct GivenArguments {
     QStringList positional;
     QString command;  // the first positional argument, once taken
     std::optional<QString> port, address, size, resetLine, boot0Line, sequence, baud, goAddress,
-        flashKB, lang, format;
+        flashKB, lang, format, turboBaud;
     bool erase = false;
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
@@ -124,6 +124,7 @@ const ValueOption kValueOptions[] = {
     {"--flash-kb", &GivenArguments::flashKB, "--flash-kb needs the flash size in KB"},
     {"--lang", &GivenArguments::lang, "--lang needs zh or en"},
     {"--format", &GivenArguments::format, "--format needs hex, srec, elf or bin"},
+    {"--turbo-baud", &GivenArguments::turboBaud, "--turbo-baud needs a line speed"},
 };
 
 const ValueOption* findValueOption(const QString& name) {
@@ -174,8 +175,11 @@ Problem takeFlag(const QString& arg, GivenArguments* given, CliOptions* options)
         if (given->firstProgramFlag.isEmpty()) given->firstProgramFlag = arg;
     } else if (arg == "--reset-inverted" || arg == "--boot0-inverted") {
         (arg == "--reset-inverted" ? given->resetInverted : given->boot0Inverted) = true;
-    } else if (arg == "--compatible") {
-        options->mode = WriteMode::Compatible;
+    } else if (arg == "--compatible" || arg == "--turbo") {
+        const WriteMode mode = arg == "--turbo" ? WriteMode::Turbo : WriteMode::Compatible;
+        if (options->mode != WriteMode::Fast && options->mode != mode)
+            return QString("--compatible and --turbo exclude each other");
+        options->mode = mode;
     } else if (arg == "--json") {
         options->json = true;
     } else {
@@ -339,6 +343,14 @@ Problem takeChipAndSpeed(GivenArguments& given, CliOptions* options) {
         if (!ok || !IsSupportedBaudRate(options->lines.baudRate))
             return QString("unsupported baud rate %1: give %2")
                 .arg(*given.baud, QString::fromStdString(LineSpeedsText()));
+    }
+    if (given.turboBaud) {
+        if (options->mode != WriteMode::Turbo) return QString("--turbo-baud goes with --turbo");
+        bool ok = false;
+        options->program.turboBaudRate = given.turboBaud->trimmed().toInt(&ok, 10);
+        if (!ok || !IsTurboLineSpeed(options->program.turboBaudRate))
+            return QString("unsupported --turbo-baud %1: give %2")
+                .arg(*given.turboBaud, QString::fromStdString(TurboLineSpeedsText()));
     }
     return std::nullopt;
 }

@@ -12,7 +12,6 @@ namespace praxon {
 
 const QString kPlainSequenceFamily = QStringLiteral("STM32F10x");
 
-
 Engine::Engine(EventSink& sink, SerialPort& port, QObject* parent)
     : QObject(parent), d(std::make_unique<Private>(*this, sink, port)) {}
 
@@ -168,6 +167,9 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
     std::vector<AddressRange> erased;
     const DeviceInfo* device = d->target.device;
     link.setStopped(false);
+    if (d->mode == WriteMode::Turbo) {
+        if (const std::optional<bool> done = d->programTurbo(image, options)) return run.end(*done);
+    }
     if (options.erase == EraseScope::Chip) {
         if (!d->eraseChip(&erased)) return false;
     } else if (options.erase == EraseScope::Pages) {

@@ -23,7 +23,11 @@ namespace praxon {
 //        4-byte aligned blocks of up to 256 bytes, verified in 256-byte reads.
 //  Compatible: a reply is complete only once the line has been quiet for the idle period after
 //        it; one Write Memory transaction per HEX record, each read back on its own.
-enum class WriteMode { Fast, Compatible };
+//  Turbo: program() writes through a loader of this project's own that runs from the chip's RAM
+//        (STM32F0/F1/F3): compressed frames, pages whose CRC already matches left alone, verify
+//        by the chip's CRC, optionally a faster line. Everything else runs as in Fast, and so
+//        does program() for a chip the loader cannot serve.
+enum class WriteMode { Fast, Compatible, Turbo };
 
 // What program() erases first.
 enum class EraseScope {
@@ -45,6 +49,8 @@ struct ProgramOptions {
     bool protect = false;  // set the readout protection after a successful write
     bool run = false;      // then start the program: runProgram(goAddress)
     uint32_t goAddress = 0x08000000;
+    // Turbo: the line speed once the loader runs (IsTurboLineSpeed); 0: the connect speed.
+    int turboBaudRate = 0;
 };
 
 // The serial line and how the board is put into its bootloader.

@@ -71,7 +71,7 @@ struct Engine::Private {
     void reportReason(EventCode code, const CommandResult& result,
                       std::optional<uint32_t> address = std::nullopt);
 
-    bool fast() const { return mode == WriteMode::Fast; }
+    bool fast() const { return mode != WriteMode::Compatible; }
     bool readable() const { return target.flashSizeKB > 0; }
     // An STM32F10x or a chip that did not say what it is: compatible mode keeps to the shortest
     // sequence for it.
@@ -114,6 +114,9 @@ struct Engine::Private {
                     const std::optional<AddressRange>& range);
     bool readRange(QIODevice& out, ImageFormat format, uint32_t address, qint64 length,
                    bool wholeFlash);
+    // EngineTurbo.cpp: programs, verifies, protects and runs through the turbo loader; none when
+    // it could not start before anything was written (reported; the fast mode follows).
+    std::optional<bool> programTurbo(const FirmwareImage& image, const ProgramOptions& options);
     // Engine.cpp
     bool readProtect();
     bool runProgram(uint32_t address);

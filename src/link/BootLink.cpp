@@ -116,6 +116,11 @@ void BootLink::onDataReceived() {
     idle_ = false;
     idleTimer_.stop();
     const QByteArray chunk = port_.readAll();
+    if (receiver_) {
+        receiver_(chunk);
+        wake();
+        return;
+    }
     const int n = int(chunk.size());
     // More than one reply's worth: start over, so the buffer always holds the latest bytes.
     if (count_ + n > 257) count_ = 0;
@@ -234,6 +239,22 @@ Reply BootLink::wait(ReplyRule rule, int dataBytes, qint64 timeoutNs, bool watch
         if (start.nsecsElapsed() > timeoutNs) return Reply{ReplyStatus::Timeout};
         if (watchStop && stopped_) return Reply{ReplyStatus::Stopped};
         sleepUntilEvent(start, timeoutNs, watchStop);
+    }
+}
+
+ReplyStatus BootLink::waitUntil(const std::function<bool()>& done, qint64 timeoutNs) {
+    QElapsedTimer start;
+    start.start();
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (done()) return ReplyStatus::Ack;
+        if (!port_.isOpen()) {
+            reportPortFailure();
+            return ReplyStatus::LineLost;
+        }
+        if (start.nsecsElapsed() > timeoutNs) return ReplyStatus::Timeout;
+        if (stopped_) return ReplyStatus::Stopped;
+        sleepUntilEvent(start, timeoutNs, true);
     }
 }
 

@@ -153,6 +153,18 @@ public:
     const uint8_t* received() const { return buffer_.data(); }
     int receivedCount() const { return count_; }
 
+    // Writes bytes without awaiting anything (the turbo loader's frames). False when they could
+    // not be written.
+    bool send(const QByteArray& bytes) { return write(bytes); }
+    // A protocol with frames of its own (the turbo loader): while a receiver is set, every chunk
+    // received goes to it instead of the reply buffer.
+    void setReceiver(std::function<void(const QByteArray&)> receiver) {
+        receiver_ = std::move(receiver);
+    }
+    // Sleeps until done() holds (Ack), Stop, the line going away or timeoutNs, checking done()
+    // after every received chunk.
+    ReplyStatus waitUntil(const std::function<bool()>& done, qint64 timeoutNs);
+
     // Four address bytes, most significant first, and their XOR.
     static QByteArray addressFrame(uint32_t address);
     // Bytes followed by their XOR.
@@ -190,6 +202,7 @@ private:
     LineSequence idleLines_;
     QEventLoop* waitLoop_ = nullptr;
     quint64 stopCount_ = 0;  // Stop presses so far: a pause of the line steps ends on a new one
+    std::function<void(const QByteArray&)> receiver_;
 };
 
 }  // namespace praxon

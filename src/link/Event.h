@@ -110,6 +110,17 @@ enum class EventCode {
     Verified,          // done: bytes compared
     Programmed,        // elapsedNs, done: bytes written
 
+    // Turbo: programming through the loader in the chip's RAM
+    TurboUnavailable,     // value: 0 the loader serves neither this chip nor this image, 1 it
+                          // did not start; the fast mode follows, nothing was written yet
+    TurboStarted,         // value: the loader's receive buffer in bytes
+    TurboSpeed,           // value: the line speed asked; ok: both sides run at it, else both
+                          // stayed at the connect speed
+    TurboSkipped,         // value: pages left alone, total: pages the image covers, done: their
+                          // bytes of the image
+    TurboFailed,          // address, value: the loader's status code; none: it stopped answering
+    TurboVerifyMismatch,  // address: where the range starts, value: its length in bytes
+
     // Erase
     ChipEraseBegun,
     PagesEraseBegun,  // value: number of pages or sectors

@@ -108,6 +108,11 @@ bool QtSerialPort::setRequestToSend(bool asserted) {
     return port_.isOpen() && port_.setRequestToSend(asserted);
 }
 
+bool QtSerialPort::setBaudRate(int baudRate) {
+    port_.clearError();
+    return port_.isOpen() && port_.setBaudRate(baudRate);
+}
+
 bool QtSerialPort::setBreak(bool on) {
     port_.clearError();
     return port_.isOpen() && port_.setBreakEnabled(on);

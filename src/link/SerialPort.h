@@ -36,6 +36,12 @@ public:
     virtual bool setDataTerminalReady(bool asserted) = 0;
     virtual bool setRequestToSend(bool asserted) = 0;
     virtual bool setBreak(bool on) = 0;
+    // Changes the line speed of the open port without closing it (closing would move the modem
+    // lines, which may reset the board). False when the port cannot.
+    virtual bool setBaudRate(int baudRate) {
+        Q_UNUSED(baudRate);
+        return false;
+    }
 
 signals:
     // Bytes are waiting to be read.

@@ -550,6 +550,51 @@ QList<Shown> Render(const Event& e, Language language) {
                            : QStringLiteral("Programmed successfully in %1 s.")
                                  .arg(SecondsText(e.elapsedNs, language)))};
 
+        // Turbo
+        case EventCode::TurboUnavailable:
+            return {log(e.value.value_or(0) == 0
+                            ? t("此芯片或文件不能用极速方式，改用快速方式。",
+                                "Turbo serves neither this chip nor this image; programming in "
+                                "the fast mode.")
+                            : t("RAM加载程序未能启动，改用快速方式。",
+                                "The RAM loader did not start; programming in the fast mode."))};
+        case EventCode::TurboStarted:
+            return {log(
+                zh ? QStringLiteral("RAM加载程序已启动, 缓冲区%1字节。").arg(e.value.value_or(0))
+                   : QStringLiteral("RAM loader running, %1-byte buffer.")
+                         .arg(e.value.value_or(0)))};
+        case EventCode::TurboSpeed:
+            return {log(e.ok ? (zh ? QStringLiteral("线路速率已提高到%1。")
+                                   : QStringLiteral("Line speed raised to %1."))
+                                   .arg(e.value.value_or(0))
+                             : (zh ? QStringLiteral("线路速率%1不可用, 保持连接时的速率。")
+                                   : QStringLiteral("Line speed %1 did not work; staying at the "
+                                                    "connect speed."))
+                                   .arg(e.value.value_or(0)))};
+        case EventCode::TurboSkipped:
+            return {log(zh ? QStringLiteral("%1页(共%2页)内容未变, 跳过%3字节。")
+                                 .arg(e.value.value_or(0))
+                                 .arg(e.total)
+                                 .arg(e.done)
+                           : QStringLiteral("%1 of %2 pages already held the image and were "
+                                            "left alone (%3 bytes).")
+                                 .arg(e.value.value_or(0))
+                                 .arg(e.total)
+                                 .arg(e.done))};
+        case EventCode::TurboFailed:
+            if (!e.value)
+                return {log(t("RAM加载程序不再应答。", "The RAM loader stopped answering."))};
+            return {log(zh ? QStringLiteral("RAM加载程序在%1报告错误%2。").arg(at).arg(*e.value)
+                           : QStringLiteral("The RAM loader reported error %2 at %1.")
+                                 .arg(at)
+                                 .arg(*e.value))};
+        case EventCode::TurboVerifyMismatch:
+            return {log(
+                zh ? QStringLiteral("CRC校验不正确: %1起%2字节。").arg(at).arg(e.value.value_or(0))
+                   : QStringLiteral("CRC check failed for %2 bytes from %1.")
+                         .arg(at)
+                         .arg(e.value.value_or(0)))};
+
         // Erase
         case EventCode::ChipEraseBegun:
             return {log(t("开始整片擦除......", "Erasing the whole flash..."))};
@@ -795,6 +840,18 @@ QString EventName(EventCode code) {
             return QStringLiteral("verified");
         case EventCode::Programmed:
             return QStringLiteral("programmed");
+        case EventCode::TurboUnavailable:
+            return QStringLiteral("turbo_unavailable");
+        case EventCode::TurboStarted:
+            return QStringLiteral("turbo_started");
+        case EventCode::TurboSpeed:
+            return QStringLiteral("turbo_speed");
+        case EventCode::TurboSkipped:
+            return QStringLiteral("turbo_skipped");
+        case EventCode::TurboFailed:
+            return QStringLiteral("turbo_failed");
+        case EventCode::TurboVerifyMismatch:
+            return QStringLiteral("turbo_verify_mismatch");
         case EventCode::ChipEraseBegun:
             return QStringLiteral("chip_erase_begun");
         case EventCode::PagesEraseBegun:

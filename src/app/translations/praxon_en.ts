@@ -338,5 +338,21 @@
         <source>语言 (Language)</source>
         <translation>Language</translation>
     </message>
+    <message>
+        <source>极速 (RAM加载程序)</source>
+        <translation>Turbo (loader in RAM)</translation>
+    </message>
+    <message>
+        <source>把一个小加载程序装入芯片RAM后再编程（STM32F0/F1/F3）：压缩传输，内容未变的页不写，用芯片的CRC校验。其他芯片按快速方式写入。目前只在praxon-sim模拟的STM32F103上检验过，尚未在真实开发板上检验。</source>
+        <translation>Programs through a small loader placed in the chip&apos;s RAM (STM32F0/F1/F3): compressed transfer, unchanged pages left alone, verify by the chip&apos;s CRC. Other chips are written in the fast mode. So far checked only on the STM32F103 simulated by praxon-sim, not yet on real boards.</translation>
+    </message>
+    <message>
+        <source>加载后波特率</source>
+        <translation>Speed once loaded</translation>
+    </message>
+    <message>
+        <source>同连接速率</source>
+        <translation>As connected</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,664 @@
+#include "LoaderLink.h"
+
+#include <zlib.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <deque>
+#include <numeric>
+
+#include "Commands.h"
+#include "TurboFrames.h"
+
+namespace praxon::flash {
+
+namespace {
+
+using namespace loadercmd;
+
+constexpr int kFrameOverhead = 10;
+constexpr int kMaxFramesInFlight = 64;  // well below 128, so old and new sequence numbers differ
+constexpr int kMaxResends = 5;
+constexpr qint64 kMs = 1'000'000;
+constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's own delays
+constexpr int kDictionaryBytes = 32 * 1024;
+constexpr int kDeflatePiece = 4096;
+
+void AppendU16(QByteArray& bytes, std::uint32_t value) {
+    bytes.append(char(value));
+    bytes.append(char(value >> 8));
+}
+
+void AppendU32(QByteArray& bytes, std::uint32_t value) {
+    AppendU16(bytes, value);
+    AppendU16(bytes, value >> 16);
+}
+
+std::uint32_t U32(const QByteArray& bytes, int offset) {
+    if (bytes.size() < offset + 4) return 0;
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | std::uint8_t(bytes[offset + i]);
+    return value;
+}
+
+bool RepliesWithData(std::uint8_t command) {
+    return command == kCrc || command == kCompare || command == kRead || command == kHello;
+}
+
+LoaderResult FromReplyStatus(ReplyStatus status, LoaderOutcome otherwise) {
+    LoaderResult result;
+    result.outcome = status == ReplyStatus::Stopped    ? LoaderOutcome::Stopped
+                     : status == ReplyStatus::LineLost ? LoaderOutcome::LineLost
+                                                       : otherwise;
+    return result;
+}
+
+LoaderResult Outcome(LoaderOutcome outcome, std::uint8_t command = 0) {
+    LoaderResult result;
+    result.outcome = outcome;
+    result.command = command;
+    return result;
+}
+
+}  // namespace
+
+std::uint32_t LoaderRamEnd(std::uint16_t pid, std::uint32_t flashBytes,
+                           std::uint32_t ramEndFromTable) {
+    const std::uint32_t kb = flashBytes / 1024;
+    switch (pid) {
+        case 0x412:
+            return kb <= 16 ? 0x20001000 : 0x20001800;
+        case 0x410:
+            return kb <= 64 ? 0x20002800 : 0x20004000;
+        case 0x420:
+            return kb <= 32 ? 0x20001000 : 0x20002000;
+        case 0x414:
+            return kb <= 256 ? 0x20008000 : 0x2000C000;
+        case 0x428:
+            return kb <= 256 ? 0x20006000 : 0x20008000;
+        case 0x418:
+            return 0x20010000;
+        case 0x430:
+            return 0x20014000;
+        case 0x444:
+        case 0x440:
+            return kb <= 16 ? 0x20001000 : ramEndFromTable;
+        case 0x442:
+        case 0x448:
+        case 0x422:
+        case 0x432:
+        case 0x438:
+        case 0x439:
+        case 0x446:
+            return ramEndFromTable;
+        default:
+            return 0;
+    }
+}
+
+std::optional<LoaderChoice> ChooseLoader(const DeviceInfo& device, std::uint16_t pid,
+                                         std::uint32_t flashBytes, bool sizeKnown, int baud) {
+    LoaderFamily family;
+    if (device.family == QLatin1String("STM32F10x"))
+        family = LoaderFamily::F1;
+    else if (device.family == QLatin1String("STM32F0xx"))
+        family = LoaderFamily::F0;
+    else if (device.family == QLatin1String("STM32F3xx"))
+        family = LoaderFamily::F3;
+    else
+        return std::nullopt;
+    if (device.ram.empty() || !device.unitsKnown(flashBytes, sizeKnown) || flashBytes == 0)
+        return std::nullopt;
+    // The loader erases by pages of one size.
+    const std::uint32_t pageSize = device.units.front().size;
+    for (const EraseRun& run : device.units)
+        if (run.size != pageSize) return std::nullopt;
+    if (pageSize < 256 || (pageSize & (pageSize - 1))) return std::nullopt;
+    LoaderChoice choice;
+    choice.binary = LoaderFor(family, device.ram.front().begin);
+    if (!choice.binary) return std::nullopt;
+    choice.parameters.baud = std::uint32_t(baud);
+    choice.parameters.ramEnd = LoaderRamEnd(pid, flashBytes, std::uint32_t(device.ram.back().end));
+    choice.parameters.pageSize = pageSize;
+    choice.parameters.flashSize = flashBytes;
+    choice.parameters.bank2Start = device.bank2Address(flashBytes, sizeKnown);
+    const std::uint32_t rxStart = LoaderRxStart(*choice.binary);
+    if (choice.parameters.ramEnd < rxStart + 512) return std::nullopt;
+    return choice;
+}
+
+QByteArray DeflateRaw(const QByteArray& data, const QByteArray& dictionary) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    const QByteArray window = dictionary.right(kDictionaryBytes);
+    if (!window.isEmpty() &&
+        deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(window.constData()),
+                             uInt(window.size())) != Z_OK) {
+        deflateEnd(&stream);
+        return {};
+    }
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int status = deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return status == Z_STREAM_END ? out : QByteArray();
+}
+
+std::vector<std::uint32_t> BlockCrcs(const QByteArray& image, std::uint32_t blockSize) {
+    std::vector<std::uint32_t> crcs;
+    for (qint64 offset = 0; offset < image.size(); offset += blockSize) {
+        QByteArray block = image.mid(offset, blockSize);
+        block.append(QByteArray(int(blockSize) - int(block.size()), char(0xFF)));
+        crcs.push_back(turbo::Crc32Words(block));
+    }
+    return crcs;
+}
+
+LoaderLink::LoaderLink(BootLink& link) : link_(link) {}
+
+LoaderLink::~LoaderLink() {
+    if (receiving_) link_.setReceiver(nullptr);
+}
+
+qint64 LoaderLink::wireNs(qint64 bytes) const {
+    // 11 bits a byte (start, 8 data, parity, stop).
+    return bytes * 11 * 1'000'000'000 / std::max(baud_, 1200);
+}
+
+bool LoaderLink::sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload) {
+    const QByteArray frame = turbo::EncodeFrame(seq, command, payload);
+    ++stats_.framesSent;
+    stats_.bytesSent += frame.size();
+    return link_.send(frame);
+}
+
+LoaderResult LoaderLink::start(const LoaderBinary& binary, const LoaderParameters& parameters) {
+    const QByteArray image = LoaderImage(binary, parameters);
+    if (image.isEmpty()) return Outcome(LoaderOutcome::BadRequest);
+    startBaud_ = baud_ = int(parameters.baud);
+    for (int offset = 0; offset < image.size(); offset += 256) {
+        const int n = std::min(256, int(image.size()) - offset);
+        const CommandResult written =
+            WriteMemory(link_, binary.loadAddress + std::uint32_t(offset),
+                        reinterpret_cast<const uint8_t*>(image.constData()) + offset, n);
+        if (!written.ok()) return FromReplyStatus(written.reply.status, LoaderOutcome::NotStarted);
+    }
+    const CommandResult went = Go(link_, binary.loadAddress);
+    if (!went.ok()) return FromReplyStatus(went.reply.status, LoaderOutcome::NotStarted);
+    receiving_ = true;
+    link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
+    if (!link_.pause(5 * kMs))
+        return Outcome(link_.stopped() ? LoaderOutcome::Stopped : LoaderOutcome::LineLost);
+    LoaderResult result = hello(10, 100);
+    if (result.outcome == LoaderOutcome::NoAnswer) result.outcome = LoaderOutcome::NotStarted;
+    return result;
+}
+
+LoaderResult LoaderLink::hello(int tries, int intervalMs) {
+    // Every try carries the same sequence number: HELLO runs whatever the chip expects, so a late
+    // answer to an earlier try is as good as the last one, and the chip's count stays ours.
+    const std::uint8_t seq = seq_;
+    turbo::FrameReader reader;
+    std::optional<turbo::Frame> answer;
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        if (!sendFrame(seq, kHello, {})) return Outcome(LoaderOutcome::LineLost, kHello);
+        const ReplyStatus status = link_.waitUntil(
+            [&] {
+                reader.feed(std::exchange(received_, QByteArray()));
+                while (auto frame = reader.next())
+                    if (frame->seq == seq && frame->code == kHello) answer = frame;
+                return answer.has_value();
+            },
+            intervalMs * kMs);
+        if (status == ReplyStatus::Stopped || status == ReplyStatus::LineLost)
+            return FromReplyStatus(status, LoaderOutcome::NoAnswer);
+        if (answer) break;
+    }
+    if (!answer || answer->payload.size() < 44 || answer->payload[0] != 0)
+        return Outcome(LoaderOutcome::NoAnswer, kHello);
+    const QByteArray& p = answer->payload;
+    hello_.version = std::uint8_t(p[1]);
+    hello_.family = std::uint8_t(p[2]);
+    hello_.flags = std::uint8_t(p[3]);
+    hello_.rxSize = U32(p, 4);
+    hello_.maxPayload = U32(p, 8);
+    hello_.loadAddress = U32(p, 12);
+    hello_.ramEnd = U32(p, 16);
+    hello_.pageSize = U32(p, 20);
+    hello_.flashSize = U32(p, 24);
+    hello_.flashSizeRegister = U32(p, 28);
+    hello_.bank2Start = U32(p, 32);
+    hello_.clockHz = U32(p, 36);
+    hello_.baud = U32(p, 40);
+    seq_ = std::uint8_t(seq + 1);
+    received_.clear();
+    return {};
+}
+
+LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<Response>* responses,
+                             int* failedIndex) {
+    std::vector<Response> local;
+    std::vector<Response>& out = responses ? *responses : local;
+    out.assign(requests.size(), {});
+    for (const Request& request : requests)
+        if (request.payload.size() > qint64(hello_.maxPayload))
+            return Outcome(LoaderOutcome::BadRequest, request.command);
+
+    // The order frames are sent in: the requests, then any that must be asked again.
+    std::vector<int> order(requests.size());
+    std::iota(order.begin(), order.end(), 0);
+    struct InFlight {
+        std::size_t position;
+        std::uint8_t seq;
+        qint64 bytes;
+    };
+    std::deque<InFlight> flight;
+    std::size_t next = 0;
+    int resendsWithoutProgress = 0;
+    qint64 bytesTotal = 0, bytesDone = 0;
+    for (const Request& request : requests) bytesTotal += request.bytes;
+    turbo::FrameReader reader(int(std::max<std::uint32_t>(hello_.maxPayload, 64)));
+    std::deque<turbo::Frame> frames;
+    received_.clear();
+
+    const auto goBack = [&](std::size_t k) {
+        next = flight[k].position;
+        seq_ = flight[k].seq;
+        flight.erase(flight.begin() + long(k), flight.end());
+        ++stats_.resends;
+    };
+    // A frame the chip executed whose reply was lost: done, or asked again if only its reply
+    // carries what was wanted.
+    const auto executedUnanswered = [&](const InFlight& entry) {
+        if (RepliesWithData(requests[std::size_t(order[entry.position])].command))
+            order.push_back(order[entry.position]);
+    };
+
+    while (next < order.size() || !flight.empty()) {
+        qint64 inFlightBytes = 0, workNs = 0;
+        for (const InFlight& entry : flight) {
+            inFlightBytes += entry.bytes;
+            workNs += requests[std::size_t(order[entry.position])].workNs;
+        }
+        while (next < order.size() && int(flight.size()) < kMaxFramesInFlight) {
+            const Request& request = requests[std::size_t(order[next])];
+            const qint64 bytes = request.payload.size() + kFrameOverhead;
+            if (!flight.empty() && inFlightBytes + bytes > qint64(hello_.rxSize)) break;
+            if (!sendFrame(seq_, request.command, request.payload))
+                return Outcome(LoaderOutcome::LineLost, request.command);
+            flight.push_back({next, seq_, bytes});
+            seq_ = std::uint8_t(seq_ + 1);
+            ++next;
+            inFlightBytes += bytes;
+            workNs += request.workNs;
+        }
+        const qint64 timeoutNs =
+            workNs + wireNs(inFlightBytes + hello_.maxPayload + kFrameOverhead) + kReplyMarginNs;
+        const ReplyStatus status = link_.waitUntil(
+            [&] {
+                reader.feed(std::exchange(received_, QByteArray()));
+                while (auto frame = reader.next()) frames.push_back(*frame);
+                return !frames.empty();
+            },
+            timeoutNs);
+        if (status == ReplyStatus::Stopped || status == ReplyStatus::LineLost)
+            return FromReplyStatus(status, LoaderOutcome::NoAnswer);
+        if (status == ReplyStatus::Timeout) {
+            ++stats_.timeouts;
+            if (++resendsWithoutProgress > kMaxResends)
+                return Outcome(LoaderOutcome::NoAnswer,
+                               requests[std::size_t(order[flight.front().position])].command);
+            goBack(0);
+            continue;
+        }
+        const turbo::Frame frame = frames.front();
+        frames.pop_front();
+        if (frame.code == kNak) {
+            ++stats_.naks;
+            const auto it = std::find_if(flight.begin(), flight.end(),
+                                         [&](const InFlight& e) { return e.seq == frame.seq; });
+            if (it == flight.end()) continue;  // about frames already settled
+            const std::size_t k = std::size_t(it - flight.begin());
+            for (std::size_t i = 0; i < k; ++i) executedUnanswered(flight[i]);
+            flight.erase(flight.begin(), flight.begin() + long(k));
+            if (++resendsWithoutProgress > kMaxResends)
+                return Outcome(LoaderOutcome::NoAnswer,
+                               requests[std::size_t(order[flight.front().position])].command);
+            goBack(0);
+            frames.clear();  // replies to frames after the NAK's are void
+            continue;
+        }
+        if (flight.empty() || frame.seq != flight.front().seq) continue;  // late or repeated
+        const InFlight entry = flight.front();
+        const int index = order[entry.position];
+        const Request& request = requests[std::size_t(index)];
+        if (frame.code == kDup) {
+            ++stats_.dups;
+            executedUnanswered(entry);
+            flight.pop_front();
+            resendsWithoutProgress = 0;
+            if (request.bytes && progress_) progress_(bytesDone += request.bytes, bytesTotal);
+            continue;
+        }
+        if (frame.code != request.command || frame.payload.isEmpty()) continue;
+        flight.pop_front();
+        resendsWithoutProgress = 0;
+        Response& response = out[std::size_t(index)];
+        response.status = std::uint8_t(frame.payload[0]);
+        response.data = frame.payload.mid(1);
+        if (response.status == 0 && request.bytes && progress_)
+            progress_(bytesDone += request.bytes, bytesTotal);
+        if (response.status != 0) {
+            LoaderResult result = Outcome(LoaderOutcome::ChipError, request.command);
+            result.status = response.status;
+            result.address = U32(response.data, 0);
+            result.flashStatus = U32(response.data, 4);
+            if (failedIndex) *failedIndex = index;
+            // The chip goes on with the frames behind it; their replies are awaited so that
+            // the next exchange starts from a known sequence number.
+            if (!flight.empty()) {
+                workNs = 0;
+                for (const InFlight& e : flight)
+                    workNs += requests[std::size_t(order[e.position])].workNs;
+                const std::uint8_t last = flight.back().seq;
+                bool settled = false;
+                for (const turbo::Frame& f : frames) settled = settled || f.seq == last;
+                link_.waitUntil(
+                    [&] {
+                        reader.feed(std::exchange(received_, QByteArray()));
+                        while (auto f = reader.next())
+                            if (f->seq == last) settled = true;
+                        return settled;
+                    },
+                    workNs + wireNs(inFlightBytes) + kReplyMarginNs);
+                if (!settled) hello(3, 100);
+            }
+            return result;
+        }
+    }
+    return {};
+}
+
+LoaderResult LoaderLink::erasePages(std::uint32_t address, int count, int* erased) {
+    if (count < 1 || count > 0xFFFF) return Outcome(LoaderOutcome::BadRequest, kErase);
+    QByteArray payload;
+    AppendU32(payload, address);
+    AppendU16(payload, std::uint32_t(count));
+    std::vector<Response> responses;
+    const LoaderResult result = run({{kErase, payload, 50 * kMs * count}}, &responses);
+    if (result.ok() && erased)
+        *erased = responses[0].data.size() >= 2
+                      ? std::uint8_t(responses[0].data[0]) | std::uint8_t(responses[0].data[1]) << 8
+                      : 0;
+    return result;
+}
+
+LoaderResult LoaderLink::massErase() {
+    return run({{kMassErase, {}, 5000 * kMs}}, nullptr);
+}
+
+std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address,
+                                                           const QByteArray& data,
+                                                           const QByteArray& below,
+                                                           bool compress) const {
+    std::vector<Request> requests;
+    // At least two frames fit in the chip's buffer, so the next one arrives while the chip
+    // programs the last.
+    const int payloadLimit = int(std::min<std::uint32_t>(
+        hello_.maxPayload,
+        std::max<std::uint32_t>(hello_.rxSize / 2, 64 + kFrameOverhead) - kFrameOverhead));
+    const int rawLimit = (payloadLimit - 4) & ~1;
+    QByteArray known = below.right(kDictionaryBytes);
+    const auto work = [](qint64 bytes) { return bytes / 2 * 100'000; };  // 100 us a half-word
+    for (int position = 0; position < data.size();) {
+        const int left = int(data.size()) - position;
+        std::optional<Request> packed;
+        if (compress && hello_.canInflate()) {
+            for (int piece = std::min(kDeflatePiece, left) & ~1; piece >= 256 || piece == left;
+                 piece = (piece / 2) & ~1) {
+                const QByteArray chunk = data.mid(position, piece);
+                const QByteArray stream = DeflateRaw(chunk, known);
+                if (stream.isEmpty()) break;
+                if (stream.size() + 8 <= payloadLimit) {
+                    // Only where it saves bytes on the wire against the same data raw.
+                    if (stream.size() + 4 < piece) {
+                        QByteArray payload;
+                        AppendU32(payload, address + std::uint32_t(position));
+                        AppendU32(payload, std::uint32_t(piece));
+                        payload += stream;
+                        packed = Request{kWriteDeflate, payload, work(piece), piece};
+                    }
+                    break;
+                }
+                if (stream.size() >= piece || piece == left) break;  // does not shrink
+            }
+        }
+        if (!packed) {
+            const int piece = std::min(left, rawLimit);
+            QByteArray payload;
+            AppendU32(payload, address + std::uint32_t(position));
+            payload += data.mid(position, piece);
+            packed = Request{kWrite, payload, work(piece), piece};
+        }
+        const int piece = packed->command == kWrite ? int(packed->payload.size()) - 4
+                                                    : int(U32(packed->payload, 4));
+        known += data.mid(position, piece);
+        if (known.size() > 2 * kDictionaryBytes) known = known.right(kDictionaryBytes);
+        position += piece;
+        requests.push_back(*packed);
+    }
+    return requests;
+}
+
+LoaderResult LoaderLink::write(std::uint32_t address, QByteArray data, const QByteArray& below,
+                               bool compress) {
+    if (address % 2 || data.isEmpty()) return Outcome(LoaderOutcome::BadRequest, kWrite);
+    if (data.size() % 2) data.append(char(0xFF));
+    return run(writeRequests(address, data, below, compress), nullptr);
+}
+
+LoaderResult LoaderLink::crc(std::uint32_t address, std::uint32_t length, std::uint32_t* value) {
+    QByteArray payload;
+    AppendU32(payload, address);
+    AppendU32(payload, length);
+    std::vector<Response> responses;
+    const LoaderResult result =
+        run({{kCrc, payload, kMs * (1 + qint64(length) / 16384)}}, &responses);
+    if (result.ok() && value) *value = U32(responses[0].data, 0);
+    return result;
+}
+
+LoaderResult LoaderLink::compare(std::uint32_t address, std::uint32_t blockSize,
+                                 const std::vector<std::uint32_t>& expected,
+                                 std::vector<bool>* differs) {
+    if (blockSize < 4 || blockSize % 4 || expected.empty())
+        return Outcome(LoaderOutcome::BadRequest, kCompare);
+    const std::size_t perFrame = std::max<std::size_t>(1, (hello_.maxPayload - 8) / 4);
+    std::vector<Request> requests;
+    std::vector<std::size_t> counts;
+    for (std::size_t first = 0; first < expected.size(); first += perFrame) {
+        const std::size_t n = std::min(perFrame, expected.size() - first);
+        QByteArray payload;
+        AppendU32(payload, address + std::uint32_t(first) * blockSize);
+        AppendU32(payload, blockSize);
+        for (std::size_t i = 0; i < n; ++i) AppendU32(payload, expected[first + i]);
+        requests.push_back({kCompare, payload, kMs * (1 + qint64(n * blockSize) / 16384)});
+        counts.push_back(n);
+    }
+    std::vector<Response> responses;
+    const LoaderResult result = run(requests, &responses);
+    if (!result.ok()) return result;
+    std::vector<bool> flags;
+    for (std::size_t r = 0; r < responses.size(); ++r) {
+        const QByteArray& data = responses[r].data;
+        for (std::size_t i = 0; i < counts[r]; ++i) {
+            const int byte = 2 + int(i / 8);
+            // A short bitmap is not to be trusted: the block counts as different.
+            flags.push_back(byte >= data.size() || (std::uint8_t(data[byte]) >> (i % 8) & 1));
+        }
+    }
+    if (differs) *differs = flags;
+    return result;
+}
+
+LoaderResult LoaderLink::read(std::uint32_t address, int length, QByteArray* out) {
+    if (length < 1) return Outcome(LoaderOutcome::BadRequest, kRead);
+    const int perFrame = std::max(1, int(hello_.maxPayload) - 1);
+    std::vector<Request> requests;
+    for (int offset = 0; offset < length; offset += perFrame) {
+        QByteArray payload;
+        AppendU32(payload, address + std::uint32_t(offset));
+        AppendU16(payload, std::uint32_t(std::min(perFrame, length - offset)));
+        requests.push_back({kRead, payload, wireNs(perFrame)});
+    }
+    std::vector<Response> responses;
+    const LoaderResult result = run(requests, &responses);
+    if (result.ok() && out) {
+        out->clear();
+        for (const Response& response : responses) out->append(response.data);
+    }
+    return result;
+}
+
+BaudOutcome LoaderLink::changeBaud(std::uint32_t baud, LoaderResult* result) {
+    LoaderResult local;
+    LoaderResult& r = result ? *result : local;
+    QByteArray payload;
+    AppendU32(payload, baud);
+    std::vector<Response> responses;
+    r = run({{kBaud, payload, 0}}, &responses);
+    if (!r.ok())
+        return r.outcome == LoaderOutcome::ChipError ? BaudOutcome::KeptOld : BaudOutcome::Failed;
+    QElapsedTimer sinceReply;
+    sinceReply.start();
+    const int oldBaud = baud_;
+    // The chip has sent its reply at the old speed and switches once it has left the line.
+    if (!link_.pause(2 * kMs))
+        return r = Outcome(LoaderOutcome::Stopped, kBaud), BaudOutcome::Failed;
+    if (link_.port().setBaudRate(int(baud))) {
+        baud_ = int(baud);
+        r = hello(8, 50);
+        if (r.ok()) return BaudOutcome::Changed;
+        if (r.outcome != LoaderOutcome::NoAnswer) return BaudOutcome::Failed;
+        link_.port().setBaudRate(oldBaud);
+        baud_ = oldBaud;
+    }
+    // The chip returns to the old speed when no good frame came at the new one for a second.
+    const qint64 backNs = 1100 * kMs - sinceReply.nsecsElapsed();
+    if (backNs > 0 && !link_.pause(backNs))
+        return r = Outcome(LoaderOutcome::Stopped, kBaud), BaudOutcome::Failed;
+    r = hello(10, 100);
+    if (!r.ok()) return BaudOutcome::Failed;
+    r = Outcome(LoaderOutcome::Done, kBaud);
+    return BaudOutcome::KeptOld;
+}
+
+LoaderResult LoaderLink::go(std::uint32_t address) {
+    QByteArray payload;
+    AppendU32(payload, address);
+    const LoaderResult result = run({{kGo, payload, 0}}, nullptr);
+    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    if (result.ok()) {
+        link_.setReceiver(nullptr);
+        receiving_ = false;
+    }
+    return result;
+}
+
+LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
+                                  const QByteArray& image, bool skipUnchanged, bool verify,
+                                  LoaderProgramReport* report) {
+    LoaderProgramReport local;
+    LoaderProgramReport& r = report ? *report : local;
+    r = {};
+    const std::uint32_t pageSize = loader.info().pageSize;
+    if (!pageSize || image.isEmpty() || (address - 0x08000000u) % pageSize)
+        return Outcome(LoaderOutcome::BadRequest);
+    QByteArray padded = image;
+    padded.append(QByteArray(int((pageSize - padded.size() % pageSize) % pageSize), char(0xFF)));
+    const std::vector<std::uint32_t> crcs = BlockCrcs(padded, pageSize);
+    r.pages = int(crcs.size());
+    std::vector<bool> differs(crcs.size(), true);
+    if (skipUnchanged) {
+        const LoaderResult compared = loader.compare(address, pageSize, crcs, &differs);
+        if (!compared.ok()) return compared;
+    }
+    // Runs of differing pages; each is erased, then written, in one window.
+    std::vector<LoaderLink::Request> requests;
+    for (std::size_t page = 0; page < differs.size();) {
+        if (!differs[page]) {
+            ++r.pagesSkipped;
+            r.bytesSkipped += std::min<qint64>(pageSize, image.size() - qint64(page) * pageSize);
+            ++page;
+            continue;
+        }
+        std::size_t end = page;
+        while (end < differs.size() && differs[end]) ++end;
+        r.written.push_back(
+            {address + std::uint32_t(page * pageSize), std::uint32_t((end - page) * pageSize)});
+        r.pagesWritten += int(end - page);
+        // Erased a few pages at a time just ahead of their data, so the line carries the next
+        // frames while the chip erases.
+        const int group = int(std::max<std::uint32_t>(1, kDeflatePiece / pageSize));
+        for (std::size_t first = page; first < end; first += std::size_t(group)) {
+            const std::size_t count = std::min(end - first, std::size_t(group));
+            const int at = int(first * pageSize);
+            QByteArray erase;
+            AppendU32(erase, address + std::uint32_t(at));
+            AppendU16(erase, std::uint32_t(count));
+            requests.push_back({kErase, erase, 50 * kMs * qint64(count)});
+            // Erased flash reads 0xFF already: the image's trailing 0xFF need not travel.
+            QByteArray data = padded.mid(at, int(count * pageSize));
+            int used = int(data.size());
+            while (used > 0 && std::uint8_t(data[used - 1]) == 0xFF) --used;
+            data.truncate((used + 1) & ~1);
+            if (data.isEmpty()) continue;
+            const int from = std::max(0, at - kDictionaryBytes);
+            for (LoaderLink::Request& w : loader.writeRequests(address + std::uint32_t(at), data,
+                                                               padded.mid(from, at - from), true))
+                requests.push_back(std::move(w));
+        }
+        page = end;
+    }
+    for (const LoaderLink::Request& request : requests)
+        r.bytesOnWire += request.payload.size() + kFrameOverhead;
+    if (!requests.empty()) {
+        const LoaderResult written = loader.run(requests, nullptr);
+        if (!written.ok()) return written;
+    }
+    if (!verify || r.written.empty()) return {};
+    std::vector<LoaderLink::Request> checks;
+    for (const LoaderProgramReport::Range& range : r.written) {
+        QByteArray payload;
+        AppendU32(payload, range.address);
+        AppendU32(payload, range.length);
+        checks.push_back({kCrc, payload, kMs * (1 + qint64(range.length) / 16384)});
+    }
+    std::vector<LoaderLink::Response> responses;
+    const LoaderResult checked = loader.run(checks, &responses);
+    if (!checked.ok()) return checked;
+    for (std::size_t i = 0; i < r.written.size(); ++i) {
+        const LoaderProgramReport::Range& range = r.written[i];
+        const QByteArray expected = padded.mid(int(range.address - address), int(range.length));
+        if (U32(responses[i].data, 0) == turbo::Crc32Words(expected)) continue;
+        r.verifyFailed = true;
+        r.mismatch = range;
+        QByteArray actual;
+        if (loader.read(range.address, int(range.length), &actual).ok()) {
+            for (int k = 0; k < expected.size() && k < actual.size(); ++k) {
+                if (expected[k] != actual[k]) {
+                    r.firstDifference = range.address + std::uint32_t(k);
+                    break;
+                }
+            }
+        }
+        return Outcome(LoaderOutcome::VerifyFailed, kCrc);
+    }
+    return {};
+}
+
+}  // namespace praxon::flash

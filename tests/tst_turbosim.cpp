@@ -1,0 +1,227 @@
+// The committed F1 loader run by praxon-sim's emulated Cortex-M3 (instant), driven by the host's
+// LoaderLink through a real QSerialPort on the simulator's pseudo-terminal: start through the ROM,
+// programming with CRC verify, the same image again (nothing written), a line speed change.
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "BootLink.h"
+#include "LoaderImage.h"
+#include "LoaderLink.h"
+#include "Messages.h"
+#include "QtSerialPort.h"
+#include "RecordingHost.h"
+#include "Simulator.h"
+#include "TurboFrames.h"
+#include "tst_integration_rig.h"
+
+using namespace praxon::flash;
+
+namespace {
+
+constexpr std::uint32_t kFlashBase = 0x08000000;
+
+QByteArray Random(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) byte = char(random.bounded(256));
+    return bytes;
+}
+
+struct SimRig {
+    QTemporaryDir dir;
+    RecordingHost host;
+    praxon::QtSerialPort port;
+    praxon::BootLink link{host, port};
+    std::unique_ptr<praxon::sim::Simulator> board;
+    std::unique_ptr<LoaderLink> loader;
+
+    SimRig() {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        options.board.pid = 0x410;
+        options.board.flashKb = 64;
+        options.linkPath = dir.filePath("board").toStdString();
+        board = std::make_unique<praxon::sim::Simulator>(options);
+        std::string why;
+        if (!board->start(&why)) qFatal("no pseudo-terminal: %s", why.c_str());
+        link.setLineSettings(115200, {});
+        link.setStopped(false);
+    }
+    ~SimRig() {
+        loader.reset();
+        port.close();
+    }
+    QByteArray flash() const {
+        const std::vector<uint8_t> image = board->flashImage();
+        return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()));
+    }
+    LoaderResult start() {
+        if (!link.openPort(dir.filePath("board")) || !link.sync().ok())
+            return {LoaderOutcome::NotStarted};
+        loader = std::make_unique<LoaderLink>(link);
+        LoaderParameters parameters;
+        parameters.baud = 115200;
+        parameters.ramEnd = LoaderRamEnd(0x410, 64 * 1024, 0);
+        parameters.pageSize = 1024;
+        parameters.flashSize = 64 * 1024;
+        return loader->start(*LoaderFor(LoaderFamily::F1, 0x20000200), parameters);
+    }
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(LoaderOutcome)
+
+class TestTurboSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void program_data();
+    void program();
+    void eraseOfOneBlankPageAnswers();
+    void engineTurbo_data();
+    void engineTurbo();
+};
+
+void TestTurboSim::program_data() {
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QByteArray>("preloaded");
+    QTest::addColumn<int>("lineSpeed");
+    QTest::addColumn<int>("pagesWritten");
+    const QByteArray random = Random(64 * 1024, 11);
+    QTest::newRow("64 KB on a blank chip") << random << QByteArray() << 0 << 64;
+    QTest::newRow("64 KB over other firmware") << random << Random(20 * 1024, 12) << 0 << 64;
+    QTest::newRow("8 changed pages of 64")
+        << random << random.left(24 * 1024) + Random(8192, 13) + random.mid(32 * 1024) << 0 << 8;
+    QTest::newRow("64 KB after a speed change to 921600") << random << QByteArray() << 921600 << 64;
+}
+
+void TestTurboSim::program() {
+    QFETCH(QByteArray, image);
+    QFETCH(QByteArray, preloaded);
+    QFETCH(int, lineSpeed);
+    QFETCH(int, pagesWritten);
+    SimRig rig;
+    if (!preloaded.isEmpty()) rig.board->loadFlash(0, {preloaded.begin(), preloaded.end()});
+    QCOMPARE(rig.start().outcome, LoaderOutcome::Done);
+    QCOMPARE(rig.loader->info().clockHz, 64000000u);
+    if (lineSpeed) {
+        QCOMPARE(rig.loader->changeBaud(std::uint32_t(lineSpeed)), BaudOutcome::Changed);
+        QCOMPARE(rig.loader->info().baud, std::uint32_t(lineSpeed));
+    }
+    LoaderProgramReport report;
+    QCOMPARE(ProgramThroughLoader(*rig.loader, kFlashBase, image, true, true, &report).outcome,
+             LoaderOutcome::Done);
+    QCOMPARE(report.pagesWritten, pagesWritten);
+    QCOMPARE(rig.flash().left(int(image.size())), image);
+    // The same image again: every page matches, nothing is erased or written.
+    LoaderProgramReport again;
+    QVERIFY(ProgramThroughLoader(*rig.loader, kFlashBase, image, true, true, &again).ok());
+    QCOMPARE(again.pagesWritten, 0);
+    QCOMPARE(again.pagesSkipped, 64);
+    QCOMPARE(again.bytesSkipped, qint64(image.size()));
+    // The chip's CRC of the whole image agrees with the host's.
+    std::uint32_t crc = 0;
+    QVERIFY(rig.loader->crc(kFlashBase, std::uint32_t(image.size()), &crc).ok());
+    QCOMPARE(crc, turbo::Crc32Words(image));
+    // No repair was needed on a clean line.
+    QCOMPARE(rig.loader->stats().resends, 0);
+    // The system reset brings the ROM bootloader back at the connect speed.
+    QVERIFY(rig.loader->go(0xFFFFFFFFu).ok());
+    rig.loader.reset();
+    QTest::qWait(20);
+    QVERIFY(rig.link.sync().ok());
+}
+
+void TestTurboSim::eraseOfOneBlankPageAnswers() {
+    // The blank check of one page is work for the emulated core alone: its reply must come
+    // without the host sending anything more.
+    SimRig rig;
+    QCOMPARE(rig.start().outcome, LoaderOutcome::Done);
+    int erased = -1;
+    QVERIFY(rig.loader->erasePages(kFlashBase + 0x400, 1, &erased).ok());
+    QCOMPARE(erased, 0);
+    QCOMPARE(rig.loader->stats().timeouts, 0);
+    QVERIFY(rig.loader->erasePages(kFlashBase, 64, &erased).ok());
+    QCOMPARE(rig.loader->stats().timeouts, 0);
+}
+
+// The engine's turbo write mode as praxon-cli and the window use it: what it reports, what ends up
+// in the flash, and the fast mode where the loader cannot serve the chip.
+void TestTurboSim::engineTurbo_data() {
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QByteArray>("preloaded");
+    QTest::addColumn<int>("erase");  // EraseScope
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("skipped");  // pages the turbo_skipped event names; -1: no such event
+    const QByteArray image = rig::pattern(20 * 1024, 3);
+    const QStringList turbo{"turbo_started", "program_begun", "turbo_skipped", "verified",
+                            "programmed"};
+    QTest::newRow("F103, blank") << 0x410 << QByteArray() << int(praxon::EraseScope::Pages) << turbo
+                                 << 0;
+    QTest::newRow("F103, the same image there already")
+        << 0x410 << image << int(praxon::EraseScope::Pages) << turbo << 20;
+    QTest::newRow("F103, half of it there already")
+        << 0x410 << image.left(10 * 1024) << int(praxon::EraseScope::Pages) << turbo << 10;
+    QTest::newRow("F103, no erase, other data beside the image")
+        << 0x410 << QByteArray(20 * 1024, char(0xFF)) + rig::pattern(300, 9)
+        << int(praxon::EraseScope::None) << turbo << 0;
+    QTest::newRow("F103, whole chip erased")
+        << 0x410 << rig::pattern(64 * 1024, 5) << int(praxon::EraseScope::Chip)
+        << QStringList{"turbo_started", "chip_erase_begun", "program_begun", "verified",
+                       "programmed"}
+        << -1;
+    QTest::newRow("F407: no loader, the fast mode")
+        << 0x413 << QByteArray() << int(praxon::EraseScope::Pages)
+        << QStringList{"turbo_unavailable", "pages_erase_begun", "erased",
+                       "program_begun",     "verified",          "programmed"}
+        << -1;
+}
+
+void TestTurboSim::engineTurbo() {
+    QFETCH(int, pid);
+    QFETCH(QByteArray, preloaded);
+    QFETCH(int, erase);
+    QFETCH(QStringList, events);
+    QFETCH(int, skipped);
+    praxon::sim::SimulatorOptions options = rig::boardOptions();
+    options.board.pid = std::uint16_t(pid);
+    if (pid == 0x410) options.board.flashKb = 64;
+    rig::Rig rig(options, praxon::WriteMode::Turbo);
+    if (!preloaded.isEmpty()) rig.preload(preloaded);
+    const QByteArray before = rig.flash();
+    QVERIFY(rig.connectAndClear());
+    const QByteArray image = rig::pattern(20 * 1024, 3);
+    const QString path = rig::writeFile(rig.dir.filePath("fw.bin"), image);
+    praxon::ProgramOptions program;
+    program.erase = praxon::EraseScope(erase);
+    program.verify = true;
+    const std::optional<praxon::FirmwareImage> loaded =
+        rig.engine.loadImage({path, praxon::ImageFormat::Binary, 0x08000000});
+    QVERIFY(loaded);
+    rig.host.clearRecords();
+    QVERIFY(rig.engine.program(*loaded, program));
+    QStringList names;
+    for (const praxon::Event& e : rig.host.events)
+        if (e.code != praxon::EventCode::OperationBegun &&
+            e.code != praxon::EventCode::OperationEnded && e.code != praxon::EventCode::Progress)
+            names << praxon::EventName(e.code);
+    QCOMPARE(names, events);
+    int skippedPages = -1;
+    for (const praxon::Event& e : rig.host.events)
+        if (e.code == praxon::EventCode::TurboSkipped) skippedPages = int(e.value.value_or(-2));
+    QCOMPARE(skippedPages, skipped);
+    const QByteArray flash = rig.flash();
+    QCOMPARE(flash.left(int(image.size())), image);
+    // The rest of the flash: erased by a whole-chip erase, otherwise as it was.
+    const QByteArray rest = flash.mid(int(image.size()));
+    QCOMPARE(rest, erase == int(praxon::EraseScope::Chip) ? QByteArray(rest.size(), char(0xFF))
+                                                          : before.mid(int(image.size())));
+    // Back in the ROM bootloader: the engine goes on with the next operation.
+    QVERIFY(rig.engine.go(0x08000000));
+}
+
+QTEST_MAIN(TestTurboSim)
+#include "tst_turbosim.moc"
