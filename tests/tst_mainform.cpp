@@ -277,8 +277,10 @@ private slots:
         QVERIFY(clickAndAct(*w, "CmdStart", writing, [&] {
             QVERIFY(!w->close() && w->engine().busy() && w->isVisible());  // refused meanwhile
         }));
-        QCOMPARE(log(*w).mid(4), QStringList({"开始擦除2页......", "擦除成功。", "开始编程......",
-                                              "编程成功, 用时共秒。"}));  // after the connect's
+        // The log says where the binary goes, then erases and writes.
+        QCOMPARE(log(*w).mid(4),
+                 QStringList({"二进制文件的装载地址为08001000。", "开始擦除2页......", "擦除成功。",
+                              "开始编程......", "编程成功, 用时共秒。"}));  // after the connect's
         QCOMPARE(flash(), old.left(4096) + data + old.left(2048) + erased);
 
         dialogs_.answers << work_.filePath(QStringLiteral("readback.bin"));
@@ -293,7 +295,8 @@ private slots:
         choose(*w, "second.bin", data + data, "08002000");
         child<QCheckBox>(*w, "ChkErase")->setChecked(false);
         QVERIFY(clickAndAct(*w, "CmdStart", writing, [&] { click(*w, "CmdStop"); }));
-        QCOMPARE(log(*w).mid(lines, 1), QStringList{"开始编程......"});  // no erase
+        QCOMPARE(log(*w).mid(lines, 2),
+                 QStringList({"二进制文件的装载地址为08002000。", "开始编程......"}));  // no erase
         QVERIFY(!w->engine().busy() && flash().mid(0x2000, 4096) != data + data);
         QCOMPARE(linkState(*w), QStringLiteral("未连接gray00000000"));
 
@@ -322,7 +325,8 @@ private slots:
     void settingsFileChoiceAndLinks() {
         const praxon::Wiring wiring{praxon::WiredLine::Rts, true, praxon::WiredLine::Dtr};
         praxon::writeConfig({" /tmp/a\"b;c=1,d 固件.hex ", " 2000 ", false, false, true,
-                             praxon::WriteMode::Compatible, true, 0x08001000, wiring, "", 57600, true, 96});
+                             praxon::WriteMode::Compatible, true, 0x08001000, wiring, "", 57600,
+                             true, 96});
         auto w = makeWindow();
         auto* file = child<QLineEdit>(*w, "TxtDownloadFile");
         choose(*w, "b.bin", "", QString());
@@ -362,7 +366,8 @@ private slots:
         const praxon::ConfigValues v = praxon::readConfig();
         QCOMPARE(v.goAddress + '|' + v.fileName + '|' + QString::number(v.binAddress, 16),
                  "2000|/tmp/a\"b;c=1,d 固件.hex|8001000");
-        QVERIFY(!v.erase && !v.check && v.readProtect && v.writeMode == praxon::WriteMode::Fast && v.erasePagesOnly);
+        QVERIFY(!v.erase && !v.check && v.readProtect && v.writeMode == praxon::WriteMode::Fast &&
+                v.erasePagesOnly);
         QVERIFY(v.wiring.resetInverted && v.wiring.boot0 == praxon::WiredLine::Dtr &&
                 v.baudRate == 57600 && v.runAfterProgram && v.flashKB == 1536);
     }

@@ -292,6 +292,8 @@ const QList<Row>& Rows() {
         {"hex conflict", Ev(C::HexConflict, O::Load).address(0x08000003),
          "msg:HEX文件中地址08000003的数据前后不一致，下载失败！",
          "msg:The HEX file gives two different values for address 0x08000003; programming failed!"},
+        {"binary load address", Ev(C::BinaryLoadAddress, O::Load).address(0x08004000),
+         "log:二进制文件的装载地址为08004000。", "log:The binary file is loaded at 0x08004000."},
         {"image empty", Ev(C::ImageEmpty, O::Load), "msg:文件中没有可下载的数据，下载失败！",
          "msg:The file holds no data to program; programming failed!"},
         {"image too large", Ev(C::ImageTooLarge, O::Load), "msg:文件超出32位地址空间，下载失败！",

@@ -103,6 +103,12 @@ std::optional<FirmwareImage> Engine::loadImage(const ImageSource& source) {
     ImageLoadError error;
     ImageFormat format = ImageFormat::Binary;
     if (ReadImageFile(in, source.format, source.loadAddress, &image, &error, &format)) {
+        // A binary carries no address of its own: the log says where it goes.
+        if (format == ImageFormat::Binary) {
+            Event e = d->event(EventCode::BinaryLoadAddress);
+            e.address = source.loadAddress;
+            d->report(e);
+        }
         run.end(true);
         return image;
     }

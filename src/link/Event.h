@@ -91,6 +91,7 @@ enum class EventCode {
     HexNoEndRecord,
     HexConflict,  // address
     ImageEmpty,
+    BinaryLoadAddress,  // address: where a binary file's first byte goes
     ImageTooLarge,
     SrecRefused,   // srecError, value: line number (0: the whole file), text: the line
     SrecConflict,  // address

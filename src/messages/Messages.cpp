@@ -474,6 +474,9 @@ QList<Shown> Render(const Event& e, Language language) {
                            : QStringLiteral("The HEX file gives two different values for "
                                             "address %1; programming failed!")
                                  .arg(at))};
+        case EventCode::BinaryLoadAddress:
+            return {log(zh ? QStringLiteral("二进制文件的装载地址为%1。").arg(at)
+                           : QStringLiteral("The binary file is loaded at %1.").arg(at))};
         case EventCode::ImageEmpty:
             return {message(t("文件中没有可下载的数据，下载失败！",
                               "The file holds no data to program; programming failed!"))};
@@ -806,6 +809,8 @@ QString EventName(EventCode code) {
             return QStringLiteral("hex_no_end_record");
         case EventCode::HexConflict:
             return QStringLiteral("hex_conflict");
+        case EventCode::BinaryLoadAddress:
+            return QStringLiteral("binary_load_address");
         case EventCode::ImageEmpty:
             return QStringLiteral("image_empty");
         case EventCode::ImageTooLarge:
