@@ -1034,7 +1034,9 @@ Board::Output Board::onProtectSectors() {
     // bits), or on chips with areas a first and a last page per area.
     const std::vector<uint8_t> codes(frame_.begin() + 1, frame_.begin() + 1 + count);
     std::vector<const OptionField*> targets;  // wrp fields, or the areas' first and last
-    for (const OptionField& f : layout_ ? layout_->fields : std::vector<OptionField>{})
+    // The fields themselves, not a copy: targets keeps pointers to them.
+    static const std::vector<OptionField> kNoFields;
+    for (const OptionField& f : layout_ ? layout_->fields : kNoFields)
         if (f.appliesTo(device_.pid) &&
             (layout_->grain == ProtectionGrain::Pages
                  ? f.kind == OptionKind::WrpFirst || f.kind == OptionKind::WrpLast
