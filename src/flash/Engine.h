@@ -74,6 +74,9 @@ struct TargetInfo {
     int flashSizeKB = -1;           // from the size register or as stated; -1 when unknown
     bool flashSizeAssumed = false;  // the register told nothing: the product line's largest
     int ramSizeKB = -1;             // -1 when unknown
+    // The chip's 96-bit unique ID as read from its address (device table), 12 bytes in memory
+    // order; empty when the family has none or it could not be read.
+    std::vector<uint8_t> uniqueId;
 };
 
 // The user operations on one serial line. The window and the command line call these and
