@@ -1,5 +1,7 @@
 #include "DeviceTable.h"
 
+#include "TableText.h"
+
 #include <algorithm>
 
 namespace praxon {
@@ -10,59 +12,10 @@ extern const unsigned long kDeviceTableSize;
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-// Pieces between separators; a run of separators counts as one when mergeRuns.
-std::vector<std::string_view> Split(std::string_view text, char by, bool mergeRuns) {
-    std::vector<std::string_view> parts;
-    size_t at = 0;
-    for (;;) {
-        const size_t end = text.find(by, at);
-        parts.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
-        if (end == std::string_view::npos) break;
-        at = end + 1;
-        if (mergeRuns)
-            while (at < text.size() && text[at] == by) ++at;
-    }
-    return parts;
-}
-
-// The text before and after the first `by`; after is empty when there is none.
-std::pair<std::string_view, std::string_view> Cut(std::string_view text, char by) {
-    const size_t at = text.find(by);
-    if (at == std::string_view::npos) return {text, {}};
-    return {text.substr(0, at), text.substr(at + 1)};
-}
-
-int DigitValue(char c, int base) {
-    int v = 16;
-    if (c >= '0' && c <= '9') v = c - '0';
-    if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    return v < base ? v : -1;
-}
-
-// Digits only (no sign, no blanks), at most max.
-bool Number(std::string_view text, int base, uint64_t max, uint64_t* value) {
-    if (text.empty()) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        const int d = DigitValue(c, base);
-        if (d < 0) return false;
-        v = v * uint64_t(base) + uint64_t(d);
-        if (v > max) return false;
-    }
-    *value = v;
-    return true;
-}
+using tabletext::Cut;
+using tabletext::Number;
+using tabletext::Split;
+using tabletext::Trimmed;
 
 // "0x1FFFF7E0".
 bool Hex(std::string_view text, uint32_t* value) {
@@ -137,9 +90,11 @@ bool UniqueId(std::string_view text, DeviceRow* d) {
 // "3.1" -> 0x31.
 bool Protocol(std::string_view text, uint8_t* version) {
     const auto upperDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
-    if (text.size() != 3 || text[1] != '.' || !upperDigit(text[0]) || !upperDigit(text[2]))
+    uint64_t v = 0;
+    if (text.size() != 3 || text[1] != '.' || !upperDigit(text[0]) || !upperDigit(text[2]) ||
+        !Number(std::string{text[0], text[2]}, 16, 0xFF, &v))
         return false;
-    *version = uint8_t(DigitValue(text[0], 16) << 4 | DigitValue(text[2], 16));
+    *version = uint8_t(v);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "OptionBytes.h"
 
+#include "TableText.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -11,47 +13,12 @@ extern const unsigned long kOptionTableSize;
 
 namespace {
 
-std::vector<std::string_view> Split(std::string_view text, char by, bool mergeRuns) {
-    std::vector<std::string_view> parts;
-    size_t at = 0;
-    for (;;) {
-        const size_t end = text.find(by, at);
-        parts.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
-        if (end == std::string_view::npos) break;
-        at = end + 1;
-        if (mergeRuns)
-            while (at < text.size() && text[at] == by) ++at;
-    }
-    return parts;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
+using tabletext::Split;
+using tabletext::Trimmed;
 
 // Decimal or 0x hex, digits only, at most max.
 bool Number(std::string_view text, uint64_t max, uint64_t* value) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty() || text.size() > 16) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        int d = 99;
-        if (c >= '0' && c <= '9') d = c - '0';
-        if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d >= base) return false;
-        v = v * uint64_t(base) + uint64_t(d);
-        if (v > max) return false;
-    }
-    *value = v;
-    return true;
+    return tabletext::DecimalOrHex(text, max, value);
 }
 
 bool SameName(std::string_view a, std::string_view b) {
