@@ -346,10 +346,6 @@ private slots:
         bad("two end records", a + end + end, SrecError::AfterEnd, 3);
         bad("bad checksum on line 3", head + a + "S30908000090400D03000F\n" + end,
             SrecError::BadChecksum, 3);
-        bad("odd length", a + "S30908000090400D03000\n" + end, SrecError::IllegalFormat, 2);
-        bad("bad type", a + line(4, "00000000") + "\n" + end, SrecError::BadType, 2);
-        bad("address overflow", line(3, "FFFFFFFF0102") + "\n" + end, SrecError::AddressOverflow,
-            1);
         bad("a long binary line", a + QByteArray(3000, 'S') + "\n" + end, SrecError::TooLong, 2);
         bad("a blank before the first record", " " + a + end, SrecError::IllegalFormat, 1);
         QTest::newRow("two values for one address")

@@ -118,8 +118,6 @@ private slots:
              "program_failed"});
         row("fast program silent:0x31:1:2", false, 0, true,
             {"program_begun", "write_failed@08000000 address timeout", "program_failed"});
-        row("fast verify change:0x11:2:3", false, 4, true,
-            {"program_begun", "verify_mismatch_at@0800003F=B5", "program_failed"});
         row("fast verify hangup:0x11:2:3", false, 4, false,
             {"program_begun", "link_closed", "port_unusable",
              "verify_read_failed@08000000 data line_lost", "program_failed"});
