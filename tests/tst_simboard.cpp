@@ -112,7 +112,7 @@ Run run(Program program, const Words& params, const QByteArray& host, int setup,
     std::copy(program->begin(), program->end(), ram + (kLoad + 8 - 0x20000000));
     for (size_t i = 0; i < params.size(); ++i)
         put32(ram + (kParams - 0x20000000) + 4 * i, params[i]);
-    const QByteArray goAck = feed(board, hex("21de") + hex("2000020022"), &t);
+    const QByteArray goAck = feed(board, hex("21de") + addr(kLoad), &t);
     Run r;
     if (goAck != hex("7979") || board.state() != Board::State::RamCode) {
         QTest::qFail("Go refused: the run proves nothing", __FILE__, __LINE__);
@@ -607,6 +607,7 @@ private slots:
         QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
     }
 
+    // The Thumb programs on the emulated core from here on.
     void usart_data() {
         QTest::addColumn<Program>("program");
         QTest::addColumn<Words>("params");
