@@ -1,11 +1,5 @@
-# Intel HEX reader and writer, hex text helpers, firmware images.
-praxon_add_test(tst_intelhexreader SOURCES tst_intelhexreader.cpp LIBS praxon_image praxon_messages)
-praxon_add_test(tst_intelhexwriter SOURCES tst_intelhexwriter.cpp LIBS praxon_image praxon_messages)
-praxon_add_test(tst_hextext SOURCES tst_hextext.cpp LIBS praxon_image praxon_messages)
+# Firmware images, Intel HEX lines read and written, hex text.
 praxon_add_test(tst_firmwareimage SOURCES tst_firmwareimage.cpp LIBS praxon_image praxon_messages)
+# Formats by content and name, the S-record and ELF readers, the line speeds.
 praxon_add_test(tst_imageformat SOURCES tst_imageformat.cpp LIBS praxon_image praxon_linespeeds)
-praxon_add_test(tst_srecord SOURCES tst_srecord.cpp LIBS praxon_image)
-praxon_add_test(tst_elfimage SOURCES tst_elfimage.cpp LIBS praxon_image)
-foreach(reader tst_srecord tst_elfimage)
-    target_compile_definitions(${reader} PRIVATE PRAXON_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
-endforeach()
+target_compile_definitions(tst_imageformat PRIVATE PRAXON_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")

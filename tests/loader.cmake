@@ -7,7 +7,6 @@ add_library(praxon_loader_engine STATIC ${PROJECT_SOURCE_DIR}/loader/src/protoco
 target_include_directories(praxon_loader_engine PUBLIC ${PROJECT_SOURCE_DIR}/loader/src)
 praxon_add_test(tst_loaderprotocol SOURCES tst_loaderprotocol.cpp LoaderFakeChip.cpp
     LoaderFakeChip.h LIBS praxon_loader_engine praxon_flash ZLIB::ZLIB)
-praxon_add_test(tst_loaderimage SOURCES tst_loaderimage.cpp LIBS praxon_flash)
 # The host's loader transport against the loader's engine on the fake chip.
 praxon_add_test(tst_loaderlink SOURCES tst_loaderlink.cpp LoaderFakeChip.cpp LoaderFakeChip.h
     LIBS praxon_loader_engine praxon_flash praxon_testkit)

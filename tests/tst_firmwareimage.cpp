@@ -1,14 +1,15 @@
+// Firmware images: adding records, building them cheaply, reading Intel HEX and binary files,
+// single Intel HEX lines read and written, and the Go address typed as hex text.
 #include <QtTest>
 
 #include <sstream>
 
 #include "FirmwareImage.h"
+#include "HexText.h"
 #include "IntelHex.h"
 #include "Messages.h"
 
 using namespace praxon;
-
-Q_DECLARE_METATYPE(praxon::HexLineError)
 
 namespace {
 
@@ -30,6 +31,25 @@ QByteArray Pattern(int n) {
 
 const uint8_t* U8(const QByteArray& b) {
     return reinterpret_cast<const uint8_t*>(b.constData());
+}
+
+const QString kIllegal = "illegal_format", kChecksum = "bad_checksum";
+
+// A record line with a correct checksum, built independently of the writer.
+QString Line(int offset, int type, const QByteArray& data) {
+    QByteArray b = QByteArray(1, char(data.size())) + char(offset >> 8) + char(offset) + char(type);
+    b += data;
+    int sum = 0;
+    for (char c : b) sum -= uint8_t(c);
+    return ":" + QString::fromLatin1((b + char(sum)).toHex().toUpper());
+}
+
+// "" for an accepted line (its reason left untouched), else the reason's name.
+QString Parse(const QString& line, HexRecord& record) {
+    HexLineError why = HexLineError::None;
+    const bool ok = ParseHexLine(line.toStdString(), record, &why);
+    if (ok) return why == HexLineError::None ? "" : "accepted, yet a reason";
+    return why == HexLineError::None ? "rejected without a reason" : HexLineErrorName(why);
 }
 
 }  // namespace
@@ -180,37 +200,6 @@ private slots:
         QTEST(Describe(image) + (kind ? refusal + QString::number(e.lineNumber) : ""), "result");
     }
 
-    // What is wrong with a refused line, as a kind for front ends that word it themselves.
-    void lineErrors_data() {
-        QTest::addColumn<QByteArray>("line");  // the second line of a file
-        QTest::addColumn<HexLineError>("error");
-        QTest::newRow("not a record") << QByteArray("10000000") << HexLineError::IllegalFormat;
-        QTest::newRow("bad checksum") << QByteArray(":00000001FE") << HexLineError::BadChecksum;
-        QTest::newRow("02, 1 byte")
-            << QByteArray(":0100000201FC") << HexLineError::SegmentLength;
-        QTest::newRow("03") << QByteArray(":0400000300000000F9")
-                            << HexLineError::StartSegment;
-        QTest::newRow("04, 1 byte")
-            << QByteArray(":0100000401FA") << HexLineError::LinearLength;
-        QTest::newRow("05, 2 bytes")
-            << QByteArray(":020000050800F1") << HexLineError::StartLinearLength;
-        // Longer than any record: refused without a reader's reason.
-        QTest::newRow("1025 characters") << ":" + QByteArray(1024, '0') << HexLineError::None;
-    }
-
-    void lineErrors() {
-        QFETCH(QByteArray, line);
-        QFETCH(HexLineError, error);
-        std::istringstream in((":0400000001020304F2\n" + line + "\n:00000001FF").toStdString());
-        FirmwareImage image;
-        ImageLoadError e;
-        QVERIFY(!ReadHexImage(in, &image, &e));
-        QCOMPARE(e.kind, ImageLoadError::BadLine);
-        QCOMPARE(e.lineError, error);
-        QCOMPARE(e.lineNumber, 2);
-        QVERIFY(image.empty());
-    }
-
     // An unaligned range across 64 KB in two calls, read back through the file reader. Records
     // stop at the record size and at 64 KB, the second call repeats no address record:
     // ELA, 16, ELA, 64, 20 | 64, 36. Aligned whole-flash reads are covered by tst_integration.
@@ -227,6 +216,102 @@ private slots:
         FirmwareImage image;
         QVERIFY(ReadHexImage(in, &image, nullptr));
         QCOMPARE(Describe(image), "800FFF0=" + bytes.toHex().toUpper());
+    }
+
+    // Lines parsed in order into one record. The result is the message of the first line refused,
+    // else the segment and linear bases and the last data record's address.
+    void hexLines_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char* name, const QStringList& lines, const QString& result) {
+            QTest::newRow(name) << lines << result;
+        };
+        const QString lin = ":020000040800F2", seg = ":020000021000EC", top = ":020000047FFF7C";
+        const QString d16 = Line(0, 0, QByteArray(16, 1));
+        row("bad checksum, line quoted", {":00000001FE \r"}, kChecksum);
+        row("no colon", {d16.mid(1)}, kChecksum);
+        row("non-hex in offset", {":00G00001FF"}, kIllegal);
+        row("fewer data bytes than the count", {":1000000003ED"}, kIllegal);
+        row("253 data bytes", {Line(0, 0, QByteArray(253, 1))}, kIllegal);
+        row("02 with one byte", {Line(0, 2, "\1")}, "segment_length");
+        row("04 with three bytes", {Line(0, 4, "\1\2\3")}, "linear_length");
+        row("05 with two bytes", {Line(0, 5, "\1\2")}, "start_linear_length");
+        row("03 start segment", {Line(0, 3, "\1\2\3\4")}, "start_segment");
+        row("type 06", {Line(0, 6, "")}, kIllegal);
+        row("04 value 0x8000", {Line(0, 4, QByteArray::fromHex("8000"))}, kIllegal);
+        row("02 clears linear", {lin, seg, Line(0x10, 0, "\1")}, "1000 0 10010");
+        row("04 clears segment, lower case", {seg, ":020000040801F1", d16.toLower()},
+            "0 801 8010000");
+        row("offset unsigned, 252 bytes, 05 and 01 keep the base, blank and CR",
+            {lin, ":0400000508000000EF", Line(0x8000, 0, QByteArray(252, 1)), ":00000001FF \r"},
+            "0 800 8008000");
+        row("segment and offset at their maximum", {":02000002FFFFFE", Line(0xFFFF, 0, "\1")},
+            "FFFF 0 10FFEF");
+        row("last byte at 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(16, 1))},
+            "0 7FFF 7FFFFFF0");
+        row("one byte past 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(17, 1))}, kIllegal);
+    }
+
+    void hexLines() {
+        QFETCH(QStringList, lines);
+        HexRecord record;
+        QString message;  // reading stops at the first refusal
+        for (const QString& line : lines)
+            if (message.isEmpty()) message = Parse(line, record);
+        const QString bases =
+            QString::asprintf("%X %X %X", record.Segment, record.Linear, record.Address);
+        QTEST(message.isEmpty() ? bases : message, "result");
+    }
+
+    void hexWriter_data() {
+        QTest::addColumn<QString>("got");
+        QTest::addColumn<QString>("line");
+        auto q = [](const std::string& s) { return QString::fromStdString(s); };
+        auto data = [&](uint32_t address, const QByteArray& b, int count = 64) {
+            return q(DataRecordLine(address, U8(b), count));
+        };
+        QByteArray zeroSum(64, char(0));  // 0x40 + 0x01 + 0xBF = 0x100: checksum 00, never 100
+        zeroSum[63] = char(0xBF);
+        QTest::newRow("04, low bits ignored")
+            << q(ExtendedLinearAddressLine(0x0801FFC0)) << ":020000040801F1";
+        QTest::newRow("04 checksum 00")
+            << q(ExtendedLinearAddressLine(0x00FA0000)) << ":0200000400FA00";
+        QTest::newRow("offset keeps leading zeros")
+            << data(0x08010A00, QByteArray(64, 1))
+            << ":400A0000" + QString("01").repeated(64) + "76";
+        QTest::newRow("data checksum 00")
+            << data(0x08000100, zeroSum) << ":40010000" + QString("00").repeated(63) + "BF00";
+        QTest::newRow("count 0") << data(0, zeroSum, 0) << "";
+        QTest::newRow("count 256") << data(0, QByteArray(256, 0), 256) << "";
+    }
+
+    void hexWriter() {
+        QFETCH(QString, got);
+        QTEST(got, "line");
+    }
+
+    void parseGoAddress_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<uint>("address");
+        QTest::newRow("0X prefix, seven digits") << "0X8000000" << true << 0x08000000u;
+        QTest::newRow("blanks inside and around, h") << " 2000 100a H" << true << 0x2000100Au;
+        QTest::newRow("all ones") << "FFFFffff" << true << 0xFFFFFFFFu;
+        QTest::newRow("blanks only") << "   " << false << 0u;
+        QTest::newRow("nine digits") << "0x080000000" << false << 0u;
+        QTest::newRow("non-hex") << "0800G000" << false << 0u;
+        QTest::newRow("prefix alone") << "0x" << false << 0u;
+        QTest::newRow("prefix and suffix") << "0x0800h" << false << 0u;
+    }
+
+    void parseGoAddress() {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(uint, address);
+        const QByteArray utf8 = text.toUtf8();
+        uint32_t result = 0xDEADBEEF;
+        QCOMPARE(ParseGoAddress({utf8.constData(), size_t(utf8.size())}, &result), ok);
+        QCOMPARE(result, ok ? address : 0xDEADBEEFu);
     }
 };
 

@@ -82,16 +82,15 @@ inline QByteArray pattern(int size, unsigned seed = 1) {
     return bytes;
 }
 
-inline QString dataLine(uint32_t address, const QByteArray& b) {
-    const auto* p = reinterpret_cast<const uint8_t*>(b.constData());
-    return QString::fromStdString(praxon::DataRecordLine(address, p, int(b.size())));
-}
-
 // Intel HEX lines for bytes at address (within one 64 KB segment) in records of recordSize.
 inline QStringList hexLines(uint32_t address, const QByteArray& bytes, int recordSize) {
     QStringList lines{QString::fromStdString(praxon::ExtendedLinearAddressLine(address))};
-    for (int i = 0; i < bytes.size(); i += recordSize)
-        lines << dataLine(address + uint32_t(i), bytes.mid(i, recordSize));
+    for (int i = 0; i < bytes.size(); i += recordSize) {
+        const QByteArray record = bytes.mid(i, recordSize);
+        lines << QString::fromStdString(praxon::DataRecordLine(
+            address + uint32_t(i), reinterpret_cast<const uint8_t*>(record.constData()),
+            int(record.size())));
+    }
     return lines << ":00000001FF";
 }
 
@@ -108,25 +107,6 @@ inline QString writeLines(const QString& path, const QStringList& lines) {
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Reads an Intel HEX file (CR LF after every line, the end record last) into an image of size
-// bytes from base; returns what is wrong, or empty.
-inline QString parseHex(const QString& path, uint32_t base, int size, QByteArray* image,
-                        QStringList* lines) {
-    *lines = QString::fromLatin1(readFile(path)).split("\r\n");
-    if (lines->takeLast() != "") return "the file does not end with CR LF";
-    *image = QByteArray(size, char(0xFF));
-    praxon::HexRecord r;
-    praxon::HexLineError why;
-    for (const QString& line : *lines) {
-        if (!praxon::ParseHexLine(line.toStdString(), r, &why)) return "bad line " + line;
-        const uint32_t at = uint32_t(r.Address) - base;
-        if (r.RecType != 0) continue;
-        if (at + r.DataLen > uint32_t(size)) return "record outside the flash: " + line;
-        image->replace(int(at), r.DataLen, reinterpret_cast<const char*>(r.Data.data()), r.DataLen);
-    }
-    return lines->value(lines->size() - 1) == ":00000001FF" ? QString() : "no end record last";
 }
 
 // actual, with each entry whose expected text ends in "*" replaced by it if it starts with the

@@ -1,6 +1,7 @@
 // The turbo loader's engine (loader/src) built for the host and driven through its line protocol
 // on a fake chip: framing, sequence numbers and resends, every command, and the deflate decoder
-// against streams made by zlib.
+// against streams made by zlib. Then the embedded binaries: each a Go-able image for its load
+// address with the parameter block in place, and the one chosen clears the ROM bootloader's RAM.
 #include <zlib.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -13,6 +14,10 @@
 
 using loadertest::Chip;
 using loadertest::kFlashBase;
+using praxon::flash::kLoaderBinaries;
+using praxon::flash::kLoaderBinaryCount;
+using praxon::flash::LoaderBinary;
+using praxon::flash::LoaderFamily;
 
 namespace {
 
@@ -111,6 +116,24 @@ QByteArray Random(int size, quint32 seed) {
     return bytes;
 }
 
+QByteArray Bytes(const LoaderBinary& binary) {
+    return QByteArray(reinterpret_cast<const char*>(binary.bytes), int(binary.size));
+}
+
+// RAM end of the smallest part each binary serves: F10x with 10 KB (F103x6), F105/107 and XL
+// with 64 KB, F030x8/F05x with 8 KB, F07x with 16 KB, F303x6/F334 with 12 KB.
+std::uint32_t SmallestRamEnd(const LoaderBinary& binary) {
+    switch (binary.family) {
+        case LoaderFamily::F1:
+            return binary.loadAddress == 0x20000200 ? 0x20002800 : 0x20010000;
+        case LoaderFamily::F0:
+            return binary.loadAddress == 0x20000800 ? 0x20002000 : 0x20004000;
+        case LoaderFamily::F3:
+            return 0x20003000;
+    }
+    return 0;
+}
+
 // Compiled code: the loader's own binaries and, where installed, newlib's Thumb C library.
 QByteArray FirmwareSample(int size) {
     QByteArray sample;
@@ -118,7 +141,7 @@ QByteArray FirmwareSample(int size) {
     if (libc.open(QIODevice::ReadOnly)) sample = libc.read(size);
     for (std::size_t i = 0; sample.size() < size && i < praxon::flash::kLoaderBinaryCount; ++i) {
         const auto& binary = praxon::flash::kLoaderBinaries[i];
-        sample.append(reinterpret_cast<const char*>(binary.bytes), int(binary.size));
+        sample.append(Bytes(binary));
     }
     sample.resize(size & ~1);
     return sample;
@@ -141,14 +164,6 @@ QByteArray Deflate(const QByteArray& data, int level, int windowBits,
     out.resize(int(stream.total_out));
     deflateEnd(&stream);
     return result == Z_STREAM_END ? out : QByteArray();
-}
-
-QByteArray WriteDeflatePayload(std::uint32_t address, std::uint32_t length,
-                               const QByteArray& stream) {
-    QByteArray payload;
-    AppendU32(payload, address);
-    AppendU32(payload, length);
-    return payload + stream;
 }
 
 }  // namespace
@@ -225,7 +240,8 @@ private slots:
     }
 
     // Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same
-    // with a line error inside; T<seq> header longer than allowed; G garbage without a sync byte.
+    // with a line error inside; U<seq> its first 9 bytes only; T<seq> header longer than allowed;
+    // G garbage without a sync byte; W silence past the idle limit (shown as W after its replies).
     // Replies: seq/code/byte (status, or the NAK reason), in hex.
     void framing_data() {
         QTest::addColumn<QString>("script");
@@ -245,6 +261,8 @@ private slots:
         row("too long", "H00 T01 C01", "00/01/00 01/EE/04 01/06/00");
         row("garbage skipped", "G H00 G C01", "00/01/00 01/06/00");
         row("sequence wraps", "HFE CFF C00", "FE/01/00 FF/06/00 00/06/00");
+        row("unfinished frame dropped after silence", "H00 U01 W C01",
+            "00/01/00 01/EE/01 W 01/06/00");
     }
 
     void framing() {
@@ -278,8 +296,14 @@ private slots:
                     Send(EncodeFrame(seq, CMD_WRITE, QByteArray(LOADER_MAX_PAYLOAD + 1, '\0'))
                              .left(6));
                     break;
+                case 'U':
+                    Send(EncodeFrame(seq, CMD_CRC, crcPayload).left(9));
+                    break;
                 case 'G':
                     Send(QByteArray("\x01\x02garbage\x7F", 10));
+                    break;
+                case 'W':
+                    Chip().now += LOADER_IDLE_DROP_MS + 1;
                     break;
             }
             for (const Reply& reply : Run())  // the host waits for replies between tokens
@@ -290,6 +314,7 @@ private slots:
                                      ? QString("--")
                                      : QString("%1").arg(reply.status(), 2, 16, QChar('0')))
                             .toUpper();
+            if (token == "W") seen << "W";  // what the silence alone brought comes before
         }
         QCOMPARE(seen.join(' '), replies);
     }
@@ -308,21 +333,6 @@ private slots:
             if (reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW) naked = true;
         }
         QVERIFY(naked);
-    }
-
-    void unfinishedFrameIsDroppedAfterSilence() {
-        Command(CMD_HELLO, {});
-        Send(EncodeFrame(1, CMD_CRC, Words({kFlashBase, 16})).left(9));
-        QVERIFY(Run().isEmpty());
-        Chip().now += LOADER_IDLE_DROP_MS + 1;
-        QList<Reply> replies = Run();
-        QCOMPARE(replies.size(), 1);
-        QCOMPARE(replies[0].code, int(REPLY_NAK));
-        QCOMPARE(replies[0].seq, 1);
-        Send(EncodeFrame(1, CMD_CRC, Words({kFlashBase, 16})));
-        replies = Run();
-        QCOMPARE(replies.size(), 1);
-        QCOMPARE(replies[0].code, int(CMD_CRC));
     }
 
     void hello() {
@@ -369,8 +379,7 @@ private slots:
         SetFlash(kFlashBase + 0xC00, QByteArray(16, '\x33'));
         SetFlash(kFlashBase + 0x1400, QByteArray(16, '\x55'));
         Chip().protectedPages.insert(kFlashBase + 0x1400);
-        QByteArray payload;
-        AppendU32(payload, address);
+        QByteArray payload = Words({address});
         AppendU16(payload, count);
         const Reply reply = Command(CMD_ERASE, payload);
         QCOMPARE(reply.status(), status);
@@ -386,32 +395,25 @@ private slots:
         QCOMPARE(Flash(kFlashBase + 0x1400, 16), QByteArray(16, '\x55'));  // protected page intact
     }
 
-    void massEraseBothBanks() {
-        StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
-        SetFlash(kFlashBase + 0x100, QByteArray(8, '\x01'));
-        SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
-        QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
-        QCOMPARE(Chip().massErases, 2);
-        QCOMPARE(Flash(kFlashBase + 0x100, 8), QByteArray(8, '\xFF'));
-        QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
-    }
-
-    void eachBankThroughItsRegisters() {
+    // XL density: each bank through its own registers, unlocked; mass erase clears both.
+    void twoBanks() {
         StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
         SetFlash(kFlashBase + 0x7F800, QByteArray(8, '\x01'));
         SetFlash(kFlashBase + 0x80000, QByteArray(8, '\x02'));
-        QByteArray erase;
-        AppendU32(erase, kFlashBase + 0x7F800);
+        QByteArray erase = Words({kFlashBase + 0x7F800});
         AppendU16(erase, 2);  // the last page of bank 1 and the first of bank 2
         const Reply erased = Command(CMD_ERASE, erase);
         QCOMPARE(erased.status(), 0);
         QCOMPARE(std::uint8_t(erased.payload[1]), std::uint8_t(2));
-        QByteArray write;
-        AppendU32(write, kFlashBase + 0x7FFFC);
-        write += QByteArray("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
-        QCOMPARE(Command(CMD_WRITE, write).status(), 0);
-        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), write.mid(4));
+        const QByteArray data("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
+        QCOMPARE(Command(CMD_WRITE, Words({kFlashBase + 0x7FFFC}) + data).status(), 0);
+        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), data);
         QVERIFY(!Chip().locked[0] && !Chip().locked[1]);
+        SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
+        QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
+        QCOMPARE(Chip().massErases, 2);
+        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), QByteArray(8, '\xFF'));
+        QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
     }
 
     void write_data() {
@@ -449,9 +451,7 @@ private slots:
         QFETCH(int, programs);
         SetFlash(kFlashBase + 0x100, QByteArray("\x11\x22\x33\x44", 4));
         Chip().protectedPages.insert(kFlashBase + 0x1000);
-        QByteArray payload;
-        AppendU32(payload, address);
-        const Reply reply = Command(CMD_WRITE, payload + data);
+        const Reply reply = Command(CMD_WRITE, Words({address}) + data);
         QCOMPARE(reply.status(), status);
         QCOMPARE(Chip().programs, programs);
         if (status == 0) {
@@ -511,8 +511,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, status);
         SetFlash(kFlashBase, Random(0x10000, 3));
-        QByteArray payload;
-        AppendU32(payload, address);
+        QByteArray payload = Words({address});
         AppendU16(payload, length);
         const Reply reply = Command(CMD_READ, payload);
         QCOMPARE(reply.status(), status);
@@ -522,44 +521,38 @@ private slots:
     }
 
     void writeDeflate_data() {
+        QTest::addColumn<QByteArray>("below");  // in flash before; the stream may refer to it
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("level");
         QTest::addColumn<int>("windowBits");
-        QTest::newRow("random, stored blocks") << Random(1000, 1) << 0 << 15;
+        const QByteArray firmware = FirmwareSample(16 * 1024);
+        QTest::newRow("random, stored blocks") << QByteArray() << Random(1000, 1) << 0 << 15;
         QTest::newRow("short text, fixed codes")
-            << QByteArray("turbo turbo turbo loader!") + 'x' << 6 << 15;
-        QTest::newRow("zeros, long matches") << QByteArray(16 * 1024, '\0') << 9 << 15;
-        QTest::newRow("firmware, level 9") << FirmwareSample(8 * 1024) << 9 << 15;
-        QTest::newRow("firmware, window 512") << FirmwareSample(8 * 1024) << 9 << 9;
+            << QByteArray() << QByteArray("turbo turbo turbo loader!") + 'x' << 6 << 15;
+        QTest::newRow("zeros, long matches")
+            << QByteArray() << QByteArray(16 * 1024, '\0') << 9 << 15;
+        QTest::newRow("firmware, level 9") << QByteArray() << firmware.left(8 * 1024) << 9 << 15;
+        QTest::newRow("firmware, window 512") << QByteArray() << firmware.left(8 * 1024) << 9 << 9;
+        QTest::newRow("the flash below as dictionary")
+            << firmware.left(12 * 1024) << firmware.mid(12 * 1024) << 9 << 15;
     }
 
     void writeDeflate() {
+        QFETCH(QByteArray, below);
         QFETCH(QByteArray, data);
         QFETCH(int, level);
         QFETCH(int, windowBits);
-        const std::uint32_t address = kFlashBase + 0x2000;
-        const QByteArray stream = Deflate(data, level, windowBits);
+        const std::uint32_t address = kFlashBase + 0x4000;
+        SetFlash(address - below.size(), below);
+        const QByteArray stream = Deflate(data, level, windowBits, below);
         QVERIFY(!stream.isEmpty());
         QVERIFY(stream.size() + 8 <= int(LOADER_MAX_PAYLOAD));
+        if (!below.isEmpty()) QVERIFY(stream.size() < Deflate(data, level, windowBits).size());
         const Reply reply =
-            Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, data.size(), stream));
+            Command(CMD_WRITE_DEFLATE, Words({address, std::uint32_t(data.size())}) + stream);
         QCOMPARE(reply.status(), 0);
-        QCOMPARE(Flash(address, data.size()), data);
+        QCOMPARE(Flash(address - below.size(), below.size() + data.size()), below + data);
         QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
-    }
-
-    void writeDeflateUsesFlashBelowAsDictionary() {
-        const QByteArray firmware = FirmwareSample(16 * 1024);
-        const QByteArray first = firmware.left(12 * 1024), second = firmware.mid(12 * 1024);
-        const std::uint32_t address = kFlashBase + 0x4000;
-        SetFlash(address, first);
-        const QByteArray alone = Deflate(second, 9, 15);
-        const QByteArray primed = Deflate(second, 9, 15, first);
-        QVERIFY(primed.size() < alone.size());
-        const Reply reply = Command(
-            CMD_WRITE_DEFLATE, WriteDeflatePayload(address + first.size(), second.size(), primed));
-        QCOMPARE(reply.status(), 0);
-        QCOMPARE(Flash(address, firmware.size()), firmware);
     }
 
     void writeDeflateErrors_data() {
@@ -596,31 +589,29 @@ private slots:
         QFETCH(quint32, address);
         QFETCH(int, status);
         const Reply reply =
-            Command(CMD_WRITE_DEFLATE, WriteDeflatePayload(address, length, stream));
+            Command(CMD_WRITE_DEFLATE, Words({address, std::uint32_t(length)}) + stream);
         QCOMPARE(reply.status(), status);
         QCOMPARE(reply.payload.size(), 9);
     }
 
-    void baudFallsBackWithoutFrame() {
+    // A new speed falls back to the old one unless a good frame comes within the trial; a speed
+    // the chip cannot make is refused.
+    void baud() {
         const Reply reply = Command(CMD_BAUD, Words({921600}));
         QCOMPARE(reply.status(), 0);
         QCOMPARE(U32(reply.payload, 1), 921600u);
-        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
         Chip().now += LOADER_BAUD_TRIAL_MS;
         Run();
-        QCOMPARE(Chip().bauds.size(), std::size_t(1));
+        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
         Chip().now += 1;
         Run();
         QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200}));
         QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 115200u);
-    }
-
-    void baudKeptAfterFrame() {
         QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
         QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 2000000u);
         Chip().now += 10 * LOADER_BAUD_TRIAL_MS;
         Run();
-        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({2000000}));
+        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200, 2000000}));
         QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
     }
 
@@ -642,6 +633,75 @@ private slots:
             QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>({address}));
         else
             QVERIFY(Chip().leftTo.empty());
+    }
+
+    void everyBinaryStartsAtItsLoadAddress() {
+        for (std::size_t i = 0; i < kLoaderBinaryCount; ++i) {
+            const LoaderBinary& binary = kLoaderBinaries[i];
+            const QByteArray bytes = Bytes(binary);
+            QVERIFY(bytes.size() > 64);
+            // Go: stack pointer at word 0 (the loader's stack grows below its image), entry at
+            // word 1.
+            QCOMPARE(U32(bytes, 0), binary.loadAddress);
+            const std::uint32_t entry = U32(bytes, 4);
+            QVERIFY2(entry & 1, "entry must be a Thumb address");
+            QVERIFY(entry > binary.loadAddress && entry < binary.loadAddress + binary.size);
+            QCOMPARE(U32(bytes, praxon::flash::kLoaderParameterOffset),
+                     praxon::flash::kLoaderMagic);
+            // The receive buffer starts after the image, word-aligned, and leaves at least 512
+            // bytes on the smallest chip the binary serves.
+            const std::uint32_t rxStart = praxon::flash::LoaderRxStart(binary);
+            QVERIFY(rxStart >= binary.loadAddress + binary.size);
+            QCOMPARE(rxStart % 4, 0u);
+            QVERIFY2(rxStart + 512 <= SmallestRamEnd(binary), "loader too large for its chips");
+        }
+    }
+
+    void choice_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<quint32>("firstFreeRam");
+        QTest::addColumn<quint32>("loadAddress");  // 0: none
+        QTest::newRow("F10x") << int(LoaderFamily::F1) << 0x20000200u << 0x20000200u;
+        QTest::newRow("F10x XL") << int(LoaderFamily::F1) << 0x20000800u << 0x20001000u;
+        QTest::newRow("F105/107") << int(LoaderFamily::F1) << 0x20001000u << 0x20001000u;
+        QTest::newRow("F1 above every binary") << int(LoaderFamily::F1) << 0x20001004u << 0u;
+        QTest::newRow("F03x") << int(LoaderFamily::F0) << 0x20000800u << 0x20000800u;
+        QTest::newRow("F07x") << int(LoaderFamily::F0) << 0x20001800u << 0x20001800u;
+        QTest::newRow("F302xB/C") << int(LoaderFamily::F3) << 0x20001400u << 0x20001800u;
+        QTest::newRow("F334") << int(LoaderFamily::F3) << 0x20001800u << 0x20001800u;
+    }
+
+    void choice() {
+        QFETCH(int, family);
+        QFETCH(quint32, firstFreeRam);
+        QFETCH(quint32, loadAddress);
+        const LoaderBinary* binary = praxon::flash::LoaderFor(LoaderFamily(family), firstFreeRam);
+        QCOMPARE(binary ? binary->loadAddress : 0u, loadAddress);
+        if (binary) QCOMPARE(int(binary->family), family);
+    }
+
+    void parametersFilledIn() {
+        const LoaderBinary* binary = praxon::flash::LoaderFor(LoaderFamily::F1, 0x20000200);
+        QVERIFY(binary);
+        praxon::flash::LoaderParameters parameters;
+        parameters.baud = 921600;
+        parameters.ramEnd = 0x20005000;
+        parameters.pageSize = 2048;
+        parameters.flashSize = 0x100000;
+        parameters.bank2Start = 0x08080000;
+        const QByteArray image = praxon::flash::LoaderImage(*binary, parameters);
+        QCOMPARE(image.size() % 4, 0);
+        QVERIFY(image.size() - int(binary->size) < 4);
+        // The parameters in their words; everything else is the binary as built.
+        QCOMPARE(image.mid(12, 20), Words({921600, 0x20005000, 2048, 0x100000, 0x08080000}));
+        QCOMPARE(image.left(12), Bytes(*binary).left(12));
+        QCOMPARE(image.mid(32, int(binary->size) - 32), Bytes(*binary).mid(32));
+    }
+
+    void bytesWithoutParameterBlockRefused() {
+        static const unsigned char junk[40] = {0};
+        const LoaderBinary binary{LoaderFamily::F1, 0x20000200, junk, sizeof junk};
+        QVERIFY(praxon::flash::LoaderImage(binary, {}).isEmpty());
     }
 };
 

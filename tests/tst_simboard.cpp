@@ -1,9 +1,13 @@
-// Byte-in/byte-out checks of the simulated bootloader's protocol model, for the STM32F103 it
-// started as and for the other families of the device table.
+// The simulated board: byte-in/byte-out checks of its bootloader's protocol model for the
+// STM32F103 it started as and for the other families of the device table; then small Thumb programs
+// (tests/cortexm/*.s, assembled into cortexm_programs.h) and the committed F1 loader run by Go on
+// its emulated core: what USART1 sends, the flash left, how each run ends.
 #include <QtTest>
 
 #include "Board.h"
+#include "CortexM.h"
 #include "Simulator.h"
+#include "cortexm_programs.h"
 
 using namespace praxon::sim;
 
@@ -54,382 +58,857 @@ QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs, int baud = 0) 
     return out;
 }
 
+constexpr uint32_t kLoad = 0x20000200;    // the vector words, then the code
+constexpr uint32_t kParams = 0x20001000;  // the program's parameter words
+constexpr int64_t kMs = 1'000'000;
+constexpr uint32_t kKey1 = 0x45670123, kKey2 = 0xCDEF89AB;
+
+enum Setup { Plain = 0, HwWatchdog = 1, ProtectFirst = 2, EvenEntry = 4, XlDensity = 8 };
+
+using Program = const std::vector<uint8_t>*;
+using Words = std::vector<uint32_t>;
+
+void put32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+// A recognisable flash content with no erased bytes in it.
+QByteArray pattern(int size) {
+    QByteArray p(size, 0);
+    for (int i = 0; i < size; ++i) p[i] = char(i * 7 % 251 + 1);
+    return p;
+}
+
+struct Run {
+    QByteArray sent;
+    std::vector<int64_t> sentAtNs;  // from Go
+    CortexM::Status status = CortexM::Status::Running;
+    int64_t endNs = 0;  // simulated time when it stopped or the run ended, from Go
+    Board::State state = Board::State::RamCode;
+    QByteArray flash;       // the first 4 KB
+    QByteArray bank2;       // XL density: the first 4 bytes of the second bank
+    QByteArray afterReset;  // the board's answer to 0x7F afterwards
+    CortexM::Clocks clocks{};
+    int64_t pageEraseNs = 0, massEraseNs = 0;
+};
+
+// Loads the program and its parameters into SRAM, synchronises, sends Go, feeds the host's
+// bytes (at 115200 baud, from 1 ms after Go on) and runs for durationNs of simulated time.
+Run run(Program program, const Words& params, const QByteArray& host, int setup, int64_t durationNs,
+        const QByteArray& flash = {}) {
+    BoardConfig config;
+    config.runRamCode = true;
+    config.hardwareWatchdog = setup & HwWatchdog;
+    if (setup & XlDensity) config.pid = 0x430;  // 1 MB, two banks of 512 KB
+    Board board(config);
+    board.loadFlash(0, reinterpret_cast<const uint8_t*>(flash.data()), size_t(flash.size()));
+    int64_t t = 0;
+    feed(board, hex("7f"), &t);
+    if (setup & ProtectFirst) feed(board, hex("639c0000007f"), &t);  // sector 0, then resync
+    uint32_t size = 0;
+    uint8_t* ram = board.sram(&size);
+    put32(ram + (kLoad - 0x20000000), 0x20005000);
+    put32(ram + (kLoad + 4 - 0x20000000), (kLoad + 8) | (setup & EvenEntry ? 0 : 1));
+    std::copy(program->begin(), program->end(), ram + (kLoad + 8 - 0x20000000));
+    for (size_t i = 0; i < params.size(); ++i)
+        put32(ram + (kParams - 0x20000000) + 4 * i, params[i]);
+    const QByteArray goAck = feed(board, hex("21de") + addr(kLoad), &t);
+    Run r;
+    if (goAck != hex("7979") || board.state() != Board::State::RamCode) {
+        QTest::qFail("Go refused: the run proves nothing", __FILE__, __LINE__);
+        return r;
+    }
+    const int64_t start = t;
+    CortexM cpu(board, start);
+    for (char c : host) cpu.receive(uint8_t(c), 115200, start + kMs);
+    cpu.runUntil(start + durationNs);
+    for (const auto& s : cpu.takeSent()) {
+        r.sent.append(char(s.byte));
+        r.sentAtNs.push_back(s.atNs - start);
+    }
+    r.status = cpu.status();
+    r.endNs = cpu.nowNs() - start;
+    r.state = board.state();
+    r.clocks = cpu.clocks();
+    r.flash = QByteArray(reinterpret_cast<const char*>(board.flash().data()), 4096);
+    if (board.flashSize() > 0x80000)
+        r.bank2 = QByteArray(reinterpret_cast<const char*>(board.flash().data()) + 0x80000, 4);
+    r.pageEraseNs = board.unitEraseNs(0);
+    r.massEraseNs = board.massEraseNs();
+    t = cpu.nowNs() + 200 * kMs;
+    r.afterReset = feed(board, hex("7f"), &t);
+    return r;
+}
+
+const char* statusName(CortexM::Status s) {
+    static const char* const names[] = {"running", "halted", "reset", "user program"};
+    return names[int(s)];
+}
+
+// The loader's frames (loader/PROTOCOL.md): A5, seq, cmd, length, header check, payload, and
+// the CRC-32 of the words (little-endian, zero-padded) of everything before it.
+uint32_t wordsCrc(const QByteArray& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (qsizetype i = 0; i < bytes.size(); i += 4) {
+        uint32_t word = 0;
+        for (int k = 0; k < 4 && i + k < bytes.size(); ++k)
+            word |= uint32_t(uint8_t(bytes[i + k])) << (8 * k);
+        crc ^= word;
+        for (int b = 0; b < 32; ++b) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+QByteArray le(uint32_t v, int size = 4) {
+    QByteArray b;
+    for (int i = 0; i < size; ++i) b.append(char(v >> (8 * i)));
+    return b;
+}
+
+uint32_t leAt(const QByteArray& b, int at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
+    return v;
+}
+
+QByteArray loaderFrame(uint8_t seq, uint8_t cmd, const QByteArray& payload) {
+    QByteArray f;
+    f.append(char(0xA5))
+        .append(char(seq))
+        .append(char(cmd))
+        .append(le(uint32_t(payload.size()), 2));
+    f.append(char((seq ^ cmd ^ uint8_t(f[3]) ^ uint8_t(f[4])) ^ 0xFF));
+    f += payload;
+    return f + le(wordsCrc(f));
+}
+
+// The committed loader for the STM32F10x at 0x20000200 on an emulated F103 (64 KB); empty when
+// this tree has no loader binary.
+struct LoaderRig {
+    Board board;
+    std::unique_ptr<CortexM> cpu;
+    int64_t now = 0;
+    int baud = 115200;
+    uint8_t seq = 0;
+
+    explicit LoaderRig(const BoardConfig& config) : board(config) {}
+    bool start(const QByteArray& image) {
+        QByteArray img = image;
+        img.replace(0x0C, 20, le(115200) + le(0x20002800) + le(1024) + le(0) + le(0));
+        uint32_t size = 0;
+        uint8_t* ram = board.sram(&size);
+        std::copy(img.begin(), img.end(), ram + 0x200);
+        if (feed(board, hex("7f21de2000020022"), &now) != hex("797979")) return false;
+        cpu = std::make_unique<CortexM>(board, now);
+        cpu->runUntil(now += 5 * kMs);
+        return cpu->status() == CortexM::Status::Running;
+    }
+    // Sends a frame, runs up to runNs, returns the reply's payload ("!" + bytes when the reply
+    // is not one well-formed frame) and when its last byte arrived.
+    QByteArray call(uint8_t cmd, const QByteArray& payload, int64_t runNs,
+                    int64_t* tookNs = nullptr) {
+        const int64_t sent = now;
+        for (char c : loaderFrame(seq, cmd, payload)) cpu->receive(uint8_t(c), baud, now);
+        cpu->setHostBaud(baud);
+        cpu->runUntil(now += runNs);
+        QByteArray reply;
+        int64_t last = 0;
+        for (const auto& s : cpu->takeSent()) {
+            reply.append(char(s.byte));
+            last = s.atNs;
+        }
+        if (tookNs) *tookNs = last - sent;
+        const uint8_t expectSeq = seq++;
+        if (reply.size() < 10 || uint8_t(reply[0]) != 0xA5 || uint8_t(reply[1]) != expectSeq ||
+            uint8_t(reply[2]) != cmd)
+            return "!" + reply.toHex();
+        const int length = uint8_t(reply[3]) | uint8_t(reply[4]) << 8;
+        if (reply.size() != length + 10 ||
+            wordsCrc(reply.left(6 + length)) != leAt(reply, 6 + length))
+            return "!" + reply.toHex();
+        return reply.mid(6, length);
+    }
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Program)
+Q_DECLARE_METATYPE(Words)
 
 class TestSimBoard : public QObject {
     Q_OBJECT
 
 private slots:
-    void exchange_data();
-    void exchange();
-    void family_data();
-    void family();
-    void lines_data();
-    void lines();
-    void preload_data();
-    void preload();
-    void optionBytes_data();
-    void optionBytes();
-    void uniqueId_data();
-    void uniqueId();
+    void exchange_data() {
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QString>("fault");  // KIND:CMD:K[:STEP] or ""
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray w0 = hex("00000000"), get = hex("790b22000102112131436373829279");
+        auto row = [](const char* name, int flags, const QByteArray& in, const QByteArray& out,
+                      const char* fault = "") {
+            QTest::newRow(name) << flags << fault << in << out;
+        };
+        row("before sync only 0x7F counts", NoSync, hex("00ff7f"), hex("79"));
+        row("bad complement; 0x7F after sync is a command", 0, hex("0000 7f80 01fe"),
+            hex("1f 1f 7922000079"));
+        row("read: bad address checksum, bad count", 0, hex("11ee 0800000009 11ee 0800000008 03fb"),
+            hex("791f 79 79 1f"));
+        // Each refusal leaves the board waiting for the next command.
+        row("memory map limits", 0,
+            rd(0x0800FFFC, 8) + hex("11ee") + addr(0x20005000) + wr(0x0800FFFC, w0 + w0) +
+                hex("31ce") + addr(0x200001FC) + hex("31ce") + addr(0x1FFFF000) + hex("21de") +
+                addr(0x1FFFF000),
+            hex("79791f 791f 79791f 791f 791f 791f"));
+        row("half-words: programmed refused, 0000 allowed, erase restores", 0,
+            wr(0x08000010, hex("1122ffff")) + wr(0x08000010, hex("1122ffff")) +
+                wr(0x08000010, hex("00005566")) + rd(0x08000010, 4) + hex("43bc 00 00 00") +
+                wr(0x08000010, hex("aabbccdd")) + rd(0x08000010, 4),
+            hex("797979 79791f 797979 797979 00005566 7979 797979 797979 aabbccdd"));
+        row("write: misaligned, 3 bytes, bad checksum", 0,
+            hex("31ce 0800000109") + wr(0x08000000, hex("010203")) +
+                hex("31ce 0800000008 03 01020304 00"),
+            hex("791f 79791f 79791f"));
+        row("go, silent until 0x7F", 0, hex("21de") + addr(0x08000100) + hex("00ff 7f 02fd"),
+            hex("7979 79 7901041079"));
+        row("erase: global bad checksum, page list bad checksum, page past 64 KB", 0,
+            hex("43bc ff01 43bc 01 0001 01 43bc 00 40 40"), hex("791f 791f 791f"));
+        row("2 KB pages: erase page 1 only, 128 pages", Flash256,
+            wr(0x080007FC, w0) + wr(0x08000800, w0) + wr(0x08001000, w0) + hex("43bc 00 01 01") +
+                rd(0x080007FC, 8) + rd(0x08000FFC, 8) + hex("43bc 00 80 80") + rd(0x1FFFF7E0, 2),
+            hex("797979 797979 797979 7979 797979 00000000ffffffff 797979 ffffffff00000000 791f "
+                "797979 0001"));
+        // Protect resets; Get and Get ID stay served, the rest is refused; unprotect erases.
+        row("readout protection cycle", 0,
+            wr(0x08000400, hex("12345678")) + hex("827d 7f 00ff 02fd 11ee 31ce 43bc 21de 827d") +
+                hex("926d 7f") + rd(0x08000400, 4),
+            hex("797979 7979 79") + get + hex("7901041079 1f1f1f1f1f 7979 79 797979ffffffff"));
+        // Faults (used by the end-to-end tests): a refused data step stores nothing.
+        row("nack write data", 0, wr(0x08000000, hex("01020304")) + rd(0x08000000, 4),
+            hex("79791f 797979ffffffff"), "nack:0x31:1:3");
+        row("nack sync, next one answered", NoSync, hex("7f 7f"), hex("1f 79"), "nack:0x7f:1");
+        row("hangup", 0, hex("31ce") + addr(0x08000000) + hex("7f02fd"), hex("79"),
+            "hangup:0x31:1:2");
+    }
+
+    void exchange() {
+        QFETCH(int, flags);
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        BoardConfig c;
+        c.flashKb = flags & Flash256 ? 256 : 0;
+        std::string error;
+        if (!fault.isEmpty())
+            QVERIFY2(parseFault(fault.toStdString(), &c.faults.emplace_back(), &error),
+                     error.c_str());
+        Board b(c);
+        int64_t t = 0;
+        if (!(flags & NoSync)) QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+        QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
+        QCOMPARE(b.state() == Board::State::HungUp, fault.startsWith("hangup"));
+    }
+
+    // Other chips by product ID, after the synchronisation. Facts from the device table: protocol
+    // and erase command, flash-size value, erase units and banks, write unit, erased value, RAM.
+    void family_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<int>("flashKb");  // 0: the line's largest
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray w = hex("12345678"), w8 = hex("0102030405060708"), ff = hex("ffffffff");
+        auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
+                      int flashKb = 0) { QTest::newRow(name) << pid << flashKb << in << out; };
+        row("F4: Get, Get Version: 3.1 with Extended Erase", 0x413, hex("00ff 01fe"),
+            hex("790b31000102112131446373829279 7931000079"));
+        row("F10x XL: 3.0, Erase refused", 0x430, hex("00ff 43bc"),
+            hex("790b30000102112131446373829279 1f"));
+        row("F103: Extended Erase refused", 0x410, hex("44bb"), hex("1f"));
+        row("C051: 4.0", 0x44C, hex("01fe"), hex("7940000079"));
+        // The flash size in KiB where each family keeps it, as its line codes it.
+        row("F4 size in its word", 0x413, rd(0x1FFF7A20, 4), hex("797979 ffff0004"));
+        row("F72x size", 0x452, rd(0x1FF07A22, 2), hex("797979 0002"));
+        row("F0 size", 0x440, rd(0x1FFFF7CC, 2), hex("797979 4000"));
+        row("L1 Cat.2: the low byte counts", 0x429, rd(0x1FF8004C, 2), hex("797979 80ff"));
+        row("L1 Cat.4: code 1 for 256 KB", 0x436, rd(0x1FF800CC, 2), hex("797979 0100"), 256);
+        row("H7A3 size above the flash", 0x480, rd(0x08FFF80C, 2), hex("797979 0008"));
+        row("U535 size", 0x455, rd(0x0BFA07A0, 2), hex("797979 0002"));
+        row("F4 option bytes: USER, then the readout byte", 0x413, rd(0x1FFFC000, 2),
+            hex("797979 ffaa"));
+        // 16 KB sectors 0-3, 64 KB sector 4, then 128 KB ones.
+        row("F4: sector 1 by number, then mass erase", 0x413,
+            wr(0x08004000, w) + wr(0x08010000, w) + ee({1}) + rd(0x08004000, 4) +
+                rd(0x08010000, 4) + ee({0xFFFF}) + rd(0x08010000, 4),
+            hex("797979 797979 7979 797979") + ff + hex("797979") + w + hex("7979 797979") + ff);
+        row("F4 refusals: reserved code, bank 1 of one bank, sector 12, checksums", 0x413,
+            ee({0xFFF0}) + ee({0xFFFE}) + ee({12}) + hex("44bb 0000 0001 00 44bb ffff 01 01fe"),
+            hex("791f 791f 791f 791f 791f 7931000079"));
+        row("F10x XL: bank 2, then bank 1", 0x430,
+            wr(0x08000000, w) + wr(0x08080000, w) + ee({0xFFFD}) + rd(0x08000000, 4) +
+                rd(0x08080000, 4) + ee({0xFFFE}) + rd(0x08000000, 4),
+            hex("797979 797979 7979 797979") + w + hex("797979") + ff + hex("7979 797979") + ff);
+        row("L0: erased 00, no mass erase, 128-byte pages", 0x417,
+            rd(0x08000000, 4) + ee({0xFFFF}) + wr(0x08000080, w8) + ee({1}) + rd(0x08000080, 4),
+            hex("797979 00000000 791f 797979 7979 797979 00000000"));
+        // Double-words: address and length in 8-byte units, each written once after an erase.
+        row("G0: 8-byte units", 0x460,
+            hex("31ce") + addr(0x08000004) + wr(0x08000000, w) + wr(0x08000000, w8) +
+                wr(0x08000000, w8) + wr(0x08000008, w8) + ee({0}) + wr(0x08000000, w8),
+            hex("791f 79791f 797979 79791f 797979 7979 797979"));
+        row("H74x: 32-byte units; RAM the bootloader keeps; AXI SRAM", 0x450,
+            hex("31ce") + addr(0x08000010) + hex("31ce") + addr(0x200040FC) + wr(0x20004100, w) +
+                wr(0x24005000, w) + hex("31ce") + addr(0x24004FFC) + rd(0x24005000, 4),
+            hex("791f 791f 797979 797979 791f 797979") + w);
+        row("L011: no RAM for the host", 0x457, hex("11ee") + addr(0x20001000), hex("791f"));
+        // Protect and unprotect reset the chip; unprotecting erases, here to 00.
+        row("L0 readout protection cycle", 0x417,
+            wr(0x08000000, w8) + hex("827d 7f 11ee 926d 7f") + rd(0x08000000, 4),
+            hex("797979 7979 79 1f 7979 79 797979 00000000"));
+    }
+
+    void family() {
+        QFETCH(int, pid);
+        QFETCH(int, flashKb);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        BoardConfig c;
+        c.pid = uint16_t(pid);
+        c.flashKb = flashKb;
+        Board b(c);
+        int64_t t = 0;
+        QCOMPARE(feed(b, hex("7f") + input, &t).toHex(' '), (hex("79") + expected).toHex(' '));
+    }
+
+    // How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)
+    // and R/r, "btn" the reset button, "BAUD:hex" bytes at that speed (":hex" at 115200). Then
+    // everything the board answered and its state.
+    void lines_data() {
+        QTest::addColumn<Wiring>("wiring");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<Board::State>("state");
+        const auto boot = Board::State::WaitCommand, held = Board::State::Held,
+                   user = Board::State::Running;
+        const Wiring direct{Line::Dtr, false, Line::Rts, false},
+            inverted{Line::Dtr, true, Line::Rts, true},
+            boot0Only{Line::None, false, Line::Rts, false};
+        auto row = [](const char* name, Wiring w, const char* steps, const char* out,
+                      Board::State s) { QTest::newRow(name) << w << steps << hex(out) << s; };
+        row("unwired: lines change nothing", {}, "DR dr DR :7f", "79", boot);
+        row("direct: the open holds reset", direct, "DR :7f02fd", "", held);
+        row("direct: release with BOOT0 low", direct, "DR dR :7f", "", user);
+        // The command in progress is dropped.
+        row("direct: BOOT0, then reset", direct, ":7f11 DR Dr dr :7f02fd", "79797901041079", boot);
+        row("inverted: held, the open boots, release holds", inverted, ":7f DR :7f dR :7f", "79",
+            held);
+        row("BOOT0 only: the button decides", boot0Only, "dR btn :7f dr btn :7f", "79", boot);
+        row("wired Go: silent until reset", direct, ":7f21de0800000008 :7f", "797979", user);
+        // From 1200 baud up; bytes at another speed are lost until a reset.
+        row("autobaud", {}, "600:7f 9600:7f :02fd 9600:02fd btn :7f", "79 7901041079 79", boot);
+    }
+
+    void lines() {
+        QFETCH(Wiring, wiring);
+        QFETCH(QString, steps);
+        QFETCH(QByteArray, replies);
+        QFETCH(Board::State, state);
+        BoardConfig c;
+        c.wiring = wiring;
+        Board b(c);
+        int64_t t = 0;
+        QByteArray got;
+        for (const QString& step : steps.split(' ')) {
+            if (step == "btn")
+                b.reset();
+            else if (step.contains(':'))
+                got += feed(b, hex(step.section(':', 1).toLatin1()), &t,
+                            step.section(':', 0, 0).toInt());
+            else
+                b.setLines(step[0] == 'D', step[1] == 'R');
+        }
+        QCOMPARE(got.toHex(' '), replies.toHex(' '));
+        QCOMPARE(int(b.state()), int(state));
+    }
+
+    // --preload: a binary file as it is, or an Intel HEX file read by praxon's reader into flash
+    // offsets, bytes between records erased; refusals name the file and what is wrong.
+    void preload_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>(
+            "result");  // the flash image in hex, or the error with F the file
+        const QByteArray ela = ":020000040800F2\n", end = ":00000001FF\n";
+        QTest::newRow("binary") << hex("0102") << "0102";
+        QTest::newRow("binary larger than the flash")
+            << QByteArray(1025, 'x') << "F: image larger than the flash";
+        QTest::newRow("records in descending order, a gap")
+            << ela + ":020005000506EE\n:0400000001020304F2\n" + end << "01020304ff0506";
+        QTest::newRow("addresses below the flash size are offsets")
+            << ":0100020001FC\n" + end << "ffff01";
+        QTest::newRow("bad checksum on line 2")
+            << ela + ":0400000001020304F3\n" + end << "F: line 2: bad checksum";
+        QTest::newRow("start segment address")
+            << ":0400000300000000F9\n" + end
+            << "F: line 1: start segment address record (not taken)";
+        QTest::newRow("no end record") << ela + ":0400000001020304F2\n"
+                                       << "F: no end-of-file record";
+        QTest::newRow("two values for one byte") << ela + ":0100000001FE\n:0100000002FD\n" + end
+                                                 << "F: two values for address 0x08000000";
+        QTest::newRow("past the flash") << ":020000040800F2\n:0104000001FA\n" + end
+                                        << "F: data at 0x08000400 outside the flash";
+    }
+
+    void preload() {
+        QFETCH(QByteArray, file);
+        QTemporaryDir dir;
+        QFile f(dir.filePath("F"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+        f.close();
+        std::vector<uint8_t> image;
+        std::string error;
+        const bool ok = loadImageFile(f.fileName().toStdString(), 1024, &image, &error);
+        const QString result =
+            ok ? QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()))
+                     .toHex()
+               : QString::fromStdString(error).replace(f.fileName(), "F");
+        QTEST(result, "result");
+    }
+
+    // The option bytes per family: reads of their area, writes through Write Memory, Write Protect
+    // and Write Unprotect with the reset after each (the next command needs a 0x7F first), and
+    // their effects on erase, write, readout and the watchdog.
+    void optionBytes_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<bool>("hwWatchdog");  // started with --hw-watchdog
+        QTest::addColumn<bool>("skip");        // --protected-erase skip
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");  // after the first sync's ACK
+        QTest::addColumn<int>("resets");
+        QTest::addColumn<bool>("watchdogAfter");
+        const QByteArray w = hex("12345678"), w8 = hex("0102030405060708");
+        auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
+                      int resets, bool hw = false, bool hwAfter = false, bool skip = false) {
+            QTest::newRow(name) << pid << hw << skip << in << out << resets << hwAfter;
+        };
+        row("F1 factory option bytes", 0x410, rd(0x1FFFF800, 16),
+            hex("797979 a55aff00ff00ff00ff00ff00ff00ff00"), 0);
+        row("F1 hardware watchdog bit", 0x410, rd(0x1FFFF802, 2), hex("797979 fe01"), 0, true,
+            true);
+        row("F4 hardware watchdog bit", 0x413, rd(0x1FFFC000, 1), hex("797979 df"), 0, true, true);
+        row("G0 hardware watchdog bit", 0x460, rd(0x1FFF7800, 8), hex("797979 aafffeff55000100"), 0,
+            true, true);
+        // Page 0 lies in 4 KB block 0: its write and erase are refused, page 4 is free.
+        row("F1 protect block 0: write, erase and mass erase refused", 0x410,
+            hex("639c 00 00 00 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w) + hex("43bc 00 00 00") +
+                hex("43bc 00 04 04") + hex("43bc ff 00") + wr(0x08001000, w),
+            hex("7979 79 797979 fe01 79791f 791f 7979 791f 797979"), 1);
+        // Pages 0 and 4 hold data; block 0 is protected: page 4 alone is erased, with an ACK.
+        row("F1 protected page skipped on request", 0x410,
+            wr(0x08000000, w) + wr(0x08001000, w) + hex("639c 00 00 00 7f 43bc 01 00 04 05") +
+                rd(0x08000000, 4) + rd(0x08001000, 4) + hex("43bc ff 00"),
+            hex("797979 797979 7979 79 7979 797979") + w + hex("797979 ffffffff 791f"), 1, false,
+            false, true);
+        row("F1 a new protect replaces the old", 0x410,
+            hex("639c 00 00 00 7f 639c 01 01 02 02 7f") + rd(0x1FFFF808, 2),
+            hex("7979 79 7979 79 797979 f906"), 2);
+        row("F1 protect past the last block, bad checksum", 0x410,
+            hex("639c 00 20 20 639c 00 01 00"), hex("791f 791f"), 0);
+        row("F1 unprotect: two ACKs, reset, write allowed", 0x410,
+            hex("639c 00 00 00 7f 738c 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w),
+            hex("7979 79 7979 79 797979 ff00 797979"), 2);
+        row("F1 Write Memory: complements by the chip, reset", 0x410,
+            wr(0x1FFFF800, hex("a500fe0012003400ff00ff00ff00ff00")) + hex("7f") +
+                rd(0x1FFFF800, 16),
+            hex("797979 79 797979 a55afe0112ed34cbff00ff00ff00ff00"), 1, false, true);
+        row("F1 Write Memory of part: the rest erased, readout protected", 0x410,
+            wr(0x1FFFF804, hex("12ed34cb")) + hex("7f 11ee"), hex("797979 79 1f"), 1);
+        row("F1 hardware watchdog cleared by Write Memory", 0x410,
+            wr(0x1FFFF800, hex("a55aff00ff00ff00ff00ff00ff00ff00")) + hex("7f"), hex("797979 79"),
+            1, true, false);
+        // An unwired board takes each 0x7F as a reset with BOOT0 high.
+        row("F0 readout level 2: the bootloader stays off", 0x440,
+            wr(0x1FFFF800, hex("cc33ff00ff00ff00ff00ff00ff00ff00")) + hex("7f 7f"), hex("797979"),
+            3);
+        row("F1 readout protect and unprotect keep write protection", 0x410,
+            hex("639c 00 00 00 7f 827d 7f 926d 7f") + rd(0x1FFFF808, 2),
+            hex("7979 79 7979 79 7979 79 797979 fe01"), 3);
+        row("F4 protect sector 1", 0x413,
+            hex("639c 00 01 01 7f") + rd(0x1FFFC008, 2) + ee({1}) + ee({2}) + ee({0xFFFF}),
+            hex("7979 79 797979 fd7f 791f 7979 791f"), 1);
+        row("F4 sector 12 does not exist", 0x413, hex("639c 00 0c 0c"), hex("791f"), 0);
+        row("F4 unprotect", 0x413, hex("639c 00 01 01 7f 738c 7f") + rd(0x1FFFC008, 2) + ee({1}),
+            hex("7979 79 7979 79 797979 ff7f 7979"), 2);
+        // L0: a bit at 1 protects a 4 KB sector of 32 pages; the complement in the upper half-word.
+        row("L0 protect sector 0", 0x417,
+            hex("639c 00 00 00 7f") + rd(0x1FF80008, 4) + ee({31}) + ee({32}),
+            hex("7979 79 797979 0100feff 791f 7979"), 1);
+        // Areas: a first and a last page each.
+        row("G0 protect pages 2-5", 0x460,
+            hex("639c 01 02 05 06 7f") + rd(0x1FFF7818, 8) + ee({3}) + ee({6}) + wr(0x08001000, w8),
+            hex("7979 79 797979 02ff05fffd00fa00 791f 7979 79791f"), 1);
+        row("G0 an odd number of codes", 0x460, hex("639c 00 02 02"), hex("791f"), 0);
+        row("G0 unprotect", 0x460, hex("639c 01 02 05 06 7f 738c 7f") + ee({3}),
+            hex("7979 79 7979 79 7979"), 2);
+    }
+
+    void optionBytes() {
+        QFETCH(int, pid);
+        QFETCH(bool, hwWatchdog);
+        QFETCH(bool, skip);
+        QFETCH(QByteArray, input);
+        BoardConfig c;
+        c.pid = uint16_t(pid);
+        c.hardwareWatchdog = hwWatchdog;
+        c.skipProtectedErase = skip;
+        Board b(c);
+        int64_t t = 0;
+        QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+        QFETCH(QByteArray, expected);
+        QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
+        QTEST(int(b.counters().resets), "resets");
+        QTEST(b.hardwareWatchdog(), "watchdogAfter");
+    }
+
+    // The unique ID: where each family keeps it, from --uid or the stand-in.
+    void uniqueId_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<QByteArray>("uid");  // empty: the stand-in
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray uid = hex("00112233445566778899aabb");
+        QTest::newRow("F1 stand-in") << 0x410 << QByteArray() << rd(0x1FFFF7E8, 12)
+                                     << hex("797979 507261786f6e53696d000410");
+        QTest::newRow("F1 given") << 0x410 << uid << rd(0x1FFFF7E8, 12) << hex("797979") + uid;
+        QTest::newRow("F1 after the flash size")
+            << 0x412 << uid << rd(0x1FFFF7E0, 12) << hex("797979 2000ffff ffffffff 00112233");
+        QTest::newRow("F0") << 0x440 << uid << rd(0x1FFFF7AC, 12) << hex("797979") + uid;
+        QTest::newRow("F4") << 0x413 << uid << rd(0x1FFF7A10, 12) << hex("797979") + uid;
+        QTest::newRow("G0") << 0x460 << uid << rd(0x1FFF7590, 12) << hex("797979") + uid;
+        QTest::newRow("L0 words apart") << 0x417 << uid << rd(0x1FF80050, 8) + rd(0x1FF80064, 4)
+                                        << hex("797979 0011223344556677 797979 8899aabb");
+        QTest::newRow("U5 away from system memory")
+            << 0x482 << uid << rd(0x0BFA0700, 12) << hex("797979") + uid;
+    }
+
+    void uniqueId() {
+        QFETCH(int, pid);
+        QFETCH(QByteArray, uid);
+        QFETCH(QByteArray, input);
+        BoardConfig c;
+        c.pid = uint16_t(pid);
+        if (!uid.isEmpty()) {
+            std::array<uint8_t, 12> bytes{};
+            std::copy(uid.begin(), uid.end(), bytes.begin());
+            c.uid = bytes;
+        }
+        Board b(c);
+        int64_t t = 0;
+        QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
+        QFETCH(QByteArray, expected);
+        QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
+    }
+
+    // The Thumb programs on the emulated core from here on.
+    void usart_data() {
+        QTest::addColumn<Program>("program");
+        QTest::addColumn<Words>("params");
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<QByteArray>("expected");  // empty: anything but the host's bytes
+        const QByteArray text = "Praxon\x00\xff\x55\xaa";
+        // 8 MHz after Go: BRR 69 is 115942 baud (+0.6 %); 72 is 111111 (-3.5 %), 67 is
+        // 119403 (+3.6 %).
+        QTest::newRow("echo at BRR 69") << &programs::echo << Words{69} << text << text;
+        // Turning the clocks of USART1 and GPIOA off and on again resets nothing.
+        QTest::newRow("echo, clocks off and on")
+            << &programs::echo << Words{69, 0x4004} << text << text;
+        QTest::newRow("echo 3.5 % slow") << &programs::echo << Words{72} << text << QByteArray();
+        QTest::newRow("echo 3.6 % fast") << &programs::echo << Words{67} << text << QByteArray();
+        // ORE and the byte in DR, per byte received.
+        QTest::newRow("read in time")
+            << &programs::latereader << Words{0, 0} << QByteArray("AB") << hex("00410042");
+        QTest::newRow("read too late: ORE, the first byte kept")
+            << &programs::latereader << Words{0, 2000} << QByteArray("AB") << hex("0841");
+    }
+
+    void usart() {
+        QFETCH(Program, program);
+        QFETCH(Words, params);
+        QFETCH(QByteArray, host);
+        QFETCH(QByteArray, expected);
+        const Run r = run(program, params, host, Plain, 50 * kMs);
+        QCOMPARE(statusName(r.status), "running");
+        if (expected.isEmpty()) {
+            QVERIFY2(!r.sent.isEmpty() && r.sent != host, r.sent.toHex().constData());
+        } else {
+            QCOMPARE(r.sent.toHex(), expected.toHex());
+        }
+        // Bytes leave no faster than 115200 baud 8E1 allows.
+        for (size_t i = 1; i < r.sentAtNs.size(); ++i)
+            QVERIFY(r.sentAtNs[i] - r.sentAtNs[i - 1] >= 11'000'000'000LL / 116000);
+    }
+
+    void flash_data() {
+        QTest::addColumn<Words>("params");  // op, key 1, key 2, address, value, word write
+        QTest::addColumn<int>("setup");
+        QTest::addColumn<QByteArray>("before");  // flash from 0
+        QTest::addColumn<QByteArray>("sent");    // CR after unlocking, SR after BSY
+        QTest::addColumn<QByteArray>("after");   // the first 4 KB
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("busy");  // 1: page erase time between the bytes, 2: mass erase time
+
+        const QByteArray erased(4096, char(0xFF)), data = pattern(4096);
+        auto with = [](QByteArray b, int at, const QByteArray& bytes) {
+            return b.replace(at, bytes.size(), bytes);
+        };
+        auto row = [](const char* name, const Words& p, int setup, const QByteArray& before,
+                      const char* sent, const QByteArray& after, const char* status = "running",
+                      int busy = 0) {
+            QTest::newRow(name) << p << setup << before << hex(sent) << after << status << busy;
+        };
+        const uint32_t page1 = 0x08000400, page2 = 0x08000800;
+        row("program an erased half-word", {1, kKey1, kKey2, page1, 0xBEEF, 0}, Plain, erased,
+            "0120", with(erased, 0x400, hex("efbe")));
+        row("PGERR over a programmed half-word", {1, kKey1, kKey2, page1, 0x5678, 0}, Plain,
+            with(erased, 0x400, hex("3412")), "0104", with(erased, 0x400, hex("3412")));
+        row("0x0000 goes over anything", {1, kKey1, kKey2, page1, 0, 0}, Plain,
+            with(erased, 0x400, hex("3412")), "0120", with(erased, 0x400, hex("0000")));
+        row("a wrong first key locks", {1, 0x12345678, kKey2, page1, 0xBEEF, 0}, Plain, erased,
+            "80", erased);
+        row("keys in the wrong order lock", {1, kKey2, kKey1, page1, 0xBEEF, 0}, Plain, erased,
+            "80", erased);
+        // The reset cuts off the CR byte still on the line.
+        row("a word write is a bus error: the ROM resets", {1, kKey1, kKey2, page1, 0xBEEF, 1},
+            Plain, erased, "", erased, "reset");
+        row("WRPRTERR on a protected page", {1, kKey1, kKey2, page1, 0xBEEF, 0}, ProtectFirst,
+            erased, "0110", erased);
+        row("page erase", {2, kKey1, kKey2, page2 + 0x10, 0, 0}, Plain, data, "0220",
+            with(data, 0x800, QByteArray(1024, char(0xFF))), "running", 1);
+        // The read waits until the erase is over, then finds the page erased.
+        row("a flash read stalls while the page erases", {2, kKey1, kKey2, page2, 0, 0, 0, 1},
+            Plain, data, "02ff20", with(data, 0x800, QByteArray(1024, char(0xFF))), "running", 1);
+        row("page erase of a protected page", {2, kKey1, kKey2, page2, 0, 0}, ProtectFirst, data,
+            "0210", data);
+        row("mass erase", {4, kKey1, kKey2, 0, 0, 0}, Plain, data, "0420", erased, "running", 2);
+        // XL density: the second bank has registers of its own at +0x40.
+        row("XL: bank 2 through its own registers", {1, kKey1, kKey2, 0x08080000, 0xBEEF, 0, 0x40},
+            XlDensity, erased, "0120", erased);
+        row("XL: bank 2 with bank 1's PG is a bus error",
+            {1, kKey1, kKey2, 0x08080000, 0xBEEF, 0, 0}, XlDensity, erased, "", erased, "reset");
+        row("XL: bank 1 with bank 2's PG is a bus error", {1, kKey1, kKey2, page1, 0xBEEF, 0, 0x40},
+            XlDensity, erased, "", erased, "reset");
+    }
+
+    void flash() {
+        QFETCH(Words, params);
+        QFETCH(int, setup);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, status);
+        QFETCH(int, busy);
+        const Run r = run(&programs::flashop, params, {}, setup, 200 * kMs, before);
+        QCOMPARE(QString(statusName(r.status)), status);
+        // CR's low byte (PG 1, PER 2, MER 4, LOCK 0x80), then SR: PGERR 0x04, WRPRTERR 0x10, EOP
+        // 0x20, unmasked so that a stray flag fails the row.
+        QCOMPARE(r.sent.toHex(), sent.toHex());
+        QVERIFY(r.flash == after);
+        if (setup & XlDensity)
+            QCOMPARE(r.bank2.toHex(), QByteArray(status == "running" ? "efbeffff" : "ffffffff"));
+        if (busy) {
+            const int64_t took = r.sentAtNs.at(1) - r.sentAtNs.at(0);
+            const int64_t expected = busy == 1 ? r.pageEraseNs : r.massEraseNs;
+            QVERIFY2(took >= expected && took < expected + 2 * kMs,
+                     QByteArray::number(took).data());
+        }
+    }
+
+    void crc_data() {
+        QTest::addColumn<Words>("params");  // clock on, count, words
+        QTest::addColumn<uint32_t>("dr");
+        QTest::newRow("0x12345678") << Words{1, 1, 0x12345678} << 0xDF8A8A2Bu;
+        QTest::newRow("two words") << Words{1, 2, 0x12345678, 0x9ABCDEF0} << 0x7D24A31Bu;
+        QTest::newRow("after reset, nothing fed") << Words{1, 0} << 0xFFFFFFFFu;
+        QTest::newRow("no clock: reads 0") << Words{0, 1, 0x12345678} << 0u;
+    }
+
+    void crc() {
+        QFETCH(Words, params);
+        QFETCH(uint32_t, dr);
+        const Run r = run(&programs::crc, params, {}, Plain, 20 * kMs);
+        QCOMPARE(r.sent.size(), 4);
+        uint32_t got = 0;
+        for (int i = 0; i < 4; ++i) got |= uint32_t(uint8_t(r.sent[i])) << (8 * i);
+        QCOMPARE(QString::number(got, 16), QString::number(dr, 16));
+    }
+
+    void clocks_data() {
+        QTest::addColumn<Program>("program");
+        QTest::addColumn<Words>("params");
+        QTest::addColumn<bool>("rightData");
+        QTest::addColumn<uint32_t>("sysclk");
+        QTest::addColumn<int>("ms");  // when the first byte is sent, at the soonest (-1: any time)
+        QTest::newRow("8 MHz, 0 wait states")
+            << &programs::latency << Words{0, 0} << true << 8'000'000u << -1;
+        QTest::newRow("64 MHz, 2 wait states")
+            << &programs::latency << Words{2, 1} << true << 64'000'000u << -1;
+        QTest::newRow("64 MHz, 1 wait state")
+            << &programs::latency << Words{1, 1} << false << 64'000'000u << -1;
+        QTest::newRow("ten SysTick periods")
+            << &programs::systick << Words{10} << true << 8'000'000u << 10;
+    }
+
+    void clocks() {
+        QFETCH(Program, program);
+        QFETCH(Words, params);
+        QFETCH(bool, rightData);
+        QFETCH(uint32_t, sysclk);
+        QFETCH(int, ms);
+        const QByteArray stored = hex("44332211");
+        const Run r = run(program, params, {}, Plain, 30 * kMs, stored);
+        QCOMPARE(r.clocks.sysclk, sysclk);
+        if (program == &programs::latency) {
+            QCOMPARE(r.sent.size(), 4);
+            QCOMPARE(r.sent == stored, rightData);
+        } else {
+            QCOMPARE(r.sent.toHex(), QByteArray("55"));
+            QVERIFY2(r.sentAtNs[0] >= ms * kMs && r.sentAtNs[0] < (ms + 1) * kMs,
+                     QByteArray::number(r.sentAtNs[0]).data());
+        }
+    }
+
+    void endings_data() {
+        QTest::addColumn<Program>("program");
+        QTest::addColumn<Words>("params");
+        QTest::addColumn<int>("setup");
+        QTest::addColumn<int>("seconds");  // simulated time to run
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QByteArray>("afterReset");  // the board's answer to 0x7F then
+        QTest::addColumn<int>("endMs");              // when it ended, about (-1: not checked)
+        const QByteArray ack = hex("79"), none;
+        auto row = [&](const char* name, Program p, const Words& w, int setup, int seconds,
+                       const char* status, const QByteArray& answer, int endMs = -1) {
+            QTest::newRow(name) << p << w << setup << seconds << status << answer << endMs;
+        };
+        row("AIRCR with its key resets into the ROM", &programs::reset, {0x05FA0004}, Plain, 1,
+            "reset", ack);
+        row("AIRCR without the key does nothing", &programs::reset, {0x00000004}, Plain, 1,
+            "running", none);
+        // PR 0 (/4), RLR 100: 404 LSI cycles at 40 kHz.
+        row("watchdog not reloaded resets", &programs::watchdog, {1, 0, 100, 0}, Plain, 1, "reset",
+            ack, 10);
+        row("watchdog reloaded", &programs::watchdog, {1, 0, 100, 1}, Plain, 1, "running", none);
+        // The ROM leaves PR at /256 and RLR at 0xFFF: 26.2 s.
+        row("hardware watchdog never reloaded", &programs::watchdog, {0, 0, 0, 0}, HwWatchdog, 30,
+            "reset", ack, 26214);
+        row("no hardware watchdog", &programs::watchdog, {0, 0, 0, 0}, Plain, 30, "running", none);
+        row("undefined instruction: the ROM's handler resets", &programs::fault, {0, 0}, Plain, 1,
+            "reset", ack);
+        row("unmapped read: the ROM's handler resets", &programs::fault, {0, 1}, Plain, 1, "reset",
+            ack);
+        row("write to system memory: the ROM's handler resets", &programs::fault, {0, 4}, Plain, 1,
+            "reset", ack);
+        row("fault under the loader's own vectors: silence", &programs::fault, {0x20000000, 0},
+            Plain, 1, "halted", none);
+        row("entry without the Thumb bit", &programs::fault, {0, 0}, EvenEntry, 1, "reset", ack);
+        row("a loop touching nothing hangs: silence", &programs::fault, {0, 3}, Plain, 5, "halted",
+            none, 2000);
+        row("a jump to address 0 restarts the ROM", &programs::fault, {0, 5}, Plain, 1, "reset",
+            ack);
+        row("a jump into flash runs the user program", &programs::fault, {0, 2}, Plain, 1,
+            "user program", ack);
+    }
+
+    void endings() {
+        QFETCH(Program, program);
+        QFETCH(Words, params);
+        QFETCH(int, setup);
+        QFETCH(int, seconds);
+        QFETCH(QString, status);
+        QFETCH(QByteArray, afterReset);
+        QFETCH(int, endMs);
+        const Run r = run(program, params, {}, setup, seconds * 1000 * kMs);
+        QCOMPARE(QString(statusName(r.status)), status);
+        QCOMPARE(r.afterReset.toHex(), afterReset.toHex());
+        QVERIFY(r.sent.isEmpty());
+        if (endMs >= 0)
+            QVERIFY2(r.endNs >= endMs * kMs && r.endNs < (endMs + 2) * kMs,
+                     QByteArray::number(r.endNs).data());
+        if (status == "reset") QCOMPARE(int(r.state), int(Board::State::WaitSync));
+    }
+
+    void loader_data() {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<int>("setup");
+        for (const char* job : {"hello", "write and read", "erase", "crc", "not erased",
+                                "protected", "baud", "reset"})
+            QTest::newRow(job) << QString(job) << int(Plain);
+        QTest::newRow("watchdog") << QString("watchdog") << int(HwWatchdog);
+    }
+
+    // The loader this tree builds (loader/bin), run on the emulated chip: its answers and what it
+    // leaves in flash.
+    void loader() {
+        QFETCH(QString, job);
+        QFETCH(int, setup);
+        QFile file(PRAXON_LOADER_F1);
+        if (!file.open(QIODevice::ReadOnly)) QSKIP("no loader binary in this tree");
+        BoardConfig config;
+        config.runRamCode = true;
+        config.hardwareWatchdog = setup & HwWatchdog;
+        LoaderRig rig(config);
+        const QByteArray data = pattern(1024);
+        rig.board.loadFlash(0x800, reinterpret_cast<const uint8_t*>(data.data()), 1024);
+        if (job == "protected") {
+            int64_t t = 0;
+            feed(rig.board, hex("7f639c000000"), &t);  // sector 0: pages 0-3; then a reset
+        }
+        QVERIFY(rig.start(file.readAll()));
+        auto flashAt = [&](uint32_t offset, int size) {
+            return QByteArray(reinterpret_cast<const char*>(rig.board.flash().data()) + offset,
+                              size);
+        };
+        const QByteArray ok(1, 0);
+        if (job == "watchdog") rig.cpu->runUntil(rig.now += 30'000 * kMs);  // 30 s without a word
+        const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
+        QCOMPARE(hello.size(), 44);
+        QCOMPARE(hello.left(3).toHex(), QByteArray("000101"));  // done, version 1, F1
+        QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
+        QCOMPARE(leAt(hello, 36), 64'000'000u);
+        if (job == "write and read") {
+            QCOMPARE(rig.call(0x04, le(0x08000400) + "loader!!", 20 * kMs).toHex(), ok.toHex());
+            QCOMPARE(rig.call(0x08, le(0x08000400) + le(8, 2), 20 * kMs), ok + "loader!!");
+            QCOMPARE(flashAt(0x400, 8), QByteArray("loader!!"));
+        } else if (job == "erase") {
+            int64_t took = 0;
+            QCOMPARE(rig.call(0x02, le(0x08000800) + le(1, 2), 100 * kMs, &took).toHex(),
+                     (ok + le(1, 2)).toHex());
+            QCOMPARE(flashAt(0x800, 1024), QByteArray(1024, char(0xFF)));
+            QCOMPARE(flashAt(0x400, 4), QByteArray(4, char(0xFF)));
+            QVERIFY(took >= rig.board.unitEraseNs(2));
+        } else if (job == "crc") {
+            QCOMPARE(rig.call(0x06, le(0x08000800) + le(1024), 20 * kMs).toHex(),
+                     (ok + le(wordsCrc(data))).toHex());
+        } else if (job == "not erased" || job == "protected") {
+            // Status 5 (not erased: over the pattern) or 6 (write-protected: an erased half-word of
+            // sector 0), the address, the flash SR; nothing written.
+            const bool wrp = job == "protected";
+            const uint32_t at = wrp ? 0x08000400 : 0x08000800;
+            const QByteArray before = flashAt(at - 0x08000000, 2);
+            const QByteArray reply = rig.call(0x04, le(at) + "xy", 20 * kMs);
+            QCOMPARE(reply.left(5).toHex(), (QByteArray(1, wrp ? 6 : 5) + le(at)).toHex());
+            QCOMPARE(flashAt(at - 0x08000000, 2), before);
+        } else if (job == "baud") {
+            QCOMPARE(rig.call(0x09, le(921600), 20 * kMs).left(1).toHex(), ok.toHex());
+            rig.baud = 921600;
+            QCOMPARE(rig.call(0x01, {}, 20 * kMs).left(3).toHex(), QByteArray("000101"));
+            QCOMPARE(rig.call(0x04, le(0x08000400) + "fast", 20 * kMs).toHex(), ok.toHex());
+            QCOMPARE(flashAt(0x400, 4), QByteArray("fast"));
+        } else if (job == "reset") {
+            QCOMPARE(rig.call(0x0A, le(0xFFFFFFFF), 20 * kMs).toHex(), ok.toHex());
+            QCOMPARE(statusName(rig.cpu->status()), "reset");
+            QCOMPARE(feed(rig.board, hex("7f"), &rig.now).toHex(), QByteArray("79"));
+        }
+    }
 };
-
-void TestSimBoard::exchange_data() {
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<QString>("fault");  // KIND:CMD:K[:STEP] or ""
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");
-    const QByteArray w0 = hex("00000000"), get = hex("790b22000102112131436373829279");
-    auto row = [](const char* name, int flags, const QByteArray& in, const QByteArray& out,
-                  const char* fault = "") { QTest::newRow(name) << flags << fault << in << out; };
-    row("before sync only 0x7F counts", NoSync, hex("00ff7f"), hex("79"));
-    row("bad complement; 0x7F after sync is a command", 0, hex("0000 7f80 01fe"),
-        hex("1f 1f 7922000079"));
-    row("read: bad address checksum, bad count", 0, hex("11ee 0800000009 11ee 0800000008 03fb"),
-        hex("791f 79 79 1f"));
-    // Each refusal leaves the board waiting for the next command.
-    row("memory map limits", 0,
-        rd(0x0800FFFC, 8) + hex("11ee") + addr(0x20005000) + wr(0x0800FFFC, w0 + w0) + hex("31ce") +
-            addr(0x200001FC) + hex("31ce") + addr(0x1FFFF000) + hex("21de") + addr(0x1FFFF000),
-        hex("79791f 791f 79791f 791f 791f 791f"));
-    row("half-words: programmed refused, 0000 allowed, erase restores", 0,
-        wr(0x08000010, hex("1122ffff")) + wr(0x08000010, hex("1122ffff")) +
-            wr(0x08000010, hex("00005566")) + rd(0x08000010, 4) + hex("43bc 00 00 00") +
-            wr(0x08000010, hex("aabbccdd")) + rd(0x08000010, 4),
-        hex("797979 79791f 797979 797979 00005566 7979 797979 797979 aabbccdd"));
-    row("write: misaligned, 3 bytes, bad checksum", 0,
-        hex("31ce 0800000109") + wr(0x08000000, hex("010203")) +
-            hex("31ce 0800000008 03 01020304 00"),
-        hex("791f 79791f 79791f"));
-    row("go, silent until 0x7F", 0, hex("21de") + addr(0x08000100) + hex("00ff 7f 02fd"),
-        hex("7979 79 7901041079"));
-    row("erase: global bad checksum, page list bad checksum, page past 64 KB", 0,
-        hex("43bc ff01 43bc 01 0001 01 43bc 00 40 40"), hex("791f 791f 791f"));
-    row("2 KB pages: erase page 1 only, 128 pages", Flash256,
-        wr(0x080007FC, w0) + wr(0x08000800, w0) + wr(0x08001000, w0) + hex("43bc 00 01 01") +
-            rd(0x080007FC, 8) + rd(0x08000FFC, 8) + hex("43bc 00 80 80") + rd(0x1FFFF7E0, 2),
-        hex("797979 797979 797979 7979 797979 00000000ffffffff 797979 ffffffff00000000 791f "
-            "797979 0001"));
-    // Protect resets; Get and Get ID stay served, the rest is refused; unprotect erases.
-    row("readout protection cycle", 0,
-        wr(0x08000400, hex("12345678")) + hex("827d 7f 00ff 02fd 11ee 31ce 43bc 21de 827d") +
-            hex("926d 7f") + rd(0x08000400, 4),
-        hex("797979 7979 79") + get + hex("7901041079 1f1f1f1f1f 7979 79 797979ffffffff"));
-    // Faults (used by the end-to-end tests): a refused data step stores nothing.
-    row("nack write data", 0, wr(0x08000000, hex("01020304")) + rd(0x08000000, 4),
-        hex("79791f 797979ffffffff"), "nack:0x31:1:3");
-    row("nack sync, next one answered", NoSync, hex("7f 7f"), hex("1f 79"), "nack:0x7f:1");
-    row("hangup", 0, hex("31ce") + addr(0x08000000) + hex("7f02fd"), hex("79"), "hangup:0x31:1:2");
-}
-
-void TestSimBoard::exchange() {
-    QFETCH(int, flags);
-    QFETCH(QString, fault);
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, expected);
-    BoardConfig c;
-    c.flashKb = flags & Flash256 ? 256 : 0;
-    std::string error;
-    if (!fault.isEmpty())
-        QVERIFY2(parseFault(fault.toStdString(), &c.faults.emplace_back(), &error), error.c_str());
-    Board b(c);
-    int64_t t = 0;
-    if (!(flags & NoSync)) QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
-    QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
-    QCOMPARE(b.state() == Board::State::HungUp, fault.startsWith("hangup"));
-}
-
-// Other chips by product ID, after the synchronisation. Facts from the device table: protocol and
-// erase command, flash-size value, erase units and banks, write unit, erased value, RAM.
-void TestSimBoard::family_data() {
-    QTest::addColumn<int>("pid");
-    QTest::addColumn<int>("flashKb");  // 0: the line's largest
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");
-    const QByteArray w = hex("12345678"), w8 = hex("0102030405060708"), ff = hex("ffffffff");
-    auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
-                  int flashKb = 0) { QTest::newRow(name) << pid << flashKb << in << out; };
-    row("F4: Get, Get Version: 3.1 with Extended Erase", 0x413, hex("00ff 01fe"),
-        hex("790b31000102112131446373829279 7931000079"));
-    row("F10x XL: 3.0, Erase refused", 0x430, hex("00ff 43bc"),
-        hex("790b30000102112131446373829279 1f"));
-    row("F103: Extended Erase refused", 0x410, hex("44bb"), hex("1f"));
-    row("C051: 4.0", 0x44C, hex("01fe"), hex("7940000079"));
-    // The flash size in KiB where each family keeps it, as its line codes it.
-    row("F4 size in its word", 0x413, rd(0x1FFF7A20, 4), hex("797979 ffff0004"));
-    row("F72x size", 0x452, rd(0x1FF07A22, 2), hex("797979 0002"));
-    row("F0 size", 0x440, rd(0x1FFFF7CC, 2), hex("797979 4000"));
-    row("L1 Cat.2: the low byte counts", 0x429, rd(0x1FF8004C, 2), hex("797979 80ff"));
-    row("L1 Cat.4: code 1 for 256 KB", 0x436, rd(0x1FF800CC, 2), hex("797979 0100"), 256);
-    row("H7A3 size above the flash", 0x480, rd(0x08FFF80C, 2), hex("797979 0008"));
-    row("U535 size", 0x455, rd(0x0BFA07A0, 2), hex("797979 0002"));
-    row("F4 option bytes: USER, then the readout byte", 0x413, rd(0x1FFFC000, 2),
-        hex("797979 ffaa"));
-    // 16 KB sectors 0-3, 64 KB sector 4, then 128 KB ones.
-    row("F4: sector 1 by number, then mass erase", 0x413,
-        wr(0x08004000, w) + wr(0x08010000, w) + ee({1}) + rd(0x08004000, 4) + rd(0x08010000, 4) +
-            ee({0xFFFF}) + rd(0x08010000, 4),
-        hex("797979 797979 7979 797979") + ff + hex("797979") + w + hex("7979 797979") + ff);
-    row("F4 refusals: reserved code, bank 1 of one bank, sector 12, checksums", 0x413,
-        ee({0xFFF0}) + ee({0xFFFE}) + ee({12}) + hex("44bb 0000 0001 00 44bb ffff 01 01fe"),
-        hex("791f 791f 791f 791f 791f 7931000079"));
-    row("F10x XL: bank 2, then bank 1", 0x430,
-        wr(0x08000000, w) + wr(0x08080000, w) + ee({0xFFFD}) + rd(0x08000000, 4) +
-            rd(0x08080000, 4) + ee({0xFFFE}) + rd(0x08000000, 4),
-        hex("797979 797979 7979 797979") + w + hex("797979") + ff + hex("7979 797979") + ff);
-    row("L0: erased 00, no mass erase, 128-byte pages", 0x417,
-        rd(0x08000000, 4) + ee({0xFFFF}) + wr(0x08000080, w8) + ee({1}) + rd(0x08000080, 4),
-        hex("797979 00000000 791f 797979 7979 797979 00000000"));
-    // Double-words: address and length in 8-byte units, each written once after an erase.
-    row("G0: 8-byte units", 0x460,
-        hex("31ce") + addr(0x08000004) + wr(0x08000000, w) + wr(0x08000000, w8) +
-            wr(0x08000000, w8) + wr(0x08000008, w8) + ee({0}) + wr(0x08000000, w8),
-        hex("791f 79791f 797979 79791f 797979 7979 797979"));
-    row("H74x: 32-byte units; RAM the bootloader keeps; AXI SRAM", 0x450,
-        hex("31ce") + addr(0x08000010) + hex("31ce") + addr(0x200040FC) + wr(0x20004100, w) +
-            wr(0x24005000, w) + hex("31ce") + addr(0x24004FFC) + rd(0x24005000, 4),
-        hex("791f 791f 797979 797979 791f 797979") + w);
-    row("L011: no RAM for the host", 0x457, hex("11ee") + addr(0x20001000), hex("791f"));
-    // Protect and unprotect reset the chip; unprotecting erases, here to 00.
-    row("L0 readout protection cycle", 0x417,
-        wr(0x08000000, w8) + hex("827d 7f 11ee 926d 7f") + rd(0x08000000, 4),
-        hex("797979 7979 79 1f 7979 79 797979 00000000"));
-}
-
-void TestSimBoard::family() {
-    QFETCH(int, pid);
-    QFETCH(int, flashKb);
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, expected);
-    BoardConfig c;
-    c.pid = uint16_t(pid);
-    c.flashKb = flashKb;
-    Board b(c);
-    int64_t t = 0;
-    QCOMPARE(feed(b, hex("7f") + input, &t).toHex(' '), (hex("79") + expected).toHex(' '));
-}
-
-// How NRST and BOOT0 hang on the host's lines. Steps: the lines as D/d (DTR asserted/released)
-// and R/r, "btn" the reset button, "BAUD:hex" bytes at that speed (":hex" at 115200). Then
-// everything the board answered and its state.
-void TestSimBoard::lines_data() {
-    QTest::addColumn<Wiring>("wiring");
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QByteArray>("replies");
-    QTest::addColumn<Board::State>("state");
-    const auto boot = Board::State::WaitCommand, held = Board::State::Held,
-               user = Board::State::Running;
-    const Wiring direct{Line::Dtr, false, Line::Rts, false},
-        inverted{Line::Dtr, true, Line::Rts, true}, boot0Only{Line::None, false, Line::Rts, false};
-    auto row = [](const char* name, Wiring w, const char* steps, const char* out, Board::State s) {
-        QTest::newRow(name) << w << steps << hex(out) << s;
-    };
-    row("unwired: lines change nothing", {}, "DR dr DR :7f", "79", boot);
-    row("direct: the open holds reset", direct, "DR :7f02fd", "", held);
-    row("direct: release with BOOT0 low", direct, "DR dR :7f", "", user);
-    // The command in progress is dropped.
-    row("direct: BOOT0, then reset", direct, ":7f11 DR Dr dr :7f02fd", "79797901041079", boot);
-    row("inverted: held, the open boots, release holds", inverted, ":7f DR :7f dR :7f", "79", held);
-    row("BOOT0 only: the button decides", boot0Only, "dR btn :7f dr btn :7f", "79", boot);
-    row("wired Go: silent until reset", direct, ":7f21de0800000008 :7f", "797979", user);
-    // From 1200 baud up; bytes at another speed are lost until a reset.
-    row("autobaud", {}, "600:7f 9600:7f :02fd 9600:02fd btn :7f", "79 7901041079 79", boot);
-}
-
-void TestSimBoard::lines() {
-    QFETCH(Wiring, wiring);
-    QFETCH(QString, steps);
-    QFETCH(QByteArray, replies);
-    QFETCH(Board::State, state);
-    BoardConfig c;
-    c.wiring = wiring;
-    Board b(c);
-    int64_t t = 0;
-    QByteArray got;
-    for (const QString& step : steps.split(' ')) {
-        if (step == "btn")
-            b.reset();
-        else if (step.contains(':'))
-            got +=
-                feed(b, hex(step.section(':', 1).toLatin1()), &t, step.section(':', 0, 0).toInt());
-        else
-            b.setLines(step[0] == 'D', step[1] == 'R');
-    }
-    QCOMPARE(got.toHex(' '), replies.toHex(' '));
-    QCOMPARE(int(b.state()), int(state));
-}
-
-// --preload: a binary file as it is, or an Intel HEX file read by praxon's reader into flash
-// offsets, bytes between records erased; refusals name the file and what is wrong.
-void TestSimBoard::preload_data() {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("result");  // the flash image in hex, or the error with F the file
-    const QByteArray ela = ":020000040800F2\n", end = ":00000001FF\n";
-    QTest::newRow("binary") << hex("0102") << "0102";
-    QTest::newRow("binary larger than the flash")
-        << QByteArray(1025, 'x') << "F: image larger than the flash";
-    QTest::newRow("records in descending order, a gap")
-        << ela + ":020005000506EE\n:0400000001020304F2\n" + end << "01020304ff0506";
-    QTest::newRow("addresses below the flash size are offsets")
-        << ":0100020001FC\n" + end << "ffff01";
-    QTest::newRow("bad checksum on line 2")
-        << ela + ":0400000001020304F3\n" + end << "F: line 2: bad checksum";
-    QTest::newRow("start segment address")
-        << ":0400000300000000F9\n" + end << "F: line 1: start segment address record (not taken)";
-    QTest::newRow("no end record") << ela + ":0400000001020304F2\n"
-                                   << "F: no end-of-file record";
-    QTest::newRow("two values for one byte")
-        << ela + ":0100000001FE\n:0100000002FD\n" + end << "F: two values for address 0x08000000";
-    QTest::newRow("past the flash")
-        << ":020000040800F2\n:0104000001FA\n" + end << "F: data at 0x08000400 outside the flash";
-}
-
-void TestSimBoard::preload() {
-    QFETCH(QByteArray, file);
-    QTemporaryDir dir;
-    QFile f(dir.filePath("F"));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
-    f.close();
-    std::vector<uint8_t> image;
-    std::string error;
-    const bool ok = loadImageFile(f.fileName().toStdString(), 1024, &image, &error);
-    const QString result =
-        ok ? QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()))
-                 .toHex()
-           : QString::fromStdString(error).replace(f.fileName(), "F");
-    QTEST(result, "result");
-}
-
-// The option bytes per family: reads of their area, writes through Write Memory, Write Protect
-// and Write Unprotect with the reset after each (the next command needs a 0x7F first), and their
-// effects on erase, write, readout and the watchdog.
-void TestSimBoard::optionBytes_data() {
-    QTest::addColumn<int>("pid");
-    QTest::addColumn<bool>("hwWatchdog");  // started with --hw-watchdog
-    QTest::addColumn<bool>("skip");        // --protected-erase skip
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");  // after the first sync's ACK
-    QTest::addColumn<int>("resets");
-    QTest::addColumn<bool>("watchdogAfter");
-    const QByteArray w = hex("12345678"), w8 = hex("0102030405060708");
-    auto row = [](const char* name, int pid, const QByteArray& in, const QByteArray& out,
-                  int resets, bool hw = false, bool hwAfter = false, bool skip = false) {
-        QTest::newRow(name) << pid << hw << skip << in << out << resets << hwAfter;
-    };
-    row("F1 factory option bytes", 0x410, rd(0x1FFFF800, 16),
-        hex("797979 a55aff00ff00ff00ff00ff00ff00ff00"), 0);
-    row("F1 hardware watchdog bit", 0x410, rd(0x1FFFF802, 2), hex("797979 fe01"), 0, true, true);
-    row("F4 hardware watchdog bit", 0x413, rd(0x1FFFC000, 1), hex("797979 df"), 0, true, true);
-    row("G0 hardware watchdog bit", 0x460, rd(0x1FFF7800, 8), hex("797979 aafffeff55000100"), 0,
-        true, true);
-    // Page 0 lies in 4 KB block 0: its write and erase are refused, page 4 is free.
-    row("F1 protect block 0: write, erase and mass erase refused", 0x410,
-        hex("639c 00 00 00 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w) + hex("43bc 00 00 00") +
-            hex("43bc 00 04 04") + hex("43bc ff 00") + wr(0x08001000, w),
-        hex("7979 79 797979 fe01 79791f 791f 7979 791f 797979"), 1);
-    // Pages 0 and 4 hold data; block 0 is protected: page 4 alone is erased, with an ACK.
-    row("F1 protected page skipped on request", 0x410,
-        wr(0x08000000, w) + wr(0x08001000, w) + hex("639c 00 00 00 7f 43bc 01 00 04 05") +
-            rd(0x08000000, 4) + rd(0x08001000, 4) + hex("43bc ff 00"),
-        hex("797979 797979 7979 79 7979 797979") + w + hex("797979 ffffffff 791f"), 1, false, false,
-        true);
-    row("F1 a new protect replaces the old", 0x410,
-        hex("639c 00 00 00 7f 639c 01 01 02 02 7f") + rd(0x1FFFF808, 2),
-        hex("7979 79 7979 79 797979 f906"), 2);
-    row("F1 protect past the last block, bad checksum", 0x410, hex("639c 00 20 20 639c 00 01 00"),
-        hex("791f 791f"), 0);
-    row("F1 unprotect: two ACKs, reset, write allowed", 0x410,
-        hex("639c 00 00 00 7f 738c 7f") + rd(0x1FFFF808, 2) + wr(0x08000000, w),
-        hex("7979 79 7979 79 797979 ff00 797979"), 2);
-    row("F1 Write Memory: complements by the chip, reset", 0x410,
-        wr(0x1FFFF800, hex("a500fe0012003400ff00ff00ff00ff00")) + hex("7f") + rd(0x1FFFF800, 16),
-        hex("797979 79 797979 a55afe0112ed34cbff00ff00ff00ff00"), 1, false, true);
-    row("F1 Write Memory of part: the rest erased, readout protected", 0x410,
-        wr(0x1FFFF804, hex("12ed34cb")) + hex("7f 11ee"), hex("797979 79 1f"), 1);
-    row("F1 hardware watchdog cleared by Write Memory", 0x410,
-        wr(0x1FFFF800, hex("a55aff00ff00ff00ff00ff00ff00ff00")) + hex("7f"), hex("797979 79"), 1,
-        true, false);
-    // An unwired board takes each 0x7F as a reset with BOOT0 high.
-    row("F0 readout level 2: the bootloader stays off", 0x440,
-        wr(0x1FFFF800, hex("cc33ff00ff00ff00ff00ff00ff00ff00")) + hex("7f 7f"), hex("797979"), 3);
-    row("F1 readout protect and unprotect keep write protection", 0x410,
-        hex("639c 00 00 00 7f 827d 7f 926d 7f") + rd(0x1FFFF808, 2),
-        hex("7979 79 7979 79 7979 79 797979 fe01"), 3);
-    row("F4 protect sector 1", 0x413,
-        hex("639c 00 01 01 7f") + rd(0x1FFFC008, 2) + ee({1}) + ee({2}) + ee({0xFFFF}),
-        hex("7979 79 797979 fd7f 791f 7979 791f"), 1);
-    row("F4 sector 12 does not exist", 0x413, hex("639c 00 0c 0c"), hex("791f"), 0);
-    row("F4 unprotect", 0x413, hex("639c 00 01 01 7f 738c 7f") + rd(0x1FFFC008, 2) + ee({1}),
-        hex("7979 79 7979 79 797979 ff7f 7979"), 2);
-    // L0: a bit at 1 protects a 4 KB sector of 32 pages; the complement in the upper half-word.
-    row("L0 protect sector 0", 0x417,
-        hex("639c 00 00 00 7f") + rd(0x1FF80008, 4) + ee({31}) + ee({32}),
-        hex("7979 79 797979 0100feff 791f 7979"), 1);
-    // Areas: a first and a last page each.
-    row("G0 protect pages 2-5", 0x460,
-        hex("639c 01 02 05 06 7f") + rd(0x1FFF7818, 8) + ee({3}) + ee({6}) + wr(0x08001000, w8),
-        hex("7979 79 797979 02ff05fffd00fa00 791f 7979 79791f"), 1);
-    row("G0 an odd number of codes", 0x460, hex("639c 00 02 02"), hex("791f"), 0);
-    row("G0 unprotect", 0x460, hex("639c 01 02 05 06 7f 738c 7f") + ee({3}),
-        hex("7979 79 7979 79 7979"), 2);
-}
-
-void TestSimBoard::optionBytes() {
-    QFETCH(int, pid);
-    QFETCH(bool, hwWatchdog);
-    QFETCH(bool, skip);
-    QFETCH(QByteArray, input);
-    BoardConfig c;
-    c.pid = uint16_t(pid);
-    c.hardwareWatchdog = hwWatchdog;
-    c.skipProtectedErase = skip;
-    Board b(c);
-    int64_t t = 0;
-    QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
-    QFETCH(QByteArray, expected);
-    QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
-    QTEST(int(b.counters().resets), "resets");
-    QTEST(b.hardwareWatchdog(), "watchdogAfter");
-}
-
-// The unique ID: where each family keeps it, from --uid or the stand-in.
-void TestSimBoard::uniqueId_data() {
-    QTest::addColumn<int>("pid");
-    QTest::addColumn<QByteArray>("uid");  // empty: the stand-in
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");
-    const QByteArray uid = hex("00112233445566778899aabb");
-    QTest::newRow("F1 stand-in") << 0x410 << QByteArray() << rd(0x1FFFF7E8, 12)
-                                 << hex("797979 507261786f6e53696d000410");
-    QTest::newRow("F1 given") << 0x410 << uid << rd(0x1FFFF7E8, 12) << hex("797979") + uid;
-    QTest::newRow("F1 after the flash size")
-        << 0x412 << uid << rd(0x1FFFF7E0, 12) << hex("797979 2000ffff ffffffff 00112233");
-    QTest::newRow("F0") << 0x440 << uid << rd(0x1FFFF7AC, 12) << hex("797979") + uid;
-    QTest::newRow("F4") << 0x413 << uid << rd(0x1FFF7A10, 12) << hex("797979") + uid;
-    QTest::newRow("G0") << 0x460 << uid << rd(0x1FFF7590, 12) << hex("797979") + uid;
-    QTest::newRow("L0 words apart") << 0x417 << uid << rd(0x1FF80050, 8) + rd(0x1FF80064, 4)
-                                    << hex("797979 0011223344556677 797979 8899aabb");
-    QTest::newRow("U5 away from system memory")
-        << 0x482 << uid << rd(0x0BFA0700, 12) << hex("797979") + uid;
-}
-
-void TestSimBoard::uniqueId() {
-    QFETCH(int, pid);
-    QFETCH(QByteArray, uid);
-    QFETCH(QByteArray, input);
-    BoardConfig c;
-    c.pid = uint16_t(pid);
-    if (!uid.isEmpty()) {
-        std::array<uint8_t, 12> bytes{};
-        std::copy(uid.begin(), uid.end(), bytes.begin());
-        c.uid = bytes;
-    }
-    Board b(c);
-    int64_t t = 0;
-    QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
-    QFETCH(QByteArray, expected);
-    QCOMPARE(feed(b, input, &t).toHex(' '), expected.toHex(' '));
-}
 
 QTEST_GUILESS_MAIN(TestSimBoard)
 #include "tst_simboard.moc"

@@ -1,5 +1,6 @@
 // The pty server, checked with a raw client and with stm32flash; the modem lines through
-// libpraxon-lines.so in stm32flash and in a QSerialPort child. (praxon-sim as a process serves
+// libpraxon-lines.so in stm32flash and in a QSerialPort child; a program run on the emulated core
+// through the port. (praxon-sim as a process serves
 // tst_cliprocess: its port line, --preload, --dump and --counters are checked there.)
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 
 #include "IntelHex.h"
 #include "Simulator.h"
+#include "cortexm_programs.h"
 
 using namespace praxon::sim;
 
@@ -96,6 +98,8 @@ private slots:
     void badOptions_data();
     void badOptions();
     void qtClient();
+    void served_data();
+    void served();
 };
 
 // The link lives as long as the simulator, replaces a stale link and never a regular file.
@@ -417,6 +421,41 @@ void TestSimulator::qtClient() {
                 {"-qtclient", QString::fromStdString(sim->portPath())});
     QVERIFY(child.waitForFinished(20000));
     QCOMPARE(child.readAllStandardOutput().trimmed(), "44: 0:79");
+}
+
+void TestSimulator::served_data() {
+    QTest::addColumn<bool>("instant");
+    QTest::newRow("instant") << true;
+    QTest::newRow("real pace") << false;
+}
+
+// Write Memory puts a program in SRAM, Go starts it on the emulated core, it echoes, 'R' makes it
+// reset the chip, and the bootloader answers 0x7F again.
+void TestSimulator::served() {
+    QFETCH(bool, instant);
+    QStringList events;
+    auto sim = started(instant, {}, 0, 0, {}, {}, &events);
+    Client c(sim->portPath());
+    QByteArray image = hex("00500020 09020020");  // stack top; the entry (Thumb) after the vectors
+    image.append(reinterpret_cast<const char*>(programs::echoreset.data()),
+                 qsizetype(programs::echoreset.size()));
+    while (image.size() % 4) image.append(char(0));
+    char sum = char(image.size() - 1);
+    for (char byte : image) sum ^= byte;
+    const QByteArray at = hex("20000200 22");
+    QCOMPARE(c.exchange(hex("7f"), 1).toHex(), QByteArray("79"));
+    QCOMPARE(c.exchange(hex("31ce") + at, 2).toHex(), QByteArray("7979"));
+    QCOMPARE(c.exchange(char(image.size() - 1) + image + sum, 1).toHex(), QByteArray("79"));
+    QCOMPARE(c.exchange(hex("21de") + at, 2).toHex(), QByteArray("7979"));
+    QCOMPARE(sim->state(), Board::State::RamCode);
+    QCOMPARE(c.exchange("hello, loader", 13), QByteArray("hello, loader"));
+    QCOMPARE(c.exchange("R", 0), QByteArray());
+    QTRY_COMPARE(sim->state(), Board::State::WaitSync);
+    QCOMPARE(c.exchange(hex("7f"), 1).toHex(), QByteArray("79"));
+    sim->stop();
+    QVERIFY2(
+        events.contains("loader runs from 0x20000200") && events.contains("system reset request"),
+        qPrintable(events.join(", ")));
 }
 
 // The child side of qtClient(): the lines QSerialPort reads (DTR 0x04, RTS 0x40) and what a 0x7F

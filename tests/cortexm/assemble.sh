@@ -1,6 +1,6 @@
 #!/bin/sh
-# Assembles the Thumb programs of tst_cortexm into ../cortexm_programs.h (bytes, with their
-# source beside them). Needs arm-none-eabi-as; the build itself does not.
+# Assembles the Thumb programs of tst_simboard and tst_simulator into ../cortexm_programs.h (bytes,
+# with their source beside them). Needs arm-none-eabi-as; the build itself does not.
 set -e
 cd "$(dirname "$0")"
 out=../cortexm_programs.h
