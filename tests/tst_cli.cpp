@@ -537,7 +537,9 @@ void TestCli::helpPages() {
             "info program read erase go protect unprotect devices ports --port auto --baud "
             "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
             "--compatible --turbo --turbo-baud --flash-kb --lang --json --address --size "
-            "--erase=pages --verify --run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
+            "--erase=pages --verify --run --go-address --format LC_ALL LC_MESSAGES LANG JSON "
+            "--serial --serial-state --serial-start --serial-format u32le u32be u64le dec:W "
+            "hex:W --record")
             .split(' ');
     for (const QString& word : words)
         if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))
