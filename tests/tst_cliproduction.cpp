@@ -122,6 +122,10 @@ private slots:
             "-", {});
         row("too many digits for the format", "", "next=1000\n",
             "--serial 0800F000 --serial-format dec:3", 1, "serial_too_wide:1000", "next=1000", {});
+        // The file's next number fits, the one taken (another machine holds 99) does not.
+        row("the number taken outgrows the format", "", "next=99\npending=99@elsewhere:1\n",
+            "--serial 0800F000 --serial-format dec:2", 1, "serial_too_wide:100",
+            "next=99 pending=99@elsewhere:1", {});
         // Written to before it failed: the board may carry the number, never given again.
         row("a failed write spends the number", "--fault nack:0x31:1", "-",
             "--serial 0800F000 --serial-start 5", 1, "serial_number_taken:5 serial_number_used:5",
@@ -287,6 +291,26 @@ private slots:
             fields[3].clear();
             QCOMPARE(fields.mid(1).join(','), expected[i]);
         }
+    }
+
+    // One board with --record: its line (no file for info), and the table.
+    void oneBoardRecord() {
+        QTemporaryDir dir;
+        const QString record = dir.filePath("record.csv");
+        Sim sim;
+        QVERIFY(sim.start({"--instant"}, dir.filePath("dump.bin")));
+        const Run r = cli({"--port", sim.ports[0], "info", "--record", record});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 2);
+        QCOMPARE(lines[lines.size() - 2].simplified(),
+                 QString("PORT CHIP UNIQUE ID SERIAL RESULT SECONDS"));
+        const QStringList csv = QString::fromUtf8(rig::readFile(record)).split('\n');
+        QCOMPARE(csv.size(), 3);
+        QStringList fields = csv[1].split(',');
+        QCOMPARE(fields.size(), 8);
+        fields[0].clear(), fields[3].clear();
+        QCOMPARE(fields.join(','), ',' + sim.ports[0] + ",STM32F10x medium-density,,,,,ok");
     }
 
     // Ctrl+C while two boards are being written at line pace: both stop, the summary says so.

@@ -141,7 +141,15 @@ bool CheckSerialPlan(const CliOptions& options, const FirmwareImage& image, Seri
         sink.report(Event(EventCode::SerialOverlapsImage, Operation::Program).at(*overlap));
         return false;
     }
-    return state.check(sink);
+    uint64_t next = 0;
+    if (!state.check(sink, &next)) return false;
+    // A series that has outgrown its format fails every board: said once, before any is touched.
+    if (!EncodeSerial(next, options.serialFormat)) {
+        sink.report(Event(EventCode::SerialTooWide, Operation::Program)
+                        .withText(QString::number(qulonglong(next))));
+        return false;
+    }
+    return true;
 }
 
 bool CliRunner::programNumbered(const FirmwareImage& image) {

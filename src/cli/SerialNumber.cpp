@@ -247,10 +247,11 @@ bool SerialStateFile::update(EventSink& sink, bool mayCreate,
     return true;
 }
 
-bool SerialStateFile::check(EventSink& sink) {
+bool SerialStateFile::check(EventSink& sink, uint64_t* next) {
     const std::lock_guard<std::mutex> guard(processLock);
     State state;
     if (!read(&state, true, sink)) return false;
+    if (next) *next = state.next;
     // A new file must be possible where it is asked for.
     if (!QFile::exists(path_) && !QFileInfo(QFileInfo(path_).absolutePath()).isDir()) {
         Event e = event(EventCode::SerialStateFailed);

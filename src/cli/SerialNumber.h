@@ -55,7 +55,8 @@ public:
     SerialStateFile(const QString& path, std::optional<uint64_t> start);
 
     // Whether a run can draw from the file; reported as an event when not. Changes nothing.
-    bool check(EventSink& sink);
+    // *next: the number the file (or --serial-start) would give first.
+    bool check(EventSink& sink, uint64_t* next = nullptr);
     // Takes the lowest free number and marks it pending; none (reported) when the file cannot
     // be read, locked or written.
     std::optional<uint64_t> take(EventSink& sink);
