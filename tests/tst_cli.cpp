@@ -222,18 +222,6 @@ void TestCli::parse_data() {
         "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
         "--serial-format|dec:21",
         "usage: invalid --serial-format dec:21");
-    row("serial, hex too wide",
-        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
-        "--serial-format|hex:17",
-        "usage: invalid --serial-format hex:17");
-    row("serial, no digits",
-        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
-        "--serial-format|dec:0",
-        "usage: invalid --serial-format dec:0");
-    row("serial, unknown format",
-        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
-        "--serial-format|u16le",
-        "usage: invalid --serial-format u16le");
     row("serial start past 32 bits",
         "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
         "--serial-start|4294967296",
