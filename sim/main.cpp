@@ -497,7 +497,7 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    // One file for the process: the boards' ports, one a line (a port list takes the first).
+    // One file for the process: the boards' ports, one a line.
     BoardAnnouncement announcement(announced);
     for (;;) {
         timespec tick{0, 100'000'000};

@@ -20,3 +20,9 @@ if(TARGET praxon_flash AND TARGET praxon_sim AND NOT PRAXON_SANITIZE)
     praxon_add_test(tst_turbosim SOURCES tst_turbosim.cpp
         LIBS praxon_flash praxon_link praxon_sim praxon_testkit praxon_messages)
 endif()
+# praxon-cli on a production line as processes against praxon-sim.
+if(TARGET praxon_flash AND TARGET praxon_sim AND TARGET praxon-cli)
+    praxon_add_test(tst_cliproduction SOURCES tst_cliproduction.cpp
+        LIBS praxon_flash praxon_link praxon_sim praxon_testkit)
+    add_dependencies(tst_cliproduction praxon-cli praxon-sim)
+endif()

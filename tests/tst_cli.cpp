@@ -68,6 +68,15 @@ QString describe(const CliOptions& o) {
     if (o.mode != WriteMode::Fast)
         parts << (o.mode == WriteMode::Turbo ? QString("turbo") : QString("compatible"));
     if (o.program.turboBaudRate) parts << QString("turbo-baud=%1").arg(o.program.turboBaudRate);
+    if (o.ports.size() > 1) parts << "ports=" + o.ports.join(',');
+    if (o.serialAddress) {
+        const char* const kinds[] = {"u32le", "u32be", "u64le", "dec", "hex"};
+        parts << QString::asprintf("serial@%08X:%s/%d", *o.serialAddress,
+                                   kinds[int(o.serialFormat.kind)], o.serialFormat.width)
+              << "state=" + o.serialState;
+        if (o.serialStart) parts << QString("start=%1").arg(qulonglong(*o.serialStart));
+    }
+    if (!o.recordPath.isEmpty()) parts << "record=" + o.recordPath;
     return parts.join(' ');
 }
 }  // namespace
@@ -162,7 +171,8 @@ void TestCli::parse_data() {
     row("ports, an argument", "ports|ttyUSB0", "usage: unexpected argument ttyUSB0");
 
     row("compatible", "--port|P|--compatible|info", "info P [] compatible");
-    row("turbo, connect speed", "--port|P|program|f|--turbo", "program P [f] content@08000000 turbo");
+    row("turbo, connect speed", "--port|P|program|f|--turbo",
+        "program P [f] content@08000000 turbo");
     row("turbo, faster line", "--turbo|--turbo-baud=2000000|--port|P|program|f",
         "program P [f] content@08000000 turbo turbo-baud=2000000");
     row("turbo at the speed of --baud", "--turbo|--turbo-baud|460800|--port|P|program|f",
@@ -175,6 +185,62 @@ void TestCli::parse_data() {
         "usage: --turbo-baud goes with --turbo");
     row("turbo and compatible", "--turbo|--compatible|--port|P|program|f",
         "usage: --compatible and --turbo exclude each other");
+
+    // Production line: several boards, serial numbers, the record.
+    row("several ports", "--port|A|--port=B|--port|C|erase", "erase A [] ports=A,B,C");
+    row("several ports, auto among them", "--port|A|--port|auto|info",
+        "usage: --port auto picks the only adapter present");
+    row("the same port twice", "--port|A|--port|B|--port|A|info", "usage: --port A given twice");
+    row("read from several boards", "--port|A|--port|B|read|f", "usage: read takes one --port");
+    row("serial, defaults", "--port|P|program|f|--verify|--serial|0800F000|--serial-state|s",
+        "program P [f] content@08000000 verify serial@0800F000:u32le/4 state=s");
+    row("serial, decimal digits, start",
+        "--port|P|program|f|--verify|--serial=0800FFF8|--serial-format|dec:8|--serial-state|s|"
+        "--serial-start|0x10",
+        "program P [f] content@08000000 verify serial@0800FFF8:dec/8 state=s start=16");
+    row("serial, u64 from the largest start",
+        "--port|P|program|f|--verify|--serial|0|--serial-format|U64LE|--serial-state|s|"
+        "--serial-start|18446744073709551615",
+        "program P [f] content@08000000 verify serial@00000000:u64le/8 state=s "
+        "start=18446744073709551615");
+    row("serial, hex digits",
+        "--port|P|program|f|--verify|--serial|0|--serial-format|hex:16|--serial-state|s",
+        "program P [f] content@08000000 verify serial@00000000:hex/16 state=s");
+    row("serial without verify", "--port|P|program|f|--serial|0|--serial-state|s",
+        "usage: --serial needs --verify");
+    row("serial without state", "--port|P|program|f|--verify|--serial|0",
+        "usage: --serial needs --serial-state FILE");
+    row("serial state alone", "--port|P|program|f|--verify|--serial-state|s",
+        "usage: --serial-state goes with --serial");
+    row("serial start alone", "--port|P|program|f|--serial-start|1",
+        "usage: --serial-start goes with --serial");
+    row("serial on erase", "--port|P|erase|--serial|0|--serial-state|s",
+        "usage: --serial belongs to program, not erase");
+    row("serial, bad address", "--port|P|program|f|--verify|--serial|0x8G|--serial-state|s",
+        "usage: invalid address 0x8G");
+    row("serial, decimal too wide",
+        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
+        "--serial-format|dec:21",
+        "usage: invalid --serial-format dec:21");
+    row("serial start past 32 bits",
+        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
+        "--serial-start|4294967296",
+        "usage: --serial-start 4294967296 does not fit --serial-format u32le");
+    row("serial start past the digits",
+        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
+        "--serial-start|1000|--serial-format|dec:3",
+        "usage: --serial-start 1000 does not fit");
+    row("serial start not a number",
+        "--port|P|program|f|--verify|--serial|0|--serial-state|s|"
+        "--serial-start|-1",
+        "usage: invalid --serial-start -1");
+    row("serial past the address space",
+        "--port|P|program|f|--verify|--serial|FFFFFFFE|"
+        "--serial-state|s",
+        "usage: the serial number at FFFFFFFE would pass 0xFFFFFFFF");
+    row("record", "--port|P|--port|Q|info|--record|log.csv", "info P [] ports=P,Q record=log.csv");
+    row("record without a port", "devices|--record|log.csv",
+        "usage: --record belongs to commands that open a port, not devices");
 }
 
 void TestCli::parse() {
@@ -459,7 +525,9 @@ void TestCli::helpPages() {
             "info program read erase go protect unprotect devices ports --port auto --baud "
             "--reset-line --reset-inverted --boot0-line --boot0-inverted --sequence "
             "--compatible --turbo --turbo-baud --flash-kb --lang --json --address --size "
-            "--erase=pages --verify --run --go-address --format LC_ALL LC_MESSAGES LANG JSON")
+            "--erase=pages --verify --run --go-address --format LC_ALL LC_MESSAGES LANG JSON "
+            "--serial --serial-state --serial-start --serial-format u32le u32be u64le dec:W "
+            "hex:W --record")
             .split(' ');
     for (const QString& word : words)
         if (!help.contains(QRegularExpression(QString("(^|[^-\\w])%1\\b").arg(word))))

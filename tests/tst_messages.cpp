@@ -535,11 +535,49 @@ const QList<Row>& Rows() {
          "log:清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
          "log:Readout Unprotect was sent; the board may still be erasing. Wait a moment before "
          "resetting it."},
+        // Production line
+        {"serial number taken",
+         Ev(C::SerialNumberTaken, O::Program).text("1001").address(0x0800F000),
+         "log:序列号1001，写在0800F000。", "log:Serial number 1001, written at 0x0800F000."},
+        {"serial number used", Ev(C::SerialNumberUsed, O::Program).text("1001"),
+         "log:序列号1001已用掉。", "log:Serial number 1001 is used."},
+        {"serial number returned", Ev(C::SerialNumberReturned, O::Program).text("1001"),
+         "log:未写入任何数据，序列号1001留给下一块板。",
+         "log:Nothing was written; serial number 1001 goes to the next board."},
+        {"serial too wide", Ev(C::SerialTooWide, O::Program).text("10000"),
+         "msg:序列号10000超出所选格式的位数，未编程。",
+         "msg:Serial number 10000 does not fit the chosen format; nothing was programmed."},
+        {"serial overlaps image", Ev(C::SerialOverlapsImage, O::Program).address(0x08000010),
+         "msg:序列号的位置与文件自身的数据重叠(08000010)，未编程。",
+         "msg:The serial number's place overlaps the file's own data at 0x08000010; nothing was "
+         "programmed."},
+        {"serial outside flash", Ev(C::SerialOutsideFlash, O::Program).address(0x08010000),
+         "msg:序列号地址08010000不在芯片的FLASH内，未编程。",
+         "msg:The serial number's address 0x08010000 is not inside the chip's flash; nothing was "
+         "programmed."},
+        {"serial state missing", Ev(C::SerialStateMissing, O::Program).text("sn.txt"),
+         "msg:序列号状态文件sn.txt不存在；首次使用请加 --serial-start。",
+         "msg:The serial number file sn.txt does not exist; give --serial-start to begin a "
+         "series."},
+        {"serial state invalid", Ev(C::SerialStateInvalid, O::Program).text("sn.txt").value(3),
+         "msg:序列号状态文件sn.txt第3行有误，未编程。",
+         "msg:The serial number file sn.txt is not valid at line 3; nothing was programmed."},
+        {"serial state failed",
+         Ev(C::SerialStateFailed, O::Program).text("sn.txt").detail("Permission denied"),
+         "msg:无法使用序列号状态文件sn.txt：Permission denied",
+         "msg:Cannot use the serial number file sn.txt: Permission denied"},
+        {"serial start ahead", Ev(C::SerialStartAhead, O::Program).text("sn.txt").value(7),
+         "msg:序列号状态文件sn.txt的下一个号是7，小于 --serial-start；跳号请直接修改该文件。",
+         "msg:The serial number file sn.txt continues at 7, below --serial-start; to skip "
+         "numbers, edit the file."},
+        {"record failed", Ev(C::RecordFailed, O::None).text("log.csv").detail("No such file"),
+         "msg:无法写入记录文件log.csv：No such file",
+         "msg:Cannot write the record file log.csv: No such file"},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::UnprotectPending);
+constexpr int kLastCode = int(EventCode::RecordFailed);
 
 }  // namespace
 

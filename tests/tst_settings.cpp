@@ -174,7 +174,8 @@ private slots:
     void simulatedBoards() {
         QTemporaryDir runtime;
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        const QString folder = praxon::simulatedBoardsFolder(), a = runtime.filePath("a");
+        const QString folder = praxon::simulatedBoardsFolder(), a = runtime.filePath("a"),
+                      b = runtime.filePath("b");
         QCOMPARE(folder, runtime.filePath("praxon-sim"));  // where praxon-sim leaves its notes
         QVERIFY(QDir().mkpath(folder));
         auto write = [&](const QString& name, const QString& content) {
@@ -182,14 +183,17 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content.toUtf8()) >= 0);
         };
         write(a, "");
-        write(QString("%1.port").arg(QCoreApplication::applicationPid()), a + "\nmore\n");
+        write(b, "");
+        // A simulator serving several boards names each: every one that exists is offered.
+        write(QString("%1.port").arg(QCoreApplication::applicationPid()),
+              a + "\nmore\n" + b + "\n");
         write("4194312.port", a);  // above the kernel's pid limit: not running
         write("1.port", runtime.filePath("gone"));
         write("notapid.port", a);
-        QCOMPARE(praxon::simulatedBoardPorts(), QStringList{a});
+        QCOMPARE(praxon::simulatedBoardPorts(), QStringList({a, b}));
         QStringList list(10, QString());
         const int n = praxon::EnumComPorts(list, 10, *praxon::systemPortMap());
-        if (n < 10) QCOMPARE(list.mid(n - 1, 1), QStringList{a});
+        if (n < 10) QCOMPARE(list.mid(n - 2, 2), QStringList({a, b}));
         qunsetenv("XDG_RUNTIME_DIR");
     }
     // The system's map is built on a port source: each listing takes the ports afresh, in the

@@ -17,6 +17,7 @@ const HelpPage kEnglish = {
     R"(Usage: praxon-cli --port PORT|auto [--baud N] [WIRING] [--compatible] [--flash-kb N]
                   [--turbo [--turbo-baud N]]
                   [--lang zh|en] [--json] COMMAND [ARGS]
+       praxon-cli --port PORT --port PORT ... [--record FILE] COMMAND [ARGS]
        praxon-cli devices
        praxon-cli ports
   WIRING: --reset-line dtr|rts|none [--reset-inverted]
@@ -26,6 +27,8 @@ Commands:
   info                   connect, identify the chip and summarise it
   program FILE [--format hex|srec|elf|bin] [--address A] [--erase[=all|pages]]
                [--verify] [--protect] [--run [--go-address A]]
+               [--serial A --serial-state FILE [--serial-start N]
+                [--serial-format u32le|u32be|u64le|dec:W|hex:W]]
                          write an Intel HEX, S-record, ELF or binary image into
                          the flash
   read FILE [--address A --size N]
@@ -151,6 +154,34 @@ Write modes (every command):
                   2000000, where the adapter manages it. When the line does
                   not carry it, both sides return to the --baud speed.
 
+Production line:
+  Several --port options run the command on every board at once, each on
+  its own port (--port auto cannot be one of them; read takes one board).
+  The image file is read once. Every log line starts with its port in
+  brackets, every JSON object has a "port" field; a table ends the run:
+  port, chip, unique ID, serial number, result (ok, failed, stopped) and
+  seconds (with --json one object of kind "summary"). The exit status is 0
+  only when every board succeeded. Ctrl+C stops every board.
+  --record FILE   append one CSV line per board and run to FILE: time
+                  (ISO 8601, UTC), port, chip, unique ID (hex), serial number,
+                  file, the file's SHA-256, result; a heading line first when
+                  FILE is new. With one --port as well (then with the table).
+  program --serial A writes a serial number into the image at address A, so
+  that erase and verify cover it; --verify is required. Refused when A lies
+  on the file's own data or outside the chip's flash.
+  --serial-format u32le (default), u32be, u64le: 4 or 8 bytes, little- or
+                  big-endian; dec:W, hex:W: W ASCII digits (decimal 1 to 20,
+                  upper-case hexadecimal 1 to 16), zero-padded. A number that
+                  does not fit is refused.
+  --serial-state FILE  a text file: next=N, the lowest number not used yet
+                  (with used= and pending= lines while runs are under way).
+                  Runs and boards lock it (FILE.lock beside it) and never get
+                  the same number. A number counts as used once its board was
+                  verified, or once a failed board's flash had been erased or
+                  written; otherwise it goes to the next board.
+  --serial-start N  the first number when FILE does not exist yet; with an
+                  existing FILE it must not lie beyond FILE's next number.
+
 Language: praxon-cli speaks Chinese when the locale (the first of LC_ALL,
 LC_MESSAGES and LANG that is set) starts with "zh", English otherwise;
 --lang zh or --lang en decides instead.
@@ -192,6 +223,7 @@ const HelpPage kChinese = {
     R"(用法：praxon-cli --port 串口|auto [--baud N] [接线] [--compatible] [--flash-kb N]
                  [--turbo [--turbo-baud N]]
                  [--lang zh|en] [--json] 命令 [参数]
+      praxon-cli --port 串口 --port 串口 ... [--record 文件] 命令 [参数]
       praxon-cli devices
       praxon-cli ports
   接线：--reset-line dtr|rts|none [--reset-inverted]
@@ -201,6 +233,8 @@ const HelpPage kChinese = {
   info                   连接，识别芯片并列出其概况
   program 文件 [--format hex|srec|elf|bin] [--address A] [--erase[=all|pages]]
                [--verify] [--protect] [--run [--go-address A]]
+               [--serial A --serial-state 文件 [--serial-start N]
+                [--serial-format u32le|u32be|u64le|dec:W|hex:W]]
                          把 Intel HEX、S-record、ELF 或二进制映像写入 FLASH
   read 文件 [--address A --size N]
                          把 FLASH（默认全部）读入文件
@@ -302,6 +336,28 @@ devices 每行列出一种 praxon-cli 认识的芯片：产品 ID、系列、产
   --turbo-baud N  与 --turbo 同用：加载程序运行后的线路速率（默认为 --baud
                   的速率）：任一 --baud 速率、1000000、1500000 或 2000000，
                   需适配器支持。线路承载不了时，双方都回到 --baud 的速率。
+
+生产线：
+  给出多个 --port 时，同一命令在每块电路板上同时执行，各用各的串口（其中不能有
+  --port auto；read 只接受一块电路板）。映像文件只读一次。每行日志以方括号中的
+  串口开头，每个 JSON 对象带 "port" 字段；结束时列表：串口、芯片、唯一 ID、
+  序列号、结果（ok、failed、stopped）和秒数（--json 时为一个 kind 为
+  "summary" 的对象）。只有全部电路板成功时退出状态才为 0。Ctrl+C 停止所有电路板。
+  --record 文件   每次运行为每块电路板在文件末尾追加一行 CSV：时间（ISO 8601，
+                  UTC）、串口、芯片、唯一 ID（十六进制）、序列号、文件、文件的
+                  SHA-256、结果；文件是新的时先写一行标题。只有一个 --port 时也
+                  可用（此时同样列表）。
+  program --serial A 把序列号写入映像的地址 A 处，擦除和校验都包括它；必须同时
+  给出 --verify。A 落在文件自身的数据上或芯片 FLASH 之外时拒绝执行。
+  --serial-format u32le（默认）、u32be、u64le：4 或 8 字节，小端或大端；
+                  dec:W、hex:W：W 位 ASCII 数字（十进制 1 至 20 位，大写十六进制
+                  1 至 16 位），前面补零。放不下的号码被拒绝。
+  --serial-state 文件  文本文件：next=N，即尚未用过的最小号码（运行期间另有
+                  used= 和 pending= 行）。各次运行和各电路板都加锁使用它（旁边的
+                  文件.lock），绝不会拿到同一个号码。电路板校验成功，或失败的
+                  电路板已被擦除或写入后，号码即算用掉；否则留给下一块电路板。
+  --serial-start N  文件尚不存在时的第一个号码；文件已存在时，N 不得大于文件中
+                  的 next 号码。
 
 语言：区域设置（LC_ALL、LC_MESSAGES、LANG 中第一个已设置的）以 "zh" 开头时
 praxon-cli 使用中文，否则使用英文；--lang zh 或 --lang en 可直接指定。

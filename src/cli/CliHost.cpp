@@ -33,7 +33,10 @@ QString valueName(EventCode code) {
         case EventCode::HexLineRejected:
         case EventCode::HexBadData:
         case EventCode::SrecRefused:
+        case EventCode::SerialStateInvalid:
             return QStringLiteral("line_number");
+        case EventCode::SerialStartAhead:
+            return QStringLiteral("next");
         default:
             return QStringLiteral("value");
     }
@@ -91,7 +94,12 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
     if (e.code == EventCode::ChipIdentified)
         o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
     if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
-    if (!e.text.isEmpty()) {
+    const bool serialEvent =
+        e.code == EventCode::SerialNumberTaken || e.code == EventCode::SerialNumberUsed ||
+        e.code == EventCode::SerialNumberReturned || e.code == EventCode::SerialTooWide;
+    if (serialEvent) {
+        o["serial"] = e.text;  // a string: JSON numbers lose digits beyond 2^53
+    } else if (!e.text.isEmpty()) {
         const bool hexLine = e.code == EventCode::HexLineRejected ||
                              e.code == EventCode::HexBadData || e.code == EventCode::SrecRefused;
         o[hexLine ? "line" : "path"] = e.text;
@@ -131,6 +139,15 @@ void CliHost::report(const Event& e) {
             break;
         case EventCode::ReadDone:
             bytesRead_ += e.done;
+            break;
+        case EventCode::ChipEraseBegun:
+        case EventCode::PagesEraseBegun:
+        case EventCode::ProgramBegun:
+        case EventCode::TurboStarted:  // the loader writes pages of its own accord
+            flashTouched_ = true;
+            break;
+        case EventCode::SerialNumberTaken:
+            serial_ = e.text;
             break;
         default:
             break;
@@ -218,12 +235,14 @@ void CliHost::finish(bool ok, int exitStatus) {
     } else {
         o["chip"] = QJsonValue();
     }
+    if (!serial_.isEmpty()) o["serial"] = serial_;
     writeOut(o);
 }
 
 void CliHost::writeOut(const QJsonObject& object) {
     QJsonObject stamped = object;
     stamped["time"] = now_().toUTC().toString(Qt::ISODateWithMs);
+    if (!port_.isEmpty()) stamped["port"] = port_;
     out_.write(QJsonDocument(stamped).toJson(QJsonDocument::Compact) + '\n');
 }
 

@@ -28,6 +28,11 @@ public:
     void setLanguage(Language language) { language_ = language; }
     Language language() const { return language_; }
     void setJson(bool json) { json_ = json; }
+    // One board of several: every JSON object names its port (the text lines' tag is the
+    // output device's).
+    void setPort(const QString& port) { port_ = port; }
+    // Whether the engine began erasing or writing the chip's flash in this session.
+    bool flashTouched() const { return flashTouched_; }
     // For tests: the time of day stamped on log lines and JSON objects.
     void setTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
 
@@ -71,6 +76,9 @@ private:
     std::optional<uint16_t> pid_;
     QString family_;
     int flashKB_ = -1;
+    QString port_;
+    bool flashTouched_ = false;
+    QString serial_;  // the serial number taken, in decimal; empty: none
 };
 
 // "27648/65536 bytes, 10.8 KB/s"; the rate is left out while no time has passed.

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <string>
+#include <utility>
 
 #include "HexText.h"
 
@@ -89,7 +90,8 @@ struct GivenArguments {
     QStringList positional;
     QString command;  // the first positional argument, once taken
     std::optional<QString> port, address, size, resetLine, boot0Line, sequence, baud, goAddress,
-        flashKB, lang, format, turboBaud;
+        flashKB, lang, format, turboBaud, serial, serialStart, serialFormat, serialState, record;
+    QStringList ports;  // every --port, in order
     bool erase = false;
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
@@ -125,6 +127,12 @@ const ValueOption kValueOptions[] = {
     {"--lang", &GivenArguments::lang, "--lang needs zh or en"},
     {"--format", &GivenArguments::format, "--format needs hex, srec, elf or bin"},
     {"--turbo-baud", &GivenArguments::turboBaud, "--turbo-baud needs a line speed"},
+    {"--serial", &GivenArguments::serial, "--serial needs a hexadecimal address"},
+    {"--serial-start", &GivenArguments::serialStart, "--serial-start needs a number"},
+    {"--serial-format", &GivenArguments::serialFormat,
+     "--serial-format needs u32le, u32be, u64le, dec:W or hex:W"},
+    {"--serial-state", &GivenArguments::serialState, "--serial-state needs a FILE"},
+    {"--record", &GivenArguments::record, "--record needs a FILE"},
 };
 
 const ValueOption* findValueOption(const QString& name) {
@@ -139,7 +147,9 @@ Problem takeValue(const ValueOption& option, const QStringList& arguments, int* 
     const QString& arg = arguments.at(*index);
     const QString name = QString::fromLatin1(option.name);
     std::optional<QString>& slot = given->*option.slot;
-    if (slot) return name + " given more than once";
+    // --port may name several boards.
+    const bool repeatable = option.slot == &GivenArguments::port;
+    if (slot && !repeatable) return name + " given more than once";
     QString value;
     if (arg == name) {
         if (*index + 1 >= arguments.size()) return QString(option.missing);
@@ -148,7 +158,8 @@ Problem takeValue(const ValueOption& option, const QStringList& arguments, int* 
         value = arg.mid(name.size() + 1);
     }
     if (value.trimmed().isEmpty()) return QString(option.missing);
-    slot = value;
+    if (repeatable) given->ports << value;
+    if (!slot) slot = value;
     // Taken at once, so that a --help or a usage error after it speaks this language.
     if (option.slot == &GivenArguments::lang) {
         options->language = parseLanguage(value);
@@ -237,6 +248,66 @@ Problem takeCommand(GivenArguments& given, CliOptions* options) {
         options->command != Command::Devices && options->command != Command::Ports;
     if (!given.port && opensPort) return QString("--port is required");
     options->port = given.port.value_or(QString());
+    options->ports = given.ports;
+    if (given.ports.size() < 2) return std::nullopt;
+    for (qsizetype i = 0; i < given.ports.size(); ++i) {
+        if (given.ports[i].trimmed() == QLatin1String(kAutoPort))
+            return QString(
+                "--port auto picks the only adapter present; name each port when "
+                "giving several");
+        if (given.ports.indexOf(given.ports[i]) != i)
+            return QString("--port %1 given twice").arg(given.ports[i]);
+    }
+    if (options->command == Command::Read)
+        return QString("read takes one --port: several boards would write the same FILE");
+    return std::nullopt;
+}
+
+// --serial and its companions, --record.
+Problem takeProduction(GivenArguments& given, CliOptions* options) {
+    const std::pair<const std::optional<QString>*, const char*> companions[] = {
+        {&given.serialStart, "--serial-start"},
+        {&given.serialFormat, "--serial-format"},
+        {&given.serialState, "--serial-state"},
+    };
+    for (const auto& [value, name] : companions)
+        if (*value && !given.serial) return QString("%1 goes with --serial").arg(name);
+    const bool opensPort =
+        options->command != Command::Devices && options->command != Command::Ports;
+    if (given.record && !opensPort)
+        return QString("--record belongs to commands that open a port, not %1").arg(given.command);
+    options->recordPath = given.record.value_or(QString());
+    if (!given.serial) return std::nullopt;
+    if (options->command != Command::Program)
+        return QString("--serial belongs to program, not %1").arg(given.command);
+    options->serialAddress = parseAddress(*given.serial);
+    if (!options->serialAddress) return invalidAddress(*given.serial);
+    if (!given.serialState) return QString("--serial needs --serial-state FILE");
+    // A number counts as used once the board holding it has been read back.
+    if (!options->program.verify) return QString("--serial needs --verify");
+    options->serialState = *given.serialState;
+    if (given.serialFormat) {
+        const std::optional<SerialFormat> format = ParseSerialFormat(*given.serialFormat);
+        if (!format)
+            return QString(
+                       "invalid --serial-format %1: give u32le, u32be, u64le, dec:W (W 1 to 20) "
+                       "or hex:W (W 1 to 16)")
+                .arg(*given.serialFormat);
+        options->serialFormat = *format;
+    }
+    if (given.serialStart) {
+        options->serialStart = ParseSerialNumber(*given.serialStart);
+        if (!options->serialStart)
+            return QString(
+                       "invalid --serial-start %1: give a decimal number or 0x and hexadecimal "
+                       "digits")
+                .arg(*given.serialStart);
+        if (!EncodeSerial(*options->serialStart, options->serialFormat))
+            return QString("--serial-start %1 does not fit --serial-format %2")
+                .arg(*given.serialStart, given.serialFormat.value_or("u32le"));
+    }
+    if (uint64_t(*options->serialAddress) + uint64_t(options->serialFormat.size()) > kAddressSpace)
+        return QString("the serial number at %1 would pass 0xFFFFFFFF").arg(*given.serial);
     return std::nullopt;
 }
 
@@ -412,7 +483,7 @@ ParseResult parseArguments(const QStringList& arguments) {
     // Each step checks one group of options; the first problem found is the one reported.
     using Step = Problem (*)(GivenArguments&, CliOptions*);
     for (Step step : {takeCommand, checkPlacement, takeCommandArguments, takeAddresses,
-                      takeChipAndSpeed, takeWiring}) {
+                      takeChipAndSpeed, takeWiring, takeProduction}) {
         if (problem) break;
         problem = step(given, &result.options);
     }

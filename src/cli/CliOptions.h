@@ -7,6 +7,7 @@
 
 #include "Engine.h"
 #include "Language.h"
+#include "SerialNumber.h"
 
 namespace praxon::cli {
 
@@ -31,6 +32,15 @@ struct CliOptions {
 
     // program: --format; none: told by FILE's content (DetectImageFormat).
     std::optional<ImageFormat> format;
+
+    // Every --port given, in order (port is the first): the same command runs on each board.
+    QStringList ports;
+    // program --serial: a number from the state file written at serialAddress in serialFormat.
+    std::optional<uint32_t> serialAddress;
+    SerialFormat serialFormat;
+    QString serialState;
+    std::optional<uint64_t> serialStart;
+    QString recordPath;  // --record: one CSV line per board and run appended here
 
     // program: how FILE is read.
     ImageSource imageSource() const;

@@ -1,5 +1,7 @@
 #include "CliRunner.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <algorithm>
 
 #include "CliHost.h"
@@ -101,21 +103,100 @@ int CliRunner::run() {
         host_.finish(true, ExitSuccess);
         return ExitSuccess;
     }
+    QElapsedTimer clock;
+    clock.start();
+    outcome_.port = options_.port;
     engine_.setMode(options_.mode);
     engine_.setFlashSizeOverride(options_.flashKB);
     engine_.setLineOptions(options_.lines);  // before the port opens
     const bool ok = execute();
     if (stopped_) host_.note(QStringLiteral("Stopped."));
     const int status = ok && !stopped_ ? ExitSuccess : ExitFailure;
+    noteTarget();
+    outcome_.result = stopped_ ? BoardOutcome::Stopped
+                      : ok     ? BoardOutcome::Ok
+                               : BoardOutcome::Failed;
+    outcome_.seconds = double(clock.nsecsElapsed()) / 1e9;
+    outcome_.finished = QDateTime::currentDateTimeUtc();
     host_.finish(status == ExitSuccess, status);
     return status;
 }
 
+void CliRunner::noteTarget() {
+    const TargetInfo& t = engine_.target();
+    if (t.device)
+        outcome_.chip = t.device->family + ' ' + t.device->line;
+    else if (t.pid)
+        outcome_.chip = pidText(*t.pid);
+    outcome_.uniqueId = QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(t.uniqueId.data()), int(t.uniqueId.size()))
+            .toHex()
+            .toUpper());
+}
+
+bool CheckSerialPlan(const CliOptions& options, const FirmwareImage& image, SerialStateFile& state,
+                     EventSink& sink) {
+    if (const std::optional<uint32_t> overlap =
+            SerialOverlap(image, *options.serialAddress, options.serialFormat.size())) {
+        sink.report(Event(EventCode::SerialOverlapsImage, Operation::Program).at(*overlap));
+        return false;
+    }
+    uint64_t next = 0;
+    if (!state.check(sink, &next)) return false;
+    // A series that has outgrown its format fails every board: said once, before any is touched.
+    if (!EncodeSerial(next, options.serialFormat)) {
+        sink.report(Event(EventCode::SerialTooWide, Operation::Program)
+                        .withText(QString::number(qulonglong(next))));
+        return false;
+    }
+    return true;
+}
+
+bool CliRunner::programNumbered(const FirmwareImage& image) {
+    const uint32_t address = *options_.serialAddress;
+    const int size = options_.serialFormat.size();
+    // A chip the table lacks is refused by program() itself, before a number is taken.
+    const TargetInfo& t = engine_.target();
+    if (!t.device) return engine_.program(image, options_.program);
+    // The chip's own flash, as connect learnt it: the line's largest only when the size is
+    // unknown.
+    const uint64_t flashEnd =
+        uint64_t(t.device->flashBase) +
+        (t.flashSizeKB > 0 ? uint64_t(t.flashSizeKB) * 1024 : t.device->maxFlashBytes);
+    if (address < t.device->flashBase || uint64_t(address) + uint64_t(size) > flashEnd) {
+        host_.report(Event(EventCode::SerialOutsideFlash, Operation::Program).at(address));
+        return false;
+    }
+    const std::optional<uint64_t> number = serialState_->take(host_);
+    if (!number) return false;
+    outcome_.serial = number;
+    const QString text = QString::number(qulonglong(*number));
+    const std::optional<QByteArray> bytes = EncodeSerial(*number, options_.serialFormat);
+    if (!bytes) {
+        host_.report(Event(EventCode::SerialTooWide, Operation::Program).withText(text));
+        serialState_->finish(*number, false, host_);
+        return false;
+    }
+    FirmwareImage numbered = image;
+    numbered.add(address, reinterpret_cast<const uint8_t*>(bytes->constData()), size_t(size));
+    host_.report(
+        Event(EventCode::SerialNumberTaken, Operation::Program).at(address).withText(text));
+    bool ok = engine_.program(numbered, options_.program) && !stopped_;
+    // A board that failed after its flash was touched may hold the number: never again.
+    const bool used = ok || host_.flashTouched();
+    if (!serialState_->finish(*number, used, host_)) return false;
+    host_.report(Event(used ? EventCode::SerialNumberUsed : EventCode::SerialNumberReturned,
+                       Operation::Program)
+                     .withText(text));
+    return ok;
+}
+
 bool CliRunner::execute() {
-    std::optional<FirmwareImage> image;
-    if (options_.command == Command::Program) {
+    std::optional<FirmwareImage> image = image_;
+    if (options_.command == Command::Program && !image) {
         image = engine_.loadImage(options_.imageSource());
         if (!image) return false;
+        if (serialState_ && !CheckSerialPlan(options_, *image, *serialState_, host_)) return false;
     }
     // Where the data go is checked before the board is touched.
     if (options_.command == Command::Read && !engine_.checkOutputFile(options_.file)) return false;
@@ -127,7 +208,8 @@ bool CliRunner::execute() {
             host_.print(TargetSummaryText(engine_.target(), engine_.flashSizeOverride()));
             return true;
         case Command::Program:
-            return engine_.program(*image, options_.program);
+            return serialState_ ? programNumbered(*image)
+                                : engine_.program(*image, options_.program);
         case Command::Read:
             return engine_.readToFile(
                 options_.file, ImageFormatForFileName(options_.file.toStdString()), options_.range);

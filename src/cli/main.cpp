@@ -2,7 +2,9 @@
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QFile>
+#include <memory>
 
+#include "BoardSet.h"
 #include "CliHost.h"
 #include "CliOptions.h"
 #include "CliPorts.h"
@@ -46,7 +48,16 @@ int main(int argc, char* argv[]) {
     if (options.command != Command::Devices) {
         const std::optional<QString> port = ResolvePort(options.port, systemPorts, language, err);
         if (!port) return ExitFailure;
-        options.port = *port;
+        options.port = options.ports.first() = *port;
+    }
+    // Several boards, or a record of the run: each board in a thread of its own, a summary at
+    // the end.
+    if (options.command != Command::Devices &&
+        (options.ports.size() > 1 || !options.recordPath.isEmpty())) {
+        BoardSet boards(options, language, out, err);
+        StopSignal stopSignal;
+        QObject::connect(&stopSignal, &StopSignal::stopRequested, &boards, &BoardSet::stop);
+        return boards.run();
     }
 
     QtSerialPort port;
@@ -57,6 +68,11 @@ int main(int argc, char* argv[]) {
     engine.initialise();
 
     CliRunner runner(engine, host, options);
+    std::unique_ptr<SerialStateFile> serialState;
+    if (options.serialAddress) {
+        serialState = std::make_unique<SerialStateFile>(options.serialState, options.serialStart);
+        runner.setSerialState(serialState.get());
+    }
     StopSignal stopSignal;
     QObject::connect(&stopSignal, &StopSignal::stopRequested, &runner, &CliRunner::stop);
 

@@ -156,6 +156,19 @@ enum class EventCode {
     UnprotectReplyFailed,  // reply (fast mode only)
     UnprotectErasing,
     UnprotectPending,
+
+    // Production line (praxon-cli): serial numbers written into the image, the run record
+    SerialNumberTaken,     // text: the number (decimal), address: where it is written
+    SerialNumberUsed,      // text: the number; the state file counts it as used
+    SerialNumberReturned,  // text: the number; nothing was written, the next run takes it again
+    SerialTooWide,         // text: the number, which the format's width cannot hold
+    SerialOverlapsImage,   // address: the first byte the file's own data hold
+    SerialOutsideFlash,    // address: where the number would go
+    SerialStateMissing,    // text: the state file's path (and no --serial-start)
+    SerialStateInvalid,    // text: path, value: the line number at fault (0: no next= line)
+    SerialStateFailed,     // text: path, detail: why it could not be locked, read or written
+    SerialStartAhead,      // text: path, value: the file's next number, below --serial-start
+    RecordFailed,          // text: the record file's path, detail: the system's text
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

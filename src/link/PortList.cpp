@@ -98,7 +98,9 @@ bool processAlive(qint64 pid) {
 
 QStringList simulatedBoardPorts(const QString& folder) {
     QDir dir(folder);
-    QList<std::pair<qint64, QString>> found;
+    // By pid, then in the order the process wrote them (its boards 1 to N).
+    QList<std::pair<qint64, int>> order;
+    QStringList paths;
     const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.port")}, QDir::Files);
     for (const QFileInfo& info : files) {
         bool ok = false;
@@ -106,13 +108,17 @@ QStringList simulatedBoardPorts(const QString& folder) {
         if (!ok || !processAlive(pid)) continue;
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
-        const QString path = QString::fromUtf8(file.readLine(4096)).trimmed();
-        if (path.isEmpty() || !QFileInfo::exists(path)) continue;
-        found.append({pid, path});
+        // A process serving several boards names one port a line.
+        while (!file.atEnd()) {
+            const QString path = QString::fromUtf8(file.readLine(4096)).trimmed();
+            if (path.isEmpty() || !QFileInfo::exists(path)) continue;
+            order.append({pid, int(paths.size())});
+            paths.append(path);
+        }
     }
-    std::sort(found.begin(), found.end());
+    std::sort(order.begin(), order.end());
     QStringList ports;
-    for (const auto& f : found) ports.append(f.second);
+    for (const auto& o : order) ports.append(paths[o.second]);
     return ports;
 }
 

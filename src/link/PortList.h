@@ -58,7 +58,7 @@ struct AutoPortChoice {
 };
 AutoPortChoice ChooseAutoPort(const std::vector<PortInfo>& ports);
 
-// Folder in which each running praxon-sim leaves "<pid>.port", first line the port path.
+// Folder in which each running praxon-sim leaves "<pid>.port", its boards' port paths one a line.
 QString simulatedBoardsFolder();
 // Port paths of the simulated boards whose process is alive and whose port exists, by pid.
 QStringList simulatedBoardPorts(const QString& folder = simulatedBoardsFolder());

@@ -703,6 +703,70 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
                           "Readout Unprotect was sent; the board may still be erasing. Wait a "
                           "moment before resetting it."))};
+
+        // Production line
+        case EventCode::SerialNumberTaken:
+            return {log(zh ? QStringLiteral("序列号%1，写在%2。").arg(e.text, at)
+                           : QStringLiteral("Serial number %1, written at %2.").arg(e.text, at))};
+        case EventCode::SerialNumberUsed:
+            return {log(zh ? QStringLiteral("序列号%1已用掉。").arg(e.text)
+                           : QStringLiteral("Serial number %1 is used.").arg(e.text))};
+        case EventCode::SerialNumberReturned:
+            return {log(zh ? QStringLiteral("未写入任何数据，序列号%1留给下一块板。").arg(e.text)
+                           : QStringLiteral("Nothing was written; serial number %1 goes to the "
+                                            "next board.")
+                                 .arg(e.text))};
+        case EventCode::SerialTooWide:
+            return {message(zh ? QStringLiteral("序列号%1超出所选格式的位数，未编程。").arg(e.text)
+                               : QStringLiteral("Serial number %1 does not fit the chosen "
+                                                "format; nothing was programmed.")
+                                     .arg(e.text))};
+        case EventCode::SerialOverlapsImage:
+            return {message(
+                zh ? QStringLiteral("序列号的位置与文件自身的数据重叠(%1)，未编程。").arg(at)
+                   : QStringLiteral("The serial number's place overlaps the file's "
+                                    "own data at %1; nothing was programmed.")
+                         .arg(at))};
+        case EventCode::SerialOutsideFlash:
+            return {message(zh ? QStringLiteral("序列号地址%1不在芯片的FLASH内，未编程。").arg(at)
+                               : QStringLiteral("The serial number's address %1 is not inside "
+                                                "the chip's flash; nothing was programmed.")
+                                     .arg(at))};
+        case EventCode::SerialStateMissing:
+            return {message(zh ? QStringLiteral("序列号状态文件%1不存在；首次使用请加 "
+                                                "--serial-start。")
+                                     .arg(e.text)
+                               : QStringLiteral("The serial number file %1 does not exist; give "
+                                                "--serial-start to begin a series.")
+                                     .arg(e.text))};
+        case EventCode::SerialStateInvalid:
+            return {message(
+                zh ? QStringLiteral("序列号状态文件%1第%2行有误，未编程。")
+                         .arg(e.text)
+                         .arg(e.value.value_or(0))
+                   : QStringLiteral("The serial number file %1 is not valid at line %2; nothing "
+                                    "was programmed.")
+                         .arg(e.text)
+                         .arg(e.value.value_or(0)))};
+        case EventCode::SerialStateFailed:
+            return {
+                message(zh ? QStringLiteral("无法使用序列号状态文件%1：%2").arg(e.text, e.detail)
+                           : QStringLiteral("Cannot use the serial number file %1: %2")
+                                 .arg(e.text, e.detail))};
+        case EventCode::SerialStartAhead:
+            return {
+                message(zh ? QStringLiteral("序列号状态文件%1的下一个号是%2，小于 --serial-start；"
+                                            "跳号请直接修改该文件。")
+                                 .arg(e.text)
+                                 .arg(e.value.value_or(0))
+                           : QStringLiteral("The serial number file %1 continues at %2, below "
+                                            "--serial-start; to skip numbers, edit the file.")
+                                 .arg(e.text)
+                                 .arg(e.value.value_or(0)))};
+        case EventCode::RecordFailed:
+            return {message(
+                zh ? QStringLiteral("无法写入记录文件%1：%2").arg(e.text, e.detail)
+                   : QStringLiteral("Cannot write the record file %1: %2").arg(e.text, e.detail))};
     }
     return {};
 }
@@ -911,6 +975,28 @@ QString EventName(EventCode code) {
             return QStringLiteral("unprotect_erasing");
         case EventCode::UnprotectPending:
             return QStringLiteral("unprotect_pending");
+        case EventCode::SerialNumberTaken:
+            return QStringLiteral("serial_number_taken");
+        case EventCode::SerialNumberUsed:
+            return QStringLiteral("serial_number_used");
+        case EventCode::SerialNumberReturned:
+            return QStringLiteral("serial_number_returned");
+        case EventCode::SerialTooWide:
+            return QStringLiteral("serial_too_wide");
+        case EventCode::SerialOverlapsImage:
+            return QStringLiteral("serial_overlaps_image");
+        case EventCode::SerialOutsideFlash:
+            return QStringLiteral("serial_outside_flash");
+        case EventCode::SerialStateMissing:
+            return QStringLiteral("serial_state_missing");
+        case EventCode::SerialStateInvalid:
+            return QStringLiteral("serial_state_invalid");
+        case EventCode::SerialStateFailed:
+            return QStringLiteral("serial_state_failed");
+        case EventCode::SerialStartAhead:
+            return QStringLiteral("serial_start_ahead");
+        case EventCode::RecordFailed:
+            return QStringLiteral("record_failed");
     }
     return {};
 }

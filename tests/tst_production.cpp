@@ -1,0 +1,319 @@
+// praxon-cli on a production line, without a board: serial numbers as bytes of the image, the
+// state file that hands each number out once, the summary and the record.
+#include <QFile>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+#include <set>
+
+#include "BoardReport.h"
+#include "SerialNumber.h"
+
+using namespace praxon;
+using namespace praxon::cli;
+
+namespace {
+
+struct CodeSink : EventSink {
+    QList<EventCode> codes;
+    QList<Event> events;
+    void report(const Event& e) override { codes << e.code, events << e; }
+};
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
+// The state file's entries without its comments.
+QString entries(const QString& path) {
+    QStringList lines;
+    for (const QByteArray& line : readAll(path).split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#')) lines << QString::fromUtf8(line);
+    return lines.join(' ');
+}
+
+}  // namespace
+
+class TestProduction : public QObject {
+    Q_OBJECT
+private slots:
+    void encode_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<qulonglong>("number");
+        QTest::addColumn<QByteArray>("bytes");  // "-": refused
+        const auto row = [](const char* name, const char* format, qulonglong number,
+                            const QByteArray& bytes) {
+            QTest::newRow(name) << QString(format) << number << bytes;
+        };
+        row("u32le", "u32le", 0x12345678, QByteArray::fromHex("78563412"));
+        row("u32be", "u32be", 0x12345678, QByteArray::fromHex("12345678"));
+        row("u32le, the largest", "u32le", 0xFFFFFFFF, QByteArray::fromHex("FFFFFFFF"));
+        row("u32le, past 32 bits", "u32le", 0x100000000ull, "-");
+        row("u32be, past 32 bits", "u32be", 0x100000000ull, "-");
+        row("u64le", "u64le", 0x0102030405060708ull, QByteArray::fromHex("0807060504030201"));
+        row("u64le, the largest", "u64le", UINT64_MAX, QByteArray(8, char(0xFF)));
+        row("dec, padded", "dec:6", 42, "000042");
+        row("dec, full width", "dec:4", 9999, "9999");
+        row("dec, one digit too many", "dec:4", 10000, "-");
+        row("dec, zero", "dec:1", 0, "0");
+        row("dec, the largest", "dec:20", UINT64_MAX, "18446744073709551615");
+        row("hex, capitals", "hex:4", 0xBEEF, "BEEF");
+        row("hex, padded", "hex:8", 0xABC, "00000ABC");
+        row("hex, one digit too many", "hex:2", 0x100, "-");
+        row("hex, the largest", "hex:16", UINT64_MAX, "FFFFFFFFFFFFFFFF");
+    }
+
+    void encode() {
+        QFETCH(QString, format);
+        QFETCH(qulonglong, number);
+        QFETCH(QByteArray, bytes);
+        const std::optional<SerialFormat> f = ParseSerialFormat(format);
+        QVERIFY(f);
+        const std::optional<QByteArray> encoded = EncodeSerial(number, *f);
+        QCOMPARE(encoded.value_or("-"), bytes);
+        if (encoded) QCOMPARE(encoded->size(), f->size());  // the bytes the image sets aside
+    }
+
+    void formatNames_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        for (const char* good : {"u32le", "U32BE", "u64le", "dec:1", "dec:20", "hex:1", "hex:16"})
+            QTest::newRow(good) << QString(good) << true;
+        for (const char* bad : {"u16le", "u64be", "dec", "dec:0", "dec:21", "hex:17", "dec:-1",
+                                "dec:4x", "hex:100", ""})
+            QTest::newRow(bad) << QString(bad) << false;
+    }
+
+    void formatNames() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(ParseSerialFormat(text).has_value(), valid);
+    }
+
+    // Where the number's bytes meet the file's own: the first such address, or none.
+    void overlap_data() {
+        QTest::addColumn<uint>("address");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<qint64>("overlap");  // -1: none
+        // The image: 0x100 bytes at 0x08000000 and 0x10 at 0x08000400.
+        QTest::newRow("before the data") << 0x07FFFFFCu << 4 << qint64(-1);
+        QTest::newRow("into the first byte") << 0x07FFFFFEu << 4 << qint64(0x08000000);
+        QTest::newRow("right after the data") << 0x08000100u << 8 << qint64(-1);
+        QTest::newRow("on the last byte") << 0x080000FFu << 4 << qint64(0x080000FF);
+        QTest::newRow("in the gap") << 0x08000200u << 0x200 << qint64(-1);
+        QTest::newRow("across the gap") << 0x08000300u << 0x101 << qint64(0x08000400);
+        QTest::newRow("after everything") << 0x08000410u << 20 << qint64(-1);
+    }
+
+    void overlap() {
+        QFETCH(uint, address);
+        QFETCH(int, size);
+        QFETCH(qint64, overlap);
+        FirmwareImage image;
+        const std::vector<uint8_t> a(0x100, 1), b(0x10, 2);
+        // Out of order, so that the image still holds loose runs.
+        QVERIFY(image.add(0x08000400, b.data(), b.size()));
+        QVERIFY(image.add(0x08000000, a.data(), a.size()));
+        const std::optional<uint32_t> found = SerialOverlap(image, address, size);
+        QCOMPARE(found ? qint64(*found) : qint64(-1), overlap);
+    }
+
+    // Steps on the state file: "t" takes a number, "u N" ends N as used, "r N" gives it back.
+    void stateFile_data() {
+        QTest::addColumn<QByteArray>("before");  // the file; "-": none
+        QTest::addColumn<qint64>("start");       // --serial-start; -1: none
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("taken");  // the numbers taken, "!" for a refusal
+        QTest::addColumn<QString>("after");  // the entries afterwards
+        QTest::addColumn<int>("refusal");    // the event of a refusal; -1: none
+        const auto row = [](const char* name, const QByteArray& before, qint64 start,
+                            const char* steps, const char* taken, const char* after,
+                            int refusal = -1) {
+            QTest::newRow(name) << before << start << QString(steps) << QString(taken)
+                                << QString(after) << refusal;
+        };
+        const int missing = int(EventCode::SerialStateMissing),
+                  invalid = int(EventCode::SerialStateInvalid),
+                  ahead = int(EventCode::SerialStartAhead);
+        row("a new series", "-", 100, "t", "100", "next=100 pending=100@OWNER");
+        row("used: the file advances", "-", 100, "t u100 t", "100 101",
+            "next=101 pending=101@OWNER");
+        row("given back: the next run takes it", "-", 100, "t r100 t", "100 100",
+            "next=100 pending=100@OWNER");
+        row("two pending never share", "next=7\n", -1, "t t", "7 8",
+            "next=7 pending=7@OWNER,8@OWNER");
+        row("a later one done first", "next=7\n", -1, "t t u8", "7 8",
+            "next=7 used=8 pending=7@OWNER");
+        row("the lower one given back, taken again", "next=7\n", -1, "t t u8 r7 t u7", "7 8 7",
+            "next=9");
+        row("the used above next wait", "next=7\nused=9,8\n", -1, "t", "7",
+            "next=7 used=8,9 pending=7@OWNER");
+        row("the used fold into next", "next=7\nused=9,8\n", -1, "t u7", "7", "next=10");
+        row("a gone process's number counts as used",
+            "next=5\npending=5@" + QSysInfo::machineHostName().toUtf8() + ":4194312\n", -1, "t",
+            "6", "next=6 pending=6@OWNER");
+        row("another host's pending number is left alone", "next=5\npending=5@elsewhere:1\n", -1,
+            "t", "6", "next=5 pending=5@elsewhere:1,6@OWNER");
+        row("start reached by the file", "next=20\n", 10, "t", "20", "next=20 pending=20@OWNER");
+        row("start beyond the file", "next=20\n", 30, "t", "!", "next=20", ahead);
+        row("no file, no start", "-", -1, "t", "!", "", missing);
+        row("comments and blank lines", "# ours\n\nnext=3\n", -1, "t u3", "3", "next=4");
+        row("no next line", "used=4\n", -1, "t", "!", "used=4", invalid);
+        row("a line of something else", "next=3\ncolour=blue\n", -1, "t", "!", "next=3 colour=blue",
+            invalid);
+        row("next twice", "next=3\nnext=4\n", -1, "t", "!", "next=3 next=4", invalid);
+        row("next not a number", "next=3a\n", -1, "t", "!", "next=3a", invalid);
+        row("the file gone before the end: not made again", "-", 100, "t x u100", "100 !", "",
+            missing);
+    }
+
+    void stateFile() {
+        QFETCH(QByteArray, before);
+        QFETCH(qint64, start);
+        QFETCH(QString, steps);
+        QFETCH(QString, taken);
+        QFETCH(QString, after);
+        QFETCH(int, refusal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("serial.txt");
+        if (before != "-") writeAll(path, before);
+        SerialStateFile state(path, start < 0 ? std::nullopt : std::optional<uint64_t>(start));
+        CodeSink sink;
+        QStringList got;
+        for (const QString& step : steps.split(' ')) {
+            if (step == "t") {
+                const std::optional<uint64_t> n = state.take(sink);
+                got << (n ? QString::number(*n) : "!");
+            } else if (step == "x") {
+                QVERIFY(QFile::remove(path));
+            } else if (!state.finish(step.mid(1).toULongLong(), step[0] == 'u', sink)) {
+                got << "!";
+            }
+        }
+        QCOMPARE(got.join(' '), taken);
+        QCOMPARE(entries(path), QString(after).replace("OWNER", SerialOwner()));
+        QCOMPARE(sink.codes.isEmpty() ? -1 : int(sink.codes.last()), refusal);
+        if (refusal >= 0) QCOMPARE(sink.events.last().text, path);
+    }
+
+    // Boards in threads of one process, each with a state object of its own: every number goes
+    // out once, and the file ends past all those used. (Separate processes: tst_cliproduction.)
+    void stateFileShared() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("serial.txt");
+        constexpr int kThreads = 4, kEach = 25;
+        std::vector<std::vector<uint64_t>> taken(kThreads);
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back(QThread::create([&, t] {
+                SerialStateFile state(path, 1000);
+                CodeSink sink;
+                for (int i = 0; i < kEach; ++i) {
+                    const std::optional<uint64_t> n = state.take(sink);
+                    if (!n) return;
+                    taken[size_t(t)].push_back(*n);
+                    // Every other one given back: someone takes it again.
+                    if (!state.finish(*n, i % 2 == 0, sink)) return;
+                }
+            }));
+            threads.back()->start();
+        }
+        for (auto& thread : threads) QVERIFY(thread->wait(60000));
+        std::multiset<uint64_t> used;
+        for (int t = 0; t < kThreads; ++t) {
+            QCOMPARE(int(taken[size_t(t)].size()), kEach);
+            for (int i = 0; i < kEach; i += 2) used.insert(taken[size_t(t)][size_t(i)]);
+        }
+        const int usedCount = kThreads * ((kEach + 1) / 2);
+        QCOMPARE(int(std::set<uint64_t>(used.begin(), used.end()).size()), usedCount);
+        QCOMPARE(*used.begin(), uint64_t(1000));
+        QCOMPARE(entries(path), QString("next=%1").arg(1000 + usedCount));
+    }
+
+    void recordLine_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ok") << "/dev/ttyUSB0"
+                            << "fw.hex" << int(BoardOutcome::Ok)
+                            << "2026-12-07T10:00:00Z,/dev/ttyUSB0,STM32F10x medium-density,"
+                               "0102030405060708090A0B0C,1001,fw.hex,ab12,ok";
+        QTest::newRow("a comma and a quote quoted")
+            << "COM3"
+            << "a,b \"c\".hex" << int(BoardOutcome::Failed)
+            << "2026-12-07T10:00:00Z,COM3,STM32F10x medium-density,0102030405060708090A0B0C,"
+               "1001,\"a,b \"\"c\"\".hex\",ab12,failed";
+        QTest::newRow("stopped") << "p"
+                                 << "f" << int(BoardOutcome::Stopped)
+                                 << "2026-12-07T10:00:00Z,p,STM32F10x medium-density,"
+                                    "0102030405060708090A0B0C,1001,f,ab12,stopped";
+    }
+
+    void recordLine() {
+        QFETCH(QString, port);
+        QFETCH(QString, file);
+        QFETCH(int, result);
+        QFETCH(QString, line);
+        BoardOutcome b;
+        b.port = port;
+        b.chip = "STM32F10x medium-density";
+        b.uniqueId = "0102030405060708090A0B0C";
+        b.serial = 1001;
+        b.result = BoardOutcome::Result(result);
+        b.finished = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
+        QCOMPARE(RecordLine(b, file, "ab12"), line);
+        QCOMPARE(RecordLine(b, file, "ab12").count(',') - file.count(','),
+                 RecordHeader().count(','));
+    }
+
+    // The heading once, when the file is new; later runs only add their lines.
+    void recordAppends() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("record.csv");
+        BoardOutcome a, b;
+        a.port = "A", a.result = BoardOutcome::Ok;
+        b.port = "B";  // failed, nothing known
+        CodeSink sink;
+        QVERIFY(CheckRecordPath(path, sink));
+        QVERIFY(AppendRecord(path, {a, b}, "fw.hex", "00", sink));
+        QVERIFY(AppendRecord(path, {b}, "fw.hex", "00", sink));
+        const QStringList lines = QString::fromUtf8(readAll(path)).split('\n');
+        QCOMPARE(lines.size(), 5);  // and the last line ended
+        QCOMPARE(lines[0], RecordHeader());
+        QCOMPARE(lines[1].section(',', 1), QString("A,,,,fw.hex,00,ok"));
+        QCOMPARE(lines[2].section(',', 1), QString("B,,,,fw.hex,00,failed"));
+        QCOMPARE(lines[3].section(',', 1), QString("B,,,,fw.hex,00,failed"));
+        QVERIFY(sink.codes.isEmpty());
+        // A folder that is not there: said before any board is touched.
+        QVERIFY(!CheckRecordPath(dir.filePath("none/record.csv"), sink));
+        QCOMPARE(sink.codes, QList<EventCode>{EventCode::RecordFailed});
+    }
+
+    void summary() {
+        BoardOutcome a, b;
+        a.port = "/dev/pts/3", a.chip = "STM32F10x medium-density", a.uniqueId = "0A0B";
+        a.serial = 7, a.result = BoardOutcome::Ok, a.seconds = 1.234;
+        b.port = "/dev/pts/10", b.result = BoardOutcome::Stopped, b.seconds = 0.5;
+        QCOMPARE(
+            SummaryText({a, b}),
+            QString("PORT         CHIP                      UNIQUE ID  SERIAL  RESULT   SECONDS\n"
+                    "/dev/pts/3   STM32F10x medium-density  0A0B       7       ok       1.23\n"
+                    "/dev/pts/10  -                         -          -       stopped  0.50\n"));
+        const QJsonObject o = SummaryJson({a, b}, 1);
+        QCOMPARE(o["ok"].toBool(true), false);
+        QCOMPARE(o["boards"][0]["serial"].toString(), QString("7"));
+        QVERIFY(o["boards"][1]["serial"].isNull());
+        QCOMPARE(o["boards"][1]["result"].toString(), QString("stopped"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProduction)
+#include "tst_production.moc"
