@@ -706,11 +706,9 @@ QList<Shown> Render(const Event& e, Language language) {
 
         // Unique ID, option bytes, bank layout and write protection
         case EventCode::UniqueId: {
-            QStringList words;
-            for (int i = 0; i + 4 <= e.bytes.size(); i += 4)
-                words << QString::fromLatin1(e.bytes.mid(i, 4).toHex().toUpper());
-            return {log(zh ? QStringLiteral("芯片唯一ID(%1处): %2").arg(at, words.join(' '))
-                           : QStringLiteral("Unique ID (at %1): %2").arg(at, words.join(' ')))};
+            const QString id = QString::fromLatin1(e.bytes.toHex().toUpper());
+            return {log(zh ? QStringLiteral("芯片唯一ID(%1处): %2").arg(at, id)
+                           : QStringLiteral("Unique ID (at %1): %2").arg(at, id))};
         }
         case EventCode::UniqueIdUnreadable:
             return {log(zh ? QStringLiteral("无法读取芯片唯一ID(%1)：%2。芯片可能处于读保护状态。")
