@@ -1134,7 +1134,7 @@ QString EventName(EventCode code) {
         case EventCode::OptionLevelInvalid:
             return QStringLiteral("option_level_invalid");
         case EventCode::ReadoutLevel2Refused:
-            return QStringLiteral("readout_level2_refused");
+            return QStringLiteral("readout_level_two_refused");
         case EventCode::OptionBytesUnchanged:
             return QStringLiteral("option_bytes_unchanged");
         case EventCode::OptionBytesWriting:
