@@ -221,11 +221,13 @@ private slots:
         }
         sim.kill(), sim.waitForFinished(5000);
         const QRegularExpression form(  // two alike banks folded
-            " 64K.\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: "
+            " 64K.\n[^\n]*芯片唯一ID\\(1FFFF7E8处\\): [0-9A-F]{24}\n[^\n]*没有写保护的页或扇区。\n"
+            "Chip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: "
             "2.2\nCommands:"
             "   00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with "
             "--flash-kb\nRAM:"
-            "        64 KB\nPID .*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  "
+            "        64 KB\nUnique ID:  [0-9A-F]{24}\nReadout:    level 0\nProtected:  none\nPID "
+            ".*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  "
             "STM32F4xx"
             "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M "
             "+2x\\(16Kx4,64K,128Kx7\\)@max\n",
