@@ -268,6 +268,28 @@ private slots:
         QCOMPARE(rig.option("DATA1"), 0x34u);
     }
 
+    // A wired board is reset into its bootloader by the entry sequence once more, without a
+    // request to the user.
+    void wiredReconnect() {
+        Rig rig(Chip(0x410));
+        LineOptions lines;
+        Wiring wiring;
+        wiring.reset = WiredLine::Dtr;
+        wiring.boot0 = WiredLine::Rts;
+        lines.boot = LinesForWiring(wiring);
+        QVERIFY(lines.boot);
+        rig.engine.setLineOptions(lines);
+        QVERIFY(rig.connect());
+        const int connectLines = rig.port.lines.size();
+        QVERIFY(connectLines > 0);
+        QVERIFY(rig.engine.writeUnprotect());
+        QVERIFY(!rig.host.has(EventCode::ResetBoardRequest));
+        // The entry sequence's line changes again, as many as at the connect (after the idle
+        // state set when the port opened).
+        QVERIFY(rig.port.lines.size() > connectLines);
+        QVERIFY(rig.host.has(EventCode::WriteUnprotectDone));
+    }
+
     // A chip that keeps other bits than were written: the read-back fails loudly.
     void readBackMismatch() {
         Rig rig(Chip(0x410));
