@@ -115,7 +115,9 @@ Engine::Private::OptionsRead Engine::Private::fetchOptions(bool loud) {
     state.raw = raw;
     state.fields = DecodeOptionBytes(*dev, *layout, raw);
     state.readoutLevel = ReadoutLevel(*layout, raw);
-    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, flashUnits(), raw);
+    const std::vector<FlashUnit> units = flashUnits();
+    state.unitsKnown = !units.empty();
+    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, units, raw);
     for (size_t i = 0; i < isProtected.size(); ++i)
         if (isProtected[i]) state.protectedUnits.push_back(uint32_t(i));
     for (const OptionField& f : layout->fields)
@@ -143,6 +145,8 @@ void Engine::Private::reportProtection() {
     const DeviceInfo* dev = target.device;
     if (!options || !dev) return;
     const std::vector<FlashUnit> units = flashUnits();
+    // Without the erase units nothing can be said of their protection.
+    if (units.empty()) return;
     Event summary = event(EventCode::WriteProtection);
     summary.value = qint64(options->protectedUnits.size());
     summary.total = qint64(units.size());
