@@ -79,6 +79,7 @@ private:
     QString port_;
     bool flashTouched_ = false;
     QString serial_;  // the serial number taken, in decimal; empty: none
+    QString uniqueId_;  // hex, from UniqueId
 };
 
 // "27648/65536 bytes, 10.8 KB/s"; the rate is left out while no time has passed.

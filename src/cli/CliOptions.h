@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Engine.h"
 #include "Language.h"
@@ -11,7 +13,21 @@
 
 namespace praxon::cli {
 
-enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect, Devices, Ports };
+enum class Command {
+    None,
+    Info,
+    Program,
+    Read,
+    Erase,
+    Go,
+    Protect,
+    Unprotect,
+    Devices,
+    Ports,
+    OptionBytes,     // option-bytes [--set NAME=VALUE ...] [--allow-permanent]
+    WriteProtect,    // write-protect --address A --size N | --all
+    WriteUnprotect,  // write-unprotect
+};
 
 // What the command line asked for.
 struct CliOptions {
@@ -41,6 +57,10 @@ struct CliOptions {
     QString serialState;
     std::optional<uint64_t> serialStart;
     QString recordPath;  // --record: one CSV line per board and run appended here
+    // option-bytes: the NAME=VALUE edits of --set, in order; none: only read and show them.
+    std::vector<std::string> optionEdits;
+    bool allowPermanent = false;  // --allow-permanent: the edits may set readout level 2
+    bool protectAll = false;      // write-protect --all
 
     // program: how FILE is read.
     ImageSource imageSource() const;
