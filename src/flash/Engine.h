@@ -13,6 +13,7 @@
 #include "ImageFormat.h"
 #include "LineControl.h"
 #include "LineSpeeds.h"  // IsSupportedBaudRate, kDefaultLineSpeed: the speeds offered
+#include "OptionBytes.h"
 #include "SerialPort.h"
 #include "WritePlan.h"
 
@@ -79,6 +80,20 @@ struct TargetInfo {
     std::vector<uint8_t> uniqueId;
 };
 
+// The chip's option bytes as a Read Memory of their area returned them, decoded.
+struct OptionBytesState {
+    const OptionLayout* layout = nullptr;  // the family's layout (optionbytes.tsv)
+    uint32_t address = 0;                  // where the block lies
+    std::vector<uint8_t> raw;              // the block, complements included
+    std::vector<DecodedOption> fields;     // every field the chip has, in the layout's order
+    int readoutLevel = 0;                  // 0, 1 or 2
+    // The erase units (DeviceInfo::unit numbering) the write protection covers, in order.
+    std::vector<uint32_t> protectedUnits;
+    // Where an option of kind bank decides the flash's layout: whether it has two banks; none
+    // when no option decides it.
+    std::optional<bool> dualBank;
+};
+
 // The user operations on one serial line. The window and the command line call these and
 // nothing else, so both run the same code. Each takes its inputs as parameters and reports what
 // happens as events (Event.h), beginning with OperationBegun and ending with OperationEnded.
@@ -135,6 +150,36 @@ public:
     // time, for the erase and reset that follow.
     bool protect();
     bool unprotect();
+
+    // Option bytes and write protection. Each of the writing operations ends with the chip's
+    // reset that loads the new option bytes: the engine reconnects (the entry sequence when the
+    // wiring is known; otherwise a sync, and when the chip stays silent ResetBoardRequest and
+    // further syncs until it answers, the reset wait ends (ReconnectFailed) or Stop), reads the
+    // option bytes back and compares them with what was meant; a difference fails loudly
+    // (OptionBytesMismatch).
+    //
+    // Reads, decodes and reports them (OptionBytesRead, one OptionFieldValue per field,
+    // WriteProtection with a WriteProtectedRange per run of protected units). None, reported,
+    // when the chip's option area or layout is unknown (OptionBytesUnsupported), the chip is
+    // readout-protected (OptionBytesProtected) or the read failed.
+    std::optional<OptionBytesState> readOptionBytes();
+    // Applies "NAME=VALUE" edits (EncodeOptionEdits) to the option bytes as read now and writes
+    // the block to the option area (Write Memory). Refused before anything is written: a
+    // malformed edit, an unknown name, a value that does not fit, and a result that sets readout
+    // level 2 (permanent: the chip can never be read or reprogrammed through the bootloader
+    // again) unless allowPermanent. Edits that change nothing: OptionBytesUnchanged, true.
+    bool writeOptionBytes(const std::vector<std::string>& edits, bool allowPermanent);
+    // Write Protect (0x63) of the groups (ProtectionGroupOfUnit) covering range, or of every
+    // group when none. Refused for families that protect page areas (WriteProtectUnsupported:
+    // their WRP fields go through writeOptionBytes).
+    bool writeProtect(const std::optional<AddressRange>& range);
+    // Write Unprotect (0x73): the write protection of every unit is removed.
+    bool writeUnprotect();
+    // The option bytes as the last connect or option operation read them; none when unread.
+    // Protected units, the readout level and the bank layout shown by info come from here.
+    const std::optional<OptionBytesState>& optionBytes() const;
+    // How long the writing operations wait for the board's reset by hand (default 60 s).
+    void setResetWait(int milliseconds);
     // Ends the running wait; always acts.
     void stop();
 

@@ -30,8 +30,10 @@ struct Engine::Private {
     LineOptions lines;
     int flashOverrideKB = 0;
     bool busy = false;
-    Operation current = Operation::None;  // of the events reported now
-    qint64 written = 0;                   // bytes of the image written by the last program
+    Operation current = Operation::None;      // of the events reported now
+    qint64 written = 0;                       // bytes of the image written by the last program
+    std::optional<OptionBytesState> options;  // as last read
+    qint64 resetWaitNs = 60'000'000'000;      // the wait for a board reset by hand
 
     // Marks one user operation as running and reports its beginning and end; a second one is
     // refused until it ends.

@@ -40,6 +40,11 @@ enum class Operation {
     Run,  // leaving the bootloader by the exit sequence
     Protect,
     Unprotect,
+    // Option bytes and write protection
+    OptionBytes,     // reading the option bytes
+    OptionWrite,     // writing edited option bytes
+    WriteProtect,    // Write Protect (0x63)
+    WriteUnprotect,  // Write Unprotect (0x73)
 };
 
 // Everything the core reports. One value per distinct thing that happens; its data go in the
@@ -156,6 +161,42 @@ enum class EventCode {
     UnprotectReplyFailed,  // reply (fast mode only)
     UnprotectErasing,
     UnprotectPending,
+
+    // Unique ID, option bytes, bank layout and write protection
+    UniqueId,                // address: where it was read, bytes: the 12 bytes in memory order
+    UniqueIdUnreadable,      // address, reply (the connect goes on)
+    OptionBytesUnsupported,  // family: the engine knows no option area or layout for the chip
+    OptionBytesProtected,    // the chip's readout protection keeps its option bytes unreadable
+    OptionBytesReadFailed,   // address, step, reply
+    OptionBytesRead,         // address, value: readout level (0-2), text: layout name, bytes: block
+    OptionFieldValue,        // text: field name, value, detail: its meaning as the table has it
+    WriteProtection,         // value: protected units (0: none), total: units of the chip
+    WriteProtectedRange,     // address: first byte, value: length, done/total: first/last unit
+    OptionEditMalformed,     // text: the edit (NAME=VALUE expected)
+    OptionNameUnknown,       // text: the name, detail: the chip's option names, comma-separated
+    OptionValueInvalid,      // text: the edit, value: the largest value the field takes
+    OptionLevelInvalid,      // text: the edit, value: the highest readout level the family has
+    ReadoutLevel2Refused,    // the edits set level 2 (permanent) without the caller allowing it
+    OptionBytesUnchanged,    // the edits leave the block as it is: nothing written
+    OptionBytesWriting,      // address, bytes: the block being written
+    OptionBytesWriteFailed,  // step, reply
+    ChipResetting,           // the chip resets to load its option bytes; the engine reconnects
+    ResetBoardRequest,       // value: seconds waited at most: reset the board into its bootloader
+    ReconnectFailed,         // the board did not come back within the wait (or Stop)
+    OptionBytesMismatch,     // address: offset in the block, expected, actual (read back)
+    OptionBytesWritten,      // read back and equal
+    WriteProtectUnsupported,  // the family protects by page areas, not groups: option-bytes --set
+    WriteProtectOutside,      // the range holds no flash unit
+    WriteProtectBegun,        // value: groups, bytes: the group codes sent
+    WriteProtectFailed,       // step, reply
+    WriteProtectDone,         // value: protected units after the reset (read back)
+    WriteUnprotectBegun,
+    WriteUnprotectFailed,  // step, reply
+    WriteUnprotectDone,    // value: protected units after the reset (0 unless unreadable: -1)
+    UnitsWriteProtected,   // before any erase: address: first protected byte touched, value:
+                           // units, text: their numbers ("4-7,9"); the fix is write-unprotect
+    BankLayout,            // value: 1 or 2 banks, address: bank 2's start (0: one bank)
+    BankLayoutUnknown,     // page and bank erase refused: options decide the banks, unreadable
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

@@ -911,6 +911,72 @@ QString EventName(EventCode code) {
             return QStringLiteral("unprotect_erasing");
         case EventCode::UnprotectPending:
             return QStringLiteral("unprotect_pending");
+        case EventCode::UniqueId:
+            return QStringLiteral("unique_id");
+        case EventCode::UniqueIdUnreadable:
+            return QStringLiteral("unique_id_unreadable");
+        case EventCode::OptionBytesUnsupported:
+            return QStringLiteral("option_bytes_unsupported");
+        case EventCode::OptionBytesProtected:
+            return QStringLiteral("option_bytes_protected");
+        case EventCode::OptionBytesReadFailed:
+            return QStringLiteral("option_bytes_read_failed");
+        case EventCode::OptionBytesRead:
+            return QStringLiteral("option_bytes_read");
+        case EventCode::OptionFieldValue:
+            return QStringLiteral("option_field_value");
+        case EventCode::WriteProtection:
+            return QStringLiteral("write_protection");
+        case EventCode::WriteProtectedRange:
+            return QStringLiteral("write_protected_range");
+        case EventCode::OptionEditMalformed:
+            return QStringLiteral("option_edit_malformed");
+        case EventCode::OptionNameUnknown:
+            return QStringLiteral("option_name_unknown");
+        case EventCode::OptionValueInvalid:
+            return QStringLiteral("option_value_invalid");
+        case EventCode::OptionLevelInvalid:
+            return QStringLiteral("option_level_invalid");
+        case EventCode::ReadoutLevel2Refused:
+            return QStringLiteral("readout_level2_refused");
+        case EventCode::OptionBytesUnchanged:
+            return QStringLiteral("option_bytes_unchanged");
+        case EventCode::OptionBytesWriting:
+            return QStringLiteral("option_bytes_writing");
+        case EventCode::OptionBytesWriteFailed:
+            return QStringLiteral("option_bytes_write_failed");
+        case EventCode::ChipResetting:
+            return QStringLiteral("chip_resetting");
+        case EventCode::ResetBoardRequest:
+            return QStringLiteral("reset_board_request");
+        case EventCode::ReconnectFailed:
+            return QStringLiteral("reconnect_failed");
+        case EventCode::OptionBytesMismatch:
+            return QStringLiteral("option_bytes_mismatch");
+        case EventCode::OptionBytesWritten:
+            return QStringLiteral("option_bytes_written");
+        case EventCode::WriteProtectUnsupported:
+            return QStringLiteral("write_protect_unsupported");
+        case EventCode::WriteProtectOutside:
+            return QStringLiteral("write_protect_outside");
+        case EventCode::WriteProtectBegun:
+            return QStringLiteral("write_protect_begun");
+        case EventCode::WriteProtectFailed:
+            return QStringLiteral("write_protect_failed");
+        case EventCode::WriteProtectDone:
+            return QStringLiteral("write_protect_done");
+        case EventCode::WriteUnprotectBegun:
+            return QStringLiteral("write_unprotect_begun");
+        case EventCode::WriteUnprotectFailed:
+            return QStringLiteral("write_unprotect_failed");
+        case EventCode::WriteUnprotectDone:
+            return QStringLiteral("write_unprotect_done");
+        case EventCode::UnitsWriteProtected:
+            return QStringLiteral("units_write_protected");
+        case EventCode::BankLayout:
+            return QStringLiteral("bank_layout");
+        case EventCode::BankLayoutUnknown:
+            return QStringLiteral("bank_layout_unknown");
     }
     return {};
 }
@@ -939,6 +1005,14 @@ QString OperationName(Operation operation) {
             return QStringLiteral("protect");
         case Operation::Unprotect:
             return QStringLiteral("unprotect");
+        case Operation::OptionBytes:
+            return QStringLiteral("option_bytes");
+        case Operation::OptionWrite:
+            return QStringLiteral("option_write");
+        case Operation::WriteProtect:
+            return QStringLiteral("write_protect");
+        case Operation::WriteUnprotect:
+            return QStringLiteral("write_unprotect");
     }
     return {};
 }
