@@ -292,7 +292,8 @@ private slots:
     void session() {
         praxon::sim::SimulatorOptions options;
         options.board.flashKb = 16;
-        options.board.uid = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
+        options.board.uid = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                             0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
         praxon::sim::Simulator sim(options);
         QVERIFY(sim.start(nullptr));
         const QByteArray old(8 * 1024, 0x5A), erased(8 * 1024, char(0xFF));
@@ -508,31 +509,30 @@ private slots:
     // read back after the chip's reset; an unchanged or refused one writes nothing. In English
     // no caption, choice or meaning of the dialog keeps a Chinese character.
     void optionBytesEdit_data() {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");  // a choice's value, or the text typed
+        QTest::addColumn<QString>("set");  // FIELD=VALUE: a choice's value, or the text typed
         QTest::addColumn<QStringList>("edits");
         QTest::addColumn<bool>("written");
         QTest::addColumn<qint64>("readBack");  // the option's value on the chip afterwards
         QTest::addColumn<bool>("english");
         QTest::newRow("choice: hardware watchdog")
-            << "WDG_SW" << "0" << QStringList{"WDG_SW=0"} << true << 0LL << false;
+            << "WDG_SW=0" << QStringList{"WDG_SW=0"} << true << 0LL << false;
         QTest::newRow("English: reset on Stop")
-            << "nRST_STOP" << "0" << QStringList{"nRST_STOP=0"} << true << 0LL << true;
+            << "nRST_STOP=0" << QStringList{"nRST_STOP=0"} << true << 0LL << true;
         QTest::newRow("typed: four more blocks protected")
-            << "WRP0" << "0xf0" << QStringList{"WRP0=0xF0"} << true << 0xF0LL << false;
+            << "WRP0=0xf0" << QStringList{"WRP0=0xF0"} << true << 0xF0LL << false;
         QTest::newRow("decimal typed, sent in hex")
-            << "DATA0" << " 18 " << QStringList{"DATA0=0x12"} << true << 0x12LL << false;
+            << "DATA0= 18 " << QStringList{"DATA0=0x12"} << true << 0x12LL << false;
         QTest::newRow("same value retyped: nothing to write")
-            << "DATA1" << "90" << QStringList{} << false << 0x5ALL << false;
+            << "DATA1=90" << QStringList{} << false << 0x5ALL << false;
         QTest::newRow("not a number: refused by the engine")
-            << "DATA0" << "0x1G" << QStringList{"DATA0=0x1G"} << false << 0xFFLL << false;
+            << "DATA0=0x1G" << QStringList{"DATA0=0x1G"} << false << 0xFFLL << false;
         QTest::newRow("too large: refused by the engine")
-            << "DATA0" << "256" << QStringList{"DATA0=0x100"} << false << 0xFFLL << false;
+            << "DATA0=256" << QStringList{"DATA0=0x100"} << false << 0xFFLL << false;
     }
     void optionBytesEdit() {
-        QFETCH(QString, field);
-        QFETCH(QString, value);
+        QFETCH(QString, set);
         QFETCH(QStringList, edits);
+        const QString field = set.section('=', 0, 0), value = set.section('=', 1);
         QFETCH(bool, written);
         QFETCH(bool, english);
         praxon::ConfigValues config;
@@ -548,10 +548,10 @@ private slots:
         const uint64_t writes = sim.counters().optionWrites;
         useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             click(d, "CmdObRead");
-            QCOMPARE(fieldValues(d), QStringList({"RDP=0", "WDG_SW=1", "nRST_STOP=1",
-                                                  "nRST_STDBY=1", "DATA0=0xFF", "DATA1=0x5A",
-                                                  "WRP0=0xFC", "WRP1=0xFF", "WRP2=0xFF",
-                                                  "WRP3=0xFF"}));
+            QCOMPARE(
+                fieldValues(d),
+                QStringList({"RDP=0", "WDG_SW=1", "nRST_STOP=1", "nRST_STDBY=1", "DATA0=0xFF",
+                             "DATA1=0x5A", "WRP0=0xFC", "WRP1=0xFF", "WRP2=0xFF", "WRP3=0xFF"}));
             // 4 KB blocks 0 and 1: the first eight 1 KB pages.
             QVERIFY(child<QLabel>(d, "LblProtected")->text().contains("0-7 (08000000-08001FFF)"));
             setField(d, field, value);
@@ -608,11 +608,16 @@ private slots:
     void optionMeanings_data() {
         QTest::addColumn<QString>("meaning");
         QTest::addColumn<QString>("chinese");
-        QTest::newRow("a value's meaning") << "software watchdog" << "软件看门狗";
-        QTest::newRow("4 KB groups") << "4 KB blocks 0-1,5 protected" << "4KB块0-1,5写保护";
-        QTest::newRow("sectors") << "sectors 3 protected" << "扇区3写保护";
-        QTest::newRow("a page area") << "pages 4-9 protected" << "第4-9页写保护";
-        QTest::newRow("unknown: as it is") << "boot from bank 3" << "boot from bank 3";
+        QTest::newRow("a value's meaning") << "software watchdog"
+                                           << "软件看门狗";
+        QTest::newRow("4 KB groups") << "4 KB blocks 0-1,5 protected"
+                                     << "4KB块0-1,5写保护";
+        QTest::newRow("sectors") << "sectors 3 protected"
+                                 << "扇区3写保护";
+        QTest::newRow("a page area") << "pages 4-9 protected"
+                                     << "第4-9页写保护";
+        QTest::newRow("unknown: as it is") << "boot from bank 3"
+                                           << "boot from bank 3";
     }
     void optionMeanings() {
         QFETCH(QString, meaning);

@@ -54,6 +54,12 @@ ENGLISH = {
     "运行地址无效，请输入十六进制地址。": "Invalid run address: enter a hexadecimal address.",
     "固件文件 (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)":
         "Firmware files (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Binary (*.bin);;All files (*.*)",
+    "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+    "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;"
+    "Bin (*.bin);;所有文件(*.*)":
+        "Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+        "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;"
+        "Binary (*.bin);;All files (*.*)",
     "Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)":
         "Intel Hex (*.hex);;Binary (*.bin);;All files (*.*)",
     "状态": "Status",

@@ -179,7 +179,7 @@ private:
     Language language_ = Language::Chinese;
     qint64 logLength_ = 0;  // characters in the log, each line with its CR LF
     std::function<QTime()> timeOfDay_ = [] { return QTime::currentTime(); };
-    OptionValues options_;  // the mode is the engine's
+    OptionValues options_;                            // the mode is the engine's
     OptionBytesDialog* optionBytesDialog_ = nullptr;  // while it is open
     uint32_t binAddress_ = 0x08000000;
 

@@ -142,7 +142,8 @@ QString runsText(const std::vector<uint32_t>& units, const DeviceInfo* device, i
 QString OptionMeaningText(const std::string& meaning, Language language) {
     if (language == Language::English || meaning.empty()) return QString::fromStdString(meaning);
     const auto& table = chineseMeanings();
-    if (const auto it = table.find(meaning); it != table.end()) return QString::fromUtf8(it->second);
+    if (const auto it = table.find(meaning); it != table.end())
+        return QString::fromUtf8(it->second);
     // What DecodeOptionBytes says of the write protection.
     static const QRegularExpression groups(
         QStringLiteral("^(4 KB blocks|sectors) (.+) protected$"));
@@ -265,9 +266,9 @@ void OptionBytesDialog::showState(const OptionBytesState& state) {
                 choices.emplace_back(value, OptionMeaningText(text, currentLanguage()));
         }
         if (choices.empty()) {
-            TblFields->setItem(row, kValue,
-                               new QTableWidgetItem(valueText(option.value, field ? field->width
-                                                                                  : 32)));
+            TblFields->setItem(
+                row, kValue,
+                new QTableWidgetItem(valueText(option.value, field ? field->width : 32)));
             continue;
         }
         auto* box = new QComboBox;
@@ -318,7 +319,8 @@ QString OptionBytesDialog::rowEdit(int row) const {
     const QString name = QString::fromStdString(option.name) + QLatin1Char('=');
     if (!value) return name + TblFields->item(row, kValue)->text().trimmed();
     if (*value == was) return QString();
-    return name + (readout ? QString::number(*value) : valueText(*value, field ? field->width : 32));
+    return name +
+           (readout ? QString::number(*value) : valueText(*value, field ? field->width : 32));
 }
 
 QStringList OptionBytesDialog::edits() const {
@@ -350,11 +352,10 @@ void OptionBytesDialog::refreshMeanings() {
         const bool fits = edit.isEmpty() || EncodeOptionEdits(row, layout, {edit.toStdString()},
                                                               &alone, &alonePermanent, &error);
         const OptionField* field = fieldOf(r);
-        QString meaning =
-            !fits ? tr("（值无效）")
-            : field && field->kind == OptionKind::Readout
-                ? readoutLevelText(ReadoutLevel(layout, valid ? image : read_->raw))
-                : OptionMeaningText(decoded[size_t(r)].meaning, currentLanguage());
+        QString meaning = !fits ? tr("（值无效）")
+                          : field && field->kind == OptionKind::Readout
+                              ? readoutLevelText(ReadoutLevel(layout, valid ? image : read_->raw))
+                              : OptionMeaningText(decoded[size_t(r)].meaning, currentLanguage());
         TblFields->item(r, kMeaning)->setText(meaning);
         QFont font = TblFields->font();
         font.setBold(!edit.isEmpty());
@@ -380,8 +381,7 @@ void OptionBytesDialog::writeToChip() {
     std::vector<uint8_t> image = read_->raw;
     const DeviceInfo* device = engine_.target().device;
     if (device && read_->layout &&
-        EncodeOptionEdits(*device, *read_->layout, list, &image, &permanent, &error) &&
-        permanent) {
+        EncodeOptionEdits(*device, *read_->layout, list, &image, &permanent, &error) && permanent) {
         if (!ChkPermanent->isChecked()) {
             dialogs_.message(this, QStringLiteral("Praxon"),
                              tr("要设为2级读保护，请先勾选“允许设为2级读保护”。"));
