@@ -200,4 +200,20 @@ CommandResult ReadoutUnprotect(BootLink& link, qint64 workNs) {
     return TwoAcks(link, opcode::kReadoutUnprotect, workNs);
 }
 
+CommandResult WriteProtect(BootLink& link, const std::vector<uint8_t>& codes, qint64 workNs) {
+    Reply reply = link.command(opcode::kWriteProtect);
+    if (!reply.ok()) return failed(Step::Command, reply);
+    QByteArray frame;
+    frame.append(char(codes.size() - 1));
+    for (uint8_t code : codes) frame.append(char(code));
+    reply = link.frame(BootLink::withChecksum(frame), link.defaultRule(), 0,
+                       link.replyTimeout() + workNs);
+    if (!reply.ok()) return failed(Step::Data, reply);
+    return {};
+}
+
+CommandResult WriteUnprotect(BootLink& link, qint64 workNs) {
+    return TwoAcks(link, opcode::kWriteUnprotect, workNs);
+}
+
 }  // namespace praxon

@@ -45,5 +45,10 @@ CommandResult GetCommands(BootLink& link, uint8_t* version, std::vector<uint8_t>
 // after the option-byte work (and, for Unprotect, the erase), which may take workNs.
 CommandResult ReadoutProtect(BootLink& link, qint64 workNs);
 CommandResult ReadoutUnprotect(BootLink& link, qint64 workNs);
+// Write Protect (63 9C): the count and group codes with their checksum, answered with the
+// second ACK once the option bytes are written; the chip then resets. codes: 1 to 256.
+CommandResult WriteProtect(BootLink& link, const std::vector<uint8_t>& codes, qint64 workNs);
+// Write Unprotect (73 8C): two ACKs, then the chip resets.
+CommandResult WriteUnprotect(BootLink& link, qint64 workNs);
 
 }  // namespace praxon

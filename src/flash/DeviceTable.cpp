@@ -155,9 +155,15 @@ std::string Row(const std::vector<std::string_view>& cells, DeviceRow* d) {
     if (!Size(cells[3], &d->maxFlashBytes)) return "flash";
     if (!SizeRegister(cells[4], d)) return "size";
     if (!ParseEraseUnits(cells[5], d)) return "units";
-    if (cells[6] == "half")
+    std::string_view bank2 = cells[6];
+    const std::string_view atMax = "@max";
+    if (bank2.size() > atMax.size() && bank2.substr(bank2.size() - atMax.size()) == atMax) {
+        d->bank2AtMaxOnly = true;
+        bank2.remove_suffix(atMax.size());
+    }
+    if (bank2 == "half")
         d->bank2AtHalf = true;
-    else if (cells[6] != "-" && !Hex(cells[6], &d->bank2))
+    else if (bank2 == "-" ? d->bank2AtMaxOnly : !Hex(bank2, &d->bank2))
         return "bank2";
     if (!Number(cells[7], 10, 256, &n) || n < 4 || (n & (n - 1))) return "align";
     d->writeAlign = int(n);

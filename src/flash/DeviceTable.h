@@ -42,7 +42,9 @@ struct DeviceRow {
     bool unitsAtMaxOnly = false;  // the units hold only for chips with maxFlashBytes
     uint32_t bank2 = 0;           // first address of the second bank; 0: none known
     bool bank2AtHalf = false;     // the second bank starts in the middle of the chip's flash
-    int writeAlign = 4;           // Write Memory address and length unit
+    // The two banks are fixed only at the line's largest flash; below it an option bit decides.
+    bool bank2AtMaxOnly = false;
+    int writeAlign = 4;  // Write Memory address and length unit
     uint8_t erasedValue = 0xFF;
     std::vector<AddressRange> ram;  // what the bootloader lets a host write
     uint32_t systemMemory = 0;

@@ -173,6 +173,10 @@ bool Engine::program(const FirmwareImage& image, const ProgramOptions& options) 
     std::vector<AddressRange> erased;
     const DeviceInfo* device = d->target.device;
     link.setStopped(false);
+    if (d->refuseProtectedUnits(image, options.erase)) {
+        d->report(EventCode::ProgramFailed);
+        return false;
+    }
     if (d->mode == WriteMode::Turbo) {
         if (const std::optional<bool> done = d->programTurbo(image, options)) return run.end(*done);
     }
@@ -221,7 +225,10 @@ bool Engine::erase(const std::optional<AddressRange>& range) {
     if (run.refused()) return false;
     d->link.setStopped(false);
     if (d->refuseUnknownChip()) return false;
-    if (!range) return run.end(d->eraseChip(nullptr));
+    if (!range) {
+        if (d->refuseProtectedUnits(std::nullopt)) return false;
+        return run.end(d->eraseChip(nullptr));
+    }
     const DeviceInfo* device = d->target.device;
     if (!device->unitsKnown(d->flashBytes(), d->flashSizeKnown())) {
         d->report(EventCode::EraseUnitsUnknown);
@@ -232,6 +239,7 @@ bool Engine::erase(const std::optional<AddressRange>& range) {
         d->report(EventCode::EraseOutsideFlash);
         return false;
     }
+    if (d->refuseProtectedUnits(units)) return false;
     return run.end(d->eraseUnits(units, false));
 }
 

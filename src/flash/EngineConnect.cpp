@@ -6,6 +6,8 @@ namespace praxon {
 bool Engine::Private::connect(const QString& port) {
     report(EventCode::ConnectBegun);
     target = TargetInfo();
+    options.reset();
+    optionsTried = false;
     link.setStopped(false);
     if (!link.openPort(port)) {
         Event e = event(EventCode::ConnectPortFailed);
@@ -41,6 +43,12 @@ bool Engine::Private::connect(const QString& port) {
     identify();
     askBootloader();
     learnFlashSize();
+    // Compatible mode keeps the shortest sequence for an STM32F10x: the option bytes are read
+    // before an erase instead, the unique ID not at all.
+    if (fast() || !plainSequence()) {
+        learnUniqueId();
+        learnOptions();
+    }
     link.reportReady(readable());
     return true;
 }

@@ -60,6 +60,12 @@ bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, bool wholeC
         report(EventCode::EraseCommandMissing);
         return false;
     }
+    // Where an option bit decides the banks and it is unknown, page numbers would be guesses.
+    const std::optional<uint32_t> bank2 = bank2Address();
+    if (!bank2) {
+        report(EventCode::BankLayoutUnknown);
+        return false;
+    }
     if (code == opcode::kErase && units.back() > 0xFF) {
         report(event(EventCode::PageOutOfRange).withValue(units.back()));
         return false;
@@ -70,12 +76,11 @@ bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, bool wholeC
         report(event(EventCode::PagesEraseBegun).withValue(qint64(units.size())));
     std::vector<uint32_t> rest = units;
     const uint32_t bytes = flashBytes();
-    const uint32_t bank2 = dev->bank2Address(bytes, flashSizeKnown());
     const qint64 bankEraseNs = timeout::kSlowFlashMargin * dev->massEraseMs * 1'000'000;
-    if (code == opcode::kExtendedErase && dev->massErase && bank2) {
+    if (code == opcode::kExtendedErase && dev->massErase && *bank2) {
         const uint64_t end = uint64_t(dev->flashBase) + bytes;
-        const std::vector<uint32_t> banks[2] = {dev->unitsCovering({dev->flashBase, bank2}, bytes),
-                                                dev->unitsCovering({bank2, end}, bytes)};
+        const std::vector<uint32_t> banks[2] = {dev->unitsCovering({dev->flashBase, *bank2}, bytes),
+                                                dev->unitsCovering({*bank2, end}, bytes)};
         for (int bank = 1; bank <= 2; ++bank) {
             const std::vector<uint32_t>& whole = banks[bank - 1];
             if (whole.empty() ||

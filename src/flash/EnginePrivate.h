@@ -33,6 +33,7 @@ struct Engine::Private {
     Operation current = Operation::None;      // of the events reported now
     qint64 written = 0;                       // bytes of the image written by the last program
     std::optional<OptionBytesState> options;  // as last read
+    bool optionsTried = false;                // since the connect: none means unreadable
     qint64 resetWaitNs = 60'000'000'000;      // the wait for a board reset by hand
 
     // Marks one user operation as running and reports its beginning and end; a second one is
@@ -119,6 +120,30 @@ struct Engine::Private {
     // EngineTurbo.cpp: programs, verifies, protects and runs through the turbo loader; none when
     // it could not start before anything was written (reported; the fast mode follows).
     std::optional<bool> programTurbo(const FirmwareImage& image, const ProgramOptions& options);
+    // EngineOptions.cpp
+    void learnUniqueId();
+    // What fetchOptions found.
+    enum class OptionsRead { Ok, Unsupported, Protected, Failed };
+    // Reads and decodes the option bytes into options; loud: every outcome but Ok is reported.
+    OptionsRead fetchOptions(bool loud);
+    // At connect, and before an erase when the connect left them out: read quietly once.
+    void learnOptions();
+    void reportProtection();
+    // The erase units of the connected chip as the option-byte code numbers them; empty when
+    // they are not known.
+    std::vector<FlashUnit> flashUnits() const;
+    // Bank 2's first address, 0 for one bank; none when an option bit decides and the option
+    // bytes are unknown.
+    std::optional<uint32_t> bank2Address() const;
+    // Refused (UnitsWriteProtected) when the option bytes protect any of units.
+    bool refuseProtected(const std::vector<uint32_t>& units);
+    // Before anything is erased: the units an erase or a program touches (none: the whole
+    // flash), checked against the option bytes, which are read first when the connect left
+    // them out.
+    bool refuseProtectedUnits(const std::optional<std::vector<uint32_t>>& units);
+    bool refuseProtectedUnits(const FirmwareImage& image, EraseScope scope);
+    // After the reset that loads new option bytes: synchronised again, or reported.
+    bool reconnectAfterReset();
     // Engine.cpp
     bool readProtect();
     bool runProgram(uint32_t address);

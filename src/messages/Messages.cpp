@@ -703,6 +703,203 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
                           "Readout Unprotect was sent; the board may still be erasing. Wait a "
                           "moment before resetting it."))};
+
+        // Unique ID, option bytes, bank layout and write protection
+        case EventCode::UniqueId: {
+            QStringList words;
+            for (int i = 0; i + 4 <= e.bytes.size(); i += 4)
+                words << QString::fromLatin1(e.bytes.mid(i, 4).toHex().toUpper());
+            return {log(zh ? QStringLiteral("芯片唯一ID(%1处): %2").arg(at, words.join(' '))
+                           : QStringLiteral("Unique ID (at %1): %2").arg(at, words.join(' ')))};
+        }
+        case EventCode::UniqueIdUnreadable:
+            return {log(zh ? QStringLiteral("无法读取芯片唯一ID(%1)：%2。芯片可能处于读保护状态。")
+                                 .arg(at, replyText(e, language))
+                           : QStringLiteral("The unique ID at %1 could not be read: %2. The chip "
+                                            "may be readout-protected.")
+                                 .arg(at, replyText(e, language)))};
+        case EventCode::OptionBytesUnsupported:
+            return {log(zh ? QStringLiteral("本程序不知道%1芯片的选项字节区，无法读写选项字节。")
+                                 .arg(e.family)
+                           : QStringLiteral("The option bytes of this chip (%1) are not known to "
+                                            "this program; they cannot be read or written.")
+                                 .arg(e.family))};
+        case EventCode::OptionBytesProtected:
+            return {log(t("芯片处于读保护状态，无法读取选项字节。先清除读保护（会擦除整片Flash）。",
+                          "The chip is readout-protected: its option bytes cannot be read. "
+                          "Remove the readout protection first (unprotect; this erases the "
+                          "whole flash)."))};
+        case EventCode::OptionBytesReadFailed:
+            return {log(
+                zh ? QStringLiteral("读取选项字节(%1)失败：%2。").arg(at, replyText(e, language))
+                   : QStringLiteral("Reading the option bytes at %1 failed: %2.")
+                         .arg(at, replyText(e, language)))};
+        case EventCode::OptionBytesRead:
+            return {log(zh ? QStringLiteral("选项字节(%1, %2布局): %3，读保护级别%4。")
+                                 .arg(at, e.text, QString::fromLatin1(e.bytes.toHex(' ').toUpper()))
+                                 .arg(e.value.value_or(0))
+                           : QStringLiteral("Option bytes at %1 (%2 layout): %3; readout level %4.")
+                                 .arg(at, e.text, QString::fromLatin1(e.bytes.toHex(' ').toUpper()))
+                                 .arg(e.value.value_or(0)))};
+        case EventCode::OptionFieldValue: {
+            const QString value =
+                QStringLiteral("0x") + QString::number(e.value.value_or(0), 16).toUpper();
+            const QString line = e.text.leftJustified(18) + ' ' + value.leftJustified(10);
+            return {log(e.detail.isEmpty() ? line : line + ' ' + e.detail)};
+        }
+        case EventCode::WriteProtection:
+            if (e.value.value_or(0) == 0)
+                return {log(t("没有写保护的页或扇区。", "No page or sector is write-protected."))};
+            return {log(zh ? QStringLiteral("写保护：共%1个页或扇区中的%2个。")
+                                 .arg(e.total)
+                                 .arg(e.value.value_or(0))
+                           : QStringLiteral("Write-protected: %1 of %2 pages or sectors.")
+                                 .arg(e.value.value_or(0))
+                                 .arg(e.total))};
+        case EventCode::WriteProtectedRange: {
+            const QString end = (zh ? QString() : QStringLiteral("0x")) +
+                                hex8(uint32_t(e.address.value_or(0) + e.value.value_or(0) - 1));
+            return {log(zh ? QStringLiteral("  写保护：%1-%2（页或扇区%3-%4）")
+                                 .arg(at, end)
+                                 .arg(e.done)
+                                 .arg(e.total)
+                           : QStringLiteral("  write-protected: %1-%2 (pages or sectors %3-%4)")
+                                 .arg(at, end)
+                                 .arg(e.done)
+                                 .arg(e.total))};
+        }
+        case EventCode::OptionEditMalformed:
+            return {
+                log(zh ? QStringLiteral("选项修改\"%1\"格式不对，应为 名称=值。").arg(e.text)
+                       : QStringLiteral("The option edit \"%1\" is not NAME=VALUE.").arg(e.text))};
+        case EventCode::OptionNameUnknown:
+            return {log(
+                zh ? QStringLiteral("此芯片没有选项\"%1\"。可用的选项：%2。").arg(e.text, e.detail)
+                   : QStringLiteral("This chip has no option \"%1\". Its options: %2.")
+                         .arg(e.text, e.detail))};
+        case EventCode::OptionValueInvalid:
+            return {log(zh ? QStringLiteral("选项修改\"%1\"的值不合适：取值为0到0x%2。")
+                                 .arg(e.text, QString::number(e.value.value_or(0), 16).toUpper())
+                           : QStringLiteral("The value of \"%1\" does not fit: the option takes 0 "
+                                            "to 0x%2.")
+                                 .arg(e.text, QString::number(e.value.value_or(0), 16).toUpper()))};
+        case EventCode::OptionLevelInvalid:
+            return {log(zh ? QStringLiteral("\"%1\"：读保护级别只能是0到%2。")
+                                 .arg(e.text)
+                                 .arg(e.value.value_or(1))
+                           : QStringLiteral("\"%1\": the readout level is 0 to %2 on this chip.")
+                                 .arg(e.text)
+                                 .arg(e.value.value_or(1)))};
+        case EventCode::ReadoutLevel2Refused:
+            return {
+                log(t("拒绝设置读保护级别2：级别2是永久的，芯片将再也无法通过Bootloader读取或重新"
+                      "编程。确需设置时请加上--allow-permanent。",
+                      "Readout level 2 refused: it is permanent; the chip could never be read "
+                      "or reprogrammed through its bootloader again. Add --allow-permanent "
+                      "only if that is really wanted."))};
+        case EventCode::OptionBytesUnchanged:
+            return {log(t("选项字节已是所要的值，未写入。",
+                          "The option bytes already hold these values; nothing was written."))};
+        case EventCode::OptionBytesWriting:
+            return {log(zh ? QStringLiteral("写入选项字节(%1): %2")
+                                 .arg(at, QString::fromLatin1(e.bytes.toHex(' ').toUpper()))
+                           : QStringLiteral("Writing the option bytes at %1: %2")
+                                 .arg(at, QString::fromLatin1(e.bytes.toHex(' ').toUpper())))};
+        case EventCode::OptionBytesWriteFailed:
+            return {log(reasonLine(e, language, QStringLiteral("写选项字节失败"),
+                                   QStringLiteral("Writing the option bytes failed")))};
+        case EventCode::ChipResetting:
+            return {log(t("芯片复位以载入新的选项字节，正在重新连接......",
+                          "The chip resets to load the new option bytes; reconnecting..."))};
+        case EventCode::ResetBoardRequest:
+            return {log(zh ? QStringLiteral("芯片没有自行回到Bootloader。请让BOOT0保持高电平并复位"
+                                            "目标板（最多等待%1秒，可按停止）。")
+                                 .arg(e.value.value_or(0))
+                           : QStringLiteral("The chip did not come back into its bootloader by "
+                                            "itself. Keep BOOT0 high and reset the board (waiting "
+                                            "up to %1 s; Stop ends the wait).")
+                                 .arg(e.value.value_or(0)))};
+        case EventCode::ReconnectFailed:
+            return {log(t("复位后未能重新连接芯片：新的选项字节未经核对。",
+                          "The chip could not be reached again after its reset: the new option "
+                          "bytes were not checked."))};
+        case EventCode::OptionBytesMismatch:
+            return {log(zh ? QStringLiteral("选项字节回读不符：第%1字节应为%2，实为%3。写入失败！")
+                                 .arg(e.address.value_or(0))
+                                 .arg(hex2(e.expected.value_or(0)), hex2(e.actual.value_or(0)))
+                           : QStringLiteral("The option bytes read back differ: byte %1 should be "
+                                            "0x%2 but is 0x%3. The write failed!")
+                                 .arg(e.address.value_or(0))
+                                 .arg(hex2(e.expected.value_or(0)), hex2(e.actual.value_or(0))))};
+        case EventCode::OptionBytesWritten:
+            return {log(t("选项字节已写入，并经回读核对无误。",
+                          "The option bytes were written and read back equal."))};
+        case EventCode::WriteProtectUnsupported:
+            return {
+                log(t("此芯片的写保护按页区域设置，不能按页选择。请用 option-bytes --set 设置"
+                      "WRP1A_STRT/WRP1A_END等选项。",
+                      "This chip protects areas of pages, not single groups. Set its WRP "
+                      "area options (WRP1A_STRT, WRP1A_END, ...) with option-bytes --set."))};
+        case EventCode::WriteProtectOutside:
+            return {log(t("所给范围内没有可写保护的Flash页或扇区。",
+                          "The range holds no flash page or sector that can be write-protected."))};
+        case EventCode::WriteProtectBegun:
+            return {log(zh ? QStringLiteral("设置写保护(%1组)......").arg(e.value.value_or(0))
+                           : QStringLiteral("Setting write protection (%1 groups)...")
+                                 .arg(e.value.value_or(0)))};
+        case EventCode::WriteProtectFailed:
+            if (e.value)
+                return {log(zh ? QStringLiteral("写保护设置后回读：页或扇区%1仍未受保护。失败！")
+                                     .arg(e.value.value_or(0))
+                               : QStringLiteral("Read back after the reset, page or sector %1 is "
+                                                "still not protected. Write protection failed!")
+                                     .arg(e.value.value_or(0)))};
+            return {log(reasonLine(e, language, QStringLiteral("设置写保护失败"),
+                                   QStringLiteral("Write Protect failed")))};
+        case EventCode::WriteProtectDone:
+            return {log(t("写保护已设置，并经回读核对。",
+                          "Write protection set and confirmed by reading it back."))};
+        case EventCode::WriteUnprotectBegun:
+            return {log(t("解除写保护......", "Removing the write protection..."))};
+        case EventCode::WriteUnprotectFailed:
+            if (e.value)
+                return {log(zh ? QStringLiteral("解除写保护后回读：仍有%1个页或扇区受保护。失败！")
+                                     .arg(e.value.value_or(0))
+                               : QStringLiteral("Read back after the reset, %1 pages or sectors "
+                                                "are still protected. Write Unprotect failed!")
+                                     .arg(e.value.value_or(0)))};
+            return {log(reasonLine(e, language, QStringLiteral("解除写保护失败"),
+                                   QStringLiteral("Write Unprotect failed")))};
+        case EventCode::WriteUnprotectDone:
+            if (e.value.value_or(0) < 0)
+                return {log(t("已解除写保护（芯片复位后选项字节无法回读核对）。",
+                              "Write protection removed (the option bytes could not be read "
+                              "back after the reset)."))};
+            return {log(t("已解除写保护，并经回读核对。",
+                          "Write protection removed and confirmed by reading it back."))};
+        case EventCode::UnitsWriteProtected:
+            return {
+                refusal(zh ? QStringLiteral("页或扇区%1(从%2起)处于写保护状态，未做任何擦除。请先"
+                                            "执行 write-unprotect 解除写保护。")
+                                 .arg(e.text, at)
+                           : QStringLiteral("Pages or sectors %1 (from %2) are write-protected; "
+                                            "nothing was erased. Remove the protection first "
+                                            "(write-unprotect).")
+                                 .arg(e.text, at))};
+        case EventCode::BankLayout:
+            if (e.value.value_or(1) == 1)
+                return {log(t("Flash为单bank（由选项字节决定）。",
+                              "The flash is one bank (as its option bytes say)."))};
+            return {
+                log(zh ? QStringLiteral("Flash为双bank，bank 2从%1开始。").arg(at)
+                       : QStringLiteral("The flash has two banks; bank 2 starts at %1.").arg(at))};
+        case EventCode::BankLayoutUnknown:
+            return {
+                refusal(t("此芯片的bank布局由选项字节决定，而选项字节无法读取：只能整片擦除，"
+                          "拒绝按页或按bank擦除。",
+                          "An option bit decides this chip's bank layout and the option "
+                          "bytes could not be read: only the whole chip can be erased; page "
+                          "and bank erase are refused."))};
     }
     return {};
 }
