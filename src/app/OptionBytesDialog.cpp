@@ -392,9 +392,11 @@ void OptionBytesDialog::writeToChip() {
                                   "编程，也不能撤销。确定要写入吗？")))
             return;
     }
-    engine_.writeOptionBytes(list, permanent);
-    // The engine reads them back after the chip's reset.
-    if (engine_.optionBytes()) showState(*engine_.optionBytes());
+    const bool written = engine_.writeOptionBytes(list, permanent);
+    // The engine reads them back after the chip's reset. Refused edits stay in the table, to be
+    // corrected.
+    const std::optional<OptionBytesState>& now = engine_.optionBytes();
+    if (now && (written || now->raw != read_->raw)) showState(*now);
 }
 
 }  // namespace praxon
