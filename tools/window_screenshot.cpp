@@ -90,10 +90,14 @@ int main(int argc, char* argv[]) {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                 if (dialog) {
                     dialog->findChild<QPushButton*>(QStringLiteral("CmdObRead"))->click();
-                    if (auto* watchdog = dialog->findChild<QComboBox*>(QStringLiteral("CboWDG_SW")))
-                        watchdog->setCurrentIndex(watchdog->findData(0));
-                    dialog->adjustSize();
-                    QTimer::singleShot(300, dialog, [&, dialog] {
+                    // Once the table that Read replaced is gone.
+                    QTimer::singleShot(100, dialog, [dialog] {
+                        if (auto* watchdog =
+                                dialog->findChild<QComboBox*>(QStringLiteral("CboWDG_SW")))
+                            watchdog->setCurrentIndex(watchdog->findData(0));
+                        dialog->adjustSize();
+                    });
+                    QTimer::singleShot(400, dialog, [&, dialog] {
                         if (!dialogs.messages.isEmpty())
                             std::fprintf(stderr, "message: %s\n",
                                          qPrintable(dialogs.messages.join('\n')));

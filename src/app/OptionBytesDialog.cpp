@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <map>
 
 #include "DialogProvider.h"
@@ -238,11 +239,12 @@ void OptionBytesDialog::showState(const OptionBytesState& state) {
     TblFields->setRowCount(0);
     const DeviceInfo* device = engine_.target().device;
     const OptionLayout* layout = state.layout;
-    LblChip->setText(device && layout ? tr("%1 %2，选项字节位于%3")
-                                            .arg(device->family, device->line)
-                                            .arg(state.address, 8, 16, QLatin1Char('0'))
-                                            .toUpper()
-                                      : QString());
+    LblChip->setText(
+        device && layout
+            ? tr("%1 %2，选项字节位于%3")
+                  .arg(device->family, device->line,
+                       QStringLiteral("%1").arg(state.address, 8, 16, QLatin1Char('0')).toUpper())
+            : QString());
     for (const DecodedOption& option : state.fields) {
         const int row = TblFields->rowCount();
         const OptionField* field = fieldOf(row);
@@ -273,8 +275,10 @@ void OptionBytesDialog::showState(const OptionBytesState& state) {
         }
         auto* box = new QComboBox;
         box->setObjectName(QStringLiteral("Cbo") + QString::fromStdString(option.name));
+        // The levels' texts name their number already.
+        const bool readout = field->kind == OptionKind::Readout;
         for (const auto& [value, text] : choices)
-            box->addItem(QStringLiteral("%1: %2").arg(value).arg(text), value);
+            box->addItem(readout ? text : QStringLiteral("%1: %2").arg(value).arg(text), value);
         if (box->findData(current) < 0) box->addItem(QString::number(current), current);
         box->setCurrentIndex(box->findData(current));
         connect(box, &QComboBox::currentIndexChanged, this, [this] { refreshMeanings(); });
@@ -283,6 +287,11 @@ void OptionBytesDialog::showState(const OptionBytesState& state) {
         TblFields->item(row, kValue)->setFlags(Qt::NoItemFlags);
     }
     filling_ = false;
+    // Tall enough for every field of the usual layouts without scrolling.
+    TblFields->resizeRowsToContents();
+    int height = TblFields->horizontalHeader()->height() + 2 * TblFields->frameWidth();
+    for (int r = 0; r < std::min(TblFields->rowCount(), 16); ++r) height += TblFields->rowHeight(r);
+    TblFields->setMinimumHeight(std::max(height, fontMetrics().height() * 16));
 
     const bool sectors = layout && layout->grain == ProtectionGrain::Sector;
     LblProtected->setText(
