@@ -610,6 +610,29 @@ private slots:
         QCOMPARE(sim.readoutProtected(), sent);
         if (!ticked) QCOMPARE(dialogs_.messages.size(), 1);  // what to tick
     }
+    // The wait for the board's reset after a write ends with the dialog's own Stop (the window's
+    // cannot be reached under it); meanwhile the dialog does not close.
+    void optionBytesStop() {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        sim.setFaults({{praxon::sim::FaultKind::Silent, 0x7F, 0, 1}});  // never back after reset
+        w->engine().setResetWait(600000);  // longer than the test may run: only Stop ends it
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            setField(d, "DATA0", "1");
+            auto waiting = [&] { return w->engine().busy() && sim.counters().optionWrites == 1; };
+            QVERIFY(clickAndAct(d, "CmdObWrite", waiting, [&] {
+                d.reject();
+                QVERIFY(d.isVisible());
+                click(d, "CmdObStop");
+            }));
+            QVERIFY(!w->engine().busy());
+        });
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
+    }
     // The meanings of the option-byte table in Chinese; English keeps the table's words.
     void optionMeanings_data() {
         QTest::addColumn<QString>("meaning");

@@ -197,14 +197,19 @@ OptionBytesDialog::OptionBytesDialog(Engine& engine, DialogProvider& dialogs, QW
     auto* buttons = new QDialogButtonBox(this);
     CmdObRead = buttons->addButton(tr("读取&R"), QDialogButtonBox::ActionRole);
     CmdObWrite = buttons->addButton(tr("写入&W"), QDialogButtonBox::ActionRole);
+    // The window's own 中止 cannot be reached while this dialog is open: the wait for the chip's
+    // reset after a write may be ended here.
+    CmdObStop = buttons->addButton(tr("中止&T"), QDialogButtonBox::ActionRole);
     CmdObClose = buttons->addButton(tr("关闭"), QDialogButtonBox::RejectRole);
+    CmdObStop->setObjectName(QStringLiteral("CmdObStop"));
     CmdObRead->setObjectName(QStringLiteral("CmdObRead"));
     CmdObWrite->setObjectName(QStringLiteral("CmdObWrite"));
     CmdObClose->setObjectName(QStringLiteral("CmdObClose"));
     CmdObWrite->setToolTip(tr("把改过的字段写入芯片，芯片随后复位并重新连接。"));
-    for (QPushButton* b : {CmdObRead, CmdObWrite, CmdObClose}) b->setAutoDefault(false);
+    for (QPushButton* b : {CmdObRead, CmdObWrite, CmdObStop, CmdObClose}) b->setAutoDefault(false);
     connect(CmdObRead, &QPushButton::clicked, this, [this] { readFromChip(); });
     connect(CmdObWrite, &QPushButton::clicked, this, [this] { writeToChip(); });
+    connect(CmdObStop, &QPushButton::clicked, &engine_, &Engine::stop);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
 
@@ -225,6 +230,11 @@ void OptionBytesDialog::updateButtons() {
     ChkPermanent->setEnabled(read_ && read_->layout && read_->layout->level2 >= 0);
     // Closing under a running operation would leave its results nowhere to be seen.
     CmdObClose->setEnabled(!engine_.busy());
+    CmdObStop->setEnabled(engine_.busy());
+}
+
+void OptionBytesDialog::reject() {
+    if (!engine_.busy()) QDialog::reject();
 }
 
 void OptionBytesDialog::readFromChip() {

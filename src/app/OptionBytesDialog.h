@@ -38,6 +38,8 @@ public:
     // read, in the table's order. A typed value that is not a number goes as typed, for the
     // engine to refuse with its reason.
     QStringList edits() const;
+    // Not while an operation runs: Stop ends it first.
+    void reject() override;
 
 private:
     void readFromChip();
@@ -62,6 +64,7 @@ private:
     QCheckBox* ChkPermanent = nullptr;
     QPushButton* CmdObRead = nullptr;
     QPushButton* CmdObWrite = nullptr;
+    QPushButton* CmdObStop = nullptr;
     QPushButton* CmdObClose = nullptr;
 };
 

@@ -298,6 +298,10 @@
         <source>2级读保护是永久的：芯片再也不能通过引导程序读出、擦除或重新编程，也不能撤销。确定要写入吗？</source>
         <translation>Readout level 2 is permanent: the chip can never again be read, erased or reprogrammed through its bootloader, and this cannot be undone. Write it?</translation>
     </message>
+    <message>
+        <source>中止&amp;T</source>
+        <translation>S&amp;top</translation>
+    </message>
 </context>
 <context>
     <name>praxon::OptionsDialog</name>
