@@ -633,6 +633,22 @@ private slots:
         });
         QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
     }
+    // A failed Read leaves no values from before in the table, and nothing to write.
+    void optionBytesReadFails() {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        sim.setFaults({{praxon::sim::FaultKind::Nack, 0x11, 0, 1}});  // Read Memory refused
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            QCOMPARE(fieldValues(d).size(), 10);  // as the connect read them
+            click(d, "CmdObRead");
+            QCOMPARE(fieldValues(d), QStringList());
+            QVERIFY(!child(d, "CmdObWrite")->isEnabled());
+        });
+    }
     // The meanings of the option-byte table in Chinese; English keeps the table's words.
     void optionMeanings_data() {
         QTest::addColumn<QString>("meaning");

@@ -239,7 +239,16 @@ void OptionBytesDialog::reject() {
 
 void OptionBytesDialog::readFromChip() {
     if (engine_.busy()) return;
-    if (const std::optional<OptionBytesState> state = engine_.readOptionBytes()) showState(*state);
+    if (const std::optional<OptionBytesState> state = engine_.readOptionBytes()) {
+        showState(*state);
+        return;
+    }
+    // What was shown may no longer hold (the log says why the read failed).
+    read_.reset();
+    TblFields->setRowCount(0);
+    LblChip->setText(tr("按“读取”读出芯片的选项字节。"));
+    LblProtected->clear();
+    updateButtons();
 }
 
 void OptionBytesDialog::showState(const OptionBytesState& state) {
