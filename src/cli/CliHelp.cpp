@@ -37,6 +37,11 @@ Commands:
   unprotect              clear the readout protection (erases the flash)
   devices                list the chips praxon-cli knows (no port needed)
   ports                  list the serial ports and what the system knows of them
+  option-bytes [--set NAME=VALUE ... [--allow-permanent]]
+                         show the option bytes, or change them
+  write-protect --address A --size N | --all
+                         write-protect the pages or sectors covering a range
+  write-unprotect        remove the write protection of the whole flash
 )",
     "Run praxon-cli --help for details.\n",
     R"(
@@ -89,7 +94,9 @@ A chip whose product ID devices does not list connects too, but is never
 erased or programmed. Then:
   info     after the log, a summary on standard output: family and product
            line, product ID, bootloader version and command codes (hex),
-           flash size (read from the chip, assumed or stated) and RAM size.
+           flash size (read from the chip, assumed or stated), RAM size, the
+           chip's 96-bit unique ID (12 bytes in memory order), its readout
+           level and its write-protected pages or sectors.
   program  FILE's content tells what it is: an ELF file (the bytes of its
            loadable segments at their load addresses; 32-bit ARM only), a
            Motorola S-record file (text starting with S and a digit), an
@@ -116,6 +123,34 @@ erased or programmed. Then:
            the bootloader again before the next command; with one, the next
            command does that. The same holds after protect and unprotect,
            which take effect at the next reset, and after program --run.
+  option-bytes
+           without --set: the option bytes as the chip holds them, then each
+           field: name, value and meaning, and the write-protected pages or
+           sectors. A readout-protected chip cannot show them.
+           --set NAME=VALUE  change one field (repeat --set, or give more
+                             NAME=VALUE after the first); values decimal or
+                             0x hex; RDP takes the readout level 0, 1 or 2.
+                             The chip resets to load the new option bytes;
+                             praxon-cli connects again (with a wiring by
+                             itself, otherwise it asks for a reset and waits
+                             up to 60 s), reads them back and fails when they
+                             differ.
+           --allow-permanent RDP=2 (readout level 2) is permanent: the chip
+                             can never be read or reprogrammed through its
+                             bootloader again. It is refused without this.
+  write-protect
+           --address A --size N  the pages or sectors covering the range
+           --all                 every page or sector
+           Protection already set stays. Then, as with option-bytes --set:
+           reset, connect again, read back and compare. Chips that protect
+           areas of pages (STM32L4, G0, G4) set WRP1A_STRT/WRP1A_END and the
+           like with option-bytes --set.
+  write-unprotect
+           removes the write protection; reset, connect and check as above.
+Erasing or programming a write-protected page or sector is refused before
+anything is erased; write-unprotect removes the protection. Where an option bit
+decides the flash's banks (STM32U5 parts below their line's largest flash) and
+the option bytes are not read, only the whole chip is erased.
 
 devices lists the chips praxon-cli knows, one line each: product ID, family,
 product line, the line's largest flash and its erase units: 1K pages of 1 KB
@@ -211,6 +246,11 @@ const HelpPage kChinese = {
   unprotect              清读保护（FLASH 随之被擦除）
   devices                列出 praxon-cli 认识的芯片（无需串口）
   ports                  列出串口及系统所知的信息
+  option-bytes [--set 名称=值 ... [--allow-permanent]]
+                         显示或修改选项字节
+  write-protect --address A --size N | --all
+                         对覆盖某一范围的页或扇区置写保护
+  write-unprotect        解除整个 FLASH 的写保护
 )",
     "详细说明请运行 praxon-cli --help。\n",
     R"(
@@ -253,8 +293,9 @@ N ms（至多 10000）。DTR 接复位、RTS 接 BOOT0，均直接相连：
 不应答则到此为止。未指定接线时，仍停在上一条命令所进入的引导程序中的电路板无需
 再次复位。devices 未列出其产品 ID 的芯片也能连接，但不会被擦除或编程。然后：
   info     日志之后，在标准输出上列出概况：系列和产品线、产品 ID、引导程序版本
-           和命令码（十六进制）、FLASH 容量（从芯片读出、推定或指定）和 RAM
-           容量。
+           和命令码（十六进制）、FLASH 容量（从芯片读出、推定或指定）、RAM
+           容量、芯片的 96 位唯一 ID（按内存顺序的 12 个字节）、读保护级别
+           和处于写保护的页或扇区。
   program  按文件内容识别其类型：ELF 文件（各可装载段的数据装入其装载地址；
            仅限 32 位 ARM）、Motorola S-record 文件（以 S 和一个数字开头的
            文本）、Intel HEX 文件（以 ":" 开头的文本），否则按二进制映像读取，
@@ -274,6 +315,28 @@ N ms（至多 10000）。DTR 接复位、RTS 接 BOOT0，均直接相连：
   go       电路板退出引导程序。未指定接线时，下一条命令之前请再次把它复位进
            引导程序；有接线时由下一条命令完成。protect 和 unprotect（在下次
            复位时生效）以及 program --run 之后同样如此。
+  option-bytes
+           不带 --set：显示芯片中的选项字节，再逐项列出名称、值和含义，以及
+           处于写保护的页或扇区。处于读保护的芯片无法显示。
+           --set 名称=值     修改一项（可重复 --set，或在第一项之后直接写
+                             更多的 名称=值）；值为十进制或 0x 十六进制；
+                             RDP 取读保护级别 0、1 或 2。芯片复位以载入新的
+                             选项字节；praxon-cli 重新连接（有接线时自动，
+                             否则提示复位并最多等待 60 秒），读回并比较，
+                             不符即失败。
+           --allow-permanent RDP=2（读保护级别 2）是永久的：芯片再也无法通过
+                             引导程序读取或重新编程。不加此选项则拒绝。
+  write-protect
+           --address A --size N  覆盖该范围的页或扇区
+           --all                 全部页或扇区
+           已有的写保护保持不变。之后与 option-bytes --set 相同：复位、重新
+           连接、读回并比较。按页区域设置写保护的芯片（STM32L4、G0、G4）请用
+           option-bytes --set 设置 WRP1A_STRT/WRP1A_END 等选项。
+  write-unprotect
+           解除写保护；复位、连接和核对同上。
+擦除或编程处于写保护的页或扇区时，在擦除任何内容之前即被拒绝；用 write-unprotect
+解除写保护。FLASH 的 bank 布局由选项位决定（STM32U5 中小于该产品线最大容量的
+芯片）而选项字节未能读取时，只能整片擦除。
 
 devices 每行列出一种 praxon-cli 认识的芯片：产品 ID、系列、产品线、该产品线最大
 的 FLASH 容量及其擦除单位：1K 表示全部为 1 KB 的页；16Kx4,64K 表示四个 16 KB

@@ -34,8 +34,61 @@ QString valueName(EventCode code) {
         case EventCode::HexBadData:
         case EventCode::SrecRefused:
             return QStringLiteral("line_number");
+        case EventCode::OptionBytesRead:
+        case EventCode::OptionBytesWritten:
+            return QStringLiteral("readout_level");
+        case EventCode::WriteProtection:
+        case EventCode::WriteProtectDone:
+        case EventCode::WriteUnprotectDone:
+            return QStringLiteral("protected_units");
+        case EventCode::WriteProtectedRange:
+            return QStringLiteral("length");
+        case EventCode::UnitsWriteProtected:
+            return QStringLiteral("count");
+        case EventCode::ResetBoardRequest:
+            return QStringLiteral("wait_s");
+        case EventCode::BankLayout:
+            return QStringLiteral("banks");
+        case EventCode::OptionValueInvalid:
+        case EventCode::OptionLevelInvalid:
+            return QStringLiteral("max");
+        case EventCode::WriteProtectBegun:
+            return QStringLiteral("group_count");
         default:
             return QStringLiteral("value");
+    }
+}
+// The name under which an event's bytes go out.
+QString bytesName(EventCode code) {
+    switch (code) {
+        case EventCode::UniqueId:
+            return QStringLiteral("uid");
+        case EventCode::OptionBytesRead:
+        case EventCode::OptionBytesWriting:
+            return QStringLiteral("option_bytes");
+        case EventCode::WriteProtectBegun:
+            return QStringLiteral("groups");
+        default:
+            return QStringLiteral("id");
+    }
+}
+
+// The name under which an event's text goes out (HEX lines aside).
+QString textName(EventCode code) {
+    switch (code) {
+        case EventCode::OptionBytesRead:
+            return QStringLiteral("layout");
+        case EventCode::OptionFieldValue:
+        case EventCode::OptionNameUnknown:
+            return QStringLiteral("name");
+        case EventCode::OptionEditMalformed:
+        case EventCode::OptionValueInvalid:
+        case EventCode::OptionLevelInvalid:
+            return QStringLiteral("edit");
+        case EventCode::UnitsWriteProtected:
+            return QStringLiteral("units");
+        default:
+            return QStringLiteral("path");
     }
 }
 }  // namespace
@@ -90,13 +143,21 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
         o["ram_kb"] = e.ramKB >= 0 ? QJsonValue(e.ramKB) : QJsonValue();
     if (e.code == EventCode::ChipIdentified)
         o["family"] = e.family.isEmpty() ? QJsonValue() : QJsonValue(e.family);
-    if (!e.bytes.isEmpty()) o["id"] = QString::fromLatin1(e.bytes.toHex().toUpper());
+    if (!e.bytes.isEmpty()) o[bytesName(e.code)] = QString::fromLatin1(e.bytes.toHex().toUpper());
     if (!e.text.isEmpty()) {
         const bool hexLine = e.code == EventCode::HexLineRejected ||
                              e.code == EventCode::HexBadData || e.code == EventCode::SrecRefused;
-        o[hexLine ? "line" : "path"] = e.text;
+        o[hexLine ? QStringLiteral("line") : textName(e.code)] = e.text;
     }
-    if (!e.detail.isEmpty()) o["system_error"] = e.detail;
+    if (!e.detail.isEmpty())
+        o[e.code == EventCode::OptionFieldValue    ? "meaning"
+          : e.code == EventCode::OptionNameUnknown ? "names"
+                                                   : "system_error"] = e.detail;
+    if (e.code == EventCode::WriteProtection) o["units"] = double(e.total);
+    if (e.code == EventCode::WriteProtectedRange) {
+        o["first_unit"] = double(e.done);
+        o["last_unit"] = double(e.total);
+    }
     if (e.code == EventCode::Progress || e.code == EventCode::Verified ||
         e.code == EventCode::Programmed || e.code == EventCode::ReadDone)
         o["done"] = double(e.done);
@@ -131,6 +192,9 @@ void CliHost::report(const Event& e) {
             break;
         case EventCode::ReadDone:
             bytesRead_ += e.done;
+            break;
+        case EventCode::UniqueId:
+            uniqueId_ = QString::fromLatin1(e.bytes.toHex().toUpper());
             break;
         default:
             break;
@@ -214,6 +278,8 @@ void CliHost::finish(bool ok, int exitStatus) {
         chip["pid"] = hexText(*pid_, 3);
         chip["family"] = family_.isEmpty() ? QJsonValue() : QJsonValue(family_);
         chip["flash_kb"] = flashKB_ > 0 ? QJsonValue(flashKB_) : QJsonValue();
+        // The 12 bytes in memory order; null when the chip has none or it was not read.
+        chip["uid"] = uniqueId_.isEmpty() ? QJsonValue() : QJsonValue(uniqueId_);
         o["chip"] = chip;
     } else {
         o["chip"] = QJsonValue();

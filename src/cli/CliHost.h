@@ -71,6 +71,7 @@ private:
     std::optional<uint16_t> pid_;
     QString family_;
     int flashKB_ = -1;
+    QString uniqueId_;  // hex, from UniqueId
 };
 
 // "27648/65536 bytes, 10.8 KB/s"; the rate is left out while no time has passed.

@@ -16,9 +16,18 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"info", Command::Info},           {"program", Command::Program}, {"read", Command::Read},
-    {"erase", Command::Erase},         {"go", Command::Go},           {"protect", Command::Protect},
-    {"unprotect", Command::Unprotect}, {"devices", Command::Devices}, {"ports", Command::Ports},
+    {"info", Command::Info},
+    {"program", Command::Program},
+    {"read", Command::Read},
+    {"erase", Command::Erase},
+    {"go", Command::Go},
+    {"protect", Command::Protect},
+    {"unprotect", Command::Unprotect},
+    {"devices", Command::Devices},
+    {"ports", Command::Ports},
+    {"option-bytes", Command::OptionBytes},
+    {"write-protect", Command::WriteProtect},
+    {"write-unprotect", Command::WriteUnprotect},
 };
 
 // The size register is 16 bits: nothing larger can be what a chip should have said.
@@ -94,6 +103,8 @@ struct GivenArguments {
     bool resetInverted = false, boot0Inverted = false;
     QString firstProgramFlag;  // the first of --erase, --verify, --protect, --run given
     bool help = false;
+    QStringList sets;  // --set, each time it is given
+    bool allowPermanent = false, all = false;
 };
 
 // What is wrong with the arguments; none: nothing.
@@ -182,6 +193,10 @@ Problem takeFlag(const QString& arg, GivenArguments* given, CliOptions* options)
         options->mode = mode;
     } else if (arg == "--json") {
         options->json = true;
+    } else if (arg == "--allow-permanent") {
+        given->allowPermanent = true;
+    } else if (arg == "--all") {
+        given->all = true;
     } else {
         return QString("unknown option %1").arg(arg);
     }
@@ -216,6 +231,12 @@ Problem scanArguments(const QStringList& arguments, GivenArguments* given, CliOp
             if (const std::optional<Language> language = languageAfter(arguments, i))
                 options->language = language;
             return std::nullopt;
+        } else if (arg == "--set" || arg.startsWith("--set=")) {
+            // Given once per edit.
+            const QString value = arg == "--set" ? arguments.value(++i) : arg.mid(6);
+            if (value.trimmed().isEmpty() || value.startsWith("--"))
+                return QString("--set needs NAME=VALUE");
+            given->sets << value;
         } else if (const ValueOption* valued = findValueOption(arg.section('=', 0, 0))) {
             if (Problem problem = takeValue(*valued, arguments, &i, given, options)) return problem;
         } else if (Problem problem = takeFlag(arg, given, options)) {
@@ -243,18 +264,30 @@ Problem takeCommand(GivenArguments& given, CliOptions* options) {
 // Options that belong to some commands only.
 Problem checkPlacement(GivenArguments& given, CliOptions* options) {
     const Command c = options->command;
-    const bool ranged = c == Command::Read || c == Command::Erase;
+    const bool ranged = c == Command::Read || c == Command::Erase || c == Command::WriteProtect;
+    if (!given.sets.isEmpty() && c != Command::OptionBytes)
+        return QString("--set belongs to option-bytes, not %1").arg(given.command);
+    if (given.allowPermanent && given.sets.isEmpty())
+        return QString("--allow-permanent goes with option-bytes --set");
+    if (given.all && c != Command::WriteProtect)
+        return QString("--all belongs to write-protect, not %1").arg(given.command);
+    if (c == Command::WriteProtect && given.all == given.address.has_value())
+        return QString("write-protect needs either --address A --size N or --all");
+    options->protectAll = given.all;
+    options->allowPermanent = given.allowPermanent;
     if (given.goAddress && given.firstProgramFlag.isEmpty())
         given.firstProgramFlag = "--go-address";
     if (c != Command::Program && !given.firstProgramFlag.isEmpty())
         return QString("%1 belongs to program, not %2").arg(given.firstProgramFlag, given.command);
     if (given.goAddress && !options->program.run) return QString("--go-address goes with --run");
     if (given.address && c != Command::Program && !ranged)
-        return QString("--address belongs to program, read and erase, not %1").arg(given.command);
+        return QString("--address belongs to program, read, erase and write-protect, not %1")
+            .arg(given.command);
     if (given.format && c != Command::Program)
         return QString("--format belongs to program, not %1").arg(given.command);
     if (given.size && !ranged)
-        return QString("--size belongs to read and erase, not %1").arg(given.command);
+        return QString("--size belongs to read, erase and write-protect, not %1")
+            .arg(given.command);
     return std::nullopt;
 }
 
@@ -272,13 +305,23 @@ Problem takeCommandArguments(GivenArguments& given, CliOptions* options) {
         if (!go) return invalidAddress(text);
         options->goAddress = *go;
     }
+    // option-bytes --set A=1 B=2: the edits after the first need not repeat --set.
+    if (c == Command::OptionBytes && !given.sets.isEmpty())
+        while (!positional.isEmpty() && positional.first().contains('='))
+            given.sets << positional.takeFirst();
     if (!positional.isEmpty()) return QString("unexpected argument %1").arg(positional.first());
+    for (const QString& edit : given.sets) {
+        if (!edit.contains('=') || edit.startsWith('='))
+            return QString("invalid --set %1: give NAME=VALUE").arg(edit);
+        options->optionEdits.push_back(edit.trimmed().toStdString());
+    }
     return std::nullopt;
 }
 
 // --address, --size and --go-address.
 Problem takeAddresses(GivenArguments& given, CliOptions* options) {
-    const bool ranged = options->command == Command::Read || options->command == Command::Erase;
+    const bool ranged = options->command == Command::Read || options->command == Command::Erase ||
+                        options->command == Command::WriteProtect;
     if (given.address) {
         options->address = parseAddress(*given.address);
         if (!options->address) return invalidAddress(*given.address);

@@ -4,13 +4,29 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Engine.h"
 #include "Language.h"
 
 namespace praxon::cli {
 
-enum class Command { None, Info, Program, Read, Erase, Go, Protect, Unprotect, Devices, Ports };
+enum class Command {
+    None,
+    Info,
+    Program,
+    Read,
+    Erase,
+    Go,
+    Protect,
+    Unprotect,
+    Devices,
+    Ports,
+    OptionBytes,     // option-bytes [--set NAME=VALUE ...] [--allow-permanent]
+    WriteProtect,    // write-protect --address A --size N | --all
+    WriteUnprotect,  // write-unprotect
+};
 
 // What the command line asked for.
 struct CliOptions {
@@ -31,6 +47,11 @@ struct CliOptions {
 
     // program: --format; none: told by FILE's content (DetectImageFormat).
     std::optional<ImageFormat> format;
+
+    // option-bytes: the NAME=VALUE edits of --set, in order; none: only read and show them.
+    std::vector<std::string> optionEdits;
+    bool allowPermanent = false;  // --allow-permanent: the edits may set readout level 2
+    bool protectAll = false;      // write-protect --all
 
     // program: how FILE is read.
     ImageSource imageSource() const;

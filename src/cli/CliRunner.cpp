@@ -35,6 +35,28 @@ QString eraseUnitsText(const DeviceInfo& device) {
     return device.unitsAtMaxOnly ? text + "@max" : text;
 }
 
+// The unique ID's 12 bytes in memory order, as the log and the JSON output give them.
+QString uniqueIdText(const std::vector<uint8_t>& id) {
+    if (id.size() != 12) return QStringLiteral("unknown");
+    QString text;
+    for (uint8_t byte : id) text += QString::asprintf("%02X", byte);
+    return text;
+}
+
+// "none", or the write-protected units in runs: "pages or sectors 0-3,8".
+QString unitListText(const std::vector<uint32_t>& units) {
+    if (units.empty()) return QStringLiteral("none");
+    QStringList parts;
+    for (size_t i = 0; i < units.size();) {
+        size_t j = i;
+        while (j + 1 < units.size() && units[j + 1] == units[j] + 1) ++j;
+        parts << (i == j ? QString::number(units[i])
+                         : QStringLiteral("%1-%2").arg(units[i]).arg(units[j]));
+        i = j + 1;
+    }
+    return "pages or sectors " + parts.join(',');
+}
+
 }  // namespace
 
 QString DeviceListText(const std::vector<DeviceInfo>& devices) {
@@ -54,7 +76,8 @@ QString DeviceListText(const std::vector<DeviceInfo>& devices) {
     return text;
 }
 
-QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB) {
+QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB,
+                          const std::optional<OptionBytesState>& options) {
     const TargetInfo& t = target;
     QString chip = QStringLiteral("not identified");
     if (t.device)
@@ -84,7 +107,12 @@ QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB) {
            line("Bootloader:", version) +
            line("Commands:", commands.isEmpty() ? QStringLiteral("unknown") : commands.join(' ')) +
            line("Flash:", flash) +
-           line("RAM:", t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + " KB" : "unknown");
+           line("RAM:", t.ramSizeKB > 0 ? QString::number(t.ramSizeKB) + " KB" : "unknown") +
+           line("Unique ID:", uniqueIdText(t.uniqueId)) +
+           line("Readout:", options ? "level " + QString::number(options->readoutLevel)
+                                    : QStringLiteral("unknown: option bytes not read")) +
+           line("Protected:", options ? unitListText(options->protectedUnits)
+                                      : QStringLiteral("unknown: option bytes not read"));
 }
 
 CliRunner::CliRunner(Engine& engine, CliHost& host, const CliOptions& options, QObject* parent)
@@ -124,7 +152,8 @@ bool CliRunner::execute() {
     if (!engine_.connect(options_.port) || stopped_) return false;
     switch (options_.command) {
         case Command::Info:
-            host_.print(TargetSummaryText(engine_.target(), engine_.flashSizeOverride()));
+            host_.print(TargetSummaryText(engine_.target(), engine_.flashSizeOverride(),
+                                          engine_.optionBytes()));
             return true;
         case Command::Program:
             return engine_.program(*image, options_.program);
@@ -139,6 +168,13 @@ bool CliRunner::execute() {
             return engine_.protect();
         case Command::Unprotect:
             return engine_.unprotect();
+        case Command::OptionBytes:
+            if (options_.optionEdits.empty()) return engine_.readOptionBytes().has_value();
+            return engine_.writeOptionBytes(options_.optionEdits, options_.allowPermanent);
+        case Command::WriteProtect:
+            return engine_.writeProtect(options_.protectAll ? std::nullopt : options_.range);
+        case Command::WriteUnprotect:
+            return engine_.writeUnprotect();
         case Command::Devices:
         case Command::Ports:
         case Command::None:

@@ -43,7 +43,9 @@ private:
 // devices: a heading, then one line per product ID the engine knows, in the table's order.
 QString DeviceListText(const std::vector<DeviceInfo>& devices);
 // info: what connect() learnt, one "Name: value" line each. flashOverrideKB: the size given
-// with --flash-kb; 0: none.
-QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB);
+// with --flash-kb; 0: none. options: the option bytes as connect read them (readout level and
+// write-protected units); none: not read.
+QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB,
+                          const std::optional<OptionBytesState>& options = std::nullopt);
 
 }  // namespace praxon::cli

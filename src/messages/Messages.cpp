@@ -706,11 +706,9 @@ QList<Shown> Render(const Event& e, Language language) {
 
         // Unique ID, option bytes, bank layout and write protection
         case EventCode::UniqueId: {
-            QStringList words;
-            for (int i = 0; i + 4 <= e.bytes.size(); i += 4)
-                words << QString::fromLatin1(e.bytes.mid(i, 4).toHex().toUpper());
-            return {log(zh ? QStringLiteral("芯片唯一ID(%1处): %2").arg(at, words.join(' '))
-                           : QStringLiteral("Unique ID (at %1): %2").arg(at, words.join(' ')))};
+            const QString id = QString::fromLatin1(e.bytes.toHex().toUpper());
+            return {log(zh ? QStringLiteral("芯片唯一ID(%1处): %2").arg(at, id)
+                           : QStringLiteral("Unique ID (at %1): %2").arg(at, id))};
         }
         case EventCode::UniqueIdUnreadable:
             return {log(zh ? QStringLiteral("无法读取芯片唯一ID(%1)：%2。芯片可能处于读保护状态。")
@@ -895,11 +893,12 @@ QList<Shown> Render(const Event& e, Language language) {
                        : QStringLiteral("The flash has two banks; bank 2 starts at %1.").arg(at))};
         case EventCode::BankLayoutUnknown:
             return {
-                refusal(t("此芯片的bank布局由选项字节决定，而选项字节无法读取：只能整片擦除，"
-                          "拒绝按页或按bank擦除。",
-                          "An option bit decides this chip's bank layout and the option "
-                          "bytes could not be read: only the whole chip can be erased; page "
-                          "and bank erase are refused."))};
+                refusal(t("此芯片的bank布局由选项字节决定，而其选项字节未能读取（芯片读保护，或本"
+                          "程序不知道其选项字节）：只能整片擦除，拒绝按页或按bank擦除。",
+                          "An option bit decides this chip's bank layout and its option bytes "
+                          "were not read (readout protection, or this program does not know "
+                          "them): only the whole chip can be erased; page and bank erase are "
+                          "refused."))};
     }
     return {};
 }
