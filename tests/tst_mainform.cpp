@@ -312,19 +312,19 @@ private slots:
                  QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green111111100"));
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
                  "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2\n"
-                 "唯一ID: 44332211 88776655 CCBBAA99");
+                 "唯一ID: 112233445566778899AABBCC");
         // It follows a change of language there and back, keeping what the connect learnt.
         w->setLanguage(praxon::Language::English);
         QCoreApplication::processEvents();
         const QString englishTip = child(*w, "StatusBar1Panel4")->toolTip();
         QVERIFY2(!isChinese(englishTip) && englishTip.contains("16K") &&
-                     englishTip.contains("ID: 44332211 88776655 CCBBAA99"),
+                     englishTip.contains("ID: 112233445566778899AABBCC"),
                  qPrintable(englishTip));
         w->setLanguage(praxon::Language::Chinese);
         QCoreApplication::processEvents();
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
                  "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2\n"
-                 "唯一ID: 44332211 88776655 CCBBAA99");
+                 "唯一ID: 112233445566778899AABBCC");
 
         const int connectLines = log(*w).size();
         useOptions(*w, {"OptCompatible", "OptErasePages"});
@@ -573,6 +573,8 @@ private slots:
         });
         QCOMPARE(sim.counters().optionWrites - writes, written ? 1u : 0u);
         QTEST(chipOption(*w, field.toStdString()), "readBack");
+        // The reconnect after a write keeps the chip's tip.
+        QVERIFY(child(*w, "StatusBar1Panel4")->toolTip().contains("ID: 507261786F6E53696D"));
         QVERIFY(w->close());
     }
     // Readout level 2 is permanent: it is sent only with its box ticked and a Yes to the

@@ -53,14 +53,12 @@ QString hex8(uint32_t value) {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
 }
 
-// The 96-bit unique ID as the chip's three 32-bit words read, word 0 first (each little-endian in
-// memory).
+// The 96-bit unique ID's bytes in memory order, as the log and praxon-cli show them.
 QString uniqueIdText(const std::vector<uint8_t>& bytes) {
-    QStringList words;
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
-        words << hex8(uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 |
-                      uint32_t(bytes[i + 2]) << 16 | uint32_t(bytes[i + 3]) << 24);
-    return words.join(QLatin1Char(' '));
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()))
+            .toHex()
+            .toUpper());
 }
 
 // A raw binary image; every other name is read as Intel HEX.
