@@ -42,8 +42,10 @@ private slots:
 namespace {
 // "<command> <port> [<file>]" and what differs from the defaults.
 QString describe(const CliOptions& o) {
-    static const char* const names[] = {"none", "info",    "program",   "read",    "erase",
-                                        "go",   "protect", "unprotect", "devices", "ports"};
+    static const char* const names[] = {"none",           "info",  "program",      "read",
+                                        "erase",          "go",    "protect",      "unprotect",
+                                        "devices",        "ports", "option-bytes", "write-protect",
+                                        "write-unprotect"};
     QStringList parts{names[int(o.command)], o.port, '[' + o.file + ']'};
     if (o.command == Command::Program) {
         const ImageSource s = o.imageSource();
@@ -68,6 +70,9 @@ QString describe(const CliOptions& o) {
     if (o.mode != WriteMode::Fast)
         parts << (o.mode == WriteMode::Turbo ? QString("turbo") : QString("compatible"));
     if (o.program.turboBaudRate) parts << QString("turbo-baud=%1").arg(o.program.turboBaudRate);
+    for (const std::string& edit : o.optionEdits) parts << "set:" + QString::fromStdString(edit);
+    if (o.allowPermanent) parts << "permanent";
+    if (o.protectAll) parts << "all";
     return parts.join(' ');
 }
 }  // namespace
@@ -162,7 +167,8 @@ void TestCli::parse_data() {
     row("ports, an argument", "ports|ttyUSB0", "usage: unexpected argument ttyUSB0");
 
     row("compatible", "--port|P|--compatible|info", "info P [] compatible");
-    row("turbo, connect speed", "--port|P|program|f|--turbo", "program P [f] content@08000000 turbo");
+    row("turbo, connect speed", "--port|P|program|f|--turbo",
+        "program P [f] content@08000000 turbo");
     row("turbo, faster line", "--turbo|--turbo-baud=2000000|--port|P|program|f",
         "program P [f] content@08000000 turbo turbo-baud=2000000");
     row("turbo at the speed of --baud", "--turbo|--turbo-baud|460800|--port|P|program|f",
@@ -175,6 +181,31 @@ void TestCli::parse_data() {
         "usage: --turbo-baud goes with --turbo");
     row("turbo and compatible", "--turbo|--compatible|--port|P|program|f",
         "usage: --compatible and --turbo exclude each other");
+
+    // Option bytes and write protection
+    row("option bytes shown", "--port|P|option-bytes", "option-bytes P []");
+    row("option edits: --set, more after it",
+        "--port|P|option-bytes|--set|WDG_SW=0|DATA0=0x12|--set=RDP=1",
+        "option-bytes P [] set:WDG_SW=0 set:RDP=1 set:DATA0=0x12");
+    row("level 2 allowed", "--port|P|option-bytes|--set|RDP=2|--allow-permanent",
+        "option-bytes P [] set:RDP=2 permanent");
+    row("allow-permanent alone", "--port|P|option-bytes|--allow-permanent",
+        "usage: --allow-permanent goes with option-bytes --set");
+    row("set without a value", "--port|P|option-bytes|--set", "usage: --set needs NAME=VALUE");
+    row("set without =", "--port|P|option-bytes|--set|WDG_SW", "usage: invalid --set WDG_SW");
+    row("set on info", "--port|P|info|--set|A=1", "usage: --set belongs to option-bytes");
+    row("edit without --set", "--port|P|option-bytes|A=1", "usage: unexpected argument A=1");
+    row("write-protect a range", "--port|P|write-protect|--address|0x08000000|--size|8K",
+        "write-protect P [] 08000000+8192");
+    row("write-protect all", "--port|P|write-protect|--all", "write-protect P [] all");
+    row("write-protect, nothing said", "--port|P|write-protect",
+        "usage: write-protect needs either");
+    row("write-protect, both", "--port|P|write-protect|--all|--address|0|--size|1",
+        "usage: write-protect needs either");
+    row("all on erase", "--port|P|erase|--all", "usage: --all belongs to write-protect");
+    row("write-unprotect", "--port|P|write-unprotect", "write-unprotect P []");
+    row("write-unprotect, a range", "--port|P|write-unprotect|--address|0|--size|1",
+        "usage: --address belongs to program, read, erase and write-protect");
 }
 
 void TestCli::parse() {
@@ -510,6 +541,10 @@ void TestCli::json() {
     Event size(EventCode::FlashSize, Operation::Connect);
     size.flashKB = 64;
     host.report(size);
+    Event uid(EventCode::UniqueId, Operation::Connect);
+    uid.address = 0x1FFFF7E8;
+    uid.bytes = QByteArray::fromHex("0102030405060708090A0B0C");
+    host.report(uid);
     if (ok) {
         Event p(EventCode::Progress, Operation::Program);
         p.done = 512, p.total = 1024;
@@ -540,19 +575,21 @@ void TestCli::json() {
         QCOMPARE(doc.object()["time"].toString(), QString("2026-01-02T03:04:05.678Z"));
         lines << doc.object();
     }
-    QCOMPARE(lines.size(), ok ? 7 : 4);
+    QCOMPARE(lines.size(), ok ? 8 : 5);
+    QCOMPARE(lines[2]["event"].toString(), QString("unique_id"));
+    QCOMPARE(lines[2]["uid"].toString(), QString("0102030405060708090A0B0C"));
     QCOMPARE(lines[0]["event"].toString(), QString("chip_identified"));
     QCOMPARE(lines[0]["pid"].toString(), QString("0x410"));
     QCOMPARE(lines[0]["family"].toString(), QString("STM32F10x"));
     QCOMPARE(lines[lines.size() - 2]["event"].toString(), lastEvent);
     if (!ok) {
-        QCOMPARE(lines[2]["address"].toString(), QString("0x12345678"));
-        QCOMPARE(lines[2]["actual"].toString(), QString("0x1F"));
-        QCOMPARE(lines[2]["operation"].toString(), QString("go"));
+        QCOMPARE(lines[3]["address"].toString(), QString("0x12345678"));
+        QCOMPARE(lines[3]["actual"].toString(), QString("0x1F"));
+        QCOMPARE(lines[3]["operation"].toString(), QString("go"));
     } else {
-        QCOMPARE(lines[2]["kind"].toString(), QString("progress"));
-        QCOMPARE(lines[2]["done"].toInt(), 512);
-        QCOMPARE(lines[2]["total"].toInt(), 1024);
+        QCOMPARE(lines[3]["kind"].toString(), QString("progress"));
+        QCOMPARE(lines[3]["done"].toInt(), 512);
+        QCOMPARE(lines[3]["total"].toInt(), 1024);
     }
     const QJsonObject result = lines.last();
     QCOMPARE(result["kind"].toString(), QString("result"));
@@ -563,6 +600,7 @@ void TestCli::json() {
     QCOMPARE(result["bytes_verified"].toInt(), ok ? 1024 : 0);
     QCOMPARE(result["chip"].toObject()["flash_kb"].toInt(), 64);
     QCOMPARE(result["chip"].toObject()["pid"].toString(), QString("0x410"));
+    QCOMPARE(result["chip"].toObject()["uid"].toString(), QString("0102030405060708090A0B0C"));
 }
 
 // A refused image file in JSON: its reason by name, the line and its number where there is one.
@@ -580,6 +618,22 @@ void TestCli::imageRefusalJson_data() {
                                  << QStringList{"event=elf_refused",
                                                 "elf_error=overlapping_segments",
                                                 "address=0x08000002"};
+    // Option-byte events: their data under names of their own, never "path".
+    Event field(EventCode::OptionFieldValue, Operation::OptionBytes);
+    field.text = "WDG_SW", field.value = 0, field.detail = "hardware watchdog";
+    QTest::newRow("option field") << field
+                                  << QStringList{"event=option_field_value", "name=WDG_SW",
+                                                 "value=0", "meaning=hardware watchdog",
+                                                 "operation=option_bytes"};
+    Event refused(EventCode::UnitsWriteProtected, Operation::Erase);
+    refused.address = 0x08000000, refused.value = 4, refused.text = "0-3";
+    QTest::newRow("protected units")
+        << refused
+        << QStringList{"event=units_write_protected", "units=0-3", "count=4", "address=0x08000000"};
+    Event range(EventCode::WriteProtectedRange, Operation::Connect);
+    range.address = 0x08001000, range.value = 0x1000, range.done = 4, range.total = 7;
+    QTest::newRow("protected range")
+        << range << QStringList{"first_unit=4", "last_unit=7", "length=4096"};
 }
 
 void TestCli::imageRefusalJson() {

@@ -12,8 +12,9 @@ using namespace praxon;
 
 namespace {
 // Answers every frame as the chip would: Get ID with pid, Get with the version and erase the table
-// expects (nothing when get is false), Read Memory with word (address refused when empty), the
-// rest with ACK.
+// expects (nothing when get is false), Read Memory with word (address refused when empty; other
+// addresses than the size register's read erased, the option bytes as the chip leaves the
+// factory), the rest with ACK.
 struct Chip {
     RecordingHost host;
     FakePort port;
@@ -23,7 +24,8 @@ struct Chip {
     bool get = true;
     char erase = 0;  // the erase command Get lists; 0: the one the table expects
     uint8_t command = 0;
-    int parameters = 0;  // frames still due after the command
+    int parameters = 0;    // frames still due after the command
+    uint32_t address = 0;  // of the last address frame
 
     Chip(uint16_t p, const QByteArray& w, bool fast = true) : pid(p), word(w) {
         engine.setMode(fast ? WriteMode::Fast : WriteMode::Compatible);
@@ -36,6 +38,20 @@ struct Chip {
             --parameters;
             if (command == 0x11 && parameters == 1 && word.isEmpty())
                 return parameters = 0, reply(hex("1F"));
+            if (command == 0x11 && parameters == 1)
+                address = uint32_t(uint8_t(f[0])) << 24 | uint8_t(f[1]) << 16 | uint8_t(f[2]) << 8 |
+                          uint8_t(f[3]);
+            const DeviceInfo* d = FindDevice(pid);
+            const bool sizeRegister =
+                !d || address == (d->flashSizeRegister & ~3u) || address == d->flashSizeRegister;
+            const OptionLayout* layout = d ? FindOptionLayout(*d) : nullptr;
+            if (command == 0x11 && parameters == 0 && layout && address == d->optionBytes) {
+                const std::vector<uint8_t> factory = FactoryOptionBytes(*layout);
+                return reply(hex("79") + QByteArray(reinterpret_cast<const char*>(factory.data()),
+                                                    int(factory.size())));
+            }
+            if (command == 0x11 && parameters == 0 && !sizeRegister)
+                return reply(hex("79") + QByteArray(uint8_t(f[0]) + 1, '\xFF'));
             if (command == 0x11 && parameters == 0)
                 return reply(hex("79") + word.leftJustified(uint8_t(f[0]) + 1, '\0', true));
             return reply(hex("79"));
@@ -100,9 +116,15 @@ private slots:
         QTest::addColumn<QStringList>("events");  // after Connected, without LinkReady
         QTest::addColumn<int>("erase");
         const QString f1 = "chip_identified STM32F10x", f4 = "chip_identified STM32F4xx";
-        const QString v31 = "bootloader_version value 31";
+        const QString v31 = "bootloader_version value 31", unprotected = "write_protection value 0";
         const QString f1Read = "7F 02FD 11EE 1FFFF7E0F7 03FC",
                       f4Read = "7F 02FD 00FF 11EE 1FFF7A20BA 03FC";
+        // Then the unique ID (one read of 12 bytes, or L1's three words) and the option bytes.
+        const QString f1Options = " 11EE 1FFFF7E8FF 0BF4 11EE 1FFFF80018 0FF0",
+                      f4Options = " 11EE 1FFF7A108A 0BF4 11EE 1FFFC00020 0FF0",
+                      l1Options =
+                          " 11EE 1FF80050B7 03FC 11EE 1FF80054B3 03FC 11EE 1FF8006483 03FC"
+                          " 11EE 1FF80000E7 1FE0";
         const auto row = [](const char* name, int pid, bool fast, const char* quirk,
                             const char* word, const QString& frames, const QStringList& events,
                             int erase) {
@@ -112,23 +134,32 @@ private slots:
         row("F10x compatible: no Get; GD32 RAM size", 0x410, false, "", "40001400", f1Read,
             {f1, "flash_size 64K ram 20K"}, 0x43);
         row("F10x fast: Get's list decides, no version line", 0x410, true, "Get lists 44",
-            "4000FFFF", QString(f1Read).insert(8, "00FF "), {f1, "flash_size 64K"}, 0x44);
-        row("F4 compatible: Get asked quietly", 0x413, false, "", "12340004", f4Read,
-            {f4, "flash_size 1024K"}, 0x44);
-        row("Get unanswered: the table's erase", 0x413, true, "no Get", "12340004", f4Read,
-            {f4, "get_failed timeout", "flash_size 1024K"}, 0x44);
+            "4000FFFF", QString(f1Read).insert(8, "00FF ") + f1Options,
+            {f1, "flash_size 64K", "unique_id@1FFFF7E8", unprotected}, 0x44);
+        row("F4 compatible: Get asked quietly", 0x413, false, "", "12340004", f4Read + f4Options,
+            {f4, "flash_size 1024K", "unique_id@1FFF7A10", unprotected}, 0x44);
+        row("Get unanswered: the table's erase", 0x413, true, "no Get", "12340004",
+            f4Read + f4Options,
+            {f4, "get_failed timeout", "flash_size 1024K", "unique_id@1FFF7A10", unprotected},
+            0x44);
         row("F10x size FFFF, compatible", 0x410, false, "", "FFFFFFFF", f1Read,
             {f1, "flash_size_assumed 128K value FFFF", "flash_size 128K"}, 0x43);
-        row("register refused: no message box", 0x450, true, "", "", "7F 02FD 00FF 11EE 1FF1E88086",
+        row("register refused: no message box", 0x450, true, "", "",
+            "7F 02FD 00FF 11EE 1FF1E88086 11EE 1FF1E80006",
             {"chip_identified STM32H7xx", v31, "read_reply_failed@1FF1E880 nack",
-             "flash_size_assumed 2048K", "flash_size 2048K"},
+             "flash_size_assumed 2048K", "flash_size 2048K", "unique_id_unreadable@1FF1E800 nack"},
             0x44);
         row("L1 Cat.4: code 1 is 256K", 0x436, true, "", "01000000",
-            "7F 02FD 00FF 11EE 1FF800CC2B 03FC",
-            {"chip_identified STM32L1xx", v31, "flash_size 256K"}, 0x44);
+            "7F 02FD 00FF 11EE 1FF800CC2B 03FC 11EE 1FF800D037 03FC 11EE 1FF800D433 03FC 11EE "
+            "1FF800E403 03FC 11EE 1FF80000E7 1FE0",
+            {"chip_identified STM32L1xx", v31, "flash_size 256K", "unique_id@1FF800D0",
+             unprotected},
+            0x44);
         row("L1 Cat.2: the low byte only", 0x429, true, "", "80FF0000",
-            "7F 02FD 00FF 11EE 1FF8004CAB 03FC",
-            {"chip_identified STM32L1xx", v31, "flash_size 128K"}, 0x44);
+            "7F 02FD 00FF 11EE 1FF8004CAB 03FC" + l1Options,
+            {"chip_identified STM32L1xx", v31, "flash_size 128K", "unique_id@1FF80050",
+             unprotected},
+            0x44);
     }
 
     void connect() {

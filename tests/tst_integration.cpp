@@ -104,11 +104,12 @@ private slots:
         row("stop program silent:0x31:2:3", false, 2, false,
             {"program_begun", "link_closed", "program_failed"});
 
-        // The fast mode: the same failures, named in the log; the fast read's count refused.
+        // The fast mode: the same failures, named in the log; the fast read's count refused. Its
+        // connect reads the unique ID and the option bytes too: Read Memory occurrences 2 and 3.
         row("fast connect id4", true, 64, true,
             {"link_closed", "connect_begun", "synchronised", "connected", "chip_identified",
-             "flash_size", "link_ready"});
-        row("fast read short:0x11:3:3", false, 0, true,
+             "flash_size", "unique_id@1FFFF7E8", "write_protection", "link_ready"});
+        row("fast read short:0x11:5:3", false, 0, true,
             {"read_begun", "read_step_failed@08000100 data timeout",
              "read_reply_failed@08000100 data timeout", "read_aborted"});
         // One block of 64 bytes: the first Write Memory fails whole.
@@ -117,9 +118,9 @@ private slots:
              "program_failed"});
         row("fast program silent:0x31:1:2", false, 0, true,
             {"program_begun", "write_failed@08000000 address timeout", "program_failed"});
-        row("fast verify change:0x11:2:3", false, 4, true,
+        row("fast verify change:0x11:4:3", false, 4, true,
             {"program_begun", "verify_mismatch_at@0800003F=B5", "program_failed"});
-        row("fast verify hangup:0x11:2:3", false, 4, false,
+        row("fast verify hangup:0x11:4:3", false, 4, false,
             {"program_begun", "link_closed", "port_unusable",
              "verify_read_failed@08000000 data line_lost", "program_failed"});
         row("stop fast program silent:0x31:1:3", false, 4, false,

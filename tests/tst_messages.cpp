@@ -535,11 +535,175 @@ const QList<Row>& Rows() {
          "log:清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
          "log:Readout Unprotect was sent; the board may still be erasing. Wait a moment before "
          "resetting it."},
+        // Unique ID, option bytes, bank layout and write protection
+        {"unique id",
+         Ev(C::UniqueId, O::Connect)
+             .address(0x1FFFF7E8)
+             .bytes(QByteArray::fromHex("0102030405060708090A0B0C")),
+         "log:芯片唯一ID(1FFFF7E8处): 0102030405060708090A0B0C",
+         "log:Unique ID (at 0x1FFFF7E8): 0102030405060708090A0B0C"},
+        {"unique id unreadable",
+         Ev(C::UniqueIdUnreadable, O::Connect).address(0x1FFFF7E8).reply(R::Nack, 0x1F),
+         "log:无法读取芯片唯一ID(1FFFF7E8)：目标板应答NACK。芯片可能处于读保护状态。",
+         "log:The unique ID at 0x1FFFF7E8 could not be read: the board answered NACK. The chip may "
+         "be readout-protected."},
+        {"option bytes unsupported",
+         Ev(C::OptionBytesUnsupported, O::OptionBytes).family("STM32H7xx"),
+         "log:本程序不知道STM32H7xx芯片的选项字节区，无法读写选项字节。",
+         "log:The option bytes of this chip (STM32H7xx) are not known to this program; they cannot "
+         "be read or written."},
+        {"option bytes protected", Ev(C::OptionBytesProtected, O::OptionBytes),
+         "log:芯片处于读保护状态，无法读取选项字节。先清除读保护（会擦除整片Flash）。",
+         "log:The chip is readout-protected: its option bytes cannot be read. Remove the readout "
+         "protection first (unprotect; this erases the whole flash)."},
+        {"option bytes read failed",
+         Ev(C::OptionBytesReadFailed, O::OptionBytes).address(0x1FFFF800).reply(R::Timeout),
+         "log:读取选项字节(1FFFF800)失败：等待应答超时。",
+         "log:Reading the option bytes at 0x1FFFF800 failed: no answer in time."},
+        {"option bytes read",
+         Ev(C::OptionBytesRead, O::OptionBytes)
+             .address(0x1FFFF800)
+             .text("F1")
+             .value(0)
+             .bytes(QByteArray::fromHex("A55A")),
+         "log:选项字节(1FFFF800, F1布局): A5 5A，读保护级别0。",
+         "log:Option bytes at 0x1FFFF800 (F1 layout): A5 5A; readout level 0."},
+        {"option field",
+         Ev(C::OptionFieldValue, O::OptionBytes)
+             .text("WDG_SW")
+             .value(1)
+             .detail("software watchdog"),
+         "log:WDG_SW             0x1        software watchdog",
+         "log:WDG_SW             0x1        software watchdog"},
+        {"option field without meaning",
+         Ev(C::OptionFieldValue, O::OptionBytes).text("DATA0").value(0x12),
+         "log:DATA0              0x12", "log:DATA0              0x12"},
+        {"nothing write-protected", Ev(C::WriteProtection, O::Connect).value(0).total(64),
+         "log:没有写保护的页或扇区。", "log:No page or sector is write-protected."},
+        {"write-protected units", Ev(C::WriteProtection, O::Connect).value(4).total(64),
+         "log:写保护：共64个页或扇区中的4个。", "log:Write-protected: 4 of 64 pages or sectors."},
+        {"write-protected range",
+         Ev(C::WriteProtectedRange, O::Connect).address(0x08000000).value(0x1000).done(0).total(3),
+         "log:  写保护：08000000-08000FFF（页或扇区0-3）",
+         "log:  write-protected: 0x08000000-0x08000FFF (pages or sectors 0-3)"},
+        {"option edit malformed", Ev(C::OptionEditMalformed, O::OptionWrite).text("WDG_SW"),
+         "log:选项修改\"WDG_SW\"格式不对，应为 名称=值。",
+         "log:The option edit \"WDG_SW\" is not NAME=VALUE."},
+        {"option name unknown",
+         Ev(C::OptionNameUnknown, O::OptionWrite).text("BOGUS").detail("RDP,WDG_SW"),
+         "log:此芯片没有选项\"BOGUS\"。可用的选项：RDP,WDG_SW。",
+         "log:This chip has no option \"BOGUS\". Its options: RDP,WDG_SW."},
+        {"option value invalid",
+         Ev(C::OptionValueInvalid, O::OptionWrite).text("WDG_SW=2").value(1),
+         "log:选项修改\"WDG_SW=2\"的值不合适：取值为0到0x1。",
+         "log:The value of \"WDG_SW=2\" does not fit: the option takes 0 to 0x1."},
+        {"readout level invalid", Ev(C::OptionLevelInvalid, O::OptionWrite).text("RDP=2").value(1),
+         "log:\"RDP=2\"：读保护级别只能是0到1。",
+         "log:\"RDP=2\": the readout level is 0 to 1 on this chip."},
+        {"readout level 2 refused", Ev(C::ReadoutLevel2Refused, O::OptionWrite),
+         "log:"
+         "拒绝设置读保护级别2：级别2是永久的，芯片将再也无法通过Bootloader读取或重新编程。确需设置"
+         "时请加上--allow-permanent。",
+         "log:Readout level 2 refused: it is permanent; the chip could never be read or "
+         "reprogrammed through its bootloader again. Add --allow-permanent only if that is really "
+         "wanted."},
+        {"option bytes unchanged", Ev(C::OptionBytesUnchanged, O::OptionWrite),
+         "log:选项字节已是所要的值，未写入。",
+         "log:The option bytes already hold these values; nothing was written."},
+        {"option bytes writing",
+         Ev(C::OptionBytesWriting, O::OptionWrite)
+             .address(0x1FFFF800)
+             .bytes(QByteArray::fromHex("A55A")),
+         "log:写入选项字节(1FFFF800): A5 5A", "log:Writing the option bytes at 0x1FFFF800: A5 5A"},
+        {"option bytes write failed",
+         Ev(C::OptionBytesWriteFailed, O::OptionWrite).step(Step::Data).reply(R::Nack, 0x1F),
+         "log:写选项字节失败: 目标板应答NACK。",
+         "log:Writing the option bytes failed: the board answered NACK."},
+        {"chip resetting", Ev(C::ChipResetting, O::OptionWrite),
+         "log:芯片复位以载入新的选项字节，正在重新连接......",
+         "log:The chip resets to load the new option bytes; reconnecting..."},
+        {"reset board request", Ev(C::ResetBoardRequest, O::OptionWrite).value(60),
+         "log:"
+         "芯片没有自行回到Bootloader。请让BOOT0保持高电平并复位目标板（最多等待60秒，可按停止）。",
+         "log:The chip did not come back into its bootloader by itself. Keep BOOT0 high and reset "
+         "the board (waiting up to 60 s; Stop ends the wait)."},
+        {"reconnect failed", Ev(C::ReconnectFailed, O::OptionWrite),
+         "log:复位后未能重新连接芯片：新的选项字节未经核对。",
+         "log:The chip could not be reached again after its reset: the new option bytes were not "
+         "checked."},
+        {"option bytes mismatch",
+         Ev(C::OptionBytesMismatch, O::OptionWrite).address(4).expected(0x12).actual(0x13),
+         "log:选项字节回读不符：第4字节应为12，实为13。写入失败！",
+         "log:The option bytes read back differ: byte 4 should be 0x12 but is 0x13. The write "
+         "failed!"},
+        {"option bytes written", Ev(C::OptionBytesWritten, O::OptionWrite).value(0),
+         "log:选项字节已写入，并经回读核对无误。",
+         "log:The option bytes were written and read back equal."},
+        {"write protect unsupported", Ev(C::WriteProtectUnsupported, O::WriteProtect),
+         "log:此芯片的写保护按页区域设置，不能按页选择。请用 option-bytes --set "
+         "设置WRP1A_STRT/WRP1A_END等选项。",
+         "log:This chip protects areas of pages, not single groups. Set its WRP area options "
+         "(WRP1A_STRT, WRP1A_END, ...) with option-bytes --set."},
+        {"write protect outside", Ev(C::WriteProtectOutside, O::WriteProtect),
+         "log:所给范围内没有可写保护的Flash页或扇区。",
+         "log:The range holds no flash page or sector that can be write-protected."},
+        {"write protect begun", Ev(C::WriteProtectBegun, O::WriteProtect).value(2),
+         "log:设置写保护(2组)......", "log:Setting write protection (2 groups)..."},
+        {"write protect failed",
+         Ev(C::WriteProtectFailed, O::WriteProtect).step(Step::Data).reply(R::Nack, 0x1F),
+         "log:设置写保护失败: 目标板应答NACK。",
+         "log:Write Protect failed: the board answered NACK."},
+        {"write protect not confirmed", Ev(C::WriteProtectFailed, O::WriteProtect).value(5),
+         "log:写保护设置后回读：页或扇区5仍未受保护。失败！",
+         "log:Read back after the reset, page or sector 5 is still not protected. Write protection "
+         "failed!"},
+        {"write protect done", Ev(C::WriteProtectDone, O::WriteProtect).value(8),
+         "log:写保护已设置，并经回读核对。",
+         "log:Write protection set and confirmed by reading it back."},
+        {"write unprotect begun", Ev(C::WriteUnprotectBegun, O::WriteUnprotect),
+         "log:解除写保护......", "log:Removing the write protection..."},
+        {"write unprotect failed", Ev(C::WriteUnprotectFailed, O::WriteUnprotect).reply(R::Timeout),
+         "log:解除写保护失败: 等待应答超时。", "log:Write Unprotect failed: no answer in time."},
+        {"write unprotect not confirmed", Ev(C::WriteUnprotectFailed, O::WriteUnprotect).value(4),
+         "log:解除写保护后回读：仍有4个页或扇区受保护。失败！",
+         "log:Read back after the reset, 4 pages or sectors are still protected. Write Unprotect "
+         "failed!"},
+        {"write unprotect done", Ev(C::WriteUnprotectDone, O::WriteUnprotect).value(0),
+         "log:已解除写保护，并经回读核对。",
+         "log:Write protection removed and confirmed by reading it back."},
+        {"write unprotect done, unread", Ev(C::WriteUnprotectDone, O::WriteUnprotect).value(-1),
+         "log:已解除写保护（芯片复位后选项字节无法回读核对）。",
+         "log:Write protection removed (the option bytes could not be read back after the reset)."},
+        {"units write-protected, program",
+         Ev(C::UnitsWriteProtected, O::Program).address(0x08000000).value(4).text("0-3"),
+         "msg:页或扇区0-3(从08000000起)处于写保护状态，未做任何擦除。请先执行 write-unprotect "
+         "解除写保护。",
+         "msg:Pages or sectors 0-3 (from 0x08000000) are write-protected; nothing was erased. "
+         "Remove the protection first (write-unprotect)."},
+        {"units write-protected, erase",
+         Ev(C::UnitsWriteProtected, O::Erase).address(0x08000000).value(4).text("0-3"),
+         "log:页或扇区0-3(从08000000起)处于写保护状态，未做任何擦除。请先执行 write-unprotect "
+         "解除写保护。",
+         "log:Pages or sectors 0-3 (from 0x08000000) are write-protected; nothing was erased. "
+         "Remove the protection first (write-unprotect)."},
+        {"two banks", Ev(C::BankLayout, O::Connect).value(2).address(0x08040000),
+         "log:Flash为双bank，bank 2从08040000开始。",
+         "log:The flash has two banks; bank 2 starts at 0x08040000."},
+        {"one bank", Ev(C::BankLayout, O::Connect).value(1).address(0),
+         "log:Flash为单bank（由选项字节决定）。",
+         "log:The flash is one bank (as its option bytes say)."},
+        {"bank layout unknown", Ev(C::BankLayoutUnknown, O::Connect),
+         "log:"
+         "此芯片的bank布局由选项字节决定，而其选项字节未能读取（芯片读保护，或本程序不知道其选项字"
+         "节）：只能整片擦除，拒绝按页或按bank擦除。",
+         "log:An option bit decides this chip's bank layout and its option bytes were not read "
+         "(readout protection, or this program does not know them): only the whole chip can be "
+         "erased; page and bank erase are refused."},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::UnprotectPending);
+constexpr int kLastCode = int(EventCode::BankLayoutUnknown);
 
 }  // namespace
 

@@ -358,8 +358,16 @@ bool Engine::writeOptionBytes(const std::vector<std::string>& edits, bool allowP
         d->report(e);
         return false;
     }
-    if (!d->reconnectAfterReset()) return false;
     const int level = ReadoutLevel(layout, image);
+    if (level == 2) {
+        // Level 2 turns the bootloader off for good: there is nothing to reconnect to.
+        d->report(EventCode::ChipResetting);
+        link.reportClosed();
+        d->options.reset();
+        d->report(d->event(EventCode::OptionBytesWritten).withValue(level));
+        return run.end(true);
+    }
+    if (!d->reconnectAfterReset()) return false;
     const Private::OptionsRead back = d->fetchOptions(level == 0);
     // A chip now readout-protected refuses the read: that is the protection at work.
     if (level > 0 && back == Private::OptionsRead::Protected) {

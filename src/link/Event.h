@@ -184,7 +184,8 @@ enum class EventCode {
     ResetBoardRequest,       // value: seconds waited at most: reset the board into its bootloader
     ReconnectFailed,         // the board did not come back within the wait (or Stop)
     OptionBytesMismatch,     // address: offset in the block, expected, actual (read back)
-    OptionBytesWritten,      // read back and equal
+    OptionBytesWritten,      // value: readout level; read back and equal (level 1: the chip
+                             // refuses the read; level 2: its bootloader is off, not read)
     WriteProtectUnsupported,  // the family protects by page areas, not groups: option-bytes --set
     WriteProtectOutside,      // the range holds no flash unit
     WriteProtectBegun,        // value: groups, bytes: the group codes sent

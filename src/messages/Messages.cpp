@@ -742,8 +742,8 @@ QList<Shown> Render(const Event& e, Language language) {
         case EventCode::OptionFieldValue: {
             const QString value =
                 QStringLiteral("0x") + QString::number(e.value.value_or(0), 16).toUpper();
-            const QString line = e.text.leftJustified(18) + ' ' + value.leftJustified(10);
-            return {log(e.detail.isEmpty() ? line : line + ' ' + e.detail)};
+            const QString line = e.text.leftJustified(18) + ' ' + value;
+            return {log(e.detail.isEmpty() ? line : line.leftJustified(29) + ' ' + e.detail)};
         }
         case EventCode::WriteProtection:
             if (e.value.value_or(0) == 0)
@@ -1134,7 +1134,7 @@ QString EventName(EventCode code) {
         case EventCode::OptionLevelInvalid:
             return QStringLiteral("option_level_invalid");
         case EventCode::ReadoutLevel2Refused:
-            return QStringLiteral("readout_level2_refused");
+            return QStringLiteral("readout_level_two_refused");
         case EventCode::OptionBytesUnchanged:
             return QStringLiteral("option_bytes_unchanged");
         case EventCode::OptionBytesWriting:

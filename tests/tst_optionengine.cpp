@@ -1,0 +1,448 @@
+// The engine's option-byte work on the simulated bootloader behind a fake port: the unique ID and
+// option bytes read at connect, reading and writing the option bytes (the level-2 guard, the
+// reconnect after the chip's reset, the read-back), Write Protect and Write Unprotect, the refusal
+// of an erase that would touch a write-protected unit before anything is erased, and the bank
+// layout an option bit decides.
+#include <QTest>
+
+#include "Board.h"
+#include "Engine.h"
+#include "FakePort.h"
+#include "IntelHex.h"
+#include "RecordingHost.h"
+
+using namespace praxon;
+
+Q_DECLARE_METATYPE(praxon::EventCode)
+
+namespace {
+
+struct Rig {
+    RecordingHost host;
+    FakePort port;
+    Engine engine{host, port};
+    sim::Board board;
+    // Applied to every frame before the board sees it.
+    std::function<QByteArray(const QByteArray&)> tamper;
+
+    explicit Rig(const sim::BoardConfig& config, WriteMode mode = WriteMode::Fast) : board(config) {
+        engine.setMode(mode);
+        engine.setReplyTimeout(100);
+        engine.setResetWait(1000);
+        AnswerFrom(port, board, &tamper);
+    }
+    bool connect() {
+        const bool ok = engine.connect("ttyS0");
+        host.clearRecords();
+        return ok;
+    }
+    // The option field's value as the simulated chip holds it now.
+    uint32_t option(const char* name) const {
+        const OptionField* f = FindOptionField(*board.optionLayout(), board.pid(), name);
+        return f ? OptionFieldValue(*f, board.optionBytes()) : 0xDEAD;
+    }
+    std::vector<uint32_t> protectedUnits() const {
+        std::vector<uint32_t> units;
+        for (size_t i = 0; i < board.units().size(); ++i)
+            if (board.pageWriteProtected(unsigned(i))) units.push_back(uint32_t(i));
+        return units;
+    }
+    // The image of count bytes at address, loaded as the engine loads a file.
+    std::optional<FirmwareImage> image(uint32_t address, int count) {
+        FirmwareImage image;
+        const std::vector<uint8_t> bytes(size_t(count), 0x5A);
+        image.add(address, bytes.data(), bytes.size());
+        return image;
+    }
+};
+
+sim::BoardConfig Chip(uint16_t pid, std::vector<std::string> options = {}, int flashKb = 0) {
+    sim::BoardConfig c;
+    c.pid = pid;
+    c.flashKb = flashKb;
+    c.optionEdits = std::move(options);
+    return c;
+}
+
+using Units = std::vector<uint32_t>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Units)
+Q_DECLARE_METATYPE(std::vector<std::string>)
+
+class TestOptionEngine : public QObject {
+    Q_OBJECT
+private slots:
+    // What connect learns: the unique ID (where it lies per family, one read or three), the
+    // protected units and the readout level; a readout-protected chip still connects.
+    void connectLearns_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<bool>("readoutProtected");
+        QTest::addColumn<bool>("compatible");
+        QTest::addColumn<bool>("uidRead");
+        QTest::addColumn<Units>("protectedUnits");  // as connect reports them
+        QTest::addColumn<bool>("optionsRead");
+        QTest::newRow("F103, first 4 KB protected")
+            << 0x410 << false << false << true << Units{0, 1, 2, 3} << true;
+        QTest::newRow("L152: three word addresses")
+            << 0x416 << false << false << true << Units{} << true;
+        QTest::newRow("F4: sector grain") << 0x413 << false << false << true << Units{0} << true;
+        QTest::newRow("readout-protected F103")
+            << 0x410 << true << false << false << Units{} << false;
+        QTest::newRow("F103 compatible: the shortest connect")
+            << 0x410 << false << true << false << Units{} << false;
+    }
+    void connectLearns() {
+        QFETCH(int, pid);
+        QFETCH(bool, readoutProtected);
+        QFETCH(bool, compatible);
+        QFETCH(bool, uidRead);
+        QFETCH(Units, protectedUnits);
+        QFETCH(bool, optionsRead);
+        std::vector<std::string> edits;
+        if (pid == 0x410) edits = {"WRP0=0xFE"};
+        if (pid == 0x413) edits = {"nWRP=0xFFE"};
+        sim::BoardConfig config = Chip(uint16_t(pid), edits);
+        config.readoutProtected = readoutProtected;
+        config.uid = std::array<uint8_t, 12>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+        Rig rig(config, compatible ? WriteMode::Compatible : WriteMode::Fast);
+        QVERIFY(rig.engine.connect("ttyS0"));
+        const std::vector<uint8_t> uid = rig.engine.target().uniqueId;
+        QCOMPARE(uid.size(), size_t(uidRead ? 12 : 0));
+        if (uidRead) {
+            QCOMPARE(uid, std::vector<uint8_t>(rig.board.uniqueId().begin(),
+                                               rig.board.uniqueId().end()));
+            const Event e = rig.host.last(EventCode::UniqueId);
+            QCOMPARE(e.bytes, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C"));
+        }
+        QCOMPARE(rig.host.has(EventCode::UniqueIdUnreadable), readoutProtected);
+        QCOMPARE(rig.engine.optionBytes().has_value(), optionsRead);
+        if (optionsRead) {
+            QCOMPARE(rig.engine.optionBytes()->protectedUnits, protectedUnits);
+            QCOMPARE(rig.engine.optionBytes()->protectedUnits, rig.protectedUnits());
+            QCOMPARE(rig.host.last(EventCode::WriteProtection).value.value_or(-1),
+                     qint64(protectedUnits.size()));
+        }
+    }
+
+    // option-bytes without --set: the state, its events, and the refusals.
+    void readOptionBytes_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<bool>("readoutProtected");
+        QTest::addColumn<EventCode>("outcome");
+        QTest::addColumn<int>("level");
+        QTest::newRow("F103") << 0x410 << false << EventCode::OptionBytesRead << 0;
+        QTest::newRow("G071: 128-byte block") << 0x460 << false << EventCode::OptionBytesRead << 0;
+        QTest::newRow("readout-protected")
+            << 0x410 << true << EventCode::OptionBytesProtected << -1;
+        QTest::newRow("H7: no option area known")
+            << 0x450 << false << EventCode::OptionBytesUnsupported << -1;
+    }
+    void readOptionBytes() {
+        QFETCH(int, pid);
+        QFETCH(bool, readoutProtected);
+        QFETCH(EventCode, outcome);
+        QFETCH(int, level);
+        sim::BoardConfig config = Chip(uint16_t(pid));
+        config.readoutProtected = readoutProtected;
+        Rig rig(config);
+        QVERIFY(rig.connect());
+        const std::optional<OptionBytesState> state = rig.engine.readOptionBytes();
+        QVERIFY(rig.host.has(outcome));
+        QCOMPARE(state.has_value(), level >= 0);
+        if (!state) return;
+        QCOMPARE(state->readoutLevel, level);
+        QCOMPARE(state->raw, rig.board.optionBytes());
+        QCOMPARE(state->address, rig.board.device().optionBytes);
+        int fields = 0;
+        for (const Event& e : rig.host.events)
+            if (e.code == EventCode::OptionFieldValue) {
+                QCOMPARE(e.text.toStdString(), state->fields[size_t(fields)].name);
+                QCOMPARE(uint32_t(e.value.value_or(-1)), state->fields[size_t(fields)].value);
+                ++fields;
+            }
+        QCOMPARE(size_t(fields), state->fields.size());
+        QVERIFY(fields > 5);
+    }
+
+    // option-bytes --set: what is written, what is refused before anything is, and the check
+    // after the reset.
+    void writeOptionBytes_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<std::vector<std::string>>("edits");
+        QTest::addColumn<bool>("allowPermanent");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<EventCode>("says");
+        QTest::addColumn<int>("writes");  // Write Memory to the option area
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("value");  // the field's value on the chip afterwards
+        using V = std::vector<std::string>;
+        QTest::newRow("F103 watchdog and a data byte")
+            << 0x410 << V{"WDG_SW=0", "DATA0=0x12"} << false << true
+            << EventCode::OptionBytesWritten << 1 << "DATA0" << 0x12;
+        QTest::newRow("names in any case") << 0x410 << V{"wdg_sw=0"} << false << true
+                                           << EventCode::OptionBytesWritten << 1 << "WDG_SW" << 0;
+        QTest::newRow("nothing changes") << 0x410 << V{"WDG_SW=1"} << false << true
+                                         << EventCode::OptionBytesUnchanged << 0 << "WDG_SW" << 1;
+        QTest::newRow("G071 word layout") << 0x460 << V{"nRST_STOP=0"} << false << true
+                                          << EventCode::OptionBytesWritten << 1 << "nRST_STOP" << 0;
+        QTest::newRow("unknown name") << 0x410 << V{"BOGUS=1"} << false << false
+                                      << EventCode::OptionNameUnknown << 0 << "WDG_SW" << 1;
+        QTest::newRow("value too wide") << 0x410 << V{"WDG_SW=2"} << false << false
+                                        << EventCode::OptionValueInvalid << 0 << "WDG_SW" << 1;
+        QTest::newRow("no value") << 0x410 << V{"WDG_SW"} << false << false
+                                  << EventCode::OptionEditMalformed << 0 << "WDG_SW" << 1;
+        QTest::newRow("a bad edit stops the good ones")
+            << 0x410 << V{"DATA0=1", "DATA1=0x100"} << false << false
+            << EventCode::OptionValueInvalid << 0 << "DATA0" << 0xFF;
+        QTest::newRow("F103 has no level 2") << 0x410 << V{"RDP=2"} << true << false
+                                             << EventCode::OptionLevelInvalid << 0 << "RDP" << 0xA5;
+        QTest::newRow("F0 level 2 refused without the flag")
+            << 0x440 << V{"RDP=2"} << false << false << EventCode::ReadoutLevel2Refused << 0
+            << "RDP" << 0xAA;
+        QTest::newRow("F0 level 2 with the flag")
+            << 0x440 << V{"RDP=2"} << true << true << EventCode::OptionBytesWritten << 1 << "RDP"
+            << 0xCC;
+        QTest::newRow("F0 level 1: read refused afterwards, as meant")
+            << 0x440 << V{"RDP=1"} << false << true << EventCode::OptionBytesWritten << 1 << "RDP"
+            << 0x00;
+    }
+    void writeOptionBytes() {
+        QFETCH(int, pid);
+        QFETCH(std::vector<std::string>, edits);
+        QFETCH(bool, allowPermanent);
+        QFETCH(bool, ok);
+        QFETCH(EventCode, says);
+        QFETCH(int, writes);
+        QFETCH(QString, field);
+        QFETCH(int, value);
+        Rig rig(Chip(uint16_t(pid)));
+        QVERIFY(rig.connect());
+        QCOMPARE(rig.engine.writeOptionBytes(edits, allowPermanent), ok);
+        QVERIFY(rig.host.has(says));
+        QCOMPARE(int(rig.board.counters().optionWrites), writes);
+        QCOMPARE(rig.option(field.toLatin1().constData()), uint32_t(value));
+        if (writes && value != 0xCC) QVERIFY(rig.host.has(EventCode::ChipResetting));
+        // After the reset the link works again (level 2 aside: the bootloader is gone).
+        if (ok && writes && value != 0xCC && value != 0x00)
+            QVERIFY(rig.engine.readOptionBytes().has_value());
+    }
+
+    // The chip that does not come back by itself: the user is asked to reset it; the wait ends
+    // when it answers, or at Stop.
+    void resetByHand_data() {
+        QTest::addColumn<int>("lostSyncs");  // 0x7F frames the board does not see
+        QTest::addColumn<bool>("pressStop");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("back by itself") << 0 << false << true << false;
+        QTest::newRow("back after the request") << 3 << false << true << true;
+        QTest::newRow("never back, Stop") << 1000 << true << false << true;
+        QTest::newRow("never back, the wait ends") << 1000 << false << false << true;
+    }
+    void resetByHand() {
+        QFETCH(int, lostSyncs);
+        QFETCH(bool, pressStop);
+        QFETCH(bool, ok);
+        QFETCH(bool, asked);
+        Rig rig(Chip(0x410));
+        QVERIFY(rig.connect());
+        int lost = 0;
+        bool written = false;
+        rig.tamper = [&](const QByteArray& frame) {
+            if (written && frame == QByteArray(1, char(0x7F)) && lost < lostSyncs) {
+                ++lost;
+                return QByteArray();
+            }
+            return frame;
+        };
+        rig.host.onEvent = [&](const Event& e) {
+            if (e.code == EventCode::ChipResetting) written = true;
+            if (pressStop && e.code == EventCode::ResetBoardRequest) rig.engine.stop();
+        };
+        QCOMPARE(rig.engine.writeOptionBytes({"DATA1=0x34"}, false), ok);
+        QCOMPARE(rig.host.has(EventCode::ResetBoardRequest), asked);
+        QCOMPARE(rig.host.has(EventCode::ReconnectFailed), !ok);
+        QCOMPARE(rig.host.has(EventCode::OptionBytesWritten), ok);
+        QCOMPARE(rig.option("DATA1"), 0x34u);
+    }
+
+    // A chip that keeps other bits than were written: the read-back fails loudly.
+    void readBackMismatch() {
+        Rig rig(Chip(0x410));
+        QVERIFY(rig.connect());
+        // The data byte's frame arrives with DATA0 changed on the line.
+        rig.tamper = [](const QByteArray& frame) {
+            QByteArray f = frame;
+            if (f.size() == 18 && uint8_t(f[0]) == 15 && uint8_t(f[5]) == 0x12) {
+                f[5] = char(0x13);
+                f[17] = char(f[17] ^ 0x12 ^ 0x13);
+            }
+            return f;
+        };
+        QVERIFY(!rig.engine.writeOptionBytes({"DATA0=0x12"}, false));
+        const Event e = rig.host.last(EventCode::OptionBytesMismatch);
+        QCOMPARE(e.address.value_or(0), 4u);
+        QCOMPARE(e.expected.value_or(0), uint8_t(0x12));
+        QCOMPARE(e.actual.value_or(0), uint8_t(0x13));
+        QVERIFY(!rig.host.has(EventCode::OptionBytesWritten));
+    }
+
+    // Write Protect: the units covering a range, or all; what was protected stays; the groups
+    // sent; families with page areas refused.
+    void writeProtect_data() {
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<std::vector<std::string>>("before");
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<uint32_t>("begin");
+        QTest::addColumn<uint32_t>("size");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QByteArray>("groups");  // as sent
+        QTest::addColumn<Units>("after");        // protected units on the chip afterwards
+        using V = std::vector<std::string>;
+        QTest::newRow("F103 1K pages: one 4 KB group")
+            << 0x410 << V{} << false << 0x08001000u << 0x400u << true << QByteArray("\x01", 1)
+            << Units{4, 5, 6, 7};
+        QTest::newRow("range over two groups")
+            << 0x410 << V{} << false << 0x08000C00u << 0x800u << true << QByteArray("\x00\x01", 2)
+            << Units{0, 1, 2, 3, 4, 5, 6, 7};
+        QTest::newRow("what was protected stays")
+            << 0x410 << V{"WRP0=0xFE"} << false << 0x08002000u << 0x10u << true
+            << QByteArray("\x00\x02", 2) << Units{0, 1, 2, 3, 8, 9, 10, 11};
+        QTest::newRow("F4 sectors") << 0x413 << V{} << false << 0x08010000u << 0x10000u << true
+                                    << QByteArray("\x04", 1) << Units{4};
+        QTest::newRow("range past the flash")
+            << 0x410 << V{} << false << 0x20000000u << 0x100u << false << QByteArray() << Units{};
+        QTest::newRow("G071 protects page areas")
+            << 0x460 << V{} << true << 0u << 0u << false << QByteArray() << Units{};
+    }
+    void writeProtect() {
+        QFETCH(int, pid);
+        QFETCH(std::vector<std::string>, before);
+        QFETCH(bool, all);
+        QFETCH(uint32_t, begin);
+        QFETCH(uint32_t, size);
+        QFETCH(bool, ok);
+        QFETCH(QByteArray, groups);
+        QFETCH(Units, after);
+        Rig rig(Chip(uint16_t(pid), before));
+        QVERIFY(rig.connect());
+        const std::optional<AddressRange> range =
+            all ? std::nullopt : std::optional<AddressRange>(AddressRange{begin, begin + size});
+        QCOMPARE(rig.engine.writeProtect(range), ok);
+        QCOMPARE(rig.host.last(EventCode::WriteProtectBegun).bytes, groups);
+        QCOMPARE(rig.host.has(EventCode::WriteProtectDone), ok);
+        if (ok) {
+            QCOMPARE(rig.protectedUnits(), after);
+            QCOMPARE(rig.engine.optionBytes()->protectedUnits, after);
+        }
+    }
+
+    void writeProtectAllThenUnprotect() {
+        Rig rig(Chip(0x410));
+        QVERIFY(rig.connect());
+        QVERIFY(rig.engine.writeProtect(std::nullopt));
+        QCOMPARE(rig.protectedUnits().size(), rig.board.units().size());
+        rig.host.clearRecords();
+        QVERIFY(rig.engine.writeUnprotect());
+        QCOMPARE(rig.host.last(EventCode::WriteUnprotectDone).value.value_or(-1), 0);
+        QVERIFY(rig.protectedUnits().empty());
+        QCOMPARE(int(rig.board.counters().perCommand.at(0x73)), 1);
+    }
+
+    // Program and erase touching a protected unit stop before anything is erased, in every mode
+    // (compatible mode reads the option bytes at that moment); elsewhere they go on.
+    void protectedUnitsRefused_data() {
+        QTest::addColumn<QString>("operation");  // "program", "erase"
+        QTest::addColumn<int>("scope");          // EraseScope
+        QTest::addColumn<uint32_t>("begin");
+        QTest::addColumn<uint32_t>("size");
+        QTest::addColumn<bool>("compatible");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("units");  // UnitsWriteProtected's text; empty: none
+        const int pages = int(EraseScope::Pages), chip = int(EraseScope::Chip),
+                  none = int(EraseScope::None);
+        QTest::newRow("program, pages erase, protected")
+            << "program" << pages << 0x08000800u << 0x900u << false << false << "2-3";
+        QTest::newRow("program, chip erase")
+            << "program" << chip << 0x08008000u << 0x10u << false << false << "0-3";
+        QTest::newRow("program without erase, protected")
+            << "program" << none << 0x08000000u << 0x10u << false << false << "0";
+        QTest::newRow("program elsewhere")
+            << "program" << pages << 0x08001000u << 0x400u << false << true << "";
+        QTest::newRow("compatible: read before the erase")
+            << "program" << pages << 0x08000000u << 0x10u << true << false << "0";
+        QTest::newRow("erase range")
+            << "erase" << pages << 0x08000C00u << 0x800u << false << false << "3";
+        QTest::newRow("erase whole chip") << "erase" << chip << 0u << 0u << false << false << "0-3";
+        QTest::newRow("erase elsewhere")
+            << "erase" << pages << 0x08004000u << 0x800u << false << true << "";
+    }
+    void protectedUnitsRefused() {
+        QFETCH(QString, operation);
+        QFETCH(int, scope);
+        QFETCH(uint32_t, begin);
+        QFETCH(uint32_t, size);
+        QFETCH(bool, compatible);
+        QFETCH(bool, ok);
+        QFETCH(QString, units);
+        Rig rig(Chip(0x410, {"WRP0=0xFE"}), compatible ? WriteMode::Compatible : WriteMode::Fast);
+        QVERIFY(rig.connect());
+        bool done = false;
+        if (operation == "program") {
+            ProgramOptions options;
+            options.erase = EraseScope(scope);
+            done = rig.engine.program(*rig.image(begin, int(size)), options);
+        } else {
+            done = rig.engine.erase(scope == int(EraseScope::Chip)
+                                        ? std::nullopt
+                                        : std::optional<AddressRange>({begin, begin + size}));
+        }
+        QCOMPARE(done, ok);
+        QCOMPARE(rig.host.last(EventCode::UnitsWriteProtected).text, units);
+        if (!ok) {
+            const sim::Counters& c = rig.board.counters();
+            QCOMPARE(int(c.pageErases + c.massErases + c.bankErases), 0);
+            QCOMPARE(int(c.writeBytes), 0);
+        }
+    }
+
+    // An option bit decides the banks of a U535 below 512 KB: with the option bytes unknown,
+    // page and bank erase are refused, the whole chip still erased; at 512 KB the two banks are
+    // fixed and a bank covered whole goes in one bank erase.
+    void bankLayout_data() {
+        QTest::addColumn<int>("flashKb");
+        QTest::addColumn<bool>("whole");  // erase the whole chip instead of its first half
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("bankErases");
+        QTest::addColumn<int>("massErases");
+        QTest::newRow("512K: bank 1 by bank erase") << 512 << false << true << 1 << 0;
+        QTest::newRow("256K: banks unknown, refused") << 256 << false << false << 0 << 0;
+        QTest::newRow("256K: the whole chip") << 256 << true << true << 0 << 1;
+    }
+    void bankLayout() {
+        QFETCH(int, flashKb);
+        QFETCH(bool, whole);
+        QFETCH(bool, ok);
+        QFETCH(int, bankErases);
+        QFETCH(int, massErases);
+        Rig rig(Chip(0x455, {}, flashKb));
+        const bool connected = rig.engine.connect("ttyS0");
+        QVERIFY(connected);
+        QCOMPARE(rig.host.has(EventCode::BankLayoutUnknown), flashKb < 512);
+        rig.host.clearRecords();
+        const uint32_t half = uint32_t(flashKb) * 512;
+        QCOMPARE(rig.engine.erase(
+                     whole ? std::nullopt
+                           : std::optional<AddressRange>({0x08000000, 0x08000000ull + half})),
+                 ok);
+        QCOMPARE(rig.host.has(EventCode::BankLayoutUnknown), !ok);
+        QCOMPARE(int(rig.board.counters().bankErases), bankErases);
+        QCOMPARE(int(rig.board.counters().massErases), massErases);
+        QCOMPARE(int(rig.board.counters().pageErases), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOptionEngine)
+#include "tst_optionengine.moc"
