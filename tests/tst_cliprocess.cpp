@@ -56,6 +56,45 @@ class TestCliProcess : public QObject {
     Q_OBJECT
 private slots:
 
+    // The option-byte commands as a script sees them (--json): exit code and the event that
+    // tells the outcome; info's result line carries the unique ID.
+    void optionCommands_data() {
+        QTest::addColumn<QString>("simArgs");
+        QTest::addColumn<QString>("cliArgs");  // after --port PORT --json
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("event");
+        const auto row = [](const char* name, const char* sim, const char* cli, int exitCode,
+                            const char* event) {
+            QTest::newRow(name) << QString(sim) << QString(cli) << exitCode << QString(event);
+        };
+        row("shown", "", "option-bytes", 0, "option_field_value");
+        row("a field set", "", "option-bytes --set DATA0=0x12", 0, "option_bytes_written");
+        row("level 2 refused", "--pid 0x440", "option-bytes --set RDP=2", 1,
+            "readout_level_two_refused");
+        row("readout-protected", "--rdp", "option-bytes", 1, "option_bytes_protected");
+        row("a range protected", "", "write-protect --address 08000000 --size 4K", 0,
+            "write_protect_done");
+        row("unprotected", "--option WRP0=0x00", "write-unprotect", 0, "write_unprotect_done");
+        row("program onto protected pages", "--option WRP0=0xFE", "program HEX --erase=pages", 1,
+            "units_write_protected");
+        row("info", "--uid 0102030405060708090A0B0C", "info", 0, "unique_id");
+    }
+    void optionCommands() {
+        QFETCH(QString, simArgs);
+        QFETCH(QString, cliArgs);
+        QFETCH(int, exitCode);
+        QFETCH(QString, event);
+        QString output;
+        QCOMPARE(session(simArgs, "--port PORT --json " + cliArgs, &output), exitCode);
+        QVERIFY2(output.contains("\"event\":\"" + event + '"'), qPrintable(output));
+        const QJsonObject result =
+            QJsonDocument::fromJson(output.trimmed().split('\n').last().toUtf8()).object();
+        QCOMPARE(result["kind"].toString(), QString("result"));
+        if (simArgs.startsWith("--uid"))
+            QCOMPARE(result["chip"].toObject()["uid"].toString(),
+                     QString("0102030405060708090A0B0C"));
+    }
+
     void run_data() {
         // Arguments: PORT, HEX, BIN, BAD (the files above) and OUT.<suffix> (a file to read into,
         // holding "previous image" before) are replaced. The board starts with kFlash.
@@ -221,11 +260,13 @@ private slots:
         }
         sim.kill(), sim.waitForFinished(5000);
         const QRegularExpression form(  // two alike banks folded
-            " 64K.\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: "
+            " 64K.\n[^\n]*芯片唯一ID\\(1FFFF7E8处\\): [0-9A-F]{24}\n[^\n]*没有写保护的页或扇区。\n"
+            "Chip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: "
             "2.2\nCommands:"
             "   00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with "
             "--flash-kb\nRAM:"
-            "        64 KB\nPID .*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  "
+            "        64 KB\nUnique ID:  [0-9A-F]{24}\nReadout:    level 0\nProtected:  none\nPID "
+            ".*\n0x410  STM32F10x  medium-density +128K +1K\n.*\n0x413  "
             "STM32F4xx"
             "  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M "
             "+2x\\(16Kx4,64K,128Kx7\\)@max\n",

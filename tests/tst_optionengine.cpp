@@ -83,15 +83,19 @@ private slots:
         QTest::addColumn<bool>("uidRead");
         QTest::addColumn<Units>("protectedUnits");  // as connect reports them
         QTest::addColumn<bool>("optionsRead");
+        QTest::addColumn<bool>("unitsKnown");  // protection reported
         QTest::newRow("F103, first 4 KB protected")
-            << 0x410 << false << false << true << Units{0, 1, 2, 3} << true;
+            << 0x410 << false << false << true << Units{0, 1, 2, 3} << true << true;
         QTest::newRow("L152: three word addresses")
-            << 0x416 << false << false << true << Units{} << true;
-        QTest::newRow("F4: sector grain") << 0x413 << false << false << true << Units{0} << true;
+            << 0x416 << false << false << true << Units{} << true << true;
+        QTest::newRow("F4: sector grain")
+            << 0x413 << false << false << true << Units{0} << true << true;
         QTest::newRow("readout-protected F103")
-            << 0x410 << true << false << false << Units{} << false;
+            << 0x410 << true << false << false << Units{} << false << false;
         QTest::newRow("F103 compatible: the shortest connect")
-            << 0x410 << false << true << false << Units{} << false;
+            << 0x410 << false << true << false << Units{} << false << false;
+        QTest::newRow("G0B1: option bytes decide the pages, protection not told")
+            << 0x467 << false << false << true << Units{} << true << false;
     }
     void connectLearns() {
         QFETCH(int, pid);
@@ -100,6 +104,7 @@ private slots:
         QFETCH(bool, uidRead);
         QFETCH(Units, protectedUnits);
         QFETCH(bool, optionsRead);
+        QFETCH(bool, unitsKnown);
         std::vector<std::string> edits;
         if (pid == 0x410) edits = {"WRP0=0xFE"};
         if (pid == 0x413) edits = {"nWRP=0xFFE"};
@@ -118,7 +123,9 @@ private slots:
         }
         QCOMPARE(rig.host.has(EventCode::UniqueIdUnreadable), readoutProtected);
         QCOMPARE(rig.engine.optionBytes().has_value(), optionsRead);
-        if (optionsRead) {
+        QCOMPARE(rig.host.has(EventCode::WriteProtection), unitsKnown);
+        if (optionsRead) QCOMPARE(rig.engine.optionBytes()->unitsKnown, unitsKnown);
+        if (unitsKnown) {
             QCOMPARE(rig.engine.optionBytes()->protectedUnits, protectedUnits);
             QCOMPARE(rig.engine.optionBytes()->protectedUnits, rig.protectedUnits());
             QCOMPARE(rig.host.last(EventCode::WriteProtection).value.value_or(-1),
@@ -266,6 +273,28 @@ private slots:
         QCOMPARE(rig.host.has(EventCode::ReconnectFailed), !ok);
         QCOMPARE(rig.host.has(EventCode::OptionBytesWritten), ok);
         QCOMPARE(rig.option("DATA1"), 0x34u);
+    }
+
+    // A wired board is reset into its bootloader by the entry sequence once more, without a
+    // request to the user.
+    void wiredReconnect() {
+        Rig rig(Chip(0x410));
+        LineOptions lines;
+        Wiring wiring;
+        wiring.reset = WiredLine::Dtr;
+        wiring.boot0 = WiredLine::Rts;
+        lines.boot = LinesForWiring(wiring);
+        QVERIFY(lines.boot);
+        rig.engine.setLineOptions(lines);
+        QVERIFY(rig.connect());
+        const int connectLines = rig.port.lines.size();
+        QVERIFY(connectLines > 0);
+        QVERIFY(rig.engine.writeUnprotect());
+        QVERIFY(!rig.host.has(EventCode::ResetBoardRequest));
+        // The entry sequence's line changes again, as many as at the connect (after the idle
+        // state set when the port opened).
+        QVERIFY(rig.port.lines.size() > connectLines);
+        QVERIFY(rig.host.has(EventCode::WriteUnprotectDone));
     }
 
     // A chip that keeps other bits than were written: the read-back fails loudly.

@@ -150,6 +150,9 @@ ENGLISH = {
         "Writes the changed fields to the chip, which then resets and is connected again.",
     "%1 %2，选项字节位于%3": "%1 %2, option bytes at %3",
     "写保护：无": "Write protection: none",
+    "写保护：不知道该芯片的页（扇区）划分，无法列出受保护的页。":
+        "Write protection: the chip's page (sector) layout is not known, so the protected pages "
+        "cannot be listed.",
     "写保护的扇区：%1": "Write-protected sectors: %1",
     "写保护的页：%1": "Write-protected pages: %1",
     "0级：不保护": "level 0: not protected",

@@ -314,7 +314,8 @@ void OptionBytesDialog::showState(const OptionBytesState& state) {
 
     const bool sectors = layout && layout->grain == ProtectionGrain::Sector;
     LblProtected->setText(
-        state.protectedUnits.empty()
+        !state.unitsKnown ? tr("写保护：不知道该芯片的页（扇区）划分，无法列出受保护的页。")
+        : state.protectedUnits.empty()
             ? tr("写保护：无")
             : (sectors ? tr("写保护的扇区：%1") : tr("写保护的页：%1"))
                   .arg(runsText(state.protectedUnits, device, engine_.target().flashSizeKB)));

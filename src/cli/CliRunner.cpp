@@ -111,8 +111,10 @@ QString TargetSummaryText(const TargetInfo& target, int flashOverrideKB,
            line("Unique ID:", uniqueIdText(t.uniqueId)) +
            line("Readout:", options ? "level " + QString::number(options->readoutLevel)
                                     : QStringLiteral("unknown: option bytes not read")) +
-           line("Protected:", options ? unitListText(options->protectedUnits)
-                                      : QStringLiteral("unknown: option bytes not read"));
+           line("Protected:", !options ? QStringLiteral("unknown: option bytes not read")
+                              : !options->unitsKnown
+                                  ? QStringLiteral("unknown: the erase units are not known")
+                                  : unitListText(options->protectedUnits));
 }
 
 CliRunner::CliRunner(Engine& engine, CliHost& host, const CliOptions& options, QObject* parent)

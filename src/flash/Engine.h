@@ -87,8 +87,10 @@ struct OptionBytesState {
     std::vector<uint8_t> raw;              // the block, complements included
     std::vector<DecodedOption> fields;     // every field the chip has, in the layout's order
     int readoutLevel = 0;                  // 0, 1 or 2
-    // The erase units (DeviceInfo::unit numbering) the write protection covers, in order.
+    // The erase units (DeviceInfo::unit numbering) the write protection covers, in order;
+    // meaningful only when unitsKnown (the chip's erase units are known).
     std::vector<uint32_t> protectedUnits;
+    bool unitsKnown = false;
     // Where an option of kind bank decides the flash's layout: whether it has two banks; none
     // when no option decides it.
     std::optional<bool> dualBank;

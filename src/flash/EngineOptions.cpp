@@ -14,26 +14,6 @@ constexpr qint64 kResetSettleNs = 100'000'000;
 // Between two syncs while waiting for a reset by hand.
 constexpr qint64 kResetPollNs = 200'000'000;
 
-// Decimal or 0x hex, no larger than max.
-bool ParseValue(const std::string& text, uint64_t max, uint64_t* value) {
-    const bool hexadecimal =
-        text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hexadecimal ? text.substr(2) : text;
-    if (digits.empty() || digits.size() > 10) return false;
-    uint64_t v = 0;
-    for (char c : digits) {
-        int d = 99;
-        if (c >= '0' && c <= '9') d = c - '0';
-        if (hexadecimal && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        if (hexadecimal && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d == 99) return false;
-        v = v * (hexadecimal ? 16 : 10) + uint64_t(d);
-    }
-    if (v > max) return false;
-    *value = v;
-    return true;
-}
-
 uint32_t FieldMask(int width) {
     return width >= 32 ? 0xFFFFFFFFu : (1u << width) - 1;
 }
@@ -135,7 +115,9 @@ Engine::Private::OptionsRead Engine::Private::fetchOptions(bool loud) {
     state.raw = raw;
     state.fields = DecodeOptionBytes(*dev, *layout, raw);
     state.readoutLevel = ReadoutLevel(*layout, raw);
-    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, flashUnits(), raw);
+    const std::vector<FlashUnit> units = flashUnits();
+    state.unitsKnown = !units.empty();
+    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, units, raw);
     for (size_t i = 0; i < isProtected.size(); ++i)
         if (isProtected[i]) state.protectedUnits.push_back(uint32_t(i));
     for (const OptionField& f : layout->fields)
@@ -163,6 +145,8 @@ void Engine::Private::reportProtection() {
     const DeviceInfo* dev = target.device;
     if (!options || !dev) return;
     const std::vector<FlashUnit> units = flashUnits();
+    // Without the erase units nothing can be said of their protection.
+    if (units.empty()) return;
     Event summary = event(EventCode::WriteProtection);
     summary.value = qint64(options->protectedUnits.size());
     summary.total = qint64(units.size());
@@ -321,7 +305,7 @@ bool Engine::writeOptionBytes(const std::vector<std::string>& edits, bool allowP
         const bool readout = field->kind == OptionKind::Readout;
         const uint64_t max = readout ? (layout.level2 < 0 ? 1 : 2) : FieldMask(field->width);
         uint64_t value = 0;
-        if (!ParseValue(edit.substr(eq + 1), max, &value)) {
+        if (!ParseOptionNumber(edit.substr(eq + 1), max, &value)) {
             d->report(
                 d->event(readout ? EventCode::OptionLevelInvalid : EventCode::OptionValueInvalid)
                     .withText(QString::fromStdString(edit))

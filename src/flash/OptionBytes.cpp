@@ -401,6 +401,10 @@ std::vector<DecodedOption> DecodeOptionBytes(const DeviceRow& row, const OptionL
     return out;
 }
 
+bool ParseOptionNumber(std::string_view text, uint64_t max, uint64_t* value) {
+    return Number(text, max, value);
+}
+
 bool EncodeOptionEdits(const DeviceRow& row, const OptionLayout& layout,
                        const std::vector<std::string>& edits, std::vector<uint8_t>* image,
                        bool* permanent, std::string* error) {

@@ -79,6 +79,9 @@ struct DecodedOption {
 std::vector<DecodedOption> DecodeOptionBytes(const DeviceRow& row, const OptionLayout& layout,
                                              const std::vector<uint8_t>& image);
 
+// An edit's VALUE: decimal or 0x hex, no larger than max.
+bool ParseOptionNumber(std::string_view text, uint64_t max, uint64_t* value);
+
 // Applies "NAME=VALUE" edits (VALUE decimal or 0x hex; RDP takes the level 0, 1 or 2) and fills
 // in the complements. False with a message, *image untouched, on a name the chip lacks or a
 // value that does not fit. *permanent tells whether the result sets readout level 2.

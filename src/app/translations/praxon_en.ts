@@ -302,6 +302,10 @@
         <source>中止&amp;T</source>
         <translation>S&amp;top</translation>
     </message>
+    <message>
+        <source>写保护：不知道该芯片的页（扇区）划分，无法列出受保护的页。</source>
+        <translation>Write protection: the chip&apos;s page (sector) layout is not known, so the protected pages cannot be listed.</translation>
+    </message>
 </context>
 <context>
     <name>praxon::OptionsDialog</name>
