@@ -13,10 +13,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QTableWidget>
+
 #include "ComPorts.h"
 #include "DialogProvider.h"
 #include "HelpLinks.h"
 #include "MainForm.h"
+#include "OptionBytesDialog.h"
 #include "Settings.h"
 #include "Simulator.h"
 #include "Translations.h"
@@ -28,7 +31,8 @@ namespace {
 // Answers every dialog at once, file names and texts from one queue, and remembers what was
 // asked; messages as "title: text".
 struct ScriptedDialogs : praxon::DialogProvider {
-    QStringList messages, answers, filters, asked;
+    QStringList messages, answers, filters, asked, questions;
+    QList<bool> yes;  // answers to yes/no questions; none left: No
     QList<QUrl> opened;
     QString next() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
     void message(QWidget*, const QString& t, const QString& s) override {
@@ -49,6 +53,10 @@ struct ScriptedDialogs : praxon::DialogProvider {
         return answer;
     }
     bool openUrl(const QUrl& url) override { return opened << url, false; }  // nothing opens
+    bool askYesNo(QWidget*, const QString& t, const QString& s) override {
+        questions << t + ": " + s;
+        return !yes.isEmpty() && yes.takeFirst();
+    }
 };
 
 bool isChinese(const QString& text) {
@@ -115,8 +123,9 @@ class TestMainForm : public QObject {
     // Link panel, lamp and the enabled operation buttons as 1 and 0, write-protect ones last.
     static QString linkState(MainForm& w) {
         QString s = w.panelText(6) + child(w, "StatusBar1Panel6Lamp")->property("lamp").toString();
-        for (const char* name : {"CmdReadProtect", "CmdReadUnProtect", "CmdStart", "Command_ER",
-                                 "Command_GO", "CmdRead", "CmdWriteProtect", "CmdWriteUnProtect"})
+        for (const char* name :
+             {"CmdReadProtect", "CmdReadUnProtect", "CmdStart", "Command_ER", "Command_GO",
+              "CmdRead", "CmdOptionBytes", "CmdWriteProtect", "CmdWriteUnProtect"})
             s += child(w, name)->isEnabled() ? '1' : '0';
         return s;
     }
@@ -141,6 +150,51 @@ class TestMainForm : public QObject {
             if (edit) edit(*d);
             if (d->isVisible()) click(*d, closeWith);
         });
+    }
+
+    // A window connected to the simulated board, its port the only one listed.
+    std::unique_ptr<MainForm> connectedTo(praxon::sim::Simulator& sim, praxon::ListPortMap& ports) {
+        ports = praxon::ListPortMap::fromNames({QString::fromStdString(sim.portPath())});
+        auto w = makeWindow(&ports);
+        click(*w, "CHECKCMD");
+        return w;
+    }
+    // Clicks 选项字节, calls act with the dialog and closes it.
+    void useOptionBytes(MainForm& w, const std::function<void(praxon::OptionBytesDialog&)>& act) {
+        QVERIFY(clickAndAct(w, "CmdOptionBytes", QApplication::activeModalWidget, [&] {
+            auto* d = qobject_cast<praxon::OptionBytesDialog*>(QApplication::activeModalWidget());
+            if (d) act(*d);
+            if (d && d->isVisible()) click(*d, "CmdObClose");
+        }));
+    }
+    // The option-bytes table as NAME=VALUE: a choice's value or the text in the cell.
+    static QStringList fieldValues(QWidget& d) {
+        auto* table = child<QTableWidget>(d, "TblFields");
+        QStringList rows;
+        for (int r = 0; r < table->rowCount(); ++r) {
+            auto* box = qobject_cast<QComboBox*>(table->cellWidget(r, 1));
+            rows << table->item(r, 0)->text() + '=' +
+                        (box ? box->currentData().toString() : table->item(r, 1)->text());
+        }
+        return rows;
+    }
+    // Chooses or types value in the named field's row.
+    static void setField(QWidget& d, const QString& name, const QString& value) {
+        auto* table = child<QTableWidget>(d, "TblFields");
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (table->item(r, 0)->text() != name) continue;
+            if (auto* box = qobject_cast<QComboBox*>(table->cellWidget(r, 1)))
+                box->setCurrentIndex(box->findData(value.toUInt()));
+            else
+                table->item(r, 1)->setText(value);
+        }
+    }
+    // The value the engine last read of the named option; -1 when it has none.
+    static qint64 chipOption(MainForm& w, const std::string& name) {
+        if (const auto& state = w.engine().optionBytes())
+            for (const praxon::DecodedOption& o : state->fields)
+                if (o.name == name) return o.value;
+        return -1;
     }
 
 private slots:
@@ -238,6 +292,8 @@ private slots:
     void session() {
         praxon::sim::SimulatorOptions options;
         options.board.flashKb = 16;
+        options.board.uid = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                             0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
         praxon::sim::Simulator sim(options);
         QVERIFY(sim.start(nullptr));
         const QByteArray old(8 * 1024, 0x5A), erased(8 * 1024, char(0xFF));
@@ -253,18 +309,22 @@ private slots:
                  port + '0');
         click(*w, "CHECKCMD");
         QCOMPARE(w->panelText(2) + '|' + w->panelText(4) + '|' + linkState(*w),
-                 QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
+                 QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green111111100"));
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
-                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
+                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2\n"
+                 "唯一ID: 112233445566778899AABBCC");
         // It follows a change of language there and back, keeping what the connect learnt.
         w->setLanguage(praxon::Language::English);
         QCoreApplication::processEvents();
         const QString englishTip = child(*w, "StatusBar1Panel4")->toolTip();
-        QVERIFY2(!isChinese(englishTip) && englishTip.contains("16K"), qPrintable(englishTip));
+        QVERIFY2(!isChinese(englishTip) && englishTip.contains("16K") &&
+                     englishTip.contains("ID: 112233445566778899AABBCC"),
+                 qPrintable(englishTip));
         w->setLanguage(praxon::Language::Chinese);
         QCoreApplication::processEvents();
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
-                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2");
+                 "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2\n"
+                 "唯一ID: 112233445566778899AABBCC");
 
         useOptions(*w, {"OptCompatible", "OptErasePages"});
         QByteArray data(2048, 0);
@@ -283,13 +343,13 @@ private slots:
         QCOMPARE(log(*w).value(5), QStringLiteral("没有写保护的页或扇区。"));
         QCOMPARE(log(*w).mid(6),
                  QStringList({"二进制文件的装载地址为08001000。", "开始擦除2页......", "擦除成功。",
-                              "开始编程......", "编程成功, 用时共秒。"}));  // after the connect's
+                              "开始编程......", "编程成功, 用时共秒。"}));
         QCOMPARE(flash(), old.left(4096) + data + old.left(2048) + erased);
 
         dialogs_.answers << work_.filePath(QStringLiteral("readback.bin"));
         click(*w, "CmdRead");
         QCOMPARE(dialogs_.filters, QStringList({MainForm::openFilter(), MainForm::saveFilter()}));
-        QCOMPARE(w->panelText(2) + linkState(*w), QStringLiteral("已读完.已连接.green11111100"));
+        QCOMPARE(w->panelText(2) + linkState(*w), QStringLiteral("已读完.已连接.green111111100"));
         // Binary, as the name asks (Intel HEX would be larger); the data itself is checked by the
         // engine's own tests.
         QCOMPARE(QFileInfo(work_.filePath("readback.bin")).size(), 16 * 1024);
@@ -301,7 +361,7 @@ private slots:
         QCOMPARE(log(*w).mid(lines, 2),
                  QStringList({"二进制文件的装载地址为08002000。", "开始编程......"}));  // no erase
         QVERIFY(!w->engine().busy() && flash().mid(0x2000, 4096) != data + data);
-        QCOMPARE(linkState(*w), QStringLiteral("未连接gray00000000"));
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
 
         useOptions(*w, {"ChkRunAfterProgram"});
         child<QCheckBox>(*w, "ChkErase")->setChecked(true);
@@ -446,6 +506,173 @@ private slots:
 
         QVERIFY(w->close());
         QCOMPARE(praxon::readConfig().language, w->language());
+    }
+    // Read shows every field of the chip's option bytes as decoded, and the pages the write
+    // protection covers; a changed value goes to the chip as exactly one NAME=VALUE edit and is
+    // read back after the chip's reset; an unchanged or refused one writes nothing. In English
+    // no caption, choice or meaning of the dialog keeps a Chinese character.
+    void optionBytesEdit_data() {
+        QTest::addColumn<QString>("set");  // FIELD=VALUE: a choice's value, or the text typed
+        QTest::addColumn<QStringList>("edits");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<qint64>("readBack");  // the option's value on the chip afterwards
+        QTest::addColumn<bool>("english");
+        QTest::newRow("choice: hardware watchdog")
+            << "WDG_SW=0" << QStringList{"WDG_SW=0"} << true << 0LL << false;
+        QTest::newRow("English: reset on Stop")
+            << "nRST_STOP=0" << QStringList{"nRST_STOP=0"} << true << 0LL << true;
+        QTest::newRow("typed: four more blocks protected")
+            << "WRP0=0xf0" << QStringList{"WRP0=0xF0"} << true << 0xF0LL << false;
+        QTest::newRow("decimal typed, sent in hex")
+            << "DATA0= 18 " << QStringList{"DATA0=0x12"} << true << 0x12LL << false;
+        QTest::newRow("same value retyped: nothing to write")
+            << "DATA1=90" << QStringList{} << false << 0x5ALL << false;
+        QTest::newRow("not a number: refused by the engine")
+            << "DATA0=0x1G" << QStringList{"DATA0=0x1G"} << false << 0xFFLL << false;
+        QTest::newRow("too large: refused by the engine")
+            << "DATA0=256" << QStringList{"DATA0=0x100"} << false << 0xFFLL << false;
+    }
+    void optionBytesEdit() {
+        QFETCH(QString, set);
+        QFETCH(QStringList, edits);
+        const QString field = set.section('=', 0, 0), value = set.section('=', 1);
+        QFETCH(bool, written);
+        QFETCH(bool, english);
+        praxon::ConfigValues config;
+        config.language = english ? praxon::Language::English : praxon::Language::Chinese;
+        praxon::writeConfig(config);
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        options.board.optionEdits = {"WRP0=0xFC", "DATA1=0x5A"};
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        const uint64_t writes = sim.counters().optionWrites;
+        const QStringList shown = {"RDP=0",      "WDG_SW=1",   "nRST_STOP=1", "nRST_STDBY=1",
+                                   "DATA0=0xFF", "DATA1=0x5A", "WRP0=0xFC",   "WRP1=0xFF",
+                                   "WRP2=0xFF",  "WRP3=0xFF"};
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            QCOMPARE(fieldValues(d), shown);  // as the connect read them
+            const uint64_t reads = sim.counters().perCommand[0x11];
+            click(d, "CmdObRead");
+            QVERIFY(sim.counters().perCommand[0x11] > reads);
+            QCOMPARE(fieldValues(d), shown);
+            // 4 KB blocks 0 and 1: the first eight 1 KB pages.
+            QVERIFY(child<QLabel>(d, "LblProtected")->text().contains("0-7 (08000000-08001FFF)"));
+            setField(d, field, value);
+            QCOMPARE(d.edits(), edits);
+            if (english) {
+                QStringList chinese = chineseIn(d);
+                auto* table = child<QTableWidget>(d, "TblFields");
+                for (int r = 0; r < table->rowCount(); ++r)
+                    if (isChinese(table->item(r, 2)->text())) chinese << table->item(r, 0)->text();
+                QCOMPARE(chinese, QStringList());
+            }
+            click(d, "CmdObWrite");
+            // The table shows what was read back; a refused edit stays to be corrected.
+            QCOMPARE(d.edits(), written ? QStringList() : edits);
+        });
+        QCOMPARE(sim.counters().optionWrites - writes, written ? 1u : 0u);
+        QTEST(chipOption(*w, field.toStdString()), "readBack");
+        // The reconnect after a write keeps the chip's tip.
+        QVERIFY(child(*w, "StatusBar1Panel4")->toolTip().contains("ID: 507261786F6E53696D"));
+        QVERIFY(w->close());
+    }
+    // Readout level 2 is permanent: it is sent only with its box ticked and a Yes to the
+    // question, and then with the engine's permission.
+    void readoutLevel2_data() {
+        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<int>("answer");  // to the question: -1 none asked, 0 No, 1 Yes
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("box not ticked: refused, nothing asked") << false << -1 << false;
+        QTest::newRow("ticked, No") << true << 0 << false;
+        QTest::newRow("ticked, Yes") << true << 1 << true;
+    }
+    void readoutLevel2() {
+        QFETCH(bool, ticked);
+        QFETCH(int, answer);
+        QFETCH(bool, sent);
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        options.board.pid = 0x440;  // STM32F0: has level 2
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        w->engine().setResetWait(300);  // a chip at level 2 never answers again
+        if (answer >= 0) dialogs_.yes << (answer == 1);
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            click(d, "CmdObRead");
+            setField(d, "RDP", "2");
+            child<QCheckBox>(d, "ChkPermanent")->setChecked(ticked);
+            QCOMPARE(d.edits(), QStringList{"RDP=2"});
+            click(d, "CmdObWrite");
+        });
+        QCOMPARE(dialogs_.questions.size(), answer >= 0 ? 1 : 0);
+        QCOMPARE(sim.counters().optionWrites, sent ? 1u : 0u);
+        QCOMPARE(sim.readoutProtected(), sent);
+        if (!ticked) QCOMPARE(dialogs_.messages.size(), 1);  // what to tick
+    }
+    // The wait for the board's reset after a write ends with the dialog's own Stop (the window's
+    // cannot be reached under it); meanwhile the dialog does not close.
+    void optionBytesStop() {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        sim.setFaults({{praxon::sim::FaultKind::Silent, 0x7F, 0, 1}});  // never back after reset
+        w->engine().setResetWait(600000);  // longer than the test may run: only Stop ends it
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            setField(d, "DATA0", "1");
+            auto waiting = [&] { return w->engine().busy() && sim.counters().optionWrites == 1; };
+            QVERIFY(clickAndAct(d, "CmdObWrite", waiting, [&] {
+                d.reject();
+                QVERIFY(d.isVisible());
+                click(d, "CmdObStop");
+            }));
+            QVERIFY(!w->engine().busy());
+        });
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
+    }
+    // A failed Read leaves no values from before in the table, and nothing to write.
+    void optionBytesReadFails() {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connectedTo(sim, ports);
+        sim.setFaults({{praxon::sim::FaultKind::Nack, 0x11, 0, 1}});  // Read Memory refused
+        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+            QCOMPARE(fieldValues(d).size(), 10);  // as the connect read them
+            click(d, "CmdObRead");
+            QCOMPARE(fieldValues(d), QStringList());
+            QVERIFY(!child(d, "CmdObWrite")->isEnabled());
+        });
+    }
+    // The meanings of the option-byte table in Chinese; English keeps the table's words.
+    void optionMeanings_data() {
+        QTest::addColumn<QString>("meaning");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("a value's meaning") << "software watchdog"
+                                           << "软件看门狗";
+        QTest::newRow("4 KB groups") << "4 KB blocks 0-1,5 protected"
+                                     << "4KB块0-1,5写保护";
+        QTest::newRow("sectors") << "sectors 3 protected"
+                                 << "扇区3写保护";
+        QTest::newRow("a page area") << "pages 4-9 protected"
+                                     << "第4-9页写保护";
+        QTest::newRow("unknown: as it is") << "boot from bank 3"
+                                           << "boot from bank 3";
+    }
+    void optionMeanings() {
+        QFETCH(QString, meaning);
+        const std::string text = meaning.toStdString();
+        QTEST(praxon::OptionMeaningText(text, praxon::Language::Chinese), "chinese");
+        QCOMPARE(praxon::OptionMeaningText(text, praxon::Language::English), meaning);
     }
     // Every caption in sight fits its control, with the margins the layout allows for, in both
     // languages; a check box grown for a longer caption covers none of its neighbours.

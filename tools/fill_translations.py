@@ -34,7 +34,7 @@ ENGLISH = {
     "写入方式、擦除方式、复位接线、波特率、FLASH容量和语言（Language）。":
         "Write mode, erase mode, reset wiring, line speed, flash size and language.",
     "设置完毕须复位后才能有效": "Takes effect once the chip is reset",
-    "保护": "Readout protection",
+    "保护": "Protection",
     "置读保护&P": "&Protect",
     "清读保护&U": "&Unprotect",
     "置写保护": "Write protect",
@@ -54,6 +54,12 @@ ENGLISH = {
     "运行地址无效，请输入十六进制地址。": "Invalid run address: enter a hexadecimal address.",
     "固件文件 (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)":
         "Firmware files (*.hex *.ihx *.bin);;Intel Hex (*.hex);;Binary (*.bin);;All files (*.*)",
+    "固件文件 (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+    "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;"
+    "Bin (*.bin);;所有文件(*.*)":
+        "Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin);;"
+        "Intel Hex (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot);;ELF (*.elf *.axf);;"
+        "Binary (*.bin);;All files (*.*)",
     "Intel Hex (*.hex);;Bin (*.bin);;所有文件(*.*)":
         "Intel Hex (*.hex);;Binary (*.bin);;All files (*.*)",
     "状态": "Status",
@@ -123,6 +129,42 @@ ENGLISH = {
     "FLASH容量请填1到%1之间的整数（KB），或留空由芯片读出。":
         "Enter the flash size as a whole number from 1 to %1 (KB), or leave it empty to read "
         "it from the chip.",
+    # The option bytes
+    "选项字节&Y": "Option b&ytes",
+    "读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。":
+        "Reads, edits and writes the chip's option bytes: readout level, write protection, "
+        "watchdog and more.",
+    "唯一ID: ": "Unique ID: ",
+    "选项字节": "Option bytes",
+    "按“读取”读出芯片的选项字节。": "Press Read to read the chip's option bytes.",
+    "名称": "Name",
+    "值": "Value",
+    "含义": "Meaning",
+    "改过的值以粗体显示；“写入”只写改过的字段。":
+        "Changed values are shown in bold; Write writes only the changed fields.",
+    "允许设为2级读保护（永久：芯片再也不能读出或重新编程）":
+        "Allow readout level 2 (permanent: the chip can never be read or reprogrammed again)",
+    "写入&W": "&Write",
+    "关闭": "Close",
+    "把改过的字段写入芯片，芯片随后复位并重新连接。":
+        "Writes the changed fields to the chip, which then resets and is connected again.",
+    "%1 %2，选项字节位于%3": "%1 %2, option bytes at %3",
+    "写保护：无": "Write protection: none",
+    "写保护：不知道该芯片的页（扇区）划分，无法列出受保护的页。":
+        "Write protection: the chip's page (sector) layout is not known, so the protected pages "
+        "cannot be listed.",
+    "写保护的扇区：%1": "Write-protected sectors: %1",
+    "写保护的页：%1": "Write-protected pages: %1",
+    "0级：不保护": "level 0: not protected",
+    "1级：读保护": "level 1: readout protected",
+    "2级：永久保护，不能撤销": "level 2: permanent, cannot be undone",
+    "（值无效）": "(invalid value)",
+    "没有改动，不需要写入。": "Nothing was changed: there is nothing to write.",
+    "要设为2级读保护，请先勾选“允许设为2级读保护”。":
+        "To set readout level 2, first tick \"Allow readout level 2\".",
+    "2级读保护是永久的：芯片再也不能通过引导程序读出、擦除或重新编程，也不能撤销。确定要写入吗？":
+        "Readout level 2 is permanent: the chip can never again be read, erased or "
+        "reprogrammed through its bootloader, and this cannot be undone. Write it?",
 }
 
 

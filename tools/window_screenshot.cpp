@@ -1,8 +1,11 @@
 // Takes the README's pictures: the window, after a simulated board was connected and programmed
 // with the example firmware, or the options dialog as the window's 选项 button opens it, with the
-// usual wiring of reset on DTR and BOOT0 on RTS chosen; in Chinese, or in English after --en.
+// usual wiring of reset on DTR and BOOT0 on RTS chosen, or the option-bytes dialog after Read on
+// a board with its first two 4 KB blocks write-protected, the watchdog choice changed; in
+// Chinese, or in English after --en.
 //   praxon_window_screenshot [--en] OUTPUT.png FIRMWARE.hex
 //   praxon_window_screenshot [--en] --options OUTPUT.png
+//   praxon_window_screenshot [--en] --option-bytes OUTPUT.png
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -33,6 +36,7 @@ public:
         return {};
     }
     bool openUrl(const QUrl&) override { return false; }
+    bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
 };
 
 }  // namespace
@@ -42,14 +46,15 @@ int main(int argc, char* argv[]) {
     QStringList args = QApplication::arguments().mid(1);
     const bool english = args.removeAll(QStringLiteral("--en")) > 0;
     const bool optionsDialog = args.size() == 2 && args.at(0) == QLatin1String("--options");
+    const bool optionBytes = args.size() == 2 && args.at(0) == QLatin1String("--option-bytes");
     if (args.size() != 2) {
         std::fprintf(stderr,
                      "usage: %s [--en] OUTPUT.png FIRMWARE.hex\n       %s [--en] --options "
-                     "OUTPUT.png\n",
-                     argv[0], argv[0]);
+                     "OUTPUT.png\n       %s [--en] --option-bytes OUTPUT.png\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
     }
-    const QString output = args.at(optionsDialog ? 1 : 0);
+    const QString output = args.at(optionsDialog || optionBytes ? 1 : 0);
     const QString firmware = args.at(1);
     QApplication::setOrganizationName(QStringLiteral("Praxon"));
     QTemporaryDir config;
@@ -60,6 +65,7 @@ int main(int argc, char* argv[]) {
 
     praxon::sim::SimulatorOptions options;
     options.board.flashKb = 64;
+    if (optionBytes) options.board.optionEdits = {"WRP0=0xFC"};
     praxon::sim::Simulator board(options);
     std::string error;
     if (!board.start(&error)) {
@@ -76,6 +82,39 @@ int main(int argc, char* argv[]) {
     window.show();
 
     int status = 1;
+    if (optionBytes) {
+        QTimer::singleShot(200, &window, [&] {
+            window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
+            window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
+            QTimer::singleShot(300, &window, [&] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (dialog) {
+                    dialog->findChild<QPushButton*>(QStringLiteral("CmdObRead"))->click();
+                    // Once the table that Read replaced is gone.
+                    QTimer::singleShot(100, dialog, [dialog] {
+                        if (auto* watchdog =
+                                dialog->findChild<QComboBox*>(QStringLiteral("CboWDG_SW")))
+                            watchdog->setCurrentIndex(watchdog->findData(0));
+                        dialog->adjustSize();
+                    });
+                    QTimer::singleShot(400, dialog, [&, dialog] {
+                        if (!dialogs.messages.isEmpty())
+                            std::fprintf(stderr, "message: %s\n",
+                                         qPrintable(dialogs.messages.join('\n')));
+                        else if (dialog->grab().save(output))
+                            status = 0;
+                        dialog->reject();
+                        app.quit();
+                    });
+                } else {
+                    app.quit();
+                }
+            });
+            window.findChild<QPushButton*>(QStringLiteral("CmdOptionBytes"))->click();
+        });
+        app.exec();
+        return status;
+    }
     if (optionsDialog) {
         QTimer::singleShot(200, &window, [&] {
             // The dialog runs its own loop: take the picture from inside it.

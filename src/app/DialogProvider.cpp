@@ -32,4 +32,10 @@ bool StandardDialogs::openUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 
+bool StandardDialogs::askYesNo(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace praxon

@@ -22,6 +22,8 @@ public:
                             const QString& initial, bool* ok) = 0;
     // Hands a document or web address to the desktop's default application.
     virtual bool openUrl(const QUrl& url) = 0;
+    // A question with Yes and No, No the default; true only for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
 };
 
 // Qt's message box, file and input dialogs, QDesktopServices for documents.
@@ -33,6 +35,7 @@ public:
     QString askText(QWidget* parent, const QString& title, const QString& label,
                     const QString& initial, bool* ok) override;
     bool openUrl(const QUrl& url) override;
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text) override;
 };
 
 }  // namespace praxon

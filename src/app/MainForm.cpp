@@ -28,6 +28,7 @@
 #include "Engine.h"
 #include "HelpLinks.h"
 #include "HexText.h"
+#include "OptionBytesDialog.h"
 #include "OptionsDialog.h"
 #include "QtSerialPort.h"
 #include "Settings.h"
@@ -50,6 +51,14 @@ const QString kProgramName = QStringLiteral("Praxon");
 
 QString hex8(uint32_t value) {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// The 96-bit unique ID's bytes in memory order, as the log and praxon-cli show them.
+QString uniqueIdText(const std::vector<uint8_t>& bytes) {
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()))
+            .toHex()
+            .toUpper());
 }
 
 // A raw binary image; every other name is read as Intel HEX.
@@ -233,7 +242,8 @@ void MainForm::buildControls() {
                                    "（Language）。"));
 
     const char* protectTip = QT_TR_NOOP("设置完毕须复位后才能有效");
-    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QT_TR_NOOP("保护"));
+    // 保护 and 其它 have a second row, for the option bytes; the log below gave up its height.
+    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 1350}, QT_TR_NOOP("保护"));
     CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
                             QT_TR_NOOP("置读保护&P"), protectTip);
     CmdReadUnProtect = button(Frame2, "CmdReadUnProtect", {1500, 300, 1155, 375},
@@ -243,15 +253,18 @@ void MainForm::buildControls() {
                              QT_TR_NOOP("置写保护"), protectTip);
     CmdWriteUnProtect = button(Frame2, "CmdWriteUnProtect", {4320, 300, 1155, 375},
                                QT_TR_NOOP("清写保护"), protectTip);
+    CmdOptionBytes =
+        button(Frame2, "CmdOptionBytes", {180, 735, 2475, 375}, QT_TR_NOOP("选项字节&Y"),
+               QT_TR_NOOP("读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。"));
 
-    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 915}, QT_TR_NOOP("其它"));
+    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 1350}, QT_TR_NOOP("其它"));
     Command_ER =
         button(Frame3, "Command_ER", {180, 300, 1035, 375}, QT_TR_NOOP("擦除&E"),
                QT_TR_NOOP("就是用扫把把每个单元都扫成FF，不过这不是我干的，是CPU它自已干的。"));
     CmdRead = button(Frame3, "CmdRead", {1380, 300, 1035, 375}, QT_TR_NOOP("读取&R"),
                      QT_TR_NOOP("从片上读取程序，不知道想干吗用？"));
 
-    TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 3900, 5655, 2055});
+    TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 4335, 5655, 1620});
     TxtMsg->setReadOnly(true);
     TxtMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     TxtMsg->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -399,7 +412,8 @@ void MainForm::wireEvents() {
         {Command_GO, &MainForm::Command_GO_Click},
         {CmdReadProtect, &MainForm::CmdReadProtect_Click},
         {CmdReadUnProtect, &MainForm::CmdReadUnProtect_Click},
-        {CmdOptions, &MainForm::CmdOptions_Click}};
+        {CmdOptions, &MainForm::CmdOptions_Click},
+        {CmdOptionBytes, &MainForm::CmdOptionBytes_Click}};
     for (const auto& [button, handler] : clicks)
         connect(button, &QPushButton::clicked, this,
                 [this, handler = handler] { (this->*handler)(); });
@@ -635,6 +649,15 @@ void MainForm::CmdOptions_Click() {
     setLanguage(options_.language);
 }
 
+void MainForm::CmdOptionBytes_Click() {
+    if (engine_->busy()) return;
+    OptionBytesDialog dialog(*engine_, *dialogs_, this);
+    optionBytesDialog_ = &dialog;
+    dialog.setConnected(CmdOptionBytes->isEnabled());
+    dialog.exec();
+    optionBytesDialog_ = nullptr;
+}
+
 void MainForm::CmdHelp_Click() {
     const QString path = helpFilePath(QCoreApplication::applicationDirPath(), language_);
     if (!path.isEmpty()) dialogs_->openUrl(QUrl::fromLocalFile(path));
@@ -738,6 +761,7 @@ QString MainForm::deviceTip(const TargetInfo& t, int flashOverrideKB) const {
         lines << tr("Bootloader版本: ") +
                      QString::asprintf("%X.%X", *t.version >> 4, *t.version & 0xF) +
                      (t.commands.empty() ? tr("（按该系列计）") : QString());
+    if (t.uniqueId.size() == 12) lines << tr("唯一ID: ") + uniqueIdText(t.uniqueId);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -813,6 +837,9 @@ void MainForm::enableCommands(const CommandStates& states) {
     CmdWriteProtect->setEnabled(false);
     CmdWriteUnProtect->setEnabled(false);
     CmdRead->setEnabled(states.read);
+    // Readable or not: a protected chip's option bytes are refused with the engine's reason.
+    CmdOptionBytes->setEnabled(states.protect);
+    if (optionBytesDialog_) optionBytesDialog_->setConnected(states.protect);
 }
 
 }  // namespace praxon

@@ -25,6 +25,7 @@ class QPushButton;
 namespace praxon {
 
 class DialogProvider;
+class OptionBytesDialog;
 class PortMap;
 class SerialPort;
 
@@ -154,6 +155,7 @@ private:
     void CmdReadUnProtect_Click();
     void CombComPort_LostFocus();
     void CmdOptions_Click();
+    void CmdOptionBytes_Click();
     void CmdHelp_Click();
     void Picture1_Click();
     void Picture2_Click();
@@ -177,7 +179,8 @@ private:
     Language language_ = Language::Chinese;
     qint64 logLength_ = 0;  // characters in the log, each line with its CR LF
     std::function<QTime()> timeOfDay_ = [] { return QTime::currentTime(); };
-    OptionValues options_;  // the mode is the engine's
+    OptionValues options_;                            // the mode is the engine's
+    OptionBytesDialog* optionBytesDialog_ = nullptr;  // while it is open
     uint32_t binAddress_ = 0x08000000;
 
     QGroupBox* OPFRAME = nullptr;
@@ -206,6 +209,7 @@ private:
     QPushButton* CmdReadUnProtect = nullptr;
     QPushButton* CmdWriteProtect = nullptr;
     QPushButton* CmdWriteUnProtect = nullptr;
+    QPushButton* CmdOptionBytes = nullptr;
     QPushButton* Command_ER = nullptr;
     QPushButton* CmdRead = nullptr;
     QPlainTextEdit* TxtMsg = nullptr;

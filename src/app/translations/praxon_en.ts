@@ -89,7 +89,7 @@
     </message>
     <message>
         <source>保护</source>
-        <translation>Readout protection</translation>
+        <translation>Protection</translation>
     </message>
     <message>
         <source>置读保护&amp;P</source>
@@ -194,6 +194,117 @@
     <message>
         <source>（按该系列计）</source>
         <translation> (the family&apos;s)</translation>
+    </message>
+    <message>
+        <source>选项字节&amp;Y</source>
+        <translation>Option b&amp;ytes</translation>
+    </message>
+    <message>
+        <source>读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。</source>
+        <translation>Reads, edits and writes the chip&apos;s option bytes: readout level, write protection, watchdog and more.</translation>
+    </message>
+    <message>
+        <source>唯一ID: </source>
+        <translation>Unique ID: </translation>
+    </message>
+</context>
+<context>
+    <name>praxon::OptionBytesDialog</name>
+    <message>
+        <source>0级：不保护</source>
+        <translation>level 0: not protected</translation>
+    </message>
+    <message>
+        <source>1级：读保护</source>
+        <translation>level 1: readout protected</translation>
+    </message>
+    <message>
+        <source>2级：永久保护，不能撤销</source>
+        <translation>level 2: permanent, cannot be undone</translation>
+    </message>
+    <message>
+        <source>选项字节</source>
+        <translation>Option bytes</translation>
+    </message>
+    <message>
+        <source>按“读取”读出芯片的选项字节。</source>
+        <translation>Press Read to read the chip&apos;s option bytes.</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>含义</source>
+        <translation>Meaning</translation>
+    </message>
+    <message>
+        <source>改过的值以粗体显示；“写入”只写改过的字段。</source>
+        <translation>Changed values are shown in bold; Write writes only the changed fields.</translation>
+    </message>
+    <message>
+        <source>允许设为2级读保护（永久：芯片再也不能读出或重新编程）</source>
+        <translation>Allow readout level 2 (permanent: the chip can never be read or reprogrammed again)</translation>
+    </message>
+    <message>
+        <source>读取&amp;R</source>
+        <translation>&amp;Read</translation>
+    </message>
+    <message>
+        <source>写入&amp;W</source>
+        <translation>&amp;Write</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>把改过的字段写入芯片，芯片随后复位并重新连接。</source>
+        <translation>Writes the changed fields to the chip, which then resets and is connected again.</translation>
+    </message>
+    <message>
+        <source>%1 %2，选项字节位于%3</source>
+        <translation>%1 %2, option bytes at %3</translation>
+    </message>
+    <message>
+        <source>写保护：无</source>
+        <translation>Write protection: none</translation>
+    </message>
+    <message>
+        <source>写保护的扇区：%1</source>
+        <translation>Write-protected sectors: %1</translation>
+    </message>
+    <message>
+        <source>写保护的页：%1</source>
+        <translation>Write-protected pages: %1</translation>
+    </message>
+    <message>
+        <source>（值无效）</source>
+        <translation>(invalid value)</translation>
+    </message>
+    <message>
+        <source>没有改动，不需要写入。</source>
+        <translation>Nothing was changed: there is nothing to write.</translation>
+    </message>
+    <message>
+        <source>要设为2级读保护，请先勾选“允许设为2级读保护”。</source>
+        <translation>To set readout level 2, first tick &quot;Allow readout level 2&quot;.</translation>
+    </message>
+    <message>
+        <source>2级读保护是永久的：芯片再也不能通过引导程序读出、擦除或重新编程，也不能撤销。确定要写入吗？</source>
+        <translation>Readout level 2 is permanent: the chip can never again be read, erased or reprogrammed through its bootloader, and this cannot be undone. Write it?</translation>
+    </message>
+    <message>
+        <source>中止&amp;T</source>
+        <translation>S&amp;top</translation>
+    </message>
+    <message>
+        <source>写保护：不知道该芯片的页（扇区）划分，无法列出受保护的页。</source>
+        <translation>Write protection: the chip&apos;s page (sector) layout is not known, so the protected pages cannot be listed.</translation>
     </message>
 </context>
 <context>
