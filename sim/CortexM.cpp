@@ -11,6 +11,22 @@
 
 #include "Board.h"
 
+// Unicorn 2.0.1 (Debian 12) sends every guest write to a 1 KB page that holds translated code
+// through a slow path that allocates and frees a tree of the pages to lock, although its page
+// locks do nothing. The loader's stack and state share pages with its code, so that path took
+// about five sixths of the emulator's time, and the core fell behind the line at 921600 baud.
+// These two functions replace the library's exported ones (the program's own definitions win):
+// no collection, as later Unicorn releases do it themselves. The translated code of a written
+// range is still invalidated (tb_invalidate_phys_page_fast only passes the collection on);
+// tests/tst_cortexm.cpp runs code that rewrites itself. From Unicorn 2.1 on these functions are
+// internal to the library, and these definitions go unused.
+extern "C" {
+void* page_collection_lock_arm(void*, uint64_t, uint64_t) {
+    return nullptr;
+}
+void page_collection_unlock_arm(void*) {}
+}
+
 namespace praxon::sim {
 
 namespace {

@@ -300,6 +300,37 @@ inline const std::vector<uint8_t> reset = {0x03,0x4f,0x04,0x48,0x04,0x4e,0x39,0x
 
 //     .syntax unified
 //     .thumb
+// @ Echoes every byte USART1 receives through code it rewrites: the byte becomes the immediate of
+// @ a MOVS further on, which then runs and gives the byte to send. BRR from the first parameter.
+//     ldr r0, =0x40013800     @ USART1
+//     movs r3, #0
+//     str r3, [r0, #0x0C]     @ CR1 = 0: UE off while BRR changes
+//     ldr r2, =0x20001000     @ parameters
+//     ldr r2, [r2]
+//     str r2, [r0, #0x08]     @ BRR
+//     ldr r3, =0x340C
+//     str r3, [r0, #0x0C]     @ 8E1, TE, RE, UE
+//     adr r5, patched
+// wait:
+//     ldr r3, [r0]            @ SR
+//     tst r3, #0x20           @ RXNE
+//     beq wait
+//     ldr r4, [r0, #4]        @ DR
+//     strb r4, [r5]           @ the immediate of the MOVS below
+//     b patched
+//     .align 2
+// patched:
+//     movs r4, #0
+// empty:
+//     ldr r3, [r0]
+//     tst r3, #0x80           @ TXE
+//     beq empty
+//     str r4, [r0, #4]
+//     b wait
+inline const std::vector<uint8_t> rewrite = {0x0c,0x48,0x00,0x23,0xc3,0x60,0x0c,0x4a,0x12,0x68,0x82,0x60,0x43,0xf2,0x0c,0x43,0xc3,0x60,0x04,0xa5,0x03,0x68,0x13,0xf0,0x20,0x0f,0xfb,0xd0,0x44,0x68,0x2c,0x70,0x00,0xe0,0x00,0xbf,0x00,0x24,0x03,0x68,0x13,0xf0,0x80,0x0f,0xfb,0xd0,0x44,0x60,0xf0,0xe7,0x00,0x00,0x00,0x38,0x01,0x40,0x00,0x10,0x00,0x20, };
+
+//     .syntax unified
+//     .thumb
 // @ Counts params[0] SysTick periods of 8000 HCLK cycles (1 ms at 8 MHz) by COUNTFLAG, then
 // @ sends 0x55.
 //     ldr r7, =0x20001000

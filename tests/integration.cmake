@@ -19,6 +19,9 @@ endif()
 if(TARGET praxon_flash AND TARGET praxon_sim AND NOT PRAXON_SANITIZE)
     praxon_add_test(tst_turbosim SOURCES tst_turbosim.cpp
         LIBS praxon_flash praxon_link praxon_sim praxon_testkit praxon_messages)
+    # A compiled firmware: what the loader inflates (bench/firmware).
+    target_compile_definitions(tst_turbosim PRIVATE
+        PRAXON_BENCH_FIRMWARE="${CMAKE_SOURCE_DIR}/bench/firmware/meter.bin")
 endif()
 # praxon-cli on a production line as processes against praxon-sim.
 if(TARGET praxon_flash AND TARGET praxon_sim AND TARGET praxon-cli)

@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -226,6 +227,54 @@ private slots:
         QVERIFY(!second.open(pty, 115200, &failure));
         QCOMPARE(int(failure.error), int(PortError::InUse));
         first.close();
+        ::close(master);
+    }
+
+    // Writes beyond what the driver holds (a window of turbo frames into a pseudo-terminal
+    // nobody reads yet) wait in the port: no error, the port stays open, every byte arrives in
+    // order once the other end reads.
+    void writeBeyondTheDriversBuffer_data() {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("frameSize");
+        QTest::newRow("one small frame") << 1 << 300;
+        QTest::newRow("six 4 KB frames") << 6 << 4106;
+        QTest::newRow("sixty-four 4 KB frames") << 64 << 4106;
+    }
+
+    void writeBeyondTheDriversBuffer() {
+        QFETCH(int, frames);
+        QFETCH(int, frameSize);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        QtSerialPort port;
+        PortOpenFailure failure;
+        QVERIFY2(port.open(QString::fromLatin1(::ptsname(master)), 115200, &failure),
+                 qPrintable(failure.text));
+        QByteArray sent;
+        for (int i = 0; i < frames; ++i) {
+            QByteArray frame(frameSize, '\0');
+            for (int k = 0; k < frameSize; ++k) frame[k] = char((i * 7 + k) % 251);
+            QVERIFY2(port.write(frame), qPrintable(QString("frame %1").arg(i)));
+            sent += frame;
+        }
+        QVERIFY(port.isOpen());
+        QByteArray received;
+        char buffer[4096];
+        QElapsedTimer clock;
+        clock.start();
+        while (received.size() < sent.size() && clock.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            pollfd in{master, POLLIN, 0};
+            while (::poll(&in, 1, 0) == 1 && (in.revents & POLLIN)) {
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0) break;
+                received.append(buffer, int(n));
+            }
+        }
+        QVERIFY(port.isOpen());
+        QCOMPARE(received.size(), sent.size());
+        QVERIFY(received == sent);
+        port.close();
         ::close(master);
     }
 

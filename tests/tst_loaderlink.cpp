@@ -287,6 +287,8 @@ private slots:
     void verifyFailureNamesFirstDifference();
     void writeChoosesCompressionWhereItSaves_data();
     void writeChoosesCompressionWhereItSaves();
+    void runFramesEraseAheadOfTheirData_data();
+    void runFramesEraseAheadOfTheirData();
     void baudChange_data();
     void baudChange();
     void silentChipIsNoAnswer();
@@ -576,13 +578,71 @@ void TestLoaderLink::writeChoosesCompressionWhereItSaves() {
     qint64 payload = 0;
     for (const auto& r : requests) {
         QCOMPARE(r.command == loadercmd::kWriteDeflate, compressed);
-        // Two frames fit in the chip's buffer at once.
-        QVERIFY(2 * (r.payload.size() + 10) <= qint64(rig.loader.info().rxSize));
+        // Two frames and an ERASE (16 bytes) fit in the chip's buffer at once.
+        QVERIFY(2 * (r.payload.size() + 10) + 16 <= qint64(rig.loader.info().rxSize));
         payload += r.payload.size();
     }
     QCOMPARE(payload < data.size(), compressed);
     QVERIFY(rig.loader.write(kFlashBase, data).ok());
     QCOMPARE(FlashBytes(kFlashBase, int(data.size())), data);
+}
+
+void TestLoaderLink::runFramesEraseAheadOfTheirData_data() {
+    QTest::addColumn<QByteArray>("pages");
+    QTest::addColumn<int>("used");  // bytes up to the last one that is not 0xFF
+    const QByteArray random = Random(16 * int(kPageSize), 5);
+    QTest::newRow("random, 16 pages") << random << int(random.size());
+    QTest::newRow("code, 16 pages") << Code(16 * int(kPageSize)) << 16 * int(kPageSize);
+    QByteArray tail = Random(7 * int(kPageSize) + 100, 6);
+    tail.append(QByteArray(3 * int(kPageSize) - 100, char(0xFF)));
+    QTest::newRow("random, the last 2.9 pages erased") << tail << 7 * int(kPageSize) + 100;
+    QTest::newRow("all erased, 5 pages") << QByteArray(5 * int(kPageSize), char(0xFF)) << 0;
+    QTest::newRow("not whole pages") << Random(1000, 7) << -1;
+}
+
+void TestLoaderLink::runFramesEraseAheadOfTheirData() {
+    QFETCH(QByteArray, pages);
+    QFETCH(int, used);
+    Rig rig;
+    QVERIFY(rig.start().ok());
+    const std::uint32_t pageSize = rig.loader.info().pageSize;
+    const auto requests = RunWriteRequests(rig.loader, kFlashBase, pages, {});
+    if (used < 0) {
+        QVERIFY(requests.empty());
+        return;
+    }
+    const auto u32 = [](const QByteArray& b, int at) {
+        return std::uint32_t(std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8 |
+                             std::uint8_t(b[at + 2]) << 16 | std::uint8_t(b[at + 3]) << 24);
+    };
+    std::uint32_t erasedPages = 0, written = 0;
+    int writes = 0;
+    qint64 largest = 0;
+    bool raw = true;
+    for (const auto& r : requests) {
+        if (r.command == loadercmd::kErase) {
+            // Page groups in order, each page once.
+            QCOMPARE(u32(r.payload, 0), kFlashBase + erasedPages * pageSize);
+            erasedPages += std::uint8_t(r.payload[4]) | std::uint8_t(r.payload[5]) << 8;
+            continue;
+        }
+        // One stream: each write starts where the last ended, on pages already erased.
+        QCOMPARE(u32(r.payload, 0), kFlashBase + written);
+        written += std::uint32_t(r.bytes);
+        QVERIFY(written <= erasedPages * pageSize);
+        largest = std::max(largest, r.bytes);
+        raw = raw && r.command == loadercmd::kWrite;
+        ++writes;
+    }
+    QCOMPARE(erasedPages, std::uint32_t(pages.size()) / pageSize);
+    // The trailing 0xFF stay at home (the stream ends at the next even byte).
+    QCOMPARE(written, std::uint32_t((used + 1) & ~1));
+    // Raw frames run up to the size limit across page groups: no more of them than the bytes
+    // need (compressed ones take what compresses into the limit).
+    if (writes && raw) QCOMPARE(qint64(writes), (written + largest - 1) / largest);
+    // Programmed through the loader, the pages hold the run.
+    QVERIFY(rig.loader.run(requests, nullptr).ok());
+    QCOMPARE(FlashBytes(kFlashBase, int(pages.size())), pages);
 }
 
 void TestLoaderLink::baudChange_data() {

@@ -620,6 +620,9 @@ private slots:
         // Turning the clocks of USART1 and GPIOA off and on again resets nothing.
         QTest::newRow("echo, clocks off and on")
             << &programs::echo << Words{69, 0x4004} << text << text;
+        // Each byte rewrites an instruction that already ran: the new one must run.
+        QTest::newRow("echo through rewritten code")
+            << &programs::rewrite << Words{69} << text << text;
         QTest::newRow("echo 3.5 % slow") << &programs::echo << Words{72} << text << QByteArray();
         QTest::newRow("echo 3.6 % fast") << &programs::echo << Words{67} << text << QByteArray();
         // ORE and the byte in DR, per byte received.

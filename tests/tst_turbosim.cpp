@@ -1,6 +1,7 @@
 // The committed F1 loader run by praxon-sim's emulated Cortex-M3 (instant), driven by the host's
 // LoaderLink through a real QSerialPort on the simulator's pseudo-terminal: start through the ROM,
 // programming with CRC verify, the same image again (nothing written), a line speed change.
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,6 +97,12 @@ void TestTurboSim::program_data() {
     QTest::newRow("8 changed pages of 64")
         << random << random.left(24 * 1024) + Random(8192, 13) + random.mid(32 * 1024) << 0 << 8;
     QTest::newRow("64 KB after a speed change to 921600") << random << QByteArray() << 921600 << 64;
+    // Compressed frames: the chip inflates and programs while the next frame arrives at
+    // 921600 baud; it must take every byte in time (no damaged frame, no resend).
+    QFile firmware(PRAXON_BENCH_FIRMWARE);
+    QVERIFY(firmware.open(QIODevice::ReadOnly));
+    QTest::newRow("compiled firmware after a speed change to 921600")
+        << firmware.readAll() << QByteArray() << 921600 << 64;
 }
 
 void TestTurboSim::program() {

@@ -81,6 +81,9 @@ static int build(struct huffman* h, const uint8_t* lengths, uint32_t n) {
 
 static int decode(const struct huffman* h) {
     int code = 0, first = 0, index = 0;
+    /* A length and a distance take two decodes between polls elsewhere: too long a gap at
+     * 921600 baud without this one. */
+    loader_service();
     for (uint32_t len = 1; len <= MAX_BITS; ++len) {
         code |= (int)take_bits(1);
         int count = h->count[len];
@@ -181,8 +184,10 @@ static void build_dynamic(void) {
         return;
     }
     uint32_t index;
-    for (index = 0; index < 19; ++index)
+    for (index = 0; index < 19; ++index) {
+        if ((index & 7u) == 0) loader_service();
         D.code_lengths[length_order[index]] = index < ncode ? (uint8_t)take_bits(3) : 0;
+    }
     if (D.failure || build(&D.litlen_code, D.code_lengths, 19) != 0) {
         D.failure = ST_DECODE;
         return;

@@ -17,6 +17,7 @@ namespace {
 using namespace loadercmd;
 
 constexpr int kFrameOverhead = 10;
+constexpr std::uint32_t kEraseFrameBytes = 6 + kFrameOverhead;
 constexpr int kMaxFramesInFlight = 64;  // well below 128, so old and new sequence numbers differ
 constexpr int kMaxResends = 5;
 constexpr qint64 kMs = 1'000'000;
@@ -406,11 +407,13 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
                                                            const QByteArray& below,
                                                            bool compress) const {
     std::vector<Request> requests;
-    // At least two frames fit in the chip's buffer, so the next one arrives while the chip
-    // programs the last.
+    // Two frames and an ERASE fit in the chip's buffer, so the next frame arrives while the chip
+    // programs the last, also where a page group's ERASE goes between them.
+    const std::uint32_t room =
+        hello_.rxSize > kEraseFrameBytes ? hello_.rxSize - kEraseFrameBytes : 0;
     const int payloadLimit = int(std::min<std::uint32_t>(
         hello_.maxPayload,
-        std::max<std::uint32_t>(hello_.rxSize / 2, 64 + kFrameOverhead) - kFrameOverhead));
+        std::max<std::uint32_t>(room / 2, 64 + kFrameOverhead) - kFrameOverhead));
     const int rawLimit = (payloadLimit - 4) & ~1;
     QByteArray known = below.right(kDictionaryBytes);
     const auto work = [](qint64 bytes) { return bytes / 2 * 100'000; };  // 100 us a half-word
@@ -569,6 +572,43 @@ LoaderResult LoaderLink::go(std::uint32_t address) {
     return result;
 }
 
+std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std::uint32_t address,
+                                                  const QByteArray& pages,
+                                                  const QByteArray& below) {
+    const std::uint32_t pageSize = loader.info().pageSize;
+    std::vector<LoaderLink::Request> requests;
+    if (!pageSize || pages.isEmpty() || pages.size() % pageSize) return requests;
+    const std::uint32_t count = std::uint32_t(pages.size()) / pageSize;
+    // Erased flash reads 0xFF already: the run's trailing 0xFF need not travel.
+    int used = int(pages.size());
+    while (used > 0 && std::uint8_t(pages[used - 1]) == 0xFF) --used;
+    // One stream of frames over the whole run, so that they all come near the size limit and the
+    // chip's buffer always holds the next while it programs one; each page group is erased just
+    // ahead of the first frame that reaches into it, so the line carries frames while it erases.
+    const std::uint32_t group = std::max<std::uint32_t>(1, kDeflatePiece / pageSize);
+    std::uint32_t erased = 0;  // pages of the run erased so far
+    const auto eraseUpTo = [&](std::uint32_t pagesNeeded) {
+        while (erased < pagesNeeded) {
+            const std::uint32_t n = std::min(group, count - erased);
+            QByteArray erase;
+            AppendU32(erase, address + erased * pageSize);
+            AppendU16(erase, n);
+            requests.push_back({kErase, erase, 50 * kMs * qint64(n)});
+            erased += n;
+        }
+    };
+    if (used > 0) {
+        for (LoaderLink::Request& write :
+             loader.writeRequests(address, pages.left((used + 1) & ~1), below, true)) {
+            const std::uint32_t end = U32(write.payload, 0) - address + std::uint32_t(write.bytes);
+            eraseUpTo((end + pageSize - 1) / pageSize);
+            requests.push_back(std::move(write));
+        }
+    }
+    eraseUpTo(count);
+    return requests;
+}
+
 LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
                                   const QByteArray& image, bool skipUnchanged, bool verify,
                                   LoaderProgramReport* report) {
@@ -601,27 +641,12 @@ LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
         r.written.push_back(
             {address + std::uint32_t(page * pageSize), std::uint32_t((end - page) * pageSize)});
         r.pagesWritten += int(end - page);
-        // Erased a few pages at a time just ahead of their data, so the line carries the next
-        // frames while the chip erases.
-        const int group = int(std::max<std::uint32_t>(1, kDeflatePiece / pageSize));
-        for (std::size_t first = page; first < end; first += std::size_t(group)) {
-            const std::size_t count = std::min(end - first, std::size_t(group));
-            const int at = int(first * pageSize);
-            QByteArray erase;
-            AppendU32(erase, address + std::uint32_t(at));
-            AppendU16(erase, std::uint32_t(count));
-            requests.push_back({kErase, erase, 50 * kMs * qint64(count)});
-            // Erased flash reads 0xFF already: the image's trailing 0xFF need not travel.
-            QByteArray data = padded.mid(at, int(count * pageSize));
-            int used = int(data.size());
-            while (used > 0 && std::uint8_t(data[used - 1]) == 0xFF) --used;
-            data.truncate((used + 1) & ~1);
-            if (data.isEmpty()) continue;
-            const int from = std::max(0, at - kDictionaryBytes);
-            for (LoaderLink::Request& w : loader.writeRequests(address + std::uint32_t(at), data,
-                                                               padded.mid(from, at - from), true))
-                requests.push_back(std::move(w));
-        }
+        const int at = int(page * pageSize);
+        const int from = std::max(0, at - kDictionaryBytes);
+        for (LoaderLink::Request& request : RunWriteRequests(
+                 loader, address + std::uint32_t(at), padded.mid(at, int((end - page) * pageSize)),
+                 padded.mid(from, at - from)))
+            requests.push_back(std::move(request));
         page = end;
     }
     for (const LoaderLink::Request& request : requests)

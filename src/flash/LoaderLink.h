@@ -164,6 +164,13 @@ QByteArray DeflateRaw(const QByteArray& data, const QByteArray& dictionary);
 // The CRCs of each block of blockSize in image (the last one padded with 0xFF).
 std::vector<std::uint32_t> BlockCrcs(const QByteArray& image, std::uint32_t blockSize);
 
+// The frames that erase and write one run of whole pages at address (`pages`: their bytes as
+// the image gives them; `below`: the image bytes just below, in flash already): the writes as one
+// stream over the run, each page group's ERASE ahead of the first write that reaches into it, the
+// run's trailing 0xFF not sent. Empty when `pages` is not whole pages of the loader's size.
+std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std::uint32_t address,
+                                                  const QByteArray& pages, const QByteArray& below);
+
 // What programming through the loader did.
 struct LoaderProgramReport {
     int pages = 0;            // pages the image covers

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <unistd.h>
 #endif
 #include <functional>
@@ -93,9 +94,21 @@ bool QtSerialPort::isOpen() const {
 bool QtSerialPort::write(const QByteArray& frame) {
     if (!port_.isOpen()) return false;
     if (port_.write(frame) != frame.size()) return false;
-    // Hand the frame to the driver now instead of on the next event-loop pass.
-    port_.flush();
+    // Hand the frame to the driver now instead of on the next event-loop pass, but only while
+    // the driver takes bytes: QSerialPort reports a full output buffer (EAGAIN, as when a window
+    // of turbo frames is more than a pseudo-terminal or an adapter's driver holds) as a resource
+    // error, which would look like a vanished port. The rest goes out as the driver takes it.
+    if (driverTakesBytes()) port_.flush();
     return port_.isOpen();
+}
+
+bool QtSerialPort::driverTakesBytes() {
+#ifdef Q_OS_UNIX
+    pollfd out{int(port_.handle()), POLLOUT, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT);
+#else
+    return true;
+#endif
 }
 
 bool QtSerialPort::setDataTerminalReady(bool asserted) {

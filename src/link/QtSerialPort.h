@@ -30,6 +30,8 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    // The driver has room for at least some bytes now (always true where that cannot be asked).
+    bool driverTakesBytes();
 
     QSerialPort port_;
     bool opening_ = false;
