@@ -618,10 +618,44 @@ private slots:
     void baudKeptAfterFrame() {
         QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
         QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 2000000u);
-        Chip().now += 10 * LOADER_BAUD_TRIAL_MS;
+        Chip().now += 5 * LOADER_BAUD_TRIAL_MS;
         Run();
         QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({2000000}));
         QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
+    }
+
+    // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a
+    // host that is merely slow between frames must not lose it.
+    void hostSilence_data() {
+        QTest::addColumn<int>("firstWaitMs");   // after start, before the step in between
+        QTest::addColumn<int>("between");       // 0 nothing, 1 a HELLO answered, 2 half a frame
+        QTest::addColumn<int>("secondWaitMs");  // then
+        QTest::addColumn<bool>("reset");
+        const int limit = int(LOADER_HOST_SILENT_MS);
+        QTest::newRow("silent up to the limit") << 0 << 0 << limit << false;
+        QTest::newRow("silent past the limit") << 0 << 0 << limit + 1 << true;
+        QTest::newRow("a reply restarts the count") << limit << 1 << limit << false;
+        QTest::newRow("silent past the limit after a reply") << limit << 1 << limit + 1 << true;
+        QTest::newRow("a byte received restarts the count") << limit << 2 << limit << false;
+    }
+
+    void hostSilence() {
+        QFETCH(int, firstWaitMs);
+        QFETCH(int, between);
+        QFETCH(int, secondWaitMs);
+        QFETCH(bool, reset);
+        Chip().now += std::uint32_t(firstWaitMs);
+        Run();
+        QVERIFY(Chip().leftTo.empty());
+        if (between == 1) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
+        if (between == 2) {
+            Send(EncodeFrame(nextSeq, CMD_HELLO, {}).left(3));
+            Run();
+        }
+        Chip().now += std::uint32_t(secondWaitMs);
+        Run();
+        QCOMPARE(Chip().leftTo,
+                 reset ? std::vector<std::uint32_t>{0xFFFFFFFFu} : std::vector<std::uint32_t>{});
     }
 
     void go_data() {
