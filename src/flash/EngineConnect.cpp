@@ -1,5 +1,6 @@
 // Connect: open the port, enter and synchronise the bootloader, identify the chip.
 #include "EnginePrivate.h"
+#include "LoaderLink.h"
 
 namespace praxon {
 
@@ -19,7 +20,8 @@ bool Engine::Private::connect(const QString& port) {
         return false;
     }
     Reply sync = link.sync();
-    if (sync.status == ReplyStatus::Timeout) {
+    bool loaderTried = false;
+    while (sync.status == ReplyStatus::Timeout) {
         // A bootloader that was synchronised before takes this 0x7F for a command byte and waits
         // for its complement: a second 0x7F is a wrong one, which it answers with NACK.
         const Reply again = link.sync();
@@ -28,7 +30,14 @@ bool Engine::Private::connect(const QString& port) {
         if (again.status == ReplyStatus::Nack && again.last == kNack) {
             report(EventCode::AlreadySynchronised);
             sync = Reply{ReplyStatus::Ack, kAck, kAck};
+            break;
         }
+        // A wired board was just reset into its bootloader: no loader can run there.
+        if (again.status != ReplyStatus::Timeout || loaderTried || lines.boot ||
+            !resetLoaderFound())
+            break;
+        loaderTried = true;
+        sync = link.sync();
     }
     if (!sync.ok()) {
         Event e = event(EventCode::BoardSilent);
@@ -43,6 +52,17 @@ bool Engine::Private::connect(const QString& port) {
     learnFlashSize();
     link.reportReady(readable());
     return true;
+}
+
+// A chip that ignores 0x7F may still run the turbo loader of an earlier session that ended
+// without leaving it (the host killed, the line lost): when HELLO answers, the loader resets
+// the chip into its ROM bootloader.
+bool Engine::Private::resetLoaderFound() {
+    flash::LoaderLink probe(link);
+    probe.adoptRunning(lines.baudRate);
+    if (!probe.resetChip(2, false)) return false;
+    report(EventCode::LoaderFoundAtConnect);
+    return link.pause(20'000'000);  // the ROM bootloader starts after the reset
 }
 
 void Engine::Private::identify() {

@@ -94,6 +94,7 @@ struct Engine::Private {
 
     // EngineConnect.cpp
     bool connect(const QString& port);
+    bool resetLoaderFound();
     void identify();
     void askBootloader();
     void learnFlashSize();

@@ -18,7 +18,10 @@ using namespace loadercmd;
 
 constexpr int kFrameOverhead = 10;
 constexpr int kMaxFramesInFlight = 64;  // well below 128, so old and new sequence numbers differ
-constexpr int kMaxResends = 5;
+constexpr int kMaxResends = 5;          // after timeouts: the chip may have stopped answering
+// After NAKs the chip answers and the line is only noisy: resends go on this long without
+// progress (each costs at most a window on the wire).
+constexpr qint64 kNakResendLimitNs = 20'000'000'000;
 constexpr qint64 kMs = 1'000'000;
 constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's own delays
 constexpr int kDictionaryBytes = 32 * 1024;
@@ -259,6 +262,8 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     std::deque<InFlight> flight;
     std::size_t next = 0;
     int resendsWithoutProgress = 0;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
     qint64 bytesTotal = 0, bytesDone = 0;
     for (const Request& request : requests) bytesTotal += request.bytes;
     turbo::FrameReader reader(int(std::max<std::uint32_t>(hello_.maxPayload, 64)));
@@ -325,7 +330,10 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             const std::size_t k = std::size_t(it - flight.begin());
             for (std::size_t i = 0; i < k; ++i) executedUnanswered(flight[i]);
             flight.erase(flight.begin(), flight.begin() + long(k));
-            if (++resendsWithoutProgress > kMaxResends)
+            // The chip answers: timeouts before were lost replies, not a chip gone silent.
+            resendsWithoutProgress = 0;
+            if (k > 0) sinceProgress.start();
+            if (sinceProgress.nsecsElapsed() > kNakResendLimitNs)
                 return Outcome(LoaderOutcome::NoAnswer,
                                requests[std::size_t(order[flight.front().position])].command);
             goBack(0);
@@ -341,12 +349,14 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             executedUnanswered(entry);
             flight.pop_front();
             resendsWithoutProgress = 0;
+            sinceProgress.start();
             if (request.bytes && progress_) progress_(bytesDone += request.bytes, bytesTotal);
             continue;
         }
         if (frame.code != request.command || frame.payload.isEmpty()) continue;
         flight.pop_front();
         resendsWithoutProgress = 0;
+        sinceProgress.start();
         Response& response = out[std::size_t(index)];
         response.status = std::uint8_t(frame.payload[0]);
         response.data = frame.payload.mid(1);
@@ -569,6 +579,45 @@ LoaderResult LoaderLink::go(std::uint32_t address) {
     return result;
 }
 
+void LoaderLink::adoptRunning(int baud) {
+    startBaud_ = baud_ = baud;
+    receiving_ = true;
+    link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
+}
+
+bool LoaderLink::resetChip(int helloTries, bool orRomAnswers) {
+    const bool wasStopped = link_.stopped();
+    link_.setStopped(false);
+    bool reset = false;
+    for (;;) {
+        if (hello(helloTries, 200).ok()) {
+            reset = go(0xFFFFFFFFu).ok();
+            break;
+        }
+        // After a speed change the loader may have gone back to the start speed.
+        if (link_.stopped() || !link_.port().isOpen() || baud_ == startBaud_ ||
+            !link_.port().setBaudRate(startBaud_))
+            break;
+        baud_ = startBaud_;
+    }
+    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    if (receiving_) {
+        link_.setReceiver(nullptr);
+        receiving_ = false;
+    }
+    // The loader ignores 0x7F, so an answer to it shows that the ROM bootloader runs. That may
+    // have synchronised on a 0x7F among the frames sent after the chip restarted: then it takes
+    // the first 0x7F for a command byte and answers the second with NACK.
+    if (!reset && orRomAnswers && !link_.stopped() && link_.port().isOpen() &&
+        link_.pause(20 * kMs)) {
+        Reply answer = link_.sync();
+        if (answer.status == ReplyStatus::Timeout) answer = link_.sync();
+        reset = answer.status == ReplyStatus::Ack || answer.status == ReplyStatus::Nack;
+    }
+    link_.setStopped(wasStopped || link_.stopped());
+    return reset;
+}
+
 LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
                                   const QByteArray& image, bool skipUnchanged, bool verify,
                                   LoaderProgramReport* report) {
@@ -626,11 +675,15 @@ LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
     }
     for (const LoaderLink::Request& request : requests)
         r.bytesOnWire += request.payload.size() + kFrameOverhead;
+    const int dupsBefore = loader.stats().dups;
     if (!requests.empty()) {
         const LoaderResult written = loader.run(requests, nullptr);
         if (!written.ok()) return written;
     }
-    if (!verify || r.written.empty()) return {};
+    // A frame the chip reports as done before (DUP) had its reply lost, and with it its status:
+    // the chip's CRC then says whether the pages hold the image, asked for or not.
+    const bool unsure = loader.stats().dups != dupsBefore;
+    if ((!verify && !unsure) || r.written.empty()) return {};
     std::vector<LoaderLink::Request> checks;
     for (const LoaderProgramReport::Range& range : r.written) {
         QByteArray payload;

@@ -156,6 +156,12 @@ enum class EventCode {
     UnprotectReplyFailed,  // reply (fast mode only)
     UnprotectErasing,
     UnprotectPending,
+
+    // Turbo recovery: the RAM loader left running by a stopped or failed session
+    TurboChipReset,        // ok: the chip is back in its ROM bootloader (reset by the loader, or
+                           // restarted already); else it answered as neither
+    LoaderFoundAtConnect,  // connect met the RAM loader, not the ROM bootloader, and reset the
+                           // chip through it
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

@@ -703,6 +703,18 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("清读保护已执行，目标板可能仍在擦除，请稍候再复位目标板。",
                           "Readout Unprotect was sent; the board may still be erasing. Wait a "
                           "moment before resetting it."))};
+
+        // Turbo recovery
+        case EventCode::TurboChipReset:
+            return {log(e.ok ? t("芯片已回到系统引导程序。", "The chip is back in its bootloader.")
+                             : t("芯片既不像RAM加载程序也不像系统引导程序那样应答；下次连接前请复位"
+                                 "目标板。",
+                                 "The chip answered neither as the RAM loader nor as its "
+                                 "bootloader; reset the board before the next connect."))};
+        case EventCode::LoaderFoundAtConnect:
+            return {log(t("芯片仍在运行RAM加载程序，已通过它复位芯片。",
+                          "The chip was still running the RAM loader; it was reset through the "
+                          "loader."))};
     }
     return {};
 }
@@ -911,6 +923,10 @@ QString EventName(EventCode code) {
             return QStringLiteral("unprotect_erasing");
         case EventCode::UnprotectPending:
             return QStringLiteral("unprotect_pending");
+        case EventCode::TurboChipReset:
+            return QStringLiteral("turbo_chip_reset");
+        case EventCode::LoaderFoundAtConnect:
+            return QStringLiteral("loader_found_at_connect");
     }
     return {};
 }
