@@ -4,6 +4,7 @@
 // failure paths (NACKs, silence, Stop, a lost line, Get ID's forms) and the offered operations
 // are covered end to end against the simulated board, whose frame parser stm32flash checks
 // (tst_integration, tst_simulator).
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
@@ -218,6 +219,47 @@ private slots:
         QVERIFY(!second.open(pty, 115200, &failure));
         QCOMPARE(int(failure.error), int(PortError::InUse));
         first.close();
+        ::close(master);
+    }
+
+    // Frames larger than the driver holds (a turbo window of many kilobytes, written while the
+    // other end reads slowly or not yet): the port stays open and every byte arrives in order.
+    void writeBeyondTheDriverBuffer_data() {
+        QTest::addColumn<QList<int>>("frames");  // sizes written one after another
+        QTest::newRow("one 64 KB frame") << QList<int>{65536};
+        QTest::newRow("24 frames of 3 KB") << QList<int>(24, 3072);
+    }
+
+    void writeBeyondTheDriverBuffer() {
+        QFETCH(QList<int>, frames);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        QtSerialPort port;
+        bool lost = false;
+        QObject::connect(&port, &SerialPort::lineLost, [&] { lost = true; });
+        PortOpenFailure failure;
+        QVERIFY2(port.open(QString::fromLatin1(::ptsname(master)), 115200, &failure),
+                 qPrintable(failure.text));
+        QByteArray sent;
+        for (int size : frames) {
+            QByteArray frame(size, '\0');
+            for (char& byte : frame) byte = char(sent.size() * 7 + (&byte - frame.data()) * 13);
+            sent += frame;
+            QVERIFY(port.write(frame));
+        }
+        QByteArray received;
+        char buffer[4096];
+        QDeadlineTimer deadline(30000);
+        while (received.size() < sent.size() && !lost && port.isOpen() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0) received.append(buffer, int(n));
+        }
+        QVERIFY(!lost);
+        QVERIFY(port.isOpen());
+        QCOMPARE(received, sent);
+        port.close();
         ::close(master);
     }
 

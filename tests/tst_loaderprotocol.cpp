@@ -238,8 +238,10 @@ private slots:
         row("gap", "H00 C02", "00/01/00 01/EE/02");
         row("go back after a lost frame", "H00 B01 C02 C03 C01 C02 C03",
             "00/01/00 01/EE/01 01/06/00 02/06/00 03/06/00");
-        row("one NAK until a frame executes", "H00 B01 B01 C03 C01 B02",
+        row("one NAK until a frame executes", "H00 B01 C03 C04 C01 B02",
             "00/01/00 01/EE/01 01/06/00 02/EE/01");
+        row("the expected frame failing again is NAKed again", "H00 B01 B01 C03 C01",
+            "00/01/00 01/EE/01 01/EE/01 01/06/00");
         row("duplicate is not executed again", "H00 C01 C01", "00/01/00 01/06/00 01/DD/--");
         row("line error", "H00 L01 C01", "00/01/00 01/EE/03 01/06/00");
         row("too long", "H00 T01 C01", "00/01/00 01/EE/04 01/06/00");
@@ -628,7 +630,8 @@ private slots:
     // host that is merely slow between frames must not lose it.
     void hostSilence_data() {
         QTest::addColumn<int>("firstWaitMs");   // after start, before the step in between
-        QTest::addColumn<int>("between");       // 0 nothing, 1 a HELLO answered, 2 half a frame
+        QTest::addColumn<int>("between");       // 0 nothing, 1 a HELLO answered, 2 half a frame,
+                                                // 3 bytes at a wrong line speed
         QTest::addColumn<int>("secondWaitMs");  // then
         QTest::addColumn<bool>("reset");
         const int limit = int(LOADER_HOST_SILENT_MS);
@@ -636,7 +639,8 @@ private slots:
         QTest::newRow("silent past the limit") << 0 << 0 << limit + 1 << true;
         QTest::newRow("a reply restarts the count") << limit << 1 << limit << false;
         QTest::newRow("silent past the limit after a reply") << limit << 1 << limit + 1 << true;
-        QTest::newRow("a byte received restarts the count") << limit << 2 << limit << false;
+        QTest::newRow("half a frame, then the NAK for it") << limit - 200 << 2 << limit << false;
+        QTest::newRow("bytes at a wrong line speed do not count") << limit << 3 << 1 << true;
     }
 
     void hostSilence() {
@@ -650,6 +654,12 @@ private slots:
         if (between == 1) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
         if (between == 2) {
             Send(EncodeFrame(nextSeq, CMD_HELLO, {}).left(3));
+            Run();
+            Chip().now += LOADER_IDLE_DROP_MS + 1;
+            QCOMPARE(Run().size(), 1);  // the NAK
+        }
+        if (between == 3) {
+            for (int i = 0; i < 20; ++i) Chip().rx.push_back(loadertest::kLineError);
             Run();
         }
         Chip().now += std::uint32_t(secondWaitMs);

@@ -11,7 +11,7 @@ static struct {
     uint8_t* rx; /* received bytes, a frame always starting at rx[0] */
     uint32_t rx_size, rx_used;
     uint32_t last_rx_ms;
-    uint32_t last_traffic_ms; /* a byte received or a frame sent */
+    uint32_t last_traffic_ms; /* a frame sent: a reply, NAK or DUP to something from the host */
     uint32_t max_payload, image_address;
     uint32_t ram_end, page_size, flash_size, flash_end, bank2_start;
     uint32_t line_baud, trial_old_baud, trial_start_ms;
@@ -47,7 +47,7 @@ static void rx_drop(uint32_t count) {
 void loader_service(void) {
     int byte;
     while ((byte = hal_rx()) != -1) {
-        E.last_rx_ms = E.last_traffic_ms = hal_ms();
+        E.last_rx_ms = hal_ms();
         if (byte < 0) {
             E.line_error = 1;
         } else if (E.rx_used >= E.rx_size) {

@@ -19,6 +19,23 @@ bool Engine::Private::connect(const QString& port) {
         report(EventCode::BoardSilent);
         return false;
     }
+    const Reply sync = synchronise();
+    if (!sync.ok()) {
+        Event e = event(EventCode::BoardSilent);
+        e.withReply(sync.status, sync.first);
+        report(e);
+        return false;
+    }
+    report(EventCode::Synchronised);
+    report(EventCode::Connected);
+    identify();
+    askBootloader();
+    learnFlashSize();
+    link.reportReady(readable());
+    return true;
+}
+
+Reply Engine::Private::synchronise() {
     Reply sync = link.sync();
     bool loaderTried = false;
     while (sync.status == ReplyStatus::Timeout) {
@@ -39,19 +56,7 @@ bool Engine::Private::connect(const QString& port) {
         loaderTried = true;
         sync = link.sync();
     }
-    if (!sync.ok()) {
-        Event e = event(EventCode::BoardSilent);
-        e.withReply(sync.status, sync.first);
-        report(e);
-        return false;
-    }
-    report(EventCode::Synchronised);
-    report(EventCode::Connected);
-    identify();
-    askBootloader();
-    learnFlashSize();
-    link.reportReady(readable());
-    return true;
+    return sync;
 }
 
 // A chip that ignores 0x7F may still run the turbo loader of an earlier session that ended

@@ -96,7 +96,7 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         loader.reset();
         if (lines.boot && !link.runLines(lines.boot->entry))
             return failed({LoaderOutcome::LineLost});
-        const Reply sync = link.sync();
+        const Reply sync = synchronise();
         if (sync.status != ReplyStatus::Ack && sync.status != ReplyStatus::Nack)
             return failed({LoaderOutcome::NoAnswer});
         return unavailable(1);

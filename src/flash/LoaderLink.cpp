@@ -262,10 +262,16 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     std::deque<InFlight> flight;
     std::size_t next = 0;
     int resendsWithoutProgress = 0;
-    QElapsedTimer sinceProgress;
+    QElapsedTimer sinceProgress, sinceStart;
     sinceProgress.start();
-    qint64 bytesTotal = 0, bytesDone = 0;
-    for (const Request& request : requests) bytesTotal += request.bytes;
+    sinceStart.start();
+    qint64 bytesTotal = 0, bytesDone = 0, idealNs = 0;
+    for (const Request& request : requests) {
+        bytesTotal += request.bytes;
+        idealNs += request.workNs + wireNs(request.payload.size() + 2 * kFrameOverhead);
+    }
+    // A line so bad that resends never end still ends: the whole batch may take this long.
+    const qint64 limitNs = 4 * idealNs + kNakResendLimitNs;
     turbo::FrameReader reader(int(std::max<std::uint32_t>(hello_.maxPayload, 64)));
     std::deque<turbo::Frame> frames;
     received_.clear();
@@ -279,6 +285,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     // A frame the chip executed whose reply was lost: done, or asked again if only its reply
     // carries what was wanted.
     const auto executedUnanswered = [&](const InFlight& entry) {
+        ++stats_.unanswered;
         if (RepliesWithData(requests[std::size_t(order[entry.position])].command))
             order.push_back(order[entry.position]);
     };
@@ -333,14 +340,26 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             // The chip answers: timeouts before were lost replies, not a chip gone silent.
             resendsWithoutProgress = 0;
             if (k > 0) sinceProgress.start();
-            if (sinceProgress.nsecsElapsed() > kNakResendLimitNs)
+            if (sinceProgress.nsecsElapsed() > kNakResendLimitNs ||
+                sinceStart.nsecsElapsed() > limitNs)
                 return Outcome(LoaderOutcome::NoAnswer,
                                requests[std::size_t(order[flight.front().position])].command);
             goBack(0);
             frames.clear();  // replies to frames after the NAK's are void
             continue;
         }
-        if (flight.empty() || frame.seq != flight.front().seq) continue;  // late or repeated
+        const auto answered = std::find_if(flight.begin(), flight.end(),
+                                           [&](const InFlight& e) { return e.seq == frame.seq; });
+        if (answered == flight.end()) continue;  // late or repeated
+        // The chip executes frames in sequence order only: an answer to a later frame shows that
+        // those before it were executed, their replies lost. Their data is asked for again; the
+        // answers already here are kept rather than sent for again.
+        for (auto it = flight.begin(); it != answered; ++it) {
+            executedUnanswered(*it);
+            const Request& skipped = requests[std::size_t(order[it->position])];
+            if (skipped.bytes && progress_) progress_(bytesDone += skipped.bytes, bytesTotal);
+        }
+        flight.erase(flight.begin(), answered);
         const InFlight entry = flight.front();
         const int index = order[entry.position];
         const Request& request = requests[std::size_t(index)];
@@ -675,14 +694,15 @@ LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
     }
     for (const LoaderLink::Request& request : requests)
         r.bytesOnWire += request.payload.size() + kFrameOverhead;
-    const int dupsBefore = loader.stats().dups;
+    const int unansweredBefore = loader.stats().unanswered;
     if (!requests.empty()) {
         const LoaderResult written = loader.run(requests, nullptr);
         if (!written.ok()) return written;
     }
-    // A frame the chip reports as done before (DUP) had its reply lost, and with it its status:
-    // the chip's CRC then says whether the pages hold the image, asked for or not.
-    const bool unsure = loader.stats().dups != dupsBefore;
+    // A frame the chip executed whose reply was lost (a DUP, or a reply to a later frame came)
+    // took its status with it: the chip's CRC then says whether the pages hold the image, asked
+    // for or not.
+    const bool unsure = loader.stats().unanswered != unansweredBefore;
     if ((!verify && !unsure) || r.written.empty()) return {};
     std::vector<LoaderLink::Request> checks;
     for (const LoaderProgramReport::Range& range : r.written) {

@@ -57,6 +57,7 @@ struct LoaderLinkStats {
     int naks = 0;
     int timeouts = 0;
     int dups = 0;
+    int unanswered = 0;    // frames the chip executed whose reply (and status) was lost
     qint64 bytesSent = 0;  // on the wire
 };
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <unistd.h>
 #endif
 #include <functional>
@@ -93,9 +94,21 @@ bool QtSerialPort::isOpen() const {
 bool QtSerialPort::write(const QByteArray& frame) {
     if (!port_.isOpen()) return false;
     if (port_.write(frame) != frame.size()) return false;
-    // Hand the frame to the driver now instead of on the next event-loop pass.
-    port_.flush();
+    // Hand the frame to the driver now instead of on the next event-loop pass, but only while
+    // the driver has room: Qt reports a forced write into a full driver buffer (EAGAIN) as a lost
+    // device. A turbo window of many kilobytes fills it; the event loop writes the rest as room
+    // appears.
+    if (driverHasRoom()) port_.flush();
     return port_.isOpen();
+}
+
+bool QtSerialPort::driverHasRoom() {
+#ifdef Q_OS_UNIX
+    pollfd fd{int(port_.handle()), POLLOUT, 0};
+    return ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLOUT);
+#else
+    return true;
+#endif
 }
 
 bool QtSerialPort::setDataTerminalReady(bool asserted) {

@@ -30,6 +30,8 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    // The driver takes at least one more byte now.
+    bool driverHasRoom();
 
     QSerialPort port_;
     bool opening_ = false;
