@@ -629,13 +629,17 @@ bool LoaderLink::resetChip(int helloTries, bool orRomAnswers) {
     }
     // The loader ignores 0x7F, so an answer to it shows that the ROM bootloader runs. That may
     // have synchronised on a 0x7F among the frames sent after the chip restarted: then it takes
-    // the first 0x7F for a command byte and answers the second with NACK.
-    if (!reset && orRomAnswers && !link_.stopped() && link_.port().isOpen() &&
-        link_.pause(20 * kMs)) {
+    // the first 0x7F for a command byte and answers the second with NACK. Only a lone answer byte
+    // on a line that stays quiet counts: a loader still sending replies has 0x79 and 0x1F among
+    // their bytes too.
+    const auto romAnswers = [&] {
+        if (!link_.pause(100 * kMs)) return false;
         Reply answer = link_.sync();
         if (answer.status == ReplyStatus::Timeout) answer = link_.sync();
-        reset = answer.status == ReplyStatus::Ack || answer.status == ReplyStatus::Nack;
-    }
+        if (answer.status != ReplyStatus::Ack && answer.status != ReplyStatus::Nack) return false;
+        return link_.receivedCount() == 1 && link_.pause(50 * kMs) && link_.receivedCount() == 1;
+    };
+    if (!reset && orRomAnswers && !link_.stopped() && link_.port().isOpen()) reset = romAnswers();
     link_.setStopped(wasStopped || link_.stopped());
     return reset;
 }

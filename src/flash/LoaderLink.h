@@ -139,7 +139,7 @@ public:
     // when the chip is back in its ROM bootloader (with BOOT0 high): the loader confirmed the
     // reset, or, with orRomAnswers, the ROM answers a synchronisation (the chip had restarted
     // already, or GO's reply was lost).
-    bool resetChip(int helloTries = 10, bool orRomAnswers = true);
+    bool resetChip(int helloTries = 15, bool orRomAnswers = true);
     // Go was taken: the loader may run, and not the ROM bootloader.
     bool mayRun() const { return receiving_; }
     // For a loader found running without start() (at connect): the port's speed is its speed.
