@@ -65,7 +65,7 @@ Reply Engine::Private::synchronise() {
 bool Engine::Private::resetLoaderFound() {
     flash::LoaderLink probe(link);
     probe.adoptRunning(lines.baudRate);
-    if (!probe.resetChip(2, false)) return false;
+    if (!probe.resetChip(3, false)) return false;
     report(EventCode::LoaderFoundAtConnect);
     return link.pause(20'000'000);  // the ROM bootloader starts after the reset
 }
