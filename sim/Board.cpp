@@ -252,7 +252,10 @@ std::string countersToJson(const Counters& c) {
     field("program_time_us", micros(c.programTimeNs));
     field("erase_time_us", micros(c.eraseTimeNs));
     field("go_address", c.goAddress ? "\"" + hex32(*c.goAddress) + "\"" : std::string("null"));
-    field("resets", num(c.resets), true);
+    field("resets", num(c.resets));
+    field("noisy_bytes", num(c.noisyBytes));
+    field("dropped_bytes", num(c.droppedBytes));
+    field("fault_resets", num(c.faultResets), true);
     s += "}\n";
     return s;
 }

@@ -124,6 +124,10 @@ struct Counters {
     uint64_t eraseTimeNs = 0;           // modelled erase time (pages, mass, option bytes)
     std::optional<uint32_t> goAddress;  // last Go target
     uint64_t resets = 0;
+    // Line faults while code from SRAM owns the line (SimulatorOptions::ramLine).
+    uint64_t noisyBytes = 0;    // a bit flipped
+    uint64_t droppedBytes = 0;  // lost
+    uint64_t faultResets = 0;   // the reset button pressed after a count of host bytes
 };
 
 std::string countersToJson(const Counters& c);

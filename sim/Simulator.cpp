@@ -64,7 +64,7 @@ BoardConfig withRamCode(BoardConfig config) {
 }  // namespace
 
 Simulator::Simulator(const SimulatorOptions& options)
-    : options_(options), board_(withRamCode(options.board)) {}
+    : options_(options), board_(withRamCode(options.board)), lineRandom_(options.ramLine.seed) {}
 
 Simulator::~Simulator() {
     stop();
@@ -203,16 +203,33 @@ void Simulator::stop() {
 void Simulator::reset() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        board_.reset();
-        if (board_.state() != Board::State::RamCode) cpu_.reset();
-        queue_.clear();
-        queueHead_ = packetBytes_ = 0;
-        flushHoldUntilNs_ = -1;
-        lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
-        // Whatever the old session left unread on either side is gone with the reset.
-        if (slave_ >= 0) tcflush(slave_, TCIOFLUSH);
+        resetLocked();
     }
     wake();
+}
+
+void Simulator::resetLocked() {
+    board_.reset();
+    if (board_.state() != Board::State::RamCode) cpu_.reset();
+    queue_.clear();
+    queueHead_ = packetBytes_ = 0;
+    flushHoldUntilNs_ = -1;
+    lastArrivalNs_ = busyUntilNs_ = lineFreeNs_ = 0;
+    // Whatever the old session left unread on either side is gone with the reset.
+    if (slave_ >= 0) tcflush(slave_, TCIOFLUSH);
+}
+
+bool Simulator::passRamLineByte(uint8_t* byte) {
+    const RamLineFaults& f = options_.ramLine;
+    if (f.dropOneIn > 0 && lineRandom_() % uint32_t(f.dropOneIn) == 0) {
+        ++lineFaults_.droppedBytes;
+        return false;
+    }
+    if (f.noiseOneIn > 0 && lineRandom_() % uint32_t(f.noiseOneIn) == 0) {
+        ++lineFaults_.noisyBytes;
+        *byte = uint8_t(*byte ^ (1u << (lineRandom_() % 8)));
+    }
+    return true;
 }
 
 void Simulator::setFaults(const std::vector<Fault>& faults) {
@@ -247,7 +264,11 @@ Simulator::Lines Simulator::lines() const {
 
 Counters Simulator::counters() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return board_.counters();
+    Counters c = board_.counters();
+    c.noisyBytes = lineFaults_.noisyBytes;
+    c.droppedBytes = lineFaults_.droppedBytes;
+    c.faultResets = lineFaults_.faultResets;
+    return c;
 }
 
 std::string Simulator::countersJson() const {
@@ -443,7 +464,9 @@ int64_t Simulator::stepCpu(int64_t nowNs) {
         // At real pace the byte is due when it finished on the line; instant: now.
         const int64_t release = options_.instant ? nowNs : std::max(s.atNs, lineFreeNs_);
         lineFreeNs_ = release;
-        queue_.push_back({release, s.byte, false});
+        uint8_t byte = s.byte;
+        if (!passRamLineByte(&byte)) continue;
+        queue_.push_back({release, byte, false});
         if (usb) packByte(release);
     }
     if (cpu_->status() == CortexM::Status::Reset || cpu_->status() == CortexM::Status::UserProgram)
@@ -468,9 +491,19 @@ void Simulator::takeHostBytes() {
         hostBaud_ = ttyBaud(slave_);
         byteNs_ = options_.instant ? 0 : byteTimeNs(hostBaud_);
         for (ssize_t i = 0; i < n; ++i) {
+            if (cpu_ && options_.ramLine.resetAfterBytes &&
+                ++ramHostBytes_ == options_.ramLine.resetAfterBytes) {
+                // The rest of the host's bytes meet the bootloader.
+                ++lineFaults_.faultResets;
+                board_.addEvent("reset after " + std::to_string(ramHostBytes_) +
+                                " bytes to code in SRAM");
+                resetLocked();
+            }
             if (cpu_) {
+                uint8_t byte = buf[i];
+                if (!passRamLineByte(&byte)) continue;
                 // The emulated chip's USART paces them itself, in its own time.
-                cpu_->receive(buf[i], hostBaud_, options_.instant ? cpu_->nowNs() : now);
+                cpu_->receive(byte, hostBaud_, options_.instant ? cpu_->nowNs() : now);
                 continue;
             }
             // Host bytes arrive no faster than the line carries them.

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,17 @@
 #include "CortexM.h"
 
 namespace praxon::sim {
+
+// Faults of the line while code started in SRAM owns it (the turbo loader's phase), drawn from a
+// random source seeded with `seed`: one byte in noiseOneIn, either way, has one bit flipped (its
+// parity still right, so only a checksum finds it); one in dropOneIn is lost; the reset button is
+// pressed as the resetAfterBytes-th host byte since power-up reaches code in SRAM. 0: off.
+struct RamLineFaults {
+    int noiseOneIn = 0;
+    int dropOneIn = 0;
+    uint64_t resetAfterBytes = 0;
+    uint32_t seed = 1;
+};
 
 struct SimulatorOptions {
     BoardConfig board;     // product ID, flash size, Get ID form, faults, ...
@@ -43,6 +55,7 @@ struct SimulatorOptions {
     // too). Host bytes are not held.
     int usbPacket = 0;
     int usbLatencyMs = 0;
+    RamLineFaults ramLine;
 };
 
 class Simulator {
@@ -99,6 +112,9 @@ private:
         bool holdsOpen = false;
     };
     void run();
+    void resetLocked();
+    // Applies the noise and drop faults to a byte of the SRAM code's line; false: it is lost.
+    bool passRamLineByte(uint8_t* byte);
     int64_t stepCpu(int64_t nowNs);
     void takeHostBytes();
     void dropOutput();
@@ -146,6 +162,9 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> serving_{false};
     std::function<void(const std::string&)> onEvent_;
+    std::mt19937 lineRandom_;
+    uint64_t ramHostBytes_ = 0;  // host bytes that reached code in SRAM
+    Counters lineFaults_;        // only the line-fault counts are used
 };
 
 // Loads a raw binary image or an Intel HEX file (chosen by content: HEX starts with ':')

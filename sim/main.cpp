@@ -129,6 +129,13 @@ const char kUsage[] =
     "                      late: 700 ms; change: last byte inverted; burst: padded to 300 bytes;\n"
     "                      garbage: reply bytes replaced; hangup: the line is closed, the\n"
     "                      simulator writes its results and exits.\n"
+    "  --ram-noise N       while code run from SRAM owns the line: one byte in N, either way,\n"
+    "                      has one bit flipped (parity still right: only a checksum finds it)\n"
+    "  --ram-drop N        likewise one byte in N is lost\n"
+    "  --reset-after N     the reset button is pressed as the N-th host byte since power-up\n"
+    "                      reaches code run from SRAM (the chip restarts as BOOT0 says; the\n"
+    "                      code in SRAM is gone)\n"
+    "  --fault-seed S      the random source of --ram-noise and --ram-drop (default 1)\n"
     "  --help              this text\n"
     "Events are printed as they happen: 'praxon-sim: go 0x08000000', 'praxon-sim: reset',\n"
     "'praxon-sim: running the user program', 'praxon-sim: held in reset'.\n"
@@ -384,6 +391,19 @@ int main(int argc, char** argv) {
             if (!value(&v) || !parseUnsigned(v, 1000, &n) || n == 0)
                 return usageError("--usb-latency-ms must be 1 to 1000");
             options.usbLatencyMs = static_cast<int>(n);
+        } else if (a == "--ram-noise" || a == "--ram-drop") {
+            if (!value(&v) || !parseUnsigned(v, 1000000, &n) || n == 0)
+                return usageError(a + " must be 1 to 1000000");
+            (a == "--ram-noise" ? options.ramLine.noiseOneIn : options.ramLine.dropOneIn) =
+                static_cast<int>(n);
+        } else if (a == "--reset-after") {
+            if (!value(&v) || !parseUnsigned(v, 1UL << 40, &n) || n == 0)
+                return usageError("--reset-after must be a count of bytes from 1");
+            options.ramLine.resetAfterBytes = n;
+        } else if (a == "--fault-seed") {
+            if (!value(&v) || !parseUnsigned(v, 0xFFFFFFFFUL, &n))
+                return usageError("--fault-seed must be 0 to 4294967295");
+            options.ramLine.seed = static_cast<uint32_t>(n);
         } else if (a == "--reset-line" || a == "--boot0-line") {
             Line line = Line::None;
             if (!value(&v) || !parseLine(v, &line))

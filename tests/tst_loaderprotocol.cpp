@@ -254,8 +254,10 @@ private slots:
         row("gap", "H00 C02", "00/01/00 01/EE/02");
         row("go back after a lost frame", "H00 B01 C02 C03 C01 C02 C03",
             "00/01/00 01/EE/01 01/06/00 02/06/00 03/06/00");
-        row("one NAK until a frame executes", "H00 B01 B01 C03 C01 B02",
+        row("one NAK until a frame executes", "H00 B01 C03 C04 C01 B02",
             "00/01/00 01/EE/01 01/06/00 02/EE/01");
+        row("the expected frame failing again is NAKed again", "H00 B01 B01 C03 C01",
+            "00/01/00 01/EE/01 01/EE/01 01/06/00");
         row("duplicate is not executed again", "H00 C01 C01", "00/01/00 01/06/00 01/DD/--");
         row("line error", "H00 L01 C01", "00/01/00 01/EE/03 01/06/00");
         row("too long", "H00 T01 C01", "00/01/00 01/EE/04 01/06/00");
@@ -609,10 +611,52 @@ private slots:
         QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 115200u);
         QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
         QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 2000000u);
-        Chip().now += 10 * LOADER_BAUD_TRIAL_MS;
+        Chip().now += 5 * LOADER_BAUD_TRIAL_MS;
         Run();
         QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200, 2000000}));
         QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
+    }
+
+    // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a
+    // host that is merely slow between frames must not lose it.
+    void hostSilence_data() {
+        QTest::addColumn<int>("firstWaitMs");   // after start, before the step in between
+        QTest::addColumn<int>("between");       // 0 nothing, 1 a HELLO answered, 2 half a frame,
+                                                // 3 bytes at a wrong line speed
+        QTest::addColumn<int>("secondWaitMs");  // then
+        QTest::addColumn<bool>("reset");
+        const int limit = int(LOADER_HOST_SILENT_MS);
+        QTest::newRow("silent up to the limit") << 0 << 0 << limit << false;
+        QTest::newRow("silent past the limit") << 0 << 0 << limit + 1 << true;
+        QTest::newRow("a reply restarts the count") << limit << 1 << limit << false;
+        QTest::newRow("silent past the limit after a reply") << limit << 1 << limit + 1 << true;
+        QTest::newRow("half a frame, then the NAK for it") << limit - 200 << 2 << limit << false;
+        QTest::newRow("bytes at a wrong line speed do not count") << limit << 3 << 1 << true;
+    }
+
+    void hostSilence() {
+        QFETCH(int, firstWaitMs);
+        QFETCH(int, between);
+        QFETCH(int, secondWaitMs);
+        QFETCH(bool, reset);
+        Chip().now += std::uint32_t(firstWaitMs);
+        Run();
+        QVERIFY(Chip().leftTo.empty());
+        if (between == 1) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
+        if (between == 2) {
+            Send(EncodeFrame(nextSeq, CMD_HELLO, {}).left(3));
+            Run();
+            Chip().now += LOADER_IDLE_DROP_MS + 1;
+            QCOMPARE(Run().size(), 1);  // the NAK
+        }
+        if (between == 3) {
+            for (int i = 0; i < 20; ++i) Chip().rx.push_back(loadertest::kLineError);
+            Run();
+        }
+        Chip().now += std::uint32_t(secondWaitMs);
+        Run();
+        QCOMPARE(Chip().leftTo,
+                 reset ? std::vector<std::uint32_t>{0xFFFFFFFFu} : std::vector<std::uint32_t>{});
     }
 
     void go_data() {

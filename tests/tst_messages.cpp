@@ -737,11 +737,20 @@ const QList<Row>& Rows() {
          "log:An option bit decides this chip's bank layout and its option bytes were not read "
          "(readout protection, or this program does not know them): only the whole chip can be "
          "erased; page and bank erase are refused."},
+        {"turbo chip reset", Ev(C::TurboChipReset, O::Program).ok(true),
+         "log:芯片已回到系统引导程序。", "log:The chip is back in its bootloader."},
+        {"turbo chip reset, no answer", Ev(C::TurboChipReset, O::Program),
+         "log:芯片既不像RAM加载程序也不像系统引导程序那样应答；下次连接前请复位目标板。",
+         "log:The chip answered neither as the RAM loader nor as its bootloader; reset the board "
+         "before the next connect."},
+        {"loader found at connect", Ev(C::LoaderFoundAtConnect, O::Connect),
+         "log:芯片仍在运行RAM加载程序，已通过它复位芯片。",
+         "log:The chip was still running the RAM loader; it was reset through the loader."},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::BankLayoutUnknown);
+constexpr int kLastCode = int(EventCode::LoaderFoundAtConnect);
 
 }  // namespace
 

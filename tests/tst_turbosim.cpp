@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "BootLink.h"
+#include "Engine.h"
 #include "LoaderImage.h"
 #include "LoaderLink.h"
 #include "Messages.h"
@@ -84,6 +85,10 @@ private slots:
     void eraseOfOneBlankPageAnswers();
     void engineTurbo_data();
     void engineTurbo();
+    void turboEndsInTheBootloader_data();
+    void turboEndsInTheBootloader();
+    void connectFindsTheLoader_data();
+    void connectFindsTheLoader();
 };
 
 void TestTurboSim::program_data() {
@@ -228,6 +233,111 @@ void TestTurboSim::engineTurbo() {
                                                           : before.mid(int(image.size())));
     // Back in the ROM bootloader: the engine goes on with the next operation.
     QVERIFY(rig.engine.go(0x08000000));
+}
+
+// However a turbo session ends (Stop, the chip reset under it, a noisy line), what it reports is
+// true and the chip is back in its ROM bootloader afterwards, so that a plain connect works on
+// a board without wiring.
+void TestTurboSim::turboEndsInTheBootloader_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("programmed");
+    QTest::addColumn<QStringList>("tail");  // the last events of the program operation
+    const QStringList done{"verified", "programmed"};
+    const QStringList chipBack{"turbo_chip_reset", "link_closed", "program_failed"};
+    QTest::newRow("Stop during the write")
+        << "stop" << false
+        << QStringList{"link_closed", "turbo_chip_reset", "link_closed", "program_failed"};
+    QTest::newRow("chip reset in the middle of the transfer")
+        << "reset" << false << QStringList{"turbo_failed"} + chipBack;
+    QTest::newRow("one byte in 1000 with a bit flipped") << "noise" << true << done;
+    QTest::newRow("one byte in 1000 lost") << "drop" << true << done;
+    QTest::newRow("watchdog started by the option bytes") << "watchdog" << true << done;
+}
+
+void TestTurboSim::turboEndsInTheBootloader() {
+    QFETCH(QString, fault);
+    QFETCH(bool, programmed);
+    QFETCH(QStringList, tail);
+    praxon::sim::SimulatorOptions options = rig::boardOptions();
+    // A damaged line needs the loader's own timing (an unfinished frame dropped after 100 ms
+    // without a byte), which stands still in instant mode while the host is silent.
+    options.instant = fault != "noise" && fault != "drop";
+    options.board.flashKb = 64;
+    options.board.hardwareWatchdog = fault == "watchdog";
+    if (fault == "reset") options.ramLine.resetAfterBytes = 6000;
+    if (fault == "noise") options.ramLine.noiseOneIn = 1000;
+    if (fault == "drop") options.ramLine.dropOneIn = 1000;
+    rig::Rig rig(options, praxon::WriteMode::Turbo);
+    const QByteArray before = rig::pattern(64 * 1024, 21);
+    rig.preload(before);
+    QVERIFY(rig.connectAndClear());
+    const QByteArray image = Random(24 * 1024, 22);  // incompressible: many frames
+    const QString path = rig::writeFile(rig.dir.filePath("fw.bin"), image);
+    const std::optional<praxon::FirmwareImage> loaded =
+        rig.engine.loadImage({path, praxon::ImageFormat::Binary, 0x08001000});
+    QVERIFY(loaded);
+    if (fault == "stop") {
+        rig.host.onEvent = [&](const praxon::Event& e) {
+            if (e.code == praxon::EventCode::Progress && e.done > 0) {
+                rig.host.onEvent = nullptr;
+                rig.engine.stop();
+            }
+        };
+    }
+    rig.host.clearRecords();
+    praxon::ProgramOptions program;
+    program.erase = praxon::EraseScope::Pages;
+    program.verify = true;
+    QCOMPARE(rig.engine.program(*loaded, program), programmed);
+    QStringList names;
+    for (const praxon::Event& e : rig.host.events)
+        if (e.code != praxon::EventCode::OperationEnded && e.code != praxon::EventCode::Progress)
+            names << praxon::EventName(e.code);
+    QCOMPARE(names.mid(names.size() - tail.size()), tail);
+    if (!programmed) QVERIFY(rig.host.last(praxon::EventCode::TurboChipReset).ok);
+    const QByteArray flash = rig.flash();
+    if (programmed) QCOMPARE(flash.mid(0x1000, image.size()), image);
+    // The pages the image does not touch keep the firmware that was there.
+    QCOMPARE(flash.left(0x1000), before.left(0x1000));
+    QCOMPARE(flash.mid(0x7000), before.mid(0x7000));
+    // Back in the ROM bootloader: a plain connect finds it (not the loader).
+    rig.host.clearRecords();
+    QVERIFY(rig.engine.connect(rig.portName));
+    QVERIFY(!rig.host.has(praxon::EventCode::LoaderFoundAtConnect));
+}
+
+// A loader left running by a session that could not leave it (praxon-cli killed): connect
+// recognises it by its HELLO and has it reset the chip; at another line speed it cannot.
+void TestTurboSim::connectFindsTheLoader_data() {
+    QTest::addColumn<int>("left");  // 0 the ROM bootloader, else the loader at this speed
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("ROM bootloader") << 0 << true << false;
+    QTest::newRow("loader at the connect speed") << 115200 << true << true;
+    QTest::newRow("loader at a raised speed") << 921600 << false << false;
+}
+
+void TestTurboSim::connectFindsTheLoader() {
+    QFETCH(int, left);
+    QFETCH(bool, connected);
+    QFETCH(bool, found);
+    SimRig sim;
+    if (left) {
+        QCOMPARE(sim.start().outcome, LoaderOutcome::Done);
+        if (left != 115200)
+            QCOMPARE(sim.loader->changeBaud(std::uint32_t(left)), BaudOutcome::Changed);
+        sim.loader.reset();  // no GO: as a host that was killed
+    }
+    sim.port.close();
+    RecordingHost host;
+    praxon::QtSerialPort port;
+    praxon::Engine engine(host, port);
+    engine.initialise();
+    engine.setMode(praxon::WriteMode::Turbo);
+    QCOMPARE(engine.connect(sim.dir.filePath("board")), connected);
+    QCOMPARE(host.has(praxon::EventCode::LoaderFoundAtConnect), found);
+    if (connected) QCOMPARE(engine.target().pid.value_or(0), std::uint16_t(0x410));
+    port.close();
 }
 
 QTEST_MAIN(TestTurboSim)

@@ -84,6 +84,10 @@ enum loader_nak_reason {
 #define LOADER_MAX_PAYLOAD 4096u
 #define LOADER_IDLE_DROP_MS 100u   /* an unfinished frame this long without a byte is dropped */
 #define LOADER_BAUD_TRIAL_MS 1000u /* no good frame at a new speed within this: back to the old */
+/* No frame sent (reply, NAK or DUP) this long: no host speaks to the loader any more (killed,
+ * unplugged, reconnecting at another speed) and the chip resets, so that it is back in its ROM
+ * bootloader rather than waiting in RAM for good. Bytes that make no frame do not count. */
+#define LOADER_HOST_SILENT_MS 10000u
 
 /* ---- The engine ---- */
 void loader_init(const struct loader_params* params, uint8_t* rx_buffer, uint32_t rx_size,

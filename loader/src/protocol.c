@@ -11,6 +11,7 @@ static struct {
     uint8_t* rx; /* received bytes, a frame always starting at rx[0] */
     uint32_t rx_size, rx_used;
     uint32_t last_rx_ms;
+    uint32_t last_traffic_ms; /* a frame sent: a reply, NAK or DUP to something from the host */
     uint32_t max_payload, image_address;
     uint32_t ram_end, page_size, flash_size, flash_end, bank2_start;
     uint32_t line_baud, trial_old_baud, trial_start_ms;
@@ -104,6 +105,7 @@ static void send_frame(uint8_t seq, uint8_t code) {
     for (i = 0; i < E.reply_span_len; ++i) send_byte(hal_read8(E.reply_span_address + i));
     uint32_t crc = crc_end();
     for (i = 0; i < 4; ++i) hal_tx((uint8_t)(crc >> (8u * i)));
+    E.last_traffic_ms = hal_ms();
     E.reply_len = 0;
     E.reply_span_len = 0;
 }
@@ -396,7 +398,7 @@ void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_
     E.flash_end = LOADER_FLASH_BASE + E.flash_size;
     E.bank2_start = params->bank2_start;
     E.line_baud = params->baud;
-    E.last_rx_ms = hal_ms();
+    E.last_rx_ms = E.last_traffic_ms = hal_ms();
 }
 
 static void bad_frame(uint8_t reason) {
@@ -411,6 +413,10 @@ static void bad_frame(uint8_t reason) {
 
 void loader_step(void) {
     loader_service();
+    if (hal_ms() - E.last_traffic_ms > LOADER_HOST_SILENT_MS) {
+        E.last_traffic_ms = hal_ms();
+        hal_leave(0xFFFFFFFFu);
+    }
     if (E.baud_trial && hal_ms() - E.trial_start_ms > LOADER_BAUD_TRIAL_MS) {
         E.baud_trial = 0;
         E.line_baud = E.trial_old_baud;
@@ -440,6 +446,9 @@ void loader_step(void) {
         bad_frame(NAK_TOO_LONG);
         return;
     }
+    /* The expected frame sent again (after a NAK): a try that fails again earns a NAK again, so
+     * that a noisy line costs the host a resend and not its timeout. */
+    if (seq == E.expected_seq) E.nak_sent = 0;
     if (E.rx_used < len + FRAME_OVERHEAD) {
         if (hal_ms() - E.last_rx_ms > LOADER_IDLE_DROP_MS) bad_frame(NAK_CRC);
         return;

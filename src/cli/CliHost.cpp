@@ -172,7 +172,7 @@ QJsonObject CliHost::eventObject(const Event& e, Language language) {
     if (e.code == EventCode::Progress) o["total"] = double(e.total);
     if (e.code == EventCode::Programmed || e.code == EventCode::ReadDone)
         o["elapsed_s"] = double(e.elapsedNs) / 1e9;
-    if (e.code == EventCode::OperationEnded) o["ok"] = e.ok;
+    if (e.code == EventCode::OperationEnded || e.code == EventCode::TurboChipReset) o["ok"] = e.ok;
     if (e.code == EventCode::LinkReady) o["readable"] = e.readable;
     QStringList texts;
     for (const Shown& shown : Render(e, language))

@@ -1,5 +1,6 @@
 // Connect: open the port, enter and synchronise the bootloader, identify the chip.
 #include "EnginePrivate.h"
+#include "LoaderLink.h"
 
 namespace praxon {
 
@@ -20,18 +21,7 @@ bool Engine::Private::connect(const QString& port) {
         report(EventCode::BoardSilent);
         return false;
     }
-    Reply sync = link.sync();
-    if (sync.status == ReplyStatus::Timeout) {
-        // A bootloader that was synchronised before takes this 0x7F for a command byte and waits
-        // for its complement: a second 0x7F is a wrong one, which it answers with NACK.
-        const Reply again = link.sync();
-        // An ACK now may be the first 0x7F's answer come late, which leaves the second one
-        // pending as a command byte: not a state to go on from.
-        if (again.status == ReplyStatus::Nack && again.last == kNack) {
-            report(EventCode::AlreadySynchronised);
-            sync = Reply{ReplyStatus::Ack, kAck, kAck};
-        }
-    }
+    const Reply sync = synchronise();
     if (!sync.ok()) {
         Event e = event(EventCode::BoardSilent);
         e.withReply(sync.status, sync.first);
@@ -51,6 +41,41 @@ bool Engine::Private::connect(const QString& port) {
     }
     link.reportReady(readable());
     return true;
+}
+
+Reply Engine::Private::synchronise() {
+    Reply sync = link.sync();
+    bool loaderTried = false;
+    while (sync.status == ReplyStatus::Timeout) {
+        // A bootloader that was synchronised before takes this 0x7F for a command byte and waits
+        // for its complement: a second 0x7F is a wrong one, which it answers with NACK.
+        const Reply again = link.sync();
+        // An ACK now may be the first 0x7F's answer come late, which leaves the second one
+        // pending as a command byte: not a state to go on from.
+        if (again.status == ReplyStatus::Nack && again.last == kNack) {
+            report(EventCode::AlreadySynchronised);
+            sync = Reply{ReplyStatus::Ack, kAck, kAck};
+            break;
+        }
+        // A wired board was just reset into its bootloader: no loader can run there.
+        if (again.status != ReplyStatus::Timeout || loaderTried || lines.boot ||
+            !resetLoaderFound())
+            break;
+        loaderTried = true;
+        sync = link.sync();
+    }
+    return sync;
+}
+
+// A chip that ignores 0x7F may still run the turbo loader of an earlier session that ended
+// without leaving it (the host killed, the line lost): when HELLO answers, the loader resets
+// the chip into its ROM bootloader.
+bool Engine::Private::resetLoaderFound() {
+    flash::LoaderLink probe(link);
+    probe.adoptRunning(lines.baudRate);
+    if (!probe.resetChip(3, false)) return false;
+    report(EventCode::LoaderFoundAtConnect);
+    return link.pause(20'000'000);  // the ROM bootloader starts after the reset
 }
 
 void Engine::Private::identify() {

@@ -97,6 +97,10 @@ struct Engine::Private {
 
     // EngineConnect.cpp
     bool connect(const QString& port);
+    // 0x7F until the ROM bootloader answers it, or shows it was synchronised before, or a turbo
+    // loader left running was reset through it (board without reset wiring).
+    Reply synchronise();
+    bool resetLoaderFound();
     void identify();
     void askBootloader();
     void learnFlashSize();

@@ -66,18 +66,29 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
 
     QElapsedTimer clock;
     clock.start();
+    std::unique_ptr<LoaderLink> loader = std::make_unique<LoaderLink>(link);
+    // A session that ends early must not leave the chip running the loader, where the next
+    // connect would find no ROM bootloader: the loader resets it while the line still works.
+    const auto leaveLoader = [&] {
+        if (!loader || !loader->mayRun() || !link.port().isOpen()) return;
+        Event e = event(EventCode::TurboChipReset);
+        e.ok = loader->resetChip();
+        loader.reset();
+        report(e);
+    };
     const auto failed = [&](const LoaderResult& r) -> std::optional<bool> {
         if (r.outcome == LoaderOutcome::ChipError) {
             report(event(EventCode::TurboFailed).at(r.address).withValue(r.status));
         } else if (r.outcome == LoaderOutcome::NoAnswer || r.outcome == LoaderOutcome::BadRequest) {
             report(EventCode::TurboFailed);
         }
+        if (r.outcome != LoaderOutcome::LineLost) leaveLoader();
         link.setStopped(true);
+        link.reportClosed();
         report(EventCode::ProgramFailed);
         return false;
     };
 
-    std::unique_ptr<LoaderLink> loader = std::make_unique<LoaderLink>(link);
     const LoaderResult started = loader->start(*choice->binary, choice->parameters);
     if (started.outcome == LoaderOutcome::NotStarted) {
         // Nothing is written yet: back to the ROM bootloader (a reset where the wiring allows)
@@ -85,7 +96,7 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         loader.reset();
         if (lines.boot && !link.runLines(lines.boot->entry))
             return failed({LoaderOutcome::LineLost});
-        const Reply sync = link.sync();
+        const Reply sync = synchronise();
         if (sync.status != ReplyStatus::Ack && sync.status != ReplyStatus::Nack)
             return failed({LoaderOutcome::NoAnswer});
         return unavailable(1);
@@ -147,7 +158,9 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
                 report(e);
             }
             current = Operation::Program;
+            leaveLoader();
             link.setStopped(true);
+            link.reportClosed();
             report(EventCode::ProgramFailed);
             return false;
         }

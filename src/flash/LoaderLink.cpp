@@ -19,11 +19,15 @@ using namespace loadercmd;
 constexpr int kFrameOverhead = 10;
 constexpr std::uint32_t kEraseFrameBytes = 6 + kFrameOverhead;
 constexpr int kMaxFramesInFlight = 64;  // well below 128, so old and new sequence numbers differ
-constexpr int kMaxResends = 5;
+constexpr int kMaxResends = 5;          // after timeouts: the chip may have stopped answering
+// After NAKs the chip answers and the line is only noisy: resends go on this long without
+// progress (each costs at most a window on the wire).
+constexpr qint64 kNakResendLimitNs = 20'000'000'000;
 constexpr qint64 kMs = 1'000'000;
 constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's own delays
 constexpr int kDictionaryBytes = 32 * 1024;
 constexpr int kDeflatePiece = 4096;
+constexpr int kReadPiece = 1024;
 
 void AppendU16(QByteArray& bytes, std::uint32_t value) {
     bytes.append(char(value));
@@ -260,8 +264,16 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     std::deque<InFlight> flight;
     std::size_t next = 0;
     int resendsWithoutProgress = 0;
-    qint64 bytesTotal = 0, bytesDone = 0;
-    for (const Request& request : requests) bytesTotal += request.bytes;
+    QElapsedTimer sinceProgress, sinceStart;
+    sinceProgress.start();
+    sinceStart.start();
+    qint64 bytesTotal = 0, bytesDone = 0, idealNs = 0;
+    for (const Request& request : requests) {
+        bytesTotal += request.bytes;
+        idealNs += request.workNs + wireNs(request.payload.size() + 2 * kFrameOverhead);
+    }
+    // A line so bad that resends never end still ends: the whole batch may take this long.
+    const qint64 limitNs = 4 * idealNs + kNakResendLimitNs;
     turbo::FrameReader reader(int(std::max<std::uint32_t>(hello_.maxPayload, 64)));
     std::deque<turbo::Frame> frames;
     received_.clear();
@@ -275,6 +287,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     // A frame the chip executed whose reply was lost: done, or asked again if only its reply
     // carries what was wanted.
     const auto executedUnanswered = [&](const InFlight& entry) {
+        ++stats_.unanswered;
         if (RepliesWithData(requests[std::size_t(order[entry.position])].command))
             order.push_back(order[entry.position]);
     };
@@ -326,14 +339,29 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             const std::size_t k = std::size_t(it - flight.begin());
             for (std::size_t i = 0; i < k; ++i) executedUnanswered(flight[i]);
             flight.erase(flight.begin(), flight.begin() + long(k));
-            if (++resendsWithoutProgress > kMaxResends)
+            // The chip answers: timeouts before were lost replies, not a chip gone silent.
+            resendsWithoutProgress = 0;
+            if (k > 0) sinceProgress.start();
+            if (sinceProgress.nsecsElapsed() > kNakResendLimitNs ||
+                sinceStart.nsecsElapsed() > limitNs)
                 return Outcome(LoaderOutcome::NoAnswer,
                                requests[std::size_t(order[flight.front().position])].command);
             goBack(0);
             frames.clear();  // replies to frames after the NAK's are void
             continue;
         }
-        if (flight.empty() || frame.seq != flight.front().seq) continue;  // late or repeated
+        const auto answered = std::find_if(flight.begin(), flight.end(),
+                                           [&](const InFlight& e) { return e.seq == frame.seq; });
+        if (answered == flight.end()) continue;  // late or repeated
+        // The chip executes frames in sequence order only: an answer to a later frame shows that
+        // those before it were executed, their replies lost. Their data is asked for again; the
+        // answers already here are kept rather than sent for again.
+        for (auto it = flight.begin(); it != answered; ++it) {
+            executedUnanswered(*it);
+            const Request& skipped = requests[std::size_t(order[it->position])];
+            if (skipped.bytes && progress_) progress_(bytesDone += skipped.bytes, bytesTotal);
+        }
+        flight.erase(flight.begin(), answered);
         const InFlight entry = flight.front();
         const int index = order[entry.position];
         const Request& request = requests[std::size_t(index)];
@@ -342,12 +370,14 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             executedUnanswered(entry);
             flight.pop_front();
             resendsWithoutProgress = 0;
+            sinceProgress.start();
             if (request.bytes && progress_) progress_(bytesDone += request.bytes, bytesTotal);
             continue;
         }
         if (frame.code != request.command || frame.payload.isEmpty()) continue;
         flight.pop_front();
         resendsWithoutProgress = 0;
+        sinceProgress.start();
         Response& response = out[std::size_t(index)];
         response.status = std::uint8_t(frame.payload[0]);
         response.data = frame.payload.mid(1);
@@ -510,7 +540,9 @@ LoaderResult LoaderLink::compare(std::uint32_t address, std::uint32_t blockSize,
 
 LoaderResult LoaderLink::read(std::uint32_t address, int length, QByteArray* out) {
     if (length < 1) return Outcome(LoaderOutcome::BadRequest, kRead);
-    const int perFrame = std::max(1, int(hello_.maxPayload) - 1);
+    // Replies of 1 KB: a longer one is more often damaged on a noisy line, and all of it goes
+    // again; the frame overhead stays near 1 %.
+    const int perFrame = std::max(1, std::min(kReadPiece, int(hello_.maxPayload) - 1));
     std::vector<Request> requests;
     for (int offset = 0; offset < length; offset += perFrame) {
         QByteArray payload;
@@ -607,6 +639,48 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     }
     eraseUpTo(count);
     return requests;
+
+void LoaderLink::adoptRunning(int baud) {
+    startBaud_ = baud_ = baud;
+    receiving_ = true;
+    link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
+}
+
+bool LoaderLink::resetChip(int helloTries, bool orRomAnswers) {
+    const bool wasStopped = link_.stopped();
+    link_.setStopped(false);
+    bool reset = false;
+    for (;;) {
+        if (hello(helloTries, 200).ok()) {
+            reset = go(0xFFFFFFFFu).ok();
+            break;
+        }
+        // After a speed change the loader may have gone back to the start speed.
+        if (link_.stopped() || !link_.port().isOpen() || baud_ == startBaud_ ||
+            !link_.port().setBaudRate(startBaud_))
+            break;
+        baud_ = startBaud_;
+    }
+    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    if (receiving_) {
+        link_.setReceiver(nullptr);
+        receiving_ = false;
+    }
+    // The loader ignores 0x7F, so an answer to it shows that the ROM bootloader runs. That may
+    // have synchronised on a 0x7F among the frames sent after the chip restarted: then it takes
+    // the first 0x7F for a command byte and answers the second with NACK. Only a lone answer byte
+    // on a line that stays quiet counts: a loader still sending replies has 0x79 and 0x1F among
+    // their bytes too.
+    const auto romAnswers = [&] {
+        if (!link_.pause(100 * kMs)) return false;
+        Reply answer = link_.sync();
+        if (answer.status == ReplyStatus::Timeout) answer = link_.sync();
+        if (answer.status != ReplyStatus::Ack && answer.status != ReplyStatus::Nack) return false;
+        return link_.receivedCount() == 1 && link_.pause(50 * kMs) && link_.receivedCount() == 1;
+    };
+    if (!reset && orRomAnswers && !link_.stopped() && link_.port().isOpen()) reset = romAnswers();
+    link_.setStopped(wasStopped || link_.stopped());
+    return reset;
 }
 
 LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
@@ -651,11 +725,16 @@ LoaderResult ProgramThroughLoader(LoaderLink& loader, std::uint32_t address,
     }
     for (const LoaderLink::Request& request : requests)
         r.bytesOnWire += request.payload.size() + kFrameOverhead;
+    const int unansweredBefore = loader.stats().unanswered;
     if (!requests.empty()) {
         const LoaderResult written = loader.run(requests, nullptr);
         if (!written.ok()) return written;
     }
-    if (!verify || r.written.empty()) return {};
+    // A frame the chip executed whose reply was lost (a DUP, or a reply to a later frame came)
+    // took its status with it: the chip's CRC then says whether the pages hold the image, asked
+    // for or not.
+    const bool unsure = loader.stats().unanswered != unansweredBefore;
+    if ((!verify && !unsure) || r.written.empty()) return {};
     std::vector<LoaderLink::Request> checks;
     for (const LoaderProgramReport::Range& range : r.written) {
         QByteArray payload;

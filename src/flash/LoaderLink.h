@@ -57,6 +57,7 @@ struct LoaderLinkStats {
     int naks = 0;
     int timeouts = 0;
     int dups = 0;
+    int unanswered = 0;    // frames the chip executed whose reply (and status) was lost
     qint64 bytesSent = 0;  // on the wire
 };
 
@@ -132,6 +133,17 @@ public:
     BaudOutcome changeBaud(std::uint32_t baud, LoaderResult* result = nullptr);
     // GO: 0xFFFFFFFF resets the chip. The port returns to the speed it had at start().
     LoaderResult go(std::uint32_t address);
+    // Leaves a loader that a session left early (Stop, a failure) by a system reset: HELLO to
+    // resynchronise (helloTries every 200 ms, at the loader's speed, then at the start speed),
+    // then GO 0xFFFFFFFF. A Stop pressed before does not end these waits, a new one does. True
+    // when the chip is back in its ROM bootloader (with BOOT0 high): the loader confirmed the
+    // reset, or, with orRomAnswers, the ROM answers a synchronisation (the chip had restarted
+    // already, or GO's reply was lost).
+    bool resetChip(int helloTries = 15, bool orRomAnswers = true);
+    // Go was taken: the loader may run, and not the ROM bootloader.
+    bool mayRun() const { return receiving_; }
+    // For a loader found running without start() (at connect): the port's speed is its speed.
+    void adoptRunning(int baud);
 
     const LoaderLinkStats& stats() const { return stats_; }
     // Called as run() gets replies: image bytes written so far and in all of its requests.

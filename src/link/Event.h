@@ -210,6 +210,11 @@ enum class EventCode {
                            // units, text: their numbers ("4-7,9"); the fix is write-unprotect
     BankLayout,            // value: 1 or 2 banks, address: bank 2's start (0: one bank)
     BankLayoutUnknown,     // page and bank erase refused: options decide the banks, unreadable
+    // Turbo recovery: the RAM loader left running by a stopped or failed session
+    TurboChipReset,        // ok: the chip is back in its ROM bootloader (reset by the loader, or
+                           // restarted already); else it answered as neither
+    LoaderFoundAtConnect,  // connect met the RAM loader, not the ROM bootloader, and reset the
+                           // chip through it
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

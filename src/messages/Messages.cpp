@@ -962,6 +962,17 @@ QList<Shown> Render(const Event& e, Language language) {
                           "were not read (readout protection, or this program does not know "
                           "them): only the whole chip can be erased; page and bank erase are "
                           "refused."))};
+        // Turbo recovery
+        case EventCode::TurboChipReset:
+            return {log(e.ok ? t("芯片已回到系统引导程序。", "The chip is back in its bootloader.")
+                             : t("芯片既不像RAM加载程序也不像系统引导程序那样应答；下次连接前请复位"
+                                 "目标板。",
+                                 "The chip answered neither as the RAM loader nor as its "
+                                 "bootloader; reset the board before the next connect."))};
+        case EventCode::LoaderFoundAtConnect:
+            return {log(t("芯片仍在运行RAM加载程序，已通过它复位芯片。",
+                          "The chip was still running the RAM loader; it was reset through the "
+                          "loader."))};
     }
     return {};
 }
@@ -1258,6 +1269,10 @@ QString EventName(EventCode code) {
             return QStringLiteral("bank_layout");
         case EventCode::BankLayoutUnknown:
             return QStringLiteral("bank_layout_unknown");
+        case EventCode::TurboChipReset:
+            return QStringLiteral("turbo_chip_reset");
+        case EventCode::LoaderFoundAtConnect:
+            return QStringLiteral("loader_found_at_connect");
     }
     return {};
 }
