@@ -690,7 +690,7 @@ private slots:
         bool offered = false, opened = false;
         clickAndAct(*w, "CmdOptions", QApplication::activeModalWidget, [&] {
             QWidget* d = QApplication::activeModalWidget();
-            click(*d, "OptCompatible");
+            child<QAbstractButton>(*d, "OptCompatible")->click();
             offered = child(*d, "CmdOptionBytes")->isEnabled();
             auto over = [d] { return QApplication::activeModalWidget() != d; };
             if (offered)
