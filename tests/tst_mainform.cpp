@@ -123,9 +123,8 @@ class TestMainForm : public QObject {
     // Link panel, lamp and the enabled operation buttons as 1 and 0, write-protect ones last.
     static QString linkState(MainForm& w) {
         QString s = w.panelText(6) + child(w, "StatusBar1Panel6Lamp")->property("lamp").toString();
-        for (const char* name :
-             {"CmdReadProtect", "CmdReadUnProtect", "CmdStart", "Command_ER", "Command_GO",
-              "CmdRead", "CmdOptionBytes", "CmdWriteProtect", "CmdWriteUnProtect"})
+        for (const char* name : {"CmdReadProtect", "CmdReadUnProtect", "CmdStart", "Command_ER",
+                                 "Command_GO", "CmdRead", "CmdWriteProtect", "CmdWriteUnProtect"})
             s += child(w, name)->isEnabled() ? '1' : '0';
         return s;
     }
@@ -159,13 +158,24 @@ class TestMainForm : public QObject {
         click(*w, "CHECKCMD");
         return w;
     }
-    // Clicks 选项字节, calls act with the dialog and closes it.
-    void useOptionBytes(MainForm& w, const std::function<void(praxon::OptionBytesDialog&)>& act) {
-        QVERIFY(clickAndAct(w, "CmdOptionBytes", QApplication::activeModalWidget, [&] {
-            auto* d = qobject_cast<praxon::OptionBytesDialog*>(QApplication::activeModalWidget());
-            if (d) act(*d);
-            if (d && d->isVisible()) click(*d, "CmdObClose");
-        }));
+    // Clicks 选项字节 in the options (opened by 选项), calls act with the option-bytes dialog,
+    // closes it and then the options with closeWith. False when either did not open.
+    bool useOptionBytes(MainForm& w, const std::function<void(praxon::OptionBytesDialog&)>& act,
+                        const char* closeWith = "CmdCancel") {
+        bool opened = false;
+        clickAndAct(w, "CmdOptions", QApplication::activeModalWidget, [&] {
+            QWidget* options = QApplication::activeModalWidget();
+            auto over = [options] { return QApplication::activeModalWidget() != options; };
+            clickAndAct(*options, "CmdOptionBytes", over, [&] {
+                auto* d =
+                    qobject_cast<praxon::OptionBytesDialog*>(QApplication::activeModalWidget());
+                opened = d && d->parentWidget() == options;
+                if (d) act(*d);
+                if (d && d->isVisible()) click(*d, "CmdObClose");
+            });
+            if (options->isVisible()) click(*options, closeWith);
+        });
+        return opened;
     }
     // The option-bytes table as NAME=VALUE: a choice's value or the text in the cell.
     static QStringList fieldValues(QWidget& d) {
@@ -309,7 +319,7 @@ private slots:
                  port + '0');
         click(*w, "CHECKCMD");
         QCOMPARE(w->panelText(2) + '|' + w->panelText(4) + '|' + linkState(*w),
-                 QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green111111100"));
+                 QStringLiteral("收到ACK，可以ISP了。|STM32F10x, PID=0410|已连接.green11111100"));
         QCOMPARE(child(*w, "StatusBar1Panel4")->toolTip(),
                  "STM32F10x medium-density\nFLASH: 16K\nRAM: 未知\nBootloader版本: 2.2\n"
                  "唯一ID: 112233445566778899AABBCC");
@@ -349,7 +359,7 @@ private slots:
         dialogs_.answers << work_.filePath(QStringLiteral("readback.bin"));
         click(*w, "CmdRead");
         QCOMPARE(dialogs_.filters, QStringList({MainForm::openFilter(), MainForm::saveFilter()}));
-        QCOMPARE(w->panelText(2) + linkState(*w), QStringLiteral("已读完.已连接.green111111100"));
+        QCOMPARE(w->panelText(2) + linkState(*w), QStringLiteral("已读完.已连接.green11111100"));
         // Binary, as the name asks (Intel HEX would be larger); the data itself is checked by the
         // engine's own tests.
         QCOMPARE(QFileInfo(work_.filePath("readback.bin")).size(), 16 * 1024);
@@ -361,7 +371,7 @@ private slots:
         QCOMPARE(log(*w).mid(lines, 2),
                  QStringList({"二进制文件的装载地址为08002000。", "开始编程......"}));  // no erase
         QVERIFY(!w->engine().busy() && flash().mid(0x2000, 4096) != data + data);
-        QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray00000000"));
 
         useOptions(*w, {"ChkRunAfterProgram"});
         child<QCheckBox>(*w, "ChkErase")->setChecked(true);
@@ -552,7 +562,7 @@ private slots:
         const QStringList shown = {"RDP=0",      "WDG_SW=1",   "nRST_STOP=1", "nRST_STDBY=1",
                                    "DATA0=0xFF", "DATA1=0x5A", "WRP0=0xFC",   "WRP1=0xFF",
                                    "WRP2=0xFF",  "WRP3=0xFF"};
-        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+        QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             QCOMPARE(fieldValues(d), shown);  // as the connect read them
             const uint64_t reads = sim.counters().perCommand[0x11];
             click(d, "CmdObRead");
@@ -572,7 +582,7 @@ private slots:
             click(d, "CmdObWrite");
             // The table shows what was read back; a refused edit stays to be corrected.
             QCOMPARE(d.edits(), written ? QStringList() : edits);
-        });
+        }));
         QCOMPARE(sim.counters().optionWrites - writes, written ? 1u : 0u);
         QTEST(chipOption(*w, field.toStdString()), "readBack");
         // The reconnect after a write keeps the chip's tip.
@@ -602,13 +612,13 @@ private slots:
         auto w = connectedTo(sim, ports);
         w->engine().setResetWait(300);  // a chip at level 2 never answers again
         if (answer >= 0) dialogs_.yes << (answer == 1);
-        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+        QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             click(d, "CmdObRead");
             setField(d, "RDP", "2");
             child<QCheckBox>(d, "ChkPermanent")->setChecked(ticked);
             QCOMPARE(d.edits(), QStringList{"RDP=2"});
             click(d, "CmdObWrite");
-        });
+        }));
         QCOMPARE(dialogs_.questions.size(), answer >= 0 ? 1 : 0);
         QCOMPARE(sim.counters().optionWrites, sent ? 1u : 0u);
         QCOMPARE(sim.readoutProtected(), sent);
@@ -625,7 +635,7 @@ private slots:
         auto w = connectedTo(sim, ports);
         sim.setFaults({{praxon::sim::FaultKind::Silent, 0x7F, 0, 1}});  // never back after reset
         w->engine().setResetWait(600000);  // longer than the test may run: only Stop ends it
-        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+        QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             setField(d, "DATA0", "1");
             auto waiting = [&] { return w->engine().busy() && sim.counters().optionWrites == 1; };
             QVERIFY(clickAndAct(d, "CmdObWrite", waiting, [&] {
@@ -634,8 +644,10 @@ private slots:
                 click(d, "CmdObStop");
             }));
             QVERIFY(!w->engine().busy());
-        });
-        QCOMPARE(linkState(*w), QStringLiteral("未连接gray000000000"));
+            // The options under it no longer offer the option bytes of a lost link.
+            QVERIFY(!child(*d.parentWidget(), "CmdOptionBytes")->isEnabled());
+        }));
+        QCOMPARE(linkState(*w), QStringLiteral("未连接gray00000000"));
     }
     // A failed Read leaves no values from before in the table, and nothing to write.
     void optionBytesReadFails() {
@@ -646,12 +658,70 @@ private slots:
         praxon::ListPortMap ports;
         auto w = connectedTo(sim, ports);
         sim.setFaults({{praxon::sim::FaultKind::Nack, 0x11, 0, 1}});  // Read Memory refused
-        useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
+        QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             QCOMPARE(fieldValues(d).size(), 10);  // as the connect read them
             click(d, "CmdObRead");
             QCOMPARE(fieldValues(d), QStringList());
             QVERIFY(!child(d, "CmdObWrite")->isEnabled());
+        }));
+    }
+    // The options offer the option bytes only while the chip is connected; opening them leaves
+    // the options' own settings to OK and Cancel.
+    void optionBytesFromOptions_data() {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("closeWith");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<bool>("compatible");  // the engine's write mode afterwards
+        QTest::newRow("not connected: not offered") << false << "CmdOK" << false << true;
+        QTest::newRow("connected, then Cancel: the options stay")
+            << true << "CmdCancel" << true << false;
+        QTest::newRow("connected, then OK: the options are taken")
+            << true << "CmdOK" << true << true;
+    }
+    void optionBytesFromOptions() {
+        QFETCH(bool, connected);
+        QFETCH(QString, closeWith);
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        praxon::sim::Simulator sim(options);
+        QVERIFY(sim.start(nullptr));
+        praxon::ListPortMap ports;
+        auto w = connected ? connectedTo(sim, ports) : makeWindow();
+        bool offered = false, opened = false;
+        clickAndAct(*w, "CmdOptions", QApplication::activeModalWidget, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            child<QAbstractButton>(*d, "OptCompatible")->click();
+            offered = child(*d, "CmdOptionBytes")->isEnabled();
+            auto over = [d] { return QApplication::activeModalWidget() != d; };
+            if (offered)
+                opened = clickAndAct(*d, "CmdOptionBytes", over,
+                                     [] { QApplication::activeModalWidget()->close(); });
+            click(*d, closeWith.toLatin1().constData());
         });
+        QCOMPARE(offered, connected);
+        QTEST(opened, "opened");
+        QTEST(w->engine().mode() == praxon::WriteMode::Compatible, "compatible");
+        QCOMPARE(linkState(*w).endsWith("11111100"), connected);  // the link as it was
+    }
+    // The window's controls keep their design places (in twips): the option bytes took none.
+    void windowGeometry_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("保护") << "Frame2" << QRect(120, 2880, 2835, 915);
+        QTest::newRow("其它") << "Frame3" << QRect(3120, 2880, 2655, 915);
+        QTest::newRow("log") << "TxtMsg" << QRect(120, 3900, 5655, 2055);
+        QTest::newRow("置读保护") << "CmdReadProtect" << QRect(180, 300, 1155, 375);
+        QTest::newRow("读取") << "CmdRead" << QRect(1380, 300, 1035, 375);
+    }
+    void windowGeometry() {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        auto w = makeWindow();
+        const QWidget* c = w->findChild<QWidget*>(name);
+        QVERIFY(c);
+        QCOMPARE(c->geometry(), QRect(w->pixels(twips.left()), w->pixels(twips.top()),
+                                      w->pixels(twips.width()), w->pixels(twips.height())));
+        QVERIFY(!w->findChild<QWidget*>("CmdOptionBytes"));
     }
     // The meanings of the option-byte table in Chinese; English keeps the table's words.
     void optionMeanings_data() {

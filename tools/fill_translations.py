@@ -34,7 +34,7 @@ ENGLISH = {
     "写入方式、擦除方式、复位接线、波特率、FLASH容量和语言（Language）。":
         "Write mode, erase mode, reset wiring, line speed, flash size and language.",
     "设置完毕须复位后才能有效": "Takes effect once the chip is reset",
-    "保护": "Protection",
+    "保护": "Readout protection",
     "置读保护&P": "&Protect",
     "清读保护&U": "&Unprotect",
     "置写保护": "Write protect",
@@ -130,10 +130,10 @@ ENGLISH = {
         "Enter the flash size as a whole number from 1 to %1 (KB), or leave it empty to read "
         "it from the chip.",
     # The option bytes
-    "选项字节&Y": "Option b&ytes",
-    "读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。":
+    "选项字节…": "Option bytes…",
+    "读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。连接后才能使用。":
         "Reads, edits and writes the chip's option bytes: readout level, write protection, "
-        "watchdog and more.",
+        "watchdog and more. Available once connected.",
     "唯一ID: ": "Unique ID: ",
     "选项字节": "Option bytes",
     "按“读取”读出芯片的选项字节。": "Press Read to read the chip's option bytes.",

@@ -1,8 +1,8 @@
 // Takes the README's pictures: the window, after a simulated board was connected and programmed
-// with the example firmware, or the options dialog as the window's 选项 button opens it, with the
-// usual wiring of reset on DTR and BOOT0 on RTS chosen, or the option-bytes dialog after Read on
-// a board with its first two 4 KB blocks write-protected, the watchdog choice changed; in
-// Chinese, or in English after --en.
+// with the example firmware, or the options dialog as the window's 选项 button opens it once
+// connected, with the usual wiring of reset on DTR and BOOT0 on RTS chosen, or the option-bytes
+// dialog (opened from the options) after Read on a board with its first two 4 KB blocks
+// write-protected, the watchdog choice changed; in Chinese, or in English after --en.
 //   praxon_window_screenshot [--en] OUTPUT.png FIRMWARE.hex
 //   praxon_window_screenshot [--en] --options OUTPUT.png
 //   praxon_window_screenshot [--en] --option-bytes OUTPUT.png
@@ -82,13 +82,23 @@ int main(int argc, char* argv[]) {
     window.show();
 
     int status = 1;
+    auto connectBoard = [&] {
+        window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
+        window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
+    };
     if (optionBytes) {
         QTimer::singleShot(200, &window, [&] {
-            window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
-            window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
+            connectBoard();
+            // Each dialog runs its own loop: act from inside it.
             QTimer::singleShot(300, &window, [&] {
-                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                if (dialog) {
+                auto* options = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!options) {
+                    app.quit();
+                    return;
+                }
+                QTimer::singleShot(300, &window, [&, options] {
+                    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                    if (!dialog || dialog == options) return;
                     dialog->findChild<QPushButton*>(QStringLiteral("CmdObRead"))->click();
                     // Once the table that Read replaced is gone.
                     QTimer::singleShot(100, dialog, [dialog] {
@@ -104,19 +114,20 @@ int main(int argc, char* argv[]) {
                         else if (dialog->grab().save(output))
                             status = 0;
                         dialog->reject();
-                        app.quit();
                     });
-                } else {
-                    app.quit();
-                }
+                });
+                options->findChild<QPushButton*>(QStringLiteral("CmdOptionBytes"))->click();
+                options->reject();
+                app.quit();
             });
-            window.findChild<QPushButton*>(QStringLiteral("CmdOptionBytes"))->click();
+            window.findChild<QPushButton*>(QStringLiteral("CmdOptions"))->click();
         });
         app.exec();
         return status;
     }
     if (optionsDialog) {
         QTimer::singleShot(200, &window, [&] {
+            connectBoard();  // the option bytes are offered
             // The dialog runs its own loop: take the picture from inside it.
             QTimer::singleShot(300, &window, [&] {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -132,8 +143,7 @@ int main(int argc, char* argv[]) {
         return status;
     }
     QTimer::singleShot(200, &window, [&] {
-        window.findChild<QComboBox*>(QStringLiteral("CombComPort"))->setEditText(port);
-        window.findChild<QPushButton*>(QStringLiteral("CHECKCMD"))->click();
+        connectBoard();
         window.findChild<QLineEdit*>(QStringLiteral("TxtDownloadFile"))->setText(firmware);
         window.findChild<QPushButton*>(QStringLiteral("CmdStart"))->click();
         // Let the last repaint happen before the picture is taken.

@@ -242,8 +242,7 @@ void MainForm::buildControls() {
                                    "（Language）。"));
 
     const char* protectTip = QT_TR_NOOP("设置完毕须复位后才能有效");
-    // 保护 and 其它 have a second row, for the option bytes; the log below gave up its height.
-    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 1350}, QT_TR_NOOP("保护"));
+    Frame2 = group(OPFRAME, "Frame2", {120, 2880, 2835, 915}, QT_TR_NOOP("保护"));
     CmdReadProtect = button(Frame2, "CmdReadProtect", {180, 300, 1155, 375},
                             QT_TR_NOOP("置读保护&P"), protectTip);
     CmdReadUnProtect = button(Frame2, "CmdReadUnProtect", {1500, 300, 1155, 375},
@@ -253,18 +252,15 @@ void MainForm::buildControls() {
                              QT_TR_NOOP("置写保护"), protectTip);
     CmdWriteUnProtect = button(Frame2, "CmdWriteUnProtect", {4320, 300, 1155, 375},
                                QT_TR_NOOP("清写保护"), protectTip);
-    CmdOptionBytes =
-        button(Frame2, "CmdOptionBytes", {180, 735, 2475, 375}, QT_TR_NOOP("选项字节&Y"),
-               QT_TR_NOOP("读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。"));
 
-    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 1350}, QT_TR_NOOP("其它"));
+    Frame3 = group(OPFRAME, "Frame3", {3120, 2880, 2655, 915}, QT_TR_NOOP("其它"));
     Command_ER =
         button(Frame3, "Command_ER", {180, 300, 1035, 375}, QT_TR_NOOP("擦除&E"),
                QT_TR_NOOP("就是用扫把把每个单元都扫成FF，不过这不是我干的，是CPU它自已干的。"));
     CmdRead = button(Frame3, "CmdRead", {1380, 300, 1035, 375}, QT_TR_NOOP("读取&R"),
                      QT_TR_NOOP("从片上读取程序，不知道想干吗用？"));
 
-    TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 4335, 5655, 1620});
+    TxtMsg = make<QPlainTextEdit>(OPFRAME, "TxtMsg", {120, 3900, 5655, 2055});
     TxtMsg->setReadOnly(true);
     TxtMsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     TxtMsg->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -412,8 +408,7 @@ void MainForm::wireEvents() {
         {Command_GO, &MainForm::Command_GO_Click},
         {CmdReadProtect, &MainForm::CmdReadProtect_Click},
         {CmdReadUnProtect, &MainForm::CmdReadUnProtect_Click},
-        {CmdOptions, &MainForm::CmdOptions_Click},
-        {CmdOptionBytes, &MainForm::CmdOptionBytes_Click}};
+        {CmdOptions, &MainForm::CmdOptions_Click}};
     for (const auto& [button, handler] : clicks)
         connect(button, &QPushButton::clicked, this,
                 [this, handler = handler] { (this->*handler)(); });
@@ -641,7 +636,13 @@ void MainForm::CmdOptions_Click() {
     options_.mode = engine_->mode();
     options_.language = language_;
     OptionsDialog dialog(options_, *dialogs_, this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    optionsDialog_ = &dialog;
+    dialog.setOptionBytesAvailable(optionBytesAvailable_);
+    connect(&dialog, &OptionsDialog::optionBytesRequested, this,
+            [this, &dialog] { openOptionBytes(&dialog); });
+    const int answer = dialog.exec();
+    optionsDialog_ = nullptr;
+    if (answer != QDialog::Accepted) return;
     options_ = dialog.values();
     engine_->setMode(options_.mode);
     engine_->setLineOptions(LineOptionsFor(options_));
@@ -649,11 +650,11 @@ void MainForm::CmdOptions_Click() {
     setLanguage(options_.language);
 }
 
-void MainForm::CmdOptionBytes_Click() {
-    if (engine_->busy()) return;
-    OptionBytesDialog dialog(*engine_, *dialogs_, this);
+void MainForm::openOptionBytes(QWidget* over) {
+    if (engine_->busy() || !optionBytesAvailable_) return;
+    OptionBytesDialog dialog(*engine_, *dialogs_, over);
     optionBytesDialog_ = &dialog;
-    dialog.setConnected(CmdOptionBytes->isEnabled());
+    dialog.setConnected(optionBytesAvailable_);
     dialog.exec();
     optionBytesDialog_ = nullptr;
 }
@@ -838,7 +839,8 @@ void MainForm::enableCommands(const CommandStates& states) {
     CmdWriteUnProtect->setEnabled(false);
     CmdRead->setEnabled(states.read);
     // Readable or not: a protected chip's option bytes are refused with the engine's reason.
-    CmdOptionBytes->setEnabled(states.protect);
+    optionBytesAvailable_ = states.protect;
+    if (optionsDialog_) optionsDialog_->setOptionBytesAvailable(states.protect);
     if (optionBytesDialog_) optionBytesDialog_->setConnected(states.protect);
 }
 

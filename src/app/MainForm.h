@@ -97,6 +97,8 @@ public:
     void setLamp(Lamp lamp);
     void showMessage(const QString& text);
     void enableCommands(const CommandStates& states);
+    // Design twips to pixels: 1/15, times the window's scale.
+    int pixels(int twips) const;
     // For tests: the clock of the log's time stamps.
     void setTimeOfDaySource(std::function<QTime()> source) { timeOfDay_ = std::move(source); }
 
@@ -133,7 +135,6 @@ private:
     void buildStatusBar();
     double computeScale() const;
     void applyLayout();
-    int pixels(int twips) const;  // design twips to pixels: 1/15, times the scale
     void retranslate();
     static QString translated(const char* text);
     void showFileTip();
@@ -155,7 +156,9 @@ private:
     void CmdReadUnProtect_Click();
     void CombComPort_LostFocus();
     void CmdOptions_Click();
-    void CmdOptionBytes_Click();
+    // The option-bytes dialog over the given one (the options), while the chip is connected
+    // and idle; it runs the engine's option-byte operations.
+    void openOptionBytes(QWidget* over);
     void CmdHelp_Click();
     void Picture1_Click();
     void Picture2_Click();
@@ -180,7 +183,9 @@ private:
     qint64 logLength_ = 0;  // characters in the log, each line with its CR LF
     std::function<QTime()> timeOfDay_ = [] { return QTime::currentTime(); };
     OptionValues options_;                            // the mode is the engine's
+    OptionsDialog* optionsDialog_ = nullptr;          // while it is open
     OptionBytesDialog* optionBytesDialog_ = nullptr;  // while it is open
+    bool optionBytesAvailable_ = false;               // connected and idle
     uint32_t binAddress_ = 0x08000000;
 
     QGroupBox* OPFRAME = nullptr;
@@ -209,7 +214,6 @@ private:
     QPushButton* CmdReadUnProtect = nullptr;
     QPushButton* CmdWriteProtect = nullptr;
     QPushButton* CmdWriteUnProtect = nullptr;
-    QPushButton* CmdOptionBytes = nullptr;
     QPushButton* Command_ER = nullptr;
     QPushButton* CmdRead = nullptr;
     QPlainTextEdit* TxtMsg = nullptr;

@@ -217,6 +217,17 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     for (QCheckBox* box : {ChkResetInverted, ChkBoot0Inverted})
         QObject::connect(box, &QCheckBox::toggled, this, [this] { showWiring(); });
 
+    // Beside OK and Cancel, apart from the settings: it changes the chip, not the options.
+    CmdOptionBytes = named(new QPushButton(tr("选项字节…")), "CmdOptionBytes");
+    CmdOptionBytes->setToolTip(
+        tr("读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。连接后才能使用。"));
+    CmdOptionBytes->setAutoDefault(false);
+    CmdOptionBytes->setEnabled(false);
+    connect(CmdOptionBytes, &QPushButton::clicked, this, &OptionsDialog::optionBytesRequested);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(CmdOptionBytes);
+    bottom->addStretch(1);
+
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     QPushButton* cancel = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
@@ -225,7 +236,12 @@ OptionsDialog::OptionsDialog(const OptionValues& values, DialogProvider& dialogs
     ok->setDefault(true);
     QObject::connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    outer->addWidget(buttons);
+    bottom->addWidget(buttons);
+    outer->addLayout(bottom);
+}
+
+void OptionsDialog::setOptionBytesAvailable(bool available) {
+    CmdOptionBytes->setEnabled(available);
 }
 
 // The sequence field shows what a wiring does and is edited only for a custom sequence, which

@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 
 namespace praxon {
@@ -33,7 +34,8 @@ LineOptions LineOptionsFor(const OptionValues& values);
 
 // The programming options: how an image is written, what 擦除 erases before it, how the board is
 // reset into its bootloader, the line speed, whether the program starts afterwards, and the
-// language of the window.
+// language of the window. Its 选项字节 button asks for the chip's option bytes, which the
+// window opens over it; the settings are kept or dropped by OK and Cancel alone.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -43,6 +45,11 @@ public:
     // Refuses a custom sequence that does not parse, saying where and why, and a flash size
     // that is not 1 to 65535 KB; the dialog stays.
     void accept() override;
+    // The 选项字节 button is offered only while the chip is connected and idle; not at first.
+    void setOptionBytesAvailable(bool available);
+
+signals:
+    void optionBytesRequested();
 
 private:
     void showWiring();
@@ -63,6 +70,7 @@ private:
     QCheckBox* ChkRunAfterProgram = nullptr;
     QLineEdit* TxtFlashKB = nullptr;
     QComboBox* CboLanguage = nullptr;
+    QPushButton* CmdOptionBytes = nullptr;
 };
 
 }  // namespace praxon

@@ -89,7 +89,7 @@
     </message>
     <message>
         <source>保护</source>
-        <translation>Protection</translation>
+        <translation>Readout protection</translation>
     </message>
     <message>
         <source>置读保护&amp;P</source>
@@ -194,14 +194,6 @@
     <message>
         <source>（按该系列计）</source>
         <translation> (the family&apos;s)</translation>
-    </message>
-    <message>
-        <source>选项字节&amp;Y</source>
-        <translation>Option b&amp;ytes</translation>
-    </message>
-    <message>
-        <source>读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。</source>
-        <translation>Reads, edits and writes the chip&apos;s option bytes: readout level, write protection, watchdog and more.</translation>
     </message>
     <message>
         <source>唯一ID: </source>
@@ -464,6 +456,14 @@
     <message>
         <source>同连接速率</source>
         <translation>As connected</translation>
+    </message>
+    <message>
+        <source>选项字节…</source>
+        <translation>Option bytes…</translation>
+    </message>
+    <message>
+        <source>读出、修改和写入芯片的选项字节：读保护级别、写保护、看门狗等。连接后才能使用。</source>
+        <translation>Reads, edits and writes the chip&apos;s option bytes: readout level, write protection, watchdog and more. Available once connected.</translation>
     </message>
 </context>
 </TS>
