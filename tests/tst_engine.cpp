@@ -118,20 +118,12 @@ private slots:
         const QByteArray srecData = "S30908000090400D03000E\n", srecEnd = "S70508000009E9\n";
         row("S-record: bad checksum", "f.hex", srecData + "S30908000094400D03000E\n" + srecEnd,
             {"srec_refused bad_checksum", failed});
-        row("S-record: count mismatch", "f.hex", srecData + "S5030002FA\n" + srecEnd,
-            {"srec_refused count_mismatch", failed});
-        row("S-record: no end record", "f.hex", srecData, {"srec_refused no_end_record", failed});
         row("S-record: two values for one address", "f.hex",
             srecData + "S30908000090400D03010D\n" + srecEnd, {"srec_conflict@08000093", failed});
         const QByteArray elfFile = elf::file({{0x08000000, "\x01\x02\x03\x04"}});
         QByteArray x86 = elfFile;
         elf::put16(x86, 18, 62);
         row("ELF: not ARM", "f.hex", x86, {"elf_refused not_arm", failed});
-        row("ELF: no loadable data", "f.hex", elf::file({}),
-            {"elf_refused no_loadable_data", failed});
-        row("ELF: overlapping segments", "f.hex",
-            elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x08000002, "\x03\x04"}}),
-            {"elf_refused@08000002 overlapping_segments", failed});
         // The same memory check as for HEX files: the 0x410 parts have 20 KB of RAM.
         row("ELF: a segment outside the chip", "f.hex",
             elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x20004FFE, "\x01\x02\x03\x04"}}),

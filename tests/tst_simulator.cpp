@@ -221,7 +221,6 @@ void TestSimulator::stm32flashWiring_data() {
     QTest::newRow("reset DTR, BOOT0 RTS") << dr << "-rts&dtr,-dtr:rts&dtr,-dtr" << direct;
     QTest::newRow("reset RTS, BOOT0 DTR") << rd << "-dtr&rts,-rts:dtr&rts,-rts" << direct;
     QTest::newRow("inverted DTR, RTS") << drInv << "rts&-dtr,dtr:-rts&-dtr,dtr" << inverted;
-    QTest::newRow("inverted RTS, DTR") << rdInv << "dtr&-rts,rts:-dtr&-rts,rts" << inverted;
     // The open asserts both lines and nothing releases reset until the close.
     QTest::newRow("no sequence: held") << dr << QString() << "held in reset|reset";
 }
