@@ -211,7 +211,7 @@ void TestSimulator::stm32flashWiring_data() {
     QTest::addColumn<QString>("sequence");  // stm32flash -i, then -R; none: plain stm32flash
     QTest::addColumn<QString>("events");    // once stm32flash closed the port
     const Wiring dr{Line::Dtr, false, Line::Rts, false}, rd{Line::Rts, false, Line::Dtr, false};
-    const Wiring drInv{Line::Dtr, true, Line::Rts, true}, rdInv{Line::Rts, true, Line::Dtr, true};
+    const Wiring drInv{Line::Dtr, true, Line::Rts, true};
     // Entry: BOOT0 high, reset pulse; exit: BOOT0 low, reset pulse. An asserted line ("dtr")
     // pulls a direct pin low and drives an inverted one high.
     const QString direct = "held in reset|reset|held in reset|reset|running the user program";
