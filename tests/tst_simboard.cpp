@@ -574,12 +574,8 @@ private slots:
         const QByteArray uid = hex("00112233445566778899aabb");
         QTest::newRow("F1 stand-in") << 0x410 << QByteArray() << rd(0x1FFFF7E8, 12)
                                      << hex("797979 507261786f6e53696d000410");
-        QTest::newRow("F1 given") << 0x410 << uid << rd(0x1FFFF7E8, 12) << hex("797979") + uid;
         QTest::newRow("F1 after the flash size")
             << 0x412 << uid << rd(0x1FFFF7E0, 12) << hex("797979 2000ffff ffffffff 00112233");
-        QTest::newRow("F4") << 0x413 << uid << rd(0x1FFF7A10, 12) << hex("797979") + uid;
-        QTest::newRow("L0 words apart") << 0x417 << uid << rd(0x1FF80050, 8) + rd(0x1FF80064, 4)
-                                        << hex("797979 0011223344556677 797979 8899aabb");
         QTest::newRow("U5 away from system memory")
             << 0x482 << uid << rd(0x0BFA0700, 12) << hex("797979") + uid;
     }
