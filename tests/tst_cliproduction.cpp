@@ -120,8 +120,6 @@ private slots:
             "serial_outside_flash", "-", {});
         row("no state file and no start", "", "-", "--serial 0800F000", 1, "serial_state_missing",
             "-", {});
-        row("too many digits for the format", "", "next=1000\n",
-            "--serial 0800F000 --serial-format dec:3", 1, "serial_too_wide:1000", "next=1000", {});
         // The file's next number fits, the one taken (another machine holds 99) does not.
         row("the number taken outgrows the format", "", "next=99\npending=99@elsewhere:1\n",
             "--serial 0800F000 --serial-format dec:2", 1, "serial_too_wide:100",

@@ -309,7 +309,6 @@ private slots:
             QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054"), "line 1: uid");
         row("unique ID not word-aligned", QString(good).replace("\t0x1FFFF7E8", "\t0x1FFFF7EA"),
             "line 1: uid");
-        row("unique ID at 0", QString(good).replace("\t0x1FFFF7E8", "\t0x0"), "line 1: uid");
         row("units left to the option bytes", QString(good).replace("\t1K\t", "\t?\t"),
             QString(goodFields).replace(" 400x0 ", "  "));
         row("units short of the flash", QString(good).replace("\t1K\t", "\t16Kx4\t"),

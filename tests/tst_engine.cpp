@@ -2,7 +2,8 @@
 // (tst_integration) cannot reach well: refusals before anything is sent, the fast mode's splits on
 // the wire, Stop between blocks, a verify that must see every byte, Go's refused address,
 // operations refused from inside a running wait.
-// Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess.
+// Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess;
+// the example ELF programmed by its content by tst_cliprocess, read three ways by tst_imageformat.
 #include <QTest>
 
 #include "BootLink.h"
@@ -48,36 +49,6 @@ struct Rig {
 class TestEngine : public QObject {
     Q_OBJECT
 private slots:
-
-    // The program in examples/elf, built once and written by objcopy as Intel HEX and S-records:
-    // each file, told by its content, leaves the board's flash as the HEX file does.
-    void sameProgramEveryFormat_data() {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("ELF") << "blink.elf";
-        QTest::newRow("S-record") << "blink.s37";
-        QTest::newRow("ELF under another name") << "copy.hex";
-    }
-
-    void sameProgramEveryFormat() {
-        QFETCH(QString, file);
-        const QString examples = PRAXON_EXAMPLES "/elf/";
-        Rig hex, other;
-        QVERIFY(hex.connect() && other.connect());
-        QVERIFY(hex.program(examples + "blink.hex", {EraseScope::Chip, true, false}));
-        const QString path =
-            file == "copy.hex"
-                ? rig::writeFile(other.dir.filePath(file), rig::readFile(examples + "blink.elf"))
-                : examples + file;
-        QVERIFY(other.program(path, {EraseScope::Chip, true, false}));
-        QVERIFY(other.host.events.last().ok);
-        QVERIFY(hex.board.flash() == other.board.flash());
-        // Code and the initialised data behind it were written, nothing after them.
-        const std::vector<uint8_t>& flash = other.board.flash();
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(flash.data()) + 0x90, 8).toHex(),
-                 "400d0300ffffffff");
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(flash.data()), 4).toHex(), "00500020");
-    }
-
     // Refusals before anything is sent: the file's content for f.hex, or a path (read: a read
     // into it, RANGE: a read of that range); %1 stands for a temporary folder. A file that cannot
     // be replaced is guarded by diskFullDuringReadKeepsOldFile, a port that cannot be opened by
@@ -118,20 +89,12 @@ private slots:
         const QByteArray srecData = "S30908000090400D03000E\n", srecEnd = "S70508000009E9\n";
         row("S-record: bad checksum", "f.hex", srecData + "S30908000094400D03000E\n" + srecEnd,
             {"srec_refused bad_checksum", failed});
-        row("S-record: count mismatch", "f.hex", srecData + "S5030002FA\n" + srecEnd,
-            {"srec_refused count_mismatch", failed});
-        row("S-record: no end record", "f.hex", srecData, {"srec_refused no_end_record", failed});
         row("S-record: two values for one address", "f.hex",
             srecData + "S30908000090400D03010D\n" + srecEnd, {"srec_conflict@08000093", failed});
         const QByteArray elfFile = elf::file({{0x08000000, "\x01\x02\x03\x04"}});
         QByteArray x86 = elfFile;
         elf::put16(x86, 18, 62);
         row("ELF: not ARM", "f.hex", x86, {"elf_refused not_arm", failed});
-        row("ELF: no loadable data", "f.hex", elf::file({}),
-            {"elf_refused no_loadable_data", failed});
-        row("ELF: overlapping segments", "f.hex",
-            elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x08000002, "\x03\x04"}}),
-            {"elf_refused@08000002 overlapping_segments", failed});
         // The same memory check as for HEX files: the 0x410 parts have 20 KB of RAM.
         row("ELF: a segment outside the chip", "f.hex",
             elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x20004FFE, "\x01\x02\x03\x04"}}),

@@ -107,7 +107,6 @@ private slots:
         QTest::addColumn<QString>("order");
         QTest::newRow("ascending") << "ascending";
         QTest::newRow("descending") << "descending";
-        QTest::newRow("from the middle outwards") << "outwards";
         QTest::newRow("every second, then the rest") << "interleaved";
     }
 
@@ -118,9 +117,6 @@ private slots:
         std::vector<int> indexes;
         for (int i = 0; i < kRecords; ++i) indexes.push_back(i);
         if (order == "descending") std::reverse(indexes.begin(), indexes.end());
-        if (order == "outwards")
-            for (int i = 0; i < kRecords; ++i)
-                indexes[size_t(i)] = kRecords / 2 + (i % 2 ? -(i + 1) / 2 : i / 2);
         if (order == "interleaved")
             std::stable_partition(indexes.begin(), indexes.end(), [](int i) { return i % 2 == 0; });
         FirmwareImage image;

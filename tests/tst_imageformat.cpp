@@ -94,14 +94,12 @@ private slots:
         row(".hex", "fw.hex", hex, hex);
         row(".HEX", "/tmp/FW.HEX", hex, hex);
         row(".ihx", "fw.ihx", hex, hex);
-        row(".IHx", "fw.IHx", hex, hex);
         row(".ihex", "fw.ihex", hex, hex);
         row("outer blanks", "  fw.Hex \t", hex, hex);
         row(".bin", "fw.bin", bin, bin);
         row("no suffix", "firmware", bin, bin);
         row(".hex inside the name", "fw.hex.bin", bin, bin);
         row(".hex folder", "/tmp/a.hex/fw", bin, bin);
-        row(".ihx inside the name", "fw.ihx.bak", bin, bin);
         row("a dot only before hx", "fw.hx", bin, bin);
         // The window's save dialog also writes HEX for these.
         row("hex without a dot", "DumpHEX", bin, hex);
@@ -126,7 +124,6 @@ private slots:
         auto row = [](const char* name, const QByteArray& bytes, ImageFormat f) {
             QTest::newRow(name) << bytes << f;
         };
-        row("ELF magic", QByteArray("\177ELF\x01\x01\x01", 7), elf);
         row("ELF magic alone", "\177ELF", elf);
         row("ELF magic, 64-bit (refused later)", QByteArray("\177ELF\x02", 5), elf);
         row("three bytes of the magic", "\177EL", bin);
@@ -142,13 +139,11 @@ private slots:
         row("lower-case s", "s1130000", bin);
         row("Intel HEX", ":020000040800F2\n", hex);
         row("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", hex);
-        row("Intel HEX after blank lines", "\r\n\r\n:00000001FF", hex);
         row("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", bin);
         row("vector table", QByteArray::fromHex("0050002009010008"), bin);
         row("a zero byte first", QByteArray(":0000", 5).prepend('\0'), bin);
         row("empty", "", bin);
         row("blanks only", " \r\n\t", bin);
-        row("text that is no record", "hello", bin);
     }
 
     void content() {
@@ -220,14 +215,12 @@ private slots:
         QTest::addColumn<int>("speed");
         QTest::addColumn<bool>("supported");
         QTest::newRow("lowest") << 1200 << true;
-        QTest::newRow("14400") << 14400 << true;
         QTest::newRow("the default") << praxon::kDefaultLineSpeed << true;
         QTest::newRow("highest") << 921600 << true;
         QTest::newRow("below the lowest") << 600 << false;
         QTest::newRow("between two") << 100000 << false;
         QTest::newRow("above the highest") << 1000000 << false;
         QTest::newRow("zero") << 0 << false;
-        QTest::newRow("negative") << -115200 << false;
     }
 
     void lineSpeeds() {
@@ -262,28 +255,23 @@ private slots:
              line(3, "08000000dead").toLower().replace("s", "S") + " \t", 3, 0x08000000, "DEAD");
         good("S0 header with text", line(0, "0000414243"), 0, 0, "414243");
         good("S5 count", line(5, "0003"), 5, 3, "");
-        good("S6 count", line(6, "010000"), 6, 0x10000, "");
         good("S7 end", line(7, "08000101"), 7, 0x08000101, "");
         good("S9 end", line(9, "0000"), 9, 0, "");
         good("one byte at FFFFFFFF", line(3, "FFFFFFFFAA"), 3, 0xFFFFFFFF, "AA");
         good("a known line (objcopy's)", "S30908000090400D03000E", 3, 0x08000090, "400D0300");
         bad("checksum off by one", "S30908000090400D03000F", SrecError::BadChecksum);
-        bad("a data byte changed", "S30908000090400D03010E", SrecError::BadChecksum);
         bad("count one short", "S30808000090400D03000E", SrecError::BadLength);
         bad("count one long", "S30A08000090400D03000E", SrecError::BadLength);
         bad("odd number of digits", "S30908000090400D03000", SrecError::IllegalFormat);
         bad("not a hex digit", "S3090800009G400D03000E", SrecError::IllegalFormat);
         bad("an inner blank", "S309080000 90400D03000E", SrecError::IllegalFormat);
         bad("lower-case s", "s30908000090400D03000E", SrecError::IllegalFormat);
-        bad("S alone", "S", SrecError::IllegalFormat);
         bad("type only", "S1", SrecError::IllegalFormat);
         bad("Intel HEX", ":00000001FF", SrecError::IllegalFormat);
         bad("S4 does not exist", line(4, "00000000"), SrecError::BadType);
         bad("a letter for the type", "SX0300FC", SrecError::BadType);
         bad("S3 too short for its address", line(3, "080000"), SrecError::BadLength);
-        bad("S1 without address", QByteArray("S101FE"), SrecError::BadLength);
         bad("S9 with data", line(9, "000001"), SrecError::BadLength);
-        bad("S5 with data", line(5, "000301"), SrecError::BadLength);
         bad("past FFFFFFFF", line(3, "FFFFFFFF0102"), SrecError::AddressOverflow);
     }
 
@@ -322,8 +310,6 @@ private slots:
                                 << lineNumber << QString();
         };
         good("header, data, end", head + a + b + end, "08000000:0102030405060708");
-        good("S5 after the data", head + a + b + line(5, "0002") + "\n" + end,
-             "08000000:0102030405060708");
         good("S6 count", a + line(6, "000001") + "\n" + end, "08000000:01020304");
         good("S5 between data records", a + line(5, "0001") + "\n" + b + end,
              "08000000:0102030405060708");
@@ -340,10 +326,8 @@ private slots:
         bad("count mismatch", a + b + line(5, "0003") + "\n" + end, SrecError::CountMismatch, 3);
         bad("count before the data it should count", line(5, "0001") + "\n" + a + end,
             SrecError::CountMismatch, 1);
-        bad("S6 count mismatch", a + line(6, "000000") + "\n" + end, SrecError::CountMismatch, 2);
         bad("missing end", head + a + b, SrecError::NoEndRecord, 0);
         bad("a record after the end", a + end + b, SrecError::AfterEnd, 3);
-        bad("two end records", a + end + end, SrecError::AfterEnd, 3);
         bad("bad checksum on line 3", head + a + "S30908000090400D03000F\n" + end,
             SrecError::BadChecksum, 3);
         bad("a long binary line", a + QByteArray(3000, 'S') + "\n" + end, SrecError::TooLong, 2);
@@ -444,10 +428,8 @@ private slots:
         bad("magic only", "\177ELF", ElfError::BadHeader);
         bad("header cut at 51 bytes", two.left(51), ElfError::BadHeader);
         bad("64-bit", with8(two, 4, 2), ElfError::Not32Bit);
-        bad("no class", with8(two, 4, 0), ElfError::Not32Bit);
         bad("big-endian", with8(two, 5, 2), ElfError::NotLittleEndian);
         bad("x86-64", with16(two, 18, 62), ElfError::NotArm);
-        bad("AArch64", with16(two, 18, 183), ElfError::NotArm);
         bad("ident version 0", with8(two, 6, 0), ElfError::BadHeader);
         bad("file version 0", with32(two, 20, 0), ElfError::BadHeader);
         bad("header size too small", with16(two, 40, 40), ElfError::BadHeader);
@@ -471,7 +453,6 @@ private slots:
             ElfError::AddressOverflow);
         bad("no program headers", elf::file({}), ElfError::NoLoadableData);
         bad("only zeroed data", elf::file({{0x20000000, {}, 1, 64}}), ElfError::NoLoadableData);
-        bad("only a note", elf::file({{0x08000000, "\x01\x02", 4}}), ElfError::NoLoadableData);
         bad("overlapping segments",
             elf::file({code, {0x08000004, QByteArray::fromHex("C1000008")}}),
             ElfError::OverlappingSegments, "08000004");

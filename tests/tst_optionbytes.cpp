@@ -155,7 +155,6 @@ private slots:
             "protected|DB1M -");
         row("F42x bank bit", 0x419, "8:FF4F", "nWRP,DB1M,SPRMOD",
             "nWRP=FFF none protected|DB1M=1 1 MB parts: two banks|SPRMOD=0 write protection");
-        row("F4 readout level 1", 0x413, "1:55", "RDP", "RDP=55 level 1");
         row("L4 word entries", 0x415, "0:AAF8DFFF55072000 18:02000500FDFFFAFF",
             "RDP,DUALBANK,DB1M,WRP1A_STRT,WRP1A_END,WRP1B_END",
             "RDP=AA level 0|DUALBANK=0 smaller parts: one bank|DB1M -|WRP1A_STRT=2|WRP1A_END=5 "
@@ -295,7 +294,6 @@ private slots:
         };
         row("factory", 0x410, 64, "DATA0=0", "");
         row("F1 1 KB pages: 4 a bit", 0x410, 64, "WRP0=0xFE", "0-3");
-        row("F1 1 KB pages, last bit", 0x410, 128, "WRP3=0x7F", "124-127");
         row("F1 2 KB pages: 2 a bit", 0x414, 512, "WRP0=0xFD", "2-3");
         row("F1 high density: the last bit takes the rest", 0x414, 512, "WRP3=0x7F", "62-255");
         row("F0 1 KB pages", 0x440, 64, "WRP1=0xFE", "32-35");

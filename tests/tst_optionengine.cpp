@@ -188,8 +188,6 @@ private slots:
         QTest::newRow("F103 watchdog and a data byte")
             << 0x410 << V{"WDG_SW=0", "DATA0=0x12"} << false << true
             << EventCode::OptionBytesWritten << 1 << "DATA0" << 0x12;
-        QTest::newRow("names in any case") << 0x410 << V{"wdg_sw=0"} << false << true
-                                           << EventCode::OptionBytesWritten << 1 << "WDG_SW" << 0;
         QTest::newRow("nothing changes") << 0x410 << V{"WDG_SW=1"} << false << true
                                          << EventCode::OptionBytesUnchanged << 0 << "WDG_SW" << 1;
         QTest::newRow("G071 word layout") << 0x460 << V{"nRST_STOP=0"} << false << true

