@@ -639,6 +639,7 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     }
     eraseUpTo(count);
     return requests;
+}
 
 void LoaderLink::adoptRunning(int baud) {
     startBaud_ = baud_ = baud;
