@@ -53,7 +53,7 @@ private slots:
             QTest::newRow(name) << QString(format) << number << bytes;
         };
         row("u32le", "u32le", 0x12345678, QByteArray::fromHex("78563412"));
-        row("u32be", "u32be", 0x12345678, QByteArray::fromHex("12345678"));
+        row("u32be, in capitals", "U32BE", 0x12345678, QByteArray::fromHex("12345678"));
         row("u32le, the largest", "u32le", 0xFFFFFFFF, QByteArray::fromHex("FFFFFFFF"));
         row("u32le, past 32 bits", "u32le", 0x100000000ull, "-");
         row("u64le", "u64le", 0x0102030405060708ull, QByteArray::fromHex("0807060504030201"));
@@ -64,6 +64,7 @@ private slots:
         row("dec, zero", "dec:1", 0, "0");
         row("dec, the largest", "dec:20", UINT64_MAX, "18446744073709551615");
         row("hex, capitals", "hex:4", 0xBEEF, "BEEF");
+        row("hex, one digit", "hex:1", 0xF, "F");
         row("hex, padded", "hex:8", 0xABC, "00000ABC");
         row("hex, one digit too many", "hex:2", 0x100, "-");
         row("hex, the largest", "hex:16", UINT64_MAX, "FFFFFFFFFFFFFFFF");
@@ -80,20 +81,17 @@ private slots:
         if (encoded) QCOMPARE(encoded->size(), f->size());  // the bytes the image sets aside
     }
 
+    // Names the parser refuses; those it takes are the rows of encode().
     void formatNames_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        for (const char* good : {"u32le", "U32BE", "u64le", "dec:1", "dec:20", "hex:1", "hex:16"})
-            QTest::newRow(good) << QString(good) << true;
         for (const char* bad :
              {"u16le", "u64be", "dec", "dec:0", "dec:21", "hex:17", "dec:-1", "dec:4x", ""})
-            QTest::newRow(bad) << QString(bad) << false;
+            QTest::newRow(bad) << QString(bad);
     }
 
     void formatNames() {
         QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QCOMPARE(ParseSerialFormat(text).has_value(), valid);
+        QVERIFY(!ParseSerialFormat(text));
     }
 
     // Where the number's bytes meet the file's own: the first such address, or none.
