@@ -88,9 +88,6 @@ private slots:
         QTest::newRow("turbo at a speed the loader is not offered at: the connect speed")
             << QByteArray("[Config]\nWriteMode=turbo\nTurboBaud=3000000\n")
             << "|08000000|100|turbo chip 8000000|0000||1152000 0|zh";
-        QTest::newRow("turbo speed, a word")
-            << QByteArray("[Config]\nWriteMode=Turbo\nTurboBaud=fast\n")
-            << "|08000000|100|fast chip 8000000|0000||1152000 0|zh";
     }
     // Read as stored and written back; every key is written, and a damaged file is replaced
     // rather than kept. Odd text round trips through the window's test.
@@ -150,13 +147,6 @@ private slots:
         QCOMPARE(praxon::helpFilePath(folder, language),
                  found.isEmpty() ? found : dir.filePath(found));
     }
-    // The two links themselves are followed in the window's test.
-    void webAddress() {
-        QCOMPARE(praxon::webAddressUrl(" www.st.com ").toString(), "http://www.st.com");
-        QCOMPARE(praxon::webAddressUrl("https://example.org/a").toString(),
-                 "https://example.org/a");
-    }
-
     // Names and data are cut at the first NUL; a value whose data cannot be read is counted and
     // leaves its entry; the list handed in is never overrun. The window's own test covers order,
     // ten of twelve and an empty map.
