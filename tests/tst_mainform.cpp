@@ -151,10 +151,20 @@ class TestMainForm : public QObject {
         });
     }
 
-    // A window connected to the simulated board, its port the only one listed.
-    std::unique_ptr<MainForm> connectedTo(praxon::sim::Simulator& sim, praxon::ListPortMap& ports) {
-        ports = praxon::ListPortMap::fromNames({QString::fromStdString(sim.portPath())});
-        auto w = makeWindow(&ports);
+    std::unique_ptr<praxon::sim::Simulator> sim_;  // the test's board, ended by cleanup()
+    praxon::ListPortMap simPorts_;
+    // Starts the test's board, answering at once, with its options changed by adjust.
+    bool startBoard(const std::function<void(praxon::sim::SimulatorOptions&)>& adjust = {}) {
+        praxon::sim::SimulatorOptions options;
+        options.instant = true;
+        if (adjust) adjust(options);
+        sim_ = std::make_unique<praxon::sim::Simulator>(options);
+        return sim_->start(nullptr);
+    }
+    // A window connected to the test's board, its port the only one listed.
+    std::unique_ptr<MainForm> connected() {
+        simPorts_ = praxon::ListPortMap::fromNames({QString::fromStdString(sim_->portPath())});
+        auto w = makeWindow(&simPorts_);
         click(*w, "CHECKCMD");
         return w;
     }
@@ -216,6 +226,7 @@ private slots:
         QFile::remove(praxon::configFilePath());
         dialogs_ = ScriptedDialogs();
     }
+    void cleanup() { sim_.reset(); }
     // A chosen file's content, not its name, decides whether its load address is asked: only a
     // binary file is placed by one, and only its tool tip shows it.
     void fileChoice_data() {
@@ -226,7 +237,6 @@ private slots:
         QTest::newRow("S-record named .hex") << "a.hex" << QByteArray("S9030000FC\n") << false;
         QTest::newRow("ELF") << "a.axf" << QByteArray("\177ELF\1\1\1") << false;
         QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20", 4) << true;
-        QTest::newRow("binary named .s19") << "b.s19" << QByteArray("\1") << true;
     }
     void fileChoice() {
         QFETCH(QString, name);
@@ -551,13 +561,11 @@ private slots:
         praxon::ConfigValues config;
         config.language = english ? praxon::Language::English : praxon::Language::Chinese;
         praxon::writeConfig(config);
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        options.board.optionEdits = {"WRP0=0xFC", "DATA1=0x5A"};
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        praxon::ListPortMap ports;
-        auto w = connectedTo(sim, ports);
+        QVERIFY(startBoard([](praxon::sim::SimulatorOptions& o) {
+            o.board.optionEdits = {"WRP0=0xFC", "DATA1=0x5A"};
+        }));
+        praxon::sim::Simulator& sim = *sim_;
+        auto w = connected();
         const uint64_t writes = sim.counters().optionWrites;
         const QStringList shown = {"RDP=0",      "WDG_SW=1",   "nRST_STOP=1", "nRST_STDBY=1",
                                    "DATA0=0xFF", "DATA1=0x5A", "WRP0=0xFC",   "WRP1=0xFF",
@@ -590,7 +598,7 @@ private slots:
         QVERIFY(w->close());
     }
     // Readout level 2 is permanent: it is sent only with its box ticked and a Yes to the
-    // question, and then with the engine's permission.
+    // question, and then with the engine's permission. The board is an STM32F0, which has level 2.
     void readoutLevel2_data() {
         QTest::addColumn<bool>("ticked");
         QTest::addColumn<int>("answer");  // to the question: -1 none asked, 0 No, 1 Yes
@@ -603,13 +611,9 @@ private slots:
         QFETCH(bool, ticked);
         QFETCH(int, answer);
         QFETCH(bool, sent);
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        options.board.pid = 0x440;  // STM32F0: has level 2
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        praxon::ListPortMap ports;
-        auto w = connectedTo(sim, ports);
+        QVERIFY(startBoard([](praxon::sim::SimulatorOptions& o) { o.board.pid = 0x440; }));
+        praxon::sim::Simulator& sim = *sim_;
+        auto w = connected();
         w->engine().setResetWait(300);  // a chip at level 2 never answers again
         if (answer >= 0) dialogs_.yes << (answer == 1);
         QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
@@ -627,12 +631,9 @@ private slots:
     // The wait for the board's reset after a write ends with the dialog's own Stop (the window's
     // cannot be reached under it); meanwhile the dialog does not close.
     void optionBytesStop() {
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        praxon::ListPortMap ports;
-        auto w = connectedTo(sim, ports);
+        QVERIFY(startBoard());
+        praxon::sim::Simulator& sim = *sim_;
+        auto w = connected();
         sim.setFaults({{praxon::sim::FaultKind::Silent, 0x7F, 0, 1}});  // never back after reset
         w->engine().setResetWait(600000);  // longer than the test may run: only Stop ends it
         QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
@@ -651,13 +652,9 @@ private slots:
     }
     // A failed Read leaves no values from before in the table, and nothing to write.
     void optionBytesReadFails() {
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        praxon::ListPortMap ports;
-        auto w = connectedTo(sim, ports);
-        sim.setFaults({{praxon::sim::FaultKind::Nack, 0x11, 0, 1}});  // Read Memory refused
+        QVERIFY(startBoard());
+        auto w = connected();
+        sim_->setFaults({{praxon::sim::FaultKind::Nack, 0x11, 0, 1}});  // Read Memory refused
         QVERIFY(useOptionBytes(*w, [&](praxon::OptionBytesDialog& d) {
             QCOMPARE(fieldValues(d).size(), 10);  // as the connect read them
             click(d, "CmdObRead");
@@ -668,7 +665,7 @@ private slots:
     // The options offer the option bytes only while the chip is connected; opening them leaves
     // the options' own settings to OK and Cancel.
     void optionBytesFromOptions_data() {
-        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("linked");  // connected to the board
         QTest::addColumn<QString>("closeWith");
         QTest::addColumn<bool>("opened");
         QTest::addColumn<bool>("compatible");  // the engine's write mode afterwards
@@ -679,14 +676,10 @@ private slots:
             << true << "CmdOK" << true << true;
     }
     void optionBytesFromOptions() {
-        QFETCH(bool, connected);
+        QFETCH(bool, linked);
         QFETCH(QString, closeWith);
-        praxon::sim::SimulatorOptions options;
-        options.instant = true;
-        praxon::sim::Simulator sim(options);
-        QVERIFY(sim.start(nullptr));
-        praxon::ListPortMap ports;
-        auto w = connected ? connectedTo(sim, ports) : makeWindow();
+        QVERIFY(startBoard());
+        auto w = linked ? connected() : makeWindow();
         bool offered = false, opened = false;
         clickAndAct(*w, "CmdOptions", QApplication::activeModalWidget, [&] {
             QWidget* d = QApplication::activeModalWidget();
@@ -698,10 +691,10 @@ private slots:
                                      [] { QApplication::activeModalWidget()->close(); });
             click(*d, closeWith.toLatin1().constData());
         });
-        QCOMPARE(offered, connected);
+        QCOMPARE(offered, linked);
         QTEST(opened, "opened");
         QTEST(w->engine().mode() == praxon::WriteMode::Compatible, "compatible");
-        QCOMPARE(linkState(*w).endsWith("11111100"), connected);  // the link as it was
+        QCOMPARE(linkState(*w).endsWith("11111100"), linked);  // the link as it was
     }
     // The window's controls keep their design places (in twips): the option bytes took none.
     void windowGeometry_data() {
