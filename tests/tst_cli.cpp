@@ -486,7 +486,8 @@ private slots:
         if (requested == "auto") QCOMPARE(chosen.size() == 1 ? chosen.front() : QString(), opened);
     }
 
-    // Every text exists in both languages, and the English ones hold no Chinese.
+    // Every text exists in both languages, the English ones hold no Chinese, and the count of
+    // adapters found lands in the text.
     void portTexts() {
         for (PortText t : {PortText::NoPorts, PortText::AutoPicked, PortText::AutoNone,
                            PortText::AutoSeveral, PortText::PortsPresent}) {
@@ -494,10 +495,8 @@ private slots:
             QVERIFY(!zh.isEmpty() && !en.isEmpty() && zh != en);
             QVERIFY(std::none_of(en.begin(), en.end(), [](QChar c) { return c.unicode() > 0x7F; }));
         }
-        QCOMPARE(portText(PortText::AutoSeveral, Language::English).arg(2),
-                 "--port auto: 2 USB serial adapters found; name one with --port:");
-        QCOMPARE(portText(PortText::AutoSeveral, Language::Chinese).arg(2),
-                 "--port auto：找到 2 个 USB 串口适配器，请用 --port 指定其一：");
+        for (Language language : {Language::Chinese, Language::English})
+            QVERIFY(portText(PortText::AutoSeveral, language).arg(7).contains(" 7 "));
     }
 
     void helpPages_data() {
