@@ -85,8 +85,9 @@ using C = EventCode;
 using O = Operation;
 using R = ReplyStatus;
 
-// The Chinese text is always pinned; the English one where it carries the event's data. The
-// other English texts are held by the checks of texts() and englishDistinct().
+// The Chinese text is always pinned; the English one where it carries the event's data, shows a
+// status or names what to type. The others are held by the checks of texts() and
+// englishDistinct().
 struct Row {
     Event event;
     const char* zh;
@@ -126,8 +127,7 @@ const QList<Row>& Rows() {
          "msg:The serial port /dev/ttyUSB0 could not be opened. | log:Serial port /dev/ttyUSB0: "
          "open: system text"},
         {Ev(C::PortOpenFailed, O::Connect).portError(PortError::NotFound),
-         "msg:指定的串口不存在或已被占用。",
-         "msg:No serial port was given. Name one, for example /dev/ttyUSB0 or COM3."},
+         "msg:指定的串口不存在或已被占用。"},
         {Ev(C::PortLinesFailed, O::Connect),
          "msg:串口无法控制DTR/RTS信号，不能自动复位目标板。请检查复位接线设置。"},
         {Ev(C::PortUnusable, O::Read), "msg:请指定可用串行口。"},
@@ -251,8 +251,7 @@ const QList<Row>& Rows() {
         {Ev(C::BinaryLoadAddress, O::Load).address(0x08004000),
          "log:二进制文件的装载地址为08004000。", "log:The binary file is loaded at 0x08004000."},
         {Ev(C::ImageEmpty, O::Load), "msg:文件中没有可下载的数据，下载失败！"},
-        {Ev(C::ImageTooLarge, O::Load), "msg:文件超出32位地址空间，下载失败！",
-         "msg:The file reaches past the 32-bit address space; programming failed!"},
+        {Ev(C::ImageTooLarge, O::Load), "msg:文件超出32位地址空间，下载失败！"},
         {Srec(SrecError::IllegalFormat),
          "msg:S-record文件第4行不是S-record记录，下载失败！ S5030002FA",
          "msg:Line 4 of the S-record file is not an S-record; programming failed! S5030002FA"},
@@ -281,23 +280,18 @@ const QList<Row>& Rows() {
          "msg:S-record文件第1行太长，不是S-record记录，下载失败！",
          "msg:Line 1 of the S-record file is too long to be an S-record; programming failed!"},
         {Ev(C::SrecRefused, O::Load).srecError(SrecError::NoEndRecord),
-         "msg:S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！",
-         "msg:The S-record file has no end record (S7, S8 or S9) and may be incomplete; "
-         "programming failed!"},
+         "msg:S-record文件没有结束记录(S7/S8/S9)，文件可能不完整，下载失败！"},
         {Ev(C::SrecConflict, O::Load).address(0x08000093),
          "msg:S-record文件中地址08000093的数据前后不一致，下载失败！",
          "msg:The S-record file gives two different values for address 0x08000093; programming "
          "failed!"},
         {Elf(ElfError::NotElf), "msg:ELF文件不是ELF文件，下载失败！"},
-        {Elf(ElfError::Not32Bit), "msg:ELF文件不是32位ELF文件，下载失败！",
-         "msg:The ELF file is refused: it is not a 32-bit ELF file; programming failed!"},
+        {Elf(ElfError::Not32Bit), "msg:ELF文件不是32位ELF文件，下载失败！"},
         {Elf(ElfError::NotLittleEndian), "msg:ELF文件不是小端(little-endian)ELF文件，下载失败！"},
         {Elf(ElfError::NotArm), "msg:ELF文件不是ARM程序，下载失败！"},
         {Elf(ElfError::BadHeader), "msg:ELF文件文件头或程序头表不完整或不一致，下载失败！"},
         {Elf(ElfError::SegmentPastEnd), "msg:ELF文件可装载段的数据超出文件末尾，下载失败！"},
-        {Elf(ElfError::AddressOverflow), "msg:ELF文件可装载段超出32位地址空间，下载失败！",
-         "msg:The ELF file is refused: a loadable segment reaches past the 32-bit address space; "
-         "programming failed!"},
+        {Elf(ElfError::AddressOverflow), "msg:ELF文件可装载段超出32位地址空间，下载失败！"},
         {Elf(ElfError::NoLoadableData), "msg:ELF文件没有可装载的数据，下载失败！"},
         {Elf(ElfError::OverlappingSegments).address(0x08000002),
          "msg:ELF文件可装载段在地址08000002处重叠，下载失败！",
@@ -462,7 +456,9 @@ const QList<Row>& Rows() {
          "log:The option bytes of this chip (STM32H7xx) are not known to this program; they cannot "
          "be read or written."},
         {Ev(C::OptionBytesProtected, O::OptionBytes),
-         "log:芯片处于读保护状态，无法读取选项字节。先清除读保护（会擦除整片Flash）。"},
+         "log:芯片处于读保护状态，无法读取选项字节。先清除读保护（会擦除整片Flash）。",
+         "log:The chip is readout-protected: its option bytes cannot be read. Remove the readout "
+         "protection first (unprotect; this erases the whole flash)."},
         {Ev(C::OptionBytesReadFailed, O::OptionBytes).address(0x1FFFF800).reply(R::Timeout),
          "log:读取选项字节(1FFFF800)失败：等待应答超时。",
          "log:Reading the option bytes at 0x1FFFF800 failed: no answer in time."},
