@@ -233,11 +233,12 @@ private slots:
         QCOMPARE(summary["exit_status"].toInt(), 1);
         const QJsonArray boards = summary["boards"].toArray();
         QCOMPARE(boards.size(), 2);
-        QCOMPARE(boards[0]["port"].toString(), a);
-        QCOMPARE(boards[0]["result"].toString(), QString("ok"));
-        QCOMPARE(boards[0]["chip"].toString(), QString("STM32F10x medium-density"));
-        QCOMPARE(boards[1]["port"].toString(), b);
-        QCOMPARE(boards[1]["result"].toString(), QString("failed"));
+        const auto board = [&](int i) {
+            return QStringList{boards[i]["port"].toString(), boards[i]["chip"].toString(),
+                               boards[i]["result"].toString()};
+        };
+        QCOMPARE(board(0) + board(1), QStringList({a, "STM32F10x medium-density", "ok", b,
+                                                   "STM32F10x medium-density", "failed"}));
         const QString serialA = boards[0]["serial"].toString(),
                       serialB = boards[1]["serial"].toString();
         QCOMPARE(QSet<QString>({serialA, serialB}), QSet<QString>({"1000", "1001"}));
@@ -280,18 +281,16 @@ private slots:
         QCOMPARE(csv[0], QString("time,port,chip,unique_id,serial,file,sha256,result"));
         const QString sha =
             QCryptographicHash::hash(rig::readFile(hex), QCryptographicHash::Sha256).toHex();
-        const QString chip = ",STM32F10x medium-density,,";
-        const QStringList expected{a + chip + serialA + ',' + hex + ',' + sha + ",ok",
-                                   b + chip + serialB + ',' + hex + ',' + sha + ",failed",
-                                   a + chip + ',' + hex + ',' + sha + ",ok",
-                                   b + chip + ',' + hex + ',' + sha + ",failed"};
+        // The unique ID: whatever connect learnt, the same in the record as in the summary.
+        const QString chipA = ",STM32F10x medium-density," + boards[0]["unique_id"].toString(),
+                      chipB = ",STM32F10x medium-density," + boards[1]["unique_id"].toString(),
+                      file = ',' + hex + ',' + sha;
+        const QStringList expected{
+            a + chipA + ',' + serialA + file + ",ok", b + chipB + ',' + serialB + file + ",failed",
+            a + chipA + ',' + file + ",ok", b + chipB + ',' + file + ",failed"};
         for (int i = 0; i < 4; ++i) {
             QVERIFY(QDateTime::fromString(csv[i + 1].section(',', 0, 0), Qt::ISODate).isValid());
-            // The unique ID: whatever connect learnt, the same in the record as in the summary.
-            QStringList fields = csv[i + 1].split(',');
-            QCOMPARE(fields.size(), 8);
-            fields[3].clear();
-            QCOMPARE(fields.mid(1).join(','), expected[i]);
+            QCOMPARE(csv[i + 1].section(',', 1), expected[i]);
         }
     }
 
