@@ -4,7 +4,9 @@
 // operations refused from inside a running wait.
 // Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess;
 // the example ELF programmed by its content by tst_cliprocess, read three ways by tst_imageformat.
+#include <sys/resource.h>
 #include <QTest>
+#include <csignal>
 
 #include "BootLink.h"
 #include "ElfFiles.h"
@@ -58,9 +60,8 @@ class TestEngine : public QObject {
     Q_OBJECT
 private slots:
     // Refusals before anything is sent: the file's content for f.hex, or a path (read: a read
-    // into it, RANGE: a read of that range); %1 stands for a temporary folder. A file that cannot
-    // be replaced is guarded by diskFullDuringReadKeepsOldFile, a port that cannot be opened by
-    // tst_bootlink.
+    // into it, RANGE: a read of that range); %1 stands for a temporary folder. A disk that fills
+    // up during a read: diskFullDuringReadKeepsOldFile; a port that cannot be opened: tst_bootlink.
     void refusals_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("content");
@@ -130,6 +131,26 @@ private slots:
         QVERIFY(!r.host.events.last().ok);
         QVERIFY(r.host.logMessages.isEmpty() && r.port.written.isEmpty());
         QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files).size(), path.endsWith("f.hex") ? 1 : 0);
+    }
+
+    // The disk fills up while a read is written: the failure is reported, the old file stays as
+    // it was and nothing is left beside it.
+    void diskFullDuringReadKeepsOldFile() {
+        Rig r;
+        QVERIFY(r.connect());
+        const QString path = rig::writeFile(r.dir.filePath("full.bin"), "old");
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{8192, old.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);  // a failed write instead of the end of the test
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool ok = r.engine.readToFile(path, ImageFormat::Binary);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!ok);
+        QCOMPARE(Described(r.host.events), (QStringList{"read_begun", "output_not_writable"}));
+        QVERIFY(!r.host.last(EventCode::OutputNotWritable).detail.isEmpty());  // the system's words
+        QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files), QStringList{"full.bin"});
+        QCOMPARE(rig::readFile(path), QByteArray("old"));
     }
 
     // Stop pressed as the first block's answer came: no further Write Memory goes out, whatever
