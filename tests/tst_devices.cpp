@@ -194,9 +194,9 @@ private slots:
     }
 
     // The frames per family after connect. op: "chip" or "range:B-E" erased, "write:ITEMS" and
-    // "chip+write:ITEMS" programmed. No frames: refused, nothing sent. Global erases with 0x43 and
-    // 0x44, L0's page by page, a whole bank 2, F4 sectors and units left to the option bytes are
-    // run by praxon-cli on the simulated chip of each family in tst_families.
+    // "chip+write:ITEMS" programmed. L0's page by page erase, a whole bank 2, F4 sectors and units
+    // left to the option bytes are run by praxon-cli on the simulated chip of each family in
+    // tst_families.
     void frames_data() {
         QTest::addColumn<int>("pid");
         QTest::addColumn<bool>("fast");
@@ -207,6 +207,8 @@ private slots:
                             const QString& frames, bool fast = true) {
             QTest::newRow(name) << pid << fast << hex(word) << QString(op) << frames;
         };
+        row("0x43: global", 0x410, "8000FFFF", "chip", "43BC FF00");
+        row("0x44: global", 0x413, "12340004", "chip", "44BB FFFF00");
         row("0x43: 256 pages in two commands", 0x414, "0002FFFF", "range:08000000-08080000",
             "43BC " + pageList(0x43, 254) + " 43BC 00FFFF");
         row("0x44: 512 pages in 511 and 1", 0x437, "00020000", "range:08000000-08020000",
