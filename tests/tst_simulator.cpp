@@ -109,15 +109,10 @@ private slots:
         QTest::addColumn<int>("baud");    // set by the client on the port
         const QByteArray read256 = hex("7f 11ee 0800000008 ff00");
         const QByteArray readReply = hex("79797979") + QByteArray(256, char(0xFF));
-        const QByteArray get = hex("79 790b22000102112131436373829279");
         QTest::newRow("read: acks join the data packets")
             << 62 << 16 << "" << read256 << readReply << 16 << 115200;
-        QTest::newRow("get joins the waiting ack")
-            << 62 << 16 << "" << hex("7f 00ff") << get << 16 << 115200;
         QTest::newRow("hangup flushes the waiting ack")  // long before its timer
             << 62 << 5000 << "hangup:0x00:1" << hex("7f 00ff") << hex("79") << 0 << 115200;
-        QTest::newRow("no adapter: line pace")
-            << 0 << 0 << "" << read256 << readReply << 0 << 115200;
         QTest::newRow("no adapter at 9600") << 0 << 0 << "" << read256 << readReply << 0 << 9600;
     }
 
