@@ -1,10 +1,10 @@
 // The link's own rules, on a fake port: the receive buffer, the reply rule of each wait and its
-// typed result, how long a silent wait lasts, port names, port open failures and the pauses of a
-// boot sequence; boot sequences as text, the wirings, and the engine driving them around a
-// session. The frames on the wire, the operations' texts,
-// failure paths (NACKs, silence, Stop, a lost line, Get ID's forms) and the offered operations
-// are covered end to end against the simulated board, whose frame parser stm32flash checks
-// (tst_integration, tst_simulator).
+// typed result (a silent wait's limit: tst_integration's late and silent rows), port names, port
+// open failures and the pauses of a boot sequence; boot sequences as text, the wirings, and the
+// engine driving them around a session. The frames on the wire, the operations' texts, failure
+// paths (NACKs, silence, Stop, a lost line, Get ID's forms) and the offered operations are covered
+// end to end against the simulated board, whose frame parser stm32flash checks (tst_integration,
+// tst_simulator).
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>
@@ -163,71 +163,34 @@ private slots:
         QCOMPARE(r.link.stopped(), mode == "stop");
     }
 
-    // A silent line: the wait ends at the reply limit, not long after it (50 ms here). Fast mode
-    // and the quiet-line mode alike.
-    void silentWaitEndsAtTheLimit_data() {
-        QTest::addColumn<bool>("quiet");
-        QTest::newRow("fast") << false;
-        QTest::newRow("quiet line") << true;
-    }
-
-    void silentWaitEndsAtTheLimit() {
-        QFETCH(bool, quiet);
-        Rig r(quiet);
-        r.link.setReplyTimeout(50'000'000);
-        QElapsedTimer clock;
-        clock.start();
-        const Reply got = r.link.command(0x43);
-        const qint64 ms = clock.elapsed();
-        QCOMPARE(int(got.status), int(ReplyStatus::Timeout));
-        QVERIFY2(ms >= 50 && ms < 400, qPrintable(QString::number(ms)));
-    }
-
-    // Why a port did not open, with the system's own words, as one event.
-    void portOpenFailure_data() {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("systemText");
-        QTest::newRow("not found") << int(PortError::NotFound) << "No such file or directory";
-        QTest::newRow("in use") << int(PortError::InUse) << "Device or resource busy";
-    }
-
+    // Why a port did not open, with the system's own words, as one event: a missing device and
+    // one held by another program, told apart by the real port.
     void portOpenFailure() {
-        QFETCH(int, error);
-        QFETCH(QString, systemText);
-        RecordingHost host;
-        FakePort port;
-        BootLink link(host, port);
-        port.refuseOpen = true;
-        port.openError = PortError(error);
-        port.openErrorText = systemText;
-        QVERIFY(!link.openPort("ttyUSB3"));
-        QCOMPARE(host.events.size(), 1);
-        const Event& e = host.events[0];
-        QCOMPARE(int(e.code), int(EventCode::PortOpenFailed));
-        QCOMPARE(int(e.portError), error);
-        QCOMPARE(e.text, QString("/dev/ttyUSB3"));
-        QCOMPARE(e.detail, systemText);
-        QCOMPARE(int(link.openFailure().error), error);
-        // The system's text reaches the log as well as the message.
-        QVERIFY(host.logMessages.join('\n').contains(systemText));
-        QCOMPARE(host.messages.size(), 1);
-    }
-
-    // A real port: a missing device and one held by another program, told apart.
-    void realPortOpenFailure() {
-        QtSerialPort first, second;
-        PortOpenFailure failure;
-        QVERIFY(!first.open("/nonexistent/ttyPraxon", 115200, &failure));
-        QCOMPARE(int(failure.error), int(PortError::NotFound));
-        QVERIFY(!failure.text.isEmpty());
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
         const QString pty = QString::fromLatin1(::ptsname(master));
-        QVERIFY2(first.open(pty, 115200, &failure), qPrintable(failure.text));
-        failure = {};
-        QVERIFY(!second.open(pty, 115200, &failure));
-        QCOMPARE(int(failure.error), int(PortError::InUse));
-        first.close();
+        QtSerialPort holder;
+        PortOpenFailure failure;
+        QVERIFY2(holder.open(pty, 115200, &failure), qPrintable(failure.text));
+        for (const auto& [name, error] :
+             {std::pair{QString("/nonexistent/ttyPraxon"), PortError::NotFound},
+              std::pair{pty, PortError::InUse}}) {
+            RecordingHost host;
+            QtSerialPort port;
+            BootLink link(host, port);
+            QVERIFY(!link.openPort(name));
+            QCOMPARE(host.events.size(), 1);
+            const Event& e = host.events[0];
+            QCOMPARE(int(e.code), int(EventCode::PortOpenFailed));
+            QCOMPARE(int(e.portError), int(error));
+            QCOMPARE(int(link.openFailure().error), int(error));
+            QCOMPARE(e.text, name);
+            QVERIFY(!e.detail.isEmpty());
+            // The system's text reaches the log as well as the message.
+            QVERIFY(host.logMessages.join('\n').contains(e.detail));
+            QCOMPARE(host.messages.size(), 1);
+        }
+        holder.close();
         ::close(master);
     }
 

@@ -194,7 +194,9 @@ private slots:
     }
 
     // The frames per family after connect. op: "chip" or "range:B-E" erased, "write:ITEMS" and
-    // "chip+write:ITEMS" programmed. No frames: refused, nothing sent.
+    // "chip+write:ITEMS" programmed. L0's page by page erase, a whole bank 2, F4 sectors and units
+    // left to the option bytes are run by praxon-cli on the simulated chip of each family in
+    // tst_families.
     void frames_data() {
         QTest::addColumn<int>("pid");
         QTest::addColumn<bool>("fast");
@@ -206,20 +208,13 @@ private slots:
             QTest::newRow(name) << pid << fast << hex(word) << QString(op) << frames;
         };
         row("0x43: global", 0x410, "8000FFFF", "chip", "43BC FF00");
+        row("0x44: global", 0x413, "12340004", "chip", "44BB FFFF00");
         row("0x43: 256 pages in two commands", 0x414, "0002FFFF", "range:08000000-08080000",
             "43BC " + pageList(0x43, 254) + " 43BC 00FFFF");
-        row("0x44: global", 0x413, "12340004", "chip", "44BB FFFF00");
         row("0x44: 512 pages in 511 and 1", 0x437, "00020000", "range:08000000-08020000",
             "44BB " + pageList(0x44, 510) + " 44BB 000001FFFE");
-        row("L0: no global erase, page by page", 0x457, "10000000", "chip",
-            "44BB " + pageList(0x44, 127));
-        row("XL: bank 2 whole", 0x430, "0004FFFF", "range:08080000-08100000", "44BB FFFD02");
         row("XL: bank 1 whole and a page", 0x430, "0004FFFF", "range:08000000-08080800",
             "44BB FFFE01 44BB 0000010001");
-        row("F4: sectors of a range", 0x413, "12340004", "range:08004000-08010000",
-            "44BB 000200010002000302");
-        row("G47x: option bytes decide the pages", 0x469, "00020000", "range:08000000-08000800",
-            "");
         row("L0 compatible: blocks of 8, padded with 00", 0x457, "10000000",
             "write:08000002:AABBCC", "31CE 0800000008 070000AABBCC000000DA", false);
         row("U5: two pieces of one unit, one write", 0x482, "10000000",

@@ -4,7 +4,9 @@
 // operations refused from inside a running wait.
 // Checksum errors are guarded by tst_cliprocess, binary files by tst_mainform and tst_cliprocess;
 // the example ELF programmed by its content by tst_cliprocess, read three ways by tst_imageformat.
+#include <sys/resource.h>
 #include <QTest>
+#include <csignal>
 
 #include "BootLink.h"
 #include "ElfFiles.h"
@@ -16,8 +18,16 @@ using namespace praxon;
 namespace {
 QByteArray rec(uint16_t offset, const char* bytes) {
     const QByteArray b = hex(bytes);
-    return QByteArray::fromStdString(
-        DataRecordLine(offset, reinterpret_cast<const uint8_t*>(b.constData()), int(b.size())));
+    return QByteArray::fromStdString(DataRecordLine(
+               offset, reinterpret_cast<const uint8_t*>(b.constData()), int(b.size()))) +
+           "\n";
+}
+// An Intel HEX file of those records at 0x0800xxxx, with its end record unless told otherwise.
+QByteArray hexFile(std::initializer_list<std::pair<uint16_t, const char*>> records,
+                   bool end = true) {
+    QByteArray file = ":020000040800F2\n";
+    for (const auto& [offset, bytes] : records) file += rec(offset, bytes);
+    return end ? file + ":00000001FF\n" : file;
 }
 
 // The simulated bootloader (4-byte aligned writes only, as the chip) behind the fake port.
@@ -50,9 +60,8 @@ class TestEngine : public QObject {
     Q_OBJECT
 private slots:
     // Refusals before anything is sent: the file's content for f.hex, or a path (read: a read
-    // into it, RANGE: a read of that range); %1 stands for a temporary folder. A file that cannot
-    // be replaced is guarded by diskFullDuringReadKeepsOldFile, a port that cannot be opened by
-    // tst_bootlink.
+    // into it, RANGE: a read of that range); %1 stands for a temporary folder. A disk that fills
+    // up during a read: diskFullDuringReadKeepsOldFile; a port that cannot be opened: tst_bootlink.
     void refusals_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("content");
@@ -61,21 +70,20 @@ private slots:
                             const QStringList& events) {
             QTest::newRow(name) << path << content << events;
         };
-        const QByteArray ela = ":020000040800F2\n", eof = ":00000001FF\n";
-        const QByteArray good = ela + rec(0, "01020304") + "\n";
+        const QByteArray eof = ":00000001FF\n";
         const QString failed = "program_failed";
         row("no file", "   ", {}, {"no_image_file"});
         row("file missing", "%1/no.hex", {}, {"image_file_missing"});
         row("file unreadable", "%1", {}, {"image_file_unreadable"});
-        row("no end record", "f.hex", good, {"hex_no_end_record", failed});
-        row("two values for one address", "f.hex", good + rec(2, "0303") + "\n" + eof,
+        row("no end record", "f.hex", hexFile({{0, "01020304"}}, false),
+            {"hex_no_end_record", failed});
+        row("two values for one address", "f.hex", hexFile({{0, "01020304"}, {2, "0303"}}),
             {"hex_conflict@08000003", failed});
-        row("no data", "f.hex", ela + eof, {"image_empty", failed});
+        row("no data", "f.hex", hexFile({}), {"image_empty", failed});
         // 0x410 parts carry up to 128 KB whatever the size word says; the bootloader keeps the
         // first 0x200 bytes of the RAM.
         row("past the flash of the product line", "f.hex",
-            ":020000040802F0\n" + rec(0, "0102030405") + "\n" + eof,
-            {"outside_memory@08020000", failed});
+            ":020000040802F0\n" + rec(0, "0102030405") + eof, {"outside_memory@08020000", failed});
         row("read into a missing folder", "read:%1/no/out.bin", {}, {"output_folder_missing"});
         row("read into a folder", "read:%1", {}, {"output_not_writable"});
         // The same limit as for writes: the product line's 128 KB.
@@ -83,7 +91,7 @@ private slots:
             {"read_past_flash_end@08020000"});
         row("read range empty", "read:%1/r.bin 08000100 08000100", {}, {"read_range_invalid"});
         row("the bootloader's RAM", "f.hex",
-            ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + "\n" + eof,
+            ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + eof,
             {"outside_memory@200001F0", failed});
         // Other formats, told by the content whatever the name.
         const QByteArray srecData = "S30908000090400D03000E\n", srecEnd = "S70508000009E9\n";
@@ -125,6 +133,26 @@ private slots:
         QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files).size(), path.endsWith("f.hex") ? 1 : 0);
     }
 
+    // The disk fills up while a read is written: the failure is reported, the old file stays as
+    // it was and nothing is left beside it.
+    void diskFullDuringReadKeepsOldFile() {
+        Rig r;
+        QVERIFY(r.connect());
+        const QString path = rig::writeFile(r.dir.filePath("full.bin"), "old");
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{8192, old.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);  // a failed write instead of the end of the test
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool ok = r.engine.readToFile(path, ImageFormat::Binary);
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!ok);
+        QCOMPARE(Described(r.host.events), (QStringList{"read_begun", "output_not_writable"}));
+        QVERIFY(!r.host.last(EventCode::OutputNotWritable).detail.isEmpty());  // the system's words
+        QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files), QStringList{"full.bin"});
+        QCOMPARE(rig::readFile(path), QByteArray("old"));
+    }
+
     // Stop pressed as the first block's answer came: no further Write Memory goes out, whatever
     // the mode, and the program is reported failed.
     void stopBetweenBlocks_data() {
@@ -140,8 +168,7 @@ private slots:
         QVERIFY(r.connect());
         // Two blocks: the gap between them is not erased.
         const QString path = rig::writeFile(r.dir.filePath("two.hex"),
-                                            ":020000040800F2\n" + rec(0, "01020304") + "\n" +
-                                                rec(0x100, "05060708") + "\n:00000001FF\n");
+                                            hexFile({{0, "01020304"}, {0x100, "05060708"}}));
         r.host.onEvent = [&](const Event& e) {
             if (e.code == EventCode::Progress) r.engine.stop();
         };
@@ -189,8 +216,7 @@ private slots:
             return out;
         };
         const QString path =
-            rig::writeFile(r.dir.filePath("v.hex"),
-                           ":020000040800F2\n" + rec(0, "0102030405060708") + "\n:00000001FF\n");
+            rig::writeFile(r.dir.filePath("v.hex"), hexFile({{0, "0102030405060708"}}));
         QCOMPARE(r.program(path, {EraseScope::Chip, true, false}), wrongByte < 0);
         const Event e = r.host.last(wrongByte < 0                  ? EventCode::Verified
                                     : mode == int(WriteMode::Fast) ? EventCode::VerifyMismatchAt
@@ -201,28 +227,16 @@ private slots:
         if (wrongByte < 0) QCOMPARE(e.done, qint64(8));
     }
 
-    // Go: the chip's answer to the address decides. A refused address leaves the chip in its
-    // bootloader, the link offered, and the operation failed.
-    void goAddress_data() {
-        QTest::addColumn<uint>("address");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QStringList>("events");
-        QTest::newRow("flash") << 0x08000000u << true
-                               << QStringList{"started@08000000", "link_closed"};
-        QTest::newRow("nothing there")
-            << 0x12345678u << false << QStringList{"go_address_refused@12345678"};
-    }
-
-    void goAddress() {
-        QFETCH(uint, address);
-        QFETCH(bool, ok);
-        QFETCH(QStringList, events);
+    // Go to an address the chip refuses leaves it in its bootloader, the link offered, and the
+    // operation failed (an accepted Go: tst_integration's go row).
+    void goAddressRefused() {
         Rig r;
         QVERIFY(r.connect());
-        QCOMPARE(r.engine.go(address), ok);
-        QCOMPARE(Described(r.host.events), events);
-        QCOMPARE(r.host.commands.program, !ok);
-        QCOMPARE(r.port.written, (QList<QByteArray>{hex("21DE"), BootLink::addressFrame(address)}));
+        QVERIFY(!r.engine.go(0x12345678));
+        QCOMPARE(Described(r.host.events), QStringList{"go_address_refused@12345678"});
+        QVERIFY(r.host.commands.program);
+        QCOMPARE(r.port.written,
+                 (QList<QByteArray>{hex("21DE"), BootLink::addressFrame(0x12345678)}));
     }
 
     // The fast mode splits at a gap that is not erased and bridges it on an erased chip; records
@@ -240,10 +254,11 @@ private slots:
         QFETCH(int, writes);
         Rig r;
         QVERIFY(r.connect());
-        const QByteArray content = ":020000040800F2\n" + rec(0, "010203040506") + "\n" +
-                                   rec(6, "0708090A0B0C0D0E0F10") + "\n" + rec(0x11, "1112") +
-                                   "\n" + rec(0x40, "A1A2A3") + "\n" + rec(0x43, "A4") + "\n" +
-                                   ":00000001FF\n";
+        const QByteArray content = hexFile({{0, "010203040506"},
+                                            {6, "0708090A0B0C0D0E0F10"},
+                                            {0x11, "1112"},
+                                            {0x40, "A1A2A3"},
+                                            {0x43, "A4"}});
         QVERIFY(r.program(rig::writeFile(r.dir.filePath("f.hex"), content),
                           {EraseScope(erase), true, false}));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.board.flash().data()), 0x48),
@@ -259,8 +274,8 @@ private slots:
     void operationsRefusedInsideAWait() {
         Rig r;
         QVERIFY(r.connect());
-        const std::optional<FirmwareImage> image = r.engine.loadImage({rig::writeFile(
-            r.dir.filePath("e.hex"), ":020000040800F2\n" + rec(0, "01020304") + "\n:00000001FF")});
+        const std::optional<FirmwareImage> image = r.engine.loadImage(
+            {rig::writeFile(r.dir.filePath("e.hex"), hexFile({{0, "01020304"}}))});
         QVERIFY(image);
         QList<bool> results;
         qsizetype framesBefore = -1, framesAfter = -1;

@@ -140,7 +140,6 @@ private slots:
         row("Intel HEX", ":020000040800F2\n", hex);
         row("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", hex);
         row("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", bin);
-        row("vector table", QByteArray::fromHex("0050002009010008"), bin);
         row("a zero byte first", QByteArray(":0000", 5).prepend('\0'), bin);
         row("empty", "", bin);
         row("blanks only", " \r\n\t", bin);
@@ -220,7 +219,6 @@ private slots:
         QTest::newRow("below the lowest") << 600 << false;
         QTest::newRow("between two") << 100000 << false;
         QTest::newRow("above the highest") << 1000000 << false;
-        QTest::newRow("zero") << 0 << false;
     }
 
     void lineSpeeds() {
@@ -264,12 +262,9 @@ private slots:
         bad("count one long", "S30A08000090400D03000E", SrecError::BadLength);
         bad("odd number of digits", "S30908000090400D03000", SrecError::IllegalFormat);
         bad("not a hex digit", "S3090800009G400D03000E", SrecError::IllegalFormat);
-        bad("an inner blank", "S309080000 90400D03000E", SrecError::IllegalFormat);
         bad("lower-case s", "s30908000090400D03000E", SrecError::IllegalFormat);
         bad("type only", "S1", SrecError::IllegalFormat);
-        bad("Intel HEX", ":00000001FF", SrecError::IllegalFormat);
         bad("S4 does not exist", line(4, "00000000"), SrecError::BadType);
-        bad("a letter for the type", "SX0300FC", SrecError::BadType);
         bad("S3 too short for its address", line(3, "080000"), SrecError::BadLength);
         bad("S9 with data", line(9, "000001"), SrecError::BadLength);
         bad("past FFFFFFFF", line(3, "FFFFFFFF0102"), SrecError::AddressOverflow);
@@ -423,7 +418,6 @@ private slots:
              "FFFFFFFE:0102");
 
         bad("empty file", {}, ElfError::NotElf);
-        bad("Intel HEX", ":00000001FF\n", ElfError::NotElf);
         bad("magic changed", with8(two, 1, 'e'), ElfError::NotElf);
         bad("magic only", "\177ELF", ElfError::BadHeader);
         bad("header cut at 51 bytes", two.left(51), ElfError::BadHeader);
@@ -434,11 +428,8 @@ private slots:
         bad("file version 0", with32(two, 20, 0), ElfError::BadHeader);
         bad("header size too small", with16(two, 40, 40), ElfError::BadHeader);
         bad("program header entry of 56 bytes", with16(two, 42, 56), ElfError::BadHeader);
-        bad("program header table past the end", with32(two, 28, uint32_t(two.size()) - 40),
-            ElfError::BadHeader);
         bad("program header table offset near 4 GB", with32(two, 28, 0xFFFFFFF0),
             ElfError::BadHeader);
-        bad("more entries than the file holds", with16(two, 44, 200), ElfError::BadHeader);
         bad("extended entry count", with16(two, 44, 0xFFFF), ElfError::BadHeader);
         bad("file cut inside the program headers", two.left(elf::entry(1) + 8),
             ElfError::BadHeader);

@@ -98,12 +98,11 @@ private slots:
         row("protect nack:0x82:1:1", false, 0, true, {"protect_failed"});
         row("unprotect nack:0x92:1:1", false, 0, false, {"unprotect_failed", "link_closed"});
 
-        // Stop in a wait for data bytes and for the ACK of written data.
+        // Stop in a wait for data bytes and (in the fast rows) for the ACK of written data; Stop
+        // between blocks in either mode: tst_engine.
         row("stop read short:0x11:3:3", false, 0, false,
             {"read_begun", "link_closed", "read_step_failed@08000100 data stopped",
              "read_aborted"});
-        row("stop program silent:0x31:2:3", false, 2, false,
-            {"program_begun", "link_closed", "program_failed"});
 
         // The fast mode: the same failures, named in the log; the fast read's count refused. Its
         // connect reads the unique ID and the option bytes too: Read Memory occurrences 2 and 3.
