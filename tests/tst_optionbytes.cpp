@@ -160,7 +160,7 @@ private slots:
             "RDP=AA level 0|DUALBANK=0 smaller parts: one bank|DB1M -|WRP1A_STRT=2|WRP1A_END=5 "
             "pages 2-5 protected|WRP1B_END=0 area off");
         row("L4R bank bits", 0x470, "0:AAF89FFF", "DB1M,DBANK,DUALBANK",
-            "DB1M=0 1 MB parts: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
+            "DB1M=0 parts below the largest: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
         row("G0B dual bank", 0x467, "0:AAFEDFFF", "nRST_SHDW,DUAL_BANK,RDP",
             "nRST_SHDW=1 no reset|DUAL_BANK=0 one bank|RDP=AA level 0");
         row("G0 without banks", 0x460, "", "DUAL_BANK,IWDG_SW",
