@@ -59,7 +59,7 @@ private slots:
         for (const std::string& e : BuiltInOptionTableErrors()) qWarning("%s", e.c_str());
         QVERIFY(BuiltInOptionTableErrors().empty());
         for (uint16_t pid :
-             {0x440, 0x410, 0x430, 0x422, 0x411, 0x413, 0x415, 0x460, 0x467, 0x468, 0x472}) {
+             {0x440, 0x410, 0x430, 0x422, 0x411, 0x413, 0x415, 0x460, 0x467, 0x468, 0x472, 0x455}) {
             const OptionLayout& layout = layoutOf(pid);
             // The factory image decodes as unprotected with sound complements.
             QCOMPARE(ReadoutLevel(layout, FactoryOptionBytes(layout)), 0);

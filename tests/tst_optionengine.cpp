@@ -437,7 +437,7 @@ private slots:
 
     // Where an option bit decides the banks and pages, the chip's option bytes give the page
     // numbers Extended Erase sends for the same range and whether a bank covered whole goes in
-    // one bank erase; with them unknown (U535 below 512 KB, L4R: not readable),
+    // one bank erase; with them unknown (L4R: not mapped),
     // page and bank erase are refused and the whole chip still erased.
     void bankLayout_data() {
         QTest::addColumn<int>("pid");
@@ -453,8 +453,11 @@ private slots:
         const Units none;
         QTest::newRow("U535 512K: bank 1 by bank erase")
             << 0x455 << 512 << E{} << 0 << 0x40000 << true << none << 1 << 0;
-        QTest::newRow("U535 256K: banks unknown, refused")
-            << 0x455 << 256 << E{} << 0 << 0x20000 << false << none << 0 << 0;
+        QTest::newRow("U535 256K DUALBANK=1: bank 1 by bank erase")
+            << 0x455 << 256 << E{"DUALBANK=1"} << 0 << 0x20000 << true << none << 1 << 0;
+        QTest::newRow("U535 256K DUALBANK=0: no bank to erase")
+            << 0x455 << 256 << E{"DUALBANK=0"} << 0 << 0x20000 << true
+            << Units{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15} << 0 << 0;
         QTest::newRow("U535 256K: the whole chip")
             << 0x455 << 256 << E{} << -1 << 0 << true << none << 0 << 1;
         QTest::newRow("L476 512K DUALBANK=1: bank 2 from page 256")
