@@ -400,6 +400,7 @@ std::vector<FlashUnit> Board::flashUnits() const {
 
 // The option bytes take effect at reset.
 void Board::syncOptionBytes() {
+    applyBankLayout();
     protected_.assign(units_.size(), false);
     if (!layout_) return;
     const int level = ReadoutLevel(*layout_, option_);
@@ -409,6 +410,27 @@ void Board::syncOptionBytes() {
     if (!wdg) wdg = FindOptionField(*layout_, device_.pid, "IWDG_SW");
     hardwareWatchdog_ = wdg && OptionFieldValue(*wdg, option_) == 0;
     protected_ = ProtectedUnits(*layout_, device_.pid, flashUnits(), option_);
+}
+
+// Where an option bit decides them, the erase units, banks and their numbers follow it.
+void Board::applyBankLayout() {
+    const BankLayoutRule* rule =
+        layout_ ? FindBankLayout(*layout_, device_.pid, flashSize(), option_) : nullptr;
+    if (!rule) return;
+    units_ = placeUnits(WithBankLayout(device_, *rule), flashSize());
+    bank2_ = rule->twoBanks ? flashSize() / 2 : 0;
+    bank2Number_ = rule->twoBanks ? rule->bank2Number : 0;
+}
+
+// The unit an erase means by its number; units_.size() for a number the chip does not have.
+size_t Board::unitOfNumber(uint32_t number) const {
+    if (!bank2Number_) return number;
+    const auto bank1 = size_t(std::count_if(units_.begin(), units_.end(),
+                                            [&](const Unit& u) { return u.offset < bank2_; }));
+    if (number < bank1) return number;
+    if (number >= bank2Number_ && number - bank2Number_ < units_.size() - bank1)
+        return bank1 + (number - bank2Number_);
+    return units_.size();
 }
 
 // A field by name (readout: its level), complements included; a name the chip lacks: nothing.
@@ -1008,14 +1030,17 @@ Board::Output Board::onExtendedErase() {
 
 // Erases units by number, or none of them (NACK) when one is not there or is write-protected
 // (unless protected ones are to be skipped silently).
-Board::Output Board::eraseUnits(const std::vector<uint32_t>& list, unsigned step) {
-    for (uint32_t unit : list)
-        if (unit >= units_.size() || (pageWriteProtected(unit) && !config_.skipProtectedErase))
+Board::Output Board::eraseUnits(const std::vector<uint32_t>& numbers, unsigned step) {
+    std::vector<size_t> list;
+    for (uint32_t number : numbers) list.push_back(unitOfNumber(number));
+    for (size_t unit : list)
+        if (unit >= units_.size() ||
+            (pageWriteProtected(unsigned(unit)) && !config_.skipProtectedErase))
             return nack(step);
     if (nackFault(step)) return nack(step);
     int64_t busyNs = 0;
-    for (uint32_t unit : list) {
-        if (pageWriteProtected(unit)) continue;  // skipped, yet acknowledged
+    for (size_t unit : list) {
+        if (pageWriteProtected(unsigned(unit))) continue;  // skipped, yet acknowledged
         eraseRange(units_[unit].offset, units_[unit].size);
         busyNs += unitEraseNs(unit);
         ++counters_.pageErases;

@@ -256,6 +256,8 @@ private:
     bool anyWriteProtection(size_t firstUnit, size_t endUnit) const;
     std::vector<FlashUnit> flashUnits() const;
     void syncOptionBytes();
+    void applyBankLayout();
+    size_t unitOfNumber(uint32_t number) const;
     void setOption(const char* name, uint32_t value);
     void clearWriteProtection();
     uint8_t* mappedByte(uint32_t address);
@@ -266,6 +268,7 @@ private:
     std::vector<uint8_t> flash_;
     std::vector<Unit> units_;
     uint32_t bank2_ = 0;
+    uint32_t bank2Number_ = 0;   // what the erase calls bank 2's first unit; 0: numbered on
     bool halfWords_ = false;     // STM32F0/F1/F3: half-word flash, 0x0000 may go over anything
     std::vector<bool> written_;  // other flash: each write unit (align bytes) once after erase
     std::vector<Ram> ram_;

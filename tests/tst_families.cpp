@@ -1,8 +1,8 @@
 // One chip of every family of the device table on the simulated board, with two clients that
 // know the chips each from their own table: stm32flash writes a 4 KB image with verify, reads it
 // back and erases the chip; praxon-cli programs with erase and verify, reads the whole flash,
-// erases a range (exactly the erase units the family has there: pages, sectors or a whole bank)
-// and the whole chip.
+// erases a range (exactly the erase units the family has there: pages, sectors or a whole bank,
+// as the option bytes say where they decide) and the whole chip.
 #include <QProcess>
 #include <QtTest>
 
@@ -46,13 +46,15 @@ private slots:
         row("F334, 2 KB pages", 0x438, 0x44, 0x08000900, 0x10, 0x800, 0x1000);
         row("F407: two 16 KB sectors", 0x413, 0x44, 0x08004000, 0x4001, 0x4000, 0xC000);
         row("F74x: a 32 KB sector", 0x449, 0x44, 0x08008000, 0x100, 0x8000, 0x10000);
+        row("G0B1: bank 2 (DUAL_BANK)", 0x467, 0x44, 0x08040000, 0x40000, 0x40000, 0x80000, 1);
         row("G07x", 0x460, 0x44, 0x08000800, 0x800, 0x800, 0x1000);
         row("G431", 0x468, 0x44, 0x08001000, 1, 0x1000, 0x1800);
         row("H74x: bank 2", 0x450, 0x44, 0x08100000, 0x100000, 0x100000, 0x200000, 1);
         row("L05x: 128-byte pages, erased 00", 0x417, 0x44, 0x08000080, 0x80, 0x80, 0x100);
         row("L1 Cat.1: protocol 3.0", 0x416, 0x44, 0x08000100, 0x100, 0x100, 0x200);
         row("L43x", 0x435, 0x44, 0x08000800, 0x10, 0x800, 0x1000);
-        row("L552: units left to the option bytes", 0x472, 0x44, 0x08000800, 0x10, 0, 0);
+        row("L4P5: 4 KB pages in two banks (DBANK)", 0x471, 0x44, 0x08081000, 1, 0x81000, 0x82000);
+        row("L552: 2 KB pages (DBANK)", 0x472, 0x44, 0x08000800, 0x10, 0x800, 0x1000);
         row("U535: bank 2 in the middle", 0x455, 0x44, 0x08040000, 0x40000, 0x40000, 0x80000, 1);
         row("WB55, 4 KB pages", 0x495, 0x44, 0x08001000, 1, 0x1000, 0x2000);
         row("WLE5", 0x497, 0x44, 0x08000800, 1, 0x800, 0x1000);

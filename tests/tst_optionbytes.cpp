@@ -59,7 +59,7 @@ private slots:
         for (const std::string& e : BuiltInOptionTableErrors()) qWarning("%s", e.c_str());
         QVERIFY(BuiltInOptionTableErrors().empty());
         for (uint16_t pid :
-             {0x440, 0x410, 0x430, 0x422, 0x411, 0x413, 0x415, 0x460, 0x467, 0x468}) {
+             {0x440, 0x410, 0x430, 0x422, 0x411, 0x413, 0x415, 0x460, 0x467, 0x468, 0x472, 0x455}) {
             const OptionLayout& layout = layoutOf(pid);
             // The factory image decodes as unprotected with sound complements.
             QCOMPARE(ReadoutLevel(layout, FactoryOptionBytes(layout)), 0);
@@ -107,6 +107,27 @@ private slots:
             "line 1: level2|line 2: layout unknown");
         row("odd size with byte complements", "layout\tX\tS\t15\tbytes\t4K\t0xAA\t-\n" + rdp,
             "line 1: size|line 2: layout unknown");
+        const QString bank = "field\tX\tB\t2\t0\t1\tbank\t0x410\t-\n";
+        row("banks: one and two",
+            layout + rdp + bank +
+                "banks\tX\tB\t0x410\t32K\t1\t1K\thalf\t16\nbanks\tX\tB\t0x410\t32K\t0\t2K\t-\t-",
+            "X:RDP,B/B@32K=1>16,B@32K=0");
+        row("banks: units short of the flash",
+            layout + rdp + bank + "banks\tX\tB\t0x410\t32K\t1\t1Kx8\thalf\t16",
+            "X:RDP,B|line 4: units");
+        row("banks: not a bank field",
+            layout + rdp + bank + "banks\tX\tRDP\t0x410\t32K\t1\t1K\thalf\t16",
+            "X:RDP,B|line 4: no bank field of that name for these pids");
+        row("banks: a chip without the field",
+            layout + rdp + bank + "banks\tX\tB\t0x410,0x412\t32K\t1\t1K\thalf\t16",
+            "X:RDP,B|line 4: no bank field of that name for these pids");
+        row("banks: bank 2 without its number",
+            layout + rdp + bank + "banks\tX\tB\t0x410\t32K\t1\t1K\thalf\t-",
+            "X:RDP,B|line 4: number");
+        row("banks: a value twice",
+            layout + rdp + bank +
+                "banks\tX\tB\t0x410\t32K\t0\t1K\t-\t-\nbanks\tX\tB\t0x410\t32K\t0\t2K\t-\t-",
+            "X:RDP,B/B@32K=0|line 5: banks twice");
     }
 
     void parse() {
@@ -116,7 +137,14 @@ private slots:
         for (const OptionLayout& l : ParseOptionLayouts(text.toStdString(), &errors)) {
             QStringList names;
             for (const OptionField& f : l.fields) names << QString::fromStdString(f.name);
-            result << QString::fromStdString(l.name) + ":" + names.join(',');
+            QString banks;
+            for (const BankLayoutRule& b : l.banks)
+                banks += QString("%1%2@%3K=%4")
+                             .arg(banks.isEmpty() ? "/" : ",", QString::fromStdString(b.field))
+                             .arg(b.flashBytes / 1024)
+                             .arg(b.value) +
+                         (b.twoBanks ? QString(">%1").arg(b.bank2Number) : QString());
+            result << QString::fromStdString(l.name) + ":" + names.join(',') + banks;
         }
         for (const std::string& e : errors) result << QString::fromStdString(e);
         QTEST(result.join('|'), "result");
@@ -160,7 +188,7 @@ private slots:
             "RDP=AA level 0|DUALBANK=0 smaller parts: one bank|DB1M -|WRP1A_STRT=2|WRP1A_END=5 "
             "pages 2-5 protected|WRP1B_END=0 area off");
         row("L4R bank bits", 0x470, "0:AAF89FFF", "DB1M,DBANK,DUALBANK",
-            "DB1M=0 1 MB parts: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
+            "DB1M=0 parts below the largest: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
         row("G0B dual bank", 0x467, "0:AAFEDFFF", "nRST_SHDW,DUAL_BANK,RDP",
             "nRST_SHDW=1 no reset|DUAL_BANK=0 one bank|RDP=AA level 0");
         row("G0 without banks", 0x460, "", "DUAL_BANK,IWDG_SW",

@@ -94,8 +94,8 @@ private slots:
             << 0x410 << true << false << false << Units{} << false << false;
         QTest::newRow("F103 compatible: the shortest connect")
             << 0x410 << false << true << false << Units{} << false << false;
-        QTest::newRow("G0B1: option bytes decide the pages, protection not told")
-            << 0x467 << false << false << true << Units{} << true << false;
+        QTest::newRow("G0B1: the pages from the option bytes, protection told")
+            << 0x467 << false << false << true << Units{} << true << true;
     }
     void connectLearns() {
         QFETCH(int, pid);
@@ -435,39 +435,115 @@ private slots:
         }
     }
 
-    // An option bit decides the banks of a U535 below 512 KB: with the option bytes unknown,
-    // page and bank erase are refused, the whole chip still erased; at 512 KB the two banks are
-    // fixed and a bank covered whole goes in one bank erase.
+    // Where an option bit decides the banks and pages, the chip's option bytes give the page
+    // numbers Extended Erase sends for the same range and whether a bank covered whole goes in
+    // one bank erase; with them unknown (L4R: not mapped), page and bank erase are refused and the
+    // whole chip still erased. The simulated chip refuses a page number its layout lacks.
     void bankLayout_data() {
+        QTest::addColumn<int>("pid");
         QTest::addColumn<int>("flashKb");
-        QTest::addColumn<bool>("whole");  // erase the whole chip instead of its first half
+        QTest::addColumn<std::vector<std::string>>("edits");
+        QTest::addColumn<int>("from");  // offset of the range erased; -1: the whole chip
+        QTest::addColumn<int>("size");
         QTest::addColumn<bool>("ok");
+        QTest::addColumn<Units>("numbers");  // the page numbers sent, in order
         QTest::addColumn<int>("bankErases");
         QTest::addColumn<int>("massErases");
-        QTest::newRow("512K: bank 1 by bank erase") << 512 << false << true << 1 << 0;
-        QTest::newRow("256K: banks unknown, refused") << 256 << false << false << 0 << 0;
-        QTest::newRow("256K: the whole chip") << 256 << true << true << 0 << 1;
+        QTest::addColumn<int>("sentInstead");  // the first number as the chip gets it; -1: as sent
+        using E = std::vector<std::string>;
+        const Units none;
+        QTest::newRow("U535 512K: bank 1 by bank erase")
+            << 0x455 << 512 << E{} << 0 << 0x40000 << true << none << 1 << 0 << -1;
+        QTest::newRow("U535 256K DUALBANK=1: bank 1 by bank erase")
+            << 0x455 << 256 << E{"DUALBANK=1"} << 0 << 0x20000 << true << none << 1 << 0 << -1;
+        QTest::newRow("U535 256K DUALBANK=0: no bank to erase")
+            << 0x455 << 256 << E{"DUALBANK=0"} << 0 << 0x20000 << true
+            << Units{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15} << 0 << 0 << -1;
+        QTest::newRow("U535 256K: the whole chip")
+            << 0x455 << 256 << E{} << -1 << 0 << true << none << 0 << 1 << -1;
+        QTest::newRow("L476 512K DUALBANK=1: bank 2 from page 256")
+            << 0x415 << 512 << E{"DUALBANK=1"} << 0x3F000 << 0x2000 << true
+            << Units{126, 127, 256, 257} << 0 << 0 << -1;
+        QTest::newRow("L476 512K DUALBANK=0: pages on")
+            << 0x415 << 512 << E{"DUALBANK=0"} << 0x3F000 << 0x2000 << true
+            << Units{126, 127, 128, 129} << 0 << 0 << -1;
+        QTest::newRow("L476 512K DUALBANK=1: bank 1 by bank erase")
+            << 0x415 << 512 << E{"DUALBANK=1"} << 0 << 0x40000 << true << none << 1 << 0 << -1;
+        Units firstHalf;
+        for (uint32_t i = 0; i < 128; ++i) firstHalf.push_back(i);
+        QTest::newRow("L476 512K DUALBANK=0: no bank to erase")
+            << 0x415 << 512 << E{"DUALBANK=0"} << 0 << 0x40000 << true << firstHalf << 0 << 0 << -1;
+        QTest::newRow("L4R 2M: options not mapped, refused")
+            << 0x470 << 2048 << E{} << 0x7F000 << 0x2000 << false << none << 0 << 0 << -1;
+        QTest::newRow("L476 1M: two banks without the options")
+            << 0x415 << 1024 << E{"DUALBANK=0"} << 0x7F000 << 0x2000 << true
+            << Units{254, 255, 256, 257} << 0 << 0 << -1;
+        QTest::newRow("G0B1 512K DUAL_BANK=1")
+            << 0x467 << 512 << E{"DUAL_BANK=1"} << 0x3F000 << 0x2000 << true
+            << Units{126, 127, 256, 257} << 0 << 0 << -1;
+        QTest::newRow("G0B1 512K DUAL_BANK=0")
+            << 0x467 << 512 << E{"DUAL_BANK=0"} << 0x3F000 << 0x2000 << true
+            << Units{126, 127, 128, 129} << 0 << 0 << -1;
+        QTest::newRow("F429 1M DB1M=1: bank 2 from sector 12")
+            << 0x419 << 1024 << E{"DB1M=1"} << 0x7F000 << 0x2000 << true << Units{7, 12} << 0 << 0
+            << -1;
+        QTest::newRow("F429 1M DB1M=0: one bank") << 0x419 << 1024 << E{"DB1M=0"} << 0x7F000
+                                                  << 0x2000 << true << Units{7, 8} << 0 << 0 << -1;
+        QTest::newRow("L4P5 1M DBANK=1: 4K pages, bank 2 from 256")
+            << 0x471 << 1024 << E{"DBANK=1"} << 0x7F000 << 0x2000 << true << Units{127, 256} << 0
+            << 0 << -1;
+        QTest::newRow("L4P5 1M DBANK=0: 8K pages")
+            << 0x471 << 1024 << E{"DBANK=0"} << 0x7F000 << 0x2000 << true << Units{63, 64} << 0 << 0
+            << -1;
+        QTest::newRow("L552 DBANK=0: 4K pages") << 0x472 << 512 << E{"DBANK=0"} << 0x3F000 << 0x2000
+                                                << true << Units{63, 64} << 0 << 0 << -1;
+        QTest::newRow("L476 512K DUALBANK=1: the chip has no page 128")
+            << 0x415 << 512 << E{"DUALBANK=1"} << 0x40000 << 0x800 << false << Units{256} << 0 << 0
+            << 128;
+        QTest::newRow("L476 512K DUALBANK=0: the chip has no page 256")
+            << 0x415 << 512 << E{"DUALBANK=0"} << 0x7F800 << 0x800 << false << Units{255} << 0 << 0
+            << 256;
     }
+
     void bankLayout() {
+        QFETCH(int, pid);
         QFETCH(int, flashKb);
-        QFETCH(bool, whole);
+        QFETCH(std::vector<std::string>, edits);
+        QFETCH(int, from);
+        QFETCH(int, size);
         QFETCH(bool, ok);
+        QFETCH(Units, numbers);
         QFETCH(int, bankErases);
         QFETCH(int, massErases);
-        Rig rig(Chip(0x455, {}, flashKb));
-        const bool connected = rig.engine.connect("ttyS0");
-        QVERIFY(connected);
-        QCOMPARE(rig.host.has(EventCode::BankLayoutUnknown), flashKb < 512);
-        rig.host.clearRecords();
-        const uint32_t half = uint32_t(flashKb) * 512;
-        QCOMPARE(rig.engine.erase(
-                     whole ? std::nullopt
-                           : std::optional<AddressRange>({0x08000000, 0x08000000ull + half})),
-                 ok);
-        QCOMPARE(rig.host.has(EventCode::BankLayoutUnknown), !ok);
+        QFETCH(int, sentInstead);
+        Rig rig(Chip(uint16_t(pid), edits, flashKb));
+        // The page lists of Extended Erase: the frame after 44 BB, when not a special code.
+        Units sent;
+        bool erasing = false;
+        rig.tamper = [&](const QByteArray& frame) {
+            QByteArray out = frame;
+            if (erasing && frame.size() >= 5 && uint8_t(frame[0]) < 0xFF) {
+                for (int i = 2; i + 2 < frame.size(); i += 2)
+                    sent.push_back(uint32_t(uint8_t(frame[i])) << 8 | uint8_t(frame[i + 1]));
+                if (sentInstead >= 0) {  // a number the layout lacks, checksum kept sound
+                    out[2] = char(sentInstead >> 8), out[3] = char(sentInstead);
+                    out[out.size() - 1] = char(out.back() ^ frame[2] ^ frame[3] ^ out[2] ^ out[3]);
+                }
+            }
+            erasing = frame == QByteArray("\x44\xBB");
+            return out;
+        };
+        QVERIFY(rig.connect());
+        std::optional<AddressRange> range;
+        if (from >= 0)
+            range = AddressRange{0x08000000u + uint32_t(from), 0x08000000ull + from + size};
+        QCOMPARE(rig.engine.erase(range), ok);
+        QCOMPARE(rig.host.has(EventCode::BankLayoutUnknown), !ok && sentInstead < 0);
+        QCOMPARE(rig.host.has(EventCode::EraseFailed), sentInstead >= 0);
+        QCOMPARE(sent, numbers);
+        QCOMPARE(int(rig.board.counters().pageErases), ok ? int(numbers.size()) : 0);
         QCOMPARE(int(rig.board.counters().bankErases), bankErases);
         QCOMPARE(int(rig.board.counters().massErases), massErases);
-        QCOMPARE(int(rig.board.counters().pageErases), 0);
     }
 };
 

@@ -81,6 +81,13 @@ uint32_t DeviceInfo::bank2Address(uint32_t flashBytes, bool sizeKnown) const {
     return bank2 > flashBase && bank2 - flashBase < flashBytes ? bank2 : 0;
 }
 
+uint32_t DeviceInfo::eraseNumber(uint32_t index, uint32_t flashBytes, bool sizeKnown) const {
+    const uint32_t bank2 = bank2Address(flashBytes, sizeKnown);
+    if (bank2Number == 0 || bank2 == 0) return index;
+    const auto bank1 = uint32_t(unitsCovering({flashBase, bank2}, flashBytes).size());
+    return index < bank1 ? index : bank2Number + (index - bank1);
+}
+
 const std::vector<DeviceInfo>& Devices() {
     static const std::vector<DeviceInfo> devices = [] {
         std::vector<DeviceInfo> converted;

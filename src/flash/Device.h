@@ -36,6 +36,8 @@ struct DeviceInfo : DeviceRow {
     qint64 unitEraseNs(uint32_t index, uint32_t flashBytes) const;
     // Bank 2's first address for a chip with flashBytes of flash; 0 when not known.
     uint32_t bank2Address(uint32_t flashBytes, bool sizeKnown) const;
+    // The number the bootloader's erase takes for unit index (bank2Number).
+    uint32_t eraseNumber(uint32_t index, uint32_t flashBytes, bool sizeKnown) const;
 };
 
 // The table built into the program (BuiltInDeviceRows), read once.

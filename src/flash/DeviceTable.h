@@ -44,6 +44,9 @@ struct DeviceRow {
     bool bank2AtHalf = false;     // the second bank starts in the middle of the chip's flash
     // The two banks are fixed only at the line's largest flash; below it an option bit decides.
     bool bank2AtMaxOnly = false;
+    // What the bootloader's erase calls bank 2's first unit; 0: units numbered on in address
+    // order. Set only where the option bytes decide the layout (OptionBytes.h).
+    uint32_t bank2Number = 0;
     int writeAlign = 4;  // Write Memory address and length unit
     uint8_t erasedValue = 0xFF;
     std::vector<AddressRange> ram;  // what the bootloader lets a host write

@@ -231,7 +231,7 @@ bool Engine::erase(const std::optional<AddressRange>& range) {
     }
     const DeviceInfo* device = d->target.device;
     if (!device->unitsKnown(d->flashBytes(), d->flashSizeKnown())) {
-        d->report(EventCode::EraseUnitsUnknown);
+        d->report(d->unitsUnknownEvent());
         return false;
     }
     const std::vector<uint32_t> units = device->unitsCovering(*range, d->flashExtent());

@@ -66,8 +66,12 @@ bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, bool wholeC
         report(EventCode::BankLayoutUnknown);
         return false;
     }
-    if (code == opcode::kErase && units.back() > 0xFF) {
-        report(event(EventCode::PageOutOfRange).withValue(units.back()));
+    const uint32_t bytes = flashBytes();
+    const auto number = [&](uint32_t unit) {
+        return dev->eraseNumber(unit, bytes, flashSizeKnown());
+    };
+    if (code == opcode::kErase && number(units.back()) > 0xFF) {
+        report(event(EventCode::PageOutOfRange).withValue(number(units.back())));
         return false;
     }
     if (wholeChip)
@@ -75,7 +79,6 @@ bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, bool wholeC
     else
         report(event(EventCode::PagesEraseBegun).withValue(qint64(units.size())));
     std::vector<uint32_t> rest = units;
-    const uint32_t bytes = flashBytes();
     const qint64 bankEraseNs = timeout::kSlowFlashMargin * dev->massEraseMs * 1'000'000;
     if (code == opcode::kExtendedErase && dev->massErase && *bank2) {
         const uint64_t end = uint64_t(dev->flashBase) + bytes;
@@ -99,9 +102,12 @@ bool Engine::Private::eraseUnits(const std::vector<uint32_t>& units, bool wholeC
         const std::vector<uint32_t> part(
             rest.begin() + long(i), rest.begin() + long(std::min(rest.size(), i + perCommand)));
         qint64 eraseNs = 0;
-        for (uint32_t unit : part)
+        std::vector<uint32_t> numbers;
+        for (uint32_t unit : part) {
             eraseNs += timeout::kSlowFlashMargin * dev->unitEraseNs(unit, flashExtent());
-        const CommandResult r = ErasePages(link, code, part, eraseNs);
+            numbers.push_back(number(unit));
+        }
+        const CommandResult r = ErasePages(link, code, numbers, eraseNs);
         if (!r.ok()) return eraseFailed(r);
     }
     report(EventCode::Erased);

@@ -89,6 +89,8 @@ Engine::Private::OptionsRead Engine::Private::fetchOptions(bool loud) {
             if (dev) e.family = dev->family;
             report(e);
         }
+        options.reset();
+        applyBankLayout();
         return OptionsRead::Unsupported;
     }
     std::vector<uint8_t> raw(layout->size);
@@ -107,6 +109,7 @@ Engine::Private::OptionsRead Engine::Private::fetchOptions(bool loud) {
             report(e);
         }
         options.reset();
+        applyBankLayout();
         return refused ? OptionsRead::Protected : OptionsRead::Failed;
     }
     OptionBytesState state;
@@ -115,23 +118,50 @@ Engine::Private::OptionsRead Engine::Private::fetchOptions(bool loud) {
     state.raw = raw;
     state.fields = DecodeOptionBytes(*dev, *layout, raw);
     state.readoutLevel = ReadoutLevel(*layout, raw);
-    const std::vector<FlashUnit> units = flashUnits();
-    state.unitsKnown = !units.empty();
-    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, units, raw);
-    for (size_t i = 0; i < isProtected.size(); ++i)
-        if (isProtected[i]) state.protectedUnits.push_back(uint32_t(i));
     for (const OptionField& f : layout->fields)
         if (f.kind == OptionKind::Bank && f.appliesTo(dev->pid))
             state.dualBank = OptionFieldValue(f, raw) != 0;
     options = std::move(state);
+    // The units the protection is counted in may follow from these very bytes.
+    applyBankLayout();
+    const std::vector<FlashUnit> units = flashUnits();
+    options->unitsKnown = !units.empty();
+    const std::vector<bool> isProtected = ProtectedUnits(*layout, dev->pid, units, raw);
+    for (size_t i = 0; i < isProtected.size(); ++i)
+        if (isProtected[i]) options->protectedUnits.push_back(uint32_t(i));
     return OptionsRead::Ok;
+}
+
+void Engine::Private::applyBankLayout() {
+    banksFromOptions = banksUnknown = false;
+    const DeviceInfo* table = target.pid ? FindDevice(*target.pid) : nullptr;
+    if (!table) return;
+    target.device = table;
+    const uint32_t bytes = flashBytes();
+    if (!OptionsDecideBanks(*table, bytes)) return;
+    banksFromOptions = true;
+    // A size taken for the line's largest may be wrong, and with it the layout.
+    const BankLayoutRule* rule =
+        options && flashSizeKnown()
+            ? FindBankLayout(*options->layout, table->pid, bytes, options->raw)
+            : nullptr;
+    if (rule) {
+        optionLayout = DeviceInfo(WithBankLayout(*table, *rule));
+    } else {
+        optionLayout = *table;
+        optionLayout.units.clear();
+        optionLayout.bank2 = 0;
+        optionLayout.bank2AtHalf = optionLayout.bank2AtMaxOnly = false;
+        banksUnknown = true;
+    }
+    target.device = &optionLayout;
 }
 
 void Engine::Private::learnOptions() {
     const DeviceInfo* dev = target.device;
     if (!dev) return;
     if (fetchOptions(false) == OptionsRead::Ok) reportProtection();
-    if (!dev->bank2AtMaxOnly) return;
+    if (!target.device->bank2AtMaxOnly && !banksFromOptions) return;
     const std::optional<uint32_t> bank2 = bank2Address();
     Event e = event(bank2 ? EventCode::BankLayout : EventCode::BankLayoutUnknown);
     if (bank2) {
@@ -167,6 +197,7 @@ void Engine::Private::reportProtection() {
 std::optional<uint32_t> Engine::Private::bank2Address() const {
     const DeviceInfo* dev = target.device;
     const uint32_t bytes = flashBytes();
+    if (banksUnknown) return std::nullopt;
     if (dev->bank2AtMaxOnly && !(flashSizeKnown() && bytes == dev->maxFlashBytes)) {
         if (!options || !options->dualBank) return std::nullopt;
         return dev->flashBase + bytes / 2;

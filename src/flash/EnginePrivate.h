@@ -34,7 +34,13 @@ struct Engine::Private {
     qint64 written = 0;                       // bytes of the image written by the last program
     std::optional<OptionBytesState> options;  // as last read
     bool optionsTried = false;                // since the connect: none means unreadable
-    qint64 resetWaitNs = 60'000'000'000;      // the wait for a board reset by hand
+    // Where an option bit decides the erase units and banks: the table's entry with the units
+    // the chip's option bytes give (target.device points here), or with none when they are
+    // unknown (banksUnknown: page and bank erase refused).
+    DeviceInfo optionLayout;
+    bool banksFromOptions = false;
+    bool banksUnknown = false;
+    qint64 resetWaitNs = 60'000'000'000;  // the wait for a board reset by hand
 
     // Marks one user operation as running and reports its beginning and end; a second one is
     // refused until it ends.
@@ -133,6 +139,13 @@ struct Engine::Private {
     // At connect, and before an erase when the connect left them out: read quietly once.
     void learnOptions();
     void reportProtection();
+    // Points target.device at the table's entry or, where an option bit decides the layout, at
+    // optionLayout as the option bytes read (or not) say.
+    void applyBankLayout();
+    // EraseUnitsUnknown, or BankLayoutUnknown where the unknown option bytes are the reason.
+    EventCode unitsUnknownEvent() const {
+        return banksUnknown ? EventCode::BankLayoutUnknown : EventCode::EraseUnitsUnknown;
+    }
     // The erase units of the connected chip as the option-byte code numbers them; empty when
     // they are not known.
     std::vector<FlashUnit> flashUnits() const;

@@ -17,7 +17,7 @@ bool Engine::Private::checkImage(const FirmwareImage& image, EraseScope scope) {
         return false;
     }
     if (scope == EraseScope::Pages && !dev->unitsKnown(flashBytes(), flashSizeKnown())) {
-        report(EventCode::EraseUnitsUnknown);
+        report(unitsUnknownEvent());
         return false;
     }
     std::vector<AddressRange> writable = dev->ram;

@@ -140,6 +140,51 @@ std::string FieldRow(const std::vector<std::string_view>& c, OptionLayout* l) {
     return {};
 }
 
+// banks LAYOUT FIELD PIDS FLASH VALUE UNITS BANK2 NUMBER
+std::string BanksRow(const std::vector<std::string_view>& c, OptionLayout* l) {
+    if (c.size() != 9) return "9 columns expected";
+    BankLayoutRule r;
+    uint64_t n = 0;
+    r.field = std::string(c[2]);
+    for (std::string_view p : Split(c[3], ',', false)) {
+        if (!Number(p, 0xFFFF, &n)) return "pids";
+        r.pids.push_back(uint16_t(n));
+    }
+    const auto decides = [&](const OptionField& f) {
+        return f.kind == OptionKind::Bank && SameName(f.name, r.field) &&
+               std::all_of(r.pids.begin(), r.pids.end(),
+                           [&](uint16_t p) { return f.appliesTo(p); });
+    };
+    if (r.pids.empty() || std::none_of(l->fields.begin(), l->fields.end(), decides))
+        return "no bank field of that name for these pids";
+    // The units cell as devices.tsv writes it, checked against the chip's flash.
+    DeviceRow row;
+    const std::string_view size = c[4];
+    const uint64_t scale = size.empty()         ? 0
+                           : size.back() == 'M' ? 1 << 20
+                           : size.back() == 'K' ? 1 << 10
+                                                : 0;
+    if (!scale || !Number(size.substr(0, size.size() - 1), 4096, &n) || n == 0) return "flash";
+    r.flashBytes = row.maxFlashBytes = uint32_t(n * scale);
+    if (!Number(c[5], 1, &n)) return "value";
+    r.value = uint32_t(n);
+    if (c[6] == "?" || !ParseEraseUnits(c[6], &row) || row.unitsAtMaxOnly) return "units";
+    r.units = row.units;
+    if (c[7] != "-" && c[7] != "half") return "bank2";
+    r.twoBanks = c[7] == "half";
+    if (r.twoBanks ? !Number(c[8], 0xFFEF, &n) : c[8] != "-") return "number";
+    r.bank2Number = r.twoBanks ? uint32_t(n) : 0;
+    const bool twice = std::any_of(l->banks.begin(), l->banks.end(), [&](const BankLayoutRule& o) {
+        return o.flashBytes == r.flashBytes && o.value == r.value &&
+               std::any_of(r.pids.begin(), r.pids.end(), [&](uint16_t p) {
+                   return std::find(o.pids.begin(), o.pids.end(), p) != o.pids.end();
+               });
+    });
+    if (twice) return "banks twice";
+    l->banks.push_back(std::move(r));
+    return {};
+}
+
 struct BuiltIn {
     std::vector<OptionLayout> layouts;
     std::vector<std::string> errors;
@@ -212,8 +257,15 @@ std::vector<OptionLayout> ParseOptionLayouts(std::string_view text,
                                    [&](const OptionLayout& o) { return o.name == cells[1]; })
                     : layouts.end();
             fault = layout == layouts.end() ? "layout unknown" : FieldRow(cells, &*layout);
+        } else if (cells[0] == "banks") {
+            auto layout =
+                cells.size() > 1
+                    ? std::find_if(layouts.begin(), layouts.end(),
+                                   [&](const OptionLayout& o) { return o.name == cells[1]; })
+                    : layouts.end();
+            fault = layout == layouts.end() ? "layout unknown" : BanksRow(cells, &*layout);
         } else {
-            fault = "layout or field expected";
+            fault = "layout, field or banks expected";
         }
         if (!fault.empty() && errors)
             errors->push_back("line " + std::to_string(number) + ": " + fault);
@@ -247,6 +299,42 @@ const OptionLayout* FindOptionLayout(const DeviceRow& row) {
         if (std::find(l.families.begin(), l.families.end(), row.family) != l.families.end())
             return &l;
     return nullptr;
+}
+
+bool OptionsDecideBanks(const DeviceRow& row, uint32_t flashBytes) {
+    for (const OptionLayout& l : BuiltInOptionLayouts()) {
+        if (std::find(l.families.begin(), l.families.end(), row.family) == l.families.end())
+            continue;
+        for (const BankLayoutRule& r : l.banks)
+            if (r.flashBytes == flashBytes &&
+                std::find(r.pids.begin(), r.pids.end(), row.pid) != r.pids.end())
+                return true;
+    }
+    return false;
+}
+
+const BankLayoutRule* FindBankLayout(const OptionLayout& layout, uint16_t pid, uint32_t flashBytes,
+                                     const std::vector<uint8_t>& image) {
+    if (image.size() != layout.size) return nullptr;
+    for (const BankLayoutRule& r : layout.banks) {
+        if (r.flashBytes != flashBytes ||
+            std::find(r.pids.begin(), r.pids.end(), pid) == r.pids.end())
+            continue;
+        const OptionField* field = FindOptionField(layout, pid, r.field);
+        if (field && OptionFieldValue(*field, image) == r.value) return &r;
+    }
+    return nullptr;
+}
+
+DeviceRow WithBankLayout(const DeviceRow& row, const BankLayoutRule& rule) {
+    DeviceRow d = row;
+    d.units = rule.units;
+    d.unitsAtMaxOnly = false;
+    d.bank2 = 0;
+    d.bank2AtHalf = rule.twoBanks;
+    d.bank2AtMaxOnly = false;
+    d.bank2Number = rule.bank2Number;
+    return d;
 }
 
 const OptionField* FindOptionField(const OptionLayout& layout, uint16_t pid,

@@ -34,6 +34,17 @@ struct OptionField {
     bool appliesTo(uint16_t pid) const;
 };
 
+// The flash layout an option bit gives chips of one size (a "banks" row of optionbytes.tsv).
+struct BankLayoutRule {
+    std::string field;  // the bank field that decides
+    std::vector<uint16_t> pids;
+    uint32_t flashBytes = 0;  // the chip's flash
+    uint32_t value = 0;       // the field's value
+    std::vector<EraseRun> units;
+    bool twoBanks = false;     // bank 2 from the middle of the flash
+    uint32_t bank2Number = 0;  // what the bootloader's erase calls bank 2's first unit
+};
+
 struct OptionLayout {
     std::string name;  // "F1"
     std::vector<std::string> families;
@@ -43,6 +54,7 @@ struct OptionLayout {
     uint8_t level0 = 0xAA;  // readout byte of an unprotected chip
     int level2 = -1;        // readout byte of level 2; -1: none
     std::vector<OptionField> fields;
+    std::vector<BankLayoutRule> banks;
 };
 
 // Parses the layouts' text. Faulty rows are left out, each named in *errors as "line N: WHAT".
@@ -54,6 +66,14 @@ const std::vector<std::string>& BuiltInOptionTableErrors();
 // The built-in layout for a chip's family; nullptr when none is known (or the chip has no mapped
 // option area).
 const OptionLayout* FindOptionLayout(const DeviceRow& row);
+// Whether an option bit decides the erase units and banks of a chip of that row with flashBytes
+// of flash (a banks row names it), whether or not its option bytes can be read.
+bool OptionsDecideBanks(const DeviceRow& row, uint32_t flashBytes);
+// The layout the option bytes give that chip; nullptr when no row holds.
+const BankLayoutRule* FindBankLayout(const OptionLayout& layout, uint16_t pid, uint32_t flashBytes,
+                                     const std::vector<uint8_t>& image);
+// The row with the rule's erase units, banks and numbering.
+DeviceRow WithBankLayout(const DeviceRow& row, const BankLayoutRule& rule);
 // The field of that name (case-insensitive) the chip has; nullptr when none.
 const OptionField* FindOptionField(const OptionLayout& layout, uint16_t pid, std::string_view name);
 
