@@ -569,11 +569,13 @@ const QList<Row>& Rows() {
          "log:芯片既不像RAM加载程序也不像系统引导程序那样应答；下次连接前请复位目标板。"},
         {Ev(C::LoaderFoundAtConnect, O::Connect),
          "log:芯片仍在运行RAM加载程序，已通过它复位芯片。"},
+        {Ev(C::OptionBytesReadOnly, O::OptionWrite).family("STM32U5xx"),
+         "log:STM32U5xx芯片的选项字节只能读取：本程序不知道经由引导程序改写它们的方法，未写入任何内容。"},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::LoaderFoundAtConnect);
+constexpr int kLastCode = int(EventCode::OptionBytesReadOnly);
 
 }  // namespace
 

@@ -212,6 +212,9 @@ private slots:
         QTest::newRow("F0 level 1: read refused afterwards, as meant")
             << 0x440 << V{"RDP=1"} << false << true << EventCode::OptionBytesWritten << 1 << "RDP"
             << 0x00;
+        QTest::newRow("U575: the option register is only read")
+            << 0x482 << V{"IWDG_SW=0"} << false << false << EventCode::OptionBytesReadOnly << 0
+            << "IWDG_SW" << 1;
     }
     void writeOptionBytes() {
         QFETCH(int, pid);

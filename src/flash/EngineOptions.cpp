@@ -314,6 +314,12 @@ bool Engine::writeOptionBytes(const std::vector<std::string>& edits, bool allowP
     if (d->refuseUnknownChip() || d->fetchOptions(true) != Private::OptionsRead::Ok) return false;
     const DeviceInfo& dev = *d->target.device;
     const OptionLayout& layout = *d->options->layout;
+    if (layout.readOnly) {
+        Event e = d->event(EventCode::OptionBytesReadOnly);
+        e.family = dev.family;
+        d->report(e);
+        return false;
+    }
     // Each edit checked here, so that every refusal is an event with its data.
     for (const std::string& edit : edits) {
         const size_t eq = edit.find('=');

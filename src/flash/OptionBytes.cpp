@@ -57,6 +57,8 @@ std::string LayoutRow(const std::vector<std::string_view>& c, OptionLayout* l) {
         l->complement = Complement::Words;
     else if (c[4] == "halves")
         l->complement = Complement::Halves;
+    else if (c[4] == "register")
+        l->readOnly = true;
     else if (c[4] != "none")
         return "complement";
     if ((l->complement == Complement::Bytes && l->size % 2) ||

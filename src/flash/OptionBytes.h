@@ -55,6 +55,9 @@ struct OptionLayout {
     int level2 = -1;        // readout byte of level 2; -1: none
     std::vector<OptionField> fields;
     std::vector<BankLayoutRule> banks;
+    // The block is the flash controller's option register as the bootloader reads it, not an
+    // option area Write Memory reprograms: it is decoded, never written.
+    bool readOnly = false;
 };
 
 // Parses the layouts' text. Faulty rows are left out, each named in *errors as "line N: WHAT".

@@ -215,6 +215,8 @@ enum class EventCode {
                            // restarted already); else it answered as neither
     LoaderFoundAtConnect,  // connect met the RAM loader, not the ROM bootloader, and reset the
                            // chip through it
+    // Option bytes the engine can decode but not write
+    OptionBytesReadOnly,  // family
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

@@ -973,6 +973,14 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("芯片仍在运行RAM加载程序，已通过它复位芯片。",
                           "The chip was still running the RAM loader; it was reset through the "
                           "loader."))};
+        case EventCode::OptionBytesReadOnly:
+            return {log(zh ? QStringLiteral("%1芯片的选项字节只能读取：本程序不知道经由引导程序改写"
+                                            "它们的方法，未写入任何内容。")
+                                 .arg(e.family)
+                           : QStringLiteral("The option bytes of this chip (%1) can be read but not "
+                                            "written: this program knows no way to reprogram them "
+                                            "through the bootloader. Nothing was written.")
+                                 .arg(e.family))};
     }
     return {};
 }
@@ -1273,6 +1281,8 @@ QString EventName(EventCode code) {
             return QStringLiteral("turbo_chip_reset");
         case EventCode::LoaderFoundAtConnect:
             return QStringLiteral("loader_found_at_connect");
+        case EventCode::OptionBytesReadOnly:
+            return QStringLiteral("option_bytes_read_only");
     }
     return {};
 }
