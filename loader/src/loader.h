@@ -44,6 +44,8 @@ enum loader_command {
     CMD_READ = 0x08,
     CMD_BAUD = 0x09,
     CMD_GO = 0x0A,
+    CMD_WRITE_LZMA = 0x0B,      /* starts an LZMA stream */
+    CMD_WRITE_LZMA_MORE = 0x0C, /* continues it */
     REPLY_DUP = 0xDD,
     REPLY_NAK = 0xEE
 };
@@ -77,6 +79,16 @@ enum loader_nak_reason {
 #else
 #define LOADER_HAS_DEFLATE 1u
 #endif
+
+/* Builds with LOADER_LZMA carry the LZMA decoder (HELLO flags bit 2). */
+#ifdef LOADER_LZMA
+#define LOADER_HAS_LZMA 1u
+#else
+#define LOADER_HAS_LZMA 0u
+#endif
+/* The LZMA probability table is taken from the top of the receive buffer only where this much
+ * buffer stays. */
+#define LOADER_LZMA_MIN_RX 512u
 
 #define FRAME_SYNC 0xA5u
 #define FRAME_HEADER 6u

@@ -18,10 +18,13 @@ static struct {
     uint32_t error_address, error_sr; /* sent with a failed status */
     uint32_t crc_word_acc, crc_byte_count;
     uint32_t deflate_in_offset, deflate_dest, deflate_done;
+    uint32_t lz_in, lz_in_end, lz_next, lz_table; /* LZMA: input span, next address, table size */
+    uint16_t* lz_probs;
     /* Reply being built: payload bytes, then optionally a memory span. */
     uint32_t reply_len, reply_span_address, reply_span_len;
     uint8_t reply[136];
     uint8_t line_error, overflow, expected_seq, nak_sent, baud_trial, deflate_pending;
+    uint8_t lz_active; /* an LZMA stream's next frame may follow */
 } E;
 
 /* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ----
@@ -227,12 +230,14 @@ static uint32_t crc_of_range(uint32_t address, uint32_t length) {
     return hal_crc_value();
 }
 
-#ifndef LOADER_NO_DEFLATE
-/* ---- Deflate output goes straight into flash, half-word by half-word ---- */
-
+#if LOADER_HAS_DEFLATE
 uint8_t inflate_in(uint32_t index) {
     return E.rx[E.deflate_in_offset + index];
 }
+#endif
+
+#if LOADER_HAS_DEFLATE || LOADER_HAS_LZMA
+/* ---- Decoder output goes straight into flash, half-word by half-word ---- */
 
 int inflate_out(uint8_t byte) {
     int status = ST_OK;
@@ -253,11 +258,56 @@ int inflate_back(uint32_t distance, uint8_t* byte) {
 }
 #endif
 
+#if LOADER_HAS_LZMA
+/* A stream byte of the frame being executed; past its end a 0 (the frame's check fails then). */
+static uint8_t lz_in(void) {
+    uint32_t index = E.lz_in++;
+    return index < E.lz_in_end ? E.rx[index] : 0;
+}
+#define lz_put inflate_out
+#define lz_peek inflate_back
+#define LOADER_POLL loader_service
+#include "lzma.c"
+
+/* WRITE_LZMA (begin: u32 address, u16 size, u8 props, stream) and WRITE_LZMA_MORE (u16 size,
+ * stream): `size` bytes more of one stream, programmed from where the last frame ended. */
+static int write_lzma(uint8_t cmd, uint32_t len) {
+    const uint8_t* payload = E.rx + FRAME_HEADER;
+    uint32_t head = cmd == CMD_WRITE_LZMA ? 7u : 2u, size;
+    if (cmd == CMD_WRITE_LZMA) {
+        if (len < head + 5u) return ST_BAD_LENGTH;
+        size = get_u16(payload + 4);
+        E.lz_next = get_u32(payload);
+    } else {
+        if (len < head) return ST_BAD_LENGTH;
+        size = get_u16(payload);
+        if (!E.lz_active) return fail(ST_DECODE, E.lz_next);
+    }
+    uint32_t address = E.lz_next;
+    E.lz_active = 0;
+    E.error_address = address;
+    if ((address & 1u) || (size & 1u) || !size || !flash_range(address, size))
+        return ST_BAD_ADDRESS;
+    E.deflate_dest = address;
+    E.deflate_done = 0;
+    E.lz_in = FRAME_HEADER + head;
+    E.lz_in_end = FRAME_HEADER + len;
+    int status = ST_OK;
+    if (cmd == CMD_WRITE_LZMA) status = lz_begin(E.lz_probs, E.lz_table, payload[6], address);
+    if (!status) status = lz_run(size);
+    if (!status && E.lz_in != E.lz_in_end) status = ST_DECODE_LENGTH;
+    E.lz_next = address + E.deflate_done;
+    if (status == ST_DECODE || status == ST_DECODE_LENGTH) E.error_address = E.lz_next;
+    E.lz_active = !status;
+    return status;
+}
+#endif
+
 /* ---- Commands: payload at E.rx + FRAME_HEADER, `len` bytes ---- */
 static void hello(void) {
     put_u8(LOADER_PROTOCOL_VERSION);
     put_u8(LOADER_FAMILY_CODE);
-    put_u8((hal_flash_locked(0) ? 0u : 1u) | LOADER_HAS_DEFLATE << 1);
+    put_u8((hal_flash_locked(0) ? 0u : 1u) | LOADER_HAS_DEFLATE << 1 | (E.lz_table ? 1u : 0u) << 2);
     put_u32(E.rx_size);
     put_u32(E.max_payload);
     put_u32(E.image_address);
@@ -268,6 +318,8 @@ static void hello(void) {
     put_u32(E.bank2_start);
     put_u32(hal_clock_hz());
     put_u32(E.line_baud);
+    put_u32(E.lz_table);
+    E.lz_active = 0; /* the resync point: a stream cut by it does not go on */
 }
 
 /* Executes the command in the receive buffer; fills the E.reply after the status byte. Returns the
@@ -322,6 +374,11 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
                 E.error_address = address + E.deflate_done;
             return status;
         }
+#endif
+#if LOADER_HAS_LZMA
+        case CMD_WRITE_LZMA:
+        case CMD_WRITE_LZMA_MORE:
+            return write_lzma(cmd, len);
 #endif
         case CMD_CRC: {
             if (len != 8) return ST_BAD_LENGTH;
@@ -381,6 +438,17 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
 
 void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_t rx_bytes,
                  uint32_t image) {
+#if LOADER_HAS_LZMA
+    /* The LZMA probability table takes the top of the RAM where the receive buffer keeps enough:
+     * room for lp = pb = 1, else for lp = 0, pb = 1, else no LZMA. */
+    uint32_t table = LZ_TABLE_SIZE(1, 1);
+    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = LZ_TABLE_SIZE(1, 0);
+    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = 0;
+    rx_bytes -= table * 2u;
+    E.lz_probs = (uint16_t*)(void*)(rx_memory + rx_bytes);
+    E.lz_table = table;
+    E.lz_active = 0;
+#endif
     E.rx = rx_memory;
     E.rx_size = rx_bytes;
     E.rx_used = 0;
