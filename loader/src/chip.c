@@ -13,7 +13,7 @@ const uint32_t loader_head[2] = {(uint32_t)__image_start, (uint32_t)loader_entry
 
 /* Image offset 8: the host writes its values here before Go (loader/PROTOCOL.md 1.1). */
 __attribute__((section(".params"), used)) struct loader_params loader_params = {
-    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__rx_start};
+    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__rx_start, 0u};
 
 static uint32_t clock_hz, ms_count, flash_last_sr, usart_speed;
 

@@ -31,6 +31,7 @@ struct loader_params {
     uint32_t flash_size;  /* bytes; 0 = read the flash-size register */
     uint32_t bank2_start; /* 0 = one bank */
     uint32_t rx_start;    /* set by the build: the receive buffer runs from here to ram_end */
+    uint32_t lzma;        /* nonzero: the LZMA table takes RAM from the receive buffer */
 };
 
 enum loader_command {
@@ -87,8 +88,9 @@ enum loader_nak_reason {
 #define LOADER_HAS_LZMA 0u
 #endif
 /* The LZMA probability table is taken from the top of the receive buffer only where this much
- * buffer stays. */
+ * buffer stays. Its entries (16 bits each) for literal position bits lp and position bits pb: */
 #define LOADER_LZMA_MIN_RX 512u
+#define LOADER_LZMA_TABLE(pb, lp) (951u + (56u << (pb)) + (0x300u << (lp)))
 
 #define FRAME_SYNC 0xA5u
 #define FRAME_HEADER 6u

@@ -20,8 +20,9 @@
 #define LZ_ALIGN (LZ_SPEC_POS + 115u)    /* 16 */
 #define LZ_LEN (LZ_ALIGN + 16u)          /* match, rep: choice, choice 2, high tree of 256 */
 #define LZ_FIXED (LZ_LEN + 2u * 258u)
-/* Entries for pb and lp: is_match, is_rep0_long, low and mid length trees, literals. */
-#define LZ_TABLE_SIZE(pb, lp) (LZ_FIXED + (56u << (pb)) + (0x300u << (lp)))
+/* Then for pb and lp: is_match, is_rep0_long, low and mid length trees, literals
+ * (LOADER_LZMA_TABLE in loader.h counts them, LZ_FIXED being 951). */
+#define LZ_TABLE_SIZE LOADER_LZMA_TABLE
 
 static struct {
     uint16_t* probs;

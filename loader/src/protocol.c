@@ -439,11 +439,12 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
 void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_t rx_bytes,
                  uint32_t image) {
 #if LOADER_HAS_LZMA
-    /* The LZMA probability table takes the top of the RAM where the receive buffer keeps enough:
-     * room for lp = pb = 1, else for lp = 0, pb = 1, else no LZMA. */
+    /* The LZMA probability table takes the top of the RAM, when the host asks for it (the image
+     * compresses) and the receive buffer keeps enough: room for lp = pb = 1, else for lp = 0,
+     * pb = 1, else no LZMA. */
     uint32_t table = LZ_TABLE_SIZE(1, 1);
     if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = LZ_TABLE_SIZE(1, 0);
-    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = 0;
+    if (!params->lzma || rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = 0;
     rx_bytes -= table * 2u;
     E.lz_probs = (uint16_t*)(void*)(rx_memory + rx_bytes);
     E.lz_table = table;
