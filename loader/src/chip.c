@@ -196,10 +196,13 @@ static void flash_clear_flags(uint32_t regs) {
     FLASH_REG(regs, FLASH_SR_OFF) = FLASH_SR_PGERR | FLASH_SR_WRPRTERR | FLASH_SR_EOP;
 }
 
-int hal_flash_program(uint32_t regs, uint32_t address, uint16_t value) {
+void hal_flash_program_start(uint32_t regs, uint32_t address, uint16_t value) {
     flash_clear_flags(regs);
     FLASH_REG(regs, FLASH_CR_OFF) |= FLASH_CR_PG;
     *(volatile uint16_t*)address = value;
+}
+
+int hal_flash_program_end(uint32_t regs) {
     return flash_finish(regs, 10u);
 }
 

@@ -134,7 +134,11 @@ uint32_t hal_read32(uint32_t address);
 /* Flash operations return a loader_status; bank_regs is 0 or LOADER_BANK2_REGS. */
 int hal_flash_unlock(uint32_t bank_regs);
 int hal_flash_locked(uint32_t bank_regs);
-int hal_flash_program(uint32_t bank_regs, uint32_t address, uint16_t value);
+/* Programming a half-word in two halves, so that the next one is decoded while this one
+ * programs: start, then (reading no flash meanwhile: that would stall the bus, and the USART with
+ * it) end, which waits for the controller and reports. */
+void hal_flash_program_start(uint32_t bank_regs, uint32_t address, uint16_t value);
+int hal_flash_program_end(uint32_t bank_regs);
 int hal_flash_erase_page(uint32_t bank_regs, uint32_t address);
 int hal_flash_mass_erase(uint32_t bank_regs);
 uint32_t hal_flash_last_sr(void);

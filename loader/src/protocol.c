@@ -24,7 +24,9 @@ static struct {
     uint32_t reply_len, reply_span_address, reply_span_len;
     uint8_t reply[136];
     uint8_t line_error, overflow, expected_seq, nak_sent, baud_trial, deflate_pending;
-    uint8_t lz_active; /* an LZMA stream's next frame may follow */
+    uint8_t lz_active;    /* an LZMA stream's next frame may follow */
+    uint32_t programming; /* address of the half-word the flash is programming, 0: none */
+    uint16_t programming_value;
 } E;
 
 /* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ----
@@ -164,10 +166,26 @@ static int unlock(uint32_t regs, uint32_t address) {
     return ST_OK;
 }
 
+/* Waits for the half-word being programmed (taking in bytes meanwhile) and checks it. */
+__attribute__((noinline)) static int program_end(void) {
+    uint32_t address = E.programming;
+    if (!address) return ST_OK;
+    E.programming = 0;
+    int status = hal_flash_program_end(bank_regs(address));
+    if (status) return fail(status, address);
+    if (hal_read16(address) != E.programming_value) return fail(ST_VERIFY, address);
+    return ST_OK;
+}
+
+/* Starts programming a half-word and returns while the flash is busy with it: the decoders
+ * produce the next one meanwhile. The next call, a read of the flash by a decoder, and the end
+ * of every command wait for it first (program_end). */
 static int program_half_word(uint32_t address, uint16_t value) {
     /* Between two half-words lie the end of the last one's busy wait and the decoding of the
      * next: without this poll that path came close to one byte time at 921600 baud. */
     loader_service();
+    int status = program_end();
+    if (status) return status;
     uint16_t now = hal_read16(address);
     if (now == value) return ST_OK;
     E.error_sr = 0;
@@ -176,11 +194,11 @@ static int program_half_word(uint32_t address, uint16_t value) {
         return ST_NOT_ERASED;
     }
     uint32_t regs = bank_regs(address);
-    int status = unlock(regs, address);
+    status = unlock(regs, address);
     if (status) return status;
-    status = hal_flash_program(regs, address, value);
-    if (status) return fail(status, address);
-    if (hal_read16(address) != value) return fail(ST_VERIFY, address);
+    hal_flash_program_start(regs, address, value);
+    E.programming = address;
+    E.programming_value = value;
     return ST_OK;
 }
 
@@ -253,8 +271,13 @@ int inflate_out(uint8_t byte) {
 int inflate_back(uint32_t distance, uint8_t* byte) {
     uint32_t address = E.deflate_dest + E.deflate_done - distance;
     if (distance > E.deflate_dest + E.deflate_done - LOADER_FLASH_BASE) return ST_DECODE;
-    *byte = distance == 1 && (E.deflate_done & 1u) ? E.deflate_pending : hal_read8(address);
-    return ST_OK;
+    if (distance == 1 && (E.deflate_done & 1u)) {
+        *byte = E.deflate_pending;
+        return ST_OK;
+    }
+    int status = program_end(); /* a flash read while it programs would stall the USART too */
+    *byte = hal_read8(address);
+    return status;
 }
 #endif
 
@@ -440,10 +463,10 @@ void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_
                  uint32_t image) {
 #if LOADER_HAS_LZMA
     /* The LZMA probability table takes the top of the RAM, when the host asks for it (the image
-     * compresses) and the receive buffer keeps enough: room for lp = pb = 1, else for lp = 0,
-     * pb = 1, else no LZMA. */
+     * compresses) and the receive buffer keeps enough: room for lp = pb = 1, else for
+     * lp = pb = 0, else no LZMA. */
     uint32_t table = LZ_TABLE_SIZE(1, 1);
-    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = LZ_TABLE_SIZE(1, 0);
+    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = LZ_TABLE_SIZE(0, 0);
     if (!params->lzma || rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = 0;
     rx_bytes -= table * 2u;
     E.lz_probs = (uint16_t*)(void*)(rx_memory + rx_bytes);
@@ -546,6 +569,8 @@ void loader_step(void) {
     uint32_t new_baud = 0, leave_to = 0, leaving = 0;
     put_u8(0); /* status, filled in below */
     int status = execute(cmd, len, &new_baud, &leave_to);
+    int programmed = program_end(); /* a write's last half-word belongs to its status */
+    if (!status) status = programmed;
     if (cmd == CMD_GO && status == ST_OK) leaving = 1;
     if (status) {
         E.reply_len = 1;

@@ -649,13 +649,13 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     // One stream of frames over the whole run, so that they all come near the size limit and the
     // chip's buffer always holds the next while it programs one; each page group is erased just
     // ahead of the first frame that reaches into it, so the line carries frames while it erases.
-    // A group's erase holds the frames behind it up: it lasts at most what the chip's receive
-    // buffer takes to fill on the line (a page 40 ms at most), so the line does not stop.
+    // A group's erase holds the frames behind it up: it lasts about what the chip's receive
+    // buffer takes to fill on the line (a page 20 ms typically), so the line does not stop.
     const qint64 bufferNs =
         loader.info().baud ? qint64(loader.info().rxSize) * 11 * 1'000'000'000 / loader.info().baud
                            : 0;
     const std::uint32_t group = std::uint32_t(std::clamp<qint64>(
-        bufferNs / (40 * kMs), 1, std::max<std::uint32_t>(1, kDeflatePiece / pageSize)));
+        bufferNs / (20 * kMs), 1, std::max<std::uint32_t>(1, kDeflatePiece / pageSize)));
     std::uint32_t erased = 0;  // pages of the run erased so far
     const auto eraseUpTo = [&](std::uint32_t pagesNeeded) {
         while (erased < pagesNeeded) {

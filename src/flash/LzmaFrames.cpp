@@ -78,8 +78,9 @@ QByteArray LzmaRaw(const QByteArray& data, const QByteArray& dictionary, int lp,
 LzmaPlan PlanLzma(std::uint32_t address, const QByteArray& data, QByteArray dictionary,
                   std::uint32_t tableEntries, int payloadLimit, int firstOverhead,
                   int pieceOverhead, int maxOutput) {
-    // The largest model the chip's table holds: lp = 1 suits Thumb code's half-words.
-    const int lp = tableEntries >= LZ_TABLE_SIZE(1, 1) ? 1 : 0, pb = 1;
+    // The largest model the chip's table holds: position bits suit Thumb code's half-words.
+    const int lp = tableEntries >= LZ_TABLE_SIZE(1, 1) ? 1 : 0;
+    const int pb = tableEntries >= LZ_TABLE_SIZE(1, 0) ? 1 : 0;
     if (tableEntries < LZ_TABLE_SIZE(pb, lp) || data.isEmpty() || data.size() % 2 || address % 2 ||
         maxOutput < 2)
         return {};
