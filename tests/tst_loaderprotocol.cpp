@@ -668,6 +668,7 @@ private slots:
         QTest::addColumn<bool>("helloBetween");
         QTest::addColumn<QByteArray>("more");
         QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("output");  // what the begin frame decodes to, if checked
         if (!LOADER_HAS_LZMA) return;
         const std::uint32_t at = kFlashBase + 0x1000;
         const QByteArray data = FirmwareSample(2048);
@@ -688,29 +689,34 @@ private slots:
         more += plan.pieces[1].stream;
         const QByteArray good = begin(at, size, plan.props, first);
         QTest::newRow("continuation without a begin")
-            << QByteArray() << false << more << int(ST_DECODE);
+            << QByteArray() << false << more << int(ST_DECODE) << QByteArray();
         QTest::newRow("after HELLO the stream does not go on")
-            << good << true << more << int(ST_DECODE);
+            << good << true << more << int(ST_DECODE) << QByteArray();
         QTest::newRow("after a failed frame the stream does not go on")
-            << begin(at, size, plan.props, first.chopped(1)) << false << more << int(ST_DECODE);
-        QTest::newRow("stream bytes missing") << begin(at, size, plan.props, first.chopped(1))
-                                              << false << QByteArray() << int(ST_DECODE_LENGTH);
-        QTest::newRow("stream bytes left over") << begin(at, size, plan.props, first + 'x') << false
-                                                << QByteArray() << int(ST_DECODE_LENGTH);
-        QTest::newRow("literal context bits")
-            << begin(at, size, plan.props + 1, first) << false << QByteArray() << int(ST_DECODE);
+            << begin(at, size, plan.props, first.chopped(1)) << false << more << int(ST_DECODE)
+            << QByteArray();
+        QTest::newRow("stream bytes missing")
+            << begin(at, size, plan.props, first.left(first.size() / 2)) << false << QByteArray()
+            << int(ST_DECODE_LENGTH) << data.left(int(size));
+        QTest::newRow("stream bytes left over")
+            << begin(at, size, plan.props, first + 'x') << false << QByteArray()
+            << int(ST_DECODE_LENGTH) << data.left(int(size));
+        QTest::newRow("literal context bits") << begin(at, size, plan.props + 1, first) << false
+                                              << QByteArray() << int(ST_DECODE) << QByteArray();
         QTest::newRow("table larger than the chip's")
-            << begin(at, size, 45 + 2 * 9, first) << false << QByteArray() << int(ST_DECODE);
+            << begin(at, size, 45 + 2 * 9, first) << false << QByteArray() << int(ST_DECODE)
+            << QByteArray();
         const QByteArray as(64, 'a');
         const praxon::flash::LzmaPlan below =
             praxon::flash::PlanLzma(kFlashBase, as, as, kLzmaTable, 700, 7, 2, 8192);
         QTest::newRow("reference below flash")
             << begin(kFlashBase, 64, below.props, below.pieces.at(0).stream) << false
-            << QByteArray() << int(ST_DECODE);
+            << QByteArray() << int(ST_DECODE) << QByteArray();
         QTest::newRow("odd length") << begin(at, size + 1, plan.props, first) << false
-                                    << QByteArray() << int(ST_BAD_ADDRESS);
-        QTest::newRow("past flash end") << begin(kFlashBase + 0xFFFE, size, plan.props, first)
-                                        << false << QByteArray() << int(ST_BAD_ADDRESS);
+                                    << QByteArray() << int(ST_BAD_ADDRESS) << QByteArray();
+        QTest::newRow("past flash end")
+            << begin(kFlashBase + 0xFFFE, size, plan.props, first) << false << QByteArray()
+            << int(ST_BAD_ADDRESS) << QByteArray();
     }
 
     void writeLzmaErrors() {
@@ -719,12 +725,20 @@ private slots:
         QFETCH(bool, helloBetween);
         QFETCH(QByteArray, more);
         QFETCH(int, status);
+        QFETCH(QByteArray, output);
         Reply reply;
         if (!begin.isEmpty()) reply = Command(CMD_WRITE_LZMA, begin);
         if (helloBetween) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
         if (!more.isEmpty()) reply = Command(CMD_WRITE_LZMA_MORE, more);
         QCOMPARE(reply.status(), status);
         QCOMPARE(reply.payload.size(), 9);
+        // Programmed up to the error only: nothing decoded after the stream bytes ran out.
+        if (!output.isEmpty()) {
+            const std::uint32_t at = U32(begin, 0), done = (U32(reply.payload, 1) - at) & ~1u;
+            QVERIFY(done <= std::uint32_t(output.size()));
+            QCOMPARE(Flash(at, output.size()),
+                     output.left(int(done)) + QByteArray(int(output.size() - done), '\xFF'));
+        }
     }
 
     // A new speed falls back to the old one unless a good frame comes within the trial; a speed

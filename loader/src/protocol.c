@@ -287,7 +287,10 @@ static uint8_t lz_in(void) {
     uint32_t index = E.lz_in++;
     return index < E.lz_in_end ? E.rx[index] : 0;
 }
-#define lz_put inflate_out
+/* Output decoded after the frame's stream bytes ran out is not programmed. */
+static int lz_put(uint8_t byte) {
+    return E.lz_in > E.lz_in_end ? ST_DECODE_LENGTH : inflate_out(byte);
+}
 #define lz_peek inflate_back
 #define LOADER_POLL loader_service
 #include "lzma.c"
