@@ -3,7 +3,7 @@
 PRAXON_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
     stm32flash xvfb xauth xdotool fonts-wqy-microhei clang-14 libclang-rt-14-dev python3 time
     qt6-l10n-tools qt6-translations-l10n libunicorn-dev dpkg-dev file man-db appstream
-    desktop-file-utils gcc-arm-none-eabi libnewlib-arm-none-eabi zlib1g-dev)
+    desktop-file-utils gcc-arm-none-eabi libnewlib-arm-none-eabi zlib1g-dev liblzma-dev)
 
 praxon_ensure_packages() {
     local missing=() pkg

@@ -38,8 +38,12 @@ std::uint8_t* Byte(std::uint32_t address) {
     return nullptr;
 }
 
+bool InFlash(std::uint32_t address, std::uint32_t length);
+
 std::uint32_t Read(std::uint32_t address, int bytes) {
     if (address % bytes) Chip().faults.push_back("unaligned read at " + Hex(address));
+    if (Chip().programming && InFlash(address, bytes))
+        Chip().faults.push_back("flash read while programming at " + Hex(address));
     std::uint32_t value = 0;
     for (int i = bytes - 1; i >= 0; --i) {
         const std::uint8_t* byte = Byte(address + i);
@@ -147,7 +151,7 @@ int hal_flash_unlock(uint32_t regs) {
     return ST_OK;
 }
 
-int hal_flash_program(uint32_t regs, uint32_t address, uint16_t value) {
+static int ProgramNow(uint32_t regs, uint32_t address, uint16_t value) {
     auto& chip = Chip();
     if (address % 2 || !loadertest::InFlash(address, 2)) {
         chip.faults.push_back("program outside flash at " + loadertest::Hex(address));
@@ -169,6 +173,22 @@ int hal_flash_program(uint32_t regs, uint32_t address, uint16_t value) {
     chip.lastSr = 0x20;  // EOP
     ++chip.programs;
     return ST_OK;
+}
+
+// The fake programs at once; the result waits for the end. Flash reads in between are faults:
+// on the chip they would stall the bus for the rest of the program time, and the USART with it.
+void hal_flash_program_start(uint32_t regs, uint32_t address, uint16_t value) {
+    auto& chip = Chip();
+    if (chip.programming) chip.faults.push_back("program started while busy");
+    chip.programStatus = ProgramNow(regs, address, value);
+    chip.programming = true;
+}
+
+int hal_flash_program_end(uint32_t) {
+    auto& chip = Chip();
+    if (!chip.programming) chip.faults.push_back("program ended that was not started");
+    chip.programming = false;
+    return chip.programStatus;
 }
 
 int hal_flash_erase_page(uint32_t regs, uint32_t address) {

@@ -27,6 +27,8 @@ struct FakeChip {
     bool keysRefused = false;
     std::set<std::uint32_t> protectedPages;  // page addresses
     int programs = 0;
+    bool programming = false;  // started, not yet ended
+    int programStatus = 0;
     int erases = 0;
     int massErases = 0;
     std::uint32_t lastSr = 0;

@@ -1,7 +1,9 @@
 // The turbo loader's engine (loader/src) built for the host and driven through its line protocol
 // on a fake chip: framing, sequence numbers and resends, every command, and the deflate decoder
-// against streams made by zlib. Then the embedded binaries: each a Go-able image for its load
-// address with the parameter block in place, and the one chosen clears the ROM bootloader's RAM.
+// against streams made by zlib. Built twice: the second build (LOADER_LZMA) also has the LZMA
+// decoder, run against liblzma's streams as the host cuts them into frames. Then the embedded
+// binaries: each a Go-able image for its load address with the parameter block in place, and the
+// one chosen clears the ROM bootloader's RAM.
 #include <zlib.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -9,6 +11,7 @@
 
 #include "LoaderFakeChip.h"
 #include "LoaderImage.h"
+#include "LzmaFrames.h"
 #include "TurboFrames.h"
 #include "loader.h"
 
@@ -22,7 +25,9 @@ using praxon::flash::LoaderFamily;
 namespace {
 
 constexpr std::uint32_t kRxSize = 6144;
-std::uint8_t rxBuffer[kRxSize];
+// The LZMA build takes its table from the top: the receive buffer keeps kRxSize.
+constexpr std::uint32_t kLzmaTable = LOADER_HAS_LZMA ? LOADER_LZMA_TABLE(1, 1) : 0;
+alignas(4) std::uint8_t rxBuffer[kRxSize + 2 * kLzmaTable];
 std::uint8_t nextSeq;  // the sequence number Command() sends next
 
 using praxon::flash::turbo::Crc32Words;
@@ -86,8 +91,8 @@ void StartChip(std::uint32_t flashBytes = 64 * 1024, std::uint32_t pageSize = 10
     Chip().pageSize = pageSize;
     Chip().bank2Start = bank2;
     loader_params params{
-        LOADER_MAGIC, 115200, loadertest::kRamBase + 0x5000, pageSize, flashSizeParam, bank2, 0};
-    loader_init(&params, rxBuffer, kRxSize, 0x20000200);
+        LOADER_MAGIC, 115200, loadertest::kRamBase + 0x5000, pageSize, flashSizeParam, bank2, 0, 1};
+    loader_init(&params, rxBuffer, sizeof rxBuffer, 0x20000200);
     nextSeq = 0;
 }
 
@@ -341,8 +346,10 @@ private slots:
         StartChip(128 * 1024, 1024, 0, 0);
         const Reply reply = Command(CMD_HELLO, {});
         QCOMPARE(reply.status(), 0);
-        QCOMPARE(reply.payload.size(), 44);
+        QCOMPARE(reply.payload.size(), 48);
         QCOMPARE(int(reply.payload[1]), int(LOADER_PROTOCOL_VERSION));
+        QCOMPARE(int(reply.payload[3]) & 6, 2 | (LOADER_HAS_LZMA ? 4 : 0));
+        QCOMPARE(U32(reply.payload, 44), kLzmaTable);
         QCOMPARE(U32(reply.payload, 4), kRxSize);
         QCOMPARE(U32(reply.payload, 8), LOADER_MAX_PAYLOAD);
         QCOMPARE(U32(reply.payload, 12), 0x20000200u);
@@ -594,6 +601,144 @@ private slots:
             Command(CMD_WRITE_DEFLATE, Words({address, std::uint32_t(length)}) + stream);
         QCOMPARE(reply.status(), status);
         QCOMPARE(reply.payload.size(), 9);
+    }
+
+    // One LZMA stream in frames, as the host cuts it; a frame sent again after it was executed
+    // is answered DUP and the stream goes on.
+    void writeLzma_data() {
+        QTest::addColumn<QByteArray>("below");  // in flash before; the stream may refer to it
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("payloadLimit");
+        QTest::addColumn<int>("maxOutput");
+        QTest::addColumn<int>("sentAgain");  // the frame sent twice, -1: none
+        const QByteArray firmware = FirmwareSample(16 * 1024);
+        QTest::newRow("firmware, one frame")
+            << QByteArray() << firmware.left(4096) << 4000 << 8192 << -1;
+        QTest::newRow("firmware, frames of 200 bytes")
+            << QByteArray() << firmware << 200 << 8192 << -1;
+        QTest::newRow("zeros: matches running on into the next frames")
+            << QByteArray() << QByteArray(8192, '\0') << 4000 << 1000 << -1;
+        QTest::newRow("the flash below as dictionary")
+            << firmware.left(8 * 1024) << firmware.mid(8 * 1024) << 600 << 8192 << -1;
+        QTest::newRow("a frame sent again") << QByteArray() << firmware << 300 << 8192 << 3;
+    }
+
+    void writeLzma() {
+        if (!LOADER_HAS_LZMA) QSKIP("this build has no LZMA decoder");
+        QFETCH(QByteArray, below);
+        QFETCH(QByteArray, data);
+        QFETCH(int, payloadLimit);
+        QFETCH(int, maxOutput);
+        QFETCH(int, sentAgain);
+        const std::uint32_t address = kFlashBase + 0x4000;
+        SetFlash(address - below.size(), below);
+        const praxon::flash::LzmaPlan plan = praxon::flash::PlanLzma(
+            address, data, below, kLzmaTable, payloadLimit, 7, 2, maxOutput);
+        QVERIFY(plan.pieces.size() > (sentAgain >= 0 ? std::size_t(sentAgain) : 0u));
+        QCOMPARE(praxon::flash::DecodeLzmaPieces(address, plan, below, kLzmaTable), data);
+        if (!below.isEmpty()) {
+            const std::uint32_t alone =
+                std::uint32_t(praxon::flash::LzmaRaw(data, {}, 1, 1).size());
+            QVERIFY(std::uint32_t(praxon::flash::LzmaRaw(data, below, 1, 1).size()) < alone);
+        }
+        for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+            const praxon::flash::LzmaPiece& piece = plan.pieces[i];
+            QVERIFY(piece.stream.size() + (i ? 2 : 7) <= payloadLimit);
+            QVERIFY(int(piece.outputBytes) <= maxOutput);
+            QByteArray payload = i ? QByteArray() : Words({address});
+            AppendU16(payload, piece.outputBytes);
+            if (!i) payload.append(char(plan.props));
+            const std::uint8_t cmd = i ? CMD_WRITE_LZMA_MORE : CMD_WRITE_LZMA;
+            QCOMPARE(Command(cmd, payload + piece.stream).status(), 0);
+            if (int(i) == sentAgain) {
+                Send(EncodeFrame(std::uint8_t(nextSeq - 1), cmd, payload + piece.stream));
+                const QList<Reply> replies = Run();
+                QCOMPARE(replies.size(), 1);
+                QCOMPARE(replies[0].code, int(REPLY_DUP));
+            }
+        }
+        QCOMPARE(Flash(address - below.size(), below.size() + data.size()), below + data);
+        QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
+    }
+
+    // Each row: a begin frame (none when empty), optionally HELLO, then a continuation frame
+    // (none when empty); the status of the last frame sent.
+    void writeLzmaErrors_data() {
+        QTest::addColumn<QByteArray>("begin");
+        QTest::addColumn<bool>("helloBetween");
+        QTest::addColumn<QByteArray>("more");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("output");  // what the begin frame decodes to, if checked
+        if (!LOADER_HAS_LZMA) return;
+        const std::uint32_t at = kFlashBase + 0x1000;
+        const QByteArray data = FirmwareSample(2048);
+        const praxon::flash::LzmaPlan plan =
+            praxon::flash::PlanLzma(at, data, {}, kLzmaTable, 700, 7, 2, 8192);
+        QVERIFY(plan.pieces.size() >= 2);
+        const auto begin = [&](std::uint32_t address, std::uint32_t size, int props,
+                               const QByteArray& stream) {
+            QByteArray payload = Words({address});
+            AppendU16(payload, size);
+            payload.append(char(props));
+            return payload + stream;
+        };
+        const QByteArray first = plan.pieces[0].stream;
+        const std::uint32_t size = plan.pieces[0].outputBytes;
+        QByteArray more;
+        AppendU16(more, plan.pieces[1].outputBytes);
+        more += plan.pieces[1].stream;
+        const QByteArray good = begin(at, size, plan.props, first);
+        QTest::newRow("continuation without a begin")
+            << QByteArray() << false << more << int(ST_DECODE) << QByteArray();
+        QTest::newRow("after HELLO the stream does not go on")
+            << good << true << more << int(ST_DECODE) << QByteArray();
+        QTest::newRow("after a failed frame the stream does not go on")
+            << begin(at, size, plan.props, first.chopped(1)) << false << more << int(ST_DECODE)
+            << QByteArray();
+        QTest::newRow("stream bytes missing")
+            << begin(at, size, plan.props, first.left(first.size() / 2)) << false << QByteArray()
+            << int(ST_DECODE_LENGTH) << data.left(int(size));
+        QTest::newRow("stream bytes left over")
+            << begin(at, size, plan.props, first + 'x') << false << QByteArray()
+            << int(ST_DECODE_LENGTH) << data.left(int(size));
+        QTest::newRow("literal context bits") << begin(at, size, plan.props + 1, first) << false
+                                              << QByteArray() << int(ST_DECODE) << QByteArray();
+        QTest::newRow("table larger than the chip's")
+            << begin(at, size, 45 + 2 * 9, first) << false << QByteArray() << int(ST_DECODE)
+            << QByteArray();
+        const QByteArray as(64, 'a');
+        const praxon::flash::LzmaPlan below =
+            praxon::flash::PlanLzma(kFlashBase, as, as, kLzmaTable, 700, 7, 2, 8192);
+        QTest::newRow("reference below flash")
+            << begin(kFlashBase, 64, below.props, below.pieces.at(0).stream) << false
+            << QByteArray() << int(ST_DECODE) << QByteArray();
+        QTest::newRow("odd length") << begin(at, size + 1, plan.props, first) << false
+                                    << QByteArray() << int(ST_BAD_ADDRESS) << QByteArray();
+        QTest::newRow("past flash end")
+            << begin(kFlashBase + 0xFFFE, size, plan.props, first) << false << QByteArray()
+            << int(ST_BAD_ADDRESS) << QByteArray();
+    }
+
+    void writeLzmaErrors() {
+        if (!LOADER_HAS_LZMA) QSKIP("this build has no LZMA decoder");
+        QFETCH(QByteArray, begin);
+        QFETCH(bool, helloBetween);
+        QFETCH(QByteArray, more);
+        QFETCH(int, status);
+        QFETCH(QByteArray, output);
+        Reply reply;
+        if (!begin.isEmpty()) reply = Command(CMD_WRITE_LZMA, begin);
+        if (helloBetween) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
+        if (!more.isEmpty()) reply = Command(CMD_WRITE_LZMA_MORE, more);
+        QCOMPARE(reply.status(), status);
+        QCOMPARE(reply.payload.size(), 9);
+        // Programmed up to the error only: nothing decoded after the stream bytes ran out.
+        if (!output.isEmpty()) {
+            const std::uint32_t at = U32(begin, 0), done = (U32(reply.payload, 1) - at) & ~1u;
+            QVERIFY(done <= std::uint32_t(output.size()));
+            QCOMPARE(Flash(at, output.size()),
+                     output.left(int(done)) + QByteArray(int(output.size() - done), '\xFF'));
+        }
     }
 
     // A new speed falls back to the old one unless a good frame comes within the trial; a speed

@@ -737,10 +737,10 @@ private slots:
         if (job == "watchdog")
             for (int i = 0; i < 6; ++i) {
                 rig.cpu->runUntil(rig.now += 5'000 * kMs);
-                QCOMPARE(rig.call(0x01, {}, 20 * kMs).size(), 44);
+                QCOMPARE(rig.call(0x01, {}, 20 * kMs).size(), 48);
             }
         const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
-        QCOMPARE(hello.size(), 44);
+        QCOMPARE(hello.size(), 48);
         QCOMPARE(hello.left(3).toHex(), QByteArray("000101"));  // done, version 1, F1
         QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
         QCOMPARE(leAt(hello, 36), 64'000'000u);

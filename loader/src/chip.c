@@ -13,7 +13,7 @@ const uint32_t loader_head[2] = {(uint32_t)__image_start, (uint32_t)loader_entry
 
 /* Image offset 8: the host writes its values here before Go (loader/PROTOCOL.md 1.1). */
 __attribute__((section(".params"), used)) struct loader_params loader_params = {
-    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__rx_start};
+    LOADER_MAGIC, 115200u, LOADER_DEFAULT_RAM_END, 1024u, 0u, 0u, (uint32_t)__rx_start, 0u};
 
 static uint32_t clock_hz, ms_count, flash_last_sr, usart_speed;
 
@@ -196,10 +196,13 @@ static void flash_clear_flags(uint32_t regs) {
     FLASH_REG(regs, FLASH_SR_OFF) = FLASH_SR_PGERR | FLASH_SR_WRPRTERR | FLASH_SR_EOP;
 }
 
-int hal_flash_program(uint32_t regs, uint32_t address, uint16_t value) {
+void hal_flash_program_start(uint32_t regs, uint32_t address, uint16_t value) {
     flash_clear_flags(regs);
     FLASH_REG(regs, FLASH_CR_OFF) |= FLASH_CR_PG;
     *(volatile uint16_t*)address = value;
+}
+
+int hal_flash_program_end(uint32_t regs) {
     return flash_finish(regs, 10u);
 }
 

@@ -31,6 +31,7 @@ struct loader_params {
     uint32_t flash_size;  /* bytes; 0 = read the flash-size register */
     uint32_t bank2_start; /* 0 = one bank */
     uint32_t rx_start;    /* set by the build: the receive buffer runs from here to ram_end */
+    uint32_t lzma;        /* nonzero: the LZMA table takes RAM from the receive buffer */
 };
 
 enum loader_command {
@@ -44,6 +45,8 @@ enum loader_command {
     CMD_READ = 0x08,
     CMD_BAUD = 0x09,
     CMD_GO = 0x0A,
+    CMD_WRITE_LZMA = 0x0B,      /* starts an LZMA stream */
+    CMD_WRITE_LZMA_MORE = 0x0C, /* continues it */
     REPLY_DUP = 0xDD,
     REPLY_NAK = 0xEE
 };
@@ -77,6 +80,17 @@ enum loader_nak_reason {
 #else
 #define LOADER_HAS_DEFLATE 1u
 #endif
+
+/* Builds with LOADER_LZMA carry the LZMA decoder (HELLO flags bit 2). */
+#ifdef LOADER_LZMA
+#define LOADER_HAS_LZMA 1u
+#else
+#define LOADER_HAS_LZMA 0u
+#endif
+/* The LZMA probability table is taken from the top of the receive buffer only where this much
+ * buffer stays. Its entries (16 bits each) for literal position bits lp and position bits pb: */
+#define LOADER_LZMA_MIN_RX 512u
+#define LOADER_LZMA_TABLE(pb, lp) (951u + (56u << (pb)) + (0x300u << (lp)))
 
 #define FRAME_SYNC 0xA5u
 #define FRAME_HEADER 6u
@@ -120,7 +134,11 @@ uint32_t hal_read32(uint32_t address);
 /* Flash operations return a loader_status; bank_regs is 0 or LOADER_BANK2_REGS. */
 int hal_flash_unlock(uint32_t bank_regs);
 int hal_flash_locked(uint32_t bank_regs);
-int hal_flash_program(uint32_t bank_regs, uint32_t address, uint16_t value);
+/* Programming a half-word in two halves, so that the next one is decoded while this one
+ * programs: start, then (reading no flash meanwhile: that would stall the bus, and the USART with
+ * it) end, which waits for the controller and reports. */
+void hal_flash_program_start(uint32_t bank_regs, uint32_t address, uint16_t value);
+int hal_flash_program_end(uint32_t bank_regs);
 int hal_flash_erase_page(uint32_t bank_regs, uint32_t address);
 int hal_flash_mass_erase(uint32_t bank_regs);
 uint32_t hal_flash_last_sr(void);

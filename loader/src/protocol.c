@@ -18,10 +18,15 @@ static struct {
     uint32_t error_address, error_sr; /* sent with a failed status */
     uint32_t crc_word_acc, crc_byte_count;
     uint32_t deflate_in_offset, deflate_dest, deflate_done;
+    uint32_t lz_in, lz_in_end, lz_next, lz_table; /* LZMA: input span, next address, table size */
+    uint16_t* lz_probs;
     /* Reply being built: payload bytes, then optionally a memory span. */
     uint32_t reply_len, reply_span_address, reply_span_len;
     uint8_t reply[136];
     uint8_t line_error, overflow, expected_seq, nak_sent, baud_trial, deflate_pending;
+    uint8_t lz_active;    /* an LZMA stream's next frame may follow */
+    uint32_t programming; /* address of the half-word the flash is programming, 0: none */
+    uint16_t programming_value;
 } E;
 
 /* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ----
@@ -161,10 +166,26 @@ static int unlock(uint32_t regs, uint32_t address) {
     return ST_OK;
 }
 
+/* Waits for the half-word being programmed (taking in bytes meanwhile) and checks it. */
+__attribute__((noinline)) static int program_end(void) {
+    uint32_t address = E.programming;
+    if (!address) return ST_OK;
+    E.programming = 0;
+    int status = hal_flash_program_end(bank_regs(address));
+    if (status) return fail(status, address);
+    if (hal_read16(address) != E.programming_value) return fail(ST_VERIFY, address);
+    return ST_OK;
+}
+
+/* Starts programming a half-word and returns while the flash is busy with it: the decoders
+ * produce the next one meanwhile. The next call, a read of the flash by a decoder, and the end
+ * of every command wait for it first (program_end). */
 static int program_half_word(uint32_t address, uint16_t value) {
     /* Between two half-words lie the end of the last one's busy wait and the decoding of the
      * next: without this poll that path came close to one byte time at 921600 baud. */
     loader_service();
+    int status = program_end();
+    if (status) return status;
     uint16_t now = hal_read16(address);
     if (now == value) return ST_OK;
     E.error_sr = 0;
@@ -173,11 +194,11 @@ static int program_half_word(uint32_t address, uint16_t value) {
         return ST_NOT_ERASED;
     }
     uint32_t regs = bank_regs(address);
-    int status = unlock(regs, address);
+    status = unlock(regs, address);
     if (status) return status;
-    status = hal_flash_program(regs, address, value);
-    if (status) return fail(status, address);
-    if (hal_read16(address) != value) return fail(ST_VERIFY, address);
+    hal_flash_program_start(regs, address, value);
+    E.programming = address;
+    E.programming_value = value;
     return ST_OK;
 }
 
@@ -227,12 +248,14 @@ static uint32_t crc_of_range(uint32_t address, uint32_t length) {
     return hal_crc_value();
 }
 
-#ifndef LOADER_NO_DEFLATE
-/* ---- Deflate output goes straight into flash, half-word by half-word ---- */
-
+#if LOADER_HAS_DEFLATE
 uint8_t inflate_in(uint32_t index) {
     return E.rx[E.deflate_in_offset + index];
 }
+#endif
+
+#if LOADER_HAS_DEFLATE || LOADER_HAS_LZMA
+/* ---- Decoder output goes straight into flash, half-word by half-word ---- */
 
 int inflate_out(uint8_t byte) {
     int status = ST_OK;
@@ -248,8 +271,61 @@ int inflate_out(uint8_t byte) {
 int inflate_back(uint32_t distance, uint8_t* byte) {
     uint32_t address = E.deflate_dest + E.deflate_done - distance;
     if (distance > E.deflate_dest + E.deflate_done - LOADER_FLASH_BASE) return ST_DECODE;
-    *byte = distance == 1 && (E.deflate_done & 1u) ? E.deflate_pending : hal_read8(address);
-    return ST_OK;
+    if (distance == 1 && (E.deflate_done & 1u)) {
+        *byte = E.deflate_pending;
+        return ST_OK;
+    }
+    int status = program_end(); /* a flash read while it programs would stall the USART too */
+    *byte = hal_read8(address);
+    return status;
+}
+#endif
+
+#if LOADER_HAS_LZMA
+/* A stream byte of the frame being executed; past its end a 0 (the frame's check fails then). */
+static uint8_t lz_in(void) {
+    uint32_t index = E.lz_in++;
+    return index < E.lz_in_end ? E.rx[index] : 0;
+}
+/* Output decoded after the frame's stream bytes ran out is not programmed. */
+static int lz_put(uint8_t byte) {
+    return E.lz_in > E.lz_in_end ? ST_DECODE_LENGTH : inflate_out(byte);
+}
+#define lz_peek inflate_back
+#define LOADER_POLL loader_service
+#include "lzma.c"
+
+/* WRITE_LZMA (begin: u32 address, u16 size, u8 props, stream) and WRITE_LZMA_MORE (u16 size,
+ * stream): `size` bytes more of one stream, programmed from where the last frame ended. */
+static int write_lzma(uint8_t cmd, uint32_t len) {
+    const uint8_t* payload = E.rx + FRAME_HEADER;
+    uint32_t head = cmd == CMD_WRITE_LZMA ? 7u : 2u, size;
+    if (cmd == CMD_WRITE_LZMA) {
+        if (len < head + 5u) return ST_BAD_LENGTH;
+        size = get_u16(payload + 4);
+        E.lz_next = get_u32(payload);
+    } else {
+        if (len < head) return ST_BAD_LENGTH;
+        size = get_u16(payload);
+        if (!E.lz_active) return fail(ST_DECODE, E.lz_next);
+    }
+    uint32_t address = E.lz_next;
+    E.lz_active = 0;
+    E.error_address = address;
+    if ((address & 1u) || (size & 1u) || !size || !flash_range(address, size))
+        return ST_BAD_ADDRESS;
+    E.deflate_dest = address;
+    E.deflate_done = 0;
+    E.lz_in = FRAME_HEADER + head;
+    E.lz_in_end = FRAME_HEADER + len;
+    int status = ST_OK;
+    if (cmd == CMD_WRITE_LZMA) status = lz_begin(E.lz_probs, E.lz_table, payload[6], address);
+    if (!status) status = lz_run(size);
+    if (!status && E.lz_in != E.lz_in_end) status = ST_DECODE_LENGTH;
+    E.lz_next = address + E.deflate_done;
+    if (status == ST_DECODE || status == ST_DECODE_LENGTH) E.error_address = E.lz_next;
+    E.lz_active = !status;
+    return status;
 }
 #endif
 
@@ -257,7 +333,7 @@ int inflate_back(uint32_t distance, uint8_t* byte) {
 static void hello(void) {
     put_u8(LOADER_PROTOCOL_VERSION);
     put_u8(LOADER_FAMILY_CODE);
-    put_u8((hal_flash_locked(0) ? 0u : 1u) | LOADER_HAS_DEFLATE << 1);
+    put_u8((hal_flash_locked(0) ? 0u : 1u) | LOADER_HAS_DEFLATE << 1 | (E.lz_table ? 1u : 0u) << 2);
     put_u32(E.rx_size);
     put_u32(E.max_payload);
     put_u32(E.image_address);
@@ -268,6 +344,8 @@ static void hello(void) {
     put_u32(E.bank2_start);
     put_u32(hal_clock_hz());
     put_u32(E.line_baud);
+    put_u32(E.lz_table);
+    E.lz_active = 0; /* the resync point: a stream cut by it does not go on */
 }
 
 /* Executes the command in the receive buffer; fills the E.reply after the status byte. Returns the
@@ -322,6 +400,11 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
                 E.error_address = address + E.deflate_done;
             return status;
         }
+#endif
+#if LOADER_HAS_LZMA
+        case CMD_WRITE_LZMA:
+        case CMD_WRITE_LZMA_MORE:
+            return write_lzma(cmd, len);
 #endif
         case CMD_CRC: {
             if (len != 8) return ST_BAD_LENGTH;
@@ -381,6 +464,18 @@ static int execute(uint8_t cmd, uint32_t len, uint32_t* new_baud, uint32_t* leav
 
 void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_t rx_bytes,
                  uint32_t image) {
+#if LOADER_HAS_LZMA
+    /* The LZMA probability table takes the top of the RAM, when the host asks for it (the image
+     * compresses) and the receive buffer keeps enough: room for lp = pb = 1, else for
+     * lp = pb = 0, else no LZMA. */
+    uint32_t table = LZ_TABLE_SIZE(1, 1);
+    if (rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = LZ_TABLE_SIZE(0, 0);
+    if (!params->lzma || rx_bytes < table * 2u + LOADER_LZMA_MIN_RX) table = 0;
+    rx_bytes -= table * 2u;
+    E.lz_probs = (uint16_t*)(void*)(rx_memory + rx_bytes);
+    E.lz_table = table;
+    E.lz_active = 0;
+#endif
     E.rx = rx_memory;
     E.rx_size = rx_bytes;
     E.rx_used = 0;
@@ -477,6 +572,8 @@ void loader_step(void) {
     uint32_t new_baud = 0, leave_to = 0, leaving = 0;
     put_u8(0); /* status, filled in below */
     int status = execute(cmd, len, &new_baud, &leave_to);
+    int programmed = program_end(); /* a write's last half-word belongs to its status */
+    if (!status) status = programmed;
     if (cmd == CMD_GO && status == ST_OK) leaving = 1;
     if (status) {
         E.reply_len = 1;

@@ -89,7 +89,15 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         return false;
     };
 
-    const LoaderResult started = loader->start(*choice->binary, choice->parameters);
+    // The LZMA decoder's table takes RAM from the receive buffer: worth it for an image that
+    // compresses; one that does not goes raw in larger frames.
+    flash::LoaderParameters parameters = choice->parameters;
+    QByteArray content;
+    for (const ImageSegment& segment : image.segments())
+        content.append(reinterpret_cast<const char*>(segment.bytes.data()),
+                       int(segment.bytes.size()));
+    parameters.lzmaTable = flash::DeflateRaw(content, {}).size() < content.size() * 9 / 10;
+    const LoaderResult started = loader->start(*choice->binary, parameters);
     if (started.outcome == LoaderOutcome::NotStarted) {
         // Nothing is written yet: back to the ROM bootloader (a reset where the wiring allows)
         // and on in the fast mode.

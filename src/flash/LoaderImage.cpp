@@ -41,6 +41,8 @@ QByteArray LoaderImage(const LoaderBinary& binary, const LoaderParameters& param
     WriteWord(image, kLoaderParameterOffset + 12, parameters.pageSize);
     WriteWord(image, kLoaderParameterOffset + 16, parameters.flashSize);
     WriteWord(image, kLoaderParameterOffset + 20, parameters.bank2Start);
+    if (image.size() >= kLoaderParameterOffset + 32)  // binaries without the field ignore it
+        WriteWord(image, kLoaderParameterOffset + 28, parameters.lzmaTable ? 1 : 0);
     while (image.size() % 4) image.append(char(0xFF));
     return image;
 }

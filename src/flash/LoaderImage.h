@@ -31,6 +31,9 @@ struct LoaderParameters {
     std::uint32_t pageSize = 1024;  // erase unit
     std::uint32_t flashSize = 0;    // bytes; 0 = the loader reads the flash-size register
     std::uint32_t bank2Start = 0;   // F1 XL: 0x08080000; 0 = one bank
+    // The LZMA decoder's table takes RAM from the receive buffer (for an image that compresses;
+    // a larger buffer suits one that does not).
+    bool lzmaTable = false;
 };
 
 constexpr std::uint32_t kLoaderMagic = 0x314C5850;  // "PXL1" at image offset 8

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "Commands.h"
+#include "LzmaFrames.h"
 #include "TurboFrames.h"
 
 namespace praxon::flash {
@@ -28,6 +29,17 @@ constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's 
 constexpr int kDictionaryBytes = 32 * 1024;
 constexpr int kDeflatePiece = 4096;
 constexpr int kReadPiece = 1024;
+// An LZMA frame's output at most: its reply time stays near that of the other writes.
+constexpr int kLzmaMaxOutput = 8192;
+constexpr int kLzmaBeginHead = 7;  // u32 address, u16 output bytes, u8 props
+constexpr int kLzmaMoreHead = 2;   // u16 output bytes
+
+qint64 WireBytes(const std::vector<LoaderLink::Request>& requests) {
+    qint64 bytes = 0;
+    for (const LoaderLink::Request& request : requests)
+        bytes += request.payload.size() + kFrameOverhead;
+    return bytes;
+}
 
 void AppendU16(QByteArray& bytes, std::uint32_t value) {
     bytes.append(char(value));
@@ -239,6 +251,7 @@ LoaderResult LoaderLink::hello(int tries, int intervalMs) {
     hello_.bank2Start = U32(p, 32);
     hello_.clockHz = U32(p, 36);
     hello_.baud = U32(p, 40);
+    hello_.lzmaTable = U32(p, 44);  // 0 from loaders without the field
     seq_ = std::uint8_t(seq + 1);
     received_.clear();
     return {};
@@ -484,6 +497,25 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
         position += piece;
         requests.push_back(*packed);
     }
+    if (compress && hello_.canLzma()) {
+        const LzmaPlan plan = PlanLzma(address, data, below, hello_.lzmaTable, payloadLimit,
+                                       kLzmaBeginHead, kLzmaMoreHead, kLzmaMaxOutput);
+        std::vector<Request> lzma;
+        for (const LzmaPiece& piece : plan.pieces) {
+            QByteArray payload;
+            if (lzma.empty()) {
+                AppendU32(payload, address);
+                AppendU16(payload, piece.outputBytes);
+                payload.append(char(plan.props));
+            } else {
+                AppendU16(payload, piece.outputBytes);
+            }
+            payload += piece.stream;
+            lzma.push_back({lzma.empty() ? kWriteLzma : kWriteLzmaMore, payload,
+                            work(piece.outputBytes), piece.outputBytes});
+        }
+        if (!lzma.empty() && WireBytes(lzma) < WireBytes(requests)) return lzma;
+    }
     return requests;
 }
 
@@ -617,7 +649,13 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     // One stream of frames over the whole run, so that they all come near the size limit and the
     // chip's buffer always holds the next while it programs one; each page group is erased just
     // ahead of the first frame that reaches into it, so the line carries frames while it erases.
-    const std::uint32_t group = std::max<std::uint32_t>(1, kDeflatePiece / pageSize);
+    // A group's erase holds the frames behind it up: it lasts about what the chip's receive
+    // buffer takes to fill on the line (a page 20 ms typically), so the line does not stop.
+    const qint64 bufferNs =
+        loader.info().baud ? qint64(loader.info().rxSize) * 11 * 1'000'000'000 / loader.info().baud
+                           : 0;
+    const std::uint32_t group = std::uint32_t(std::clamp<qint64>(
+        bufferNs / (20 * kMs), 1, std::max<std::uint32_t>(1, kDeflatePiece / pageSize)));
     std::uint32_t erased = 0;  // pages of the run erased so far
     const auto eraseUpTo = [&](std::uint32_t pagesNeeded) {
         while (erased < pagesNeeded) {
@@ -630,9 +668,12 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
         }
     };
     if (used > 0) {
+        std::uint32_t end = 0;
         for (LoaderLink::Request& write :
              loader.writeRequests(address, pages.left((used + 1) & ~1), below, true)) {
-            const std::uint32_t end = U32(write.payload, 0) - address + std::uint32_t(write.bytes);
+            // The writes follow one another from address (an LZMA frame after the first names
+            // no address).
+            end += std::uint32_t(write.bytes);
             eraseUpTo((end + pageSize - 1) / pageSize);
             requests.push_back(std::move(write));
         }

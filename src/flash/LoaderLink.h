@@ -19,6 +19,7 @@ namespace loadercmd {
 constexpr std::uint8_t kHello = 0x01, kErase = 0x02, kMassErase = 0x03, kWrite = 0x04,
                        kWriteDeflate = 0x05, kCrc = 0x06, kCompare = 0x07, kRead = 0x08,
                        kBaud = 0x09, kGo = 0x0A, kNak = 0xEE, kDup = 0xDD;
+constexpr std::uint8_t kWriteLzma = 0x0B, kWriteLzmaMore = 0x0C;
 }
 
 // How a loader exchange ended.
@@ -47,7 +48,9 @@ struct LoaderHello {
     std::uint8_t version = 0, family = 0, flags = 0;
     std::uint32_t rxSize = 0, maxPayload = 0, loadAddress = 0, ramEnd = 0, pageSize = 0,
                   flashSize = 0, flashSizeRegister = 0, bank2Start = 0, clockHz = 0, baud = 0;
+    std::uint32_t lzmaTable = 0;  // entries of the chip's LZMA probability table
     bool canInflate() const { return flags & 2; }
+    bool canLzma() const { return (flags & 4) && lzmaTable; }
 };
 
 // Counters of the repairs a session needed, for the log and for tests.
@@ -120,7 +123,8 @@ public:
     LoaderResult massErase();
     // Programs data (even length; an odd one is completed with 0xFF) at address. With the chip's
     // inflater each piece goes compressed when that is shorter, its dictionary being `below`
-    // (the bytes the flash holds just below address, up to 32 KB) and what this call wrote.
+    // (the bytes the flash holds just below address, up to 32 KB) and what this call wrote; with
+    // its LZMA decoder all of data goes as one stream where that is shorter still.
     LoaderResult write(std::uint32_t address, QByteArray data, const QByteArray& below = {},
                        bool compress = true);
     LoaderResult crc(std::uint32_t address, std::uint32_t length, std::uint32_t* value);
