@@ -208,7 +208,14 @@ struct LoaderRig {
     QByteArray call(uint8_t cmd, const QByteArray& payload, int64_t runNs,
                     int64_t* tookNs = nullptr) {
         const int64_t sent = now;
-        for (char c : loaderFrame(seq, cmd, payload)) cpu->receive(uint8_t(c), baud, now);
+        // As the host sends it: 0x7F and the escape byte 0xCF escaped (loader/PROTOCOL.md 3.3).
+        for (char c : loaderFrame(seq, cmd, payload)) {
+            if (uint8_t(c) == 0x7F || uint8_t(c) == 0xCF) {
+                cpu->receive(0xCF, baud, now);
+                c = char(c ^ 0x20);
+            }
+            cpu->receive(uint8_t(c), baud, now);
+        }
         cpu->setHostBaud(baud);
         cpu->runUntil(now += runNs);
         QByteArray reply;
@@ -870,7 +877,7 @@ private slots:
             }
         const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
         QCOMPARE(hello.size(), 44);
-        QCOMPARE(hello.left(3).toHex(), QByteArray("000101"));  // done, version 1, F1
+        QCOMPARE(hello.left(3).toHex(), QByteArray("000201"));  // done, version 2, F1
         QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
         QCOMPARE(leAt(hello, 36), 64'000'000u);
         if (job == "write and read") {
@@ -899,7 +906,7 @@ private slots:
         } else if (job == "baud") {
             QCOMPARE(rig.call(0x09, le(921600), 20 * kMs).left(1).toHex(), ok.toHex());
             rig.baud = 921600;
-            QCOMPARE(rig.call(0x01, {}, 20 * kMs).left(3).toHex(), QByteArray("000101"));
+            QCOMPARE(rig.call(0x01, {}, 20 * kMs).left(3).toHex(), QByteArray("000201"));
             QCOMPARE(rig.call(0x04, le(0x08000400) + "fast", 20 * kMs).toHex(), ok.toHex());
             QCOMPARE(flashAt(0x400, 4), QByteArray("fast"));
         } else if (job == "reset") {
