@@ -267,6 +267,7 @@ private slots:
         row("sequence wraps", "HFE CFF C00", "FE/01/00 FF/06/00 00/06/00");
         row("unfinished frame dropped after silence", "H00 U01 W C01",
             "00/01/00 01/EE/01 W 01/06/00");
+        row("an escape cut off before a frame", "H00 U01 X W C01", "00/01/00 01/EE/01 W 01/06/00");
     }
 
     void framing() {
@@ -308,6 +309,9 @@ private slots:
                     break;
                 case 'W':
                     Chip().now += LOADER_IDLE_DROP_MS + 1;
+                    break;
+                case 'X':
+                    Chip().rx.push_back(LINE_ESCAPE);  // its escaped byte never comes
                     break;
             }
             for (const Reply& reply : Run())  // the host waits for replies between tokens

@@ -56,12 +56,17 @@ void loader_service(void) {
             E.escaped = 0; /* an escaped byte lost: its frame's CRC fails */
             continue;
         }
-        if (!E.escaped && byte == LINE_ESCAPE) {
+        if (E.escaped) {
+            /* Only 0x7F and the escape byte come escaped. After an escape cut off (the host drops
+             * its queued bytes after a missing reply) the byte counts as it is, so that the next
+             * frame's sync byte survives. */
+            E.escaped = 0;
+            uint8_t flipped = (uint8_t)(byte ^ LINE_ESCAPE_FLIP);
+            if (flipped == 0x7Fu || flipped == LINE_ESCAPE) byte = flipped;
+        } else if (byte == LINE_ESCAPE) {
             E.escaped = 1;
             continue;
         }
-        if (E.escaped) byte ^= LINE_ESCAPE_FLIP;
-        E.escaped = 0;
         if (E.rx_used >= E.rx_size)
             E.overflow = 1;
         else
