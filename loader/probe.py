@@ -35,7 +35,10 @@ def crc_words(data, crc=0xFFFFFFFF):
 def frame(seq, cmd, payload=b""):
     n = len(payload)
     head = bytes([0xA5, seq, cmd, n & 0xFF, n >> 8, ~(seq ^ cmd ^ (n & 0xFF) ^ (n >> 8)) & 0xFF])
-    return head + payload + struct.pack("<I", crc_words(head + payload))
+    raw = head + payload + struct.pack("<I", crc_words(head + payload))
+    # Host to chip the line carries no 0x7F: it and the escape byte 0xCF go as 0xCF, byte ^ 0x20
+    # (loader/PROTOCOL.md 3.3).
+    return b"".join(bytes([0xCF, b ^ 0x20]) if b in (0x7F, 0xCF) else bytes([b]) for b in raw)
 
 
 class Line:

@@ -115,6 +115,11 @@ public:
         return Chip().bauds.empty() ? params.baud : Chip().bauds.back();
     }
     bool running() const { return running_; }
+    bool discardOutput() override {
+        ++discards;
+        return true;
+    }
+    int discards = 0;
 
 private:
     enum class Rom { Command, WriteAddress, WriteData, GoAddress };
@@ -291,6 +296,7 @@ private slots:
     void runFramesEraseAheadOfTheirData();
     void baudChange_data();
     void baudChange();
+    void silentChipIsNoAnswer_data();
     void silentChipIsNoAnswer();
     void stopEndsTheWait();
     void lostErrorReplyIsNoSuccess_data();
@@ -402,7 +408,7 @@ void TestLoaderLink::start() {
     QCOMPARE(rig.port.params.flash_size, kFlashBytes);
     QCOMPARE(rig.port.params.bank2_start, 0u);
     const LoaderHello& hello = rig.loader.info();
-    QCOMPARE(hello.version, std::uint8_t(1));
+    QCOMPARE(hello.version, std::uint8_t(2));
     QCOMPARE(hello.rxSize, 0x20002800u - LoaderRxStart(*rig.binary));
     QCOMPARE(hello.pageSize, kPageSize);
     QCOMPARE(hello.flashSize, kFlashBytes);
@@ -688,15 +694,31 @@ void TestLoaderLink::baudChange() {
     QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>{0xFFFFFFFFu});
 }
 
+// A chip that stopped answering may have reset into its ROM bootloader: from the first missing
+// reply on, what is queued is dropped and one frame at a time goes again.
+void TestLoaderLink::silentChipIsNoAnswer_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("window");  // frames sent before the first timeout
+    QTest::newRow("one CRC frame") << int(loadercmd::kCrc) << 1;
+    QTest::newRow("a window of write frames") << int(loadercmd::kWrite) << 2;
+}
+
 void TestLoaderLink::silentChipIsNoAnswer() {
+    QFETCH(int, command);
+    QFETCH(int, window);
     Rig rig;
     QVERIFY(rig.start().ok());
     rig.port.mute = true;
+    const qsizetype writtenBefore = rig.port.written.size();
     std::uint32_t crc = 0;
-    const LoaderResult result = rig.loader.crc(kFlashBase, 1024, &crc);
+    const LoaderResult result = command == loadercmd::kCrc
+                                    ? rig.loader.crc(kFlashBase, 1024, &crc)
+                                    : rig.loader.write(kFlashBase, Random(8192, 3), {}, false);
     QCOMPARE(result.outcome, LoaderOutcome::NoAnswer);
-    QCOMPARE(int(result.command), int(loadercmd::kCrc));
+    QCOMPARE(int(result.command), command);
     QCOMPARE(rig.loader.stats().timeouts, 6);  // the first try and five resends
+    QCOMPARE(rig.port.discards, 6);
+    QCOMPARE(rig.port.written.size() - writtenBefore, window + 5);
 }
 
 void TestLoaderLink::stopEndsTheWait() {

@@ -32,6 +32,7 @@ std::uint8_t nextSeq;  // the sequence number Command() sends next
 
 using praxon::flash::turbo::Crc32Words;
 using praxon::flash::turbo::EncodeFrame;
+using praxon::flash::turbo::EscapeForLine;
 
 void AppendU16(QByteArray& bytes, std::uint32_t value) {
     bytes.append(char(value));
@@ -62,8 +63,9 @@ struct Reply {
     int status() const { return payload.isEmpty() ? -1 : std::uint8_t(payload[0]); }
 };
 
+// The bytes as the host puts them on the line (escaped).
 void Send(const QByteArray& bytes) {
-    for (char byte : bytes) Chip().rx.push_back(std::uint8_t(byte));
+    for (char byte : EscapeForLine(bytes)) Chip().rx.push_back(std::uint8_t(byte));
 }
 
 // Runs the engine until the line is quiet; returns the replies sent meanwhile.
@@ -270,6 +272,7 @@ private slots:
         row("sequence wraps", "HFE CFF C00", "FE/01/00 FF/06/00 00/06/00");
         row("unfinished frame dropped after silence", "H00 U01 W C01",
             "00/01/00 01/EE/01 W 01/06/00");
+        row("an escape cut off before a frame", "H00 U01 X W C01", "00/01/00 01/EE/01 W 01/06/00");
     }
 
     void framing() {
@@ -312,6 +315,9 @@ private slots:
                 case 'W':
                     Chip().now += LOADER_IDLE_DROP_MS + 1;
                     break;
+                case 'X':
+                    Chip().rx.push_back(LINE_ESCAPE);  // its escaped byte never comes
+                    break;
             }
             for (const Reply& reply : Run())  // the host waits for replies between tokens
                 seen << QString("%1/%2/%3")
@@ -324,6 +330,44 @@ private slots:
             if (token == "W") seen << "W";  // what the silence alone brought comes before
         }
         QCOMPARE(seen.join(' '), replies);
+    }
+
+    // Host to chip the line carries no 0x7F; the loader undoes the escapes before its buffer, so
+    // a window of frames that fits the buffer fits it however many escapes the line needed.
+    void lineEscapes_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("all 0x7F") << QByteArray(512, '\x7F');
+        QTest::newRow("all escape bytes") << QByteArray(512, '\xCF');
+        QTest::newRow("the escaped forms themselves") << QByteArray(512, '\x5F');
+        QTest::newRow("escape, 0x7F and their escaped forms")
+            << QByteArray::fromHex("7fcfef5f").repeated(128);
+    }
+
+    void lineEscapes() {
+        QFETCH(QByteArray, data);
+        Command(CMD_HELLO, {});
+        QByteArray frames;
+        std::uint32_t address = kFlashBase;
+        QList<int> seqs;
+        const int frameBytes = int(data.size()) + 4 + int(FRAME_OVERHEAD);
+        while (frames.size() + frameBytes <= int(kRxSize)) {
+            seqs << nextSeq;
+            frames += EncodeFrame(nextSeq++, CMD_WRITE, Words({address}) + data);
+            address += std::uint32_t(data.size());
+        }
+        const QByteArray line = EscapeForLine(frames);
+        QVERIFY(!line.contains('\x7F'));
+        // One byte more for each 0x7F or escape byte, none for any other.
+        QCOMPARE(line.size(), frames.size() + frames.count('\x7F') + frames.count('\xCF'));
+        Send(frames);  // the whole window at once: it fits the buffer, escapes or not
+        const QList<Reply> replies = Run();
+        QCOMPARE(replies.size(), seqs.size());
+        for (int i = 0; i < replies.size(); ++i) {
+            QCOMPARE(replies[i].seq, seqs[i]);
+            QCOMPARE(replies[i].code, int(CMD_WRITE));
+            QCOMPARE(replies[i].status(), 0);
+        }
+        QCOMPARE(Flash(kFlashBase, int(address - kFlashBase)), data.repeated(int(seqs.size())));
     }
 
     void receiveBufferOverflowIsNaked() {

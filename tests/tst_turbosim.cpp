@@ -39,8 +39,9 @@ struct SimRig {
     std::unique_ptr<praxon::sim::Simulator> board;
     std::unique_ptr<LoaderLink> loader;
 
-    SimRig() {
+    explicit SimRig(std::uint64_t resetAfterBytes = 0) {
         praxon::sim::SimulatorOptions options;
+        options.ramLine.resetAfterBytes = resetAfterBytes;
         options.instant = true;
         options.board.pid = 0x410;
         options.board.flashKb = 64;
@@ -90,6 +91,8 @@ private slots:
     void turboEndsInTheBootloader();
     void connectFindsTheLoader_data();
     void connectFindsTheLoader();
+    void resetMidTransferTouchesNothingElse_data();
+    void resetMidTransferTouchesNothingElse();
 };
 
 void TestTurboSim::program_data() {
@@ -362,6 +365,44 @@ void TestTurboSim::connectFindsTheLoader() {
     QCOMPARE(host.has(praxon::EventCode::LoaderFoundAtConnect), found);
     if (connected) QCOMPARE(engine.target().pid.value_or(0), std::uint16_t(0x410));
     port.close();
+}
+
+// The chip resets while raw frames full of ROM bootloader commands are on their way: the ROM
+// bootloader that restarts must find no synchronisation byte among them (it would run Readout
+// Unprotect, a mass erase, and the rest). The write fails, the chip is back in its ROM bootloader
+// and the flash beside the image's pages holds what it held.
+void TestTurboSim::resetMidTransferTouchesNothingElse_data() {
+    QTest::addColumn<int>("lineSpeed");   // 0: the connect speed
+    QTest::addColumn<int>("resetAfter");  // host bytes to the loader since it started
+    QTest::newRow("at the connect speed, in the second frame") << 0 << 2500;
+    QTest::newRow("at 921600, in the first frame") << 921600 << 700;
+}
+
+void TestTurboSim::resetMidTransferTouchesNothingElse() {
+    QFETCH(int, lineSpeed);
+    QFETCH(int, resetAfter);
+    SimRig rig{std::uint64_t(resetAfter)};
+    constexpr int kImageAt = 0x4000, kImageSize = 0x2000;
+    QByteArray before = Random(64 * 1024, 31);
+    before.replace(kImageAt, kImageSize, QByteArray(kImageSize, char(0xFF)));
+    rig.board->loadFlash(0, {before.begin(), before.end()});
+    // Synchronisation, then Readout Unprotect, Readout Protect, Write Unprotect, global erase,
+    // extended mass erase; and the line's escape byte among them.
+    const QByteArray commands =
+        QByteArray::fromHex("7f926d7f827d7f738c7f43bcff007f44bbffff00cf7fcfcf");
+    QByteArray image;
+    while (image.size() < kImageSize) image += commands;
+    image.truncate(kImageSize);
+    QCOMPARE(rig.start().outcome, LoaderOutcome::Done);
+    if (lineSpeed) QCOMPARE(rig.loader->changeBaud(std::uint32_t(lineSpeed)), BaudOutcome::Changed);
+    const LoaderResult written = rig.loader->write(kFlashBase + kImageAt, image, {}, false);
+    QCOMPARE(written.outcome, LoaderOutcome::NoAnswer);
+    QVERIFY(rig.loader->resetChip());
+    QCOMPARE(rig.board->counters().massErases, std::uint64_t(0));
+    QCOMPARE(rig.board->counters().optionWrites, std::uint64_t(0));
+    const QByteArray flash = rig.flash();
+    QCOMPARE(flash.left(kImageAt), before.left(kImageAt));
+    QCOMPARE(flash.mid(kImageAt + kImageSize), before.mid(kImageAt + kImageSize));
 }
 
 QTEST_MAIN(TestTurboSim)

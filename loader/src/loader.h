@@ -9,7 +9,7 @@
 extern "C" {
 #endif
 
-#define LOADER_PROTOCOL_VERSION 1u
+#define LOADER_PROTOCOL_VERSION 2u
 #define LOADER_MAGIC 0x314C5850u /* "PXL1" */
 #define LOADER_FLASH_BASE 0x08000000u
 #define LOADER_BANK2_REGS 0x40u /* bank 2's flash registers sit this much higher */
@@ -93,6 +93,11 @@ enum loader_nak_reason {
 #define LOADER_LZMA_TABLE(pb, lp) (951u + (56u << (pb)) + (0x300u << (lp)))
 
 #define FRAME_SYNC 0xA5u
+/* Host to chip, the line never carries 0x7F (the ROM bootloader's synchronisation byte, which a
+ * chip reset in mid-transfer would otherwise take from the frames still arriving): the host sends
+ * 0x7F and LINE_ESCAPE as LINE_ESCAPE followed by the byte XOR LINE_ESCAPE_FLIP. */
+#define LINE_ESCAPE 0xCFu
+#define LINE_ESCAPE_FLIP 0x20u
 #define FRAME_HEADER 6u
 #define FRAME_OVERHEAD 10u
 #define LOADER_MAX_PAYLOAD 4096u

@@ -27,6 +27,7 @@ static struct {
     uint8_t lz_active;    /* an LZMA stream's next frame may follow */
     uint32_t programming; /* address of the half-word the flash is programming, 0: none */
     uint16_t programming_value;
+    uint8_t escaped; /* LINE_ESCAPE came: the next byte is flipped back */
 } E;
 
 /* ---- Receive buffer: bytes in arrival order from E.rx[0]; a frame always starts at E.rx[0] ----
@@ -53,13 +54,28 @@ void loader_service(void) {
     int byte;
     while ((byte = hal_rx()) != -1) {
         E.last_rx_ms = hal_ms();
+        /* The line's escapes are undone here: the buffer, the window and the frame scanner see
+         * the frames as the host built them. */
         if (byte < 0) {
             E.line_error = 1;
-        } else if (E.rx_used >= E.rx_size) {
-            E.overflow = 1;
-        } else {
-            E.rx[E.rx_used++] = (uint8_t)byte;
+            E.escaped = 0; /* an escaped byte lost: its frame's CRC fails */
+            continue;
         }
+        if (E.escaped) {
+            /* Only 0x7F and the escape byte come escaped. After an escape cut off (the host drops
+             * its queued bytes after a missing reply) the byte counts as it is, so that the next
+             * frame's sync byte survives. */
+            E.escaped = 0;
+            uint8_t flipped = (uint8_t)(byte ^ LINE_ESCAPE_FLIP);
+            if (flipped == 0x7Fu || flipped == LINE_ESCAPE) byte = flipped;
+        } else if (byte == LINE_ESCAPE) {
+            E.escaped = 1;
+            continue;
+        }
+        if (E.rx_used >= E.rx_size)
+            E.overflow = 1;
+        else
+            E.rx[E.rx_used++] = (uint8_t)byte;
     }
     hal_tick();
 }
@@ -479,7 +495,7 @@ void loader_init(const struct loader_params* params, uint8_t* rx_memory, uint32_
     E.rx = rx_memory;
     E.rx_size = rx_bytes;
     E.rx_used = 0;
-    E.line_error = E.overflow = 0;
+    E.line_error = E.overflow = E.escaped = 0;
     E.expected_seq = 0;
     E.nak_sent = 0;
     E.baud_trial = 0;
@@ -517,7 +533,7 @@ void loader_step(void) {
         E.line_baud = E.trial_old_baud;
         hal_set_baud(E.line_baud);
         rx_drop(E.rx_used);
-        E.overflow = E.line_error = 0;
+        E.overflow = E.line_error = E.escaped = 0;
     }
     /* The scan may cross a whole damaged frame: it polls like every other loop, or the bytes
      * behind would be lost too. */
@@ -592,6 +608,7 @@ void loader_step(void) {
         E.line_baud = new_baud;
         hal_set_baud(new_baud);
         rx_drop(E.rx_used);
+        E.escaped = 0;
         E.baud_trial = 1;
         E.trial_start_ms = hal_ms();
     }

@@ -186,11 +186,11 @@ qint64 LoaderLink::wireNs(qint64 bytes) const {
     return bytes * 11 * 1'000'000'000 / std::max(baud_, 1200);
 }
 
-bool LoaderLink::sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload) {
-    const QByteArray frame = turbo::EncodeFrame(seq, command, payload);
+qint64 LoaderLink::sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload) {
+    const QByteArray line = turbo::EscapeForLine(turbo::EncodeFrame(seq, command, payload));
     ++stats_.framesSent;
-    stats_.bytesSent += frame.size();
-    return link_.send(frame);
+    stats_.bytesSent += line.size();
+    return link_.send(line) ? line.size() : 0;
 }
 
 LoaderResult LoaderLink::start(const LoaderBinary& binary, const LoaderParameters& parameters) {
@@ -272,11 +272,14 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     struct InFlight {
         std::size_t position;
         std::uint8_t seq;
-        qint64 bytes;
+        qint64 bytes;      // in the chip's buffer: the window's measure
+        qint64 lineBytes;  // on the line, escapes included: its time
     };
     std::deque<InFlight> flight;
     std::size_t next = 0;
     int resendsWithoutProgress = 0;
+    // After a missing reply only the oldest frame goes again until an answer shows the chip alive.
+    bool probing = false;
     QElapsedTimer sinceProgress, sinceStart;
     sinceProgress.start();
     sinceStart.start();
@@ -306,25 +309,29 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
     };
 
     while (next < order.size() || !flight.empty()) {
-        qint64 inFlightBytes = 0, workNs = 0;
+        qint64 inFlightBytes = 0, inFlightLineBytes = 0, workNs = 0;
         for (const InFlight& entry : flight) {
             inFlightBytes += entry.bytes;
+            inFlightLineBytes += entry.lineBytes;
             workNs += requests[std::size_t(order[entry.position])].workNs;
         }
-        while (next < order.size() && int(flight.size()) < kMaxFramesInFlight) {
+        const int maxInFlight = probing ? 1 : kMaxFramesInFlight;
+        while (next < order.size() && int(flight.size()) < maxInFlight) {
             const Request& request = requests[std::size_t(order[next])];
             const qint64 bytes = request.payload.size() + kFrameOverhead;
             if (!flight.empty() && inFlightBytes + bytes > qint64(hello_.rxSize)) break;
-            if (!sendFrame(seq_, request.command, request.payload))
-                return Outcome(LoaderOutcome::LineLost, request.command);
-            flight.push_back({next, seq_, bytes});
+            const qint64 lineBytes = sendFrame(seq_, request.command, request.payload);
+            if (!lineBytes) return Outcome(LoaderOutcome::LineLost, request.command);
+            flight.push_back({next, seq_, bytes, lineBytes});
             seq_ = std::uint8_t(seq_ + 1);
             ++next;
             inFlightBytes += bytes;
+            inFlightLineBytes += lineBytes;
             workNs += request.workNs;
         }
-        const qint64 timeoutNs =
-            workNs + wireNs(inFlightBytes + hello_.maxPayload + kFrameOverhead) + kReplyMarginNs;
+        const qint64 timeoutNs = workNs +
+                                 wireNs(inFlightLineBytes + hello_.maxPayload + kFrameOverhead) +
+                                 kReplyMarginNs;
         const ReplyStatus status = link_.waitUntil(
             [&] {
                 reader.feed(std::exchange(received_, QByteArray()));
@@ -336,6 +343,10 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             return FromReplyStatus(status, LoaderOutcome::NoAnswer);
         if (status == ReplyStatus::Timeout) {
             ++stats_.timeouts;
+            // The chip may have reset: its ROM bootloader would take the bytes still queued for
+            // commands. They are dropped, and only one frame at a time goes until it answers.
+            link_.port().discardOutput();
+            probing = true;
             if (++resendsWithoutProgress > kMaxResends)
                 return Outcome(LoaderOutcome::NoAnswer,
                                requests[std::size_t(order[flight.front().position])].command);
@@ -354,6 +365,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             flight.erase(flight.begin(), flight.begin() + long(k));
             // The chip answers: timeouts before were lost replies, not a chip gone silent.
             resendsWithoutProgress = 0;
+            probing = false;
             if (k > 0) sinceProgress.start();
             if (sinceProgress.nsecsElapsed() > kNakResendLimitNs ||
                 sinceStart.nsecsElapsed() > limitNs)
@@ -383,6 +395,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             executedUnanswered(entry);
             flight.pop_front();
             resendsWithoutProgress = 0;
+            probing = false;
             sinceProgress.start();
             if (request.bytes && progress_) progress_(bytesDone += request.bytes, bytesTotal);
             continue;
@@ -390,6 +403,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
         if (frame.code != request.command || frame.payload.isEmpty()) continue;
         flight.pop_front();
         resendsWithoutProgress = 0;
+        probing = false;
         sinceProgress.start();
         Response& response = out[std::size_t(index)];
         response.status = std::uint8_t(frame.payload[0]);
@@ -418,7 +432,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
                             if (f->seq == last) settled = true;
                         return settled;
                     },
-                    workNs + wireNs(inFlightBytes) + kReplyMarginNs);
+                    workNs + wireNs(inFlightLineBytes) + kReplyMarginNs);
                 if (!settled) hello(3, 100);
             }
             return result;

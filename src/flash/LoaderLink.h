@@ -61,7 +61,7 @@ struct LoaderLinkStats {
     int timeouts = 0;
     int dups = 0;
     int unanswered = 0;    // frames the chip executed whose reply (and status) was lost
-    qint64 bytesSent = 0;  // on the wire
+    qint64 bytesSent = 0;  // on the wire, the line's escapes included
 };
 
 // How a line speed change ended.
@@ -159,7 +159,8 @@ public:
                                        const QByteArray& below, bool compress) const;
 
 private:
-    bool sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload);
+    // The bytes it put on the line (escapes included); 0 when the port refused them.
+    qint64 sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload);
     qint64 wireNs(qint64 bytes) const;
 
     BootLink& link_;

@@ -63,6 +63,21 @@ QByteArray EncodeFrame(std::uint8_t seq, std::uint8_t command, const QByteArray&
     return frame;
 }
 
+QByteArray EscapeForLine(const QByteArray& bytes) {
+    QByteArray line;
+    line.reserve(bytes.size() + bytes.size() / 64 + 4);
+    for (const char c : bytes) {
+        const std::uint8_t byte = std::uint8_t(c);
+        if (byte == kRomSync || byte == kLineEscape) {
+            line.append(char(kLineEscape));
+            line.append(char(byte ^ kLineEscapeFlip));
+        } else {
+            line.append(c);
+        }
+    }
+    return line;
+}
+
 void FrameReader::skip(int count) {
     buffer_.remove(0, count);
     skipped_ += count;

@@ -14,6 +14,13 @@ std::uint32_t Crc32Words(const QByteArray& bytes, std::uint32_t crc = 0xFFFFFFFF
 
 QByteArray EncodeFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload);
 
+// Host to chip the line never carries 0x7F, the ROM bootloader's synchronisation byte: a chip
+// that resets in mid-transfer must not take it from the frames still arriving. 0x7F and the
+// escape byte go as the escape byte followed by the byte XOR kLineEscapeFlip; the loader undoes
+// it as the bytes arrive (loader/PROTOCOL.md 3.3).
+constexpr std::uint8_t kRomSync = 0x7F, kLineEscape = 0xCF, kLineEscapeFlip = 0x20;
+QByteArray EscapeForLine(const QByteArray& bytes);
+
 struct Frame {
     std::uint8_t seq = 0;
     std::uint8_t code = 0;  // the command answered, or the NAK / DUP code

@@ -147,4 +147,8 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     }
 }
 
+bool QtSerialPort::discardOutput() {
+    return port_.isOpen() && port_.clear(QSerialPort::Output);
+}
+
 }  // namespace praxon

@@ -24,6 +24,7 @@ public:
     bool setRequestToSend(bool asserted) override;
     bool setBreak(bool on) override;
     bool setBaudRate(int baudRate) override;
+    bool discardOutput() override;
 
     // A pseudo-terminal has no parity and no modem lines; those settings are then not required.
     static bool isPseudoTerminal(const QString& path);

@@ -42,6 +42,9 @@ public:
         Q_UNUSED(baudRate);
         return false;
     }
+    // Drops the bytes written but not yet on the line (the port's and the driver's queues).
+    // False when the port cannot.
+    virtual bool discardOutput() { return false; }
 
 signals:
     // Bytes are waiting to be read.
