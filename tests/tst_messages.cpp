@@ -746,11 +746,18 @@ const QList<Row>& Rows() {
         {"loader found at connect", Ev(C::LoaderFoundAtConnect, O::Connect),
          "log:芯片仍在运行RAM加载程序，已通过它复位芯片。",
          "log:The chip was still running the RAM loader; it was reset through the loader."},
+        {"turbo stage started", Ev(C::TurboStageStarted, O::Program).value(921600),
+         "log:RAM加载程序已经以921600的速率装入。",
+         "log:RAM loader sent at 921600 through a first stage."},
+        {"turbo stage fallback", Ev(C::TurboStageFallback, O::Program).value(2),
+         "log:高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。",
+         "log:Sending the RAM loader at the fast speed failed; it goes through the bootloader at "
+         "the connect speed."},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::LoaderFoundAtConnect);
+constexpr int kLastCode = int(EventCode::TurboStageFallback);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 
 #include "EnginePrivate.h"
 #include "LoaderLink.h"
+#include "LoaderStage.h"
 
 namespace praxon {
 
@@ -89,7 +90,15 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         return false;
     };
 
-    const LoaderResult started = loader->start(*choice->binary, choice->parameters);
+    // Above the connect speed a first stage takes the loader at the fast speed (LoaderStage.h).
+    const flash::StageAttempt staged =
+        flash::StartThroughStage(*loader, link, *choice, options.turboBaudRate);
+    if (staged.tried && (!staged.result || staged.result->outcome == LoaderOutcome::NotStarted))
+        report(event(EventCode::TurboStageFallback).withValue(int(staged.failure)));
+    const LoaderResult started =
+        staged.result ? *staged.result : loader->start(*choice->binary, choice->parameters);
+    if (staged.result && started.ok())
+        report(event(EventCode::TurboStageStarted).withValue(options.turboBaudRate));
     if (started.outcome == LoaderOutcome::NotStarted) {
         // Nothing is written yet: back to the ROM bootloader (a reset where the wiring allows)
         // and on in the fast mode.
@@ -104,7 +113,7 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
     if (!started.ok()) return failed(started);
     report(event(EventCode::TurboStarted).withValue(loader->info().rxSize));
 
-    if (options.turboBaudRate && options.turboBaudRate != lines.baudRate) {
+    if (options.turboBaudRate && uint32_t(options.turboBaudRate) != loader->info().baud) {
         LoaderResult r;
         const flash::BaudOutcome speed = loader->changeBaud(uint32_t(options.turboBaudRate), &r);
         if (speed == flash::BaudOutcome::Failed) return failed(r);

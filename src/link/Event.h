@@ -215,6 +215,9 @@ enum class EventCode {
                            // restarted already); else it answered as neither
     LoaderFoundAtConnect,  // connect met the RAM loader, not the ROM bootloader, and reset the
                            // chip through it
+    // Turbo two-stage start: a first stage takes the loader at the fast line speed
+    TurboStageStarted,   // value: the line speed the loader was started at
+    TurboStageFallback,  // value: why (flash::StageFailure); the loader goes through the ROM
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

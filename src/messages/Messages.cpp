@@ -973,6 +973,15 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("芯片仍在运行RAM加载程序，已通过它复位芯片。",
                           "The chip was still running the RAM loader; it was reset through the "
                           "loader."))};
+        // Turbo two-stage start
+        case EventCode::TurboStageStarted:
+            return {log(zh ? QStringLiteral("RAM加载程序已经以%1的速率装入。").arg(e.value.value_or(0))
+                           : QStringLiteral("RAM loader sent at %1 through a first stage.")
+                                 .arg(e.value.value_or(0)))};
+        case EventCode::TurboStageFallback:
+            return {log(t("高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。",
+                          "Sending the RAM loader at the fast speed failed; it goes through the "
+                          "bootloader at the connect speed."))};
     }
     return {};
 }
@@ -1273,6 +1282,10 @@ QString EventName(EventCode code) {
             return QStringLiteral("turbo_chip_reset");
         case EventCode::LoaderFoundAtConnect:
             return QStringLiteral("loader_found_at_connect");
+        case EventCode::TurboStageStarted:
+            return QStringLiteral("turbo_stage_started");
+        case EventCode::TurboStageFallback:
+            return QStringLiteral("turbo_stage_fallback");
     }
     return {};
 }
