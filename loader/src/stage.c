@@ -8,8 +8,8 @@
  * loads the stack pointer with the stage's own address, which is how it finds its parameters. */
 #include "regs.h"
 
-#define STAGE_MAGIC 0x31535850u    /* "PXS1" */
-#define STAGE_ANNOUNCE 0x53u       /* sent every few ms at the fast speed until the image comes */
+#define STAGE_MAGIC 0x31535850u /* "PXS1" */
+#define STAGE_ANNOUNCE 0x53u    /* sent every few ms at the fast speed until the image comes */
 #define STAGE_ANNOUNCE_MS 5u
 #define STAGE_ACCEPTED 0x06u
 #define STAGE_REJECTED 0x15u
@@ -35,8 +35,8 @@ void stage_entry(void) {
     __asm volatile("mov r0, sp\n\tb stage_main");
 }
 __attribute__((section(".head"), used)) const uint32_t stage_head[2] = {0, (uint32_t)stage_entry};
-__attribute__((section(".params"), used)) const struct stage_params stage_defaults = {
-    STAGE_MAGIC, 921600u, 0u, 0u, 0u};
+__attribute__((section(".params"), used))
+const struct stage_params stage_defaults = {STAGE_MAGIC, 921600u, 0u, 0u, 0u};
 
 __attribute__((noreturn)) static void reset_chip(void) {
     __asm volatile("dsb");
@@ -178,8 +178,8 @@ void stage_main(uint32_t base) {
     }
 
     CRC_CR = 1u;
-    for (const uint32_t* word = (const uint32_t*)params->loader_address; word != (const uint32_t*)end;
-         ++word)
+    for (const uint32_t* word = (const uint32_t*)params->loader_address;
+         word != (const uint32_t*)end; ++word)
         CRC_DR = *word;
     const int accepted = CRC_DR == params->loader_crc;
     send(accepted ? STAGE_ACCEPTED : STAGE_REJECTED);

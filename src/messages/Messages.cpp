@@ -975,9 +975,10 @@ QList<Shown> Render(const Event& e, Language language) {
                           "loader."))};
         // Turbo two-stage start
         case EventCode::TurboStageStarted:
-            return {log(zh ? QStringLiteral("RAM加载程序已经以%1的速率装入。").arg(e.value.value_or(0))
-                           : QStringLiteral("RAM loader sent at %1 through a first stage.")
-                                 .arg(e.value.value_or(0)))};
+            return {
+                log(zh ? QStringLiteral("RAM加载程序已经以%1的速率装入。").arg(e.value.value_or(0))
+                       : QStringLiteral("RAM loader sent at %1 through a first stage.")
+                             .arg(e.value.value_or(0)))};
         case EventCode::TurboStageFallback:
             return {log(t("高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。",
                           "Sending the RAM loader at the fast speed failed; it goes through the "
