@@ -116,7 +116,8 @@ StageAttempt StartThroughStage(LoaderLink& loader, BootLink& link, const LoaderC
         if (sync.status == ReplyStatus::Timeout) sync = link.sync();
         if (sync.status == ReplyStatus::Stopped || sync.status == ReplyStatus::LineLost)
             return ended(sync.status);
-        if (sync.status != ReplyStatus::Ack) {
+        // A NACK is an answer too: the ROM had taken a garbled byte for its synchronisation.
+        if (sync.status != ReplyStatus::Ack && sync.status != ReplyStatus::Nack) {
             LoaderResult r;
             r.outcome = LoaderOutcome::NotStarted;
             attempt.result = r;
