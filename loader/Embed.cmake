@@ -24,11 +24,35 @@ if(CMAKE_SCRIPT_MODE_FILE)
         string(APPEND rows "    {LoaderFamily::${family}, ${address}u, kLoader${index}, ${size}u},\n")
         math(EXPR index "${index} + 1")
     endforeach()
+    # The first stages of the two-stage start (stage-<family>.bin).
+    file(GLOB stages "${BIN_DIR}/stage-*.bin")
+    list(SORT stages)
+    set(stageRows "")
+    set(stageCount 0)
+    foreach(binary ${stages})
+        get_filename_component(name "${binary}" NAME_WE)
+        if(NOT name MATCHES "^stage-(f[0-9])$")
+            message(FATAL_ERROR "unexpected stage binary name: ${name}")
+        endif()
+        string(TOUPPER "${CMAKE_MATCH_1}" family)
+        file(READ "${binary}" content HEX)
+        string(LENGTH "${content}" digits)
+        math(EXPR size "${digits} / 2")
+        string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${content}")
+        string(APPEND arrays "const unsigned char kStage${stageCount}[] = {${bytes}};\n")
+        string(APPEND stageRows "    {LoaderFamily::${family}, kStage${stageCount}, ${size}u},\n")
+        math(EXPR stageCount "${stageCount} + 1")
+    endforeach()
+    if(stageCount EQUAL 0)
+        set(stageRows "    {LoaderFamily::F1, nullptr, 0u},\n")
+    endif()
     file(WRITE "${OUT}" "// Generated from loader/bin by loader/Embed.cmake; do not edit.\n"
-        "#include \"LoaderImage.h\"\n"
+        "#include \"LoaderImage.h\"\n#include \"LoaderStage.h\"\n"
         "namespace praxon::flash {\nnamespace {\n${arrays}}  // namespace\n"
         "const LoaderBinary kLoaderBinaries[] = {\n${rows}};\n"
         "const std::size_t kLoaderBinaryCount = ${index};\n"
+        "const StageBinary kStageBinaries[] = {\n${stageRows}};\n"
+        "const std::size_t kStageBinaryCount = ${stageCount};\n"
         "}  // namespace praxon::flash\n")
     return()
 endif()
@@ -36,7 +60,7 @@ endif()
 set(PRAXON_LOADER_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(praxon_embed_loader target)
-    file(GLOB binaries ${PRAXON_LOADER_DIR}/bin/loader-*.bin)
+    file(GLOB binaries ${PRAXON_LOADER_DIR}/bin/loader-*.bin ${PRAXON_LOADER_DIR}/bin/stage-*.bin)
     set(generated ${CMAKE_CURRENT_BINARY_DIR}/LoaderBinaries.cpp)
     add_custom_command(OUTPUT ${generated}
         COMMAND ${CMAKE_COMMAND} -DBIN_DIR=${PRAXON_LOADER_DIR}/bin -DOUT=${generated}

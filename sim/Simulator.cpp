@@ -455,6 +455,12 @@ void Simulator::run() {
 int64_t Simulator::stepCpu(int64_t nowNs) {
     if (cpu_ && board_.state() != Board::State::RamCode) cpu_.reset();  // reset, NRST low
     if (!cpu_ || cpu_->status() != CortexM::Status::Running) return -1;
+    // The host's receiving speed is the terminal's now: the code in SRAM may speak first after
+    // the host changed it (a first stage announcing itself at the fast speed).
+    if (slave_ >= 0) {
+        const int baud = ttyBaud(slave_);
+        if (baud > 0) hostBaud_ = baud;
+    }
     cpu_->setHostBaud(hostBaud_);
     const int64_t target = options_.instant ? cpu_->nowNs() + kCpuSliceNs
                                             : std::min(nowNs, cpu_->nowNs() + kCpuSliceNs);

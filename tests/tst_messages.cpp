@@ -571,11 +571,16 @@ const QList<Row>& Rows() {
          "log:芯片仍在运行RAM加载程序，已通过它复位芯片。"},
         {Ev(C::OptionBytesReadOnly, O::OptionWrite).family("STM32U5xx"),
          "log:STM32U5xx芯片的选项字节只能读取：本程序不知道经由引导程序改写它们的方法，未写入任何内容。"},
+        {Ev(C::TurboStageStarted, O::Program).value(921600),
+         "log:RAM加载程序已经以921600的速率装入。",
+         "log:RAM loader sent at 921600 through a first stage."},
+        {Ev(C::TurboStageFallback, O::Program).value(2),
+         "log:高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。"},
     };
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::OptionBytesReadOnly);
+constexpr int kLastCode = int(EventCode::TurboStageFallback);
 
 }  // namespace
 

@@ -93,6 +93,8 @@ private slots:
     void connectFindsTheLoader();
     void resetMidTransferTouchesNothingElse_data();
     void resetMidTransferTouchesNothingElse();
+    void twoStageStart_data();
+    void twoStageStart();
 };
 
 void TestTurboSim::program_data() {
@@ -403,6 +405,57 @@ void TestTurboSim::resetMidTransferTouchesNothingElse() {
     const QByteArray flash = rig.flash();
     QCOMPARE(flash.left(kImageAt), before.left(kImageAt));
     QCOMPARE(flash.mid(kImageAt + kImageSize), before.mid(kImageAt + kImageSize));
+}
+
+// Above the connect speed a first stage takes the loader at the fast speed; when it fails (here
+// the chip resets while the stage receives), the loader goes through the ROM bootloader and the
+// line is raised by BAUD, with the flash right either way.
+void TestTurboSim::twoStageStart_data() {
+    QTest::addColumn<int>("resetAfter");  // host bytes to code in SRAM; 0: none
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("loaderThroughRom");
+    const QStringList programmed{"program_begun", "turbo_skipped", "verified", "programmed"};
+    QTest::newRow("921600 through the first stage")
+        << 0 << QStringList{"turbo_stage_started", "turbo_started"} + programmed << false;
+    QTest::newRow("chip reset while the stage takes the loader")
+        << 1500 << QStringList{"turbo_stage_fallback", "turbo_started", "turbo_speed"} + programmed
+        << true;
+}
+
+void TestTurboSim::twoStageStart() {
+    QFETCH(int, resetAfter);
+    QFETCH(QStringList, events);
+    QFETCH(bool, loaderThroughRom);
+    praxon::sim::SimulatorOptions options = rig::boardOptions();
+    options.instant = false;  // the stage's timeouts and its announcements need its own time
+    options.board.flashKb = 64;
+    options.ramLine.resetAfterBytes = std::uint64_t(resetAfter);
+    rig::Rig rig(options, praxon::WriteMode::Turbo);
+    QVERIFY(rig.connectAndClear());
+    const QByteArray image = Random(20 * 1024, 41);
+    const std::optional<praxon::FirmwareImage> loaded =
+        rig.engine.loadImage({rig::writeFile(rig.dir.filePath("fw.bin"), image),
+                              praxon::ImageFormat::Binary, 0x08000000});
+    QVERIFY(loaded);
+    rig.host.clearRecords();
+    const std::uint64_t romBytesBefore = rig.board->counters().writeBytes;
+    praxon::ProgramOptions program;
+    program.erase = praxon::EraseScope::Pages;
+    program.verify = true;
+    program.turboBaudRate = 921600;
+    QVERIFY(rig.engine.program(*loaded, program));
+    QStringList names;
+    for (const praxon::Event& e : rig.host.events)
+        if (e.code != praxon::EventCode::OperationBegun &&
+            e.code != praxon::EventCode::OperationEnded && e.code != praxon::EventCode::Progress)
+            names << praxon::EventName(e.code);
+    QCOMPARE(names, events);
+    QCOMPARE(rig.flash().left(image.size()), image);
+    // Through the stage the ROM carried the stage alone, not the loader's 5 KB.
+    const std::uint64_t romBytes = rig.board->counters().writeBytes - romBytesBefore;
+    QCOMPARE(romBytes > 4096, loaderThroughRom);
+    // Back in the ROM bootloader at the connect speed.
+    QVERIFY(rig.engine.go(0x08000000));
 }
 
 QTEST_MAIN(TestTurboSim)

@@ -3,6 +3,7 @@
 
 #include "EnginePrivate.h"
 #include "LoaderLink.h"
+#include "LoaderStage.h"
 
 namespace praxon {
 
@@ -91,13 +92,21 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
 
     // The LZMA decoder's table takes RAM from the receive buffer: worth it for an image that
     // compresses; one that does not goes raw in larger frames.
-    flash::LoaderParameters parameters = choice->parameters;
+    flash::LoaderChoice chosen = *choice;
     QByteArray content;
     for (const ImageSegment& segment : image.segments())
         content.append(reinterpret_cast<const char*>(segment.bytes.data()),
                        int(segment.bytes.size()));
-    parameters.lzmaTable = flash::DeflateRaw(content, {}).size() < content.size() * 9 / 10;
-    const LoaderResult started = loader->start(*choice->binary, parameters);
+    chosen.parameters.lzmaTable = flash::DeflateRaw(content, {}).size() < content.size() * 9 / 10;
+    // Above the connect speed a first stage takes the loader at the fast speed (LoaderStage.h).
+    const flash::StageAttempt staged =
+        flash::StartThroughStage(*loader, link, chosen, options.turboBaudRate);
+    if (staged.tried && (!staged.result || staged.result->outcome == LoaderOutcome::NotStarted))
+        report(event(EventCode::TurboStageFallback).withValue(int(staged.failure)));
+    const LoaderResult started =
+        staged.result ? *staged.result : loader->start(*chosen.binary, chosen.parameters);
+    if (staged.result && started.ok())
+        report(event(EventCode::TurboStageStarted).withValue(options.turboBaudRate));
     if (started.outcome == LoaderOutcome::NotStarted) {
         // Nothing is written yet: back to the ROM bootloader (a reset where the wiring allows)
         // and on in the fast mode.
@@ -112,7 +121,7 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
     if (!started.ok()) return failed(started);
     report(event(EventCode::TurboStarted).withValue(loader->info().rxSize));
 
-    if (options.turboBaudRate && options.turboBaudRate != lines.baudRate) {
+    if (options.turboBaudRate && uint32_t(options.turboBaudRate) != loader->info().baud) {
         LoaderResult r;
         const flash::BaudOutcome speed = loader->changeBaud(uint32_t(options.turboBaudRate), &r);
         if (speed == flash::BaudOutcome::Failed) return failed(r);

@@ -696,8 +696,9 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     return requests;
 }
 
-void LoaderLink::adoptRunning(int baud) {
-    startBaud_ = baud_ = baud;
+void LoaderLink::adoptRunning(int baud, int startBaud) {
+    baud_ = baud;
+    startBaud_ = startBaud ? startBaud : baud;
     receiving_ = true;
     link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
 }

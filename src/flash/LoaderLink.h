@@ -146,8 +146,9 @@ public:
     bool resetChip(int helloTries = 15, bool orRomAnswers = true);
     // Go was taken: the loader may run, and not the ROM bootloader.
     bool mayRun() const { return receiving_; }
-    // For a loader found running without start() (at connect): the port's speed is its speed.
-    void adoptRunning(int baud);
+    // For a loader found running without start() (at connect, or started by the first stage):
+    // the port's speed is its speed; startBaud (0: the same) is where go() returns the port.
+    void adoptRunning(int baud, int startBaud = 0);
 
     const LoaderLinkStats& stats() const { return stats_; }
     // Called as run() gets replies: image bytes written so far and in all of its requests.

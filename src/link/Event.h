@@ -217,6 +217,9 @@ enum class EventCode {
                            // chip through it
     // Option bytes the engine can decode but not write
     OptionBytesReadOnly,  // family
+    // Turbo two-stage start: a first stage takes the loader at the fast line speed
+    TurboStageStarted,   // value: the line speed the loader was started at
+    TurboStageFallback,  // value: why (flash::StageFailure); the loader goes through the ROM
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

@@ -981,6 +981,16 @@ QList<Shown> Render(const Event& e, Language language) {
                                             "written: this program knows no way to reprogram them "
                                             "through the bootloader. Nothing was written.")
                                  .arg(e.family))};
+        // Turbo two-stage start
+        case EventCode::TurboStageStarted:
+            return {
+                log(zh ? QStringLiteral("RAM加载程序已经以%1的速率装入。").arg(e.value.value_or(0))
+                       : QStringLiteral("RAM loader sent at %1 through a first stage.")
+                             .arg(e.value.value_or(0)))};
+        case EventCode::TurboStageFallback:
+            return {log(t("高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。",
+                          "Sending the RAM loader at the fast speed failed; it goes through the "
+                          "bootloader at the connect speed."))};
     }
     return {};
 }
@@ -1283,6 +1293,10 @@ QString EventName(EventCode code) {
             return QStringLiteral("loader_found_at_connect");
         case EventCode::OptionBytesReadOnly:
             return QStringLiteral("option_bytes_read_only");
+        case EventCode::TurboStageStarted:
+            return QStringLiteral("turbo_stage_started");
+        case EventCode::TurboStageFallback:
+            return QStringLiteral("turbo_stage_fallback");
     }
     return {};
 }
