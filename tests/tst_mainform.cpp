@@ -412,8 +412,9 @@ private slots:
             child<QLineEdit>(*w, "GATEXT")->setText(address);
             click(*w, "CmdStart");
         }
-        // Go returns without the board's last answer: let it take the address.
-        QTRY_VERIFY(sim.state() == praxon::sim::Board::State::Running);
+        // Go returns without the board's last answer: let it take the address (its thread may
+        // be slow to run on a loaded machine).
+        QTRY_VERIFY_WITH_TIMEOUT(sim.state() == praxon::sim::Board::State::Running, 60000);
         QCOMPARE(sim.counters().goAddress.value_or(0), 0x8002000u);
         QCOMPARE(sim.counters().writeBytes - written, 4096u);
         QCOMPARE(dialogs_.messages,
