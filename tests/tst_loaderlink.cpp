@@ -29,7 +29,7 @@ constexpr std::uint32_t kPageSize = 1024;
 // One damage to one frame, chosen by direction, command (or reply code) and occurrence.
 struct Fault {
     bool fromHost = true;
-    enum Kind { Corrupt, Drop, Noise, Decay } kind = Corrupt;
+    enum Kind { Corrupt, Drop, Noise, Decay, Phantom } kind = Corrupt;
     int code = 0;
     int occurrence = 0;
     std::uint32_t address = 0;  // Decay: the flash byte that changes before the frame runs
@@ -45,10 +45,11 @@ std::vector<Fault> ParseFaults(const QString& text) {
         const QStringList f = item.split(':');
         Fault fault;
         fault.fromHost = f[0] == "host";
-        fault.kind = f[1] == "corrupt" ? Fault::Corrupt
-                     : f[1] == "drop"  ? Fault::Drop
-                     : f[1] == "noise" ? Fault::Noise
-                                       : Fault::Decay;
+        fault.kind = f[1] == "corrupt"   ? Fault::Corrupt
+                     : f[1] == "drop"    ? Fault::Drop
+                     : f[1] == "noise"   ? Fault::Noise
+                     : f[1] == "phantom" ? Fault::Phantom
+                                         : Fault::Decay;
         fault.code = f[2].toInt(nullptr, 16);
         fault.occurrence = f[3].toInt();
         if (f.size() > 4) fault.address = f[4].toUInt(nullptr, 16);
@@ -227,6 +228,12 @@ private:
                 if (f->kind == Fault::Drop) bytes.clear();
                 if (f->kind == Fault::Corrupt) bytes[bytes.size() / 2] ^= 0x10;
                 if (f->kind == Fault::Noise) bytes.prepend(QByteArray("\xA5\x01\x02noise", 8));
+                // A header whose check holds but whose frame never comes: a NAK that loses its
+                // low length byte becomes one.
+                if (f->kind == Fault::Phantom)
+                    bytes.prepend(praxon::flash::turbo::EncodeFrame(frame->seq, frame->code,
+                                                                    QByteArray(512, '\0'))
+                                      .left(6));
             }
             out += bytes;
         }
@@ -431,6 +438,8 @@ void TestLoaderLink::session_data() {
     QTest::newRow("lost COMPARE reply: asked again") << "chip:drop:0x07:0" << 0 << 1 << true;
     QTest::newRow("noise before a reply") << "chip:noise:0x04:0" << 0 << 0 << false;
     QTest::newRow("lost last frame: timeout") << "host:drop:0x06:1" << 0 << 1 << false;
+    QTest::newRow("NAK behind a header with a wrong length: found after the timeout")
+        << "host:corrupt:0x04:1,chip:phantom:0xee:0" << 1 << 1 << true;
 }
 
 void TestLoaderLink::session() {

@@ -234,6 +234,7 @@ LoaderResult LoaderLink::hello(int tries, int intervalMs) {
         if (status == ReplyStatus::Stopped || status == ReplyStatus::LineLost)
             return FromReplyStatus(status, LoaderOutcome::NoAnswer);
         if (answer) break;
+        reader.giveUpPending();
     }
     if (!answer || answer->payload.size() < 44 || answer->payload[0] != 0)
         return Outcome(LoaderOutcome::NoAnswer, kHello);
@@ -345,7 +346,10 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             ++stats_.timeouts;
             // The chip may have reset: its ROM bootloader would take the bytes still queued for
             // commands. They are dropped, and only one frame at a time goes until it answers.
+            // A reply begun and never finished was a damaged header: the bytes behind it are
+            // read again, or its wrong length would hide the answers to come.
             link_.port().discardOutput();
+            reader.giveUpPending();
             probing = true;
             if (++resendsWithoutProgress > kMaxResends)
                 return Outcome(LoaderOutcome::NoAnswer,

@@ -83,6 +83,10 @@ void FrameReader::skip(int count) {
     skipped_ += count;
 }
 
+void FrameReader::giveUpPending() {
+    if (!buffer_.isEmpty() && Byte(buffer_, 0) == kSync) skip(1);
+}
+
 std::optional<Frame> FrameReader::next() {
     for (;;) {
         const int sync = int(buffer_.indexOf(char(kSync)));

@@ -34,6 +34,11 @@ public:
     explicit FrameReader(int maxPayload = 4096) : maxPayload_(maxPayload) {}
     void feed(const QByteArray& bytes) { buffer_ += bytes; }
     std::optional<Frame> next();
+    // No whole frame came in time: the one begun in the buffer is given up and the scan resumes
+    // one byte after its sync. A lost byte can leave a header whose check still holds and whose
+    // length is wrong (a NAK that loses its low length byte always does); waiting for that many
+    // bytes would hide the replies behind it.
+    void giveUpPending();
     int skippedBytes() const { return skipped_; }
     int pendingBytes() const { return int(buffer_.size()); }
 
