@@ -82,49 +82,69 @@ bool Simulator::start(std::string* error) {
     };
     if (thread_.joinable() || master_ >= 0) return fail("simulator already started");
 
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0) return fail(errnoText("posix_openpt"));
-    setCloexec(master_);
-    if (grantpt(master_) != 0) return fail(errnoText("grantpt"));
-    if (unlockpt(master_) != 0) return fail(errnoText("unlockpt"));
+    // Ptys skipped because another process still held their socket name; closed once one fits.
+    std::vector<int> busyPtys;
+    struct ClosePtys {
+        std::vector<int>& fds;
+        ~ClosePtys() {
+            for (int fd : fds) close(fd);
+        }
+    } closePtys{busyPtys};
     char name[128] = {};
-    if (ptsname_r(master_, name, sizeof name) != 0) return fail(errnoText("ptsname_r"));
+    for (;;) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0) return fail(errnoText("posix_openpt"));
+        setCloexec(master_);
+        if (grantpt(master_) != 0) return fail(errnoText("grantpt"));
+        if (unlockpt(master_) != 0) return fail(errnoText("unlockpt"));
+        if (ptsname_r(master_, name, sizeof name) != 0) return fail(errnoText("ptsname_r"));
 
-    // Our own slave descriptor: raw mode is in place before any client opens the port, and the
-    // master never sees a hang-up when the client closes.
-    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) return fail(errnoText("open pty slave"));
-    termios tio{};
-    if (tcgetattr(slave_, &tio) != 0) return fail(errnoText("tcgetattr"));
-    cfmakeraw(&tio);
-    tio.c_cflag |= HUPCL;  // as a serial driver starts: the last close releases DTR and RTS
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (tcsetattr(slave_, TCSANOW, &tio) != 0) return fail(errnoText("tcsetattr"));
-    if (fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0)
-        return fail(errnoText("fcntl"));
+        // Our own slave descriptor: raw mode is in place before any client opens the port, and the
+        // master never sees a hang-up when the client closes.
+        slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_ < 0) return fail(errnoText("open pty slave"));
+        termios tio{};
+        if (tcgetattr(slave_, &tio) != 0) return fail(errnoText("tcgetattr"));
+        cfmakeraw(&tio);
+        tio.c_cflag |= HUPCL;  // as a serial driver starts: the last close releases DTR and RTS
+        cfsetispeed(&tio, B115200);
+        cfsetospeed(&tio, B115200);
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        if (tcsetattr(slave_, TCSANOW, &tio) != 0) return fail(errnoText("tcsetattr"));
+        if (fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0)
+            return fail(errnoText("fcntl"));
+        // The lines library finds us by the pty's device number.
+        struct stat pty {};
+        if (fstat(slave_, &pty) != 0) return fail(errnoText("fstat pty slave"));
+        ptyDev_ = pty.st_dev;
+        ptyRdev_ = pty.st_rdev;
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (praxon_lines_socket_name(pty.st_rdev, addr.sun_path + 1, sizeof addr.sun_path - 1)) {
+            listen_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const auto length =
+                socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(addr.sun_path + 1));
+            const bool bound =
+                listen_ >= 0 && bind(listen_, reinterpret_cast<sockaddr*>(&addr), length) == 0;
+            if (!bound && listen_ >= 0 && errno == EADDRINUSE && busyPtys.size() < 8) {
+                // A process that held this pty number a moment ago still holds its socket (it is
+                // exiting): keep this pty open, so that the next one gets another number, and
+                // retry.
+                busyPtys.push_back(master_);
+                close(slave_);
+                close(listen_);
+                master_ = slave_ = listen_ = -1;
+                continue;
+            }
+            if (!bound || listen(listen_, 8) != 0) return fail(errnoText("line socket"));
+        }
+        break;
+    }
     if (pipe(wakePipe_) != 0) return fail(errnoText("pipe"));
     for (int fd : wakePipe_) {
         setCloexec(fd);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-
-    // The lines library finds us by the pty's device number.
-    struct stat pty {};
-    if (fstat(slave_, &pty) != 0) return fail(errnoText("fstat pty slave"));
-    ptyDev_ = pty.st_dev;
-    ptyRdev_ = pty.st_rdev;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (praxon_lines_socket_name(pty.st_rdev, addr.sun_path + 1, sizeof addr.sun_path - 1)) {
-        listen_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        const auto length =
-            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(addr.sun_path + 1));
-        if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
-            listen(listen_, 8) != 0)
-            return fail(errnoText("line socket"));
     }
 
     if (!options_.linkPath.empty()) {
@@ -171,9 +191,10 @@ void Simulator::wake() {
 }
 
 void Simulator::closeLine() {
+    // The socket first: its name comes from the pty's number, which another start may take next.
+    if (listen_ >= 0) close(listen_);
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
-    if (listen_ >= 0) close(listen_);
     for (const auto& c : lineClients_) close(c.fd);
     lineClients_.clear();
     master_ = slave_ = listen_ = -1;

@@ -4,6 +4,9 @@
 // tst_cliprocess: its port line, --preload, --dump and --counters are checked there.)
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +15,7 @@
 #include <QtTest>
 
 #include "IntelHex.h"
+#include "LineProtocol.h"
 #include "Simulator.h"
 #include "cortexm_programs.h"
 
@@ -97,6 +101,33 @@ private slots:
         QVERIFY(QFile(dir.filePath("plain")).open(QIODevice::WriteOnly));
         QVERIFY(!started(true, dir.filePath("plain").toStdString())->serving());
         QVERIFY(QFileInfo(dir.filePath("plain")).isFile());
+    }
+
+    // A pty number whose line socket another process still holds (it exits a moment after its
+    // pty closed) is skipped, not a failed start.
+    void socketNameTaken() {
+        // The pty the simulator would get next, and its socket name held here.
+        const int probe = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(probe >= 0);
+        char name[128] = {};
+        QVERIFY(grantpt(probe) == 0 && unlockpt(probe) == 0 &&
+                ptsname_r(probe, name, sizeof name) == 0);
+        struct stat pty {};
+        const int slave = open(name, O_RDWR | O_NOCTTY);
+        QVERIFY(slave >= 0 && fstat(slave, &pty) == 0);
+        close(slave);
+        close(probe);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        QVERIFY(praxon_lines_socket_name(pty.st_rdev, addr.sun_path + 1, sizeof addr.sun_path - 1));
+        const int holder = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        const auto closeHolder = qScopeGuard([holder] { close(holder); });
+        const auto length =
+            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(addr.sun_path + 1));
+        QVERIFY(bind(holder, reinterpret_cast<sockaddr*>(&addr), length) == 0);
+        auto sim = started(true);
+        QVERIFY(sim->serving());
+        QVERIFY(sim->portPath() != name);
     }
 
     void usbAdapter_data() {
