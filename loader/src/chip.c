@@ -2,6 +2,7 @@
  * controller, all polled. Runs from RAM; the vector table stays the ROM bootloader's. */
 #include "loader.h"
 #include "regs.h"
+#include "usart_pins.h"
 
 extern uint32_t __image_start[], __bss_start[], __bss_end[], __rx_start[];
 void loader_entry(void) __attribute__((noreturn));
@@ -55,24 +56,6 @@ static void clock_restore(void) {
     FLASH_ACR &= ~7u; /* zero wait states once the clock is down again */
 }
 
-static void pins_and_usart_clock(void) {
-#if defined(LOADER_F1)
-    RCC_APB2ENR |= RCC_APB2ENR_IOPAEN | RCC_APB2ENR_USART1EN;
-    GPIOA_CRH = (GPIOA_CRH & ~0xFF0u) | 0x4B0u; /* PA9 AF push-pull 50 MHz, PA10 floating in */
-#else
-#if defined(LOADER_F0)
-    const uint32_t af = 1u;
-#else
-    const uint32_t af = 7u;
-#endif
-    RCC_AHBENR |= RCC_AHBENR_GPIOAEN;
-    RCC_APB2ENR |= RCC_APB2ENR_USART1EN;
-    RCC_CFGR3 = (RCC_CFGR3 & ~3u) | 1u; /* USART1 clocked from SYSCLK */
-    GPIOA_AFRH = (GPIOA_AFRH & ~0xFF0u) | af << 4 | af << 8;
-    GPIOA_MODER = (GPIOA_MODER & ~(0xFu << 18)) | 0xAu << 18;
-#endif
-    RCC_AHBENR |= RCC_AHBENR_CRCEN;
-}
 
 static uint32_t divisor_for(uint32_t baud) {
     return (clock_hz + baud / 2u) / baud;

@@ -7,6 +7,7 @@
  * the host puts it where the loader's image does not reach and writes the head's two words. Go
  * loads the stack pointer with the stage's own address, which is how it finds its parameters. */
 #include "regs.h"
+#include "usart_pins.h"
 
 #define STAGE_MAGIC 0x31535850u /* "PXS1" */
 #define STAGE_ANNOUNCE 0x53u    /* sent every few ms at the fast speed until the image comes */
@@ -118,23 +119,10 @@ void stage_main(uint32_t base) {
     RCC_CFGR |= RCC_CFGR_SW_PLL;
     wait_for(&RCC_CFGR, RCC_CFGR_SWS_MASK, RCC_CFGR_SWS_PLL);
 
-#if defined(LOADER_F1)
-    RCC_APB2ENR |= RCC_APB2ENR_IOPAEN | RCC_APB2ENR_USART1EN;
-    GPIOA_CRH = (GPIOA_CRH & ~0xFF0u) | 0x4B0u;
-#else
-#if defined(LOADER_F0)
-    const uint32_t af = 1u;
-#else
-    const uint32_t af = 7u;
-#endif
-    RCC_AHBENR |= RCC_AHBENR_GPIOAEN;
-    RCC_APB2ENR |= RCC_APB2ENR_USART1EN;
-    RCC_CFGR3 = (RCC_CFGR3 & ~3u) | 1u;
-    GPIOA_AFRH = (GPIOA_AFRH & ~0xFF0u) | af << 4 | af << 8;
-    GPIOA_MODER = (GPIOA_MODER & ~(0xFu << 18)) | 0xAu << 18;
+    pins_and_usart_clock();
+#if !defined(LOADER_F1)
     REG32(0x40023010u) = 0xFFFFFFFFu; /* CRC INIT */
 #endif
-    RCC_AHBENR |= RCC_AHBENR_CRCEN;
     USART_CR1 = 0;
     USART_CR2 = 0;
     USART_CR3 = 0;
