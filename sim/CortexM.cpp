@@ -1291,8 +1291,9 @@ void CortexM::receive(uint8_t byte, int hostBaud, int64_t earliestNs) {
     if (d_->status != Status::Running) return;
     const int baud = hostBaud > 0 ? hostBaud : 115200;
     d_->hostBaud = baud;
-    // The host's frames: 8E1, 11 bits each.
-    const int64_t framePs = 11 * kPsPerSecond / baud;
+    // The host's frames take as many bits as the chip's USART is set for: a pseudo-terminal
+    // carries no parity, so the host's own setting cannot be seen; the two ends must agree.
+    const int64_t framePs = int64_t(d_->frameFormat().bits() * double(kPsPerSecond) / baud);
     const int64_t at = std::max({earliestNs * 1000, d_->nowPs(), d_->lastRxPs}) + framePs;
     d_->lastRxPs = at;
     d_->rx.push_back({at, byte, baud});

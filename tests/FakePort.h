@@ -15,6 +15,7 @@ public:
     bool open(const QString& name, int baudRate, praxon::PortOpenFailure* failure) override {
         openedNames << name;
         this->baudRate = baudRate;
+        evenParity = true;
         if (refuseOpen && failure) *failure = {openError, openErrorText};
         return opened_ = !refuseOpen;
     }
@@ -30,6 +31,11 @@ public:
     bool setDataTerminalReady(bool on) override { return line("dtr", on); }
     bool setRequestToSend(bool on) override { return line("rts", on); }
     bool setBreak(bool on) override { return line("brk", on); }
+    bool setEvenParity(bool even) override {
+        if (!opened_) return false;
+        evenParity = even;
+        return true;
+    }
     // Bytes arrive now (dataReceived at once) or after ms through the event loop.
     void deliver(const QByteArray& bytes) {
         if (!opened_) return;
@@ -49,6 +55,7 @@ public:
     praxon::PortError openError = praxon::PortError::NotFound;
     QString openErrorText;
     int baudRate = 0;
+    bool evenParity = true;
 
 private:
     bool line(const char* name, bool on) {

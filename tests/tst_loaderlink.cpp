@@ -130,6 +130,7 @@ private:
             if (!mute) step(bytes);
             return;
         }
+        if (!evenParity) return;  // the ROM bootloader takes nothing without its parity
         const auto ack = [this](bool ok) { deliver(QByteArray(1, char(ok ? 0x79 : 0x1F))); };
         switch (rom_) {
             case Rom::Command:
@@ -177,8 +178,10 @@ private:
         running_ = true;
     }
 
+    // Both ends must agree on speed and parity: the loader's line has none, the ROM's is even.
     bool lineGarbled() const {
-        return chipBaud() != std::uint32_t(baudRate) || (lineLimit && baudRate > lineLimit);
+        return chipBaud() != std::uint32_t(baudRate) || (lineLimit && baudRate > lineLimit) ||
+               evenParity;
     }
 
     Fault* faultFor(bool fromHost, int code) {
@@ -415,7 +418,7 @@ void TestLoaderLink::start() {
     QCOMPARE(rig.port.params.flash_size, kFlashBytes);
     QCOMPARE(rig.port.params.bank2_start, 0u);
     const LoaderHello& hello = rig.loader.info();
-    QCOMPARE(hello.version, std::uint8_t(2));
+    QCOMPARE(hello.version, std::uint8_t(LOADER_PROTOCOL_VERSION));
     QCOMPARE(hello.rxSize, 0x20002800u - LoaderRxStart(*rig.binary));
     QCOMPARE(hello.pageSize, kPageSize);
     QCOMPARE(hello.flashSize, kFlashBytes);
@@ -697,9 +700,10 @@ void TestLoaderLink::baudChange() {
     // Work goes on at whatever speed both sides agreed.
     QVERIFY(rig.loader.write(kFlashBase, Code(3000)).ok());
     QCOMPARE(FlashBytes(kFlashBase, 3000), Code(3000));
-    // GO leaves the port at the speed it had when the loader started.
+    // GO leaves the port at the speed and parity it had when the loader started.
     QVERIFY(rig.loader.go(0xFFFFFFFFu).ok());
     QCOMPARE(rig.port.baudRate, 115200);
+    QVERIFY(rig.port.evenParity);
     QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>{0xFFFFFFFFu});
 }
 
@@ -788,6 +792,7 @@ void TestLoaderLink::resetChip() {
     QCOMPARE(Chip().leftTo,
              reset ? std::vector<std::uint32_t>{0xFFFFFFFFu} : std::vector<std::uint32_t>{});
     QCOMPARE(rig.port.baudRate, 115200);
+    QVERIFY(rig.port.evenParity);
     QVERIFY(rig.link.stopped());
     QVERIFY(!rig.loader.mayRun());
 }

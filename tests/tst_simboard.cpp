@@ -748,7 +748,7 @@ private slots:
             }
         const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
         QCOMPARE(hello.size(), 48);
-        QCOMPARE(hello.left(3).toHex(), QByteArray("000201"));  // done, version 2, F1
+        QCOMPARE(hello.left(3).toHex(), QByteArray("000301"));  // done, version 3, F1
         QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
         QCOMPARE(leAt(hello, 36), 64'000'000u);
         if (job == "write and read") {

@@ -81,7 +81,7 @@ void hal_set_baud(uint32_t baud) {
 #if !defined(LOADER_F1)
     USART_ICR = USART_SR_ERRORS;
 #endif
-    USART_CR1 = USART_CR1_UE | USART_CR1_WORD9 | USART_CR1_PCE | USART_CR1_TE | USART_CR1_RE;
+    USART_CR1 = USART_CR1_LINE;
 }
 
 int hal_rx(void) {

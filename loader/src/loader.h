@@ -9,7 +9,7 @@
 extern "C" {
 #endif
 
-#define LOADER_PROTOCOL_VERSION 2u
+#define LOADER_PROTOCOL_VERSION 3u
 #define LOADER_MAGIC 0x314C5850u /* "PXL1" */
 #define LOADER_FLASH_BASE 0x08000000u
 #define LOADER_BANK2_REGS 0x40u /* bank 2's flash registers sit this much higher */

@@ -65,7 +65,6 @@
 #define USART_CR2 REG32(USART1_BASE + 0x10u) /* stop bits, LIN, clock pin: all 0 for 1 stop bit */
 #define USART_CR3 REG32(USART1_BASE + 0x14u) /* DMA, flow control, half duplex: all 0 */
 #define USART_CR1_UE (1u << 13)
-#define USART_CR1_WORD9 (1u << 12) /* M: 9-bit word = 8 data bits + parity */
 #else
 #define USART_CR1 REG32(USART1_BASE + 0x00u) /* UE b0 RE b2 TE b3 PS b9 PCE b10 M0 b12 */
 #define USART_CR2 REG32(USART1_BASE + 0x04u) /* ABREN b20 (automatic baud rate): must be 0 */
@@ -78,12 +77,10 @@
 #define USART_RDR REG32(USART1_BASE + 0x24u) /* received byte */
 #define USART_TDR REG32(USART1_BASE + 0x28u) /* byte to send */
 #define USART_CR1_UE (1u << 0)
-#define USART_CR1_WORD9 (1u << 12) /* M0: 9-bit word = 8 data bits + parity */
 #endif
 #define USART_CR1_RE (1u << 2)
 #define USART_CR1_TE (1u << 3)
-#define USART_CR1_PCE (1u << 10) /* parity on; PS b9 = 0: even */
-#define USART_SR_ERRORS 0x0Fu    /* PE, FE, NE, ORE */
+#define USART_SR_ERRORS 0x0Fu /* PE, FE, NE, ORE */
 #define USART_SR_RXNE (1u << 5)
 #define USART_SR_TC (1u << 6)
 #define USART_SR_TXE (1u << 7)

@@ -130,7 +130,7 @@ void stage_main(uint32_t base) {
 #if !defined(LOADER_F1)
     USART_ICR = USART_SR_ERRORS;
 #endif
-    USART_CR1 = USART_CR1_UE | USART_CR1_WORD9 | USART_CR1_PCE | USART_CR1_TE | USART_CR1_RE;
+    USART_CR1 = USART_CR1_LINE;
     (void)USART_SR; /* F1: reading SR, then DR, clears what the ROM's last bytes left flagged */
     (void)USART_RDR;
     SYST_RVR = clock_hz / 8000u - 1u;

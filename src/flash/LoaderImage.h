@@ -36,6 +36,15 @@ struct LoaderParameters {
     bool lzmaTable = false;
 };
 
+// The loader's line (and its first stage's): 8 data bits, no parity, 1 stop bit, 10 bits a byte;
+// the ROM bootloader's has even parity.
+constexpr int kLoaderLineBitsPerByte = 10;
+
+// The line time of bytes on the loader's line at baud.
+constexpr qint64 LoaderLineNs(qint64 bytes, int baud) {
+    return bytes * kLoaderLineBitsPerByte * 1'000'000'000 / (baud > 1200 ? baud : 1200);
+}
+
 constexpr std::uint32_t kLoaderMagic = 0x314C5850;  // "PXL1" at image offset 8
 constexpr int kLoaderParameterOffset = 8;
 

@@ -182,8 +182,12 @@ LoaderLink::~LoaderLink() {
 }
 
 qint64 LoaderLink::wireNs(qint64 bytes) const {
-    // 11 bits a byte (start, 8 data, parity, stop).
-    return bytes * 11 * 1'000'000'000 / std::max(baud_, 1200);
+    return LoaderLineNs(bytes, baud_);
+}
+
+void LoaderLink::useStartLine() {
+    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    link_.port().setEvenParity(true);
 }
 
 qint64 LoaderLink::sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload) {
@@ -206,6 +210,7 @@ LoaderResult LoaderLink::start(const LoaderBinary& binary, const LoaderParameter
     }
     const CommandResult went = Go(link_, binary.loadAddress);
     if (!went.ok()) return FromReplyStatus(went.reply.status, LoaderOutcome::NotStarted);
+    link_.port().setEvenParity(false);  // the loader's line (LoaderImage.h)
     receiving_ = true;
     link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
     if (!link_.pause(5 * kMs))
@@ -646,7 +651,7 @@ LoaderResult LoaderLink::go(std::uint32_t address) {
     QByteArray payload;
     AppendU32(payload, address);
     const LoaderResult result = run({{kGo, payload, 0}}, nullptr);
-    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    useStartLine();
     if (result.ok()) {
         link_.setReceiver(nullptr);
         receiving_ = false;
@@ -670,8 +675,7 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
     // A group's erase holds the frames behind it up: it lasts about what the chip's receive
     // buffer takes to fill on the line (a page 20 ms typically), so the line does not stop.
     const qint64 bufferNs =
-        loader.info().baud ? qint64(loader.info().rxSize) * 11 * 1'000'000'000 / loader.info().baud
-                           : 0;
+        loader.info().baud ? LoaderLineNs(loader.info().rxSize, int(loader.info().baud)) : 0;
     const std::uint32_t group = std::uint32_t(std::clamp<qint64>(
         bufferNs / (20 * kMs), 1, std::max<std::uint32_t>(1, kDeflatePiece / pageSize)));
     std::uint32_t erased = 0;  // pages of the run erased so far
@@ -703,6 +707,7 @@ std::vector<LoaderLink::Request> RunWriteRequests(const LoaderLink& loader, std:
 void LoaderLink::adoptRunning(int baud, int startBaud) {
     baud_ = baud;
     startBaud_ = startBaud ? startBaud : baud;
+    link_.port().setEvenParity(false);
     receiving_ = true;
     link_.setReceiver([this](const QByteArray& chunk) { received_ += chunk; });
 }
@@ -722,7 +727,7 @@ bool LoaderLink::resetChip(int helloTries, bool orRomAnswers) {
             break;
         baud_ = startBaud_;
     }
-    if (baud_ != startBaud_ && link_.port().setBaudRate(startBaud_)) baud_ = startBaud_;
+    useStartLine();
     if (receiving_) {
         link_.setReceiver(nullptr);
         receiving_ = false;

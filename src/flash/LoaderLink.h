@@ -20,7 +20,7 @@ constexpr std::uint8_t kHello = 0x01, kErase = 0x02, kMassErase = 0x03, kWrite =
                        kWriteDeflate = 0x05, kCrc = 0x06, kCompare = 0x07, kRead = 0x08,
                        kBaud = 0x09, kGo = 0x0A, kNak = 0xEE, kDup = 0xDD;
 constexpr std::uint8_t kWriteLzma = 0x0B, kWriteLzmaMore = 0x0C;
-}
+}  // namespace loadercmd
 
 // How a loader exchange ended.
 enum class LoaderOutcome {
@@ -135,7 +135,7 @@ public:
     // Both sides switch to baud; on failure both return to the old speed (KeptOld). Failed: the
     // chip no longer answers at either speed.
     BaudOutcome changeBaud(std::uint32_t baud, LoaderResult* result = nullptr);
-    // GO: 0xFFFFFFFF resets the chip. The port returns to the speed it had at start().
+    // GO: 0xFFFFFFFF resets the chip. The port returns to the speed and parity it had at start().
     LoaderResult go(std::uint32_t address);
     // Leaves a loader that a session left early (Stop, a failure) by a system reset: HELLO to
     // resynchronise (helloTries every 200 ms, at the loader's speed, then at the start speed),
@@ -147,7 +147,8 @@ public:
     // Go was taken: the loader may run, and not the ROM bootloader.
     bool mayRun() const { return receiving_; }
     // For a loader found running without start() (at connect, or started by the first stage):
-    // the port's speed is its speed; startBaud (0: the same) is where go() returns the port.
+    // the port's speed is its speed (its parity is dropped here); startBaud (0: the same) is
+    // where go() returns the port.
     void adoptRunning(int baud, int startBaud = 0);
 
     const LoaderLinkStats& stats() const { return stats_; }
@@ -163,6 +164,8 @@ private:
     // The bytes it put on the line (escapes included); 0 when the port refused them.
     qint64 sendFrame(std::uint8_t seq, std::uint8_t command, const QByteArray& payload);
     qint64 wireNs(qint64 bytes) const;
+    // The port back at the speed and parity it had at start() (the ROM bootloader's line).
+    void useStartLine();
 
     BootLink& link_;
     LoaderHello hello_;

@@ -110,6 +110,7 @@ StageAttempt StartThroughStage(LoaderLink& loader, BootLink& link, const LoaderC
         // connect speed. Until then the host sends nothing.
         link.setReceiver(nullptr);
         link.port().setBaudRate(connectBaud);
+        link.port().setEvenParity(true);
         if (!link.pause(kStageGiveUpNs + kRomRestartNs))
             return ended(link.stopped() ? ReplyStatus::Stopped : ReplyStatus::LineLost);
         Reply sync = link.sync();
@@ -124,7 +125,8 @@ StageAttempt StartThroughStage(LoaderLink& loader, BootLink& link, const LoaderC
         }
         return attempt;
     };
-    if (!link.port().setBaudRate(fastBaud))
+    // The stage's line is the loader's: the fast speed without parity (LoaderImage.h).
+    if (!link.port().setBaudRate(fastBaud) || !link.port().setEvenParity(false))
         return attempt.failure = StageFailure::Silent, backToRom();
     // Bytes the stage sent before the port switched arrive garbled: only the announcement counts.
     ReplyStatus status =
@@ -143,7 +145,7 @@ StageAttempt StartThroughStage(LoaderLink& loader, BootLink& link, const LoaderC
         link.setReceiver(nullptr);
         return ended(ReplyStatus::LineLost);
     }
-    const qint64 wireNs = qint64(line.size()) * 11 * 1'000'000'000 / fastBaud;
+    const qint64 wireNs = LoaderLineNs(line.size(), fastBaud);
     // The stage may announce itself once more before the image's first byte reaches it.
     const auto answer = [&] {
         for (char byte : received)

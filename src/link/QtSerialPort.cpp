@@ -41,7 +41,7 @@ bool QtSerialPort::open(const QString& name, int baudRate, PortOpenFailure* fail
     port_.clearError();
     port_.setPortName(name);
     opening_ = true;
-    const bool pty = isPseudoTerminal(name);
+    const bool pty = pseudoTerminal_ = isPseudoTerminal(name);
     QString failed;
     PortError kind = PortError::None;
     // On a pseudo-terminal parity and the modem lines cannot be set; nothing depends on them there.
@@ -124,6 +124,16 @@ bool QtSerialPort::setRequestToSend(bool asserted) {
 bool QtSerialPort::setBaudRate(int baudRate) {
     port_.clearError();
     return port_.isOpen() && port_.setBaudRate(baudRate);
+}
+
+bool QtSerialPort::setEvenParity(bool even) {
+    port_.clearError();
+    if (!port_.isOpen()) return false;
+    if (port_.setParity(even ? QSerialPort::EvenParity : QSerialPort::NoParity)) return true;
+    const bool ptyRefused =
+        pseudoTerminal_ && port_.error() == QSerialPort::UnsupportedOperationError;
+    port_.clearError();
+    return ptyRefused;
 }
 
 bool QtSerialPort::setBreak(bool on) {

@@ -24,6 +24,7 @@ public:
     bool setRequestToSend(bool asserted) override;
     bool setBreak(bool on) override;
     bool setBaudRate(int baudRate) override;
+    bool setEvenParity(bool even) override;
     bool discardOutput() override;
 
     // A pseudo-terminal has no parity and no modem lines; those settings are then not required.
@@ -36,6 +37,7 @@ private:
 
     QSerialPort port_;
     bool opening_ = false;
+    bool pseudoTerminal_ = false;
 };
 
 }  // namespace praxon

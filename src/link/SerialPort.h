@@ -42,6 +42,13 @@ public:
         Q_UNUSED(baudRate);
         return false;
     }
+    // Even parity (the ROM bootloader's line) or none (the RAM loader's), without closing the
+    // port. A pseudo-terminal carries no parity: asking it for even parity is no failure there.
+    // False when the port cannot.
+    virtual bool setEvenParity(bool even) {
+        Q_UNUSED(even);
+        return false;
+    }
     // Drops the bytes written but not yet on the line (the port's and the driver's queues).
     // False when the port cannot.
     virtual bool discardOutput() { return false; }
