@@ -48,15 +48,7 @@ QString uniqueIdText(const std::vector<uint8_t>& id) {
 // "none", or the write-protected units in runs: "pages or sectors 0-3,8".
 QString unitListText(const std::vector<uint32_t>& units) {
     if (units.empty()) return QStringLiteral("none");
-    QStringList parts;
-    for (size_t i = 0; i < units.size();) {
-        size_t j = i;
-        while (j + 1 < units.size() && units[j + 1] == units[j] + 1) ++j;
-        parts << (i == j ? QString::number(units[i])
-                         : QStringLiteral("%1-%2").arg(units[i]).arg(units[j]));
-        i = j + 1;
-    }
-    return "pages or sectors " + parts.join(',');
+    return "pages or sectors " + QString::fromStdString(UnitRuns(units));
 }
 
 }  // namespace

@@ -18,19 +18,6 @@ uint32_t FieldMask(int width) {
     return width >= 32 ? 0xFFFFFFFFu : (1u << width) - 1;
 }
 
-// "0-3,8": unit numbers in runs.
-QString UnitList(const std::vector<uint32_t>& units) {
-    QStringList parts;
-    for (size_t i = 0; i < units.size();) {
-        size_t j = i;
-        while (j + 1 < units.size() && units[j + 1] == units[j] + 1) ++j;
-        parts << (i == j ? QString::number(units[i])
-                         : QStringLiteral("%1-%2").arg(units[i]).arg(units[j]));
-        i = j + 1;
-    }
-    return parts.join(',');
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -215,7 +202,7 @@ bool Engine::Private::refuseProtected(const std::vector<uint32_t>& units) {
     Event e = event(EventCode::UnitsWriteProtected);
     if (hit.front() < all.size()) e.address = target.device->flashBase + all[hit.front()].offset;
     e.value = qint64(hit.size());
-    e.text = UnitList(hit);
+    e.text = QString::fromStdString(UnitRuns(hit));
     report(e);
     return true;
 }

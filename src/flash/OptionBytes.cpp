@@ -560,4 +560,17 @@ std::vector<bool> ProtectedUnits(const OptionLayout& layout, uint16_t pid,
     return out;
 }
 
+std::string UnitRuns(const std::vector<uint32_t>& units) {
+    std::string text;
+    for (size_t i = 0; i < units.size();) {
+        size_t j = i;
+        while (j + 1 < units.size() && units[j + 1] == units[j] + 1) ++j;
+        if (!text.empty()) text += ',';
+        text += std::to_string(units[i]);
+        if (j > i) text += '-' + std::to_string(units[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
 }  // namespace praxon
