@@ -103,9 +103,6 @@ const QList<Row>& Rows() {
          "msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the dialout "
          "group with the command\n  sudo usermod -aG dialout $USER\nthen log out and log in again "
          "(the new group takes effect only in a new login)."},
-        {PortOpen(PortError::InUse), "msg:串口/dev/ttyUSB0正被其它程序占用，请关闭该程序后再试。",
-         "msg:The serial port /dev/ttyUSB0 is in use by another program. Close that program and "
-         "try again."},
         {Ev(C::ConnectPortFailed, O::Connect).portError(PortError::NoPermission),
          "log:没有权限打开指定的串行口。", "log:No permission to open the serial port."},
         // The answer byte: without a leading zero in Chinese.
@@ -208,10 +205,6 @@ const QList<Row>& Rows() {
         {Ev(C::OutputNotWritable, O::Read).text("/tmp/out.bin").detail("No space left on device"),
          "msg:/tmp/out.bin文件正打开着, 覆盖失败. | log:/tmp/out.bin: No space left on device",
          "msg:Cannot write the file /tmp/out.bin. | log:/tmp/out.bin: No space left on device"},
-        {Ev(C::GoAddressRefused, O::Go).address(0x12345678).actual(0x1F),
-         "log:目标板拒绝了运行地址12345678(应答值=1F)，程序未运行。",
-         "log:The board refused the start address 0x12345678 (answer 0x1F); the program was not "
-         "started."},
         // Production line: what to type next.
         {Ev(C::SerialNumberTaken, O::Program).text("1001").address(0x0800F000),
          "log:序列号1001，写在0800F000。", "log:Serial number 1001, written at 0x0800F000."},
