@@ -104,6 +104,12 @@ class TestMainForm : public QObject {
     static T* child(QWidget& w, const char* name) {
         return w.findChild<T*>(name);
     }
+    // The settings as defaults, in language.
+    static void storeLanguage(praxon::Language language) {
+        praxon::ConfigValues config;
+        config.language = language;
+        praxon::writeConfig(config);
+    }
     static void click(QWidget& w, const char* button) { child<QPushButton>(w, button)->click(); }
     // Chooses a file through 打开 with the load address typed for a binary one.
     void choose(MainForm& w, const QString& name, const QByteArray& data, const QString& typed) {
@@ -502,9 +508,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QStringList, chosen);
         QFETCH(QString, shown);
-        praxon::ConfigValues config;
-        config.language = praxon::languageFromCode(stored).value_or(praxon::Language::Chinese);
-        praxon::writeConfig(config);
+        storeLanguage(praxon::languageFromCode(stored).value_or(praxon::Language::Chinese));
         auto w = makeWindow();
         QSignalSpy changes(w.get(), &MainForm::languageChanged);
         for (const QString& language : chosen)
@@ -576,9 +580,7 @@ private slots:
         const QString field = set.section('=', 0, 0), value = set.section('=', 1);
         QFETCH(bool, written);
         QFETCH(bool, english);
-        praxon::ConfigValues config;
-        config.language = english ? praxon::Language::English : praxon::Language::Chinese;
-        praxon::writeConfig(config);
+        storeLanguage(english ? praxon::Language::English : praxon::Language::Chinese);
         QVERIFY(startBoard([](praxon::sim::SimulatorOptions& o) {
             o.board.optionEdits = {"WRP0=0xFC", "DATA1=0x5A"};
         }));
@@ -760,9 +762,7 @@ private slots:
     }
     void captionsFit() {
         QFETCH(praxon::Language, language);
-        praxon::ConfigValues config;
-        config.language = language;
-        praxon::writeConfig(config);
+        storeLanguage(language);
         auto w = makeWindow();
         QCoreApplication::processEvents();
         QStringList tooWide;
