@@ -439,8 +439,6 @@ private slots:
                                                            simulatedPort("/dev/pts/4")}
                                   << "auto"
                                   << "" << QStringList{"ttyS0", "/dev/pts/4"};
-        QTest::newRow("one USB") << std::vector<PortInfo>{adapter} << "auto"
-                                 << "ttyUSB1" << QStringList{"ttyUSB1"};
         QTest::newRow("one USB among others")
             << std::vector<PortInfo>{port("ttyS0"), simulatedPort("/dev/pts/4"), adapter} << "auto"
             << "ttyUSB1" << QStringList{"ttyUSB1"};
