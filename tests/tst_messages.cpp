@@ -91,8 +91,6 @@ const QList<Row>& Rows() {
          "status2:Reading: 0.39%"},
         {Ev(C::ConnectBegun, O::Connect), "status6:未连接. | status4: | log:连接目标板......",
          "status6:Not connected. | status4: | log:Connecting to the board..."},
-        {Ev(C::Synchronised, O::Connect), "status6:已连接. | status2:收到ACK，可以ISP了。",
-         "status6:Connected. | status2:ACK received: ready to program."},
         {PortOpen(PortError::NotFound).detail("open: system text"),
          "msg:指定的串口不存在或已被占用。 | log:串口/dev/ttyUSB0: open: system text",
          "msg:The serial port /dev/ttyUSB0 does not exist. Check the port name and that the "
@@ -124,9 +122,6 @@ const QList<Row>& Rows() {
         {Ev(C::ReadReplyFailed, O::Read).address(0x08000100).reply(R::Timeout),
          "log:读取08000100失败: 等待应答超时。",
          "log:Reading at 0x08000100 failed: no answer in time."},
-        {Ev(C::ChipIdentified, O::Connect).pid(0x410).family("STM32F10x").bytes("0410"),
-         "status4:STM32F10x, PID=0410 | log:器件信息为STM32F10x, PID=0410",
-         "status4:STM32F10x, PID=0410 | log:Chip: STM32F10x, PID=0410"},
         {Ev(C::ChipIdentified, O::Connect).pid(0x999).bytes("09990000"),
          "status4:未知器件, PID=09990000 | log:器件信息为未知器件, PID=09990000",
          "status4:Unknown chip, PID=09990000 | log:Chip: Unknown chip, PID=09990000"},
@@ -217,9 +212,6 @@ const QList<Row>& Rows() {
          "msg:The serial number file sn.txt continues at 7, below --serial-start; to skip numbers, "
          "edit the file."},
         // Option bytes and write protection
-        {Ev(C::UniqueId, O::Connect).address(0x1FFFF7E8).bytes("0102030405060708090A0B0C"),
-         "log:芯片唯一ID(1FFFF7E8处): 0102030405060708090A0B0C",
-         "log:Unique ID (at 0x1FFFF7E8): 0102030405060708090A0B0C"},
         {Ev(C::OptionBytesRead, O::OptionBytes)
              .address(0x1FFFF800)
              .text("F1")
@@ -236,7 +228,6 @@ const QList<Row>& Rows() {
          "log:WDG_SW             0x1        software watchdog"},
         {Ev(C::OptionFieldValue, O::OptionBytes).text("DATA0").value(0x12),
          "log:DATA0              0x12", "log:DATA0              0x12"},
-        {Ev(C::WriteProtection, O::Connect).value(0).total(64), "log:没有写保护的页或扇区。"},
         {Ev(C::WriteProtection, O::Connect).value(4).total(64),
          "log:写保护：共64个页或扇区中的4个。", "log:Write-protected: 4 of 64 pages or sectors."},
         {Ev(C::WriteProtectedRange, O::Connect).address(0x08000000).value(0x1000).done(0).total(3),
