@@ -26,7 +26,6 @@ struct Ev {
     Ev& done(qint64 v) { return e.done = v, *this; }
     Ev& elapsedNs(qint64 v) { return e.elapsedNs = v, *this; }
     Ev& expected(uint8_t v) { return e.expected = v, *this; }
-    Ev& family(const char* v) { return e.family = v, *this; }
     Ev& flashKB(int v) { return e.flashKB = v, *this; }
     Ev& hexError(HexLineError v) { return e.hexError = v, *this; }
     Ev& ok(bool v) { return e.ok = v, *this; }
@@ -60,13 +59,6 @@ QString shown(const Event& e, Language language) {
 // The port /dev/ttyUSB0 refused for why.
 Ev PortOpen(PortError why) {
     return Ev(EventCode::PortOpenFailed, Operation::Connect).portError(why).text("/dev/ttyUSB0");
-}
-// Line 3 of a HEX file refused for why.
-Ev HexLine(HexLineError why) {
-    return Ev(EventCode::HexLineRejected, Operation::Load)
-        .hexError(why)
-        .text(":0400040005060708DD")
-        .value(3);
 }
 
 using C = EventCode;
@@ -144,10 +136,8 @@ const QList<Row>& Rows() {
          "log:非ACK应答，数据校验不正确."},
         {Ev(C::ReadStepFailed, O::Read).step(Step::Data).reply(R::Timeout),
          "log:读存储器内容超时."},
-        {HexLine(HexLineError::IllegalFormat), "msg:HEX文件中包含非法格式数据.",
-         "msg:Line 3 of the HEX file is not a valid record."},
-        {HexLine(HexLineError::BadChecksum), "msg:校验和不正确，您给的串是：:0400040005060708DD",
-         "msg:Line 3 of the HEX file has a wrong checksum: :0400040005060708DD"},
+        {Ev(C::HexLineRejected, O::Load).hexError(HexLineError::IllegalFormat).value(3),
+         "msg:HEX文件中包含非法格式数据.", "msg:Line 3 of the HEX file is not a valid record."},
         {Ev(C::SrecRefused, O::Load)
              .srecError(SrecError::CountMismatch)
              .text("S5030002FA")
