@@ -234,14 +234,13 @@ private slots:
     }
     void cleanup() { sim_.reset(); }
     // A chosen file's content, not its name, decides whether its load address is asked: only a
-    // binary file is placed by one, and only its tool tip shows it.
+    // binary file is placed by one, and only its tool tip shows it. Which content is which
+    // format: tst_imageformat.
     void fileChoice_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("asked");
         QTest::newRow("HEX named .bin") << "a.bin" << QByteArray(":00000001FF\r\n") << false;
-        QTest::newRow("S-record named .hex") << "a.hex" << QByteArray("S9030000FC\n") << false;
-        QTest::newRow("ELF") << "a.axf" << QByteArray("\177ELF\1\1\1") << false;
         QTest::newRow("binary named .hex") << "b.hex" << QByteArray("\0\x50\0\x20", 4) << true;
     }
     void fileChoice() {
