@@ -378,35 +378,29 @@ private slots:
     void portLines_data() {
         QTest::addColumn<std::vector<PortInfo>>("ports");
         QTest::addColumn<QString>("lines");
-        QTest::newRow("description and IDs")
-            << std::vector<PortInfo>{port("ttyUSB0", 0x10C4, 0xEA60,
-                                          "CP2102 USB to UART Bridge Controller")}
-            << "ttyUSB0  CP2102 USB to UART Bridge Controller (10c4:ea60)\n";
-        QTest::newRow("names aligned, nothing known, simulated")
-            << std::vector<PortInfo>{port("ttyS0"),
-                                     port("ttyACM10", 0x0483, 0x374B, "STM32 STLink", "STMicro"),
-                                     simulatedPort("/dev/pts/3")}
-            << "ttyS0\n"
-               "ttyACM10    STM32 STLink, STMicro (0483:374b)\n"
-               "/dev/pts/3  praxon-sim\n";
+        const auto row = [](const char* name, const std::vector<PortInfo>& ports,
+                            const char* lines) { QTest::newRow(name) << ports << QString(lines); };
+        row("description and IDs",
+            {port("ttyUSB0", 0x10C4, 0xEA60, "CP2102 USB to UART Bridge Controller")},
+            "ttyUSB0  CP2102 USB to UART Bridge Controller (10c4:ea60)\n");
+        row("names aligned, nothing known, simulated",
+            {port("ttyS0"), port("ttyACM10", 0x0483, 0x374B, "STM32 STLink", "STMicro"),
+             simulatedPort("/dev/pts/3")},
+            "ttyS0\nttyACM10    STM32 STLink, STMicro (0483:374b)\n/dev/pts/3  praxon-sim\n");
         // Two adapters alike differ only by their serial numbers.
-        QTest::newRow("serial numbers")
-            << std::vector<PortInfo>{port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
-                                          "A50285BI"),
-                                     port("ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
-                                          "A10K3QX2")}
-            << "ttyUSB0  FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
-               "ttyUSB1  FT232R USB UART, FTDI (0403:6001) S/N A10K3QX2\n";
+        row("serial numbers",
+            {port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A50285BI"),
+             port("ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A10K3QX2")},
+            "ttyUSB0  FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
+            "ttyUSB1  FT232R USB UART, FTDI (0403:6001) S/N A10K3QX2\n");
         // Drivers that name the maker by its vendor ID, or inside the description, say it once.
-        QTest::newRow("maker repeated")
-            << std::vector<PortInfo>{port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"),
-                                     port("COM12", 0x067B, 0x2303,
-                                          "Prolific USB-to-Serial Comm Port", "Prolific")}
-            << "ttyUSB2  USB Serial (1a86:7523)\n"
-               "COM12    Prolific USB-to-Serial Comm Port (067b:2303)\n";
-        QTest::newRow("IDs only") << std::vector<PortInfo>{port("ttyACM0", 0x2E8A, 0x000A)}
-                                  << "ttyACM0  (2e8a:000a)\n";
-        QTest::newRow("none") << std::vector<PortInfo>{} << "";
+        row("maker repeated",
+            {port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"),
+             port("COM12", 0x067B, 0x2303, "Prolific USB-to-Serial Comm Port", "Prolific")},
+            "ttyUSB2  USB Serial (1a86:7523)\n"
+            "COM12    Prolific USB-to-Serial Comm Port (067b:2303)\n");
+        row("IDs only", {port("ttyACM0", 0x2E8A, 0x000A)}, "ttyACM0  (2e8a:000a)\n");
+        row("none", {}, "");
     }
 
     void portLines() {
@@ -433,20 +427,17 @@ private slots:
         QTest::addColumn<QStringList>("named");  // the ports the message names
         const PortInfo adapter = port("ttyUSB1", 0x10C4, 0xEA60, "CP2102"),
                        other = port("ttyACM0", 0x0483, 0x5740, "STM32 Virtual COM Port");
-        QTest::newRow("none at all") << std::vector<PortInfo>{} << "auto"
-                                     << "" << QStringList{};
-        QTest::newRow("none USB") << std::vector<PortInfo>{port("ttyS0"),
-                                                           simulatedPort("/dev/pts/4")}
-                                  << "auto"
-                                  << "" << QStringList{"ttyS0", "/dev/pts/4"};
-        QTest::newRow("one USB among others")
-            << std::vector<PortInfo>{port("ttyS0"), simulatedPort("/dev/pts/4"), adapter} << "auto"
-            << "ttyUSB1" << QStringList{"ttyUSB1"};
-        QTest::newRow("several USB")
-            << std::vector<PortInfo>{other, port("ttyS0"), adapter} << "auto"
-            << "" << QStringList{"ttyACM0", "ttyUSB1"};
-        QTest::newRow("a name is taken as it is") << std::vector<PortInfo>{adapter} << "/dev/ttyS3"
-                                                  << "/dev/ttyS3" << QStringList{};
+        const auto row = [](const char* name, const std::vector<PortInfo>& ports,
+                            const char* requested, const char* opened, const QStringList& named) {
+            QTest::newRow(name) << ports << QString(requested) << QString(opened) << named;
+        };
+        row("none at all", {}, "auto", "", {});
+        row("none USB", {port("ttyS0"), simulatedPort("/dev/pts/4")}, "auto", "",
+            {"ttyS0", "/dev/pts/4"});
+        row("one USB among others", {port("ttyS0"), simulatedPort("/dev/pts/4"), adapter}, "auto",
+            "ttyUSB1", {"ttyUSB1"});
+        row("several USB", {other, port("ttyS0"), adapter}, "auto", "", {"ttyACM0", "ttyUSB1"});
+        row("a name is taken as it is", {adapter}, "/dev/ttyS3", "/dev/ttyS3", {});
     }
 
     void autoPort() {
