@@ -497,7 +497,6 @@ private slots:
             "&Connect|Program|Erase|At|Status|Device|Cancel|Options|Language|Sequence|"
             "Firmware files (*.hex *.ihx *.s19 *.s28 *.s37 *.srec *.mot *.elf *.axf *.bin)|"
             "Praxon.en.html";
-        QTest::newRow("Chinese at first") << "" << QStringList{} << 0 << zh;
         QTest::newRow("English chosen") << "zh" << QStringList{"English"} << 1 << en;
         QTest::newRow("English and back") << "zh" << QStringList{"English", "中文"} << 2 << zh;
         QTest::newRow("English stored") << "en" << QStringList{} << 0 << en;
