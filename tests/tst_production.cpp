@@ -230,37 +230,20 @@ private slots:
         QCOMPARE(entries(path), QString("next=%1").arg(1000 + usedCount));
     }
 
-    void recordLine_data() {
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("ok") << "/dev/ttyUSB0"
-                            << "fw.hex" << int(BoardOutcome::Ok)
-                            << "2026-12-07T10:00:00Z,/dev/ttyUSB0,STM32F10x medium-density,"
-                               "0102030405060708090A0B0C,1001,fw.hex,ab12,ok";
-        QTest::newRow("a comma and a quote quoted")
-            << "COM3"
-            << "a,b \"c\".hex" << int(BoardOutcome::Failed)
-            << "2026-12-07T10:00:00Z,COM3,STM32F10x medium-density,0102030405060708090A0B0C,"
-               "1001,\"a,b \"\"c\"\".hex\",ab12,failed";
-    }
-
+    // Every field in the heading's order; a file name with a comma and a quote is quoted.
     void recordLine() {
-        QFETCH(QString, port);
-        QFETCH(QString, file);
-        QFETCH(int, result);
-        QFETCH(QString, line);
         BoardOutcome b;
-        b.port = port;
+        b.port = "COM3";
         b.chip = "STM32F10x medium-density";
         b.uniqueId = "0102030405060708090A0B0C";
         b.serial = 1001;
-        b.result = BoardOutcome::Result(result);
+        b.result = BoardOutcome::Failed;
         b.finished = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
-        QCOMPARE(RecordLine(b, file, "ab12"), line);
-        QCOMPARE(RecordLine(b, file, "ab12").count(',') - file.count(','),
-                 RecordHeader().count(','));
+        const QString file = "a,b \"c\".hex", line = RecordLine(b, file, "ab12");
+        QCOMPARE(line,
+                 "2026-12-07T10:00:00Z,COM3,STM32F10x medium-density,0102030405060708090A0B0C,"
+                 "1001,\"a,b \"\"c\"\".hex\",ab12,failed");
+        QCOMPARE(line.count(',') - file.count(','), RecordHeader().count(','));
     }
 
     // The heading once, when the file is new; later runs only add their lines.
