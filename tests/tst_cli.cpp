@@ -61,22 +61,16 @@ QString describe(const CliOptions& o) {
     if (o.protectAll) parts << "all";
     return parts.join(' ');
 }
-PortInfo usbPort(const char* name, uint16_t vid, uint16_t pid, const char* description = "",
-                 const char* maker = "", const char* serial = "") {
+// A port by its name; a USB adapter when it has a vendor ID.
+PortInfo port(const char* name, std::optional<uint16_t> vid = {}, uint16_t pid = 0,
+              const char* description = "", const char* maker = "", const char* serial = "") {
     PortInfo p;
     p.name = name;
     p.location = QString("/dev/") + name;
     p.description = description;
     p.manufacturer = maker;
-    p.vendorId = vid;
-    p.productId = pid;
     p.serialNumber = serial;
-    return p;
-}
-PortInfo plainPort(const char* name) {
-    PortInfo p;
-    p.name = name;
-    p.location = QString("/dev/") + name;
+    if (vid) p.vendorId = vid, p.productId = pid;
     return p;
 }
 PortInfo simulatedPort(const char* path) {
@@ -124,7 +118,6 @@ private slots:
         // The name never decides: the content does when the file is read, or --format.
         row("format hex", "--port|P|program|F.bin|--format|hex", "program P [F.bin] hex");
         row("format srec in capitals", "PF|--format=SREC", "program P [f] srec");
-        row("format elf", "--format|elf|--port|P|program|f.hex", "program P [f.hex] elf");
         row("format bin with its address", "--port|P|program|f.hex|--format|bin|--address|2000",
             "program P [f.hex] bin@00002000");
         row("address for a file that is not there", "--port|P|program|no.hex|--address|2000",
@@ -187,7 +180,6 @@ private slots:
         row("help: a bad language does not count", "--help|--lang|fr", "help");
         row("unknown language", "--lang|fr|--port|P|info",
             "usage: invalid --lang fr: give zh or en");
-        row("ports, an address", "ports|--address|0", "usage: --address belongs to program, read");
 
         row("compatible", "--port|P|--compatible|info", "info P [] compatible");
         row("turbo, connect speed", "PF|--turbo", "PF turbo");
@@ -368,58 +360,47 @@ private slots:
         QFETCH(QString, lang);
         QFETCH(QString, chosen);
         const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+        const auto set = [](const char* name, const QString& value) {
+            value == "-" ? qunsetenv(name) : qputenv(name, value.toUtf8());
+        };
         QStringList saved;
         for (int i = 0; i < 3; ++i) {
             saved << (qEnvironmentVariableIsSet(names[i]) ? qEnvironmentVariable(names[i]) : "-");
-            if (locale[i] == "-")
-                qunsetenv(names[i]);
-            else
-                qputenv(names[i], locale[i].toUtf8());
+            set(names[i], locale[i]);
         }
         const QStringList args =
             lang.isEmpty() ? QStringList{"devices"} : QStringList{"devices", "--lang", lang};
         const Language language = chosenLanguage(parseArguments(args).options);
-        for (int i = 0; i < 3; ++i) {
-            if (saved[i] == "-")
-                qunsetenv(names[i]);
-            else
-                qputenv(names[i], saved[i].toUtf8());
-        }
+        for (int i = 0; i < 3; ++i) set(names[i], saved[i]);
         QCOMPARE(language == Language::Chinese ? "zh" : "en", chosen);
     }
 
     void portLines_data() {
         QTest::addColumn<std::vector<PortInfo>>("ports");
         QTest::addColumn<QString>("lines");
-        QTest::newRow("description and IDs")
-            << std::vector<PortInfo>{usbPort("ttyUSB0", 0x10C4, 0xEA60,
-                                             "CP2102 USB to UART Bridge Controller")}
-            << "ttyUSB0  CP2102 USB to UART Bridge Controller (10c4:ea60)\n";
-        QTest::newRow("names aligned, nothing known, simulated")
-            << std::vector<PortInfo>{plainPort("ttyS0"),
-                                     usbPort("ttyACM10", 0x0483, 0x374B, "STM32 STLink", "STMicro"),
-                                     simulatedPort("/dev/pts/3")}
-            << "ttyS0\n"
-               "ttyACM10    STM32 STLink, STMicro (0483:374b)\n"
-               "/dev/pts/3  praxon-sim\n";
+        const auto row = [](const char* name, const std::vector<PortInfo>& ports,
+                            const char* lines) { QTest::newRow(name) << ports << QString(lines); };
+        row("description and IDs",
+            {port("ttyUSB0", 0x10C4, 0xEA60, "CP2102 USB to UART Bridge Controller")},
+            "ttyUSB0  CP2102 USB to UART Bridge Controller (10c4:ea60)\n");
+        row("names aligned, nothing known, simulated",
+            {port("ttyS0"), port("ttyACM10", 0x0483, 0x374B, "STM32 STLink", "STMicro"),
+             simulatedPort("/dev/pts/3")},
+            "ttyS0\nttyACM10    STM32 STLink, STMicro (0483:374b)\n/dev/pts/3  praxon-sim\n");
         // Two adapters alike differ only by their serial numbers.
-        QTest::newRow("serial numbers")
-            << std::vector<PortInfo>{usbPort("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
-                                             "A50285BI"),
-                                     usbPort("ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", "FTDI",
-                                             "A10K3QX2")}
-            << "ttyUSB0  FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
-               "ttyUSB1  FT232R USB UART, FTDI (0403:6001) S/N A10K3QX2\n";
+        row("serial numbers",
+            {port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A50285BI"),
+             port("ttyUSB1", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A10K3QX2")},
+            "ttyUSB0  FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
+            "ttyUSB1  FT232R USB UART, FTDI (0403:6001) S/N A10K3QX2\n");
         // Drivers that name the maker by its vendor ID, or inside the description, say it once.
-        QTest::newRow("maker repeated")
-            << std::vector<PortInfo>{usbPort("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"),
-                                     usbPort("COM12", 0x067B, 0x2303,
-                                             "Prolific USB-to-Serial Comm Port", "Prolific")}
-            << "ttyUSB2  USB Serial (1a86:7523)\n"
-               "COM12    Prolific USB-to-Serial Comm Port (067b:2303)\n";
-        QTest::newRow("IDs only") << std::vector<PortInfo>{usbPort("ttyACM0", 0x2E8A, 0x000A)}
-                                  << "ttyACM0  (2e8a:000a)\n";
-        QTest::newRow("none") << std::vector<PortInfo>{} << "";
+        row("maker repeated",
+            {port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"),
+             port("COM12", 0x067B, 0x2303, "Prolific USB-to-Serial Comm Port", "Prolific")},
+            "ttyUSB2  USB Serial (1a86:7523)\n"
+            "COM12    Prolific USB-to-Serial Comm Port (067b:2303)\n");
+        row("IDs only", {port("ttyACM0", 0x2E8A, 0x000A)}, "ttyACM0  (2e8a:000a)\n");
+        row("none", {}, "");
     }
 
     void portLines() {
@@ -444,25 +425,19 @@ private slots:
         QTest::addColumn<QString>("requested");
         QTest::addColumn<QString>("opened");     // empty: refused
         QTest::addColumn<QStringList>("named");  // the ports the message names
-        const PortInfo adapter = usbPort("ttyUSB1", 0x10C4, 0xEA60, "CP2102"),
-                       other = usbPort("ttyACM0", 0x0483, 0x5740, "STM32 Virtual COM Port");
-        QTest::newRow("none at all") << std::vector<PortInfo>{} << "auto"
-                                     << "" << QStringList{};
-        QTest::newRow("none USB") << std::vector<PortInfo>{plainPort("ttyS0"),
-                                                           simulatedPort("/dev/pts/4")}
-                                  << "auto"
-                                  << "" << QStringList{"ttyS0", "/dev/pts/4"};
-        QTest::newRow("one USB") << std::vector<PortInfo>{adapter} << "auto"
-                                 << "ttyUSB1" << QStringList{"ttyUSB1"};
-        QTest::newRow("one USB among others")
-            << std::vector<PortInfo>{plainPort("ttyS0"), simulatedPort("/dev/pts/4"), adapter}
-            << "auto"
-            << "ttyUSB1" << QStringList{"ttyUSB1"};
-        QTest::newRow("several USB")
-            << std::vector<PortInfo>{other, plainPort("ttyS0"), adapter} << "auto"
-            << "" << QStringList{"ttyACM0", "ttyUSB1"};
-        QTest::newRow("a name is taken as it is") << std::vector<PortInfo>{adapter} << "/dev/ttyS3"
-                                                  << "/dev/ttyS3" << QStringList{};
+        const PortInfo adapter = port("ttyUSB1", 0x10C4, 0xEA60, "CP2102"),
+                       other = port("ttyACM0", 0x0483, 0x5740, "STM32 Virtual COM Port");
+        const auto row = [](const char* name, const std::vector<PortInfo>& ports,
+                            const char* requested, const char* opened, const QStringList& named) {
+            QTest::newRow(name) << ports << QString(requested) << QString(opened) << named;
+        };
+        row("none at all", {}, "auto", "", {});
+        row("none USB", {port("ttyS0"), simulatedPort("/dev/pts/4")}, "auto", "",
+            {"ttyS0", "/dev/pts/4"});
+        row("one USB among others", {port("ttyS0"), simulatedPort("/dev/pts/4"), adapter}, "auto",
+            "ttyUSB1", {"ttyUSB1"});
+        row("several USB", {other, port("ttyS0"), adapter}, "auto", "", {"ttyACM0", "ttyUSB1"});
+        row("a name is taken as it is", {adapter}, "/dev/ttyS3", "/dev/ttyS3", {});
     }
 
     void autoPort() {

@@ -1,8 +1,7 @@
 // praxon-cli as a process against praxon-sim as a process: exit codes, the log lines on stdout,
-// whole sessions in each language and as JSON lines,
-// the message texts on stderr, what the board's flash holds afterwards and what went over the line
-// (the simulator's dump and counters), files read back, Ctrl+C during a wait, and a board whose
-// reset and BOOT0 the adapter's lines drive.
+// whole sessions in each language and as JSON lines, the message texts on stderr, what the board's
+// flash holds afterwards and what went over the line (the simulator's dump and counters), files
+// read back, Ctrl+C during a wait, and a board whose reset and BOOT0 the adapter's lines drive.
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,53 +71,6 @@ int session(const QString& simArgs, const QString& cliArgs, QString* output) {
 class TestCliProcess : public QObject {
     Q_OBJECT
 private slots:
-
-    // Commands as a script sees them (--json): every line of stdout one JSON object with its
-    // time, the exit code, the event that tells the outcome, the result last; info's result line
-    // carries the unique ID.
-    void optionCommands_data() {
-        QTest::addColumn<QString>("simArgs");
-        QTest::addColumn<QString>("cliArgs");  // after --port PORT --json
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("event");
-        const auto row = [](const char* name, const char* sim, const char* cli, int exitCode,
-                            const char* event) {
-            QTest::newRow(name) << QString(sim) << QString(cli) << exitCode << QString(event);
-        };
-        row("program, verify", "", "program HEX --erase --verify", 0, "verified");
-        row("shown", "", "option-bytes", 0, "option_field_value");
-        row("a field set", "", "option-bytes --set DATA0=0x12", 0, "option_bytes_written");
-        row("level 2 refused", "--pid 0x440", "option-bytes --set RDP=2", 1,
-            "readout_level_two_refused");
-        row("a range protected", "", "write-protect --address 08000000 --size 4K", 0,
-            "write_protect_done");
-        row("unprotected", "--option WRP0=0x00", "write-unprotect", 0, "write_unprotect_done");
-        row("info", "--uid 0102030405060708090A0B0C", "info", 0, "unique_id");
-    }
-    void optionCommands() {
-        QFETCH(QString, simArgs);
-        QFETCH(QString, cliArgs);
-        QFETCH(int, exitCode);
-        QFETCH(QString, event);
-        QString output;
-        QCOMPARE(session(simArgs, "--port PORT --json " + cliArgs, &output), exitCode);
-        QStringList events;
-        QJsonObject result;
-        for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
-            QJsonParseError error;
-            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-            QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
-            result = doc.object();
-            QVERIFY(QDateTime::fromString(result["time"].toString(), Qt::ISODateWithMs).isValid());
-            events << result["event"].toString();
-        }
-        QVERIFY2(events.contains(event), qPrintable(output));
-        QCOMPARE(result["kind"].toString(), QString("result"));
-        QCOMPARE(result["ok"].toBool(), exitCode == 0);
-        if (simArgs.startsWith("--uid"))
-            QCOMPARE(result["chip"].toObject()["uid"].toString(),
-                     QString("0102030405060708090A0B0C"));
-    }
 
     void run_data() {
         // Arguments: PORT, HEX, BIN, BAD (the files above) and OUT.<suffix> (a file to read into,
@@ -280,40 +232,71 @@ private slots:
         QVERIFY2(out.contains(form), qPrintable(out));
     }
 
-    // Whole sessions, each in English (not one Chinese character, on stdout or stderr) and in
-    // Chinese (with a text it has always shown).
-    void languages_data() {
+    // Whole sessions three times: as a script sees them (--json: every line of stdout one JSON
+    // object with its time, the event that tells the outcome, the result last), in English (not
+    // one Chinese character, on stdout or stderr) and in Chinese (with a text it has always
+    // shown). Every event's English: tst_messages.
+    void sessions_data() {
         QTest::addColumn<QString>("simArgs");
         QTest::addColumn<QString>("cliArgs");
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("event");    // in the JSON lines
         QTest::addColumn<QString>("chinese");  // a text the Chinese session shows
         const auto row = [](const char* name, const char* sim, const char* cli, int code,
-                            const char* zh) {
-            QTest::newRow(name) << QString(sim) << QString(cli) << code << QString(zh);
+                            const char* event, const char* zh) {
+            QTest::newRow(name) << QString(sim) << "--port PORT " + QString(cli) << code
+                                << QString(event) << QString(zh);
         };
-        row("program, verify", "", "--port PORT program HEX --erase --verify", 0,
+        row("program, verify", "", "program HEX --erase --verify", 0, "verified",
             "编程成功, 用时共");
-        row("program, compatible", "",
-            "--port PORT --compatible program HEX --erase=pages --verify", 0, "开始擦除1页......");
-        row("read", "", "--port PORT read DIR/out.hex", 0, "读取完成, 读取时间为:");
-        row("erase", "", "--port PORT erase", 0, "擦除成功。");
-        row("protect", "", "--port PORT protect", 0, "置读保护成功, 复位目标板后才能有效。");
-        row("go", "", "--port PORT go", 0, "已运行。");
-        row("bad HEX", "", "--port PORT program BAD", 1, "HEX数据有误，下载失败！");
-        row("protected chip", "--rdp", "--port PORT program HEX", 1,
-            "写入08000000失败: 目标板应答NACK。");
-        row("protected chip, erase", "--rdp", "--port PORT erase", 1,
+        row("program, compatible", "", "--compatible program HEX --erase=pages --verify", 0,
+            "programmed", "开始擦除1页......");
+        row("read", "", "read DIR/out.hex", 0, "read_done", "读取完成, 读取时间为:");
+        row("bad HEX", "", "program BAD", 1, "hex_line_rejected", "HEX数据有误，下载失败！");
+        row("protected chip, erase", "--rdp", "erase", 1, "erase_failed",
             "擦除失败，请清除读保护......");
-        row("no such port", "", "--port DIR/ttyNone info", 1, "指定的串口不存在或已被占用。");
+        row("option bytes shown", "", "option-bytes", 0, "option_field_value",
+            "选项字节(1FFFF800, F1布局)");
+        row("an option set", "", "option-bytes --set DATA0=0x12", 0, "option_bytes_written",
+            "选项字节已写入，并经回读核对无误。");
+        row("level 2 refused", "--pid 0x440", "option-bytes --set RDP=2", 1,
+            "readout_level_two_refused", "拒绝设置读保护级别2");
+        row("a range protected", "", "write-protect --address 08000000 --size 4K", 0,
+            "write_protect_done", "写保护已设置，并经回读核对。");
+        row("unprotected", "--option WRP0=0x00", "write-unprotect", 0, "write_unprotect_done",
+            "已解除写保护，并经回读核对。");
+        row("info", "--uid 0102030405060708090A0B0C", "info", 0, "unique_id",
+            "芯片唯一ID(1FFFF7E8处): 0102030405060708090A0B0C");
+        QTest::newRow("no such port") << ""
+                                      << "--port DIR/ttyNone info" << 1 << "port_open_failed"
+                                      << "指定的串口不存在或已被占用。";
     }
 
-    void languages() {
+    void sessions() {
         QFETCH(QString, simArgs);
         QFETCH(QString, cliArgs);
         QFETCH(int, exitCode);
+        QFETCH(QString, event);
         QFETCH(QString, chinese);
+        QString json, en, zh;
+        QCOMPARE(session(simArgs, "--json " + cliArgs, &json), exitCode);
+        QStringList events;
+        QJsonObject result;
+        for (const QString& line : json.split('\n', Qt::SkipEmptyParts)) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+            result = doc.object();
+            QVERIFY(QDateTime::fromString(result["time"].toString(), Qt::ISODateWithMs).isValid());
+            events << result["event"].toString();
+        }
+        QVERIFY2(events.contains(event), qPrintable(json));
+        QCOMPARE(result["kind"].toString(), QString("result"));
+        QCOMPARE(result["ok"].toBool(), exitCode == 0);
+        if (simArgs.startsWith("--uid"))
+            QCOMPARE(result["chip"].toObject()["uid"].toString(),
+                     QString("0102030405060708090A0B0C"));
         static const QRegularExpression cjk("[\\x{3000}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]");
-        QString en, zh;
         QCOMPARE(session(simArgs, "--lang en " + cliArgs, &en), exitCode);
         QVERIFY2(!cjk.match(en).hasMatch(), qPrintable(en));
         QVERIFY2(!en.trimmed().isEmpty(), "nothing said");
