@@ -68,6 +68,7 @@ private slots:
         };
         row("bridge joins two runs", "1000=01 1003=04 1001=0203", "1000=01020304");
         row("overlap at start, same values", "1000=010203 FFE=AABB01", "FFE=AABB010203");
+        row("extends a run that is not the last", "1000=01 3000=03 1001=02", "1000=0102 3000=03");
         row("covers several runs", "1000=01 1002=03 1004=05 FFF=0001020304050607",
             "FFF=0001020304050607");
         row("up to 0xFFFFFFFF", "FFFFFFFE=0102 FFFFFFFC=AABB", "FFFFFFFC=AABB0102");

@@ -239,12 +239,16 @@ private slots:
         good("a known line (objcopy's)", "S30908000090400D03000E", 3, 0x08000090, "400D0300");
         bad("checksum off by one", "S30908000090400D03000F", SrecError::BadChecksum);
         bad("count one short", "S30808000090400D03000E", SrecError::BadLength);
+        // Shorter digits than the count says: a read past the line if only the other way were
+        // checked.
+        bad("count one long", "S30A08000090400D03000E", SrecError::BadLength);
         bad("odd number of digits", "S30908000090400D03000", SrecError::IllegalFormat);
         bad("not a hex digit", "S3090800009G400D03000E", SrecError::IllegalFormat);
         bad("lower-case s", "s30908000090400D03000E", SrecError::IllegalFormat);
         bad("type only", "S1", SrecError::IllegalFormat);
         bad("S4 does not exist", line(4, "00000000"), SrecError::BadType);
         bad("S3 too short for its address", line(3, "080000"), SrecError::BadLength);
+        bad("S9 with data", line(9, "000001"), SrecError::BadLength);
         bad("past FFFFFFFF", line(3, "FFFFFFFF0102"), SrecError::AddressOverflow);
     }
 

@@ -577,6 +577,8 @@ private slots:
             with(erased, 0x400, hex("3412")), "0104", with(erased, 0x400, hex("3412")));
         row("0x0000 goes over anything", {1, kKey1, kKey2, page1, 0, 0}, Plain,
             with(erased, 0x400, hex("3412")), "0120", with(erased, 0x400, hex("0000")));
+        row("a wrong first key locks", {1, 0x12345678, kKey2, page1, 0xBEEF, 0}, Plain, erased,
+            "80", erased);
         row("keys in the wrong order lock", {1, kKey2, kKey1, page1, 0xBEEF, 0}, Plain, erased,
             "80", erased);
         // The reset cuts off the CR byte still on the line.
