@@ -647,6 +647,7 @@ private slots:
         // PR 0 (/4), RLR 100: 404 LSI cycles at 40 kHz.
         row("watchdog not reloaded resets", &programs::watchdog, {1, 0, 100, 0}, Plain, 1, "reset",
             ack, 10);
+        row("watchdog reloaded", &programs::watchdog, {1, 0, 100, 1}, Plain, 1, "running", none);
         // The ROM leaves PR at /256 and RLR at 0xFFF: 26.2 s.
         row("hardware watchdog never reloaded", &programs::watchdog, {0, 0, 0, 0}, HwWatchdog, 30,
             "reset", ack, 26214);
@@ -684,24 +685,39 @@ private slots:
         if (status == "reset") QCOMPARE(int(r.state), int(Board::State::WaitSync));
     }
 
-    // The loader this tree builds (loader/bin) on the emulated chip: its hello, and the refusal of
-    // a write to a protected sector, which it learns from the chip's registers (its answers to the
-    // rest: tst_loaderprotocol on the host build; writes, erases, CRC and the watchdog through the
-    // host's loader link: tst_turbosim).
+    void loader_data() {
+        QTest::addColumn<bool>("watchdog");
+        QTest::newRow("protected") << false;
+        QTest::newRow("watchdog") << true;
+    }
+
+    // The loader this tree builds (loader/bin) on the emulated chip: its hello; the refusal of a
+    // write to a protected sector, which it learns from the chip's registers; its reloads of the
+    // hardware watchdog. (Its answers to the rest: tst_loaderprotocol on the host build; writes,
+    // erases and CRC through the host's loader link: tst_turbosim.)
     void loader() {
+        QFETCH(bool, watchdog);
         QFile file(PRAXON_LOADER_F1);
         if (!file.open(QIODevice::ReadOnly)) QSKIP("no loader binary in this tree");
         BoardConfig config;
         config.runRamCode = true;
+        config.hardwareWatchdog = watchdog;
         LoaderRig rig(config);
         int64_t t = 0;
-        feed(rig.board, hex("7f639c000000"), &t);  // protect sector 0 (pages 0-3); then a reset
+        if (!watchdog) feed(rig.board, hex("7f639c000000"), &t);  // sector 0 (pages 0-3); a reset
         QVERIFY(rig.start(file.readAll()));
+        // 30 s, longer than the watchdog's period as the ROM leaves it (26 s), a hello every 5 s
+        // so that the loader's wait for a silent host (10 s) does not end it.
+        for (int i = 0; watchdog && i < 6; ++i) {
+            rig.cpu->runUntil(rig.now += 5'000 * kMs);
+            QCOMPARE(rig.call(0x01, {}, 20 * kMs).size(), 48);
+        }
         const QByteArray hello = rig.call(0x01, {}, 20 * kMs);
         QCOMPARE(hello.size(), 48);
         QCOMPARE(hello.left(3).toHex(), QByteArray("000201"));  // done, version 2, F1
         QCOMPARE(leAt(hello, 28), 64u);                         // the flash-size register
         QCOMPARE(leAt(hello, 36), 64'000'000u);
+        if (watchdog) return;
         // Status 6 (write-protected), the address, the flash SR; the erased half-word left erased.
         const QByteArray reply = rig.call(0x04, le(0x08000400) + "xy", 20 * kMs);
         QCOMPARE(reply.left(5).toHex(), (QByteArray(1, 6) + le(0x08000400)).toHex());
