@@ -92,6 +92,7 @@ private slots:
             QTest::newRow(name) << QString::fromUtf8(file) << f << s;
         };
         row(".HEX", "/tmp/FW.HEX", hex, hex);
+        row(".ihx", "fw.ihx", hex, hex);
         row(".ihex", "fw.ihex", hex, hex);
         row("outer blanks", "  fw.Hex \t", hex, hex);
         row("no suffix", "firmware", bin, bin);

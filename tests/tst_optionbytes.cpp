@@ -84,17 +84,29 @@ private slots:
             "layout\tN\tS\t16\tnone\tsector\t0xAA\t-\n" + QString(rdp).replace("\tX\t", "\tN\t") +
                 "field\tN\tU\t0xF\t0\t16\tuser\t-\t-",
             "N:RDP|line 3: width");
+        row("a word's complement half",
+            "layout\tW\tS\t16\twords\tpages\t0xAA\t0xCC\nfield\tW\tRDP\t0\t0\t8\treadout\t-\t-\n"
+            "field\tW\tU\t2\t8\t16\tuser\t-\t-",
+            "W:RDP|line 3: offset");
         row("last page without a first", layout + rdp + "field\tX\tE\t8\t0\t8\twrplast\t-\t-",
             "X:RDP|line 3: wrplast without its wrpfirst");
         row("unknown layout", layout + rdp + "field\tY\tU\t2\t0\t1\tuser\t-\t-",
             "X:RDP|line 3: layout unknown");
+        row("unknown kind", layout + rdp + "field\tX\tU\t2\t0\t1\tflag\t-\t-",
+            "X:RDP|line 3: kind");
         row("same name twice for one chip",
             layout + rdp + "field\tX\tU\t2\t0\t1\tuser\t0x410\t-\nfield\tX\tu\t2\t1\t1\tuser\t-\t-",
             "X:RDP,U|line 4: name twice");
+        row("same name for other chips",
+            layout + rdp +
+                "field\tX\tU\t2\t0\t1\tuser\t0x410\t-\nfield\tX\tU\t2\t1\t1\tuser\t0x412\t-",
+            "X:RDP,U,U");
         row("no readout field", layout + "field\tX\tU\t2\t0\t1\tuser\t-\t-",
             "layout X: no readout field");
         row("level 2 equal to level 0", "layout\tX\tS\t16\tbytes\t4K\t0xAA\t0xAA\n" + rdp,
             "line 1: level2|line 2: layout unknown");
+        row("odd size with byte complements", "layout\tX\tS\t15\tbytes\t4K\t0xAA\t-\n" + rdp,
+            "line 1: size|line 2: layout unknown");
         const QString bank = "field\tX\tB\t2\t0\t1\tbank\t0x410\t-\n";
         row("banks: one and two",
             layout + rdp + bank +
@@ -105,6 +117,9 @@ private slots:
             "X:RDP,B|line 4: units");
         row("banks: not a bank field",
             layout + rdp + bank + "banks\tX\tRDP\t0x410\t32K\t1\t1K\thalf\t16",
+            "X:RDP,B|line 4: no bank field of that name for these pids");
+        row("banks: a chip without the field",
+            layout + rdp + bank + "banks\tX\tB\t0x410,0x412\t32K\t1\t1K\thalf\t16",
             "X:RDP,B|line 4: no bank field of that name for these pids");
         row("banks: bank 2 without its number",
             layout + rdp + bank + "banks\tX\tB\t0x410\t32K\t1\t1K\thalf\t-",
