@@ -302,8 +302,6 @@ private slots:
                 .replace("1FFFF7E8,1FFFF7EC,1FFFF7F0", "1FF80050,1FF80054,1FF80064"));
         row("unique ID in two words",
             QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054"), "line 1: uid");
-        row("unique ID not word-aligned", QString(good).replace("\t0x1FFFF7E8", "\t0x1FFFF7EA"),
-            "line 1: uid");
         row("units left to the option bytes", QString(good).replace("\t1K\t", "\t?\t"),
             QString(goodFields).replace(" 400x0 ", "  "));
         row("units short of the flash", QString(good).replace("\t1K\t", "\t16Kx4\t"),
@@ -311,10 +309,8 @@ private slots:
         row("align not a power of 2", QString(good).replace("\t4\tFF", "\t6\tFF"), "line 1: align");
         row("RAM ends before it starts",
             QString(good).replace("0x20000200-0x20004FFF", "0x20004FFF-0x20000200"), "line 1: ram");
-        row("protocol in lower case", QString(good).replace("\t2.2\t", "\ta.1\t"), "line 1: proto");
         row("pid twice, the first kept", good + "\n" + good, goodFields + "|line 2: pid twice");
         row("a column missing", QString(good).replace("\tyes", ""), "line 1: 17 columns expected");
-        row("a signed size", QString(good).replace("128K", "+128K"), "line 1: flash");
     }
 
     void rows() {

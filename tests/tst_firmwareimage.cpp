@@ -271,8 +271,6 @@ private slots:
         zeroSum[63] = char(0xBF);
         QTest::newRow("04, low bits ignored")
             << q(ExtendedLinearAddressLine(0x0801FFC0)) << ":020000040801F1";
-        QTest::newRow("04 checksum 00")
-            << q(ExtendedLinearAddressLine(0x00FA0000)) << ":0200000400FA00";
         QTest::newRow("data checksum 00")
             << data(0x08000100, zeroSum) << ":40010000" + QString("00").repeated(63) + "BF00";
         QTest::newRow("count 0") << data(0, zeroSum, 0) << "";

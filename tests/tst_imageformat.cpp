@@ -91,19 +91,16 @@ private slots:
         auto row = [](const char* name, const char* file, ImageFormat f, ImageFormat s) {
             QTest::newRow(name) << QString::fromUtf8(file) << f << s;
         };
-        row(".hex", "fw.hex", hex, hex);
         row(".HEX", "/tmp/FW.HEX", hex, hex);
         row(".ihx", "fw.ihx", hex, hex);
         row(".ihex", "fw.ihex", hex, hex);
         row("outer blanks", "  fw.Hex \t", hex, hex);
-        row(".bin", "fw.bin", bin, bin);
         row("no suffix", "firmware", bin, bin);
         row(".hex inside the name", "fw.hex.bin", bin, bin);
         row(".hex folder", "/tmp/a.hex/fw", bin, bin);
         row("a dot only before hx", "fw.hx", bin, bin);
         // The window's save dialog also writes HEX for these.
         row("hex without a dot", "DumpHEX", bin, hex);
-        row("two characters", "ab", bin, hex);
         row("two characters, four bytes", "固件", bin, hex);
         row("three characters", "abc", bin, bin);
         row("empty", "", bin, hex);
@@ -125,19 +122,13 @@ private slots:
             QTest::newRow(name) << bytes << f;
         };
         row("ELF magic alone", "\177ELF", elf);
-        row("ELF magic, 64-bit (refused later)", QByteArray("\177ELF\x02", 5), elf);
         row("three bytes of the magic", "\177EL", bin);
-        row("magic after a blank",
-            " \x7F"
-            "ELF",
-            bin);
+        row("magic after a blank", " \177ELF", bin);
         row("S0 header", "S00F000068656C6C6F202020202000003C\n", srec);
-        row("S3 first", "S30908000090400D03000E\r\n", srec);
         row("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1", srec);
         row("S and a letter", "Sx", bin);
         row("S alone", "S", bin);
         row("lower-case s", "s1130000", bin);
-        row("Intel HEX", ":020000040800F2\n", hex);
         row("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", hex);
         row("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", bin);
         row("a zero byte first", QByteArray(":0000", 5).prepend('\0'), bin);
@@ -163,31 +154,28 @@ private slots:
         const QByteArray srecFile = "S107000001020304EE\nS9030000FC\n";
         const QByteArray elfFile = elf::file({{0, QByteArray::fromHex("01020304")}});
         const QString image = "00000000:01020304";
-        auto row = [](const char* name, const QByteArray& b, int told, bool pipe, ImageFormat used,
-                      const QString& image) {
-            QTest::newRow(name) << b << told << pipe << used << image;
+        auto row = [](const QByteArray& name, const QByteArray& b, int told, bool pipe,
+                      ImageFormat used, const QString& image) {
+            QTest::newRow((name + (pipe ? ", pipe" : "")).constData())
+                << b << told << pipe << used << image;
         };
         for (bool pipe : {false, true}) {
-            const auto name = [&](const char* n) {
-                static QList<QByteArray> names;
-                names << QByteArray(n) + (pipe ? ", pipe" : "");
-                return names.last().constData();
-            };
-            row(name("HEX"), hexFile, -1, pipe, ImageFormat::Hex, image);
-            row(name("S-record"), srecFile, -1, pipe, ImageFormat::Srec, image);
-            row(name("ELF"), elfFile, -1, pipe, ImageFormat::Elf, image);
-            row(name("binary"), "\x01\x02", -1, pipe, ImageFormat::Binary, "08000000:0102");
-            row(name("HEX read as binary"), ":00", int(ImageFormat::Binary), pipe,
-                ImageFormat::Binary, "08000000:3A3030");
-            row(name("binary read as ELF"), "\x01\x02", int(ImageFormat::Elf), pipe,
-                ImageFormat::Elf, "");
-            row(name("S-record read as HEX"), srecFile, int(ImageFormat::Hex), pipe,
-                ImageFormat::Hex, "");
+            row("HEX", hexFile, -1, pipe, ImageFormat::Hex, image);
+            row("S-record", srecFile, -1, pipe, ImageFormat::Srec, image);
+            row("ELF", elfFile, -1, pipe, ImageFormat::Elf, image);
+            row("binary", "\x01\x02", -1, pipe, ImageFormat::Binary, "08000000:0102");
+            row("HEX read as binary", ":00", int(ImageFormat::Binary), pipe, ImageFormat::Binary,
+                "08000000:3A3030");
+            row("binary read as ELF", "\x01\x02", int(ImageFormat::Elf), pipe, ImageFormat::Elf,
+                "");
+            row("S-record read as HEX", srecFile, int(ImageFormat::Hex), pipe, ImageFormat::Hex,
+                "");
         }
         QByteArray large(3 * praxon::kFormatProbeSize, '\n');
         large += srecFile;
-        row("S-record after more blank lines than the look takes", large, -1, true,
-            ImageFormat::Binary, QString("08000000:") + QString(large.toHex().toUpper()));
+        QTest::newRow("S-record after more blank lines than the look takes")
+            << large << -1 << true << ImageFormat::Binary
+            << QString("08000000:") + QString(large.toHex().toUpper());
     }
 
     void readImageFile() {
@@ -213,12 +201,9 @@ private slots:
     void lineSpeeds_data() {
         QTest::addColumn<int>("speed");
         QTest::addColumn<bool>("supported");
-        QTest::newRow("lowest") << 1200 << true;
         QTest::newRow("the default") << praxon::kDefaultLineSpeed << true;
-        QTest::newRow("highest") << 921600 << true;
         QTest::newRow("below the lowest") << 600 << false;
         QTest::newRow("between two") << 100000 << false;
-        QTest::newRow("above the highest") << 1000000 << false;
     }
 
     void lineSpeeds() {
@@ -251,14 +236,12 @@ private slots:
         good("S3, 32-bit address", line(3, "08000000DEADBEEF"), 3, 0x08000000, "DEADBEEF");
         good("lower-case digits, blanks after",
              line(3, "08000000dead").toLower().replace("s", "S") + " \t", 3, 0x08000000, "DEAD");
-        good("S0 header with text", line(0, "0000414243"), 0, 0, "414243");
-        good("S5 count", line(5, "0003"), 5, 3, "");
-        good("S7 end", line(7, "08000101"), 7, 0x08000101, "");
-        good("S9 end", line(9, "0000"), 9, 0, "");
         good("one byte at FFFFFFFF", line(3, "FFFFFFFFAA"), 3, 0xFFFFFFFF, "AA");
         good("a known line (objcopy's)", "S30908000090400D03000E", 3, 0x08000090, "400D0300");
         bad("checksum off by one", "S30908000090400D03000F", SrecError::BadChecksum);
         bad("count one short", "S30808000090400D03000E", SrecError::BadLength);
+        // Shorter digits than the count says: a read past the line if only the other way were
+        // checked.
         bad("count one long", "S30A08000090400D03000E", SrecError::BadLength);
         bad("odd number of digits", "S30908000090400D03000", SrecError::IllegalFormat);
         bad("not a hex digit", "S3090800009G400D03000E", SrecError::IllegalFormat);
@@ -312,12 +295,10 @@ private slots:
              "08000000:0102030405060708");
         good("byte order mark, empty lines", "\xEF\xBB\xBF\n\n" + a + "\n" + b + end + "\n\n",
              "08000000:0102030405060708");
-        good("records out of order", b + a + end, "08000000:0102030405060708");
         good("16, 24 and 32-bit records mixed",
              line(1, "0010AA") + "\n" + line(2, "010000BB") + "\n" + line(3, "20000000CC") + "\n" +
                  line(9, "0000") + "\n",
              "00000010:AA 00010000:BB 20000000:CC");
-        good("same value twice", a + a + end, "08000000:01020304");
         bad("count mismatch", a + b + line(5, "0003") + "\n" + end, SrecError::CountMismatch, 3);
         bad("count before the data it should count", line(5, "0001") + "\n" + a + end,
             SrecError::CountMismatch, 1);
@@ -403,8 +384,6 @@ private slots:
         good("one segment", elf::file({code}), "08000000:00500020C1000008");
         good("data at its load address, not its RAM address", two,
              "08000000:00500020C1000008 08000100:AABBCCDD");
-        good("segments in reverse order", elf::file({data, code}),
-             "08000000:00500020C1000008 08000100:AABBCCDD");
         good("touching segments join", elf::file({code, {0x08000008, "\x11\x22"}}),
              "08000000:00500020C10000081122");
         good("other segment types ignored",
@@ -419,24 +398,18 @@ private slots:
 
         bad("empty file", {}, ElfError::NotElf);
         bad("magic changed", with8(two, 1, 'e'), ElfError::NotElf);
-        bad("magic only", "\177ELF", ElfError::BadHeader);
         bad("header cut at 51 bytes", two.left(51), ElfError::BadHeader);
         bad("64-bit", with8(two, 4, 2), ElfError::Not32Bit);
         bad("big-endian", with8(two, 5, 2), ElfError::NotLittleEndian);
         bad("x86-64", with16(two, 18, 62), ElfError::NotArm);
-        bad("ident version 0", with8(two, 6, 0), ElfError::BadHeader);
-        bad("file version 0", with32(two, 20, 0), ElfError::BadHeader);
         bad("header size too small", with16(two, 40, 40), ElfError::BadHeader);
         bad("program header entry of 56 bytes", with16(two, 42, 56), ElfError::BadHeader);
         bad("program header table offset near 4 GB", with32(two, 28, 0xFFFFFFF0),
             ElfError::BadHeader);
-        bad("extended entry count", with16(two, 44, 0xFFFF), ElfError::BadHeader);
         bad("file cut inside the program headers", two.left(elf::entry(1) + 8),
             ElfError::BadHeader);
         bad("file cut inside the last segment", two.chopped(1), ElfError::SegmentPastEnd);
         bad("segment offset past the end", with32(two, entry(0) + elf::Offset, 0xFFFFFFF8),
-            ElfError::SegmentPastEnd);
-        bad("file size past the end, within memory", with32(two, entry(1) + elf::FileSize, 12),
             ElfError::SegmentPastEnd);
         bad("more bytes in the file than in memory", with32(two, entry(0) + elf::MemSize, 4),
             ElfError::BadHeader);

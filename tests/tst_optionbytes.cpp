@@ -162,11 +162,8 @@ private slots:
         };
         row("F1 factory", 0x410, "", "RDP,WDG_SW,DATA0,WRP0,BFB2",
             "RDP=A5 level 0|WDG_SW=1 software watchdog|DATA0=FF|WRP0=FF none protected|BFB2 -");
-        row("F1 XL has BFB2", 0x430, "2:F7", "BFB2", "BFB2=0 boot from bank 2");
         row("F1 readout 0x00", 0x410, "0:00FF", "RDP", "RDP=0 level 1");
         row("F1 has no level 2", 0x410, "0:CC33", "RDP", "RDP=CC level 1");
-        row("F1 hardware watchdog, data bytes", 0x410, "2:FE01 4:12ED 6:C837", "WDG_SW,DATA0,DATA1",
-            "WDG_SW=0 hardware watchdog|DATA0=12|DATA1=C8");
         row("F1 write protection bits", 0x410, "8:F00F E:7F80", "WRP0,WRP1,WRP3",
             "WRP0=F0 4 KB blocks 0-3 protected|WRP1=FF none protected|WRP3=7F 4 KB blocks 31 "
             "protected");
@@ -175,32 +172,16 @@ private slots:
             "nBOOT0=1 BOOT0 taken from this bit when BOOT_SEL is 0|BOOT_SEL=0 BOOT0 from nBOOT0");
         row("F0 F05x has neither", 0x440, "", "nBOOT0,BOOT_SEL,VDDA_MONITOR",
             "nBOOT0 -|BOOT_SEL -|VDDA_MONITOR=1 VDDA monitor on");
-        row("F3 parity bit by its own name", 0x422, "2:BF40", "SRAM_PE,RAM_PARITY_CHECK",
-            "SRAM_PE=0 SRAM parity check on|RAM_PARITY_CHECK -");
         row("F4 user byte, readout byte second, sectors", 0x413, "0:CCAA 8:FA0F",
             "BOR_LEV,WDG_SW,RDP,nWRP,DB1M",
             "BOR_LEV=3 off|WDG_SW=0 hardware watchdog|RDP=AA level 0|nWRP=FFA sectors 0, 2 "
             "protected|DB1M -");
-        row("F42x bank bit", 0x419, "8:FF4F", "nWRP,DB1M,SPRMOD",
-            "nWRP=FFF none protected|DB1M=1 1 MB parts: two banks|SPRMOD=0 write protection");
         row("L4 word entries", 0x415, "0:AAF8DFFF55072000 18:02000500FDFFFAFF",
             "RDP,DUALBANK,DB1M,WRP1A_STRT,WRP1A_END,WRP1B_END",
             "RDP=AA level 0|DUALBANK=0 smaller parts: one bank|DB1M -|WRP1A_STRT=2|WRP1A_END=5 "
             "pages 2-5 protected|WRP1B_END=0 area off");
-        row("L4R bank bits", 0x470, "0:AAF89FFF", "DB1M,DBANK,DUALBANK",
-            "DB1M=0 parts below the largest: one bank|DBANK=0 one bank of 128-bit rows|DUALBANK -");
-        row("G0B dual bank", 0x467, "0:AAFEDFFF", "nRST_SHDW,DUAL_BANK,RDP",
-            "nRST_SHDW=1 no reset|DUAL_BANK=0 one bank|RDP=AA level 0");
-        row("G0 without banks", 0x460, "", "DUAL_BANK,IWDG_SW",
-            "DUAL_BANK -|IWDG_SW=1 software watchdog");
-        row("L0 factory: value and complement halves", 0x447, "",
-            "RDP,WPRMOD,IWDG_SW,BFB2,WRP01,WRP45",
-            "RDP=AA level 0|WPRMOD=0 write protection|IWDG_SW=1 software watchdog|BFB2=1 boot "
-            "from bank 2|WRP01=0 none protected|WRP45=0 none protected");
         row("L0 protection bits at 1", 0x417, "8:0180FEFF C:0000FFFF", "WRP01,WRP23,WRP45",
             "WRP01=8001 4 KB blocks 0, 15 protected|WRP23=0 none protected|WRP45 -");
-        row("L1 readout level 2", 0x416, "0:CC0033FF", "RDP,nBFB2",
-            "RDP=CC level 2 (permanent)|nBFB2=1 boot from bank 1");
         row("G4 seven-bit pages", 0x468, "18:FF00FF00", "WRP1A_STRT,WRP1A_END",
             "WRP1A_STRT=7F|WRP1A_END=7F pages 127-127 protected");
     }
@@ -234,16 +215,14 @@ private slots:
         QTest::addColumn<int>("pid");
         QTest::addColumn<QString>("image");
         QTest::addColumn<QString>("bad");
-        QTest::newRow("F1 sound") << 0x410 << ""
-                                  << "";
-        QTest::newRow("F1 USER's complement") << 0x410 << "3:01"
-                                              << "2";
-        QTest::newRow("F1 RDP and WRP3") << 0x410 << "0:A5A5 F:FF"
-                                         << "0,E";
-        QTest::newRow("F4 has none") << 0x413 << "0:12345678"
-                                     << "";
-        QTest::newRow("L4 word at 0x18") << 0x415 << "1E:00"
-                                         << "18";
+        auto row = [](const char* name, int pid, const char* image, const char* bad) {
+            QTest::newRow(name) << pid << image << bad;
+        };
+        row("F1 sound", 0x410, "", "");
+        row("F1 USER's complement", 0x410, "3:01", "2");
+        row("F1 RDP and WRP3", 0x410, "0:A5A5 F:FF", "0,E");
+        row("F4 has none", 0x413, "0:12345678", "");
+        row("L4 word at 0x18", 0x415, "1E:00", "18");
     }
 
     void badComplements() {
@@ -273,7 +252,6 @@ private slots:
         row("F1 has no level 2", 0x410, "RDP=2", "'RDP=2': the readout level is 0 or 1");
         row("F0 level 2 is permanent", 0x440, "RDP=2", "0=CC 1=33", true);
         row("F1 data bytes", 0x410, "DATA0=0x12 DATA1=200", "4=12 5=ED 6=C8 7=37");
-        row("F1 write protection", 0x410, "WRP0=0xFE WRP3=0x7F", "8=FE 9=01 E=7F F=80");
         row("value too large, nothing changed", 0x410, "WDG_SW=0 WRP1=0x100",
             "'WRP1=0x100': WRP1 takes 0 to 0xFF");
         row("not a number", 0x410, "DATA0=1x", "'DATA0=1x': DATA0 takes 0 to 0xFF");
@@ -283,12 +261,9 @@ private slots:
         row("F1 XL BFB2", 0x430, "BFB2=0", "2=F7 3=08");
         row("no equals sign", 0x410, "RDP", "'RDP': NAME=VALUE expected");
         row("F4 sectors, no complements", 0x413, "nWRP=0xFFE WDG_SW=0", "0=DF 8=FE");
-        row("F4 level 2", 0x413, "RDP=2", "1=CC", true);
         row("L4 one bank, word complement", 0x415, "DUALBANK=0", "2=DF 6=20");
-        row("L0 protection bit at 1, complement half", 0x417, "WRP01=0x3", "8=03 A=FC");
         row("L0 readout level 1", 0x417, "RDP=1", "0=00 2=FF");
         row("L0 WRP45 only on L07x", 0x447, "WRP45=1", "10=01 12=FE");
-        row("G0 protected area", 0x467, "WRP1A_STRT=0 WRP1A_END=3", "18=00 1A=03 1C=FF 1E=FC");
         row("G4 page field is 7 bits", 0x468, "WRP1A_END=128",
             "'WRP1A_END=128': WRP1A_END takes 0 to 0x7F");
     }
@@ -324,8 +299,6 @@ private slots:
         row("F1 1 KB pages: 4 a bit", 0x410, 64, "WRP0=0xFE", "0-3");
         row("F1 2 KB pages: 2 a bit", 0x414, 512, "WRP0=0xFD", "2-3");
         row("F1 high density: the last bit takes the rest", 0x414, 512, "WRP3=0x7F", "62-255");
-        row("F0 1 KB pages", 0x440, 64, "WRP1=0xFE", "32-35");
-        row("F3 2 KB pages", 0x422, 256, "WRP0=0x7F", "14-15");
         row("F4 one sector a bit", 0x413, 1024, "nWRP=0xFDF", "5-5");
         row("F4 bank 2 sectors not in the block", 0x419, 2048, "nWRP=0x7FF", "11-11");
         row("L4 two areas", 0x415, 1024, "WRP1A_STRT=2 WRP1A_END=5 WRP1B_STRT=10 WRP1B_END=10",

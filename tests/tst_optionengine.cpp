@@ -4,6 +4,7 @@
 // of an erase that would touch a write-protected unit before anything is erased, and the bank
 // layout an option bit decides.
 #include <QTest>
+#include <numeric>
 
 #include "Board.h"
 #include "Engine.h"
@@ -185,36 +186,31 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("value");  // the field's value on the chip afterwards
         using V = std::vector<std::string>;
-        QTest::newRow("F103 watchdog and a data byte")
-            << 0x410 << V{"WDG_SW=0", "DATA0=0x12"} << false << true
-            << EventCode::OptionBytesWritten << 1 << "DATA0" << 0x12;
-        QTest::newRow("nothing changes") << 0x410 << V{"WDG_SW=1"} << false << true
-                                         << EventCode::OptionBytesUnchanged << 0 << "WDG_SW" << 1;
-        QTest::newRow("G071 word layout") << 0x460 << V{"nRST_STOP=0"} << false << true
-                                          << EventCode::OptionBytesWritten << 1 << "nRST_STOP" << 0;
-        QTest::newRow("unknown name") << 0x410 << V{"BOGUS=1"} << false << false
-                                      << EventCode::OptionNameUnknown << 0 << "WDG_SW" << 1;
-        QTest::newRow("value too wide") << 0x410 << V{"WDG_SW=2"} << false << false
-                                        << EventCode::OptionValueInvalid << 0 << "WDG_SW" << 1;
-        QTest::newRow("no value") << 0x410 << V{"WDG_SW"} << false << false
-                                  << EventCode::OptionEditMalformed << 0 << "WDG_SW" << 1;
-        QTest::newRow("a bad edit stops the good ones")
-            << 0x410 << V{"DATA0=1", "DATA1=0x100"} << false << false
-            << EventCode::OptionValueInvalid << 0 << "DATA0" << 0xFF;
-        QTest::newRow("F103 has no level 2") << 0x410 << V{"RDP=2"} << true << false
-                                             << EventCode::OptionLevelInvalid << 0 << "RDP" << 0xA5;
-        QTest::newRow("F0 level 2 refused without the flag")
-            << 0x440 << V{"RDP=2"} << false << false << EventCode::ReadoutLevel2Refused << 0
-            << "RDP" << 0xAA;
-        QTest::newRow("F0 level 2 with the flag")
-            << 0x440 << V{"RDP=2"} << true << true << EventCode::OptionBytesWritten << 1 << "RDP"
-            << 0xCC;
-        QTest::newRow("F0 level 1: read refused afterwards, as meant")
-            << 0x440 << V{"RDP=1"} << false << true << EventCode::OptionBytesWritten << 1 << "RDP"
-            << 0x00;
-        QTest::newRow("U575: the option register is only read")
-            << 0x482 << V{"IWDG_SW=0"} << false << false << EventCode::OptionBytesReadOnly << 0
-            << "IWDG_SW" << 1;
+        const auto row = [](const char* name, int pid, const V& edits, bool allowPermanent, bool ok,
+                            EventCode says, int writes, const char* field, int value) {
+            QTest::newRow(name) << pid << edits << allowPermanent << ok << says << writes
+                                << QString(field) << value;
+        };
+        const EventCode written = EventCode::OptionBytesWritten;
+        row("F103 watchdog and a data byte", 0x410, {"WDG_SW=0", "DATA0=0x12"}, false, true,
+            written, 1, "DATA0", 0x12);
+        row("nothing changes", 0x410, {"WDG_SW=1"}, false, true, EventCode::OptionBytesUnchanged, 0,
+            "WDG_SW", 1);
+        row("G071 word layout", 0x460, {"nRST_STOP=0"}, false, true, written, 1, "nRST_STOP", 0);
+        // The engine names the fields the chip has (the refusal's detail).
+        row("unknown name", 0x410, {"BOGUS=1"}, false, false, EventCode::OptionNameUnknown, 0,
+            "WDG_SW", 1);
+        row("a bad edit stops the good ones", 0x410, {"DATA0=1", "DATA1=0x100"}, false, false,
+            EventCode::OptionValueInvalid, 0, "DATA0", 0xFF);
+        row("F103 has no level 2", 0x410, {"RDP=2"}, true, false, EventCode::OptionLevelInvalid, 0,
+            "RDP", 0xA5);
+        row("F0 level 2 refused without the flag", 0x440, {"RDP=2"}, false, false,
+            EventCode::ReadoutLevel2Refused, 0, "RDP", 0xAA);
+        row("F0 level 2 with the flag", 0x440, {"RDP=2"}, true, true, written, 1, "RDP", 0xCC);
+        row("F0 level 1: read refused afterwards, as meant", 0x440, {"RDP=1"}, false, true, written,
+            1, "RDP", 0x00);
+        row("U575: the option register is only read", 0x482, {"IWDG_SW=0"}, false, false,
+            EventCode::OptionBytesReadOnly, 0, "IWDG_SW", 1);
     }
     void writeOptionBytes() {
         QFETCH(int, pid);
@@ -229,6 +225,8 @@ private slots:
         QVERIFY(rig.connect());
         QCOMPARE(rig.engine.writeOptionBytes(edits, allowPermanent), ok);
         QVERIFY(rig.host.has(says));
+        if (says == EventCode::OptionNameUnknown)
+            QVERIFY(rig.host.last(says).detail.startsWith("RDP,WDG_SW,"));
         QCOMPARE(int(rig.board.counters().optionWrites), writes);
         QCOMPARE(rig.option(field.toLatin1().constData()), uint32_t(value));
         if (writes && value != 0xCC) QVERIFY(rig.host.has(EventCode::ChipResetting));
@@ -330,22 +328,21 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QByteArray>("groups");  // as sent
         QTest::addColumn<Units>("after");        // protected units on the chip afterwards
-        using V = std::vector<std::string>;
-        QTest::newRow("F103 1K pages: one 4 KB group")
-            << 0x410 << V{} << false << 0x08001000u << 0x400u << true << QByteArray("\x01", 1)
-            << Units{4, 5, 6, 7};
-        QTest::newRow("range over two groups")
-            << 0x410 << V{} << false << 0x08000C00u << 0x800u << true << QByteArray("\x00\x01", 2)
-            << Units{0, 1, 2, 3, 4, 5, 6, 7};
-        QTest::newRow("what was protected stays")
-            << 0x410 << V{"WRP0=0xFE"} << false << 0x08002000u << 0x10u << true
-            << QByteArray("\x00\x02", 2) << Units{0, 1, 2, 3, 8, 9, 10, 11};
-        QTest::newRow("F4 sectors") << 0x413 << V{} << false << 0x08010000u << 0x10000u << true
-                                    << QByteArray("\x04", 1) << Units{4};
-        QTest::newRow("range past the flash")
-            << 0x410 << V{} << false << 0x20000000u << 0x100u << false << QByteArray() << Units{};
-        QTest::newRow("G071 protects page areas")
-            << 0x460 << V{} << true << 0u << 0u << false << QByteArray() << Units{};
+        const auto row = [](const char* name, int pid, const std::vector<std::string>& before,
+                            uint32_t begin, uint32_t size, bool ok, const QByteArray& groups,
+                            const Units& after) {
+            QTest::newRow(name) << pid << before << (size == 0) << begin << size << ok << groups
+                                << after;
+        };
+        row("F103 1K pages: one 4 KB group", 0x410, {}, 0x08001000, 0x400, true,
+            QByteArray("\x01", 1), {4, 5, 6, 7});
+        row("range over two groups", 0x410, {}, 0x08000C00, 0x800, true, QByteArray("\x00\x01", 2),
+            {0, 1, 2, 3, 4, 5, 6, 7});
+        row("what was protected stays", 0x410, {"WRP0=0xFE"}, 0x08002000, 0x10, true,
+            QByteArray("\x00\x02", 2), {0, 1, 2, 3, 8, 9, 10, 11});
+        row("F4 sectors", 0x413, {}, 0x08010000, 0x10000, true, "\x04", {4});
+        row("range past the flash", 0x410, {}, 0x20000000, 0x100, false, {}, {});
+        row("G071 protects page areas", 0x460, {}, 0, 0, false, {}, {});
     }
     void writeProtect() {
         QFETCH(int, pid);
@@ -391,23 +388,24 @@ private slots:
         QTest::addColumn<bool>("compatible");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("units");  // UnitsWriteProtected's text; empty: none
-        const int pages = int(EraseScope::Pages), chip = int(EraseScope::Chip),
-                  none = int(EraseScope::None);
-        QTest::newRow("program, pages erase, protected")
-            << "program" << pages << 0x08000800u << 0x900u << false << false << "2-3";
-        QTest::newRow("program, chip erase")
-            << "program" << chip << 0x08008000u << 0x10u << false << false << "0-3";
-        QTest::newRow("program without erase, protected")
-            << "program" << none << 0x08000000u << 0x10u << false << false << "0";
-        QTest::newRow("program elsewhere")
-            << "program" << pages << 0x08001000u << 0x400u << false << true << "";
-        QTest::newRow("compatible: read before the erase")
-            << "program" << pages << 0x08000000u << 0x10u << true << false << "0";
-        QTest::newRow("erase range")
-            << "erase" << pages << 0x08000C00u << 0x800u << false << false << "3";
-        QTest::newRow("erase whole chip") << "erase" << chip << 0u << 0u << false << false << "0-3";
-        QTest::newRow("erase elsewhere")
-            << "erase" << pages << 0x08004000u << 0x800u << false << true << "";
+        const auto row = [](const char* name, const char* operation, EraseScope scope,
+                            uint32_t begin, uint32_t size, bool compatible, bool ok,
+                            const char* units) {
+            QTest::newRow(name) << QString(operation) << int(scope) << begin << size << compatible
+                                << ok << QString(units);
+        };
+        const EraseScope pages = EraseScope::Pages, chip = EraseScope::Chip;
+        row("program, pages erase, protected", "program", pages, 0x08000800, 0x900, false, false,
+            "2-3");
+        row("program, chip erase", "program", chip, 0x08008000, 0x10, false, false, "0-3");
+        row("program without erase, protected", "program", EraseScope::None, 0x08000000, 0x10,
+            false, false, "0");
+        row("program elsewhere", "program", pages, 0x08001000, 0x400, false, true, "");
+        row("compatible: read before the erase", "program", pages, 0x08000000, 0x10, true, false,
+            "0");
+        row("erase range", "erase", pages, 0x08000C00, 0x800, false, false, "3");
+        row("erase whole chip", "erase", chip, 0, 0, false, false, "0-3");
+        row("erase elsewhere", "erase", pages, 0x08004000, 0x800, false, true, "");
     }
     void protectedUnitsRefused() {
         QFETCH(QString, operation);
@@ -453,59 +451,44 @@ private slots:
         QTest::addColumn<int>("bankErases");
         QTest::addColumn<int>("massErases");
         QTest::addColumn<int>("sentInstead");  // the first number as the chip gets it; -1: as sent
-        using E = std::vector<std::string>;
-        const Units none;
-        QTest::newRow("U535 512K: bank 1 by bank erase")
-            << 0x455 << 512 << E{} << 0 << 0x40000 << true << none << 1 << 0 << -1;
-        QTest::newRow("U535 256K DUALBANK=1: bank 1 by bank erase")
-            << 0x455 << 256 << E{"DUALBANK=1"} << 0 << 0x20000 << true << none << 1 << 0 << -1;
-        QTest::newRow("U535 256K DUALBANK=0: no bank to erase")
-            << 0x455 << 256 << E{"DUALBANK=0"} << 0 << 0x20000 << true
-            << Units{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15} << 0 << 0 << -1;
-        QTest::newRow("U535 256K: the whole chip")
-            << 0x455 << 256 << E{} << -1 << 0 << true << none << 0 << 1 << -1;
-        QTest::newRow("L476 512K DUALBANK=1: bank 2 from page 256")
-            << 0x415 << 512 << E{"DUALBANK=1"} << 0x3F000 << 0x2000 << true
-            << Units{126, 127, 256, 257} << 0 << 0 << -1;
-        QTest::newRow("L476 512K DUALBANK=0: pages on")
-            << 0x415 << 512 << E{"DUALBANK=0"} << 0x3F000 << 0x2000 << true
-            << Units{126, 127, 128, 129} << 0 << 0 << -1;
-        QTest::newRow("L476 512K DUALBANK=1: bank 1 by bank erase")
-            << 0x415 << 512 << E{"DUALBANK=1"} << 0 << 0x40000 << true << none << 1 << 0 << -1;
-        Units firstHalf;
-        for (uint32_t i = 0; i < 128; ++i) firstHalf.push_back(i);
-        QTest::newRow("L476 512K DUALBANK=0: no bank to erase")
-            << 0x415 << 512 << E{"DUALBANK=0"} << 0 << 0x40000 << true << firstHalf << 0 << 0 << -1;
-        QTest::newRow("L4R 2M: options not mapped, refused")
-            << 0x470 << 2048 << E{} << 0x7F000 << 0x2000 << false << none << 0 << 0 << -1;
-        QTest::newRow("L476 1M: two banks without the options")
-            << 0x415 << 1024 << E{"DUALBANK=0"} << 0x7F000 << 0x2000 << true
-            << Units{254, 255, 256, 257} << 0 << 0 << -1;
-        QTest::newRow("G0B1 512K DUAL_BANK=1")
-            << 0x467 << 512 << E{"DUAL_BANK=1"} << 0x3F000 << 0x2000 << true
-            << Units{126, 127, 256, 257} << 0 << 0 << -1;
-        QTest::newRow("G0B1 512K DUAL_BANK=0")
-            << 0x467 << 512 << E{"DUAL_BANK=0"} << 0x3F000 << 0x2000 << true
-            << Units{126, 127, 128, 129} << 0 << 0 << -1;
-        QTest::newRow("F429 1M DB1M=1: bank 2 from sector 12")
-            << 0x419 << 1024 << E{"DB1M=1"} << 0x7F000 << 0x2000 << true << Units{7, 12} << 0 << 0
-            << -1;
-        QTest::newRow("F429 1M DB1M=0: one bank") << 0x419 << 1024 << E{"DB1M=0"} << 0x7F000
-                                                  << 0x2000 << true << Units{7, 8} << 0 << 0 << -1;
-        QTest::newRow("L4P5 1M DBANK=1: 4K pages, bank 2 from 256")
-            << 0x471 << 1024 << E{"DBANK=1"} << 0x7F000 << 0x2000 << true << Units{127, 256} << 0
-            << 0 << -1;
-        QTest::newRow("L4P5 1M DBANK=0: 8K pages")
-            << 0x471 << 1024 << E{"DBANK=0"} << 0x7F000 << 0x2000 << true << Units{63, 64} << 0 << 0
-            << -1;
-        QTest::newRow("L552 DBANK=0: 4K pages") << 0x472 << 512 << E{"DBANK=0"} << 0x3F000 << 0x2000
-                                                << true << Units{63, 64} << 0 << 0 << -1;
-        QTest::newRow("L476 512K DUALBANK=1: the chip has no page 128")
-            << 0x415 << 512 << E{"DUALBANK=1"} << 0x40000 << 0x800 << false << Units{256} << 0 << 0
-            << 128;
-        QTest::newRow("L476 512K DUALBANK=0: the chip has no page 256")
-            << 0x415 << 512 << E{"DUALBANK=0"} << 0x7F800 << 0x800 << false << Units{255} << 0 << 0
-            << 256;
+        const auto row =
+            [](const char* name, int pid, int kb, const char* edit, int from, int size, bool ok,
+               const Units& numbers, int bankErases = 0, int massErases = 0, int sentInstead = -1) {
+                QTest::newRow(name)
+                    << pid << kb
+                    << (*edit ? std::vector<std::string>{edit} : std::vector<std::string>{}) << from
+                    << size << ok << numbers << bankErases << massErases << sentInstead;
+            };
+        const auto firstPages = [](uint32_t count) {
+            Units units(count);
+            std::iota(units.begin(), units.end(), 0u);
+            return units;
+        };
+        row("U535 256K DUALBANK=1: bank 1 by bank erase", 0x455, 256, "DUALBANK=1", 0, 0x20000,
+            true, {}, 1);
+        row("U535 256K DUALBANK=0: no bank to erase", 0x455, 256, "DUALBANK=0", 0, 0x20000, true,
+            firstPages(16));
+        row("U535 256K: the whole chip", 0x455, 256, "", -1, 0, true, {}, 0, 1);
+        row("L476 512K DUALBANK=1: bank 2 from page 256", 0x415, 512, "DUALBANK=1", 0x3F000, 0x2000,
+            true, {126, 127, 256, 257});
+        row("L476 512K DUALBANK=0: pages on", 0x415, 512, "DUALBANK=0", 0x3F000, 0x2000, true,
+            {126, 127, 128, 129});
+        row("L476 512K DUALBANK=0: no bank to erase", 0x415, 512, "DUALBANK=0", 0, 0x40000, true,
+            firstPages(128));
+        row("L4R 2M: options not mapped, refused", 0x470, 2048, "", 0x7F000, 0x2000, false, {});
+        row("L476 1M: two banks without the options", 0x415, 1024, "DUALBANK=0", 0x7F000, 0x2000,
+            true, {254, 255, 256, 257});
+        row("G0B1 512K DUAL_BANK=0", 0x467, 512, "DUAL_BANK=0", 0x3F000, 0x2000, true,
+            {126, 127, 128, 129});
+        row("F429 1M DB1M=1: bank 2 from sector 12", 0x419, 1024, "DB1M=1", 0x7F000, 0x2000, true,
+            {7, 12});
+        row("F429 1M DB1M=0: one bank", 0x419, 1024, "DB1M=0", 0x7F000, 0x2000, true, {7, 8});
+        row("L4P5 1M DBANK=0: 8K pages", 0x471, 1024, "DBANK=0", 0x7F000, 0x2000, true, {63, 64});
+        row("L552 DBANK=0: 4K pages", 0x472, 512, "DBANK=0", 0x3F000, 0x2000, true, {63, 64});
+        row("L476 512K DUALBANK=1: the chip has no page 128", 0x415, 512, "DUALBANK=1", 0x40000,
+            0x800, false, {256}, 0, 0, 128);
+        row("L476 512K DUALBANK=0: the chip has no page 256", 0x415, 512, "DUALBANK=0", 0x7F800,
+            0x800, false, {255}, 0, 0, 256);
     }
 
     void bankLayout() {

@@ -365,8 +365,6 @@ private slots:
         row("option the chip lacks", "--option BFB2=0",
             "--option: 'BFB2': no such option on STM32F10x medium-density (it has RDP, WDG_SW, "
             "nRST_STOP, nRST_STDBY, DATA0, DATA1, WRP0, WRP1, WRP2, WRP3)");
-        row("option value too large", "--pid 0x413 --option nWRP=0x1000",
-            "--option: 'nWRP=0x1000': nWRP takes 0 to 0xFFF");
         row("family without a layout", "--pid 0x452 --option RDP=1",
             "--option: the option bytes of STM32F7xx F72x/F73x are not modelled");
     }
