@@ -336,9 +336,7 @@ private slots:
     // a window of frames that fits the buffer fits it however many escapes the line needed.
     void lineEscapes_data() {
         QTest::addColumn<QByteArray>("data");
-        QTest::newRow("all 0x7F") << QByteArray(512, '\x7F');
-        QTest::newRow("all escape bytes") << QByteArray(512, '\xCF');
-        QTest::newRow("the escaped forms themselves") << QByteArray(512, '\x5F');
+        QTest::newRow("all 0x7F: twice the bytes on the line") << QByteArray(512, '\x7F');
         QTest::newRow("escape, 0x7F and their escaped forms")
             << QByteArray::fromHex("7fcfef5f").repeated(128);
     }
@@ -890,18 +888,14 @@ private slots:
         }
     }
 
+    // The lowest binary at or above the RAM the ROM bootloader leaves free. The F1, F03x and F3
+    // parts' choices: tst_loaderlink's chooseLoader.
     void choice_data() {
         QTest::addColumn<int>("family");
         QTest::addColumn<quint32>("firstFreeRam");
         QTest::addColumn<quint32>("loadAddress");  // 0: none
-        QTest::newRow("F10x") << int(LoaderFamily::F1) << 0x20000200u << 0x20000200u;
-        QTest::newRow("F10x XL") << int(LoaderFamily::F1) << 0x20000800u << 0x20001000u;
-        QTest::newRow("F105/107") << int(LoaderFamily::F1) << 0x20001000u << 0x20001000u;
         QTest::newRow("F1 above every binary") << int(LoaderFamily::F1) << 0x20001004u << 0u;
-        QTest::newRow("F03x") << int(LoaderFamily::F0) << 0x20000800u << 0x20000800u;
         QTest::newRow("F07x") << int(LoaderFamily::F0) << 0x20001800u << 0x20001800u;
-        QTest::newRow("F302xB/C") << int(LoaderFamily::F3) << 0x20001400u << 0x20001800u;
-        QTest::newRow("F334") << int(LoaderFamily::F3) << 0x20001800u << 0x20001800u;
     }
 
     void choice() {
