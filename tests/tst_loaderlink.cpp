@@ -508,48 +508,26 @@ private slots:
         QCOMPARE(crc, turbo::Crc32Words(QByteArray(1024, char(0xFF))));
     }
 
-    void writeChoosesCompressionWhereItSaves_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<bool>("compressed");
-        QTest::newRow("random: raw") << Random(8192, 4) << false;
-        QTest::newRow("code: compressed") << Code(8192) << true;
-        QTest::newRow("zeros: compressed") << QByteArray(6000, '\0') << true;
-    }
-
-    void writeChoosesCompressionWhereItSaves() {
-        QFETCH(QByteArray, data);
-        QFETCH(bool, compressed);
-        Rig rig;
-        QVERIFY(rig.start().ok());
-        const auto requests = rig.loader.writeRequests(kFlashBase, data, {}, true);
-        qint64 payload = 0;
-        for (const auto& r : requests) {
-            QCOMPARE(r.command == loadercmd::kWriteDeflate, compressed);
-            // Two frames and an ERASE (16 bytes) fit in the chip's buffer at once.
-            QVERIFY(2 * (r.payload.size() + 10) + 16 <= qint64(rig.loader.info().rxSize));
-            payload += r.payload.size();
-        }
-        QCOMPARE(payload < data.size(), compressed);
-        QVERIFY(rig.loader.write(kFlashBase, data).ok());
-        QCOMPARE(FlashBytes(kFlashBase, int(data.size())), data);
-    }
-
+    // A run of whole pages as frames: each page group erased just ahead of the first frame that
+    // reaches into it, the trailing 0xFF left out, compression only where it saves bytes.
     void runFramesEraseAheadOfTheirData_data() {
         QTest::addColumn<QByteArray>("pages");
-        QTest::addColumn<int>("used");  // bytes up to the last one that is not 0xFF
-        const QByteArray random = Random(16 * int(kPageSize), 5);
-        QTest::newRow("random, 16 pages") << random << int(random.size());
-        QTest::newRow("code, 16 pages") << Code(16 * int(kPageSize)) << 16 * int(kPageSize);
-        QByteArray tail = Random(7 * int(kPageSize) + 100, 6);
-        tail.append(QByteArray(3 * int(kPageSize) - 100, char(0xFF)));
-        QTest::newRow("random, the last 2.9 pages erased") << tail << 7 * int(kPageSize) + 100;
-        QTest::newRow("all erased, 5 pages") << QByteArray(5 * int(kPageSize), char(0xFF)) << 0;
-        QTest::newRow("not whole pages") << Random(1000, 7) << -1;
+        QTest::addColumn<int>("used");  // bytes up to the last one that is not 0xFF; -1: refused
+        QTest::addColumn<bool>("compressed");
+        const int page = int(kPageSize);
+        QTest::newRow("random, 16 pages: raw") << Random(16 * page, 5) << 16 * page << false;
+        QTest::newRow("code, 8 pages: compressed") << Code(8 * page) << 8 * page << true;
+        QTest::newRow("zeros: compressed") << QByteArray(6 * page, '\0') << 6 * page << true;
+        const QByteArray tail = Random(7 * page + 100, 6) + QByteArray(3 * page - 100, char(0xFF));
+        QTest::newRow("random, the last 2.9 pages erased") << tail << 7 * page + 100 << false;
+        QTest::newRow("all erased, 5 pages") << QByteArray(5 * page, char(0xFF)) << 0 << false;
+        QTest::newRow("not whole pages") << Random(1000, 7) << -1 << false;
     }
 
     void runFramesEraseAheadOfTheirData() {
         QFETCH(QByteArray, pages);
         QFETCH(int, used);
+        QFETCH(bool, compressed);
         Rig rig;
         QVERIFY(rig.start().ok());
         const std::uint32_t pageSize = rig.loader.info().pageSize;
@@ -564,9 +542,10 @@ private slots:
         };
         std::uint32_t erasedPages = 0, written = 0;
         int writes = 0;
-        qint64 largest = 0;
-        bool raw = true;
+        qint64 largest = 0, payload = 0;
         for (const auto& r : requests) {
+            // Two frames and an ERASE (16 bytes) fit in the chip's buffer at once.
+            QVERIFY(2 * (r.payload.size() + 10) + 16 <= qint64(rig.loader.info().rxSize));
             if (r.command == loadercmd::kErase) {
                 // Page groups in order, each page once.
                 QCOMPARE(u32(r.payload, 0), kFlashBase + erasedPages * pageSize);
@@ -577,16 +556,18 @@ private slots:
             QCOMPARE(u32(r.payload, 0), kFlashBase + written);
             written += std::uint32_t(r.bytes);
             QVERIFY(written <= erasedPages * pageSize);
+            QCOMPARE(r.command == loadercmd::kWriteDeflate, compressed);
             largest = std::max(largest, r.bytes);
-            raw = raw && r.command == loadercmd::kWrite;
+            payload += r.payload.size();
             ++writes;
         }
         QCOMPARE(erasedPages, std::uint32_t(pages.size()) / pageSize);
         // The trailing 0xFF stay at home (the stream ends at the next even byte).
         QCOMPARE(written, std::uint32_t((used + 1) & ~1));
+        QCOMPARE(payload < written, compressed);
         // Raw frames run up to the size limit across page groups: no more of them than the bytes
         // need (compressed ones take what compresses into the limit).
-        if (writes && raw) QCOMPARE(qint64(writes), (written + largest - 1) / largest);
+        if (writes && !compressed) QCOMPARE(qint64(writes), (written + largest - 1) / largest);
         // Programmed through the loader, the pages hold the run.
         QVERIFY(rig.loader.run(requests, nullptr).ok());
         QCOMPARE(FlashBytes(kFlashBase, int(pages.size())), pages);
