@@ -24,7 +24,6 @@ struct FakeChip {
     std::vector<std::uint8_t> tx;
     std::uint32_t now = 0;
     bool locked[2] = {true, true};
-    bool keysRefused = false;
     std::set<std::uint32_t> protectedPages;  // page addresses
     int programs = 0;
     bool programming = false;  // started, not yet ended

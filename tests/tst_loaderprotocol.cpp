@@ -336,9 +336,7 @@ private slots:
     // a window of frames that fits the buffer fits it however many escapes the line needed.
     void lineEscapes_data() {
         QTest::addColumn<QByteArray>("data");
-        QTest::newRow("all 0x7F") << QByteArray(512, '\x7F');
-        QTest::newRow("all escape bytes") << QByteArray(512, '\xCF');
-        QTest::newRow("the escaped forms themselves") << QByteArray(512, '\x5F');
+        QTest::newRow("all 0x7F: twice the bytes on the line") << QByteArray(512, '\x7F');
         QTest::newRow("escape, 0x7F and their escaped forms")
             << QByteArray::fromHex("7fcfef5f").repeated(128);
     }
@@ -617,23 +615,20 @@ private slots:
         const QByteArray good = Deflate(data, 9, 15);
         QByteArray corrupt = good;
         corrupt[0] = char(corrupt[0] | 0x06);  // block type 3 does not exist
-        QTest::newRow("truncated")
-            << good.left(good.size() / 2) << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
-        QTest::newRow("bad block type")
-            << corrupt << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
-        QTest::newRow("trailing bytes")
-            << good + "xyz" << data.size() << kFlashBase + 0x1000 << int(ST_DECODE);
-        QTest::newRow("longer than asked")
-            << good << data.size() - 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
-        QTest::newRow("shorter than asked")
-            << good << data.size() + 2 << kFlashBase + 0x1000 << int(ST_DECODE_LENGTH);
+        const auto row = [&](const char* name, const QByteArray& stream, int status,
+                             int lengthChange = 0, quint32 address = kFlashBase + 0x1000) {
+            QTest::newRow(name) << stream << int(data.size()) + lengthChange << address << status;
+        };
+        row("truncated", good.left(good.size() / 2), ST_DECODE);
+        row("bad block type", corrupt, ST_DECODE);
+        row("trailing bytes", good + "xyz", ST_DECODE);
+        row("longer than asked", good, ST_DECODE_LENGTH, -2);
+        row("shorter than asked", good, ST_DECODE_LENGTH, 2);
+        row("odd length", good, ST_BAD_ADDRESS, 1);
+        row("past flash end", good, ST_BAD_ADDRESS, 0, kFlashBase + 0xFC00);
         QTest::newRow("reference below flash")
             << Deflate(QByteArray(64, 'a'), 9, 15, QByteArray(64, 'a')) << 64 << kFlashBase
             << int(ST_DECODE);
-        QTest::newRow("odd length")
-            << good << data.size() + 1 << kFlashBase + 0x1000 << int(ST_BAD_ADDRESS);
-        QTest::newRow("past flash end")
-            << good << data.size() << kFlashBase + 0xFC00 << int(ST_BAD_ADDRESS);
     }
 
     void writeDeflateErrors() {
@@ -732,35 +727,28 @@ private slots:
         AppendU16(more, plan.pieces[1].outputBytes);
         more += plan.pieces[1].stream;
         const QByteArray good = begin(at, size, plan.props, first);
-        QTest::newRow("continuation without a begin")
-            << QByteArray() << false << more << int(ST_DECODE) << QByteArray();
-        QTest::newRow("after HELLO the stream does not go on")
-            << good << true << more << int(ST_DECODE) << QByteArray();
-        QTest::newRow("after a failed frame the stream does not go on")
-            << begin(at, size, plan.props, first.chopped(1)) << false << more << int(ST_DECODE)
-            << QByteArray();
-        QTest::newRow("stream bytes missing")
-            << begin(at, size, plan.props, first.left(first.size() / 2)) << false << QByteArray()
-            << int(ST_DECODE_LENGTH) << data.left(int(size));
-        QTest::newRow("stream bytes left over")
-            << begin(at, size, plan.props, first + 'x') << false << QByteArray()
-            << int(ST_DECODE_LENGTH) << data.left(int(size));
-        QTest::newRow("literal context bits") << begin(at, size, plan.props + 1, first) << false
-                                              << QByteArray() << int(ST_DECODE) << QByteArray();
-        QTest::newRow("table larger than the chip's")
-            << begin(at, size, 45 + 2 * 9, first) << false << QByteArray() << int(ST_DECODE)
-            << QByteArray();
+        const auto row = [](const char* name, const QByteArray& begin, const QByteArray& more,
+                            int status, const QByteArray& output = {}, bool helloBetween = false) {
+            QTest::newRow(name) << begin << helloBetween << more << status << output;
+        };
+        row("continuation without a begin", {}, more, ST_DECODE);
+        row("after HELLO the stream does not go on", good, more, ST_DECODE, {}, true);
+        row("after a failed frame the stream does not go on",
+            begin(at, size, plan.props, first.chopped(1)), more, ST_DECODE);
+        row("stream bytes missing", begin(at, size, plan.props, first.left(first.size() / 2)), {},
+            ST_DECODE_LENGTH, data.left(int(size)));
+        row("stream bytes left over", begin(at, size, plan.props, first + 'x'), {},
+            ST_DECODE_LENGTH, data.left(int(size)));
+        row("literal context bits", begin(at, size, plan.props + 1, first), {}, ST_DECODE);
+        row("table larger than the chip's", begin(at, size, 45 + 2 * 9, first), {}, ST_DECODE);
         const QByteArray as(64, 'a');
         const praxon::flash::LzmaPlan below =
             praxon::flash::PlanLzma(kFlashBase, as, as, kLzmaTable, 700, 7, 2, 8192);
-        QTest::newRow("reference below flash")
-            << begin(kFlashBase, 64, below.props, below.pieces.at(0).stream) << false
-            << QByteArray() << int(ST_DECODE) << QByteArray();
-        QTest::newRow("odd length") << begin(at, size + 1, plan.props, first) << false
-                                    << QByteArray() << int(ST_BAD_ADDRESS) << QByteArray();
-        QTest::newRow("past flash end")
-            << begin(kFlashBase + 0xFFFE, size, plan.props, first) << false << QByteArray()
-            << int(ST_BAD_ADDRESS) << QByteArray();
+        row("reference below flash", begin(kFlashBase, 64, below.props, below.pieces.at(0).stream),
+            {}, ST_DECODE);
+        row("odd length", begin(at, size + 1, plan.props, first), {}, ST_BAD_ADDRESS);
+        row("past flash end", begin(kFlashBase + 0xFFFE, size, plan.props, first), {},
+            ST_BAD_ADDRESS);
     }
 
     void writeLzmaErrors() {
@@ -890,18 +878,14 @@ private slots:
         }
     }
 
+    // The lowest binary at or above the RAM the ROM bootloader leaves free. The F1, F03x and F3
+    // parts' choices: tst_loaderlink's chooseLoader.
     void choice_data() {
         QTest::addColumn<int>("family");
         QTest::addColumn<quint32>("firstFreeRam");
         QTest::addColumn<quint32>("loadAddress");  // 0: none
-        QTest::newRow("F10x") << int(LoaderFamily::F1) << 0x20000200u << 0x20000200u;
-        QTest::newRow("F10x XL") << int(LoaderFamily::F1) << 0x20000800u << 0x20001000u;
-        QTest::newRow("F105/107") << int(LoaderFamily::F1) << 0x20001000u << 0x20001000u;
         QTest::newRow("F1 above every binary") << int(LoaderFamily::F1) << 0x20001004u << 0u;
-        QTest::newRow("F03x") << int(LoaderFamily::F0) << 0x20000800u << 0x20000800u;
         QTest::newRow("F07x") << int(LoaderFamily::F0) << 0x20001800u << 0x20001800u;
-        QTest::newRow("F302xB/C") << int(LoaderFamily::F3) << 0x20001400u << 0x20001800u;
-        QTest::newRow("F334") << int(LoaderFamily::F3) << 0x20001800u << 0x20001800u;
     }
 
     void choice() {
