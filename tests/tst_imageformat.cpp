@@ -132,6 +132,10 @@ private slots:
         row("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", hex);
         row("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", bin);
         row("a zero byte first", QByteArray(":0000", 5).prepend('\0'), bin);
+        // Binary images that start with a record's first character.
+        row("':' then binary", QByteArray(":\x1f\xa6\x1a\xfc\n:00000001FF", 15), bin);
+        row("\"S1\" then binary", QByteArray("S1\x00\x20\x41", 5), bin);
+        row("a damaged record stays HEX", ":0G000001FF\r\n\x01", hex);
         row("empty", "", bin);
         row("blanks only", " \r\n\t", bin);
     }

@@ -45,6 +45,11 @@ ImageFormat DetectImageFormat(std::string_view bytes) {
     const size_t first = bytes.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return ImageFormat::Binary;
     bytes.remove_prefix(first);
+    // A record's line is text: a binary that merely starts with ':' or "S1" (a data blob, an
+    // image whose first word has such a byte) has other bytes before its first line ends.
+    const std::string_view line = bytes.substr(0, bytes.find('\n'));
+    for (char c : line)
+        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\r') return ImageFormat::Binary;
     if (bytes[0] == ':') return ImageFormat::Hex;
     if (bytes.size() >= 2 && bytes[0] == 'S' && bytes[1] >= '0' && bytes[1] <= '9')
         return ImageFormat::Srec;

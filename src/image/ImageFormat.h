@@ -20,7 +20,9 @@ enum class ImageFormat { Hex, Binary, Srec, Elf };
 constexpr size_t kFormatProbeSize = 4096;
 
 // ELF for the ELF magic (7F 'E' 'L' 'F'). Otherwise, after an optional UTF-8 byte order mark and
-// blanks or empty lines: S-record for 'S' and a digit, Intel HEX for ':'. Anything else is binary.
+// blanks or empty lines: S-record for 'S' and a digit, Intel HEX for ':', each when that line is
+// text up to its end (a damaged record is then refused with its line number, never taken for
+// binary data). Anything else is binary.
 ImageFormat DetectImageFormat(std::string_view firstBytes);
 // DetectImageFormat of the first kFormatProbeSize bytes of the file at path (its name in the
 // local 8-bit encoding); none when it cannot be opened.
