@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "FirmwareImage.h"
+#include "ImageFormat.h"
 #include "LineProtocol.h"
 
 namespace praxon::sim {
@@ -725,8 +726,8 @@ bool loadImageFile(const std::string& path, uint32_t flashSize, std::vector<uint
     if (readError) return fail("read error");
 
     image->clear();
-    const size_t firstNonBlank = content.find_first_not_of(" \t\r\n");
-    if (firstNonBlank == std::string::npos || content[firstNonBlank] != ':') {
+    // The same rule as the programmer's: Intel HEX by content, anything else a raw image.
+    if (DetectImageFormat(content) != ImageFormat::Hex) {
         if (content.size() > flashSize) return fail("image larger than the flash");
         image->assign(content.begin(), content.end());
         return true;
