@@ -90,6 +90,7 @@ public:
     bool mute = false;            // the chip never answers the loader's frames
     bool romRefusesData = false;  // NACK to Write Memory's data
     int lineLimit = 0;            // bytes at a port speed above this are garbled (0: none)
+    int damageLongerThan = 0;     // a byte of every frame longer than this is damaged (0: none)
     bool refuseSpeedChange = false;
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(0x5000, 0);
     loader_params params{};
@@ -201,6 +202,8 @@ private:
             if (f && f->kind == Fault::Corrupt) arriving[bytes.size() / 2] ^= 0x10;
             if (f && f->kind == Fault::Drop) arriving.clear();
             if (f && f->kind == Fault::Decay) Chip().flash[f->address - kFlashBase] ^= 0x01;
+            if (damageLongerThan && bytes.size() > damageLongerThan)
+                arriving[bytes.size() / 3] ^= 0x40;
             const bool garbled = lineGarbled();
             for (char byte : arriving)
                 Chip().rx.push_back(garbled ? loadertest::kLineError : std::uint8_t(byte));
@@ -641,6 +644,19 @@ private slots:
         QCOMPARE(rig.loader.stats().timeouts, 6);  // the first try and five resends
         QCOMPARE(rig.port.discards, 6);
         QCOMPARE(rig.port.written.size() - writtenBefore, window + 5);
+    }
+
+    // A line that damages every long frame: raw writes NAKed twice go on in halves until they
+    // pass, and the data arrives whole.
+    void longFramesDamagedGoInHalves() {
+        Rig rig;
+        QVERIFY(rig.start().ok());
+        rig.port.damageLongerThan = 700;
+        const QByteArray data = Random(8192, 11);
+        QVERIFY(rig.loader.write(kFlashBase, data, {}, false).ok());
+        QCOMPARE(FlashBytes(kFlashBase, data.size()), data);
+        QVERIFY(rig.loader.stats().splits >= 8);
+        QVERIFY(rig.loader.stats().naks > 0);
     }
 
     void stopEndsTheWait() {

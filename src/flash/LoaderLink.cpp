@@ -29,6 +29,7 @@ constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's 
 constexpr int kDictionaryBytes = 32 * 1024;
 constexpr int kDeflatePiece = 4096;
 constexpr int kReadPiece = 1024;
+constexpr int kMinSplitBytes = 128;  // a raw write's data is split no shorter
 // An LZMA frame's output at most: its reply time stays near that of the other writes.
 constexpr int kLzmaMaxOutput = 8192;
 constexpr int kLzmaBeginHead = 7;  // u32 address, u16 output bytes, u8 props
@@ -263,17 +264,22 @@ LoaderResult LoaderLink::hello(int tries, int intervalMs) {
     return {};
 }
 
-LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<Response>* responses,
+LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Response>* responses,
                              int* failedIndex) {
     std::vector<Response> local;
     std::vector<Response>& out = responses ? *responses : local;
-    out.assign(requests.size(), {});
-    for (const Request& request : requests)
+    out.assign(batch.size(), {});
+    for (const Request& request : batch)
         if (request.payload.size() > qint64(hello_.maxPayload))
             return Outcome(LoaderOutcome::BadRequest, request.command);
 
+    // The frames: the batch's requests, then the second halves of raw writes split on a line
+    // that keeps damaging them (origin: the batch request each stands for).
+    std::vector<Request> requests = batch;
+    std::vector<int> origin(batch.size()), naks(batch.size(), 0);
+    std::iota(origin.begin(), origin.end(), 0);
     // The order frames are sent in: the requests, then any that must be asked again.
-    std::vector<int> order(requests.size());
+    std::vector<int> order(batch.size());
     std::iota(order.begin(), order.end(), 0);
     struct InFlight {
         std::size_t position;
@@ -312,6 +318,32 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
         ++stats_.unanswered;
         if (RepliesWithData(requests[std::size_t(order[entry.position])].command))
             order.push_back(order[entry.position]);
+    };
+
+    // A line that loses or damages a byte in so many hundred loses nearly every long frame: a raw
+    // write NAKed twice goes on as two halves (down to kMinSplitBytes of data each).
+    const auto splitIfDamagedAgain = [&] {
+        const int w = order[next];
+        Request& request = requests[std::size_t(w)];
+        const int half = (int(request.payload.size()) - 4) / 2 & ~1;
+        if (++naks[std::size_t(w)] < 2 || request.command != kWrite || half < kMinSplitBytes)
+            return;
+        const std::uint32_t address = U32(request.payload, 0);
+        QByteArray second;
+        AppendU32(second, address + std::uint32_t(half));
+        second += request.payload.mid(4 + half);
+        const qint64 data = request.payload.size() - 4;
+        Request rest{kWrite, second, request.workNs * (data - half) / data,
+                     request.bytes * (data - half) / data};
+        request.payload.truncate(4 + half);
+        request.workNs -= rest.workNs;
+        request.bytes -= rest.bytes;
+        naks[std::size_t(w)] = 0;
+        requests.push_back(std::move(rest));
+        origin.push_back(origin[std::size_t(w)]);
+        naks.push_back(0);
+        order.insert(order.begin() + long(next) + 1, int(requests.size()) - 1);
+        ++stats_.splits;
     };
 
     while (next < order.size() || !flight.empty()) {
@@ -382,6 +414,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
                                requests[std::size_t(order[flight.front().position])].command);
             goBack(0);
             frames.clear();  // replies to frames after the NAK's are void
+            splitIfDamagedAgain();
             continue;
         }
         const auto answered = std::find_if(flight.begin(), flight.end(),
@@ -414,7 +447,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
         resendsWithoutProgress = 0;
         probing = false;
         sinceProgress.start();
-        Response& response = out[std::size_t(index)];
+        Response& response = out[std::size_t(origin[std::size_t(index)])];
         response.status = std::uint8_t(frame.payload[0]);
         response.data = frame.payload.mid(1);
         if (response.status == 0 && request.bytes && progress_)
@@ -424,7 +457,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& requests, std::vector<R
             result.status = response.status;
             result.address = U32(response.data, 0);
             result.flashStatus = U32(response.data, 4);
-            if (failedIndex) *failedIndex = index;
+            if (failedIndex) *failedIndex = origin[std::size_t(index)];
             // The chip goes on with the frames behind it; their replies are awaited so that
             // the next exchange starts from a known sequence number.
             if (!flight.empty()) {

@@ -61,6 +61,7 @@ struct LoaderLinkStats {
     int timeouts = 0;
     int dups = 0;
     int unanswered = 0;    // frames the chip executed whose reply (and status) was lost
+    int splits = 0;        // raw writes sent on in two halves after repeated NAKs
     qint64 bytesSent = 0;  // on the wire, the line's escapes included
 };
 
@@ -115,7 +116,7 @@ public:
     // one response per request. Stops at the first error status (ChipError, its request's index
     // in *failedIndex). A request whose reply carries data and that the chip reports as a
     // duplicate is sent once more at the end, so its response never depends on later requests
-    // of the same batch.
+    // of the same batch. A raw write NAKed twice goes on as two frames of half its data.
     LoaderResult run(const std::vector<Request>& requests, std::vector<Response>* responses,
                      int* failedIndex = nullptr);
 
