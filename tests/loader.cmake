@@ -14,6 +14,6 @@ target_include_directories(praxon_loader_engine_lzma PUBLIC ${PROJECT_SOURCE_DIR
 target_compile_definitions(praxon_loader_engine_lzma PUBLIC LOADER_LZMA)
 praxon_add_test(tst_loaderprotocol_lzma SOURCES tst_loaderprotocol.cpp LoaderFakeChip.cpp
     LoaderFakeChip.h LIBS praxon_loader_engine_lzma praxon_flash ZLIB::ZLIB)
-# The host's loader transport against the loader's engine on the fake chip.
+# The host's loader transport against the loader's engine (both decoders) on the fake chip.
 praxon_add_test(tst_loaderlink SOURCES tst_loaderlink.cpp LoaderFakeChip.cpp LoaderFakeChip.h
-    LIBS praxon_loader_engine praxon_flash praxon_testkit)
+    LIBS praxon_loader_engine_lzma praxon_flash praxon_testkit)

@@ -168,7 +168,7 @@ private:
     void startLoader() {
         params = {Ram32(goAddress + 8),  Ram32(goAddress + 12), Ram32(goAddress + 16),
                   Ram32(goAddress + 20), Ram32(goAddress + 24), Ram32(goAddress + 28),
-                  Ram32(goAddress + 32)};
+                  Ram32(goAddress + 32), Ram32(goAddress + 36)};
         Chip().pageSize = params.page_size;
         const std::uint32_t rxSize = params.ram_end - params.rx_start;
         rxBuffer_.assign(rxSize, 0);
@@ -646,17 +646,30 @@ private slots:
         QCOMPARE(rig.port.written.size() - writtenBefore, window + 5);
     }
 
-    // A line that damages every long frame: raw writes NAKed twice go on in halves until they
-    // pass, and the data arrives whole.
+    // A line that damages every long frame: writes NAKed twice go on in halves until they pass,
+    // and the data arrives whole.
+    void longFramesDamagedGoInHalves_data() {
+        QTest::addColumn<bool>("lzma");
+        QTest::addColumn<int>("damageLongerThan");
+        QTest::newRow("raw 2 KB frames") << false << 700;
+        QTest::newRow("one LZMA stream") << true << 120;
+    }
+
     void longFramesDamagedGoInHalves() {
+        QFETCH(bool, lzma);
+        QFETCH(int, damageLongerThan);
         Rig rig;
-        QVERIFY(rig.start().ok());
-        rig.port.damageLongerThan = 700;
-        const QByteArray data = Random(8192, 11);
-        QVERIFY(rig.loader.write(kFlashBase, data, {}, false).ok());
+        LoaderParameters parameters = rig.parameters();
+        parameters.lzmaTable = lzma;
+        QVERIFY(rig.loader.start(*rig.binary, parameters).ok());
+        const QByteArray data = lzma ? Code(8192) : Random(8192, 11);
+        const std::vector<LoaderLink::Request> frames =
+            rig.loader.writeRequests(kFlashBase, data, {}, true);
+        QCOMPARE(frames.front().command, lzma ? loadercmd::kWriteLzma : loadercmd::kWrite);
+        rig.port.damageLongerThan = damageLongerThan;
+        QVERIFY(rig.loader.write(kFlashBase, data, {}, true).ok());
         QCOMPARE(FlashBytes(kFlashBase, data.size()), data);
-        QVERIFY(rig.loader.stats().splits >= 8);
-        QVERIFY(rig.loader.stats().naks > 0);
+        QVERIFY(rig.loader.stats().splits >= int(frames.size()));
     }
 
     void stopEndsTheWait() {

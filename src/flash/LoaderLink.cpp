@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <numeric>
+#include <optional>
 
 #include "Commands.h"
 #include "LzmaFrames.h"
@@ -76,6 +77,52 @@ LoaderResult Outcome(LoaderOutcome outcome, std::uint8_t command = 0) {
     result.outcome = outcome;
     result.command = command;
     return result;
+}
+
+// Cuts a write in two where that keeps the data whole: request keeps the first part, the second
+// is returned. Raw data halves (down to kMinSplitBytes each); an LZMA frame's stream is cut at the
+// cut nearest its middle, the second part continuing the stream. None for anything else.
+std::optional<LoaderLink::Request> SplitOff(LoaderLink::Request* request) {
+    LoaderLink::Request rest;
+    qint64 firstShare = 0, total = 0;  // output bytes of the first part and of both
+    if (request->command == kWrite) {
+        const int half = (int(request->payload.size()) - 4) / 2 & ~1;
+        if (half < kMinSplitBytes) return std::nullopt;
+        rest.command = kWrite;
+        AppendU32(rest.payload, U32(request->payload, 0) + std::uint32_t(half));
+        rest.payload += request->payload.mid(4 + half);
+        request->payload.truncate(4 + half);
+        firstShare = half;
+        total = half + rest.payload.size() - 4;
+    } else if (request->command == kWriteLzma || request->command == kWriteLzmaMore) {
+        if (request->cuts.empty()) return std::nullopt;
+        const int head = request->command == kWriteLzma ? kLzmaBeginHead : kLzmaMoreHead;
+        const int sizeAt = request->command == kWriteLzma ? 4 : 0;  // the u16 output length
+        total = std::uint8_t(request->payload[sizeAt]) | std::uint8_t(request->payload[sizeAt + 1])
+                                                             << 8;
+        auto cut = std::min_element(request->cuts.begin(), request->cuts.end(),
+                                    [&](const auto& a, const auto& b) {
+                                        return std::abs(2 * qint64(a.first) - total) <
+                                               std::abs(2 * qint64(b.first) - total);
+                                    });
+        firstShare = cut->first;
+        rest.command = kWriteLzmaMore;
+        AppendU16(rest.payload, std::uint32_t(total - firstShare));
+        rest.payload += request->payload.mid(head + cut->second);
+        for (auto it = cut + 1; it != request->cuts.end(); ++it)
+            rest.cuts.push_back({it->first - cut->first, it->second - cut->second});
+        request->payload.truncate(head + cut->second);
+        request->payload[sizeAt] = char(firstShare);
+        request->payload[sizeAt + 1] = char(firstShare >> 8);
+        request->cuts.erase(cut, request->cuts.end());
+    } else {
+        return std::nullopt;
+    }
+    rest.workNs = request->workNs * (total - firstShare) / total;
+    rest.bytes = request->bytes * (total - firstShare) / total;
+    request->workNs -= rest.workNs;
+    request->bytes -= rest.bytes;
+    return rest;
 }
 
 }  // namespace
@@ -320,26 +367,15 @@ LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Resp
             order.push_back(order[entry.position]);
     };
 
-    // A line that loses or damages a byte in so many hundred loses nearly every long frame: a raw
-    // write NAKed twice goes on as two halves (down to kMinSplitBytes of data each).
+    // A line that loses or damages a byte in so many hundred loses nearly every long frame: a
+    // write NAKed twice goes on as two frames of about half of it (SplitOff).
     const auto splitIfDamagedAgain = [&] {
         const int w = order[next];
-        Request& request = requests[std::size_t(w)];
-        const int half = (int(request.payload.size()) - 4) / 2 & ~1;
-        if (++naks[std::size_t(w)] < 2 || request.command != kWrite || half < kMinSplitBytes)
-            return;
-        const std::uint32_t address = U32(request.payload, 0);
-        QByteArray second;
-        AppendU32(second, address + std::uint32_t(half));
-        second += request.payload.mid(4 + half);
-        const qint64 data = request.payload.size() - 4;
-        Request rest{kWrite, second, request.workNs * (data - half) / data,
-                     request.bytes * (data - half) / data};
-        request.payload.truncate(4 + half);
-        request.workNs -= rest.workNs;
-        request.bytes -= rest.bytes;
+        if (++naks[std::size_t(w)] < 2) return;
+        std::optional<Request> rest = SplitOff(&requests[std::size_t(w)]);
+        if (!rest) return;
         naks[std::size_t(w)] = 0;
-        requests.push_back(std::move(rest));
+        requests.push_back(std::move(*rest));
         origin.push_back(origin[std::size_t(w)]);
         naks.push_back(0);
         order.insert(order.begin() + long(next) + 1, int(requests.size()) - 1);
@@ -568,7 +604,7 @@ std::vector<LoaderLink::Request> LoaderLink::writeRequests(std::uint32_t address
             }
             payload += piece.stream;
             lzma.push_back({lzma.empty() ? kWriteLzma : kWriteLzmaMore, payload,
-                            work(piece.outputBytes), piece.outputBytes});
+                            work(piece.outputBytes), piece.outputBytes, piece.cuts});
         }
         if (!lzma.empty() && WireBytes(lzma) < WireBytes(requests)) return lzma;
     }

@@ -94,6 +94,9 @@ public:
         QByteArray payload;
         qint64 workNs = 0;  // the chip's own time for it
         qint64 bytes = 0;   // the image bytes it writes, for progress reports
+        // An LZMA write's inner points where its stream may be cut into two frames: output
+        // bytes and stream bytes from its start.
+        std::vector<std::pair<std::uint32_t, int>> cuts;
     };
     struct Response {
         std::uint8_t status = 0;
@@ -116,7 +119,8 @@ public:
     // one response per request. Stops at the first error status (ChipError, its request's index
     // in *failedIndex). A request whose reply carries data and that the chip reports as a
     // duplicate is sent once more at the end, so its response never depends on later requests
-    // of the same batch. A raw write NAKed twice goes on as two frames of half its data.
+    // of the same batch. A write NAKed twice goes on as two frames of about half its data (raw
+    // writes, and LZMA writes at one of their cuts).
     LoaderResult run(const std::vector<Request>& requests, std::vector<Response>* responses,
                      int* failedIndex = nullptr);
 

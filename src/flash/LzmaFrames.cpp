@@ -39,6 +39,7 @@ int lz_peek(uint32_t distance, uint8_t* byte) {
 #undef LOADER_POLL
 
 constexpr int kInitBytes = 5;
+constexpr int kCutHalfWords = 32;  // a piece may be cut every 64 output bytes
 
 // Dictionary bytes that keep the position's low bits equal on both sides (the chip counts
 // positions from the flash base, the encoder from the dictionary's start).
@@ -112,8 +113,12 @@ LzmaPlan PlanLzma(std::uint32_t address, const QByteArray& data, QByteArray dict
                consumed[std::size_t(end + 1)] - from + overhead <= payloadLimit)
             ++end;
         if (end == at) return {};
-        plan.pieces.push_back(
-            {std::uint32_t(end - at) * 2, stream.mid(from, consumed[std::size_t(end)] - from)});
+        LzmaPiece piece{
+            std::uint32_t(end - at) * 2, stream.mid(from, consumed[std::size_t(end)] - from), {}};
+        // Every cut is exact: the decoder takes a stream byte only when a bit needs it.
+        for (int k = at + kCutHalfWords; k < end; k += kCutHalfWords)
+            piece.cuts.push_back({std::uint32_t(k - at) * 2, consumed[std::size_t(k)] - from});
+        plan.pieces.push_back(std::move(piece));
         at = end;
     }
     return plan;

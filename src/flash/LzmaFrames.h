@@ -3,6 +3,7 @@
 // image bytes, cut into the pieces that consecutive frames carry.
 #include <QByteArray>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace praxon::flash {
@@ -15,6 +16,9 @@ QByteArray LzmaRaw(const QByteArray& data, const QByteArray& dictionary, int lp,
 struct LzmaPiece {
     std::uint32_t outputBytes = 0;
     QByteArray stream;
+    // Inner points where the piece may be cut in two (every 64 output bytes): output bytes and
+    // stream bytes from its start.
+    std::vector<std::pair<std::uint32_t, int>> cuts;
 };
 
 struct LzmaPlan {
