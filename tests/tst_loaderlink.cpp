@@ -91,6 +91,7 @@ public:
     bool romRefusesData = false;  // NACK to Write Memory's data
     int lineLimit = 0;            // bytes at a port speed above this are garbled (0: none)
     int damageLongerThan = 0;     // a byte of every frame longer than this is damaged (0: none)
+    int damageEvery = 0;          // one host byte in this many is damaged (0: none)
     bool refuseSpeedChange = false;
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(0x5000, 0);
     loader_params params{};
@@ -204,6 +205,8 @@ private:
             if (f && f->kind == Fault::Decay) Chip().flash[f->address - kFlashBase] ^= 0x01;
             if (damageLongerThan && bytes.size() > damageLongerThan)
                 arriving[bytes.size() / 3] ^= 0x40;
+            for (int i = 0; damageEvery && i < arriving.size(); ++i)
+                if (++hostBytes_ % damageEvery == 0) arriving[i] = char(arriving[i] ^ 0x08);
             const bool garbled = lineGarbled();
             for (char byte : arriving)
                 Chip().rx.push_back(garbled ? loadertest::kLineError : std::uint8_t(byte));
@@ -243,6 +246,7 @@ private:
     }
 
     Rom rom_ = Rom::Command;
+    qint64 hostBytes_ = 0;
     std::uint32_t address_ = 0;
     bool running_ = false;
     std::vector<std::uint8_t> rxBuffer_;
@@ -670,6 +674,23 @@ private slots:
         QVERIFY(rig.loader.write(kFlashBase, data, {}, true).ok());
         QCOMPARE(FlashBytes(kFlashBase, data.size()), data);
         QVERIFY(rig.loader.stats().splits >= int(frames.size()));
+    }
+
+    // After a NAK the frames behind the damaged one go again: a full window of them for every
+    // damaged byte would send the data many times over on a noisy line.
+    void noisyLineShrinksTheWindow() {
+        Rig rig;
+        LoaderParameters parameters = rig.parameters();
+        parameters.ramEnd = 0x20005000;  // a window of 14 KB
+        QVERIFY(rig.loader.start(*rig.binary, parameters).ok());
+        rig.port.damageEvery = 2500;
+        const QByteArray data = Random(32768, 12);
+        QVERIFY(rig.loader.write(kFlashBase, data, {}, false).ok());
+        QCOMPARE(FlashBytes(kFlashBase, data.size()), data);
+        QVERIFY(rig.loader.stats().naks >= 10);
+        // About 5 times the data here; 26 times with the whole window sent again after each NAK.
+        QVERIFY2(rig.loader.stats().bytesSent < 8 * data.size(),
+                 QByteArray::number(rig.loader.stats().bytesSent));
     }
 
     void stopEndsTheWait() {

@@ -30,7 +30,8 @@ constexpr qint64 kReplyMarginNs = 100 * kMs;  // adapter latency and the host's 
 constexpr int kDictionaryBytes = 32 * 1024;
 constexpr int kDeflatePiece = 4096;
 constexpr int kReadPiece = 1024;
-constexpr int kMinSplitBytes = 128;  // a raw write's data is split no shorter
+constexpr int kMinSplitBytes = 128;         // a raw write's data is split no shorter
+constexpr qint64 kNoisyWindowBytes = 1024;  // the window right after a NAK
 // An LZMA frame's output at most: its reply time stays near that of the other writes.
 constexpr int kLzmaMaxOutput = 8192;
 constexpr int kLzmaBeginHead = 7;  // u32 address, u16 output bytes, u8 props
@@ -339,6 +340,8 @@ LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Resp
     int resendsWithoutProgress = 0;
     // After a missing reply only the oldest frame goes again until an answer shows the chip alive.
     bool probing = false;
+    // The bytes that may be in flight: the chip's buffer, less after a NAK.
+    qint64 window = qint64(hello_.rxSize);
     QElapsedTimer sinceProgress, sinceStart;
     sinceProgress.start();
     sinceStart.start();
@@ -393,7 +396,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Resp
         while (next < order.size() && int(flight.size()) < maxInFlight) {
             const Request& request = requests[std::size_t(order[next])];
             const qint64 bytes = request.payload.size() + kFrameOverhead;
-            if (!flight.empty() && inFlightBytes + bytes > qint64(hello_.rxSize)) break;
+            if (!flight.empty() && inFlightBytes + bytes > window) break;
             const qint64 lineBytes = sendFrame(seq_, request.command, request.payload);
             if (!lineBytes) return Outcome(LoaderOutcome::LineLost, request.command);
             flight.push_back({next, seq_, bytes, lineBytes});
@@ -434,6 +437,9 @@ LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Resp
         frames.pop_front();
         if (frame.code == kNak) {
             ++stats_.naks;
+            // Every frame sent after the damaged one goes again: on a noisy line a full window
+            // would cost its whole time on the line for each damaged byte.
+            window = kNoisyWindowBytes;
             const auto it = std::find_if(flight.begin(), flight.end(),
                                          [&](const InFlight& e) { return e.seq == frame.seq; });
             if (it == flight.end()) continue;  // about frames already settled
@@ -479,6 +485,7 @@ LoaderResult LoaderLink::run(const std::vector<Request>& batch, std::vector<Resp
             continue;
         }
         if (frame.code != request.command || frame.payload.isEmpty()) continue;
+        window = std::min(qint64(hello_.rxSize), window + entry.bytes);  // grows back per answer
         flight.pop_front();
         resendsWithoutProgress = 0;
         probing = false;
