@@ -204,16 +204,7 @@ const BuiltIn& BuiltInTable() {
 
 // "4 KB blocks 0-3, 7", "sectors 2".
 std::string GroupList(const std::vector<unsigned>& groups) {
-    std::string text;
-    for (size_t i = 0; i < groups.size();) {
-        size_t j = i;
-        while (j + 1 < groups.size() && groups[j + 1] == groups[j] + 1) ++j;
-        if (!text.empty()) text += ", ";
-        text += std::to_string(groups[i]);
-        if (j > i) text += "-" + std::to_string(groups[j]);
-        i = j + 1;
-    }
-    return text;
+    return UnitRuns(groups, ", ");
 }
 
 std::string ValueMeaning(const OptionField& f, uint32_t value) {
@@ -560,12 +551,12 @@ std::vector<bool> ProtectedUnits(const OptionLayout& layout, uint16_t pid,
     return out;
 }
 
-std::string UnitRuns(const std::vector<uint32_t>& units) {
+std::string UnitRuns(const std::vector<uint32_t>& units, const char* separator) {
     std::string text;
     for (size_t i = 0; i < units.size();) {
         size_t j = i;
         while (j + 1 < units.size() && units[j + 1] == units[j] + 1) ++j;
-        if (!text.empty()) text += ',';
+        if (!text.empty()) text += separator;
         text += std::to_string(units[i]);
         if (j > i) text += '-' + std::to_string(units[j]);
         i = j + 1;

@@ -87,8 +87,8 @@ void FillComplements(const OptionLayout& layout, std::vector<uint8_t>* image);
 // Offsets of the values whose complement does not match (the chip then takes the value as
 // all ones and flags an option-byte error).
 std::vector<uint32_t> BadComplements(const OptionLayout& layout, const std::vector<uint8_t>& image);
-// Unit numbers in runs: "0-3,8" (empty for none).
-std::string UnitRuns(const std::vector<uint32_t>& units);
+// Unit numbers in runs: "0-3,8" (empty for none), runs joined by separator.
+std::string UnitRuns(const std::vector<uint32_t>& units, const char* separator = ",");
 // A chip as it leaves the factory: readout level 0, no write protection, the fields of kind
 // other (the protection mode bits) at 0, every other bit at 1.
 std::vector<uint8_t> FactoryOptionBytes(const OptionLayout& layout);
