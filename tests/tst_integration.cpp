@@ -81,10 +81,7 @@ private slots:
         // Write Memory of the second record: a refused command disconnects.
         row("program nack:0x31:2:1", false, 1, false,
             {"program_begun", "link_closed", "program_failed"});
-        // Verify of the second record (Read Memory occurrence 3).
-        row("verify nack:0x11:3:2", false, 2, true,
-            {"program_begun", "address_refused@08000010=1F", "verify_step_failed address nack=1F",
-             "program_failed"});
+        // Verify of the second record (Read Memory occurrence 3); a refused address: the read rows.
         row("verify short:0x11:3:3", false, 2, true,
             {"program_begun", "verify_step_failed data timeout", "program_failed"});
         row("verify change:0x11:3:3", false, 2, true,
@@ -208,8 +205,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.board->readoutProtected(), 2000);
     }
 
-    // Reading the whole flash into an existing Intel HEX file (128 KB: two segments; binary and
-    // ranges in tst_cliprocess). The name as typed: the blank after it dropped.
+    // Reading the whole flash into an existing Intel HEX file (128 KB: two segments; binary, ranges
+    // and the exact records in tst_cliprocess). The name as typed: the blank after it dropped.
     void readHex() {
         auto options = rig::boardOptions();
         options.board.flashKb = 128;
@@ -219,26 +216,14 @@ private slots:
         QVERIFY(r.connectAndClear());
         const QString path = rig::writeFile(r.dir.filePath("OUT.HEX"), kOld);
         QVERIFY(r.engine.readToFile(path + " ", praxon::ImageFormat::Hex));
-        // Progress in 64-byte records; the log: tst_cliprocess.
-        const auto& steps = r.host.progressHistory;
-        QCOMPARE(steps.first(), qMakePair(qint64(64), qint64(content.size())));
-        QCOMPARE(steps.last(), qMakePair(qint64(content.size()), qint64(content.size())));
-        QCOMPARE(steps.size(), content.size() / 64);
         QCOMPARE(r.host.last(praxon::EventCode::ReadDone).done, qint64(content.size()));
-        const QByteArray file = rig::readFile(path);
-        std::istringstream in(file.toStdString());
+        std::istringstream in(rig::readFile(path).toStdString());
         praxon::FirmwareImage image;
         QVERIFY(praxon::ReadHexImage(in, &image, nullptr));
+        QCOMPARE(image.segments().at(0).address, 0x08000000u);
         const std::vector<uint8_t>& bytes = image.segments().at(0).bytes;
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())),
                  content);
-        // Start address, two segments, end, each line ended by CR LF; nothing left beside the file.
-        QStringList lines = QString::fromLatin1(file).split("\r\n");
-        QCOMPARE(lines.takeLast(), QString());
-        QCOMPARE(lines.size(), 2 + content.size() / 64 + 2);
-        QCOMPARE(lines.mid(0, 2), QStringList({":0400000508000000EF", ":020000040800F2"}));
-        QCOMPARE(lines.at(2 + 1024), QString(":020000040801F1"));
-        QCOMPARE(lines.last(), QString(":00000001FF"));
         QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files | QDir::NoSymLinks),
                  QStringList{"OUT.HEX"});
     }
