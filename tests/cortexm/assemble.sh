@@ -1,5 +1,5 @@
 #!/bin/sh
-# Assembles the Thumb programs of tst_simboard and tst_simulator into ../cortexm_programs.h (bytes,
+# Assembles the Thumb programs of tst_simboard into ../cortexm_programs.h (bytes,
 # with their source beside them). Needs arm-none-eabi-as; the build itself does not.
 set -e
 cd "$(dirname "$0")"
