@@ -58,11 +58,11 @@ QByteArray frames(const QString& text) {
     return out;
 }
 
-// Feeds the bytes 1 ms apart at 115200 baud and returns everything the board put on the line.
-QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs) {
+// Feeds the bytes 1 ms apart at baud and returns everything the board put on the line.
+QByteArray feed(Board& b, const QByteArray& in, int64_t* clockNs, int baud = 115200) {
     QByteArray out;
     for (char c : in) {
-        for (const auto& e : b.feed(uint8_t(c), *clockNs += 1'000'000, 115200))
+        for (const auto& e : b.feed(uint8_t(c), *clockNs += 1'000'000, baud))
             out.append(reinterpret_cast<const char*>(e.bytes.data()), qsizetype(e.bytes.size()));
     }
     return out;
@@ -88,11 +88,6 @@ QByteArray pattern(int size) {
     QByteArray p(size, 0);
     for (int i = 0; i < size; ++i) p[i] = char(i * 7 % 251 + 1);
     return p;
-}
-
-const char* statusName(CortexM::Status s) {
-    static const char* const names[] = {"running", "halted", "reset", "user program"};
-    return names[int(s)];
 }
 
 // The CRC-32 the loader's frames end with (loader/PROTOCOL.md): of the words (little-endian,
@@ -125,8 +120,9 @@ class TestSimBoard : public QObject {
 
 private slots:
     // Byte-in/byte-out exchanges with the bootloader, after its first 0x7F unless the board says
-    // "nosync". board: "pid=PID kb=FLASH hw (hardware watchdog) skip (protected erase skipped)";
-    // input as frames() builds it; after: "resets=N", "wdg=0|1" checked when given.
+    // "nosync". board: "pid=PID kb=FLASH hw (hardware watchdog) skip (protected erase skipped)
+    // baud=B (the input at that speed)"; input as frames() builds it; after: "resets=N", "wdg=0|1"
+    // checked when given.
     void bootloader_data() {
         QTest::addColumn<QString>("board");
         QTest::addColumn<QString>("input");
@@ -138,6 +134,9 @@ private slots:
         };
         // The F103 it starts as.
         row("before sync only 0x7F counts", "nosync", "00ff7f", "79");
+        // The speed is learnt from 0x7F, from 1200 baud up; bytes at another speed are lost.
+        row("600 baud: no sync", "nosync baud=600", "7f", "");
+        row("synchronised at 115200: a command at 9600 lost", "baud=9600", "02fd", "");
         row("bad complement; 0x7F after sync is a command", "", "0000 7f80 01fe",
             "1f 1f 7922000079");
         row("read: bad address checksum, bad count", "", "11ee 0800000009 11ee 0800000008 03fb",
@@ -227,17 +226,19 @@ private slots:
         QFETCH(QByteArray, expected);
         QFETCH(QString, after);
         BoardConfig c;
+        int baud = 115200;
         for (const QString& item : board.split(' ', Qt::SkipEmptyParts)) {
             const QString key = item.section('=', 0, 0), value = item.section('=', 1);
             if (key == "pid") c.pid = uint16_t(value.toUInt(nullptr, 16));
             if (key == "kb") c.flashKb = value.toInt();
             if (key == "hw") c.hardwareWatchdog = true;
             if (key == "skip") c.skipProtectedErase = true;
+            if (key == "baud") baud = value.toInt();
         }
         Board b(c);
         int64_t t = 0;
         if (!board.contains("nosync")) QCOMPARE(feed(b, hex("7f"), &t), hex("79"));
-        QCOMPARE(feed(b, frames(input), &t).toHex(' '), expected.toHex(' '));
+        QCOMPARE(feed(b, frames(input), &t, baud).toHex(' '), expected.toHex(' '));
         const QString resets = after.section("resets=", 1).section(' ', 0, 0);
         if (!resets.isEmpty()) QCOMPARE(int(b.counters().resets), resets.toInt());
         if (after.contains("wdg=")) QCOMPARE(b.hardwareWatchdog(), after.contains("wdg=1"));
@@ -372,7 +373,8 @@ private slots:
         std::vector<int64_t> sentAt;  // from Go
         for (const auto& s : cpu.takeSent())
             bytes.append(char(s.byte)), sentAt.push_back(s.atNs - start);
-        QCOMPARE(QString(statusName(cpu.status())), status);
+        const QStringList statuses{"running", "halted", "reset", "user program"};
+        QCOMPARE(statuses.value(int(cpu.status())), status);
         if (sent == "?")
             QVERIFY2(!bytes.isEmpty() && bytes != host && bytes != before.left(4),
                      bytes.toHex().constData());
