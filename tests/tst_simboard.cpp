@@ -433,6 +433,7 @@ private slots:
         config.hardwareWatchdog = watchdog;
         Board board(config);
         int64_t now = 0;
+        board.loadFlash(0, reinterpret_cast<const uint8_t*>(pattern(1024).constData()), 1024);
         if (!watchdog) feed(board, hex("7f639c000000"), &now);  // sector 0 (pages 0-3); a reset
         // Its settings at 0x0C: the line speed, the buffer and its size, no flags.
         const QByteArray image = file.readAll().replace(
@@ -471,10 +472,12 @@ private slots:
         QCOMPARE(hello.left(3).toHex(), QByteArray("000301"));
         QCOMPARE(hello.mid(28, 4) + hello.mid(36, 4), le(64) + le(64'000'000));
         if (watchdog) return;
-        // Status 6 (write-protected), the address, the flash SR; the erased half-word left erased.
-        const QByteArray reply = call(0x04, le(0x08000400) + "xy");
-        QCOMPARE(reply.left(5).toHex(), (QByteArray(1, 6) + le(0x08000400)).toHex());
-        QCOMPARE(board.flash()[0x400] & board.flash()[0x401], 0xFF);
+        // Status 6 (write-protected), the address, the flash SR; the erase of page 0, which holds
+        // data, refused the same way; the flash as it was.
+        QCOMPARE(call(0x04, le(0x08000400) + "xy").left(5), QByteArray(1, 6) + le(0x08000400));
+        QCOMPARE(call(0x02, le(0x08000000) + le(1, 2)).left(1), QByteArray(1, 6));
+        const auto* flash = reinterpret_cast<const char*>(board.flash().data());
+        QVERIFY(QByteArray(flash, 2048) == pattern(1024) + QByteArray(1024, char(0xFF)));
     }
 };
 

@@ -161,7 +161,6 @@ private slots:
             QTest::newRow(name) << QString(args).split(' ') << message;
         };
         row("too many boards", "--boards 65", "--boards must be 1 to 64");
-        row("short ID", "--uid 0011", "--uid must be 24 hex digits (12 bytes)");
         row("option the chip lacks", "--option BFB2=0",
             "--option: 'BFB2': no such option on STM32F10x medium-density (it has RDP, WDG_SW, "
             "nRST_STOP, nRST_STDBY, DATA0, DATA1, WRP0, WRP1, WRP2, WRP3)");
