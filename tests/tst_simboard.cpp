@@ -421,9 +421,9 @@ private slots:
     }
 
     // The loader this tree builds (loader/bin) on the emulated chip: its hello; the refusal of a
-    // write to a protected sector, which it learns from the chip's registers; its reloads of the
-    // hardware watchdog. (Its answers to the rest: tst_loaderprotocol on the host build; writes,
-    // erases and CRC through the host's loader link: tst_turbosim.)
+    // write and an erase in a protected sector, which it learns from the chip's registers; its
+    // reloads of the hardware watchdog. (Its answers to the rest: tst_loaderprotocol on the host
+    // build; writes, erases and CRC through the host's loader link: tst_turbosim.)
     void loader() {
         QFETCH(bool, watchdog);
         QFile file(PRAXON_LOADER_F1);
