@@ -1,6 +1,6 @@
 // The link's own rules, on a fake port: the receive buffer, the reply rule of each wait and its
-// typed result (a silent wait's limit: tst_integration's late and silent rows), port
-// open failures and the pauses of a boot sequence; boot sequences as text and the engine driving a
+// typed result (a silent wait's limit: tst_integration's late and silent rows), port open
+// failures and the pauses of a boot sequence; boot sequences as text and the engine driving a
 // wiring around a session (each wiring's sequences: tst_cli; a wired board and a reconnect to a
 // synchronised bootloader end to end: tst_cliprocess's wired). The frames on the wire, the
 // operations' texts, failure paths (NACKs, silence, Stop, a lost line, Get ID's forms) and the
@@ -26,7 +26,6 @@
 #include "RecordingHost.h"
 
 using namespace praxon;
-Q_DECLARE_METATYPE(praxon::Wiring)
 
 namespace {
 struct Rig {
