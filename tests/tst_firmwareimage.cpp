@@ -1,5 +1,5 @@
-// Firmware images: adding records, building them cheaply, reading Intel HEX and binary files,
-// single Intel HEX lines read and written, and the Go address typed as hex text.
+// Firmware images: adding records, building them cheaply, reading Intel HEX (line by line) and
+// binary files, Intel HEX lines written, and the Go address typed as hex text.
 #include <QtTest>
 
 #include <numeric>
@@ -34,23 +34,13 @@ const uint8_t* U8(const QByteArray& b) {
     return reinterpret_cast<const uint8_t*>(b.constData());
 }
 
-const QString kIllegal = "illegal_format", kChecksum = "bad_checksum";
-
 // A record line with a correct checksum, built independently of the writer.
-QString Line(int offset, int type, const QByteArray& data) {
+QByteArray Line(int offset, int type, const QByteArray& data) {
     QByteArray b = QByteArray(1, char(data.size())) + char(offset >> 8) + char(offset) + char(type);
     b += data;
     int sum = 0;
     for (char c : b) sum -= uint8_t(c);
-    return ":" + QString::fromLatin1((b + char(sum)).toHex().toUpper());
-}
-
-// "" for an accepted line (its reason left untouched), else the reason's name.
-QString Parse(const QString& line, HexRecord& record) {
-    HexLineError why = HexLineError::None;
-    const bool ok = ParseHexLine(line.toStdString(), record, &why);
-    if (ok) return why == HexLineError::None ? "" : "accepted, yet a reason";
-    return why == HexLineError::None ? "rejected without a reason" : HexLineErrorName(why);
+    return ":" + (b + char(sum)).toHex().toUpper();
 }
 
 }  // namespace
@@ -133,6 +123,7 @@ private slots:
         }
     }
 
+    // Intel HEX files line by line (where the address records put the data), and binary files.
     // Refusals the engine shows (no end record, conflicts, no data) are in tst_engine.
     void readFile_data() {
         QTest::addColumn<QByteArray>("file");
@@ -141,8 +132,10 @@ private slots:
         QTest::addColumn<QString>("result");  // segments, or on refusal reason|line|number
         const QByteArray ela = ":020000040800F2", end = ":00000001FF", d0 = ":0400000001020304F2",
                          d4 = ":020004000506EF", bad = ":020004000506EE";
-        const QByteArray longLine = ":" + QByteArray(1100, '0');
+        const QByteArray seg = ":020000021000EC", top = ":020000047FFF7C\n";
+        const QByteArray longLine = ":" + QByteArray(1100, '0'), ones(252, 1), high("\x80\0", 2);
         const QString illegal = "illegal_format";
+        const int badLine = ImageLoadError::BadLine;
         auto row = [](const char* name, QByteArray file, int kind, QString result,
                       qint64 load = -1) { QTest::newRow(name) << file << load << kind << result; };
         row("CR LF, lone CR, lone LF", ela + "\r\n" + d0 + "\r" + d4 + "\n" + end, 0,
@@ -151,13 +144,32 @@ private slots:
             "8000000=01020304");
         row("after the end record ignored", d0 + "\n" + end + "\nnot hex\n:01000000FF00", 0,
             "0=01020304");
-        row("bad checksum on line 3, CR", ela + "\r" + d0 + "\r" + bad + "\r" + end,
-            ImageLoadError::BadLine, "bad_checksum|" + bad + "|3");
-        row("CR CR LF: an empty line", d0 + "\r\r\n" + end, ImageLoadError::BadLine,
-            illegal + "||2");
-        row("1025 characters: cut, no message", d0 + "\n" + longLine + "\n" + end,
-            ImageLoadError::BadLine, "|" + longLine.left(1024) + "|2");
-        row("1024 characters: parsed", longLine.left(1024) + "\n", ImageLoadError::BadLine,
+        row("02 clears linear", ela + "\n" + seg + "\n" + Line(0x10, 0, "\1") + "\n" + end, 0,
+            "10010=01");
+        row("04 clears segment, lower case",
+            seg + "\n:020000040801F1\n" + Line(0, 0, "\1\2").toLower() + "\n" + end, 0,
+            "8010000=0102");
+        row("offset unsigned, 252 bytes, 05 keeps the base, blank and CR after the end",
+            ela + "\n:0400000508000000EF\n" + Line(0x8000, 0, ones) + "\n" + end + " \r", 0,
+            "8008000=" + ones.toHex().toUpper());
+        row("segment and offset at their maximum",
+            ":02000002FFFFFE\n" + Line(0xFFFF, 0, "\1") + "\n" + end, 0, "10FFEF=01");
+        row("last byte at 0x7FFFFFFF", top + Line(0xFFF0, 0, ones.left(16)) + "\n" + end, 0,
+            "7FFFFFF0=" + ones.left(16).toHex().toUpper());
+        row("one byte past 0x7FFFFFFF", top + Line(0xFFF0, 0, ones.left(17)) + "\n" + end, badLine,
+            illegal + "|" + Line(0xFFF0, 0, ones.left(17)) + "|2");
+        row("04 value 0x8000", Line(0, 4, high) + "\n" + end, badLine,
+            illegal + "|" + Line(0, 4, high) + "|1");
+        row("02 with one byte", Line(0, 2, "\1") + "\n" + end, badLine,
+            "segment_length|" + Line(0, 2, "\1") + "|1");
+        row("fewer data bytes than the count", ":1000000003ED\n" + end, badLine,
+            illegal + "|:1000000003ED|1");
+        row("bad checksum on line 3, CR", ela + "\r" + d0 + "\r" + bad + "\r" + end, badLine,
+            "bad_checksum|" + bad + "|3");
+        row("CR CR LF: an empty line", d0 + "\r\r\n" + end, badLine, illegal + "||2");
+        row("1025 characters: cut, no message", d0 + "\n" + longLine + "\n" + end, badLine,
+            "|" + longLine.left(1024) + "|2");
+        row("1024 characters: parsed", longLine.left(1024) + "\n", badLine,
             illegal + "|" + longLine.left(1024) + "|1");
         row("nothing at all", "", ImageLoadError::NoEndRecord, "||0");
         row("binary over several read chunks", Pattern(70000), 0,
@@ -200,46 +212,6 @@ private slots:
         FirmwareImage image;
         QVERIFY(ReadHexImage(in, &image, nullptr));
         QCOMPARE(Describe(image), "800FFF0=" + bytes.toHex().toUpper());
-    }
-
-    // Lines parsed in order into one record. The result is the message of the first line refused,
-    // else the segment and linear bases and the last data record's address.
-    void hexLines_data() {
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("result");
-        const auto row = [](const char* name, const QStringList& lines, const QString& result) {
-            QTest::newRow(name) << lines << result;
-        };
-        const QString lin = ":020000040800F2", seg = ":020000021000EC", top = ":020000047FFF7C";
-        const QString d16 = Line(0, 0, QByteArray(16, 1));
-        row("bad checksum, line quoted", {":00000001FE \r"}, kChecksum);
-        row("fewer data bytes than the count", {":1000000003ED"}, kIllegal);
-        row("02 with one byte", {Line(0, 2, "\1")}, "segment_length");
-        row("04 with three bytes", {Line(0, 4, "\1\2\3")}, "linear_length");
-        row("03 start segment", {Line(0, 3, "\1\2\3\4")}, "start_segment");
-        row("04 value 0x8000", {Line(0, 4, QByteArray::fromHex("8000"))}, kIllegal);
-        row("02 clears linear", {lin, seg, Line(0x10, 0, "\1")}, "1000 0 10010");
-        row("04 clears segment, lower case", {seg, ":020000040801F1", d16.toLower()},
-            "0 801 8010000");
-        row("offset unsigned, 252 bytes, 05 and 01 keep the base, blank and CR",
-            {lin, ":0400000508000000EF", Line(0x8000, 0, QByteArray(252, 1)), ":00000001FF \r"},
-            "0 800 8008000");
-        row("segment and offset at their maximum", {":02000002FFFFFE", Line(0xFFFF, 0, "\1")},
-            "FFFF 0 10FFEF");
-        row("last byte at 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(16, 1))},
-            "0 7FFF 7FFFFFF0");
-        row("one byte past 0x7FFFFFFF", {top, Line(0xFFF0, 0, QByteArray(17, 1))}, kIllegal);
-    }
-
-    void hexLines() {
-        QFETCH(QStringList, lines);
-        HexRecord record;
-        QString message;  // reading stops at the first refusal
-        for (const QString& line : lines)
-            if (message.isEmpty()) message = Parse(line, record);
-        const QString bases =
-            QString::asprintf("%X %X %X", record.Segment, record.Linear, record.Address);
-        QTEST(message.isEmpty() ? bases : message, "result");
     }
 
     // Offsets with leading zeros are read back by buildCost and rangeWriter.
