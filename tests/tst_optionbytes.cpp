@@ -127,28 +127,6 @@ private slots:
         QTEST(shown.join('|'), "decoded");
     }
 
-    void badComplements_data() {
-        QTest::addColumn<int>("pid");
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<QString>("bad");
-        QTest::newRow("F1 RDP, USER and WRP3") << 0x410 << "0:A5A5 3:01 F:FF"
-                                               << "0,2,E";
-        QTest::newRow("F4 has none") << 0x413 << "0:12345678"
-                                     << "";
-        QTest::newRow("L4 word at 0x18") << 0x415 << "1E:00"
-                                         << "18";
-    }
-
-    void badComplements() {
-        QFETCH(int, pid);
-        QFETCH(QString, image);
-        QStringList bad;
-        for (uint32_t at :
-             BadComplements(layoutOf(uint16_t(pid)), patched(layoutOf(uint16_t(pid)), image)))
-            bad << QString::number(at, 16).toUpper();
-        QTEST(bad.join(','), "bad");
-    }
-
     // Edits: the bytes they change (complements included), refusals leaving the image as it was.
     void encode_data() {
         QTest::addColumn<int>("pid");
