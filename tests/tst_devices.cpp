@@ -136,8 +136,6 @@ private slots:
         row("F10x fast: Get's list decides, no version line", 0x410, true, "Get lists 44",
             "4000FFFF", QString(f1Read).insert(8, "00FF ") + f1Options,
             {f1, "flash_size 64K", "unique_id@1FFFF7E8", unprotected}, 0x44);
-        row("F4 compatible: Get asked quietly", 0x413, false, "", "12340004", f4Read + f4Options,
-            {f4, "flash_size 1024K", "unique_id@1FFF7A10", unprotected}, 0x44);
         row("Get unanswered: the table's erase", 0x413, true, "no Get", "12340004",
             f4Read + f4Options,
             {f4, "get_failed timeout", "flash_size 1024K", "unique_id@1FFF7A10", unprotected},
