@@ -81,32 +81,28 @@ private slots:
     void connectAndRead_data() {
         QTest::addColumn<int>("pid");
         QTest::addColumn<bool>("readoutProtected");
-        QTest::addColumn<bool>("compatible");
-        QTest::addColumn<bool>("uidRead");
+        QTest::addColumn<bool>("compatible");   // the shortest connect: no unique ID, no options
         QTest::addColumn<bool>("optionsRead");  // at connect, with the protected units
         QTest::addColumn<Units>("protectedUnits");
         QTest::addColumn<EventCode>("readSays");
         const EventCode read = EventCode::OptionBytesRead;
         QTest::newRow("F103, first 4 KB protected")
-            << 0x410 << false << false << true << true << Units{0, 1, 2, 3} << read;
+            << 0x410 << false << false << true << Units{0, 1, 2, 3} << read;
         QTest::newRow("L152: three word addresses")
-            << 0x416 << false << false << true << true << Units{} << read;
-        QTest::newRow("F4: sector grain")
-            << 0x413 << false << false << true << true << Units{0} << read;
+            << 0x416 << false << false << true << Units{} << read;
+        QTest::newRow("F4: sector grain") << 0x413 << false << false << true << Units{0} << read;
         QTest::newRow("G0B1: the pages from the option bytes")
-            << 0x467 << false << false << true << true << Units{} << read;
-        QTest::newRow("readout-protected F103") << 0x410 << true << false << false << false
-                                                << Units{} << EventCode::OptionBytesProtected;
-        QTest::newRow("F103 compatible: the shortest connect")
-            << 0x410 << false << true << false << false << Units{} << read;
-        QTest::newRow("H7: no option area known") << 0x450 << false << false << true << false
-                                                  << Units{} << EventCode::OptionBytesUnsupported;
+            << 0x467 << false << false << true << Units{} << read;
+        QTest::newRow("readout-protected F103")
+            << 0x410 << true << false << false << Units{} << EventCode::OptionBytesProtected;
+        QTest::newRow("F103 compatible") << 0x410 << false << true << false << Units{} << read;
+        QTest::newRow("H7: no option area known")
+            << 0x450 << false << false << false << Units{} << EventCode::OptionBytesUnsupported;
     }
     void connectAndRead() {
         QFETCH(int, pid);
         QFETCH(bool, readoutProtected);
         QFETCH(bool, compatible);
-        QFETCH(bool, uidRead);
         QFETCH(bool, optionsRead);
         QFETCH(Units, protectedUnits);
         QFETCH(EventCode, readSays);
@@ -118,6 +114,7 @@ private slots:
         config.uid = std::array<uint8_t, 12>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
         Rig rig(config, compatible ? WriteMode::Compatible : WriteMode::Fast);
         QVERIFY(rig.engine.connect("ttyS0"));
+        const bool uidRead = !readoutProtected && !compatible;
         const QByteArray uid = uidRead ? QByteArray::fromHex("0102030405060708090A0B0C") : "";
         const std::vector<uint8_t>& got = rig.engine.target().uniqueId;
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), uid);
