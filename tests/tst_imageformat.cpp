@@ -101,35 +101,10 @@ private slots:
         QTEST(praxon::SavedImageFormatForFileName(utf8), "saved");
     }
 
-    void content_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<ImageFormat>("format");
-        const ImageFormat hex = ImageFormat::Hex, bin = ImageFormat::Binary,
-                          srec = ImageFormat::Srec, elf = ImageFormat::Elf;
-        auto row = [](const char* name, const QByteArray& bytes, ImageFormat f) {
-            QTest::newRow(name) << bytes << f;
-        };
-        row("ELF magic alone", "\177ELF", elf);
-        row("three bytes of the magic", "\177EL", bin);
-        row("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1", srec);
-        row("S and a letter", "Sx", bin);
-        row("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", hex);
-        row("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", bin);
-        // Binary images that start with a record's first character.
-        row("':' then binary", QByteArray(":\x1f\xa6\x1a\xfc\n:00000001FF", 15), bin);
-        row("\"S1\" then binary", QByteArray("S1\x00\x20\x41", 5), bin);
-        row("a damaged record stays HEX", ":0G000001FF\r\n\x01", hex);
-        row("blanks only", " \r\n\t", bin);
-    }
-
-    void content() {
-        QFETCH(QByteArray, bytes);
-        QTEST(praxon::DetectImageFormat(std::string_view(bytes.constData(), size_t(bytes.size()))),
-              "format");
-    }
-
     // One entry point reads every format, by content or as told; a stream that cannot go back
-    // (a pipe) loses nothing to the look at its start.
+    // (a pipe) loses nothing to the look at its start. By content: ELF for its magic; after a byte
+    // order mark and blank lines, a record's first character starts a text file only when its
+    // line is text; a file found to be text but no sound file of its format is refused.
     void readImageFile_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("told");  // -1: by content
@@ -157,6 +132,22 @@ private slots:
             row("S-record read as HEX", srecFile, int(ImageFormat::Hex), pipe, ImageFormat::Hex,
                 "");
         }
+        const auto found = [&](const char* name, const QByteArray& b, ImageFormat used) {
+            const bool bin = used == ImageFormat::Binary;
+            row(name, b, -1, false, used, bin ? "08000000:" + b.toHex().toUpper() : "");
+        };
+        found("ELF magic alone", "\177ELF", ImageFormat::Elf);
+        found("three bytes of the magic", "\177EL", ImageFormat::Binary);
+        found("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1",
+              ImageFormat::Srec);
+        found("S and a letter", "Sx", ImageFormat::Binary);
+        found("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", ImageFormat::Hex);
+        found("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", ImageFormat::Binary);
+        found("':' then binary", QByteArray(":\x1f\xa6\x1a\xfc\n:00000001FF", 15),
+              ImageFormat::Binary);
+        found("\"S1\" then binary", QByteArray("S1\x00\x20\x41", 5), ImageFormat::Binary);
+        found("a damaged record stays HEX", ":0G000001FF\r\n\x01", ImageFormat::Hex);
+        found("blanks only", " \r\n\t", ImageFormat::Binary);
         QByteArray large(3 * praxon::kFormatProbeSize, '\n');
         large += srecFile;
         QTest::newRow("S-record after more blank lines than the look takes")
