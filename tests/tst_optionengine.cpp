@@ -254,7 +254,8 @@ private slots:
     }
 
     // Write Protect: the units covering a range, or all; what was protected stays; the groups
-    // sent; families with page areas refused.
+    // sent; families with page areas refused. Then Write Unprotect. The board is wired: each
+    // command's reset is followed by the entry sequence, without a request to the user.
     void writeProtect_data() {
         QTest::addColumn<int>("pid");
         QTest::addColumn<std::vector<std::string>>("before");
@@ -262,7 +263,7 @@ private slots:
         QTest::addColumn<uint32_t>("size");  // 0: all
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QByteArray>("groups");  // as sent
-        QTest::addColumn<Units>("after");        // protected units on the chip afterwards
+        QTest::addColumn<Units>("after");        // protected units on the chip; all: every one
         const auto row = [](const char* name, int pid, const std::vector<std::string>& before,
                             uint32_t begin, uint32_t size, bool ok, const QByteArray& groups,
                             const Units& after) {
@@ -272,6 +273,8 @@ private slots:
             QByteArray("\x01", 1), {4, 5, 6, 7});
         row("what was protected stays", 0x410, {"WRP0=0xFE"}, 0x08002000, 0x10, true,
             QByteArray("\x00\x02", 2), {0, 1, 2, 3, 8, 9, 10, 11});
+        row("F103 all", 0x410, {}, 0, 0, true,
+            QByteArray::fromHex("000102030405060708090A0B0C0D0E0F"), {});
         row("F4 sectors", 0x413, {}, 0x08010000, 0x10000, true, "\x04", {4});
         row("range past the flash", 0x410, {}, 0x20000000, 0x100, false, {}, {});
         row("G071 protects page areas", 0x460, {}, 0, 0, false, {}, {});
@@ -284,22 +287,6 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(Units, after);
         Rig rig(Chip(uint16_t(pid), before));
-        QVERIFY(rig.connect());
-        QCOMPARE(rig.engine.writeProtect(size ? std::optional<AddressRange>({begin, begin + size})
-                                              : std::nullopt),
-                 ok);
-        QTEST(rig.host.last(EventCode::WriteProtectBegun).bytes, "groups");
-        QCOMPARE(rig.host.has(EventCode::WriteProtectDone), ok);
-        if (ok) {
-            QCOMPARE(rig.protectedUnits(), after);
-            QCOMPARE(rig.engine.optionBytes()->protectedUnits, after);
-        }
-    }
-
-    // Everything protected, then unprotected on a wired board: it is reset into its bootloader
-    // by the entry sequence once more, without a request to the user.
-    void writeProtectAllThenUnprotect() {
-        Rig rig(Chip(0x410));
         Wiring wiring;
         wiring.reset = WiredLine::Dtr;
         wiring.boot0 = WiredLine::Rts;
@@ -307,9 +294,18 @@ private slots:
         lines.boot = LinesForWiring(wiring);
         rig.engine.setLineOptions(lines);
         QVERIFY(rig.connect());
-        QVERIFY(rig.engine.writeProtect(std::nullopt));
-        QCOMPARE(rig.protectedUnits().size(), rig.board.units().size());
-        rig.host.clearRecords();
+        QCOMPARE(rig.engine.writeProtect(size ? std::optional<AddressRange>({begin, begin + size})
+                                              : std::nullopt),
+                 ok);
+        QTEST(rig.host.last(EventCode::WriteProtectBegun).bytes, "groups");
+        QCOMPARE(rig.host.has(EventCode::WriteProtectDone), ok);
+        if (!ok) return;
+        if (!size) {  // all: every unit of the chip
+            after.resize(rig.board.units().size());
+            std::iota(after.begin(), after.end(), 0u);
+        }
+        QCOMPARE(rig.protectedUnits(), after);
+        QCOMPARE(rig.engine.optionBytes()->protectedUnits, after);
         const int linesBefore = rig.port.lines.size();
         QVERIFY(rig.engine.writeUnprotect());
         QCOMPARE(rig.host.last(EventCode::WriteUnprotectDone).value.value_or(-1), 0);
