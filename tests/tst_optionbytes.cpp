@@ -94,8 +94,6 @@ private slots:
         row("F1 has no level 2", 0x410, "0:CC33", "RDP", "RDP=CC level 1");
         row("F1 block of 15 bytes", 0x410, "-", "RDP", "RDP -");
         row("F0 level 2", 0x440, "0:CC33", "RDP", "RDP=CC level 2 (permanent)");
-        row("F0 F04x has nBOOT0 and BOOT_SEL", 0x445, "2:7F80", "nBOOT0,BOOT_SEL",
-            "nBOOT0=1 BOOT0 taken from this bit when BOOT_SEL is 0|BOOT_SEL=0 BOOT0 from nBOOT0");
         row("F4 user byte, readout byte second, sectors", 0x413, "0:CCAA 8:FA0F",
             "BOR_LEV,WDG_SW,RDP,nWRP,DB1M",
             "BOR_LEV=3 off|WDG_SW=0 hardware watchdog|RDP=AA level 0|nWRP=FFA sectors 0, 2 "
@@ -147,7 +145,6 @@ private slots:
             "'WRP1=0x100': WRP1 takes 0 to 0xFF");
         // (The refusal of an option the chip lacks: tst_simulator's badOptions.)
         row("F1 XL BFB2", 0x430, "BFB2=0", "2=F7 3=08");
-        row("no equals sign", 0x410, "RDP", "'RDP': NAME=VALUE expected");
         row("F4 sectors, no complements", 0x413, "nWRP=0xFFE WDG_SW=0", "0=DF 8=FE");
         row("L4 one bank, word complement", 0x415, "DUALBANK=0", "2=DF 6=20");
         row("L0 readout level 1", 0x417, "RDP=1", "0=00 2=FF");
