@@ -48,13 +48,6 @@ struct Rig {
             if (board.pageWriteProtected(unsigned(i))) units.push_back(uint32_t(i));
         return units;
     }
-    // The image of count bytes at address, as the engine loads a file.
-    static FirmwareImage image(uint32_t address, uint32_t count) {
-        FirmwareImage image;
-        const std::vector<uint8_t> bytes(count, 0x5A);
-        image.add(address, bytes.data(), bytes.size());
-        return image;
-    }
 };
 
 sim::BoardConfig Chip(uint16_t pid, std::vector<std::string> options = {}, int flashKb = 0) {
@@ -157,40 +150,37 @@ private slots:
         QTest::addColumn<bool>("allowPermanent");
         QTest::addColumn<int>("lostSyncs");   // 0x7F frames after the reset the board does not see
         QTest::addColumn<bool>("pressStop");  // when the user is asked to reset the board
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<EventCode>("says");
-        QTest::addColumn<int>("writes");  // Write Memory to the option area
+        QTest::addColumn<EventCode>("says");  // OptionBytesWritten: success
+        QTest::addColumn<int>("writes");      // Write Memory to the option area
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("value");  // the field's value on the chip afterwards
         using V = std::vector<std::string>;
-        const auto row = [](const char* name, int pid, const V& edits, bool allowPermanent, bool ok,
+        const auto row = [](const char* name, int pid, const V& edits, bool allowPermanent,
                             EventCode says, int writes, const char* field, int value,
                             int lostSyncs = 0, bool pressStop = false) {
-            QTest::newRow(name) << pid << edits << allowPermanent << lostSyncs << pressStop << ok
-                                << says << writes << QString(field) << value;
+            QTest::newRow(name) << pid << edits << allowPermanent << lostSyncs << pressStop << says
+                                << writes << QString(field) << value;
         };
         const EventCode written = EventCode::OptionBytesWritten;
         const EventCode failed = EventCode::ReconnectFailed;
-        row("F103 watchdog and a data byte", 0x410, {"WDG_SW=0", "DATA0=0x12"}, false, true,
-            written, 1, "DATA0", 0x12);
-        row("back after the request", 0x410, {"DATA1=0x34"}, false, true, written, 1, "DATA1", 0x34,
-            3);
-        row("never back, Stop", 0x410, {"DATA1=0x34"}, false, false, failed, 1, "DATA1", 0x34, 1000,
-            true);
-        row("never back, the wait ends", 0x410, {"DATA1=0x34"}, false, false, failed, 1, "DATA1",
-            0x34, 1000);
-        row("G071 word layout", 0x460, {"nRST_STOP=0"}, false, true, written, 1, "nRST_STOP", 0);
+        row("F103 watchdog and a data byte", 0x410, {"WDG_SW=0", "DATA0=0x12"}, false, written, 1,
+            "DATA0", 0x12);
+        row("back after the request", 0x410, {"DATA1=0x34"}, false, written, 1, "DATA1", 0x34, 3);
+        row("never back, Stop", 0x410, {"DATA1=0x34"}, false, failed, 1, "DATA1", 0x34, 1000, true);
+        row("never back, the wait ends", 0x410, {"DATA1=0x34"}, false, failed, 1, "DATA1", 0x34,
+            1000);
+        row("G071 word layout", 0x460, {"nRST_STOP=0"}, false, written, 1, "nRST_STOP", 0);
         // The engine names the fields the chip has (the refusal's detail).
-        row("unknown name", 0x410, {"BOGUS=1"}, false, false, EventCode::OptionNameUnknown, 0,
-            "WDG_SW", 1);
-        row("a bad edit stops the good ones", 0x410, {"DATA0=1", "DATA1=0x100"}, false, false,
+        row("unknown name", 0x410, {"BOGUS=1"}, false, EventCode::OptionNameUnknown, 0, "WDG_SW",
+            1);
+        row("a bad edit stops the good ones", 0x410, {"DATA0=1", "DATA1=0x100"}, false,
             EventCode::OptionValueInvalid, 0, "DATA0", 0xFF);
-        row("F0 level 2 refused without the flag", 0x440, {"RDP=2"}, false, false,
+        row("F0 level 2 refused without the flag", 0x440, {"RDP=2"}, false,
             EventCode::ReadoutLevel2Refused, 0, "RDP", 0xAA);
-        row("F0 level 2 with the flag", 0x440, {"RDP=2"}, true, true, written, 1, "RDP", 0xCC);
-        row("F0 level 1: read refused afterwards, as meant", 0x440, {"RDP=1"}, false, true, written,
-            1, "RDP", 0x00);
-        row("U575: the option register is only read", 0x482, {"IWDG_SW=0"}, false, false,
+        row("F0 level 2 with the flag", 0x440, {"RDP=2"}, true, written, 1, "RDP", 0xCC);
+        row("F0 level 1: read refused afterwards, as meant", 0x440, {"RDP=1"}, false, written, 1,
+            "RDP", 0x00);
+        row("U575: the option register is only read", 0x482, {"IWDG_SW=0"}, false,
             EventCode::OptionBytesReadOnly, 0, "IWDG_SW", 1);
     }
     void writeOptionBytes() {
@@ -199,7 +189,6 @@ private slots:
         QFETCH(bool, allowPermanent);
         QFETCH(int, lostSyncs);
         QFETCH(bool, pressStop);
-        QFETCH(bool, ok);
         QFETCH(EventCode, says);
         QFETCH(int, writes);
         QFETCH(QString, field);
@@ -217,10 +206,10 @@ private slots:
             reset = reset || e.code == EventCode::ChipResetting;
             if (pressStop && e.code == EventCode::ResetBoardRequest) rig.engine.stop();
         };
+        const bool ok = says == EventCode::OptionBytesWritten;
         QCOMPARE(rig.engine.writeOptionBytes(edits, allowPermanent), ok);
         QVERIFY(rig.host.has(says));
-        QCOMPARE(rig.host.has(EventCode::OptionBytesWritten),
-                 says == EventCode::OptionBytesWritten);
+        QCOMPARE(rig.host.has(EventCode::OptionBytesWritten), ok);
         QCOMPARE(rig.host.has(EventCode::ResetBoardRequest), lostSyncs > 0);
         if (says == EventCode::OptionNameUnknown)
             QVERIFY(rig.host.last(says).detail.startsWith("RDP,WDG_SW,"));
@@ -349,8 +338,11 @@ private slots:
         QVERIFY(rig.connect());
         ProgramOptions options;
         options.erase = EraseScope(scope);
+        FirmwareImage image;
+        const std::vector<uint8_t> bytes(size, 0x5A);
+        image.add(begin, bytes.data(), bytes.size());
         const bool done =
-            program ? rig.engine.program(Rig::image(begin, size), options)
+            program ? rig.engine.program(image, options)
                     : rig.engine.erase(size ? std::optional<AddressRange>({begin, begin + size})
                                             : std::nullopt);
         QCOMPARE(done, units.isEmpty());
@@ -392,8 +384,6 @@ private slots:
         row("L4R 2M: options not mapped, refused", 0x470, 2048, "", 0x7F000, 0x2000, false, {});
         row("L476 1M: two banks without the options", 0x415, 1024, "DUALBANK=0", 0x7F000, 0x2000,
             true, {254, 255, 256, 257});
-        row("G0B1 512K DUAL_BANK=0", 0x467, 512, "DUAL_BANK=0", 0x3F000, 0x2000, true,
-            {126, 127, 128, 129});
         row("F429 1M DB1M=1: bank 2 from sector 12", 0x419, 1024, "DB1M=1", 0x7F000, 0x2000, true,
             {7, 12});
         row("F429 1M DB1M=0: one bank", 0x419, 1024, "DB1M=0", 0x7F000, 0x2000, true, {7, 8});
