@@ -136,7 +136,6 @@ private slots:
             QTest::newRow(name) << pid << edits << changed << permanent;
         };
         row("F1 hardware watchdog, any case", 0x410, "wdg_sw=0", "2=FE 3=01");
-        row("F1 readout level 1", 0x410, "RDP=1", "0=00 1=FF");
         row("F1 readout level 0 again", 0x410, "RDP=1 RDP=0", "");
         row("F1 has no level 2", 0x410, "RDP=2", "'RDP=2': the readout level is 0 or 1");
         row("F0 level 2 is permanent", 0x440, "RDP=2", "0=CC 1=33", true);
@@ -176,7 +175,6 @@ private slots:
         auto row = [](const char* name, int pid, int kb, const char* edits, const char* units) {
             QTest::newRow(name) << pid << kb << edits << units;
         };
-        row("F1 1 KB pages: 4 a bit", 0x410, 64, "WRP0=0xFE", "0-3");
         row("F1 2 KB pages: 2 a bit", 0x414, 512, "WRP0=0xFD", "2-3");
         row("F1 high density: the last bit takes the rest", 0x414, 512, "WRP3=0x7F", "62-255");
         row("F4 bank 2 sectors not in the block", 0x419, 2048, "nWRP=0x7FF", "11-11");
