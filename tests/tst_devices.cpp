@@ -136,8 +136,6 @@ private slots:
         row("F10x fast: Get's list decides, no version line", 0x410, true, "Get lists 44",
             "4000FFFF", QString(f1Read).insert(8, "00FF ") + f1Options,
             {f1, "flash_size 64K", "unique_id@1FFFF7E8", unprotected}, 0x44);
-        row("F4 compatible: Get asked quietly", 0x413, false, "", "12340004", f4Read + f4Options,
-            {f4, "flash_size 1024K", "unique_id@1FFF7A10", unprotected}, 0x44);
         row("Get unanswered: the table's erase", 0x413, true, "no Get", "12340004",
             f4Read + f4Options,
             {f4, "get_failed timeout", "flash_size 1024K", "unique_id@1FFF7A10", unprotected},
@@ -193,7 +191,7 @@ private slots:
         QTEST(int(chip.engine.target().eraseCommand), "erase");
     }
 
-    // The frames per family after connect. op: "chip" or "range:B-E" erased, "write:ITEMS" and
+    // The frames per family after connect. op: "range:B-E" erased, "write:ITEMS" and
     // "chip+write:ITEMS" programmed. L0's page by page erase, a whole bank 2, F4 sectors and units
     // left to the option bytes are run by praxon-cli on the simulated chip of each family in
     // tst_families.
@@ -207,8 +205,6 @@ private slots:
                             const QString& frames, bool fast = true) {
             QTest::newRow(name) << pid << fast << hex(word) << QString(op) << frames;
         };
-        row("0x43: global", 0x410, "8000FFFF", "chip", "43BC FF00");
-        row("0x44: global", 0x413, "12340004", "chip", "44BB FFFF00");
         row("0x43: 256 pages in two commands", 0x414, "0002FFFF", "range:08000000-08080000",
             "43BC " + pageList(0x43, 254) + " 43BC 00FFFF");
         row("0x44: 512 pages in 511 and 1", 0x437, "00020000", "range:08000000-08020000",
@@ -236,8 +232,7 @@ private slots:
         chip.port.written.clear();
         const QString kind = op.section(':', 0, 0), arg = op.section(':', 1);
         const bool ok =
-            kind == "chip" ? chip.engine.erase()
-            : kind == "range"
+            kind == "range"
                 ? chip.engine.erase(AddressRange{arg.section('-', 0, 0).toUInt(nullptr, 16),
                                                  arg.section('-', 1).toULongLong(nullptr, 16)})
                 : chip.engine.program(image(arg),
@@ -264,84 +259,12 @@ private slots:
         QVERIFY(chip.port.written.isEmpty());
     }
 
-    // The built-in table parses whole: a faulty row would drop its chip unseen.
+    // The built-in table parses whole: a faulty row would drop its chip unseen. (What a sound
+    // row holds, the connect and frames rows above read back.)
     void table() {
         QCOMPARE(BuiltInDeviceTableErrors(), std::vector<std::string>());
         QVERIFY(Devices().size() >= 70);
         QCOMPARE(Devices().size(), BuiltInDeviceRows().size());
-    }
-
-    // The table's parser (the engine's and the simulator's): what it takes from a row, and the
-    // line and column of each faulty row, which is left out.
-    void rows_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("result");  // each row's fields, then each error
-        const QString good =
-            "0x410\tSTM32F10x\tmedium\t128K\t0x1FFFF7E0:f1\t1K\t-\t4\tFF\t0x20000200-0x20004FFF"
-            "\t\t0x1FFFF000\t0x1FFFF800\tyes\t2.2\t100\t35000\t0x1FFFF7E8";
-        const QString goodFields =
-            "410 STM32F10x/medium 20000 1FFFF7E0:1 400x0 0/0 4 FF 20000200-20005000 1FFFF000 "
-            "1FFFF800 mass 22 100 35000 uid 1FFFF7E8,1FFFF7EC,1FFFF7F0";
-        auto row = [](const char* name, const QString& text, const QString& result) {
-            QTest::newRow(name) << text << result;
-        };
-        row("comment, blank line, runs of tabs, outer blanks", "# c\n\n  " + good + " \r",
-            goodFields);
-        row("sectors, bank 2, codes, erased 00, two RAM ranges, no mass erase",
-            "0x413\tF4\tx\t1M\t0x1FFF7A22:0=384K,1=256K\t16Kx4,64K,128Kx7\t0x08080000\t8\t00"
-            "\t0x20003000-0x2001FFFF,0x10000000-0x1000FFFF\t0x1FFF0000\t-\tno\t3.1\t500\t16000\t-",
-            "413 F4/x 100000 1FFF7A22:3(0=60000,1=40000) 4000x4,10000x1,20000x7 8080000/0 8 0 "
-            "20003000-20020000,10000000-10010000 1FFF0000 0 - 31 500 16000");
-        row("units at the largest flash only, bank 2 at half, low byte",
-            QString(good).replace("\t1K\t-", "\t2K@max\thalf").replace(":f1", ":low8"),
-            "410 STM32F10x/medium 20000 1FFFF7E0:2 800x0@max 0/1 4 FF 20000200-20005000 "
-            "1FFFF000 1FFFF800 mass 22 100 35000 uid 1FFFF7E8,1FFFF7EC,1FFFF7F0");
-        row("unique ID in three words apart (L0/L1)",
-            QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054,0x1FF80064"),
-            QString(goodFields)
-                .replace("1FFFF7E8,1FFFF7EC,1FFFF7F0", "1FF80050,1FF80054,1FF80064"));
-        row("unique ID in two words",
-            QString(good).replace("\t0x1FFFF7E8", "\t0x1FF80050,0x1FF80054"), "line 1: uid");
-        row("units left to the option bytes", QString(good).replace("\t1K\t", "\t?\t"),
-            QString(goodFields).replace(" 400x0 ", "  "));
-        row("units short of the flash", QString(good).replace("\t1K\t", "\t16Kx4\t"),
-            "line 1: units");
-        row("align not a power of 2", QString(good).replace("\t4\tFF", "\t6\tFF"), "line 1: align");
-        row("RAM ends before it starts",
-            QString(good).replace("0x20000200-0x20004FFF", "0x20004FFF-0x20000200"), "line 1: ram");
-        row("pid twice, the first kept", good + "\n" + good, goodFields + "|line 2: pid twice");
-        row("a column missing", QString(good).replace("\tyes", ""), "line 1: 17 columns expected");
-    }
-
-    void rows() {
-        QFETCH(QString, text);
-        std::vector<std::string> errors;
-        QStringList result;
-        for (const DeviceRow& d : ParseDeviceRows(text.toStdString(), &errors)) {
-            QStringList units, ram, codes;
-            for (const EraseRun& u : d.units) units << QString::asprintf("%Xx%X", u.size, u.count);
-            for (const AddressRange& r : d.ram)
-                ram << QString::asprintf("%X-%llX", r.begin, (unsigned long long)r.end);
-            for (const auto& [code, bytes] : d.sizeCodes)
-                codes << QString::asprintf("%u=%X", code, bytes);
-            result << QString::asprintf("%X ", d.pid) +
-                          QString::fromStdString(d.family + "/" + d.line) +
-                          QString::asprintf(" %X %X:%d", d.maxFlashBytes, d.flashSizeRegister,
-                                            int(d.sizeCoding)) +
-                          (codes.isEmpty() ? "" : "(" + codes.join(',') + ")") + " " +
-                          units.join(',') + (d.unitsAtMaxOnly ? "@max" : "") +
-                          QString::asprintf(" %X/%d %d %X ", d.bank2, d.bank2AtHalf, d.writeAlign,
-                                            d.erasedValue) +
-                          ram.join(',') +
-                          QString::asprintf(" %X %X %s %X %d %d", d.systemMemory, d.optionBytes,
-                                            d.massErase ? "mass" : "-", d.protocol, d.unitEraseMs,
-                                            d.massEraseMs) +
-                          (d.hasUid() ? QString::asprintf(" uid %X,%X,%X", d.uidWords[0],
-                                                          d.uidWords[1], d.uidWords[2])
-                                      : QString());
-        }
-        for (const std::string& e : errors) result << QString::fromStdString(e);
-        QTEST(result.join('|'), "result");
     }
 };
 
