@@ -32,11 +32,9 @@ struct Ev {
     Ev& pid(uint16_t v) { return e.pid = v, *this; }
     Ev& portError(PortError v) { return e.portError = v, *this; }
     Ev& reply(ReplyStatus v, uint8_t byte = 0) { return e.withReply(v, byte), *this; }
-    Ev& step(Step v) { return e.step = v, *this; }
     Ev& text(const char* v) { return e.text = v, *this; }
     Ev& total(qint64 v) { return e.total = v, *this; }
     Ev& value(qint64 v) { return e.value = v, *this; }
-    Ev& srecError(SrecError v) { return e.srecError = v, *this; }
     Ev& elfError(ElfError v) { return e.elfError = v, *this; }
 };
 
@@ -78,15 +76,10 @@ const QList<Row>& Rows() {
         {Ev(C::Progress, O::Read).done(4).total(1024), "status2:已读0.39%."},
         {Ev(C::ConnectBegun, O::Connect), "status6:未连接. | status4: | log:连接目标板......"},
         {PortOpen(PortError::NotFound).detail("open: system text"),
-         "msg:指定的串口不存在或已被占用。 | log:串口/dev/ttyUSB0: open: system text",
-         "msg:The serial port /dev/ttyUSB0 does not exist. Check the port name and that the "
-         "adapter is plugged in. | log:Serial port /dev/ttyUSB0: open: system text"},
+         "msg:指定的串口不存在或已被占用。 | log:串口/dev/ttyUSB0: open: system text"},
         {PortOpen(PortError::NoPermission),
          "msg:没有权限打开串口/dev/ttyUSB0。请把当前用户加入dialout组（命令：sudo usermod -aG "
-         "dialout $USER），然后注销并重新登录后再试。",
-         "msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the dialout "
-         "group with the command\n  sudo usermod -aG dialout $USER\nthen log out and log in again "
-         "(the new group takes effect only in a new login)."},
+         "dialout $USER），然后注销并重新登录后再试。"},
         // The answer byte: without a leading zero in Chinese.
         {Ev(C::AddressRefused, O::Read).address(0x08000400).actual(0x05),
          "msg:传送地址时应答为非ACK，应答值=5",
@@ -100,37 +93,21 @@ const QList<Row>& Rows() {
         {Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x1F),
          "log:读取器件信息失败: 目标板应答NACK。"},
         {Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x05),
-         "log:读取器件信息失败: 目标板应答05。",
-         "log:Reading the chip's identity failed: the board answered 0x05."},
+         "log:读取器件信息失败: 目标板应答05。"},
         {Ev(C::ChipIdentified, O::Connect).pid(0x999).bytes("09990000"),
          "status4:未知器件, PID=09990000 | log:器件信息为未知器件, PID=09990000"},
         {Ev(C::BootloaderVersion, O::Connect).value(0x31), "log:Bootloader版本: 3.1"},
         // The register's reading shown when there is one.
         {Ev(C::FlashSizeAssumed, O::Connect).flashKB(128).value(0xFFFF),
-         "log:FLASH容量寄存器读数为FFFF，按该系列最大容量128K计.",
-         "log:The flash size register reads 0xFFFF; taking the family's largest flash, 128 KB."},
+         "log:FLASH容量寄存器读数为FFFF，按该系列最大容量128K计."},
         {Ev(C::FlashSizeAssumed, O::Connect).flashKB(128),
          "log:FLASH容量寄存器不可读，按该系列最大容量128K计."},
         {Ev(C::FlashSize, O::Connect).flashKB(64), "log:FLASH容量为: 64K; RAM容量为: 未知.",
          "log:Flash size: 64 KB; RAM size: unknown."},
-        // A read and a compatible write's read-back say the same step in different words.
-        {Ev(C::ReadStepFailed, O::Read).step(Step::Address).reply(R::Nack, 0x1F),
-         "log:下发地址命令失败。"},
-        {Ev(C::VerifyStepFailed, O::Program).step(Step::Data).reply(R::Nack, 0x1F),
-         "log:非ACK应答，数据校验不正确."},
         {Ev(C::HexLineRejected, O::Load).hexError(HexLineError::IllegalFormat).value(3),
          "msg:HEX文件中包含非法格式数据.", "msg:Line 3 of the HEX file is not a valid record."},
-        {Ev(C::SrecRefused, O::Load)
-             .srecError(SrecError::CountMismatch)
-             .text("S5030002FA")
-             .value(4),
-         "msg:S-record文件第4行记录数与前面的数据记录数不符，下载失败！ S5030002FA",
-         "msg:Line 4 of the S-record file counts a different number of data records than there are "
-         "before it; programming failed! S5030002FA"},
         {Ev(C::ElfRefused, O::Load).elfError(ElfError::OverlappingSegments).address(0x08000002),
-         "msg:ELF文件可装载段在地址08000002处重叠，下载失败！",
-         "msg:The ELF file is refused: loadable segments overlap at 0x08000002; programming "
-         "failed!"},
+         "msg:ELF文件可装载段在地址08000002处重叠，下载失败！"},
         // A refusal is a message when programming, a log line otherwise.
         {Ev(C::ChipUnknown, O::Erase).pid(0x999),
          "log:未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。"},
@@ -151,15 +128,12 @@ const QList<Row>& Rows() {
         {Ev(C::PagesEraseBegun, O::Erase).value(1), "log:开始擦除1页......",
          "log:Erasing 1 page or sector..."},
         {Ev(C::OutputNotWritable, O::Read).text("/tmp/out.bin").detail("No space left on device"),
-         "msg:/tmp/out.bin文件正打开着, 覆盖失败. | log:/tmp/out.bin: No space left on device",
-         "msg:Cannot write the file /tmp/out.bin. | log:/tmp/out.bin: No space left on device"},
+         "msg:/tmp/out.bin文件正打开着, 覆盖失败. | log:/tmp/out.bin: No space left on device"},
         // Production line: what to type next.
         {Ev(C::SerialNumberTaken, O::Program).text("1001").address(0x0800F000),
          "log:序列号1001，写在0800F000。", "log:Serial number 1001, written at 0x0800F000."},
         {Ev(C::SerialStartAhead, O::Program).text("sn.txt").value(7),
-         "msg:序列号状态文件sn.txt的下一个号是7，小于 --serial-start；跳号请直接修改该文件。",
-         "msg:The serial number file sn.txt continues at 7, below --serial-start; to skip numbers, "
-         "edit the file."},
+         "msg:序列号状态文件sn.txt的下一个号是7，小于 --serial-start；跳号请直接修改该文件。"},
         {Ev(C::OptionBytesRead, O::OptionBytes)
              .address(0x1FFFF800)
              .text("F1")
@@ -180,15 +154,10 @@ const QList<Row>& Rows() {
         {Ev(C::WriteProtectedRange, O::Connect).address(0x08000000).value(0x1000).done(0).total(3),
          "log:  写保护：08000000-08000FFF（页或扇区0-3）",
          "log:  write-protected: 0x08000000-0x08000FFF (pages or sectors 0-3)"},
-        {Ev(C::OptionValueInvalid, O::OptionWrite).text("WDG_SW=2").value(1),
-         "log:选项修改\"WDG_SW=2\"的值不合适：取值为0到0x1。"},
         {Ev(C::ReadoutLevel2Refused, O::OptionWrite),
          "log:"
          "拒绝设置读保护级别2：级别2是永久的，芯片将再也无法通过Bootloader读取或重新编程。确需设置"
-         "时请加上--allow-permanent。",
-         "log:Readout level 2 refused: it is permanent; the chip could never be read or "
-         "reprogrammed through its bootloader again. Add --allow-permanent only if that is really "
-         "wanted."},
+         "时请加上--allow-permanent。"},
         {Ev(C::OptionBytesMismatch, O::OptionWrite).address(4).expected(0x12).actual(0x13),
          "log:选项字节回读不符：第4字节应为12，实为13。写入失败！"},
         // -1: the option bytes could not be read back.
