@@ -141,23 +141,6 @@ private slots:
         QCOMPARE(rig::readFile(path), QByteArray("old"));
     }
 
-    // Stop pressed as the first block's answer came: no further Write Memory goes out, and the
-    // program is reported failed (the compatible mode: tst_mainform's session).
-    void stopBetweenBlocks() {
-        Rig r;
-        QVERIFY(r.connect());
-        // Two blocks: the gap between them is not erased.
-        const QString path = rig::writeFile(r.dir.filePath("two.hex"),
-                                            hexFile({{0, "01020304"}, {0x100, "05060708"}}));
-        r.host.onEvent = [&](const Event& e) {
-            if (e.code == EventCode::Progress) r.engine.stop();
-        };
-        QVERIFY(!r.program(path, {EraseScope::None, false, false}));
-        QCOMPARE(r.port.written.count(hex("31CE")), 1);
-        QVERIFY(r.host.has(EventCode::ProgramFailed));
-        QVERIFY(!r.host.has(EventCode::Programmed));
-    }
-
     // The chip stores one byte wrongly: the verify names it, wherever it lies in the image, the
     // last byte included (the compatible mode's last byte and passing verifies: tst_integration).
     void verifySeesEveryByte_data() {
@@ -214,32 +197,41 @@ private slots:
 
     // The fast mode splits at a gap that is not erased and bridges it on an erased chip; records
     // share words and start unaligned (the compatible mode: tst_integration). Progress counts the
-    // bytes written.
+    // bytes written. Stop pressed as the first block's answer came: no further Write Memory goes
+    // out, and the program is reported failed (the compatible mode: tst_mainform's session).
     void writeModes_data() {
         QTest::addColumn<int>("erase");
+        QTest::addColumn<bool>("stop");
         QTest::addColumn<int>("writes");  // Write Memory transactions
-        QTest::newRow("nothing erased: split at the gap") << int(EraseScope::None) << 2;
-        QTest::newRow("chip erased: the gap bridged") << int(EraseScope::Chip) << 1;
+        QTest::newRow("nothing erased: split at the gap") << int(EraseScope::None) << false << 2;
+        QTest::newRow("chip erased: the gap bridged") << int(EraseScope::Chip) << false << 1;
+        QTest::newRow("Stop between the blocks") << int(EraseScope::None) << true << 1;
     }
 
     void writeModes() {
         QFETCH(int, erase);
+        QFETCH(bool, stop);
         QFETCH(int, writes);
         Rig r;
         QVERIFY(r.connect());
+        r.host.onEvent = [&](const Event& e) {
+            if (stop && e.code == EventCode::Progress) r.engine.stop();
+        };
         const QByteArray content = hexFile({{0, "010203040506"},
                                             {6, "0708090A0B0C0D0E0F10"},
                                             {0x11, "1112"},
                                             {0x40, "A1A2A3"},
                                             {0x43, "A4"}});
-        QVERIFY(r.program(rig::writeFile(r.dir.filePath("f.hex"), content),
-                          {EraseScope(erase), true, false}));
+        QCOMPARE(r.program(rig::writeFile(r.dir.filePath("f.hex"), content),
+                           {EraseScope(erase), true, false}),
+                 !stop);
+        const QByteArray blank(0x40 - 0x13, char(0xFF));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.board.flash().data()), 0x48),
-                 hex("0102030405060708090A0B0C0D0E0F10FF1112") +
-                     QByteArray(0x40 - 0x13, char(0xFF)) + hex("A1A2A3A4") +
-                     QByteArray(4, char(0xFF)));
+                 hex("0102030405060708090A0B0C0D0E0F10FF1112") + blank +
+                     (stop ? QByteArray(8, char(0xFF)) : hex("A1A2A3A4FFFFFFFF")));
         QCOMPARE(r.port.written.count(hex("31CE")), writes);
-        QCOMPARE(r.host.progressHistory.last(), qMakePair(qint64(22), qint64(22)));
+        QCOMPARE(r.host.has(EventCode::Programmed), !stop);
+        if (!stop) QCOMPARE(r.host.progressHistory.last(), qMakePair(qint64(22), qint64(22)));
     }
 
     // While an operation waits for the target, every other one is refused at once and sends
