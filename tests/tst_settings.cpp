@@ -1,6 +1,5 @@
-// The settings file, where help is found, and the port list: the system's ports, boards of live
-// simulators, the drop-down. Trimming at exit and the list's order: the window's own test.
-#include <QAbstractItemView>
+// The settings file, where help is found, and the port list: the system's ports, the drop-down.
+// Trimming at exit and the list's order: the window's own test.
 #include <QDir>
 #include <QLineEdit>
 #include <QSettings>
@@ -103,36 +102,28 @@ private slots:
         QCOMPARE(flat(praxon::readConfig()), flat(read));
     }
 
-    void helpFile_data() {
-        QTest::addColumn<QStringList>("files");  // created under a fresh folder; "/" ends a folder
-        QTest::addColumn<QString>("programFolder");
-        QTest::addColumn<bool>("english");
-        QTest::addColumn<QString>("found");
+    // Help is found beside the program first, else where it is installed; a folder named like
+    // the file is not it; English asked and not there: none.
+    void helpFile() {
         const QString h = praxon::helpFileName(), s = "share/praxon/" + h;
         const QString se = "share/praxon/" + praxon::helpFileName(praxon::Language::English);
-        QTest::newRow("English installed") << QStringList{s, se, "bin/"} << "bin" << true << se;
-        QTest::newRow("beside first, blanks around")
-            << QStringList{s, "bin/" + h} << " bin " << false << "bin/" + h;
-        QTest::newRow("folder is not the file")
-            << QStringList{"bin/" + h + "/"} << "bin" << false << "";
-        QTest::newRow("English asked, only Chinese there")
-            << QStringList{s, "bin/" + h} << "bin" << true << "";
-    }
-    void helpFile() {
-        QFETCH(QStringList, files);
-        QFETCH(QString, programFolder);
-        QFETCH(bool, english);
-        QFETCH(QString, found);
-        QTemporaryDir dir;
-        for (const QString& f : files) {
-            QDir().mkpath(QFileInfo(dir.filePath(f)).path());
-            QFile file(dir.filePath(f));
-            QVERIFY(f.endsWith('/') || file.open(QIODevice::WriteOnly));
-        }
-        const QString folder = programFolder.replace("bin", dir.filePath("bin"));
-        const auto language = english ? praxon::Language::English : praxon::Language::Chinese;
-        QCOMPARE(praxon::helpFilePath(folder, language),
-                 found.isEmpty() ? found : dir.filePath(found));
+        // The help for a program in bin/ among files made under a fresh folder ("/" ends a
+        // folder), relative to that folder.
+        const auto found = [](const QStringList& files, QString program, bool english) {
+            QTemporaryDir dir;
+            for (const QString& f : files) {
+                QDir().mkpath(QFileInfo(dir.filePath(f)).path());
+                QFile file(dir.filePath(f));
+                if (!f.endsWith('/') && !file.open(QIODevice::WriteOnly)) return "not made: " + f;
+            }
+            const auto language = english ? praxon::Language::English : praxon::Language::Chinese;
+            return praxon::helpFilePath(program.replace("bin", dir.filePath("bin")), language)
+                .remove(dir.path() + '/');
+        };
+        QCOMPARE(found({s, se, "bin/"}, "bin", true), se);
+        QCOMPARE(found({s, "bin/" + h}, " bin ", false), "bin/" + h);  // blanks around the folder
+        QCOMPARE(found({"bin/" + h + "/"}, "bin", false), QString());
+        QCOMPARE(found({s, "bin/" + h}, "bin", true), QString());
     }
     // Names and data are cut at the first NUL; a value whose data cannot be read is counted and
     // leaves its entry; the list handed in is never overrun. The window's own test covers order,
@@ -146,32 +137,6 @@ private slots:
         QStringList list(3, QStringLiteral("-"));
         QCOMPARE(praxon::EnumComPorts(list, 10, map), 4);
         QCOMPARE(list, QStringList({"COM7", "-", ""}));
-    }
-    // Boards announced by live simulators are listed last; dead or stale notes are not.
-    void simulatedBoards() {
-        QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        const QString folder = praxon::simulatedBoardsFolder(), a = runtime.filePath("a"),
-                      b = runtime.filePath("b");
-        QCOMPARE(folder, runtime.filePath("praxon-sim"));  // where praxon-sim leaves its notes
-        QVERIFY(QDir().mkpath(folder));
-        auto write = [&](const QString& name, const QString& content) {
-            QFile f(name.startsWith('/') ? name : folder + '/' + name);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content.toUtf8()) >= 0);
-        };
-        write(a, "");
-        write(b, "");
-        // A simulator serving several boards names each: every one that exists is offered.
-        write(QString("%1.port").arg(QCoreApplication::applicationPid()),
-              a + "\nmore\n" + b + "\n");
-        write("4194312.port", a);  // above the kernel's pid limit: not running
-        write("1.port", runtime.filePath("gone"));
-        write("notapid.port", a);
-        QCOMPARE(praxon::simulatedBoardPorts(), QStringList({a, b}));
-        QStringList list(10, QString());
-        const int n = praxon::EnumComPorts(list, 10, *praxon::systemPortMap());
-        if (n < 10) QCOMPARE(list.mid(n - 2, 2), QStringList({a, b}));
-        qunsetenv("XDG_RUNTIME_DIR");
     }
     // The system's map is built on a port source: each listing takes the ports afresh, in the
     // source's order, with what is known of each; the drop-down shows those details, and what
