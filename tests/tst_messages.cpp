@@ -35,7 +35,6 @@ struct Ev {
     Ev& text(const char* v) { return e.text = v, *this; }
     Ev& total(qint64 v) { return e.total = v, *this; }
     Ev& value(qint64 v) { return e.value = v, *this; }
-    Ev& elfError(ElfError v) { return e.elfError = v, *this; }
 };
 
 QString shown(const Event& e, Language language) {
@@ -88,26 +87,19 @@ const QList<Row>& Rows() {
         {Ev(C::BoardSilent, O::Connect).reply(R::Nack, 0x1F),
          "status2:收到NACK，请复位目标板并重新连接。 | "
          "log:目标板未响应，检查连接情况，请复位后再次连接。"},
-        {Ev(C::BoardSilent, O::Connect), "log:目标板未响应，检查连接情况，请复位后再次连接。"},
-        // NACK is named; any other answer byte is shown.
-        {Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x1F),
-         "log:读取器件信息失败: 目标板应答NACK。"},
+        // An answer byte other than NACK is shown.
         {Ev(C::GetIdFailed, O::Connect).reply(R::Nack, 0x05),
          "log:读取器件信息失败: 目标板应答05。"},
         {Ev(C::ChipIdentified, O::Connect).pid(0x999).bytes("09990000"),
          "status4:未知器件, PID=09990000 | log:器件信息为未知器件, PID=09990000"},
         {Ev(C::BootloaderVersion, O::Connect).value(0x31), "log:Bootloader版本: 3.1"},
-        // The register's reading shown when there is one.
+        // The register's reading shown.
         {Ev(C::FlashSizeAssumed, O::Connect).flashKB(128).value(0xFFFF),
          "log:FLASH容量寄存器读数为FFFF，按该系列最大容量128K计."},
-        {Ev(C::FlashSizeAssumed, O::Connect).flashKB(128),
-         "log:FLASH容量寄存器不可读，按该系列最大容量128K计."},
         {Ev(C::FlashSize, O::Connect).flashKB(64), "log:FLASH容量为: 64K; RAM容量为: 未知.",
          "log:Flash size: 64 KB; RAM size: unknown."},
         {Ev(C::HexLineRejected, O::Load).hexError(HexLineError::IllegalFormat).value(3),
          "msg:HEX文件中包含非法格式数据.", "msg:Line 3 of the HEX file is not a valid record."},
-        {Ev(C::ElfRefused, O::Load).elfError(ElfError::OverlappingSegments).address(0x08000002),
-         "msg:ELF文件可装载段在地址08000002处重叠，下载失败！"},
         // A refusal is a message when programming, a log line otherwise.
         {Ev(C::ChipUnknown, O::Erase).pid(0x999),
          "log:未知器件(PID=0999)，不知道它的FLASH如何擦除和写入，不能擦除或编程。"},
@@ -129,11 +121,9 @@ const QList<Row>& Rows() {
          "log:Erasing 1 page or sector..."},
         {Ev(C::OutputNotWritable, O::Read).text("/tmp/out.bin").detail("No space left on device"),
          "msg:/tmp/out.bin文件正打开着, 覆盖失败. | log:/tmp/out.bin: No space left on device"},
-        // Production line: what to type next.
+        // Production line: where the number went.
         {Ev(C::SerialNumberTaken, O::Program).text("1001").address(0x0800F000),
          "log:序列号1001，写在0800F000。", "log:Serial number 1001, written at 0x0800F000."},
-        {Ev(C::SerialStartAhead, O::Program).text("sn.txt").value(7),
-         "msg:序列号状态文件sn.txt的下一个号是7，小于 --serial-start；跳号请直接修改该文件。"},
         {Ev(C::OptionBytesRead, O::OptionBytes)
              .address(0x1FFFF800)
              .text("F1")
@@ -147,8 +137,6 @@ const QList<Row>& Rows() {
              .value(1)
              .detail("software watchdog"),
          "log:WDG_SW             0x1        software watchdog"},
-        {Ev(C::OptionFieldValue, O::OptionBytes).text("DATA0").value(0x12),
-         "log:DATA0              0x12"},
         {Ev(C::WriteProtection, O::Connect).value(4).total(64),
          "log:写保护：共64个页或扇区中的4个。", "log:Write-protected: 4 of 64 pages or sectors."},
         {Ev(C::WriteProtectedRange, O::Connect).address(0x08000000).value(0x1000).done(0).total(3),
@@ -160,9 +148,6 @@ const QList<Row>& Rows() {
          "时请加上--allow-permanent。"},
         {Ev(C::OptionBytesMismatch, O::OptionWrite).address(4).expected(0x12).actual(0x13),
          "log:选项字节回读不符：第4字节应为12，实为13。写入失败！"},
-        // -1: the option bytes could not be read back.
-        {Ev(C::WriteUnprotectDone, O::WriteUnprotect).value(-1),
-         "log:已解除写保护（芯片复位后选项字节无法回读核对）。"},
         {Ev(C::UnitsWriteProtected, O::Program).address(0x08000000).value(4).text("0-3"),
          "msg:页或扇区0-3(从08000000起)处于写保护状态，未做任何擦除。请先执行 write-unprotect "
          "解除写保护。"},
