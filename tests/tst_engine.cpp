@@ -161,18 +161,11 @@ private slots:
         Rig r;
         r.engine.setMode(WriteMode(mode));
         QVERIFY(r.connect());
-        // The data frame of a Write Memory is the one after 31 CE and the address: one byte
+        // The only 10-byte frame is the Write Memory's data (count, 8 bytes, checksum): one byte
         // of it (and the checksum with it, so the frame stays valid) is inverted.
-        QList<QByteArray> last;
-        r.tamper = [&](const QByteArray& f) {
-            QByteArray out = f;
-            if (last.size() >= 2 && last[last.size() - 2] == hex("31CE") &&
-                last.last().size() == 5 && f.size() == 10) {
-                out[1 + wrongByte] = char(~out[1 + wrongByte]);
-                out[9] = char(out[9] ^ 0xFF);
-            }
-            last << f;
-            return out;
+        r.tamper = [&](QByteArray f) {
+            if (f.size() == 10) f[1 + wrongByte] = char(~f[1 + wrongByte]), f[9] = char(~f[9]);
+            return f;
         };
         const QString path =
             rig::writeFile(r.dir.filePath("v.hex"), hexFile({{0, "0102030405060708"}}));
