@@ -237,30 +237,6 @@ private slots:
             w->appendLog(text);
         QCOMPARE(log->toPlainText(), "09:05:07 d\n");
     }
-    // The first ten ports as found. Leaving the list opens the port; opening the drop-down does
-    // not. Opening it lists the ports again, as an adapter may have been plugged in; the text
-    // stays.
-    void portList() {
-        QStringList found;
-        for (int i = 12; i >= 1; --i) found << QStringLiteral("/nonexistent/ttyUSB%1").arg(i);
-        praxon::ListPortMap ports = praxon::ListPortMap::fromNames(found);
-        auto w = makeWindow(&ports);
-        QApplication::setActiveWindow(w.get());
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        auto* list = child<QComboBox>(*w, "CombComPort");
-        QCOMPARE(list->itemText(0) + '|' + list->itemText(9) + '|' + list->itemText(10),
-                 found[0] + '|' + found[9] + '|');
-        list->setFocus();
-        QTRY_VERIFY(list->hasFocus());
-        child(*w, "GATEXT")->setFocus();
-        QTRY_COMPARE(dialogs_.messages, QStringList{"Praxon: 指定的串口不存在或已被占用。"});
-        list->setFocus();
-        ports = praxon::ListPortMap::fromNames({"ttyACM0"});
-        list->showPopup();
-        QTest::qWait(20);
-        QCOMPARE(list->itemText(0) + '|' + list->currentText(), "ttyACM0|/nonexistent/ttyUSB12");
-        QCOMPARE(dialogs_.messages.size(), 1);
-    }
     // Against a board whose first 8 KB hold old data, its port listed first:
     // connect; program a binary file (named .hex: the content decides) with the compatible writes
     // and only its pages erased (a close is refused meanwhile); read back; program without erasing
