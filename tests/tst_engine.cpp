@@ -150,6 +150,7 @@ private slots:
         const auto row = [](const char* name, WriteMode mode, int wrong, const char* result) {
             QTest::newRow(name) << int(mode) << wrong << QString(result);
         };
+        row("fast, first byte", WriteMode::Fast, 0, "verify_mismatch_at@08000000 01 FE");
         row("fast, last byte", WriteMode::Fast, 7, "verify_mismatch_at@08000007 08 F7");
         row("compatible, first byte", WriteMode::Compatible, 0, "verify_mismatch@08000000 01 FE");
     }
