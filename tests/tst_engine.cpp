@@ -9,7 +9,6 @@
 #include <csignal>
 
 #include "BootLink.h"
-#include "ElfFiles.h"
 #include "FakePort.h"
 #include "tst_integration_rig.h"
 
@@ -93,20 +92,9 @@ private slots:
         row("the bootloader's RAM", "f.hex",
             ":020000042000DA\n" + rec(0x1F0, "01020304050607080910111213141516") + eof,
             {"outside_memory@200001F0", failed});
-        // Other formats, told by the content whatever the name.
-        const QByteArray srecData = "S30908000090400D03000E\n", srecEnd = "S70508000009E9\n";
-        row("S-record: bad checksum", "f.hex", srecData + "S30908000094400D03000E\n" + srecEnd,
+        // Other formats, told by the content whatever the name (their refusals: tst_imageformat).
+        row("S-record: bad checksum", "f.hex", "S30908000094400D03000E\nS70508000009E9\n",
             {"srec_refused bad_checksum", failed});
-        row("S-record: two values for one address", "f.hex",
-            srecData + "S30908000090400D03010D\n" + srecEnd, {"srec_conflict@08000093", failed});
-        const QByteArray elfFile = elf::file({{0x08000000, "\x01\x02\x03\x04"}});
-        QByteArray x86 = elfFile;
-        elf::put16(x86, 18, 62);
-        row("ELF: not ARM", "f.hex", x86, {"elf_refused not_arm", failed});
-        // The same memory check as for HEX files: the 0x410 parts have 20 KB of RAM.
-        row("ELF: a segment outside the chip", "f.hex",
-            elf::file({{0x08000000, "\x01\x02\x03\x04"}, {0x20004FFE, "\x01\x02\x03\x04"}}),
-            {"outside_memory@20005000", failed});
     }
 
     void refusals() {
@@ -153,41 +141,15 @@ private slots:
         QCOMPARE(rig::readFile(path), QByteArray("old"));
     }
 
-    // Stop pressed as the first block's answer came: no further Write Memory goes out, whatever
-    // the mode, and the program is reported failed.
-    void stopBetweenBlocks_data() {
-        QTest::addColumn<int>("mode");
-        QTest::newRow("fast") << int(WriteMode::Fast);
-        QTest::newRow("compatible") << int(WriteMode::Compatible);
-    }
-
-    void stopBetweenBlocks() {
-        QFETCH(int, mode);
-        Rig r;
-        r.engine.setMode(WriteMode(mode));
-        QVERIFY(r.connect());
-        // Two blocks: the gap between them is not erased.
-        const QString path = rig::writeFile(r.dir.filePath("two.hex"),
-                                            hexFile({{0, "01020304"}, {0x100, "05060708"}}));
-        r.host.onEvent = [&](const Event& e) {
-            if (e.code == EventCode::Progress) r.engine.stop();
-        };
-        QVERIFY(!r.program(path, {EraseScope::None, false, false}));
-        QCOMPARE(r.port.written.count(hex("31CE")), 1);
-        QVERIFY(r.host.has(EventCode::ProgramFailed));
-        QVERIFY(!r.host.has(EventCode::Programmed));
-    }
-
     // The chip stores one byte wrongly: the verify names it, wherever it lies in the image, the
-    // last byte included (the compatible mode's last byte and a passing verify: tst_integration).
+    // last byte included (the compatible mode's last byte and passing verifies: tst_integration).
     void verifySeesEveryByte_data() {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("wrongByte");  // index in the 8-byte image; -1: none
+        QTest::addColumn<int>("wrongByte");  // index in the 8-byte image
         QTest::addColumn<QString>("result");
         const auto row = [](const char* name, WriteMode mode, int wrong, const char* result) {
             QTest::newRow(name) << int(mode) << wrong << QString(result);
         };
-        row("fast, all right", WriteMode::Fast, -1, "verified");
         row("fast, first byte", WriteMode::Fast, 0, "verify_mismatch_at@08000000 01 FE");
         row("fast, last byte", WriteMode::Fast, 7, "verify_mismatch_at@08000007 08 F7");
         row("compatible, first byte", WriteMode::Compatible, 0, "verify_mismatch@08000000 01 FE");
@@ -200,29 +162,19 @@ private slots:
         Rig r;
         r.engine.setMode(WriteMode(mode));
         QVERIFY(r.connect());
-        // The data frame of a Write Memory is the one after 31 CE and the address: one byte
+        // The only 10-byte frame is the Write Memory's data (count, 8 bytes, checksum): one byte
         // of it (and the checksum with it, so the frame stays valid) is inverted.
-        QList<QByteArray> last;
-        r.tamper = [&](const QByteArray& f) {
-            QByteArray out = f;
-            if (wrongByte >= 0 && last.size() >= 2 && last[last.size() - 2] == hex("31CE") &&
-                last.last().size() == 5 && f.size() == 10) {
-                out[1 + wrongByte] = char(~out[1 + wrongByte]);
-                out[9] = char(out[9] ^ 0xFF);
-            }
-            last << f;
-            return out;
+        r.tamper = [&](QByteArray f) {
+            if (f.size() == 10) f[1 + wrongByte] = char(~f[1 + wrongByte]), f[9] = char(~f[9]);
+            return f;
         };
         const QString path =
             rig::writeFile(r.dir.filePath("v.hex"), hexFile({{0, "0102030405060708"}}));
-        QCOMPARE(r.program(path, {EraseScope::Chip, true, false}), wrongByte < 0);
-        const Event e = r.host.last(wrongByte < 0                  ? EventCode::Verified
-                                    : mode == int(WriteMode::Fast) ? EventCode::VerifyMismatchAt
-                                                                   : EventCode::VerifyMismatch);
-        QString actual = Described({e}).value(0);
-        if (e.expected) actual += QString::asprintf(" %02X %02X", *e.expected, *e.actual);
-        QCOMPARE(actual, result);
-        if (wrongByte < 0) QCOMPARE(e.done, qint64(8));
+        QVERIFY(!r.program(path, {EraseScope::Chip, true, false}));
+        const Event e = r.host.last(mode == int(WriteMode::Fast) ? EventCode::VerifyMismatchAt
+                                                                 : EventCode::VerifyMismatch);
+        QCOMPARE(Described({e}).value(0) + QString::asprintf(" %02X %02X", *e.expected, *e.actual),
+                 result);
     }
 
     // Go to an address the chip refuses leaves it in its bootloader, the link offered, and the
@@ -239,32 +191,41 @@ private slots:
 
     // The fast mode splits at a gap that is not erased and bridges it on an erased chip; records
     // share words and start unaligned (the compatible mode: tst_integration). Progress counts the
-    // bytes written.
+    // bytes written. Stop pressed as the first block's answer came: no further Write Memory goes
+    // out, and the program is reported failed (the compatible mode: tst_mainform's session).
     void writeModes_data() {
         QTest::addColumn<int>("erase");
+        QTest::addColumn<bool>("stop");
         QTest::addColumn<int>("writes");  // Write Memory transactions
-        QTest::newRow("nothing erased: split at the gap") << int(EraseScope::None) << 2;
-        QTest::newRow("chip erased: the gap bridged") << int(EraseScope::Chip) << 1;
+        QTest::newRow("nothing erased: split at the gap") << int(EraseScope::None) << false << 2;
+        QTest::newRow("chip erased: the gap bridged") << int(EraseScope::Chip) << false << 1;
+        QTest::newRow("Stop between the blocks") << int(EraseScope::None) << true << 1;
     }
 
     void writeModes() {
         QFETCH(int, erase);
+        QFETCH(bool, stop);
         QFETCH(int, writes);
         Rig r;
         QVERIFY(r.connect());
+        r.host.onEvent = [&](const Event& e) {
+            if (stop && e.code == EventCode::Progress) r.engine.stop();
+        };
         const QByteArray content = hexFile({{0, "010203040506"},
                                             {6, "0708090A0B0C0D0E0F10"},
                                             {0x11, "1112"},
                                             {0x40, "A1A2A3"},
                                             {0x43, "A4"}});
-        QVERIFY(r.program(rig::writeFile(r.dir.filePath("f.hex"), content),
-                          {EraseScope(erase), true, false}));
+        QCOMPARE(r.program(rig::writeFile(r.dir.filePath("f.hex"), content),
+                           {EraseScope(erase), true, false}),
+                 !stop);
+        const QByteArray blank(0x40 - 0x13, char(0xFF));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.board.flash().data()), 0x48),
-                 hex("0102030405060708090A0B0C0D0E0F10FF1112") +
-                     QByteArray(0x40 - 0x13, char(0xFF)) + hex("A1A2A3A4") +
-                     QByteArray(4, char(0xFF)));
+                 hex("0102030405060708090A0B0C0D0E0F10FF1112") + blank +
+                     (stop ? QByteArray(8, char(0xFF)) : hex("A1A2A3A4FFFFFFFF")));
         QCOMPARE(r.port.written.count(hex("31CE")), writes);
-        QCOMPARE(r.host.progressHistory.last(), qMakePair(qint64(22), qint64(22)));
+        QCOMPARE(r.host.has(EventCode::Programmed), !stop);
+        if (!stop) QCOMPARE(r.host.progressHistory.last(), qMakePair(qint64(22), qint64(22)));
     }
 
     // While an operation waits for the target, every other one is refused at once and sends

@@ -1,6 +1,5 @@
-// The settings file, where help is found, and the port list: the system's ports, boards of live
-// simulators, the drop-down. Trimming at exit and the list's order: the window's own test.
-#include <QAbstractItemView>
+// The settings file, where help is found, and the port list: the system's ports, the drop-down.
+// Trimming at exit: the window's own test.
 #include <QDir>
 #include <QLineEdit>
 #include <QSettings>
@@ -38,18 +37,8 @@ struct ChangingSource : praxon::PortSource {
     explicit ChangingSource(std::vector<praxon::PortInfo>* l) : list(l) {}
     std::vector<praxon::PortInfo> ports() override { return *list; }
 };
-praxon::PortInfo port(const char* name, bool usb = false, bool simulated = false) {
-    praxon::PortInfo p;
-    p.name = name;
-    p.location = simulated ? QString(name) : QString("/dev/") + name;
-    p.simulated = simulated;
-    if (usb) {
-        p.description = "CP2102 USB to UART Bridge Controller";
-        p.vendorId = 0x10C4;
-        p.productId = 0xEA60;
-    }
-    return p;
-}
+const QString kCp2102 = "CP2102 USB to UART Bridge Controller";
+const praxon::PortInfo kUsb{"ttyUSB0", "/dev/ttyUSB0", kCp2102, "", 0x10C4, 0xEA60};
 }  // namespace
 
 class TestSettings : public QObject {
@@ -80,14 +69,12 @@ private slots:
             << QByteArray(
                    "[Config]\nADD=08,00\nWriteMode=Compatible\nEraseScope=page\n"
                    "BinAddress=123456789\nResetLine=dtr\nBoot0Line=dtr\nSequence=dtr=2\n"
-                   "Baud=9600.0\nRunAfterProgram=true\nFlashKB=65536\nLanguage=English\n")
+                   "Baud=9600.0\nRunAfterProgram=true\nFlashKB=65536\nLanguage=English\n"
+                   "TurboBaud=3000000\n")  // a speed the loader is not offered at
             << "|08,00|100|fast chip 8000000|0000||1152000 0|zh";
         QTest::newRow("turbo with a faster line")
             << QByteArray("[Config]\nWriteMode=turbo\nTurboBaud=2000000\n")
             << "|08000000|100|turbo chip 8000000|0000||1152000 0|zh 2000000";
-        QTest::newRow("turbo at a speed the loader is not offered at: the connect speed")
-            << QByteArray("[Config]\nWriteMode=turbo\nTurboBaud=3000000\n")
-            << "|08000000|100|turbo chip 8000000|0000||1152000 0|zh";
     }
     // Read as stored and written back; every key is written, and a damaged file is replaced
     // rather than kept. Odd text round trips through the window's test.
@@ -113,43 +100,31 @@ private slots:
         QCOMPARE(flat(praxon::readConfig()), flat(read));
     }
 
-    void helpFile_data() {
-        QTest::addColumn<QStringList>("files");  // created under a fresh folder; "/" ends a folder
-        QTest::addColumn<QString>("programFolder");
-        QTest::addColumn<bool>("english");
-        QTest::addColumn<QString>("found");
-        const QString h = praxon::helpFileName(), s = "share/praxon/" + h;
-        const QString e = praxon::helpFileName(praxon::Language::English), se = "share/praxon/" + e;
-        QTest::newRow("installed") << QStringList{s, se, "bin/"} << "bin" << false << s;
-        QTest::newRow("beside first, blanks around")
-            << QStringList{s, "bin/" + h} << " bin " << false << "bin/" + h;
-        QTest::newRow("folder is not the file")
-            << QStringList{"bin/" + h + "/"} << "bin" << false << "";
-        QTest::newRow("English installed") << QStringList{s, se, "bin/"} << "bin" << true << se;
-        QTest::newRow("English beside")
-            << QStringList{se, "bin/" + h, "bin/" + e} << "bin" << true << "bin/" + e;
-        QTest::newRow("English asked, only Chinese there")
-            << QStringList{s, "bin/" + h} << "bin" << true << "";
-    }
+    // Help is found beside the program first, else where it is installed; a folder named like
+    // the file is not it; English asked and not there: none.
     void helpFile() {
-        QFETCH(QStringList, files);
-        QFETCH(QString, programFolder);
-        QFETCH(bool, english);
-        QFETCH(QString, found);
-        QTemporaryDir dir;
-        for (const QString& f : files) {
-            QDir().mkpath(QFileInfo(dir.filePath(f)).path());
-            QFile file(dir.filePath(f));
-            QVERIFY(f.endsWith('/') || file.open(QIODevice::WriteOnly));
-        }
-        const QString folder = programFolder.replace("bin", dir.filePath("bin"));
-        const auto language = english ? praxon::Language::English : praxon::Language::Chinese;
-        QCOMPARE(praxon::helpFilePath(folder, language),
-                 found.isEmpty() ? found : dir.filePath(found));
+        const QString h = praxon::helpFileName(), s = "share/praxon/" + h;
+        const QString se = "share/praxon/" + praxon::helpFileName(praxon::Language::English);
+        // The help for a program in bin/ among files made under a fresh folder ("/" ends a
+        // folder), relative to that folder.
+        const auto found = [](const QStringList& files, QString program, bool english) {
+            QTemporaryDir dir;
+            for (const QString& f : files) {
+                QDir().mkpath(QFileInfo(dir.filePath(f)).path());
+                QFile file(dir.filePath(f));
+                if (!f.endsWith('/') && !file.open(QIODevice::WriteOnly)) return "not made: " + f;
+            }
+            const auto language = english ? praxon::Language::English : praxon::Language::Chinese;
+            return praxon::helpFilePath(program.replace("bin", dir.filePath("bin")), language)
+                .remove(dir.path() + '/');
+        };
+        QCOMPARE(found({s, se, "bin/"}, "bin", true), se);
+        QCOMPARE(found({s, "bin/" + h}, " bin ", false), "bin/" + h);  // blanks around the folder
+        QCOMPARE(found({"bin/" + h + "/"}, "bin", false), QString());
+        QCOMPARE(found({s, "bin/" + h}, "bin", true), QString());
     }
     // Names and data are cut at the first NUL; a value whose data cannot be read is counted and
-    // leaves its entry; the list handed in is never overrun. The window's own test covers order,
-    // ten of twelve and an empty map.
+    // leaves its entry; the list handed in is never overrun.
     void enumerate() {
         const QString nuls(251, QChar(0));
         praxon::ListPortMap map({{"a" + nuls, "COM7" + nuls + "COM8"},
@@ -160,61 +135,28 @@ private slots:
         QCOMPARE(praxon::EnumComPorts(list, 10, map), 4);
         QCOMPARE(list, QStringList({"COM7", "-", ""}));
     }
-    // Boards announced by live simulators are listed last; dead or stale notes are not.
-    void simulatedBoards() {
-        QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        const QString folder = praxon::simulatedBoardsFolder(), a = runtime.filePath("a"),
-                      b = runtime.filePath("b");
-        QCOMPARE(folder, runtime.filePath("praxon-sim"));  // where praxon-sim leaves its notes
-        QVERIFY(QDir().mkpath(folder));
-        auto write = [&](const QString& name, const QString& content) {
-            QFile f(name.startsWith('/') ? name : folder + '/' + name);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content.toUtf8()) >= 0);
-        };
-        write(a, "");
-        write(b, "");
-        // A simulator serving several boards names each: every one that exists is offered.
-        write(QString("%1.port").arg(QCoreApplication::applicationPid()),
-              a + "\nmore\n" + b + "\n");
-        write("4194312.port", a);  // above the kernel's pid limit: not running
-        write("1.port", runtime.filePath("gone"));
-        write("notapid.port", a);
-        QCOMPARE(praxon::simulatedBoardPorts(), QStringList({a, b}));
-        QStringList list(10, QString());
-        const int n = praxon::EnumComPorts(list, 10, *praxon::systemPortMap());
-        if (n < 10) QCOMPARE(list.mid(n - 2, 2), QStringList({a, b}));
-        qunsetenv("XDG_RUNTIME_DIR");
-    }
     // The system's map is built on a port source: each listing takes the ports afresh, in the
-    // source's order, and keeps what is known of each for the window's list.
+    // source's order, with what is known of each; the drop-down shows those details, and what
+    // the user picks lands in the field as the plain name.
     void portSource() {
-        std::vector<praxon::PortInfo> ports{port("ttyS0"), port("ttyUSB0", true),
-                                            port("/dev/pts/2", false, true)};
+        std::vector<praxon::PortInfo> ports{
+            {"ttyS0", "/dev/ttyS0"}, kUsb, {"/dev/pts/2", "/dev/pts/2", "", "", {}, {}, "", true}};
         praxon::PortSourceMap map(std::make_unique<ChangingSource>(&ports));
-        QStringList names(10, QString());
+        QStringList names(10, QString()), details;
         QCOMPARE(praxon::EnumComPorts(names, 10, map), 3);
-        QCOMPARE(names.mid(0, 3), QStringList({"ttyS0", "ttyUSB0", "/dev/pts/2"}));
-        QCOMPARE(
-            QStringList({map.details("ttyS0"), map.details("ttyUSB0"), map.details("/dev/pts/2")}),
-            QStringList({"", "CP2102 USB to UART Bridge Controller (10c4:ea60)", "praxon-sim"}));
-        ports = {port("ttyACM0", true)};  // plugged in, the others gone
+        for (const QString& name : names.mid(0, 3)) details << map.details(name);
+        praxon::PortComboBox list;
+        list.showNames(names.mid(0, 3), "ttyS0", details);
+        const QString usb = "ttyUSB0  " + kCp2102 + " (10c4:ea60)";
+        QCOMPARE(QStringList({list.shownText(0), list.shownText(1), list.shownText(2)}),
+                 QStringList({"ttyS0", usb, "/dev/pts/2  praxon-sim"}));
+        list.setCurrentIndex(1);
+        QCOMPARE(list.currentText() + '|' + list.lineEdit()->text(), "ttyUSB0|ttyUSB0");
+        ports = {kUsb};
+        ports[0].name = "ttyACM0";  // plugged in again under another name, the others gone
         QCOMPARE(praxon::EnumComPorts(names, 10, map), 1);
         QCOMPARE(names.first() + '|' + map.details("ttyACM0") + '|' + map.details("ttyUSB0"),
-                 "ttyACM0|CP2102 USB to UART Bridge Controller (10c4:ea60)|");
-    }
-    // The drop-down shows each port with its details; what the user picks lands in the field
-    // as the plain name.
-    void portComboBox() {
-        praxon::PortComboBox list;
-        const QString details = "CP2102 USB to UART Bridge Controller (10c4:ea60)";
-        list.showNames({"ttyUSB0", "ttyS0"}, "ttyS0", {details});
-        QCOMPARE(QStringList({list.shownText(0), list.shownText(1), list.currentText()}),
-                 QStringList({"ttyUSB0  " + details, "ttyS0", "ttyS0"}));
-        QVERIFY(list.view()->sizeHintForColumn(0) >
-                list.fontMetrics().horizontalAdvance("ttyUSB0  " + details));
-        list.setCurrentIndex(0);
-        QCOMPARE(list.currentText() + '|' + list.lineEdit()->text(), "ttyUSB0|ttyUSB0");
+                 "ttyACM0|" + kCp2102 + " (10c4:ea60)|");
     }
 };
 
