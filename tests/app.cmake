@@ -1,4 +1,4 @@
-# The window: settings, port list, help and links, and the window driven against the simulator.
+# The window: settings, help, and the window driven against the simulator.
 if(TARGET praxon_app)
     praxon_add_test(tst_settings SOURCES tst_settings.cpp LIBS praxon_app)
 endif()

@@ -181,7 +181,7 @@ private slots:
     }
 
     // One Start erases the old content, programs records sharing a word, verifies and protects (the
-    // protected chip refusing: the nack rows of operations; clearing the protection: tst_mainform).
+    // protected chip refusing: the nack rows of operations); then the protection is cleared.
     void programAndProtect() {
         Rig r;
         r.preload(kContent);
@@ -203,6 +203,13 @@ private slots:
         const QByteArray image = a + b + QByteArray(3, char(0xFF)) + c;
         QCOMPARE(r.flash(), image + kErased.mid(image.size()));
         QTRY_VERIFY_WITH_TIMEOUT(r.board->readoutProtected(), 2000);
+
+        // Clearing the protection again: the chip erases its whole flash and resets.
+        QVERIFY(r.connectAndClear() && r.engine.unprotect());
+        QCOMPARE(Described(r.host.events),
+                 QStringList({"unprotect_erasing", "unprotected", "link_closed"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!r.board->readoutProtected(), 2000);
+        QCOMPARE(r.flash(), kErased);
     }
 
     // Reading the whole flash into an existing Intel HEX file (128 KB: two segments; binary, ranges
