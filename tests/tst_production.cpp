@@ -1,5 +1,5 @@
 // praxon-cli on a production line, without a board: serial numbers as bytes of the image, the
-// state file that hands each number out once, the summary and the record.
+// state file that hands each number out once, the record's lines.
 #include <QFile>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -120,14 +120,10 @@ private slots:
             "next=101 pending=101@OWNER");
         row("given back: the next run takes it", "-", 100, "t r100 t", "100 100",
             "next=100 pending=100@OWNER");
-        row("two pending never share", "next=7\n", -1, "t t", "7 8",
-            "next=7 pending=7@OWNER,8@OWNER");
         row("a later one done first", "next=7\n", -1, "t t u8", "7 8",
             "next=7 used=8 pending=7@OWNER");
         row("the lower one given back, taken again", "next=7\n", -1, "t t u8 r7 t u7", "7 8 7",
             "next=9");
-        row("the used above next wait", "next=7\nused=9,8\n", -1, "t", "7",
-            "next=7 used=8,9 pending=7@OWNER");
         row("the used fold into next", "next=7\nused=9,8\n", -1, "t u7", "7", "next=10");
         row("a gone process's number counts as used",
             "next=5\npending=5@" + QSysInfo::machineHostName().toUtf8() + ":4194312\n", -1, "t",
@@ -140,7 +136,6 @@ private slots:
         row("comments and blank lines", "# ours\n\nnext=3\n", -1, "t u3", "3", "next=4");
         row("no next line", "used=4\n", -1, "t", "!", "used=4", invalid);
         row("next twice", "next=3\nnext=4\n", -1, "t", "!", "next=3 next=4", invalid);
-        row("next not a number", "next=3a\n", -1, "t", "!", "next=3a", invalid);
         row("the file gone before the end: not made again", "-", 100, "t x u100", "100 !", "",
             missing);
     }
@@ -207,48 +202,18 @@ private slots:
         QCOMPARE(entries(path), QString("next=1052"));
     }
 
-    // The heading once, when the file is new; later runs only add their lines, every field in the
-    // heading's order, a file name with a comma and a quote quoted.
+    // A file name with a comma and a quote quoted; a folder that is not there said before any
+    // board is touched. (The heading once, the lines of parallel runs: tst_cliproduction.)
     void record() {
+        BoardOutcome b;
+        b.port = "COM3", b.serial = 1001, b.result = BoardOutcome::Ok;
+        QCOMPARE(RecordLine(b, "a,b \"c\".hex", "ab12"),
+                 ",COM3,,,1001,\"a,b \"\"c\"\".hex\",ab12,ok");
         QTemporaryDir dir;
-        const QString path = dir.filePath("record.csv");
-        BoardOutcome a, b;
-        a.port = "COM3", a.chip = "STM32F10x medium-density",
-        a.uniqueId = "0102030405060708090A0B0C";
-        a.serial = 1001, a.result = BoardOutcome::Ok;
-        a.finished = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
-        b.port = "B";  // failed, nothing known
         CodeSink sink;
-        QVERIFY(CheckRecordPath(path, sink));
-        QVERIFY(AppendRecord(path, {a, b}, "a,b \"c\".hex", "ab12", sink));
-        QVERIFY(AppendRecord(path, {b}, "fw.hex", "00", sink));
-        QCOMPARE(
-            QString::fromUtf8(readAll(path)).split('\n'),
-            QStringList({RecordHeader(),
-                         "2026-12-07T10:00:00Z,COM3,STM32F10x medium-density,"
-                         "0102030405060708090A0B0C,1001,\"a,b \"\"c\"\".hex\",ab12,ok",
-                         ",B,,,,\"a,b \"\"c\"\".hex\",ab12,failed", ",B,,,,fw.hex,00,failed", ""}));
-        QVERIFY(sink.codes.isEmpty());
-        // A folder that is not there: said before any board is touched.
+        QVERIFY(CheckRecordPath(dir.filePath("record.csv"), sink));
         QVERIFY(!CheckRecordPath(dir.filePath("none/record.csv"), sink));
         QCOMPARE(sink.codes, QList<EventCode>{EventCode::RecordFailed});
-    }
-
-    void summary() {
-        BoardOutcome a, b;
-        a.port = "/dev/pts/3", a.chip = "STM32F10x medium-density", a.uniqueId = "0A0B";
-        a.serial = 7, a.result = BoardOutcome::Ok, a.seconds = 1.234;
-        b.port = "/dev/pts/10", b.result = BoardOutcome::Stopped, b.seconds = 0.5;
-        QCOMPARE(
-            SummaryText({a, b}),
-            QString("PORT         CHIP                      UNIQUE ID  SERIAL  RESULT   SECONDS\n"
-                    "/dev/pts/3   STM32F10x medium-density  0A0B       7       ok       1.23\n"
-                    "/dev/pts/10  -                         -          -       stopped  0.50\n"));
-        const QJsonObject o = SummaryJson({a, b}, 1);
-        QCOMPARE(o["ok"].toBool(true), false);
-        QCOMPARE(o["boards"][0]["serial"].toString(), QString("7"));
-        QVERIFY(o["boards"][1]["serial"].isNull());
-        QCOMPARE(o["boards"][1]["result"].toString(), QString("stopped"));
     }
 };
 
