@@ -4,68 +4,20 @@
 // stopping them all.
 #include <QCryptographicHash>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QtTest>
-#include <csignal>
 
-#include "tst_integration_rig.h"
+#include "tst_cli_rig.h"
 
 namespace {
 
 const QByteArray kImage = rig::pattern(64);
 constexpr int kSerialOffset = 0xF000;  // 0x0800F000 on the simulated 64 KB STM32F103
 
-// praxon-sim serving boards; its ports, its flash dumps (once stopped) and counters.
-struct Sim {
-    QProcess process;
-    QStringList ports;
-    QString dump;
-    bool start(const QStringList& args, const QString& dumpPath, int boards = 1) {
-        dump = dumpPath;
-        process.start(QCoreApplication::applicationDirPath() + "/praxon-sim",
-                      args + QStringList{"--dump", dumpPath, "--boards", QString::number(boards)});
-        QElapsedTimer clock;
-        clock.start();
-        while (ports.size() < boards && clock.elapsed() < 10000) {
-            if (!process.canReadLine() && !process.waitForReadyRead(1000)) continue;
-            while (process.canReadLine() && ports.size() < boards)
-                ports << QString(process.readLine()).trimmed().mid(5);
-        }
-        return ports.size() == boards;
-    }
-    // The flash of board k (1-based) once the simulator has stopped.
-    QByteArray flash(int k = 1) {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            process.waitForFinished(5000);
-        }
-        return rig::readFile(ports.size() == 1 ? dump : dump + '-' + QString::number(k));
-    }
-    ~Sim() {
-        if (process.state() != QProcess::NotRunning) process.kill(), process.waitForFinished(5000);
-    }
-};
+using clirig::Run;
+using clirig::Sim;
 
-struct Run {
-    int exitCode = -1;
-    QString out, err;
-    QList<QJsonObject> objects;  // --json: stdout's lines
-};
-
-Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
-            QStringList{"--lang", "en"} + args);
-    Run r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
-        r.objects << QJsonDocument::fromJson(line.toUtf8()).object();
-    return r;
+Run cli(const QStringList& args, const std::function<bool(const QString&)>& stopWhen = {}) {
+    return clirig::cli(QStringList{"--lang", "en"} + args, stopWhen);
 }
 
 // The state file's entries without its comments; "-" when there is none.
@@ -287,30 +239,14 @@ private slots:
         const QString bin = rig::writeFile(dir.filePath("fw.bin"), rig::pattern(65536, 5));
         Sim sim;
         QVERIFY(sim.start({}, dir.filePath("dump.bin"), 2));
-        QProcess p;
-        p.start(QCoreApplication::applicationDirPath() + "/praxon-cli",
-                {"--json", "--port", sim.ports[0], "--port", sim.ports[1], "program", bin});
-        // Both boards writing: their progress has begun.
-        QSet<QString> writing;
-        QByteArray seen;
-        const auto bothWriting = [&] {
-            seen += p.readAllStandardOutput();
-            for (const QByteArray& line : seen.split('\n')) {
-                const QJsonObject o = QJsonDocument::fromJson(line).object();
-                if (o["event"] == "program_begun") writing << o["port"].toString();
-            }
-            return writing.size() == 2;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(bothWriting(), 20000);
-        ::kill(pid_t(p.processId()), SIGINT);
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 1);
-        seen += p.readAllStandardOutput();
-        const QJsonObject summary =
-            QJsonDocument::fromJson(seen.trimmed().split('\n').last()).object();
-        QCOMPARE(summary["kind"].toString(), QString("summary"));
+        const auto bothWriting = [](const QString& out) { return out.count("program_begun") == 2; };
+        const Run r =
+            cli({"--json", "--port", sim.ports[0], "--port", sim.ports[1], "program", bin},
+                bothWriting);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.objects.last()["kind"].toString(), QString("summary"));
         QStringList results;  // both listed: an empty list must not pass
-        for (const QJsonValue& board : summary["boards"].toArray())
+        for (const QJsonValue& board : r.objects.last()["boards"].toArray())
             results << board["result"].toString();
         QCOMPARE(results, QStringList({"stopped", "stopped"}));
     }
