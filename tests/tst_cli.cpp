@@ -1,10 +1,9 @@
-// praxon-cli's parts: argument parsing (options anywhere, defaults, usage errors), the terminal
-// status line (bytes and rate, rewritten in place around other output) and the JSON lines. Pipes
-// and Ctrl+C are checked on the real process by tst_cliprocess.
+// praxon-cli's parts: argument parsing (options anywhere, defaults, usage errors), the port list
+// and --port auto, the help pages and the JSON lines of events. Whole runs, with their result
+// line, exit status and Ctrl+C: tst_cliprocess.
 #include <QBuffer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimeZone>
 #include <QtTest>
 
 #include "CliHost.h"
@@ -125,8 +124,6 @@ private slots:
             "program P [@bin] content@00000000");
         row("address for a HEX file read as binary",
             "--port|P|program|@hex|--address|0|--format|bin", "program P [@hex] bin@00000000");
-        row("unknown format", "PF|--format|ihex",
-            "usage: invalid --format ihex: give hex, srec, elf or bin");
         row("format without a value", "PF|--format", "usage: --format needs hex, srec");
         row("size hex k", "--port|P|read|f|--address|0|--size=0x2k", "read P [f] 00000000+2048");
         row("go address", "--port|P|go|2000100h", "go P [] go=02000100");
@@ -144,30 +141,18 @@ private slots:
         row("no port", "info", "usage: --port is required");
         row("unknown option", "--port|P|info|--fast", "usage: unknown option --fast");
         row("erase apart", "PF|--erase|pages", "usage: unexpected argument pages");
-        row("verify on read", "--port|P|read|f|--verify", "usage: --verify belongs to program");
         row("address without size", "--port|P|read|f|--address|0",
             "usage: --address and --size go");
         row("zero size", "--port|P|erase|--address|0|--size|0x0K", "usage: must not be zero");
         row("range past the end", "--port|P|read|f|--address|FFFFFF00|--size|257",
             "usage: 257 bytes from FFFFFF00 pass 0xFFFFFFFF");
-        row("size unit KB", "--port|P|read|f|--address|0|--size|4KB", "usage: invalid size 4KB");
         row("bad step", "--port|P|info|--sequence|dtr=1,wat:rts=0",
             "usage: position 7: unknown step");
-        row("one line twice", "--port|P|info|--reset-line|dtr|--boot0-line|DTR",
-            "usage: cannot share");
-        row("sequence and wiring", "--port|P|info|--sequence|dtr=1|--boot0-line|rts",
-            "usage: --sequence replaces");
-        row("inversion alone", "--port|P|info|--boot0-inverted", "usage: --boot0-inverted needs");
         row("bad baud", "--port|P|info|--baud|250000", "usage: unsupported baud rate 250000: give");
-        row("go address alone", "PF|--go-address|0", "usage: goes with --run");
         row("flash size too large", "--port|P|info|--flash-kb=65536", "usage: --flash-kb 65536");
 
         row("ports, language, json", "--json|--lang=ZH|ports", "ports  [] lang=zh json");
         row("auto is a port name", "--port|auto|read|f", "read auto [f]");
-        row("help in the language asked for after it", "-h|--port|P|--lang|zh", "help lang=zh");
-        row("help: a bad language does not count", "--help|--lang|fr", "help");
-        row("unknown language", "--lang|fr|--port|P|info",
-            "usage: invalid --lang fr: give zh or en");
 
         row("turbo, faster line", "--turbo|--turbo-baud=2000000|--port|P|program|f",
             "PF turbo turbo-baud=2000000");
@@ -208,18 +193,13 @@ private slots:
             "usage: invalid --serial-start -1");
         row("serial past the address space", "PV|--serial|FFFFFFFE|--serial-state|s",
             "usage: the serial number at FFFFFFFE would pass 0xFFFFFFFF");
-        row("record without a port", "devices|--record|log.csv",
-            "usage: --record belongs to commands that open a port, not devices");
         // Option bytes and write protection
         row("option edits: --set, more after it",
             "--port|P|option-bytes|--set|WDG_SW=0|DATA0=0x12|--set=RDP=1",
             "option-bytes P [] set:WDG_SW=0 set:RDP=1 set:DATA0=0x12");
         row("level 2 allowed", "--port|P|option-bytes|--set|RDP=2|--allow-permanent",
             "option-bytes P [] set:RDP=2 permanent");
-        row("allow-permanent alone", "--port|P|option-bytes|--allow-permanent",
-            "usage: --allow-permanent goes with option-bytes --set");
         row("set without =", "--port|P|option-bytes|--set|WDG_SW", "usage: invalid --set WDG_SW");
-        row("set on info", "--port|P|info|--set|A=1", "usage: --set belongs to option-bytes");
         row("write-protect a range", "--port|P|write-protect|--address|0x08000000|--size|8K",
             "write-protect P [] 08000000+8192");
         row("write-protect all", "--port|P|write-protect|--all", "write-protect P [] all");
@@ -244,59 +224,13 @@ private slots:
         }
         const QStringList arguments = args.split('|', Qt::SkipEmptyParts);
         const ParseResult r = parseArguments(arguments);
-        const QString language = !r.options.language                        ? QString()
-                                 : *r.options.language == Language::Chinese ? " lang=zh"
-                                                                            : " lang=en";
-        const QString actual = r.status == ParseResult::Help         ? "help" + language
+        const QString actual = r.status == ParseResult::Help         ? "help"
                                : r.status == ParseResult::UsageError ? "usage: " + r.error
                                                                      : describe(r.options);
         const bool usage = expected.startsWith("usage: ");
         QVERIFY2(usage ? actual.startsWith("usage: ") && actual.contains(expected.mid(7))
                        : actual == expected,
                  qPrintable(actual));
-    }
-
-    // The status line: bytes and rate, the verify's rate counted from its own first report (256
-    // bytes in 0.5 s, not 256 in 5.5 s); erased before a message and drawn again after it.
-    void statusLine() {
-        QBuffer out, err;
-        out.open(QIODevice::WriteOnly);
-        err.open(QIODevice::WriteOnly);
-        qint64 now = 0;
-        CliHost host(out, err, true, [&now] { return now; });
-        const auto progress = [&](qint64 ms, Operation operation, qint64 done) {
-            now = ms;
-            Event e(EventCode::Progress, operation);
-            e.done = done, e.total = 1024;
-            host.report(e);
-        };
-        progress(0, Operation::Program, 256);
-        progress(1000, Operation::Program, 1024);
-        progress(5000, Operation::Verify, 256);
-        progress(5500, Operation::Verify, 512);
-        const QString c = "\r\x1b[K", line = "校验50.00%. 512/1024 bytes, 512 B/s";
-        QCOMPARE(QString::fromUtf8(err.data()).section(c, -1), line);
-        host.report(Event(EventCode::ProgramFailed, Operation::Program));
-        host.report(Event(EventCode::ProgramBegun, Operation::Program));  // a log line on stdout
-        host.finish(false, 1);
-        QVERIFY(QString::fromUtf8(err.data())
-                    .endsWith(c + "下载失败。\n" + c + line + c + c + line + '\n'));
-    }
-
-    void language_data() {
-        // The values of LC_ALL, LC_MESSAGES and LANG, and the language chosen.
-        QTest::addColumn<QStringList>("locale");
-        QTest::addColumn<bool>("chinese");
-        QTest::newRow("nothing set") << QStringList{"", "", ""} << false;
-        QTest::newRow("LANG bare zh") << QStringList{"", "", "zh"} << true;
-        QTest::newRow("LC_ALL before LANG") << QStringList{"C.UTF-8", "", "zh_CN.UTF-8"} << false;
-        QTest::newRow("LC_MESSAGES before LANG") << QStringList{"", "zh_HK", "de_DE.UTF-8"} << true;
-    }
-
-    void language() {
-        QFETCH(QStringList, locale);
-        QFETCH(bool, chinese);
-        QCOMPARE(localeLanguage(locale[0], locale[1], locale[2]) == Language::Chinese, chinese);
     }
 
     // Names padded to one column; a maker the driver repeats in the description said once.
@@ -335,8 +269,6 @@ private slots:
             QTest::newRow(name) << ports << QString(requested) << QString(opened) << named;
         };
         row("none at all", {}, "auto", "", {});
-        row("none USB", {port("ttyS0"), simulatedPort("/dev/pts/4")}, "auto", "",
-            {"ttyS0", "/dev/pts/4"});
         row("one USB among others", {port("ttyS0"), simulatedPort("/dev/pts/4"), adapter}, "auto",
             "ttyUSB1", {"ttyUSB1"});
         row("several USB", {other, port("ttyS0"), adapter}, "auto", "", {"ttyACM0", "ttyUSB1"});
@@ -411,10 +343,6 @@ private slots:
         row("S-record line", srec,
             {"event=srec_refused", "srec_error=count_mismatch", "line_number=4",
              "line=S5030002FA"});
-        Event elf(EventCode::ElfRefused, Operation::Load);
-        elf.elfError = ElfError::OverlappingSegments, elf.address = 0x08000002;
-        row("ELF overlap", elf,
-            {"event=elf_refused", "elf_error=overlapping_segments", "address=0x08000002"});
         Event field(EventCode::OptionFieldValue, Operation::OptionBytes);
         field.text = "WDG_SW", field.value = 0, field.detail = "hardware watchdog";
         row("option field", field,
@@ -444,49 +372,6 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(lines[0]).object();
         QCOMPARE(::fields(o, fields << "time=2026-01-02T03:04:05.678Z"), fields);
         QVERIFY(!o.contains("path"));
-    }
-
-    // The result line last, after a verified program and after a refusal: what a script reads of
-    // the run as a whole.
-    void jsonResult() {
-        Event chip(EventCode::ChipIdentified, Operation::Connect),
-            size(EventCode::FlashSize, Operation::Connect),
-            uid(EventCode::UniqueId, Operation::Connect),
-            written(EventCode::Programmed, Operation::Program),
-            verified(EventCode::Verified, Operation::Verify),
-            end(EventCode::OperationEnded, Operation::Program),
-            refused(EventCode::GoAddressRefused, Operation::Go);
-        chip.pid = 0x410, size.flashKB = 64;
-        uid.bytes = QByteArray::fromHex("0102030405060708090A0B0C");
-        written.done = 1024, written.elapsedNs = 250'000'000;
-        verified.done = 1024, end.ok = true;
-        for (const bool ok : {true, false}) {
-            QBuffer out, err;
-            out.open(QIODevice::WriteOnly);
-            err.open(QIODevice::WriteOnly);
-            qint64 now = 0;
-            CliHost host(out, err, true, [&now] { return now; });
-            host.setJson(true);
-            for (const Event& e : ok ? QList<Event>{chip, size, uid, written, verified, end}
-                                     : QList<Event>{chip, size, uid, refused})
-                host.report(e);
-            now = 1500;
-            host.finish(ok, ok ? 0 : 1);
-            QVERIFY(err.data().isEmpty());
-            const QList<QByteArray> lines = out.data().trimmed().split('\n');
-            QCOMPARE(lines.size(), ok ? 7 : 5);
-            const QString n = ok ? "1024" : "0";
-            const QStringList result{"kind=result",
-                                     ok ? "ok=true" : "ok=false",
-                                     ok ? "exit_status=0" : "exit_status=1",
-                                     "duration_s=1.5",
-                                     "bytes_written=" + n,
-                                     "bytes_verified=" + n,
-                                     "chip.flash_kb=64",
-                                     "chip.pid=0x410",
-                                     "chip.uid=0102030405060708090A0B0C"};
-            QCOMPARE(fields(QJsonDocument::fromJson(lines.last()).object(), result), result);
-        }
     }
 };
 

@@ -165,8 +165,17 @@ private slots:
             const QJsonObject result = json.run.objects.value(json.run.objects.size() - 1);
             QCOMPARE(result["kind"].toString(), QString("result"));
             QCOMPARE(result["ok"].toBool(), exitCode == 0);
-            if (simArgs.startsWith("--uid"))
-                QCOMPARE(result["chip"]["uid"].toString(), QString("0102030405060708090A0B0C"));
+            QCOMPARE(result["exit_status"].toInt(-1), exitCode);
+            QVERIFY(result["duration_s"].toDouble(-1) >= 0);
+            // A verified program: its byte counts, and the chip as connect learnt it.
+            if (event == "verified") {
+                QVERIFY(result["bytes_written"].toInt() > 0);
+                QCOMPARE(
+                    QStringList({result["bytes_written"].toVariant().toString(),
+                                 result["chip"]["flash_kb"].toVariant().toString(),
+                                 result["chip"]["pid"].toString()}),
+                    QStringList({result["bytes_verified"].toVariant().toString(), "64", "0x410"}));
+            }
             // In English: something said, and not one Chinese character. Every event's English:
             // tst_messages.
             const Session en = session(simArgs, "--lang en " + cliArgs);
