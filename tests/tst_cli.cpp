@@ -125,9 +125,9 @@ private slots:
         row("address for a HEX file read as binary",
             "--port|P|program|@hex|--address|0|--format|bin", "program P [@hex] bin@00000000");
         row("format without a value", "PF|--format", "usage: --format needs hex, srec");
+        row("help beats usage errors", "bogus|--help", "help");
         row("size hex k", "--port|P|read|f|--address|0|--size=0x2k", "read P [f] 00000000+2048");
         row("go address", "--port|P|go|2000100h", "go P [] go=02000100");
-        row("help beats usage errors", "bogus|--help", "help");
         row("wiring, inverted",
             "--reset-line|RTS|--reset-inverted|--boot0-line=dtr|--boot0-inverted|--port|P|info",
             "info P [] lines=dtr=1,rts=0,wait,rts=1,wait:dtr=0,rts=0,wait,rts=1");
@@ -158,8 +158,6 @@ private slots:
             "PF turbo turbo-baud=2000000");
         row("turbo speed between the offered", "--turbo|--turbo-baud|1200000|--port|P|program|f",
             "usage: unsupported --turbo-baud 1200000: give");
-        row("turbo speed without turbo", "--turbo-baud|921600|--port|P|program|f",
-            "usage: --turbo-baud goes with --turbo");
         row("turbo and compatible", "--turbo|--compatible|--port|P|program|f",
             "usage: --compatible and --turbo exclude each other");
 
@@ -233,28 +231,22 @@ private slots:
                  qPrintable(actual));
     }
 
-    // Names padded to one column; a maker the driver repeats in the description said once.
+    // ports: the names padded to one column, what is known of each (a maker the driver repeats
+    // said once); --json: the same ports, one object per line, under the names scripts read.
     void portLines() {
         const std::vector<PortInfo> ports{
-            port("ttyS0"), port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A50285BI"),
-            port("COM12", 0x067B, 0x2303, "Prolific USB-to-Serial Comm Port", "Prolific"),
-            port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86"), simulatedPort("/dev/pts/3")};
+            simulatedPort("/dev/pts/3"),
+            port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A50285BI"),
+            port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86")};
         QCOMPARE(PortListText(ports),
-                 "ttyS0\n"
+                 "/dev/pts/3  praxon-sim\n"
                  "ttyUSB0     FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
-                 "COM12       Prolific USB-to-Serial Comm Port (067b:2303)\n"
-                 "ttyUSB2     USB Serial (1a86:7523)\n"
-                 "/dev/pts/3  praxon-sim\n");
-        // The JSON form carries the same ports, one object per line.
-        QStringList json;
-        for (const QString& line : PortListJson(ports).split('\n', Qt::SkipEmptyParts)) {
-            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-            json << QStringList{o["name"].toString(), o["vendorId"].toString(),
-                                o["usb"].toVariant().toString()}
-                        .join(' ');
-        }
-        QCOMPARE(json, QStringList({"ttyS0  false", "ttyUSB0 0403 true", "COM12 067b true",
-                                    "ttyUSB2 1a86 true", "/dev/pts/3  false"}));
+                 "ttyUSB2     USB Serial (1a86:7523)\n");
+        const QList<QByteArray> json = PortListJson(ports).toUtf8().split('\n');
+        const QStringList usb{"name=ttyUSB0", "vendorId=0403", "usb=true", "serialNumber=A50285BI"};
+        QCOMPARE(json.size(), 4);
+        QCOMPARE(fields(QJsonDocument::fromJson(json[1]).object(), usb), usb);
+        QCOMPARE(QJsonDocument::fromJson(json[0]).object()["usb"].toBool(true), false);
     }
 
     void autoPort_data() {
@@ -332,9 +324,6 @@ private slots:
         Event uid(EventCode::UniqueId, Operation::Connect);
         uid.address = 0x1FFFF7E8, uid.bytes = QByteArray::fromHex("0102030405060708090A0B0C");
         row("unique ID", uid, {"event=unique_id", "uid=0102030405060708090A0B0C"});
-        Event progress(EventCode::Progress, Operation::Program);
-        progress.done = 512, progress.total = 1024;
-        row("progress", progress, {"kind=progress", "done=512", "total=1024"});
         Event go(EventCode::GoAddressRefused, Operation::Go);
         go.address = 0x12345678, go.actual = 0x1F;
         row("start address", go, {"address=0x12345678", "actual=0x1F", "operation=go"});
@@ -350,9 +339,6 @@ private slots:
         Event units(EventCode::UnitsWriteProtected, Operation::Erase);
         units.address = 0x08000000, units.value = 4, units.text = "0-3";
         row("protected units", units, {"units=0-3", "count=4", "address=0x08000000"});
-        Event range(EventCode::WriteProtectedRange, Operation::Connect);
-        range.address = 0x08001000, range.value = 0x1000, range.done = 4, range.total = 7;
-        row("protected range", range, {"first_unit=4", "last_unit=7", "length=4096"});
     }
 
     void jsonEvent() {

@@ -227,25 +227,6 @@ private slots:
         QCOMPARE(clirig::cli(port + QStringList{"info"}).exitCode, 0);
         QVERIFY(sim.flash().startsWith(kHexImage));
     }
-
-    // info ends with its summary (on stdout, after the log); devices needs no port.
-    void infoAndDevices() {
-        clirig::Sim sim;
-        QTemporaryDir dir;
-        QVERIFY(sim.start({"--instant", "--pid", "0x414", "--ram-field", "0x40"},
-                          dir.filePath("dump.bin")));
-        const QString out =
-            clirig::cli({"--port", sim.ports[0], "--flash-kb=384", "--lang", "en", "info"}).out +
-            clirig::cli({"devices"}).out;
-        const QRegularExpression form(  // two alike banks folded
-            "\nChip:       STM32F10x high-density\nProduct ID: 0x414\nBootloader: 2.2\nCommands: "
-            "  00 01 02 11 21 31 43 63 73 82 92\nFlash:      384 KB, as stated with --flash-kb\n"
-            "RAM:        64 KB\nUnique ID:  [0-9A-F]{24}\nReadout:    level 0\nProtected:  none\n"
-            "PID .*\n0x413  STM32F4xx  F405/F407/F415/F417 +1M +16Kx4,64K,128Kx7\n0x419 .* 2M "
-            "+2x\\(16Kx4,64K,128Kx7\\)@max\n",
-            QRegularExpression::DotMatchesEverythingOption);
-        QVERIFY2(out.contains(form), qPrintable(out));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCliProcess)

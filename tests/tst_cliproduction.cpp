@@ -56,10 +56,6 @@ private slots:
         row("a new series, decimal digits", "", "-",
             "--serial 0800F000 --serial-format dec:6 --serial-start 1000", 0,
             "serial_number_taken:1000 serial_number_used:1000", "next=1001", "001000");
-        row("the file goes on, big-endian", "", "next=77\n",
-            "--serial 0800F000 --serial-format u32be", 0,
-            "serial_number_taken:77 serial_number_used:77", "next=78",
-            QByteArray::fromHex("0000004D"));
         row("on the file's own data", "", "-", "--serial 08000010 --serial-start 1", 1,
             "serial_overlaps_image", "-", {});
         row("past the chip's flash", "", "-", "--serial 0800FFFE --serial-start 1", 1,
@@ -171,29 +167,22 @@ private slots:
                      qPrintable(QJsonDocument(o).toJson()));
         }
         QCOMPARE(loads, 1);
-        // Each board in the summary and in its own result object: port, serial number, outcome.
+        // Each board in the summary: port, serial number, chip, outcome.
         const QJsonObject summary = json.objects.last();
         QCOMPARE(QStringList({summary["kind"].toString(), summary["ok"].toVariant().toString(),
                               summary["exit_status"].toVariant().toString()}),
                  QStringList({"summary", "false", "1"}));
         const QJsonArray boards = summary["boards"].toArray();
-        QStringList listed, results;
+        QStringList listed;
         for (const QJsonValue& o : boards)
             listed << QStringList{o["port"].toString(), o["serial"].toString(),
                                   o["chip"].toString(), o["result"].toString()}
                           .join('|');
-        for (const QJsonObject& o : json.objects)
-            if (o["kind"] == "result")
-                results << QStringList{o["port"].toString(), o["serial"].toString(),
-                                       o["ok"].toBool() ? "ok" : "failed"}
-                               .join('|');
         const QString serialA = boards[0]["serial"].toString(),
                       serialB = boards[1]["serial"].toString(), chip = "|STM32F10x medium-density|";
         QCOMPARE(QSet<QString>({serialA, serialB}), QSet<QString>({"1000", "1001"}));
         QCOMPARE(listed, QStringList({a + '|' + serialA + chip + "ok",
                                       b + '|' + serialB + chip + "failed"}));
-        QCOMPARE(QSet<QString>(results.begin(), results.end()),
-                 QSet<QString>({a + '|' + serialA + "|ok", b + '|' + serialB + "|failed"}));
         QCOMPARE(entries(state), QString("next=1002"));  // the failed board was erased: spent
 
         // In text: every line before the table names its board; the record grows by two lines.
@@ -210,27 +199,29 @@ private slots:
                      qPrintable(line));
         QCOMPARE(lines[lines.size() - 3].simplified(),
                  QString("PORT CHIP UNIQUE ID SERIAL RESULT SECONDS"));
-        QVERIFY(text.err.startsWith('[' + b + "] "));  // the failed board's message
-
         const uint32_t number = qToLittleEndian(serialA.toUInt());
         QCOMPARE(good.flash().mid(kSerialOffset, 4),
                  QByteArray(reinterpret_cast<const char*>(&number), 4));
-        const QStringList csv = QString::fromUtf8(rig::readFile(record)).split('\n');
-        QCOMPARE(csv.size(), 6);  // the heading, two runs of two boards, the last line ended
-        QCOMPARE(csv[0], QString("time,port,chip,unique_id,serial,file,sha256,result"));
+        // The record: the heading once, then a line per board and run, in the order given, with
+        // the unique ID connect learnt.
         const QString sha =
             QCryptographicHash::hash(rig::readFile(hex), QCryptographicHash::Sha256).toHex();
-        // The unique ID: whatever connect learnt, the same in the record as in the summary.
-        const QString chipA = ",STM32F10x medium-density," + boards[0]["unique_id"].toString(),
-                      chipB = ",STM32F10x medium-density," + boards[1]["unique_id"].toString(),
-                      file = ',' + hex + ',' + sha;
-        const QStringList expectedCsv{
-            a + chipA + ',' + serialA + file + ",ok", b + chipB + ',' + serialB + file + ",failed",
-            a + chipA + ',' + file + ",ok", b + chipB + ',' + file + ",failed"};
-        for (int i = 0; i < 4; ++i) {
-            QVERIFY(QDateTime::fromString(csv[i + 1].section(',', 0, 0), Qt::ISODate).isValid());
-            QCOMPARE(csv[i + 1].section(',', 1), expectedCsv[i]);
-        }
+        const auto recordLine = [&](int i, const QString& serial) {
+            return QStringList{boards[i]["port"].toString(),
+                               "STM32F10x medium-density",
+                               boards[i]["unique_id"].toString(),
+                               serial,
+                               hex,
+                               sha,
+                               i == 0 ? "ok" : "failed"}
+                .join(',');
+        };
+        QStringList csv = QString::fromUtf8(rig::readFile(record)).split('\n');
+        QVERIFY(QDateTime::fromString(csv.value(1).section(',', 0, 0), Qt::ISODate).isValid());
+        QCOMPARE(csv.replaceInStrings(QRegularExpression("^\\d[^,]*,"), ""),
+                 QStringList({"time,port,chip,unique_id,serial,file,sha256,result",
+                              recordLine(0, serialA), recordLine(1, serialB), recordLine(0, ""),
+                              recordLine(1, ""), ""}));
     }
 
     // Ctrl+C while two boards are being written at line pace: both stop, the summary says so.
