@@ -115,8 +115,6 @@ private slots:
             QString("校验和不正确，您给的串是：%1\nHEX数据有误，下载失败！%1\n下载失败。\n")
                 .arg(kBadLine),
             kFlash);
-        row("read range, binary", "", "read OUT.bin --address 08000100 --size 0x300", 0,
-            "read_done", "读取完成", "", kFlash.mid(0x100, 0x300));
         const QStringList hexOut = rig::hexLines(0x08001000, kFlash.mid(0x1000, 100), 64);
         row("read range, HEX, compatible", "",
             "--compatible read OUT.Hex --address 08001000 --size 100", 0, "read_done", "读取完成",
@@ -163,9 +161,10 @@ private slots:
             }
             QVERIFY2(events.contains(event), qPrintable(json.run.out));
             const QJsonObject result = json.run.objects.value(json.run.objects.size() - 1);
-            QCOMPARE(result["kind"].toString(), QString("result"));
-            QCOMPARE(result["ok"].toBool(), exitCode == 0);
-            QCOMPARE(result["exit_status"].toInt(-1), exitCode);
+            QCOMPARE(
+                QStringList({result["kind"].toString(), result["ok"].toVariant().toString(),
+                             result["exit_status"].toVariant().toString()}),
+                QStringList({"result", exitCode ? "false" : "true", QString::number(exitCode)}));
             QVERIFY(result["duration_s"].toDouble(-1) >= 0);
             // A verified program: its byte counts, and the chip as connect learnt it.
             if (event == "verified") {
@@ -194,12 +193,10 @@ private slots:
         if (zh.isEmpty()) QCOMPARE(s.run.out + QString::number(s.bytesIn), QString("0"));
         QVERIFY2((s.run.out + s.run.err).contains(zh), qPrintable(s.run.out + s.run.err));
         if (err != "-") QCOMPARE(rig::masked({s.run.err}, {err}), QStringList{err});
-        if (s.outFiles.isEmpty()) {
-            if (!bytes.isEmpty()) QVERIFY(s.flash == bytes);
-            return;
-        }
+        const bool read = !s.outFiles.isEmpty();
+        if (read || !bytes.isEmpty()) QVERIFY(s.flash == (read ? kFlash : bytes));
+        if (!read) return;
         // A failed command leaves the previous file as it was, and nothing beside it.
-        QVERIFY(s.flash == kFlash);
         QVERIFY(s.outFile == (exitCode == 0 ? bytes : QByteArray("previous image")));
         QCOMPARE(s.outFiles.size(), 1);
     }
@@ -223,8 +220,6 @@ private slots:
         // The program answers nothing: this info has to reset the board into its bootloader.
         QCOMPARE(clirig::cli(port + wiring + QStringList{"info"}).exitCode, 0);
         qunsetenv(qPrintable(clientEnv[0]));
-        // No lines at all: the bootloader synchronised by the last info takes this one as it is.
-        QCOMPARE(clirig::cli(port + QStringList{"info"}).exitCode, 0);
         QVERIFY(sim.flash().startsWith(kHexImage));
     }
 };

@@ -199,22 +199,16 @@ private slots:
                      qPrintable(line));
         QCOMPARE(lines[lines.size() - 3].simplified(),
                  QString("PORT CHIP UNIQUE ID SERIAL RESULT SECONDS"));
-        const uint32_t number = qToLittleEndian(serialA.toUInt());
-        QCOMPARE(good.flash().mid(kSerialOffset, 4),
-                 QByteArray(reinterpret_cast<const char*>(&number), 4));
+        QCOMPARE(qFromLittleEndian<uint32_t>(good.flash().constData() + kSerialOffset),
+                 serialA.toUInt());
         // The record: the heading once, then a line per board and run, in the order given, with
         // the unique ID connect learnt.
         const QString sha =
             QCryptographicHash::hash(rig::readFile(hex), QCryptographicHash::Sha256).toHex();
         const auto recordLine = [&](int i, const QString& serial) {
-            return QStringList{boards[i]["port"].toString(),
-                               "STM32F10x medium-density",
-                               boards[i]["unique_id"].toString(),
-                               serial,
-                               hex,
-                               sha,
-                               i == 0 ? "ok" : "failed"}
-                .join(',');
+            return boards[i]["port"].toString() + ",STM32F10x medium-density," +
+                   boards[i]["unique_id"].toString() + ',' + serial + ',' + hex + ',' + sha +
+                   (i ? ",failed" : ",ok");
         };
         QStringList csv = QString::fromUtf8(rig::readFile(record)).split('\n');
         QVERIFY(QDateTime::fromString(csv.value(1).section(',', 0, 0), Qt::ISODate).isValid());
