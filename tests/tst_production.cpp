@@ -21,15 +21,11 @@ struct CodeSink : EventSink {
     void report(const Event& e) override { codes << e.code, events << e; }
 };
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The state file's entries without its comments.
 QString entries(const QString& path) {
+    QFile f(path);
     QStringList lines;
-    for (const QByteArray& line : readAll(path).split('\n'))
+    for (const QByteArray& line : (f.open(QIODevice::ReadOnly) ? f.readAll() : "").split('\n'))
         if (!line.isEmpty() && !line.startsWith('#')) lines << QString::fromUtf8(line);
     return lines.join(' ');
 }
