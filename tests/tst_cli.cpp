@@ -72,12 +72,6 @@ PortInfo port(const char* name, std::optional<uint16_t> vid = {}, uint16_t pid =
     if (vid) p.vendorId = vid, p.productId = pid;
     return p;
 }
-PortInfo simulatedPort(const char* path) {
-    PortInfo p;
-    p.name = p.location = path;
-    p.simulated = true;
-    return p;
-}
 
 // o's values for the keys of the "key=value" entries, in the same form.
 QStringList fields(const QJsonObject& o, const QStringList& entries) {
@@ -230,10 +224,11 @@ private slots:
     // ports: the names padded to one column, what is known of each (a maker the driver repeats
     // said once); --json: the same ports, one object per line, under the names scripts read.
     void portLines() {
-        const std::vector<PortInfo> ports{
-            simulatedPort("/dev/pts/3"),
+        std::vector<PortInfo> ports{
+            port("/dev/pts/3"),
             port("ttyUSB0", 0x0403, 0x6001, "FT232R USB UART", "FTDI", "A50285BI"),
             port("ttyUSB2", 0x1A86, 0x7523, "USB Serial", "1a86")};
+        ports[0].simulated = true;
         QCOMPARE(PortListText(ports),
                  "/dev/pts/3  praxon-sim\n"
                  "ttyUSB0     FT232R USB UART, FTDI (0403:6001) S/N A50285BI\n"
@@ -250,16 +245,16 @@ private slots:
         QTest::addColumn<QString>("requested");
         QTest::addColumn<QString>("opened");     // empty: refused
         QTest::addColumn<QStringList>("named");  // the ports the message names
-        const PortInfo adapter = port("ttyUSB1", 0x10C4, 0xEA60, "CP2102"),
-                       other = port("ttyACM0", 0x0483, 0x5740, "STM32 Virtual COM Port");
+        const PortInfo adapter = port("ttyUSB1", 0x10C4, 0xEA60, "CP2102");
         const auto row = [](const char* name, const std::vector<PortInfo>& ports,
                             const char* requested, const char* opened, const QStringList& named) {
             QTest::newRow(name) << ports << QString(requested) << QString(opened) << named;
         };
         row("none at all", {}, "auto", "", {});
-        row("one USB among others", {port("ttyS0"), simulatedPort("/dev/pts/4"), adapter}, "auto",
-            "ttyUSB1", {"ttyUSB1"});
-        row("several USB", {other, port("ttyS0"), adapter}, "auto", "", {"ttyACM0", "ttyUSB1"});
+        row("one USB among others", {port("ttyS0"), port("ttyS1"), adapter}, "auto", "ttyUSB1",
+            {"ttyUSB1"});
+        row("several USB", {port("ttyACM0", 0x0483, 0x5740), port("ttyS0"), adapter}, "auto", "",
+            {"ttyACM0", "ttyUSB1"});
         row("a name is taken as it is", {adapter}, "/dev/ttyS3", "/dev/ttyS3", {});
     }
 

@@ -14,10 +14,6 @@
 
 namespace clirig {
 
-inline QString program(const char* name) {
-    return QCoreApplication::applicationDirPath() + '/' + name;
-}
-
 // praxon-sim serving boards: their ports, and their flash (--dump) once it has stopped.
 struct Sim {
     QProcess process;
@@ -25,7 +21,7 @@ struct Sim {
     QString dump;
     bool start(const QStringList& args, const QString& dumpPath, int boards = 1) {
         dump = dumpPath;
-        process.start(program("praxon-sim"),
+        process.start(QCoreApplication::applicationDirPath() + "/praxon-sim",
                       args + QStringList{"--dump", dumpPath, "--boards", QString::number(boards)});
         QElapsedTimer clock;
         clock.start();
@@ -58,7 +54,7 @@ struct Run {
 // praxon-cli with args. With stopWhen: Ctrl+C as soon as stdout so far satisfies it.
 inline Run cli(const QStringList& args, const std::function<bool(const QString&)>& stopWhen = {}) {
     QProcess p;
-    p.start(program("praxon-cli"), args);
+    p.start(QCoreApplication::applicationDirPath() + "/praxon-cli", args);
     if (stopWhen) {
         while (!stopWhen(QString::fromUtf8(p.peek(1 << 20))) && p.waitForReadyRead(20000)) continue;
         if (p.processId() > 0) ::kill(pid_t(p.processId()), SIGINT);  // 0 would hit this test

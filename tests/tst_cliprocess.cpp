@@ -89,15 +89,13 @@ private slots:
         const auto row = [](const char* name, const char* sim, const char* cli, int exitCode,
                             const char* event, const char* zh, const QString& err = "-",
                             const QByteArray& bytes = {}, bool ctrlC = false) {
-            QTest::newRow(name) << QString(sim) << "--port PORT " + QString(cli) << ctrlC
-                                << exitCode << QString(event) << QString(zh) << err << bytes;
+            const QString args =
+                QString(cli).startsWith("--port") ? cli : "--port PORT " + QString(cli);
+            QTest::newRow(name) << QString(sim) << args << ctrlC << exitCode << QString(event)
+                                << QString(zh) << err << bytes;
         };
-        QTest::newRow("usage error")
-            << ""
-            << "--port x read OUT.bin --size 4KB" << false << 2 << ""
-            << ""
-            << "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*"
-            << QByteArray();
+        row("usage error", "", "--port x read OUT.bin --size 4KB", 2, "", "",
+            "praxon-cli: --address and --size go together\n\n用法：praxon-cli --port 串口*");
         // The image covers 0x08000A00-0x08000DE7: pages 2 and 3 are erased, the others keep theirs.
         row("binary, erase=pages", "", "program BIN --address 08000A00 --erase=pages --verify", 0,
             "verified", "编程成功", "",
@@ -133,11 +131,8 @@ private slots:
             "已解除写保护，并经回读核对。");
         row("info", "--uid 0102030405060708090A0B0C", "info", 0, "unique_id",
             "芯片唯一ID(1FFFF7E8处): 0102030405060708090A0B0C");
-        QTest::newRow("no such port")
-            << ""
-            << "--port DIR/ttyNone info" << false << 1 << "port_open_failed"
-            << "指定的串口不存在或已被占用。"
-            << "-" << QByteArray();
+        row("no such port", "", "--port DIR/ttyNone info", 1, "port_open_failed",
+            "指定的串口不存在或已被占用。");
     }
 
     void run() {
