@@ -1,8 +1,7 @@
 // praxon-cli as a process against praxon-sim as a process: whole sessions as JSON lines and in
-// Chinese, with the exit codes, the log lines, the message texts on stderr, what the
-// board's flash holds afterwards and what went over the line (the simulator's dump and counters),
-// files read back, Ctrl+C during a wait, and a board whose reset and BOOT0 the adapter's lines
-// drive.
+// Chinese, with the exit codes, the log lines, the message texts on stderr, what the board's flash
+// holds afterwards and what went over the line (the simulator's dump and counters), files read
+// back, Ctrl+C during a wait, and a board whose reset and BOOT0 the adapter's lines drive.
 #include <QDir>
 #include <QtTest>
 
@@ -81,8 +80,8 @@ private slots:
         // A text the Chinese session shows (a log line, or else on stderr); empty: nothing on
         // stdout, and not one byte went to the board, not even a sync.
         QTest::addColumn<QString>("zh");
-        QTest::addColumn<QString>("err");  // the Chinese session's stderr; "*" at the end: starts
-                                           // with; "-": not checked
+        // The Chinese session's stderr; "*" at the end: starts with; "-": not checked.
+        QTest::addColumn<QString>("err");
         // What OUT holds after a successful command (the flash must stay as it was), else the
         // board's flash afterwards; empty: not checked.
         QTest::addColumn<QByteArray>("bytes");
