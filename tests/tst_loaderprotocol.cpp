@@ -1,9 +1,8 @@
 // The turbo loader's engine (loader/src) built for the host and driven through its line protocol
-// on a fake chip: framing, sequence numbers and resends, every command, and the deflate decoder
-// against streams made by zlib. Built twice: the second build (LOADER_LZMA) also has the LZMA
-// decoder, run against liblzma's streams as the host cuts them into frames. Then the embedded
-// binaries: each a Go-able image for its load address with the parameter block in place, and the
-// one chosen clears the ROM bootloader's RAM.
+// on a fake chip: framing, sequence numbers and resends, every command with its refusals, and the
+// deflate decoder against streams made by zlib. Built twice: the second build (LOADER_LZMA) also
+// has the LZMA decoder, run against liblzma's streams as the host cuts them into frames. Then the
+// embedded binaries: each a Go-able image for its load address with the parameter block in place.
 #include <zlib.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -34,26 +33,21 @@ using praxon::flash::turbo::Crc32Words;
 using praxon::flash::turbo::EncodeFrame;
 using praxon::flash::turbo::EscapeForLine;
 
-void AppendU16(QByteArray& bytes, std::uint32_t value) {
-    bytes.append(char(value));
-    bytes.append(char(value >> 8));
+QByteArray Le16(std::uint32_t value) {
+    const char bytes[2] = {char(value), char(value >> 8)};
+    return QByteArray(bytes, 2);
 }
 
-void AppendU32(QByteArray& bytes, std::uint32_t value) {
-    AppendU16(bytes, value);
-    AppendU16(bytes, value >> 16);
+QByteArray Words(std::initializer_list<std::uint32_t> words) {
+    QByteArray bytes;
+    for (std::uint32_t word : words) bytes += Le16(word) + Le16(word >> 16);
+    return bytes;
 }
 
 std::uint32_t U32(const QByteArray& bytes, int offset) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | std::uint8_t(bytes[offset + i]);
     return value;
-}
-
-QByteArray Words(std::initializer_list<std::uint32_t> words) {
-    QByteArray bytes;
-    for (std::uint32_t word : words) AppendU32(bytes, word);
-    return bytes;
 }
 
 struct Reply {
@@ -88,12 +82,12 @@ QList<Reply> Run() {
 }
 
 void StartChip(std::uint32_t flashBytes = 64 * 1024, std::uint32_t pageSize = 1024,
-               std::uint32_t bank2 = 0, std::uint32_t flashSizeParam = 0) {
+               std::uint32_t bank2 = 0) {
     Chip().reset(flashBytes);
     Chip().pageSize = pageSize;
     Chip().bank2Start = bank2;
     loader_params params{
-        LOADER_MAGIC, 115200, loadertest::kRamBase + 0x5000, pageSize, flashSizeParam, bank2, 0, 1};
+        LOADER_MAGIC, 115200, loadertest::kRamBase + 0x5000, pageSize, 0, bank2, 0, 1};
     loader_init(&params, rxBuffer, sizeof rxBuffer, 0x20000200);
     nextSeq = 0;
 }
@@ -146,10 +140,8 @@ QByteArray FirmwareSample(int size) {
     QByteArray sample;
     QFile libc("/usr/lib/arm-none-eabi/newlib/thumb/v7-m/nofp/libc_nano.a");
     if (libc.open(QIODevice::ReadOnly)) sample = libc.read(size);
-    for (std::size_t i = 0; sample.size() < size && i < praxon::flash::kLoaderBinaryCount; ++i) {
-        const auto& binary = praxon::flash::kLoaderBinaries[i];
-        sample.append(Bytes(binary));
-    }
+    for (std::size_t i = 0; sample.size() < size && i < kLoaderBinaryCount; ++i)
+        sample.append(Bytes(kLoaderBinaries[i]));
     sample.resize(size & ~1);
     return sample;
 }
@@ -173,6 +165,17 @@ QByteArray Deflate(const QByteArray& data, int level, int windowBits,
     return result == Z_STREAM_END ? out : QByteArray();
 }
 
+// The flash the command table starts from: data in pages 0, 1 and 3, data in page 5 (which the
+// table write-protects), random bytes in the upper half.
+QByteArray TableFlash() {
+    QByteArray flash(0x10000, '\xFF');
+    flash.replace(0x100, 4, QByteArray("\x11\x22\x33\x44", 4));
+    flash.replace(0x400, 16, QByteArray(16, '\x11'));
+    flash.replace(0xC00, 16, QByteArray(16, '\x33'));
+    flash.replace(0x1400, 16, QByteArray(16, '\x55'));
+    return flash.replace(0x8000, 0x8000, Random(0x8000, 3));
+}
+
 }  // namespace
 
 class TestLoaderProtocol : public QObject {
@@ -184,66 +187,12 @@ private slots:
         QVERIFY2(Chip().faults.empty(), Chip().faults.empty() ? "" : Chip().faults[0].c_str());
     }
 
-    void crcCheckValues_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<quint32>("crc");
-        // Values the CRC unit gives from reset (word 0x12345678 = bytes 78 56 34 12).
-        QTest::newRow("0x12345678") << Words({0x12345678}) << 0xDF8A8A2Bu;
-        QTest::newRow("two words") << Words({0x12345678, 0x9ABCDEF0}) << 0x7D24A31Bu;
-        QTest::newRow("one byte is one padded word")
-            << QByteArray("\x78", 1) << Crc32Words(Words({0x78}));
-    }
-
+    // The CRC unit's values from reset (word 0x12345678 = bytes 78 56 34 12), host and chip; a
+    // lone byte counts as one padded word.
     void crcCheckValues() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(quint32, crc);
-        QCOMPARE(Crc32Words(bytes), crc);
-        QByteArray padded = bytes;
-        while (padded.size() % 4) padded.append('\0');
-        std::uint32_t model = 0xFFFFFFFFu;
-        for (int i = 0; i < padded.size(); i += 4) model = loader_crc_word(model, U32(padded, i));
-        QCOMPARE(model, crc);
-    }
-
-    void frameReader_data() {
-        QTest::addColumn<QList<QByteArray>>("feeds");
-        QTest::addColumn<QString>("frames");  // seq/code of each frame taken, in order
-        QTest::addColumn<int>("skipped");
-        const QByteArray one = EncodeFrame(1, CMD_HELLO, QByteArray(44, 'h'));
-        const QByteArray two = EncodeFrame(2, CMD_CRC, QByteArray(5, 'c'));
-        QByteArray badCrc = two;
-        badCrc[8] = char(badCrc[8] ^ 0x10);
-        QByteArray badHeader = two;
-        badHeader[5] = char(badHeader[5] ^ 1);
-        QTest::newRow("one") << QList<QByteArray>{one} << "1/1" << 0;
-        QTest::newRow("two in one piece") << QList<QByteArray>{one + two} << "1/1 2/6" << 0;
-        QTest::newRow("byte by byte") << [&] {
-            QList<QByteArray> bytes;
-            for (char byte : one + two) bytes << QByteArray(1, byte);
-            return bytes;
-        }() << "1/1 2/6" << 0;
-        QTest::newRow("noise before")
-            << QList<QByteArray>{QByteArray("\x00\x7F\xA5\x11", 4) + one} << "1/1" << 4;
-        QTest::newRow("bad CRC skipped")
-            << QList<QByteArray>{badCrc + one} << "1/1" << int(badCrc.size());
-        QTest::newRow("bad header skipped")
-            << QList<QByteArray>{badHeader, two} << "2/6" << int(badHeader.size());
-        QTest::newRow("unfinished waits") << QList<QByteArray>{one.left(20)} << "" << 0;
-    }
-
-    void frameReader() {
-        QFETCH(QList<QByteArray>, feeds);
-        QFETCH(QString, frames);
-        QFETCH(int, skipped);
-        praxon::flash::turbo::FrameReader reader;
-        QStringList taken;
-        for (const QByteArray& piece : feeds) {
-            reader.feed(piece);
-            while (auto frame = reader.next())
-                taken << QString("%1/%2").arg(frame->seq).arg(frame->code);
-        }
-        QCOMPARE(taken.join(' '), frames);
-        QCOMPARE(reader.skippedBytes(), skipped);
+        QCOMPARE(loader_crc_word(0xFFFFFFFFu, 0x12345678), 0xDF8A8A2Bu);
+        QCOMPARE(Crc32Words(Words({0x12345678, 0x9ABCDEF0})), 0x7D24A31Bu);
+        QCOMPARE(Crc32Words(QByteArray("\x78", 1)), Crc32Words(Words({0x78})));
     }
 
     // Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same
@@ -332,37 +281,26 @@ private slots:
         QCOMPARE(seen.join(' '), replies);
     }
 
-    // Host to chip the line carries no 0x7F; the loader undoes the escapes before its buffer, so
-    // a window of frames that fits the buffer fits it however many escapes the line needed.
-    void lineEscapes_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("all 0x7F: twice the bytes on the line") << QByteArray(512, '\x7F');
-        QTest::newRow("escape, 0x7F and their escaped forms")
-            << QByteArray::fromHex("7fcfef5f").repeated(128);
-    }
-
+    // Host to chip the line carries no 0x7F (the ROM's sync byte); the loader undoes the escapes
+    // before its buffer, so a window of frames that fits the buffer fits it however many escapes
+    // the line needed.
     void lineEscapes() {
-        QFETCH(QByteArray, data);
+        const QByteArray data = QByteArray::fromHex("7fcfef5f").repeated(128);
         Command(CMD_HELLO, {});
         QByteArray frames;
         std::uint32_t address = kFlashBase;
         QList<int> seqs;
-        const int frameBytes = int(data.size()) + 4 + int(FRAME_OVERHEAD);
-        while (frames.size() + frameBytes <= int(kRxSize)) {
+        while (frames.size() + data.size() + 4 + int(FRAME_OVERHEAD) <= int(kRxSize)) {
             seqs << nextSeq;
             frames += EncodeFrame(nextSeq++, CMD_WRITE, Words({address}) + data);
             address += std::uint32_t(data.size());
         }
-        const QByteArray line = EscapeForLine(frames);
-        QVERIFY(!line.contains('\x7F'));
-        // One byte more for each 0x7F or escape byte, none for any other.
-        QCOMPARE(line.size(), frames.size() + frames.count('\x7F') + frames.count('\xCF'));
-        Send(frames);  // the whole window at once: it fits the buffer, escapes or not
+        QVERIFY(!EscapeForLine(frames).contains('\x7F'));
+        Send(frames);
         const QList<Reply> replies = Run();
         QCOMPARE(replies.size(), seqs.size());
         for (int i = 0; i < replies.size(); ++i) {
             QCOMPARE(replies[i].seq, seqs[i]);
-            QCOMPARE(replies[i].code, int(CMD_WRITE));
             QCOMPARE(replies[i].status(), 0);
         }
         QCOMPARE(Flash(kFlashBase, int(address - kFlashBase)), data.repeated(int(seqs.size())));
@@ -377,73 +315,122 @@ private slots:
         QList<Reply> replies = Run();
         Chip().now += LOADER_IDLE_DROP_MS + 1;  // the frame cut by the overflow is never completed
         replies += Run();
-        bool naked = false;
-        for (const Reply& reply : replies) {
-            if (reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW) naked = true;
-        }
-        QVERIFY(naked);
+        QVERIFY(std::any_of(replies.begin(), replies.end(), [](const Reply& reply) {
+            return reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW;
+        }));
     }
 
     void hello() {
-        StartChip(128 * 1024, 1024, 0, 0);
+        StartChip(128 * 1024);
         const Reply reply = Command(CMD_HELLO, {});
-        QCOMPARE(reply.status(), 0);
         QCOMPARE(reply.payload.size(), 48);
         QCOMPARE(int(reply.payload[1]), int(LOADER_PROTOCOL_VERSION));
         QCOMPARE(int(reply.payload[3]) & 6, 2 | (LOADER_HAS_LZMA ? 4 : 0));
-        QCOMPARE(U32(reply.payload, 44), kLzmaTable);
         QCOMPARE(U32(reply.payload, 4), kRxSize);
-        QCOMPARE(U32(reply.payload, 8), LOADER_MAX_PAYLOAD);
-        QCOMPARE(U32(reply.payload, 12), 0x20000200u);
+        QCOMPARE(U32(reply.payload, 44), kLzmaTable);
         QCOMPARE(U32(reply.payload, 24), 128u * 1024u);  // flash size 0: read from the register
-        QCOMPARE(U32(reply.payload, 28), 128u);
-        QCOMPARE(U32(reply.payload, 40), 115200u);
     }
 
-    void erase_data() {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("count");
+    // One command on TableFlash(): its status, the rest of its reply (an error's address and
+    // status register), and the flash afterwards (TableFlash with `written` at `at`).
+    void commands_data() {
+        QTest::addColumn<int>("cmd");
+        QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("erased");
-        QTest::addColumn<quint32>("errorAddress");
-        // Pages 1 and 3 hold data, page 5 is write-protected and holds data.
-        QTest::newRow("blank pages skipped") << kFlashBase << 4 << 0 << 2 << 0u;
-        QTest::newRow("one page") << kFlashBase + 0xC00 << 1 << 0 << 1 << 0u;
-        QTest::newRow("not page-aligned")
-            << kFlashBase + 0x200 << 1 << int(ST_BAD_ADDRESS) << -1 << kFlashBase + 0x200;
-        QTest::newRow("count zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS) << -1 << kFlashBase;
-        QTest::newRow("past the end")
-            << kFlashBase + 0xFC00 << 2 << int(ST_BAD_ADDRESS) << -1 << kFlashBase + 0xFC00;
-        QTest::newRow("below flash")
-            << 0x07FFFC00u << 1 << int(ST_BAD_ADDRESS) << -1 << 0x07FFFC00u;
-        QTest::newRow("protected")
-            << kFlashBase + 0x1000 << 2 << int(ST_PROTECTED) << -1 << kFlashBase + 0x1400;
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QByteArray>("written");
+        const auto row = [](const char* name, int cmd, const QByteArray& payload, int status,
+                            const QByteArray& reply, int at = 0, const QByteArray& written = {}) {
+            QTest::newRow(name) << cmd << payload << status << reply << at << written;
+        };
+        const auto refused = [&](const char* name, int cmd, const QByteArray& payload, int status,
+                                 std::uint32_t errorAddress, std::uint32_t sr = 0) {
+            row(name, cmd, payload, status, Words({errorAddress, sr}));
+        };
+        const auto span = [](std::uint32_t address, int count) {
+            return Words({address}) + Le16(count);
+        };
+        const auto write = [](std::uint32_t offset, const char* hex) {
+            return Words({kFlashBase + offset}) + QByteArray::fromHex(hex);
+        };
+        const QByteArray flash = TableFlash();
+        const std::uint32_t base = kFlashBase, top = kFlashBase + 0x8000;
+        row("erase: blank pages skipped", CMD_ERASE, span(base, 4), 0, Le16(3), 0,
+            QByteArray(4096, '\xFF'));
+        refused("erase: not page-aligned", CMD_ERASE, span(base + 0x200, 1), ST_BAD_ADDRESS,
+                base + 0x200);
+        refused("erase: count zero", CMD_ERASE, span(base, 0), ST_BAD_ADDRESS, base);
+        refused("erase: past the end", CMD_ERASE, span(base + 0xFC00, 2), ST_BAD_ADDRESS,
+                base + 0xFC00);
+        refused("erase: below flash", CMD_ERASE, span(0x07FFFC00, 1), ST_BAD_ADDRESS, 0x07FFFC00);
+        refused("erase: protected", CMD_ERASE, span(base + 0x1000, 2), ST_PROTECTED, base + 0x1400,
+                0x10);
+        row("write: erased flash", CMD_WRITE, write(0x200, "01020304"), 0, {}, 0x200,
+            QByteArray::fromHex("01020304"));
+        // Half-words that hold their value already are left out (programming them would fail).
+        row("write: same data again", CMD_WRITE, write(0x100, "112233440102"), 0, {}, 0x104,
+            QByteArray::fromHex("0102"));
+        row("write: zeros over data", CMD_WRITE, write(0x100, "00000000"), 0, {}, 0x100,
+            QByteArray(4, '\0'));
+        refused("write: over other data", CMD_WRITE, write(0xFE, "ffff1123"), ST_NOT_ERASED,
+                base + 0x100);
+        refused("write: odd address", CMD_WRITE, write(0x201, "0101"), ST_BAD_ADDRESS,
+                base + 0x201);
+        refused("write: odd length", CMD_WRITE, write(0x200, "010101"), ST_BAD_LENGTH,
+                base + 0x200);
+        refused("write: past the end", CMD_WRITE, write(0xFFFE, "01010101"), ST_BAD_ADDRESS,
+                base + 0xFFFE);
+        refused("write: protected", CMD_WRITE, write(0x1410, "0101"), ST_PROTECTED, base + 0x1410,
+                0x10);
+        row("read: flash", CMD_READ, span(top + 0x123, 100), 0, flash.mid(0x8123, 100));
+        row("read: last flash byte", CMD_READ, span(base + 0xFFFF, 1), 0, flash.right(1));
+        row("read: system memory", CMD_READ, span(0x1FFFF7E0, 16), 0, QByteArray(16, '\x5A'));
+        row("read: RAM", CMD_READ, span(0x20000000, 64), 0, QByteArray(64, '\0'));
+        const int largest = int(LOADER_MAX_PAYLOAD - 1);
+        row("read: largest", CMD_READ, span(base, largest), 0, flash.left(largest));
+        refused("read: too long", CMD_READ, span(base, largest + 1), ST_BAD_ADDRESS, base);
+        refused("read: past flash", CMD_READ, span(base + 0xFFFF, 2), ST_BAD_ADDRESS,
+                base + 0xFFFF);
+        refused("read: past RAM end", CMD_READ, span(0x20004FF0, 32), ST_BAD_ADDRESS, 0x20004FF0);
+        refused("read: peripherals", CMD_READ, span(0x40013800, 4), ST_BAD_ADDRESS, 0x40013800);
+        refused("read: zero bytes", CMD_READ, span(base, 0), ST_BAD_ADDRESS, base);
+        row("CRC", CMD_CRC, Words({top, 4096}), 0, Words({Crc32Words(flash.mid(0x8000, 4096))}));
+        refused("CRC: misaligned", CMD_CRC, Words({base + 2, 8}), ST_BAD_ADDRESS, base + 2);
+        refused("CRC: past the end", CMD_CRC, Words({base + 0xFFF0, 0x20}), ST_BAD_ADDRESS,
+                base + 0xFFF0);
+        QByteArray compare = Words({top, 1024});
+        for (int block = 0; block < 5; ++block)
+            compare += Words({Crc32Words(flash.mid(0x8000 + block * 1024, 1024)) ^ (block == 2)});
+        row("COMPARE: block 2 differs", CMD_COMPARE, compare, 0, Le16(5) + '\x04');
+        refused("COMPARE: past the end", CMD_COMPARE, Words({base + 0xF800, 0x400, 0, 0, 0}),
+                ST_BAD_ADDRESS, base + 0xF800);
+        row("GO: reset", CMD_GO, Words({0xFFFFFFFFu}), 0, {});
+        row("GO: user program", CMD_GO, Words({base}), 0, {});
+        row("GO: RAM", CMD_GO, Words({0x20001000}), 0, {});
+        refused("GO: misaligned", CMD_GO, Words({base + 2}), ST_BAD_ADDRESS, base + 2);
+        refused("GO: nowhere", CMD_GO, Words({0x60000000}), ST_BAD_ADDRESS, 0x60000000);
+        refused("BAUD: beyond the chip", CMD_BAUD, Words({5000000}), ST_BAD_BAUD, 5000000);
     }
 
-    void erase() {
-        QFETCH(quint32, address);
-        QFETCH(int, count);
+    void commands() {
+        QFETCH(int, cmd);
+        QFETCH(QByteArray, payload);
         QFETCH(int, status);
-        QFETCH(int, erased);
-        QFETCH(quint32, errorAddress);
-        SetFlash(kFlashBase + 0x400, QByteArray(16, '\x11'));
-        SetFlash(kFlashBase + 0xC00, QByteArray(16, '\x33'));
-        SetFlash(kFlashBase + 0x1400, QByteArray(16, '\x55'));
+        QFETCH(QByteArray, reply);
+        QFETCH(int, at);
+        QFETCH(QByteArray, written);
+        const QByteArray before = TableFlash();
+        SetFlash(kFlashBase, before);
         Chip().protectedPages.insert(kFlashBase + 0x1400);
-        QByteArray payload = Words({address});
-        AppendU16(payload, count);
-        const Reply reply = Command(CMD_ERASE, payload);
-        QCOMPARE(reply.status(), status);
-        if (status == 0) {
-            QCOMPARE(reply.payload.size(), 3);
-            QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, erased);
-            QCOMPARE(Chip().erases, erased);
-            QCOMPARE(Flash(address, count * 1024), QByteArray(count * 1024, '\xFF'));
-        } else {
-            QCOMPARE(reply.payload.size(), 9);
-            QCOMPARE(U32(reply.payload, 1), errorAddress);
-        }
-        QCOMPARE(Flash(kFlashBase + 0x1400, 16), QByteArray(16, '\x55'));  // protected page intact
+        const Reply answer = Command(std::uint8_t(cmd), payload);
+        QCOMPARE(answer.status(), status);
+        QCOMPARE(answer.payload.mid(1), reply);
+        QCOMPARE(Flash(kFlashBase, before.size()),
+                 QByteArray(before).replace(at, written.size(), written));
+        const bool leaves = cmd == CMD_GO && status == 0;
+        QCOMPARE(Chip().leftTo, leaves ? std::vector<std::uint32_t>{U32(payload, 0)}
+                                       : std::vector<std::uint32_t>{});
     }
 
     // XL density: each bank through its own registers, unlocked; mass erase clears both.
@@ -451,15 +438,12 @@ private slots:
         StartChip(1024 * 1024, 2048, kFlashBase + 0x80000);
         SetFlash(kFlashBase + 0x7F800, QByteArray(8, '\x01'));
         SetFlash(kFlashBase + 0x80000, QByteArray(8, '\x02'));
-        QByteArray erase = Words({kFlashBase + 0x7F800});
-        AppendU16(erase, 2);  // the last page of bank 1 and the first of bank 2
-        const Reply erased = Command(CMD_ERASE, erase);
-        QCOMPARE(erased.status(), 0);
-        QCOMPARE(std::uint8_t(erased.payload[1]), std::uint8_t(2));
+        // The last page of bank 1 and the first of bank 2.
+        const Reply erased = Command(CMD_ERASE, Words({kFlashBase + 0x7F800}) + Le16(2));
+        QCOMPARE(erased.payload, QByteArray(1, '\0') + Le16(2));
         const QByteArray data("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
         QCOMPARE(Command(CMD_WRITE, Words({kFlashBase + 0x7FFFC}) + data).status(), 0);
         QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), data);
-        QVERIFY(!Chip().locked[0] && !Chip().locked[1]);
         SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
         QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
         QCOMPARE(Chip().massErases, 2);
@@ -467,179 +451,61 @@ private slots:
         QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
     }
 
-    void write_data() {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<quint32>("errorAddress");
-        QTest::addColumn<int>("programs");
-        // Flash at 0x08000100 holds 11 22 33 44 (programmed); page 0x08001000 is write-protected.
-        QTest::newRow("erased flash")
-            << kFlashBase + 0x200 << QByteArray("\x01\x02\x03\x04", 4) << 0 << 0u << 2;
-        QTest::newRow("same data again: nothing programmed")
-            << kFlashBase + 0x100 << QByteArray("\x11\x22\x33\x44", 4) << 0 << 0u << 0;
-        QTest::newRow("erased half-words skipped")
-            << kFlashBase + 0x200 << QByteArray("\xFF\xFF\x01\x02", 4) << 0 << 0u << 1;
-        QTest::newRow("zeros over data")
-            << kFlashBase + 0x100 << QByteArray(4, '\0') << 0 << 0u << 2;
-        QTest::newRow("over other data") << kFlashBase + 0xFE << QByteArray("\xFF\xFF\x11\x23", 4)
-                                         << int(ST_NOT_ERASED) << kFlashBase + 0x100 << 0;
-        QTest::newRow("odd address") << kFlashBase + 0x201 << QByteArray(2, '\x01')
-                                     << int(ST_BAD_ADDRESS) << kFlashBase + 0x201 << 0;
-        QTest::newRow("odd length") << kFlashBase + 0x200 << QByteArray(3, '\x01')
-                                    << int(ST_BAD_LENGTH) << kFlashBase + 0x200 << 0;
-        QTest::newRow("past the end") << kFlashBase + 0xFFFE << QByteArray(4, '\x01')
-                                      << int(ST_BAD_ADDRESS) << kFlashBase + 0xFFFE << 0;
-        QTest::newRow("protected") << kFlashBase + 0x1000 << QByteArray(2, '\x01')
-                                   << int(ST_PROTECTED) << kFlashBase + 0x1000 << 0;
-    }
-
-    void write() {
-        QFETCH(quint32, address);
-        QFETCH(QByteArray, data);
-        QFETCH(int, status);
-        QFETCH(quint32, errorAddress);
-        QFETCH(int, programs);
-        SetFlash(kFlashBase + 0x100, QByteArray("\x11\x22\x33\x44", 4));
-        Chip().protectedPages.insert(kFlashBase + 0x1000);
-        const Reply reply = Command(CMD_WRITE, Words({address}) + data);
-        QCOMPARE(reply.status(), status);
-        QCOMPARE(Chip().programs, programs);
-        if (status == 0) {
-            QByteArray expected = data;
-            for (int i = 0; i < expected.size(); ++i)
-                if (std::uint8_t(data[i]) == 0xFF) expected[i] = Flash(address + i, 1)[0];
-            QCOMPARE(Flash(address, data.size()), expected);
-        } else {
-            QCOMPARE(U32(reply.payload, 1), errorAddress);
-        }
-    }
-
-    void crcAndCompare() {
-        const QByteArray data = Random(4096, 7);
-        SetFlash(kFlashBase + 0x800, data);
-        Reply reply = Command(CMD_CRC, Words({kFlashBase + 0x800, 4096}));
-        QCOMPARE(reply.status(), 0);
-        QCOMPARE(U32(reply.payload, 1), Crc32Words(data));
-        // Blocks 0-3 as in flash but block 2 expected different; block 4 past the data, erased.
-        QByteArray payload = Words({kFlashBase + 0x800, 1024});
-        for (int block = 0; block < 5; ++block) {
-            QByteArray expected =
-                block < 4 ? data.mid(block * 1024, 1024) : QByteArray(1024, '\xFF');
-            if (block == 2) expected[100] = char(expected[100] ^ 1);
-            AppendU32(payload, Crc32Words(expected));
-        }
-        reply = Command(CMD_COMPARE, payload);
-        QCOMPARE(reply.status(), 0);
-        QCOMPARE(reply.payload.size(), 4);
-        QCOMPARE(std::uint8_t(reply.payload[1]) | std::uint8_t(reply.payload[2]) << 8, 5);
-        QCOMPARE(std::uint8_t(reply.payload[3]), std::uint8_t(0x04));
-        QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 2, 8})).status(), int(ST_BAD_ADDRESS));
-        QCOMPARE(Command(CMD_CRC, Words({kFlashBase + 0xFFF0, 0x20})).status(),
-                 int(ST_BAD_ADDRESS));
-        QCOMPARE(Command(CMD_COMPARE, Words({kFlashBase + 0xF800, 0x400, 0, 0, 0})).status(),
-                 int(ST_BAD_ADDRESS));
-    }
-
-    void read_data() {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("status");
-        QTest::newRow("flash") << kFlashBase + 0x123 << 100 << 0;
-        QTest::newRow("last flash byte") << kFlashBase + 0xFFFF << 1 << 0;
-        QTest::newRow("system memory") << 0x1FFFF7E0u << 16 << 0;
-        QTest::newRow("RAM") << 0x20000000u << 64 << 0;
-        QTest::newRow("largest") << kFlashBase << int(LOADER_MAX_PAYLOAD - 1) << 0;
-        QTest::newRow("too long") << kFlashBase << int(LOADER_MAX_PAYLOAD) << int(ST_BAD_ADDRESS);
-        QTest::newRow("past flash") << kFlashBase + 0xFFFF << 2 << int(ST_BAD_ADDRESS);
-        QTest::newRow("past RAM end") << 0x20004FF0u << 32 << int(ST_BAD_ADDRESS);
-        QTest::newRow("peripherals") << 0x40013800u << 4 << int(ST_BAD_ADDRESS);
-        QTest::newRow("zero") << kFlashBase << 0 << int(ST_BAD_ADDRESS);
-    }
-
-    void read() {
-        QFETCH(quint32, address);
-        QFETCH(int, length);
-        QFETCH(int, status);
-        SetFlash(kFlashBase, Random(0x10000, 3));
-        QByteArray payload = Words({address});
-        AppendU16(payload, length);
-        const Reply reply = Command(CMD_READ, payload);
-        QCOMPARE(reply.status(), status);
-        if (status == 0 && address >= kFlashBase && address < kFlashBase + 0x10000)
-            QCOMPARE(reply.payload.mid(1), Flash(address, length));
-        if (status == 0) QCOMPARE(reply.payload.size(), 1 + length);
-    }
-
+    // A deflate stream at `address`, decoding to `data` (`lengthChange` added to the length the
+    // frame asks for). A stream that fails has written at most up to the address its reply names.
     void writeDeflate_data() {
         QTest::addColumn<QByteArray>("below");  // in flash before; the stream may refer to it
         QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<int>("windowBits");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("lengthChange");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char* name, const QByteArray& below, const QByteArray& data,
+                            const QByteArray& stream, int status = 0, int lengthChange = 0,
+                            quint32 address = kFlashBase + 0x4000) {
+            QTest::newRow(name) << below << data << stream << lengthChange << address << status;
+        };
         const QByteArray firmware = FirmwareSample(16 * 1024);
-        QTest::newRow("random, stored blocks") << QByteArray() << Random(1000, 1) << 0 << 15;
-        QTest::newRow("short text, fixed codes")
-            << QByteArray() << QByteArray("turbo turbo turbo loader!") + 'x' << 6 << 15;
-        QTest::newRow("zeros, long matches")
-            << QByteArray() << QByteArray(16 * 1024, '\0') << 9 << 15;
-        QTest::newRow("firmware, level 9") << QByteArray() << firmware.left(8 * 1024) << 9 << 15;
-        QTest::newRow("firmware, window 512") << QByteArray() << firmware.left(8 * 1024) << 9 << 9;
-        QTest::newRow("the flash below as dictionary")
-            << firmware.left(12 * 1024) << firmware.mid(12 * 1024) << 9 << 15;
+        const QByteArray random = Random(1000, 1), text("turbo turbo turbo loader!x");
+        const QByteArray zeros(16 * 1024, '\0'), code = firmware.left(8 * 1024);
+        row("random, stored blocks", {}, random, Deflate(random, 0, 15));
+        row("short text, fixed codes", {}, text, Deflate(text, 6, 15));
+        row("zeros, long matches", {}, zeros, Deflate(zeros, 9, 15));
+        row("firmware, window 512", {}, code, Deflate(code, 9, 9));
+        const QByteArray below = firmware.left(12 * 1024), above = firmware.mid(12 * 1024);
+        QVERIFY(Deflate(above, 9, 15, below).size() < Deflate(above, 9, 15).size());
+        row("the flash below as dictionary", below, above, Deflate(above, 9, 15, below));
+        const QByteArray data = firmware.left(2048), good = Deflate(data, 9, 15);
+        QByteArray badType = good;
+        badType[0] = char(badType[0] | 0x06);  // block type 3 does not exist
+        row("truncated", {}, data, good.left(good.size() / 2), ST_DECODE);
+        row("bad block type", {}, data, badType, ST_DECODE);
+        row("trailing bytes", {}, data, good + "xyz", ST_DECODE);
+        row("longer than asked", {}, data, good, ST_DECODE_LENGTH, -2);
+        row("shorter than asked", {}, data, good, ST_DECODE_LENGTH, 2);
+        row("odd length", {}, data, good, ST_BAD_ADDRESS, 1);
+        row("past flash end", {}, data, good, ST_BAD_ADDRESS, 0, kFlashBase + 0xFC00);
+        const QByteArray as(64, 'a');
+        row("reference below flash", {}, as, Deflate(as, 9, 15, as), ST_DECODE, 0, kFlashBase);
     }
 
     void writeDeflate() {
         QFETCH(QByteArray, below);
         QFETCH(QByteArray, data);
-        QFETCH(int, level);
-        QFETCH(int, windowBits);
-        const std::uint32_t address = kFlashBase + 0x4000;
-        SetFlash(address - below.size(), below);
-        const QByteArray stream = Deflate(data, level, windowBits, below);
-        QVERIFY(!stream.isEmpty());
-        QVERIFY(stream.size() + 8 <= int(LOADER_MAX_PAYLOAD));
-        if (!below.isEmpty()) QVERIFY(stream.size() < Deflate(data, level, windowBits).size());
-        const Reply reply =
-            Command(CMD_WRITE_DEFLATE, Words({address, std::uint32_t(data.size())}) + stream);
-        QCOMPARE(reply.status(), 0);
-        QCOMPARE(Flash(address - below.size(), below.size() + data.size()), below + data);
-        QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
-    }
-
-    void writeDeflateErrors_data() {
-        QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("status");
-        const QByteArray data = FirmwareSample(2048);
-        const QByteArray good = Deflate(data, 9, 15);
-        QByteArray corrupt = good;
-        corrupt[0] = char(corrupt[0] | 0x06);  // block type 3 does not exist
-        const auto row = [&](const char* name, const QByteArray& stream, int status,
-                             int lengthChange = 0, quint32 address = kFlashBase + 0x1000) {
-            QTest::newRow(name) << stream << int(data.size()) + lengthChange << address << status;
-        };
-        row("truncated", good.left(good.size() / 2), ST_DECODE);
-        row("bad block type", corrupt, ST_DECODE);
-        row("trailing bytes", good + "xyz", ST_DECODE);
-        row("longer than asked", good, ST_DECODE_LENGTH, -2);
-        row("shorter than asked", good, ST_DECODE_LENGTH, 2);
-        row("odd length", good, ST_BAD_ADDRESS, 1);
-        row("past flash end", good, ST_BAD_ADDRESS, 0, kFlashBase + 0xFC00);
-        QTest::newRow("reference below flash")
-            << Deflate(QByteArray(64, 'a'), 9, 15, QByteArray(64, 'a')) << 64 << kFlashBase
-            << int(ST_DECODE);
-    }
-
-    void writeDeflateErrors() {
         QFETCH(QByteArray, stream);
-        QFETCH(int, length);
+        QFETCH(int, lengthChange);
         QFETCH(quint32, address);
         QFETCH(int, status);
-        const Reply reply =
-            Command(CMD_WRITE_DEFLATE, Words({address, std::uint32_t(length)}) + stream);
+        QVERIFY(!stream.isEmpty() && stream.size() + 8 <= int(LOADER_MAX_PAYLOAD));
+        SetFlash(address - below.size(), below);
+        const std::uint32_t length = std::uint32_t(data.size() + lengthChange);
+        const Reply reply = Command(CMD_WRITE_DEFLATE, Words({address, length}) + stream);
         QCOMPARE(reply.status(), status);
-        QCOMPARE(reply.payload.size(), 9);
+        QCOMPARE(reply.payload.size(), status ? 9 : 1);
+        const int done = status ? int(U32(reply.payload, 1) - address) & ~1 : int(data.size());
+        QVERIFY(done >= 0 && done <= data.size());
+        QCOMPARE(Flash(address - below.size(), below.size() + done), below + data.left(done));
+        QCOMPARE(Flash(address + done, 64), QByteArray(64, '\xFF'));
     }
 
     // One LZMA stream in frames, as the host cuts it; a frame sent again after it was executed
@@ -651,15 +517,12 @@ private slots:
         QTest::addColumn<int>("maxOutput");
         QTest::addColumn<int>("sentAgain");  // the frame sent twice, -1: none
         const QByteArray firmware = FirmwareSample(16 * 1024);
-        QTest::newRow("firmware, one frame")
-            << QByteArray() << firmware.left(4096) << 4000 << 8192 << -1;
-        QTest::newRow("firmware, frames of 200 bytes")
-            << QByteArray() << firmware << 200 << 8192 << -1;
+        QTest::newRow("firmware, frames of 200 bytes, one sent again")
+            << QByteArray() << firmware << 200 << 8192 << 3;
         QTest::newRow("zeros: matches running on into the next frames")
             << QByteArray() << QByteArray(8192, '\0') << 4000 << 1000 << -1;
         QTest::newRow("the flash below as dictionary")
             << firmware.left(8 * 1024) << firmware.mid(8 * 1024) << 600 << 8192 << -1;
-        QTest::newRow("a frame sent again") << QByteArray() << firmware << 300 << 8192 << 3;
     }
 
     void writeLzma() {
@@ -673,19 +536,12 @@ private slots:
         SetFlash(address - below.size(), below);
         const praxon::flash::LzmaPlan plan = praxon::flash::PlanLzma(
             address, data, below, kLzmaTable, payloadLimit, 7, 2, maxOutput);
-        QVERIFY(plan.pieces.size() > (sentAgain >= 0 ? std::size_t(sentAgain) : 0u));
-        QCOMPARE(praxon::flash::DecodeLzmaPieces(address, plan, below, kLzmaTable), data);
-        if (!below.isEmpty()) {
-            const std::uint32_t alone =
-                std::uint32_t(praxon::flash::LzmaRaw(data, {}, 1, 1).size());
-            QVERIFY(std::uint32_t(praxon::flash::LzmaRaw(data, below, 1, 1).size()) < alone);
-        }
+        QVERIFY(plan.pieces.size() > std::size_t(std::max(sentAgain, 0)));
         for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
             const praxon::flash::LzmaPiece& piece = plan.pieces[i];
             QVERIFY(piece.stream.size() + (i ? 2 : 7) <= payloadLimit);
             QVERIFY(int(piece.outputBytes) <= maxOutput);
-            QByteArray payload = i ? QByteArray() : Words({address});
-            AppendU16(payload, piece.outputBytes);
+            QByteArray payload = (i ? QByteArray() : Words({address})) + Le16(piece.outputBytes);
             if (!i) payload.append(char(plan.props));
             const std::uint8_t cmd = i ? CMD_WRITE_LZMA_MORE : CMD_WRITE_LZMA;
             QCOMPARE(Command(cmd, payload + piece.stream).status(), 0);
@@ -714,19 +570,13 @@ private slots:
         const praxon::flash::LzmaPlan plan =
             praxon::flash::PlanLzma(at, data, {}, kLzmaTable, 700, 7, 2, 8192);
         QVERIFY(plan.pieces.size() >= 2);
+        const std::uint32_t size = plan.pieces[0].outputBytes;
         const auto begin = [&](std::uint32_t address, std::uint32_t size, int props,
                                const QByteArray& stream) {
-            QByteArray payload = Words({address});
-            AppendU16(payload, size);
-            payload.append(char(props));
-            return payload + stream;
+            return Words({address}) + Le16(size) + char(props) + stream;
         };
-        const QByteArray first = plan.pieces[0].stream;
-        const std::uint32_t size = plan.pieces[0].outputBytes;
-        QByteArray more;
-        AppendU16(more, plan.pieces[1].outputBytes);
-        more += plan.pieces[1].stream;
-        const QByteArray good = begin(at, size, plan.props, first);
+        const QByteArray first = plan.pieces[0].stream, good = begin(at, size, plan.props, first);
+        const QByteArray more = Le16(plan.pieces[1].outputBytes) + plan.pieces[1].stream;
         const auto row = [](const char* name, const QByteArray& begin, const QByteArray& more,
                             int status, const QByteArray& output = {}, bool helloBetween = false) {
             QTest::newRow(name) << begin << helloBetween << more << status << output;
@@ -739,7 +589,6 @@ private slots:
             ST_DECODE_LENGTH, data.left(int(size)));
         row("stream bytes left over", begin(at, size, plan.props, first + 'x'), {},
             ST_DECODE_LENGTH, data.left(int(size)));
-        row("literal context bits", begin(at, size, plan.props + 1, first), {}, ST_DECODE);
         row("table larger than the chip's", begin(at, size, 45 + 2 * 9, first), {}, ST_DECODE);
         const QByteArray as(64, 'a');
         const praxon::flash::LzmaPlan below =
@@ -773,12 +622,10 @@ private slots:
         }
     }
 
-    // A new speed falls back to the old one unless a good frame comes within the trial; a speed
-    // the chip cannot make is refused.
+    // A new speed falls back to the old one unless a good frame comes within the trial.
     void baud() {
         const Reply reply = Command(CMD_BAUD, Words({921600}));
-        QCOMPARE(reply.status(), 0);
-        QCOMPARE(U32(reply.payload, 1), 921600u);
+        QCOMPARE(reply.payload, QByteArray(1, '\0') + Words({921600}));
         Chip().now += LOADER_BAUD_TRIAL_MS;
         Run();
         QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
@@ -791,7 +638,6 @@ private slots:
         Chip().now += 5 * LOADER_BAUD_TRIAL_MS;
         Run();
         QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200, 2000000}));
-        QCOMPARE(Command(CMD_BAUD, Words({5000000})).status(), int(ST_BAD_BAUD));
     }
 
     // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a
@@ -836,33 +682,12 @@ private slots:
                  reset ? std::vector<std::uint32_t>{0xFFFFFFFFu} : std::vector<std::uint32_t>{});
     }
 
-    void go_data() {
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("status");
-        QTest::newRow("reset") << 0xFFFFFFFFu << 0;
-        QTest::newRow("user program") << kFlashBase << 0;
-        QTest::newRow("RAM") << 0x20001000u << 0;
-        QTest::newRow("misaligned") << kFlashBase + 2 << int(ST_BAD_ADDRESS);
-        QTest::newRow("nowhere") << 0x60000000u << int(ST_BAD_ADDRESS);
-    }
-
-    void go() {
-        QFETCH(quint32, address);
-        QFETCH(int, status);
-        QCOMPARE(Command(CMD_GO, Words({address})).status(), status);
-        if (status == 0)
-            QCOMPARE(Chip().leftTo, std::vector<std::uint32_t>({address}));
-        else
-            QVERIFY(Chip().leftTo.empty());
-    }
-
     void everyBinaryStartsAtItsLoadAddress() {
         for (std::size_t i = 0; i < kLoaderBinaryCount; ++i) {
             const LoaderBinary& binary = kLoaderBinaries[i];
             const QByteArray bytes = Bytes(binary);
             QVERIFY(bytes.size() > 64);
-            // Go: stack pointer at word 0 (the loader's stack grows below its image), entry at
-            // word 1.
+            // Go: stack pointer at word 0 (the stack grows below the image), entry at word 1.
             QCOMPARE(U32(bytes, 0), binary.loadAddress);
             const std::uint32_t entry = U32(bytes, 4);
             QVERIFY2(entry & 1, "entry must be a Thumb address");
@@ -876,49 +701,6 @@ private slots:
             QCOMPARE(rxStart % 4, 0u);
             QVERIFY2(rxStart + 512 <= SmallestRamEnd(binary), "loader too large for its chips");
         }
-    }
-
-    // The lowest binary at or above the RAM the ROM bootloader leaves free. The F1, F03x and F3
-    // parts' choices: tst_loaderlink's chooseLoader.
-    void choice_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<quint32>("firstFreeRam");
-        QTest::addColumn<quint32>("loadAddress");  // 0: none
-        QTest::newRow("F1 above every binary") << int(LoaderFamily::F1) << 0x20001004u << 0u;
-        QTest::newRow("F07x") << int(LoaderFamily::F0) << 0x20001800u << 0x20001800u;
-    }
-
-    void choice() {
-        QFETCH(int, family);
-        QFETCH(quint32, firstFreeRam);
-        QFETCH(quint32, loadAddress);
-        const LoaderBinary* binary = praxon::flash::LoaderFor(LoaderFamily(family), firstFreeRam);
-        QCOMPARE(binary ? binary->loadAddress : 0u, loadAddress);
-        if (binary) QCOMPARE(int(binary->family), family);
-    }
-
-    void parametersFilledIn() {
-        const LoaderBinary* binary = praxon::flash::LoaderFor(LoaderFamily::F1, 0x20000200);
-        QVERIFY(binary);
-        praxon::flash::LoaderParameters parameters;
-        parameters.baud = 921600;
-        parameters.ramEnd = 0x20005000;
-        parameters.pageSize = 2048;
-        parameters.flashSize = 0x100000;
-        parameters.bank2Start = 0x08080000;
-        const QByteArray image = praxon::flash::LoaderImage(*binary, parameters);
-        QCOMPARE(image.size() % 4, 0);
-        QVERIFY(image.size() - int(binary->size) < 4);
-        // The parameters in their words; everything else is the binary as built.
-        QCOMPARE(image.mid(12, 20), Words({921600, 0x20005000, 2048, 0x100000, 0x08080000}));
-        QCOMPARE(image.left(12), Bytes(*binary).left(12));
-        QCOMPARE(image.mid(32, int(binary->size) - 32), Bytes(*binary).mid(32));
-    }
-
-    void bytesWithoutParameterBlockRefused() {
-        static const unsigned char junk[40] = {0};
-        const LoaderBinary binary{LoaderFamily::F1, 0x20000200, junk, sizeof junk};
-        QVERIFY(praxon::flash::LoaderImage(binary, {}).isEmpty());
     }
 };
 
