@@ -508,54 +508,6 @@ private slots:
         QCOMPARE(Flash(address + done, 64), QByteArray(64, '\xFF'));
     }
 
-    // One LZMA stream in frames, as the host cuts it; a frame sent again after it was executed
-    // is answered DUP and the stream goes on.
-    void writeLzma_data() {
-        QTest::addColumn<QByteArray>("below");  // in flash before; the stream may refer to it
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("payloadLimit");
-        QTest::addColumn<int>("maxOutput");
-        QTest::addColumn<int>("sentAgain");  // the frame sent twice, -1: none
-        const QByteArray firmware = FirmwareSample(16 * 1024);
-        QTest::newRow("firmware, frames of 200 bytes, one sent again")
-            << QByteArray() << firmware << 200 << 8192 << 3;
-        QTest::newRow("zeros: matches running on into the next frames")
-            << QByteArray() << QByteArray(8192, '\0') << 4000 << 1000 << -1;
-        QTest::newRow("the flash below as dictionary")
-            << firmware.left(8 * 1024) << firmware.mid(8 * 1024) << 600 << 8192 << -1;
-    }
-
-    void writeLzma() {
-        if (!LOADER_HAS_LZMA) QSKIP("this build has no LZMA decoder");
-        QFETCH(QByteArray, below);
-        QFETCH(QByteArray, data);
-        QFETCH(int, payloadLimit);
-        QFETCH(int, maxOutput);
-        QFETCH(int, sentAgain);
-        const std::uint32_t address = kFlashBase + 0x4000;
-        SetFlash(address - below.size(), below);
-        const praxon::flash::LzmaPlan plan = praxon::flash::PlanLzma(
-            address, data, below, kLzmaTable, payloadLimit, 7, 2, maxOutput);
-        QVERIFY(plan.pieces.size() > std::size_t(std::max(sentAgain, 0)));
-        for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-            const praxon::flash::LzmaPiece& piece = plan.pieces[i];
-            QVERIFY(piece.stream.size() + (i ? 2 : 7) <= payloadLimit);
-            QVERIFY(int(piece.outputBytes) <= maxOutput);
-            QByteArray payload = (i ? QByteArray() : Words({address})) + Le16(piece.outputBytes);
-            if (!i) payload.append(char(plan.props));
-            const std::uint8_t cmd = i ? CMD_WRITE_LZMA_MORE : CMD_WRITE_LZMA;
-            QCOMPARE(Command(cmd, payload + piece.stream).status(), 0);
-            if (int(i) == sentAgain) {
-                Send(EncodeFrame(std::uint8_t(nextSeq - 1), cmd, payload + piece.stream));
-                const QList<Reply> replies = Run();
-                QCOMPARE(replies.size(), 1);
-                QCOMPARE(replies[0].code, int(REPLY_DUP));
-            }
-        }
-        QCOMPARE(Flash(address - below.size(), below.size() + data.size()), below + data);
-        QCOMPARE(Flash(address + data.size(), 64), QByteArray(64, '\xFF'));
-    }
-
     // Each row: a begin frame (none when empty), optionally HELLO, then a continuation frame
     // (none when empty); the status of the last frame sent.
     void writeLzmaErrors_data() {
