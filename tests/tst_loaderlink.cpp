@@ -4,7 +4,9 @@
 // skipped and CRC verify.
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QtEndian>
 #include <QtTest>
+#include <cstring>
 #include <vector>
 
 #include "BootLink.h"
@@ -128,48 +130,26 @@ private:
             return;
         }
         if (!evenParity) return;  // the ROM bootloader takes nothing without its parity
-        const auto ack = [this](bool ok) { deliver(QByteArray(1, char(ok ? 0x79 : 0x1F))); };
-        switch (rom_) {
-            case Rom::Command:
-                if (bytes == hex("31ce")) rom_ = Rom::WriteAddress;
-                if (bytes == hex("21de")) rom_ = Rom::GoAddress;
-                ack(rom_ != Rom::Command);
-                break;
-            case Rom::WriteAddress:
-                address_ = BigEndian32(bytes);
-                rom_ = Rom::WriteData;
-                ack(true);
-                break;
-            case Rom::WriteData:
-                for (int i = 1; i + 1 < bytes.size(); ++i)
-                    ram[address_ - loadertest::kRamBase + std::uint32_t(i - 1)] =
-                        std::uint8_t(bytes[i]);
-                rom_ = Rom::Command;
-                ack(!romRefusesData);
-                break;
-            case Rom::GoAddress:
-                goAddress = BigEndian32(bytes);
-                rom_ = Rom::Command;
-                ack(true);
-                startLoader();
-                break;
-        }
-    }
-
-    static std::uint32_t BigEndian32(const QByteArray& b) {
-        return std::uint32_t(std::uint8_t(b[0])) << 24 | std::uint8_t(b[1]) << 16 |
-               std::uint8_t(b[2]) << 8 | std::uint8_t(b[3]);
-    }
-
-    std::uint32_t Ram32(std::uint32_t address) const {
-        const std::uint32_t at = address - loadertest::kRamBase;
-        return ram[at] | ram[at + 1] << 8 | ram[at + 2] << 16 | std::uint32_t(ram[at + 3]) << 24;
+        const Rom was = rom_;
+        rom_ = Rom::Command;
+        if (was == Rom::Command && bytes == hex("31ce")) rom_ = Rom::WriteAddress;
+        if (was == Rom::Command && bytes == hex("21de")) rom_ = Rom::GoAddress;
+        if (was == Rom::WriteAddress) rom_ = Rom::WriteData;
+        if (was == Rom::WriteAddress || was == Rom::GoAddress)
+            address_ = qFromBigEndian<quint32>(bytes.constData());
+        if (was == Rom::WriteData)  // N-1, the bytes, a checksum
+            std::copy(bytes.begin() + 1, bytes.end() - 1,
+                      ram.begin() + (address_ - loadertest::kRamBase));
+        const bool ok =
+            was == Rom::Command ? rom_ != Rom::Command : !(was == Rom::WriteData && romRefusesData);
+        deliver(QByteArray(1, char(ok ? 0x79 : 0x1F)));
+        if (was == Rom::GoAddress) startLoader();
     }
 
     void startLoader() {
-        params = {Ram32(goAddress + 8),  Ram32(goAddress + 12), Ram32(goAddress + 16),
-                  Ram32(goAddress + 20), Ram32(goAddress + 24), Ram32(goAddress + 28),
-                  Ram32(goAddress + 32), Ram32(goAddress + 36)};
+        goAddress = address_;
+        // The parameter block after the two vector words (both ends little-endian).
+        std::memcpy(&params, &ram[goAddress + 8 - loadertest::kRamBase], sizeof params);
         Chip().pageSize = params.page_size;
         const std::uint32_t rxSize = params.ram_end - params.rx_start;
         rxBuffer_.assign(rxSize, 0);
@@ -487,58 +467,6 @@ private slots:
         std::uint32_t crc = 0;
         QVERIFY(rig.loader.crc(kFlashBase + 0x8000, 1024, &crc).ok());
         QCOMPARE(crc, turbo::Crc32Words(QByteArray(1024, char(0xFF))));
-    }
-
-    // A run of whole pages as frames: each page group erased just ahead of the first frame that
-    // reaches into it, the trailing 0xFF left out, compression only where it saves bytes.
-    void runFramesEraseAheadOfTheirData_data() {
-        QTest::addColumn<QByteArray>("pages");
-        QTest::addColumn<int>("used");  // bytes up to the last one that is not 0xFF; -1: refused
-        QTest::addColumn<bool>("compressed");
-        const int page = int(kPageSize);
-        QTest::newRow("random, 16 pages: raw") << Random(16 * page, 5) << 16 * page << false;
-        QTest::newRow("code, 8 pages: compressed") << Code(8 * page) << 8 * page << true;
-        const QByteArray tail = Random(7 * page + 100, 6) + QByteArray(3 * page - 100, char(0xFF));
-        QTest::newRow("random, the last 2.9 pages erased") << tail << 7 * page + 100 << false;
-        QTest::newRow("all erased, 5 pages") << QByteArray(5 * page, char(0xFF)) << 0 << false;
-        QTest::newRow("not whole pages") << Random(1000, 7) << -1 << false;
-    }
-
-    void runFramesEraseAheadOfTheirData() {
-        QFETCH(QByteArray, pages);
-        QFETCH(int, used);
-        QFETCH(bool, compressed);
-        Rig rig;
-        QVERIFY(rig.start().ok());
-        const auto requests = RunWriteRequests(rig.loader, kFlashBase, pages, {});
-        QCOMPARE(requests.empty(), used < 0);
-        if (used < 0) return;
-        const auto u32 = [](const QByteArray& b) {
-            return std::uint32_t(std::uint8_t(b[0]) | std::uint8_t(b[1]) << 8 |
-                                 std::uint8_t(b[2]) << 16 | std::uint8_t(b[3]) << 24);
-        };
-        std::uint32_t erasedPages = 0, written = 0;
-        qint64 payload = 0;
-        for (const auto& r : requests) {
-            // Two frames and an ERASE (16 bytes) fit in the chip's buffer at once.
-            QVERIFY(2 * (r.payload.size() + 10) + 16 <= qint64(rig.loader.info().rxSize));
-            if (r.command == loadercmd::kErase) {  // page groups in order, each page once
-                QCOMPARE(u32(r.payload), kFlashBase + erasedPages * kPageSize);
-                erasedPages += std::uint8_t(r.payload[4]) | std::uint8_t(r.payload[5]) << 8;
-                continue;
-            }
-            // One stream: each write starts where the last ended, on pages already erased.
-            QCOMPARE(u32(r.payload), kFlashBase + written);
-            written += std::uint32_t(r.bytes);
-            QVERIFY(written <= erasedPages * kPageSize);
-            QCOMPARE(r.command == loadercmd::kWriteDeflate, compressed);
-            payload += r.payload.size();
-        }
-        // The trailing 0xFF stay at home (the stream ends at the next even byte).
-        QCOMPARE(written, std::uint32_t((used + 1) & ~1));
-        QCOMPARE(payload < written, compressed);
-        QVERIFY(rig.loader.run(requests, nullptr).ok());
-        QCOMPARE(FlashBytes(kFlashBase, int(pages.size())), pages);
     }
 
     // A line speed change, work at whatever speed both sides agreed, and leaving the loader: by
