@@ -179,8 +179,10 @@ private slots:
 
     // Script tokens: H<seq> HELLO; C<seq> CRC command; B<seq> same with a broken CRC; L<seq> same
     // with a line error inside; U<seq> its first 9 bytes only; T<seq> header longer than allowed;
-    // G garbage without a sync byte; W silence past the idle limit (shown as W after its replies).
-    // Replies: seq/code/byte (status, or the NAK reason), in hex.
+    // G garbage without a sync byte; X a lone escape byte; E 20 bytes at a wrong line speed;
+    // W silence past the idle limit (shown as W after its replies); S<ms> silence of the host
+    // limit plus ms (decimal, may be negative). Replies: seq/code/byte (status, or the NAK reason),
+    // in hex; then LEAVE:<address> for each time the loader left.
     void framing_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("replies");
@@ -204,6 +206,14 @@ private slots:
         row("unfinished frame dropped after silence", "H00 U01 W C01",
             "00/01/00 01/EE/01 W 01/06/00");
         row("an escape cut off before a frame", "H00 U01 X W C01", "00/01/00 01/EE/01 W 01/06/00");
+        // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a
+        // host that is merely slow between frames must not lose it.
+        row("silent up to the limit", "S0", "");
+        row("silent past the limit", "S1", "LEAVE:FFFFFFFF");
+        row("a reply restarts the count", "S0 H00 S0", "00/01/00");
+        row("silent past the limit after a reply", "S0 H00 S1", "00/01/00 LEAVE:FFFFFFFF");
+        row("half a frame, then the NAK for it", "S-200 U00 W S0", "00/EE/01 W");
+        row("bytes at a wrong line speed do not count", "S0 E W", "W LEAVE:FFFFFFFF");
     }
 
     void framing() {
@@ -212,7 +222,8 @@ private slots:
         QStringList seen;
         for (const QString& token : script.split(' ')) {
             const char kind = token[0].toLatin1();
-            const std::uint8_t seq = token.mid(1).toUInt(nullptr, 16);
+            const int number = token.mid(1).toInt(nullptr, kind == 'S' ? 10 : 16);
+            const std::uint8_t seq = std::uint8_t(number);
             const QByteArray crc = EncodeFrame(seq, CMD_CRC, Words({kFlashBase, 16}));
             if (kind == 'H') Send(EncodeFrame(seq, CMD_HELLO, {}));
             if (kind == 'C') Send(crc);
@@ -227,6 +238,8 @@ private slots:
             if (kind == 'U') Send(crc.left(9));
             if (kind == 'G') Send(QByteArray("\x01\x02garbage\x7F", 10));
             if (kind == 'W') Chip().now += LOADER_IDLE_DROP_MS + 1;
+            if (kind == 'S') Chip().now += LOADER_HOST_SILENT_MS + number;
+            if (kind == 'E') Chip().rx.insert(Chip().rx.end(), 20, loadertest::kLineError);
             if (kind == 'X') Chip().rx.push_back(LINE_ESCAPE);  // its escaped byte never comes
             for (const Reply& reply : Run())  // the host waits for replies between tokens
                 seen << QString::asprintf("%02X/%02X/", reply.seq, reply.code) +
@@ -234,6 +247,7 @@ private slots:
                                                      : QString::asprintf("%02X", reply.status()));
             if (kind == 'W') seen << "W";  // what the silence alone brought comes before
         }
+        for (std::uint32_t address : Chip().leftTo) seen << QString::asprintf("LEAVE:%X", address);
         QCOMPARE(seen.join(' '), replies);
     }
 
@@ -534,48 +548,6 @@ private slots:
         Chip().now += 5 * LOADER_BAUD_TRIAL_MS;
         Run();
         QCOMPARE(bauds(), QList<std::uint32_t>({921600, 115200, 2000000}));
-    }
-
-    // A host that goes silent (killed, unplugged) must not leave the chip in RAM for good; a
-    // host that is merely slow between frames must not lose it.
-    void hostSilence_data() {
-        QTest::addColumn<int>("firstWaitMs");   // after start, before the step in between
-        QTest::addColumn<int>("between");       // 0 nothing, 1 a HELLO answered, 2 half a frame,
-                                                // 3 bytes at a wrong line speed
-        QTest::addColumn<int>("secondWaitMs");  // then
-        QTest::addColumn<bool>("reset");
-        const int limit = int(LOADER_HOST_SILENT_MS);
-        QTest::newRow("silent up to the limit") << 0 << 0 << limit << false;
-        QTest::newRow("silent past the limit") << 0 << 0 << limit + 1 << true;
-        QTest::newRow("a reply restarts the count") << limit << 1 << limit << false;
-        QTest::newRow("silent past the limit after a reply") << limit << 1 << limit + 1 << true;
-        QTest::newRow("half a frame, then the NAK for it") << limit - 200 << 2 << limit << false;
-        QTest::newRow("bytes at a wrong line speed do not count") << limit << 3 << 1 << true;
-    }
-
-    void hostSilence() {
-        QFETCH(int, firstWaitMs);
-        QFETCH(int, between);
-        QFETCH(int, secondWaitMs);
-        QFETCH(bool, reset);
-        Chip().now += std::uint32_t(firstWaitMs);
-        Run();
-        QVERIFY(Chip().leftTo.empty());
-        if (between == 1) QCOMPARE(Command(CMD_HELLO, {}).status(), 0);
-        if (between == 2) {
-            Send(EncodeFrame(nextSeq, CMD_HELLO, {}).left(3));
-            Run();
-            Chip().now += LOADER_IDLE_DROP_MS + 1;
-            QCOMPARE(Run().size(), 1);  // the NAK
-        }
-        if (between == 3) {
-            for (int i = 0; i < 20; ++i) Chip().rx.push_back(loadertest::kLineError);
-            Run();
-        }
-        Chip().now += std::uint32_t(secondWaitMs);
-        Run();
-        QCOMPARE(Chip().leftTo,
-                 reset ? std::vector<std::uint32_t>{0xFFFFFFFFu} : std::vector<std::uint32_t>{});
     }
 
     void everyBinaryStartsAtItsLoadAddress() {
