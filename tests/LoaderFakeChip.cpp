@@ -1,8 +1,9 @@
 #include "LoaderFakeChip.h"
 
+#include <QString>
 #include <algorithm>
-#include <cstdio>
 
+#include "LoaderImage.h"
 #include "loader.h"
 
 namespace loadertest {
@@ -17,12 +18,25 @@ void FakeChip::reset(std::uint32_t flashBytes) {
     flash.assign(flashBytes, 0xFF);
 }
 
+QByteArray FlashBytes(std::uint32_t address, int length) {
+    return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
+                      length);
+}
+
+QByteArray Code(int size) {
+    using praxon::flash::kLoaderBinaries;
+    QByteArray code;
+    while (code.size() < size)
+        for (std::size_t i = 0; i < praxon::flash::kLoaderBinaryCount; ++i)
+            code.append(reinterpret_cast<const char*>(kLoaderBinaries[i].bytes),
+                        int(kLoaderBinaries[i].size));
+    return code.left(size);
+}
+
 namespace {
 
 std::string Hex(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-    return text;
+    return QString::asprintf("0x%08X", value).toStdString();
 }
 
 // The byte behind an address, or nullptr (a bus fault on the chip).

@@ -3,7 +3,6 @@
 // lost reply, line speed changes and their fallback, Stop, and programming with unchanged pages
 // skipped and CRC verify.
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
 #include <cstring>
@@ -19,7 +18,10 @@
 #include "loader.h"
 
 using loadertest::Chip;
+using loadertest::Code;
+using loadertest::FlashBytes;
 using loadertest::kFlashBase;
+using loadertest::Random;
 using namespace praxon::flash;
 
 namespace {
@@ -57,31 +59,9 @@ std::vector<Fault> ParseFaults(const QString& text) {
     return faults;
 }
 
-QByteArray Random(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = char(random.bounded(256));
-    return bytes;
-}
-
-// Compiled code: the loader binaries themselves, which compress like firmware.
-QByteArray Code(int size) {
-    QByteArray code;
-    while (code.size() < size)
-        for (std::size_t i = 0; i < kLoaderBinaryCount; ++i)
-            code.append(reinterpret_cast<const char*>(kLoaderBinaries[i].bytes),
-                        int(kLoaderBinaries[i].size));
-    return code.left(size);
-}
-
 // 16 KB: random pages (sent raw), code (sent compressed), an erased page and a short tail.
 QByteArray MixedImage() {
     return Random(6 * 1024, 7) + Code(7 * 1024) + QByteArray(1024, char(0xFF)) + Random(1500, 9);
-}
-
-QByteArray FlashBytes(std::uint32_t address, int length) {
-    return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
-                      length);
 }
 
 // The port with the chip behind it: a ROM bootloader that takes Write Memory and Go, then the
@@ -249,12 +229,7 @@ struct Rig {
         link.setStopped(false);
     }
     LoaderParameters parameters() const {
-        LoaderParameters p;
-        p.baud = 115200;
-        p.ramEnd = LoaderRamEnd(kPid, kFlashBytes, 0);
-        p.pageSize = kPageSize;
-        p.flashSize = kFlashBytes;
-        return p;
+        return {115200, LoaderRamEnd(kPid, kFlashBytes, 0), kPageSize, kFlashBytes};
     }
     LoaderResult start() { return loader.start(*binary, parameters()); }
 };

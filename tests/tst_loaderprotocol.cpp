@@ -3,8 +3,6 @@
 // deflate decoder against streams made by zlib. Built twice: the second build (LOADER_LZMA) also
 // has the LZMA decoder, run against liblzma's streams as the host cuts them into frames. Then the
 // embedded binaries: each a Go-able image for its load address with the parameter block in place.
-#include <QFile>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include "LoaderFakeChip.h"
@@ -15,7 +13,10 @@
 #include "loader.h"
 
 using loadertest::Chip;
+using loadertest::Code;
+using loadertest::FlashBytes;
 using loadertest::kFlashBase;
+using loadertest::Random;
 using praxon::flash::kLoaderBinaries;
 using praxon::flash::kLoaderBinaryCount;
 using praxon::flash::LoaderBinary;
@@ -102,35 +103,12 @@ Reply Command(std::uint8_t cmd, const QByteArray& payload) {
     return replies[0];
 }
 
-QByteArray Flash(std::uint32_t address, int length) {
-    return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
-                      length);
-}
-
 void SetFlash(std::uint32_t address, const QByteArray& bytes) {
     std::copy(bytes.begin(), bytes.end(), Chip().flash.begin() + (address - kFlashBase));
 }
 
-QByteArray Random(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = char(random.bounded(256));
-    return bytes;
-}
-
 QByteArray Bytes(const LoaderBinary& binary) {
     return QByteArray(reinterpret_cast<const char*>(binary.bytes), int(binary.size));
-}
-
-// Compiled code: the loader's own binaries and, where installed, newlib's Thumb C library.
-QByteArray FirmwareSample(int size) {
-    QByteArray sample;
-    QFile libc("/usr/lib/arm-none-eabi/newlib/thumb/v7-m/nofp/libc_nano.a");
-    if (libc.open(QIODevice::ReadOnly)) sample = libc.read(size);
-    for (std::size_t i = 0; sample.size() < size && i < kLoaderBinaryCount; ++i)
-        sample.append(Bytes(kLoaderBinaries[i]));
-    sample.resize(size & ~1);
-    return sample;
 }
 
 // The flash the command table starts from: data in pages 0, 1 and 3, data in page 5 (which the
@@ -259,7 +237,8 @@ private slots:
             QCOMPARE(replies[i].seq, seqs[i]);
             QCOMPARE(replies[i].status(), 0);
         }
-        QCOMPARE(Flash(kFlashBase, int(address - kFlashBase)), data.repeated(int(seqs.size())));
+        QCOMPARE(FlashBytes(kFlashBase, int(address - kFlashBase)),
+                 data.repeated(int(seqs.size())));
         Send(frames + frames);
         replies = Run();
         Chip().now += LOADER_IDLE_DROP_MS + 1;  // the frame cut by the overflow is never completed
@@ -362,7 +341,7 @@ private slots:
         const Reply answer = Command(std::uint8_t(cmd), payload);
         QCOMPARE(answer.status(), status);
         QCOMPARE(answer.payload.mid(1), reply);
-        QCOMPARE(Flash(kFlashBase, before.size()),
+        QCOMPARE(FlashBytes(kFlashBase, before.size()),
                  QByteArray(before).replace(at, written.size(), written));
         const bool leaves = cmd == CMD_GO && status == 0;
         QCOMPARE(Chip().leftTo, leaves ? std::vector<std::uint32_t>{U32(payload, 0)}
@@ -379,12 +358,12 @@ private slots:
         QCOMPARE(erased.payload, QByteArray(1, '\0') + Le16(2));
         const QByteArray data("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
         QCOMPARE(Command(CMD_WRITE, Words({kFlashBase + 0x7FFFC}) + data).status(), 0);
-        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), data);
+        QCOMPARE(FlashBytes(kFlashBase + 0x7FFFC, 8), data);
         SetFlash(kFlashBase + 0x90000, QByteArray(8, '\x02'));
         QCOMPARE(Command(CMD_MASS_ERASE, {}).status(), 0);
         QCOMPARE(Chip().massErases, 2);
-        QCOMPARE(Flash(kFlashBase + 0x7FFFC, 8), QByteArray(8, '\xFF'));
-        QCOMPARE(Flash(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
+        QCOMPARE(FlashBytes(kFlashBase + 0x7FFFC, 8), QByteArray(8, '\xFF'));
+        QCOMPARE(FlashBytes(kFlashBase + 0x90000, 8), QByteArray(8, '\xFF'));
     }
 
     // A deflate stream at `address`, decoding to `data` (`lengthChange` added to the length the
@@ -402,9 +381,9 @@ private slots:
             QTest::newRow(name) << below << data << stream << lengthChange << address << status;
         };
         // The host's own streams (level 9): zlib picks the block types.
-        const QByteArray firmware = FirmwareSample(16 * 1024);
+        const QByteArray firmware = Code(16 * 1024);
         const QByteArray random = Random(1000, 1), text("turbo turbo turbo loader!x");
-        const QByteArray zeros(16 * 1024, '\0'), code = firmware.left(8 * 1024);
+        const QByteArray zeros(16 * 1024, '\0'), code = firmware.left(6 * 1024);
         row("random, stored blocks", {}, random, DeflateRaw(random, {}));
         row("short text, fixed codes", {}, text, DeflateRaw(text, {}));
         row("zeros, long matches", {}, zeros, DeflateRaw(zeros, {}));
@@ -441,8 +420,8 @@ private slots:
         QCOMPARE(reply.payload.size(), status ? 9 : 1);
         const int done = status ? int(U32(reply.payload, 1) - address) & ~1 : int(data.size());
         QVERIFY(done >= 0 && done <= data.size());
-        QCOMPARE(Flash(address - below.size(), below.size() + done), below + data.left(done));
-        QCOMPARE(Flash(address + done, 64), QByteArray(64, '\xFF'));
+        QCOMPARE(FlashBytes(address - below.size(), below.size() + done), below + data.left(done));
+        QCOMPARE(FlashBytes(address + done, 64), QByteArray(64, '\xFF'));
     }
 
     // Each row: a begin frame (none when empty), optionally HELLO, then a continuation frame
@@ -454,7 +433,7 @@ private slots:
         QTest::addColumn<int>("status");
         if (!LOADER_HAS_LZMA) return;
         const std::uint32_t at = kFlashBase + 0x1000;
-        const QByteArray data = FirmwareSample(2048);
+        const QByteArray data = Code(2048);
         const praxon::flash::LzmaPlan plan =
             praxon::flash::PlanLzma(at, data, {}, kLzmaTable, 700, 7, 2, 8192);
         QVERIFY(plan.pieces.size() >= 2);
