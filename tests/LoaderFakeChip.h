@@ -31,7 +31,6 @@ struct FakeChip {
     bool programming = false;  // started, not yet ended
     int programStatus = 0;
     int erases = 0;
-    int massErases = 0;
     std::uint32_t lastSr = 0;
     std::vector<std::uint32_t> bauds;   // every hal_set_baud
     std::vector<std::uint32_t> leftTo;  // every hal_leave
