@@ -1,8 +1,9 @@
 #include "LoaderFakeChip.h"
 
+#include <QString>
 #include <algorithm>
-#include <cstdio>
 
+#include "LoaderImage.h"
 #include "loader.h"
 
 namespace loadertest {
@@ -17,12 +18,25 @@ void FakeChip::reset(std::uint32_t flashBytes) {
     flash.assign(flashBytes, 0xFF);
 }
 
+QByteArray FlashBytes(std::uint32_t address, int length) {
+    return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
+                      length);
+}
+
+QByteArray Code(int size) {
+    using praxon::flash::kLoaderBinaries;
+    QByteArray code;
+    while (code.size() < size)
+        for (std::size_t i = 0; i < praxon::flash::kLoaderBinaryCount; ++i)
+            code.append(reinterpret_cast<const char*>(kLoaderBinaries[i].bytes),
+                        int(kLoaderBinaries[i].size));
+    return code.left(size);
+}
+
 namespace {
 
 std::string Hex(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-    return text;
+    return QString::asprintf("0x%08X", value).toStdString();
 }
 
 // The byte behind an address, or nullptr (a bus fault on the chip).
@@ -38,7 +52,10 @@ std::uint8_t* Byte(std::uint32_t address) {
     return nullptr;
 }
 
-bool InFlash(std::uint32_t address, std::uint32_t length);
+bool InFlash(std::uint32_t address, std::uint32_t length) {
+    FakeChip& chip = Chip();
+    return address >= kFlashBase && address - kFlashBase + length <= chip.flash.size();
+}
 
 std::uint32_t Read(std::uint32_t address, int bytes) {
     if (address % bytes) Chip().faults.push_back("unaligned read at " + Hex(address));
@@ -57,21 +74,12 @@ std::uint32_t Read(std::uint32_t address, int bytes) {
 bool CheckBank(std::uint32_t regs, std::uint32_t address, const char* what) {
     FakeChip& chip = Chip();
     const bool bank2 = chip.bank2Start && address >= chip.bank2Start;
-    if (regs != (bank2 ? LOADER_BANK2_REGS : 0u)) {
-        chip.faults.push_back(std::string(what) + " through the other bank's registers at " +
-                              Hex(address));
-        return false;
-    }
-    if (chip.locked[bank2 ? 1 : 0]) {
-        chip.faults.push_back(std::string(what) + " while locked at " + Hex(address));
-        return false;
-    }
-    return true;
-}
-
-bool InFlash(std::uint32_t address, std::uint32_t length) {
-    FakeChip& chip = Chip();
-    return address >= kFlashBase && address - kFlashBase + length <= chip.flash.size();
+    const char* wrong = regs != (bank2 ? LOADER_BANK2_REGS : 0u)
+                            ? " through the other bank's registers"
+                        : chip.locked[bank2 ? 1 : 0] ? " while locked"
+                                                     : nullptr;
+    if (wrong) chip.faults.push_back(what + std::string(wrong) + " at " + Hex(address));
+    return !wrong;
 }
 
 std::uint32_t PageOf(std::uint32_t address) {
@@ -215,7 +223,6 @@ int hal_flash_mass_erase(uint32_t regs) {
     const std::uint32_t to = regs ? std::uint32_t(chip.flash.size()) : split;
     if (!loadertest::CheckBank(regs, loadertest::kFlashBase + from, "mass erase")) return ST_LOCKED;
     std::fill(chip.flash.begin() + from, chip.flash.begin() + to, 0xFF);
-    ++chip.massErases;
     return ST_OK;
 }
 

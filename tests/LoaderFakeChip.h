@@ -1,6 +1,8 @@
 #pragma once
 // The hardware side of the turbo loader's engine for host tests: flash with the half-word rules of
 // the F0/F1/F3 controller, a line that delivers queued bytes, and a clock the test moves.
+#include <QByteArray>
+#include <QRandomGenerator>
 #include <cstdint>
 #include <deque>
 #include <set>
@@ -29,7 +31,6 @@ struct FakeChip {
     bool programming = false;  // started, not yet ended
     int programStatus = 0;
     int erases = 0;
-    int massErases = 0;
     std::uint32_t lastSr = 0;
     std::vector<std::uint32_t> bauds;   // every hal_set_baud
     std::vector<std::uint32_t> leftTo;  // every hal_leave
@@ -39,5 +40,18 @@ struct FakeChip {
 };
 
 FakeChip& Chip();
+
+// The fake chip's flash from an address.
+QByteArray FlashBytes(std::uint32_t address, int length);
+
+// Compiled code: the loader binaries themselves, which compress like firmware.
+QByteArray Code(int size);
+
+inline QByteArray Random(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) byte = char(random.bounded(256));
+    return bytes;
+}
 
 }  // namespace loadertest
