@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "BootLink.h"
@@ -90,6 +91,13 @@ class LoaderLink {
 public:
     // One command in a window of frames.
     struct Request {
+        Request(std::uint8_t command = 0, QByteArray payload = {}, qint64 workNs = 0,
+                qint64 bytes = 0, std::vector<std::pair<std::uint32_t, int>> cuts = {})
+            : command(command),
+              payload(std::move(payload)),
+              workNs(workNs),
+              bytes(bytes),
+              cuts(std::move(cuts)) {}
         std::uint8_t command = 0;
         QByteArray payload;
         qint64 workNs = 0;  // the chip's own time for it

@@ -34,7 +34,7 @@ int lz_peek(uint32_t distance, uint8_t* byte) {
     return ST_OK;
 }
 
-#define LOADER_POLL()
+#define LOADER_POLL() ((void)0)
 #include "lzma.c"
 #undef LOADER_POLL
 
@@ -122,22 +122,6 @@ LzmaPlan PlanLzma(std::uint32_t address, const QByteArray& data, QByteArray dict
         at = end;
     }
     return plan;
-}
-
-QByteArray DecodeLzmaPieces(std::uint32_t address, const LzmaPlan& plan,
-                            const QByteArray& dictionary, std::uint32_t tableEntries) {
-    std::vector<std::uint16_t> probs(tableEntries);
-    const QByteArray aligned = AlignedDictionary(address, dictionary);
-    host.output = aligned;
-    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        const LzmaPiece& piece = plan.pieces[i];
-        host.input = &piece.stream;
-        host.inputPos = 0;
-        host.inputEnd = int(piece.stream.size());
-        if (i == 0 && lz_begin(probs.data(), tableEntries, plan.props, address) != ST_OK) return {};
-        if (lz_run(piece.outputBytes) != ST_OK || host.inputPos != host.inputEnd) return {};
-    }
-    return host.output.mid(int(aligned.size()));
 }
 
 }  // namespace praxon::flash

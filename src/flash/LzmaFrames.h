@@ -36,9 +36,4 @@ LzmaPlan PlanLzma(std::uint32_t address, const QByteArray& data, QByteArray dict
                   std::uint32_t tableEntries, int payloadLimit, int firstOverhead,
                   int pieceOverhead, int maxOutput);
 
-// Decodes the pieces with the loader's decoder, frame by frame as the chip does (tests).
-// Empty when a piece fails.
-QByteArray DecodeLzmaPieces(std::uint32_t address, const LzmaPlan& plan,
-                            const QByteArray& dictionary, std::uint32_t tableEntries);
-
 }  // namespace praxon::flash
