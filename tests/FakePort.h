@@ -12,17 +12,16 @@
 class FakePort : public praxon::SerialPort {
 public:
     using SerialPort::SerialPort;
-    bool open(const QString& name, int baudRate, praxon::PortOpenFailure* failure) override {
+    bool open(const QString& name, int baudRate, praxon::PortOpenFailure*) override {
         openedNames << name;
         this->baudRate = baudRate;
         evenParity = true;
-        if (refuseOpen && failure) *failure = {openError, openErrorText};
-        return opened_ = !refuseOpen;
+        return opened_ = true;
     }
     void close() override { opened_ = false; }
     bool isOpen() const override { return opened_; }
     bool write(const QByteArray& frame) override {
-        if (!opened_ || refuseWrites) return false;
+        if (!opened_) return false;
         written << frame;
         if (responder) responder(frame);
         return true;
@@ -50,10 +49,7 @@ public:
     QList<QByteArray> written;                               // every frame, in order
     QStringList openedNames;                                 // every name open() was given
     QStringList lines;  // every line change, in order with the frames: "dtr=1", "rts=0", ...
-    bool refuseOpen = false, refuseWrites = false, refuseLines = false;
-    // Why a refused open failed, as the system would say.
-    praxon::PortError openError = praxon::PortError::NotFound;
-    QString openErrorText;
+    bool refuseLines = false;
     int baudRate = 0;
     bool evenParity = true;
 
