@@ -69,9 +69,7 @@ struct Rig {
     void preload(const QByteArray& b) { board->loadFlash(0, {b.begin(), b.end()}); }
     // Loads the file and programs it; false when either failed.
     bool program(const QString& path, const praxon::ProgramOptions& options) {
-        praxon::ImageSource source;
-        source.path = path;
-        const std::optional<praxon::FirmwareImage> image = engine.loadImage(source);
+        const std::optional<praxon::FirmwareImage> image = engine.loadImage({path});
         return image && engine.program(*image, options);
     }
 };

@@ -38,7 +38,7 @@ struct ChangingSource : praxon::PortSource {
     std::vector<praxon::PortInfo> ports() override { return *list; }
 };
 const QString kCp2102 = "CP2102 USB to UART Bridge Controller";
-const praxon::PortInfo kUsb{"ttyUSB0", "/dev/ttyUSB0", kCp2102, "", 0x10C4, 0xEA60};
+const praxon::PortInfo kUsb{"ttyUSB0", "/dev/ttyUSB0", kCp2102, "", 0x10C4, 0xEA60, "", false};
 }  // namespace
 
 class TestSettings : public QObject {
@@ -139,8 +139,9 @@ private slots:
     // source's order, with what is known of each; the drop-down shows those details, and what
     // the user picks lands in the field as the plain name.
     void portSource() {
-        std::vector<praxon::PortInfo> ports{
-            {"ttyS0", "/dev/ttyS0"}, kUsb, {"/dev/pts/2", "/dev/pts/2", "", "", {}, {}, "", true}};
+        std::vector<praxon::PortInfo> ports{{"ttyS0", "/dev/ttyS0", "", "", {}, {}, "", false},
+                                            kUsb,
+                                            {"/dev/pts/2", "/dev/pts/2", "", "", {}, {}, "", true}};
         praxon::PortSourceMap map(std::make_unique<ChangingSource>(&ports));
         QStringList names(10, QString()), details;
         QCOMPARE(praxon::EnumComPorts(names, 10, map), 3);

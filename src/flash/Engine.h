@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "Device.h"
@@ -39,9 +40,12 @@ enum class EraseScope {
 
 // Where an image comes from.
 struct ImageSource {
+    ImageSource(QString path = {}, std::optional<ImageFormat> format = {},
+                uint32_t loadAddress = 0x08000000)
+        : path(std::move(path)), format(format), loadAddress(loadAddress) {}
     QString path;
     std::optional<ImageFormat> format;  // none: told by the file's content (DetectImageFormat)
-    uint32_t loadAddress = 0x08000000;  // binary files
+    uint32_t loadAddress;               // binary files
 };
 
 struct ProgramOptions {
