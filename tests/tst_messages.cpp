@@ -155,7 +155,7 @@ const QList<Row>& Rows() {
     return rows;
 }
 
-constexpr int kLastCode = int(EventCode::TurboStageFallback);
+constexpr int kLastCode = int(EventCode::TurboLineRepaired);
 
 // Each code's event bare, with every field set, and with other values; the texts of each are
 // checked for both languages alike.

@@ -200,6 +200,13 @@ std::optional<bool> Engine::Private::programTurbo(const FirmwareImage& image,
         e.done = given;
         report(e);
     }
+    // A line that needed repairs works, but slowly: worth a look at the cable or the speed.
+    const flash::LoaderLinkStats& repairs = loader->stats();
+    if (repairs.resends > 0) {
+        Event e = event(EventCode::TurboLineRepaired).withValue(repairs.resends);
+        e.total = repairs.framesSent;
+        report(e);
+    }
     Event done = event(EventCode::Programmed);
     done.elapsedNs = clock.nsecsElapsed();
     done.done = given;

@@ -220,6 +220,8 @@ enum class EventCode {
     // Turbo two-stage start: a first stage takes the loader at the fast line speed
     TurboStageStarted,   // value: the line speed the loader was started at
     TurboStageFallback,  // value: why (flash::StageFailure); the loader goes through the ROM
+    // Turbo on a poor line: the session succeeded, but frames had to be sent again
+    TurboLineRepaired,  // value: frames sent again, total: frames sent in all
 };
 
 // One thing that happened, with its data. Never text for people: text and detail hold data only

@@ -974,13 +974,14 @@ QList<Shown> Render(const Event& e, Language language) {
                           "The chip was still running the RAM loader; it was reset through the "
                           "loader."))};
         case EventCode::OptionBytesReadOnly:
-            return {log(zh ? QStringLiteral("%1芯片的选项字节只能读取：本程序不知道经由引导程序改写"
-                                            "它们的方法，未写入任何内容。")
-                                 .arg(e.family)
-                           : QStringLiteral("The option bytes of this chip (%1) can be read but not "
-                                            "written: this program knows no way to reprogram them "
-                                            "through the bootloader. Nothing was written.")
-                                 .arg(e.family))};
+            return {
+                log(zh ? QStringLiteral("%1芯片的选项字节只能读取：本程序不知道经由引导程序改写"
+                                        "它们的方法，未写入任何内容。")
+                             .arg(e.family)
+                       : QStringLiteral("The option bytes of this chip (%1) can be read but not "
+                                        "written: this program knows no way to reprogram them "
+                                        "through the bootloader. Nothing was written.")
+                             .arg(e.family))};
         // Turbo two-stage start
         case EventCode::TurboStageStarted:
             return {
@@ -991,6 +992,15 @@ QList<Shown> Render(const Event& e, Language language) {
             return {log(t("高速装入RAM加载程序未成功，改由系统引导程序以连接速率装入。",
                           "Sending the RAM loader at the fast speed failed; it goes through the "
                           "bootloader at the connect speed."))};
+        case EventCode::TurboLineRepaired:
+            return {log(
+                zh ? QStringLiteral("线路有错: 共发送%2帧, 其中%1帧重发。请检查连线或降低速率。")
+                         .arg(e.value.value_or(0))
+                         .arg(e.total)
+                   : QStringLiteral("The line damaged or lost data: %1 of %2 frames were "
+                                    "sent again. Check the wiring or use a lower speed.")
+                         .arg(e.value.value_or(0))
+                         .arg(e.total))};
     }
     return {};
 }
@@ -1297,6 +1307,8 @@ QString EventName(EventCode code) {
             return QStringLiteral("turbo_stage_started");
         case EventCode::TurboStageFallback:
             return QStringLiteral("turbo_stage_fallback");
+        case EventCode::TurboLineRepaired:
+            return QStringLiteral("turbo_line_repaired");
     }
     return {};
 }
