@@ -98,10 +98,10 @@ public:
               workNs(workNs),
               bytes(bytes),
               cuts(std::move(cuts)) {}
-        std::uint8_t command = 0;
+        std::uint8_t command;
         QByteArray payload;
-        qint64 workNs = 0;  // the chip's own time for it
-        qint64 bytes = 0;   // the image bytes it writes, for progress reports
+        qint64 workNs;  // the chip's own time for it
+        qint64 bytes;   // the image bytes it writes, for progress reports
         // An LZMA write's inner points where its stream may be cut into two frames: output
         // bytes and stream bytes from its start.
         std::vector<std::pair<std::uint32_t, int>> cuts;
