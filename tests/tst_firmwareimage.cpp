@@ -184,10 +184,10 @@ private slots:
         QTEST(Describe(image) + (kind ? refusal + QString::number(e.lineNumber) : ""), "result");
     }
 
-    // An unaligned range across 64 KB in two calls, read back through the file reader. Records
-    // stop at the record size and at 64 KB, the second call repeats no address record:
-    // ELA, 16, ELA, 64, 20 | 64, 36. Aligned whole-flash reads are covered by tst_integration.
-    void rangeWriter() {
+    // Intel HEX written: an unaligned range across 64 KB in two calls, read back through the file
+    // reader. Records stop at the record size and at 64 KB, the second call repeats no address
+    // record: ELA, 16, ELA, 64, 20 | 64, 36. Aligned whole-flash reads: tst_integration.
+    void hexWriter() {
         const QByteArray bytes = Pattern(200);
         HexRangeWriter writer(64);
         std::vector<std::string> lines;
@@ -200,10 +200,7 @@ private slots:
         FirmwareImage image;
         QVERIFY(ReadHexImage(in, &image, nullptr));
         QCOMPARE(Describe(image), "800FFF0=" + bytes.toHex().toUpper());
-    }
-
-    // Offsets with leading zeros are read back by rangeWriter.
-    void hexWriter() {
+        // Single lines; offsets with leading zeros are read back above.
         const auto q = [](const std::string& s) { return QString::fromStdString(s); };
         QCOMPARE(q(ExtendedLinearAddressLine(0x0801FFC0)), ":020000040801F1");  // low bits ignored
         QByteArray zeroSum(64, char(0));  // 0x40 + 0x01 + 0xBF = 0x100: checksum 00, never 100
@@ -224,9 +221,8 @@ private slots:
 
     void parseGoAddress() {
         QFETCH(QString, text);
-        const QByteArray utf8 = text.toUtf8();
         uint32_t result = 0xDEADBEEF;
-        const bool ok = ParseGoAddress({utf8.constData(), size_t(utf8.size())}, &result);
+        const bool ok = ParseGoAddress(text.toStdString(), &result);
         // A refused text leaves the address as it was.
         QTEST(ok ? qint64(result) : result == 0xDEADBEEF ? -1 : -2, "address");
     }
