@@ -99,7 +99,10 @@ private slots:
         QTest::addColumn<int>("told");  // -1: by content
         QTest::addColumn<bool>("pipe");
         QTest::addColumn<ImageFormat>("used");
-        QTest::addColumn<QString>("image");  // "" when refused
+        QTest::addColumn<int>("kind");   // of refusal (ImageLoadError::None: loaded); -1: unchecked
+        QTest::addColumn<int>("error");  // the format's: SrecError or ElfError
+        QTest::addColumn<int>("lineNumber");
+        QTest::addColumn<QString>("image");  // loaded; "" or the Conflict or overlap address
         const QByteArray hexFile = ":0400000001020304F2\n:00000001FF\n";
         const QByteArray srecFile = "S107000001020304EE\nS9030000FC\n";
         const QByteArray elfFile = elf::file({{0, QByteArray::fromHex("01020304")}});
@@ -107,7 +110,7 @@ private slots:
         auto row = [](const QByteArray& name, const QByteArray& b, int told, bool pipe,
                       ImageFormat used, const QString& image) {
             QTest::newRow((name + (pipe ? ", pipe" : "")).constData())
-                << b << told << pipe << used << image;
+                << b << told << pipe << used << -1 << 0 << 0 << image;
         };
         for (bool pipe : {false, true}) {
             row("HEX", hexFile, -1, pipe, ImageFormat::Hex, image);
@@ -141,41 +144,13 @@ private slots:
         large += srecFile;
         row("S-record after more blank lines than the look takes", large, -1, true,
             ImageFormat::Binary, "08000000:" + large.toHex().toUpper());
-    }
 
-    void readImageFile() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, told);
-        QFETCH(bool, pipe);
-        QFETCH(QString, image);
-        PipeBuffer buffer(bytes.toStdString());
-        std::istream piped(&buffer);
-        std::istringstream file(bytes.toStdString());
-        FirmwareImage loaded;
-        ImageLoadError error;
-        ImageFormat used = ImageFormat(-1);
-        const std::optional<ImageFormat> format =
-            told < 0 ? std::nullopt : std::optional<ImageFormat>(ImageFormat(told));
-        const bool ok = praxon::ReadImageFile(pipe ? piped : static_cast<std::istream&>(file),
-                                              format, 0x08000000, &loaded, &error, &used);
-        QTEST(used, "used");
-        QCOMPARE(ok, !image.isEmpty());
-        QCOMPARE(describe(loaded), image);
-    }
-
-    // The S-record and ELF readers, through the one entry point: what a file loads, or the kind
-    // of refusal, the line named (0: the file) or the address; a refused file leaves the image as
-    // it was.
-    void files_data() {
-        QTest::addColumn<ImageFormat>("format");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("error");  // the format's: SrecError or ElfError
-        QTest::addColumn<int>("lineNumber");
-        QTest::addColumn<QString>("image");  // loaded, or the Conflict or overlap address
+        // The S-record and ELF readers as told: what a file loads, or the kind of refusal, the
+        // line named (0: the file) or the address.
         const auto add = [](const char* name, ImageFormat format, const QByteArray& content,
                             int kind, int error, int line, const QString& image) {
-            QTest::newRow(name) << format << content << kind << error << line << image;
+            QTest::newRow(name) << content << int(format) << false << format << kind << error
+                                << line << image;
         };
         const auto good = [&](const char* name, const QByteArray& content, const char* image,
                               ImageFormat format = ImageFormat::Srec) {
@@ -258,23 +233,34 @@ private slots:
                ElfError::OverlappingSegments, "08000000");
     }
 
-    void files() {
-        QFETCH(ImageFormat, format);
-        QFETCH(QByteArray, content);
+    void readImageFile() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, told);
+        QFETCH(bool, pipe);
         QFETCH(int, kind);
         QFETCH(QString, image);
-        std::istringstream in(content.toStdString());
+        PipeBuffer buffer(bytes.toStdString());
+        std::istream piped(&buffer);
+        std::istringstream file(bytes.toStdString());
         FirmwareImage loaded;
         loaded.add(0x100, reinterpret_cast<const uint8_t*>("kept"), 4);
         ImageLoadError e;
-        const bool ok = praxon::ReadImageFile(in, format, 0, &loaded, &e);
-        QCOMPARE(int(e.kind), kind);
-        QCOMPARE(ok, kind == ImageLoadError::None);
-        const bool isElf = format == ImageFormat::Elf;
-        QTEST(int(isElf ? e.elfError : e.srecError), "error");
-        QCOMPARE(int(isElf ? e.srecError : e.elfError), 0);
-        QTEST(e.lineNumber, "lineNumber");
+        ImageFormat used = ImageFormat(-1);
+        const std::optional<ImageFormat> format =
+            told < 0 ? std::nullopt : std::optional<ImageFormat>(ImageFormat(told));
+        const bool ok = praxon::ReadImageFile(pipe ? piped : static_cast<std::istream&>(file),
+                                              format, 0x08000000, &loaded, &e, &used);
+        QTEST(used, "used");
+        if (kind >= 0) {
+            QCOMPARE(int(e.kind), kind);
+            const bool isElf = used == ImageFormat::Elf;
+            QTEST(isElf ? int(e.elfError) : int(e.srecError), "error");
+            QCOMPARE(isElf ? int(e.srecError) : int(e.elfError), 0);
+            QTEST(e.lineNumber, "lineNumber");
+        }
+        QCOMPARE(ok, kind < 0 ? !image.isEmpty() : kind == ImageLoadError::None);
         if (!ok && !image.isEmpty()) QCOMPARE(QString::asprintf("%08X", e.address), image);
+        // A refused file leaves the image as it was.
         QCOMPARE(describe(loaded), ok ? image : "00000100:6B657074");
     }
 
