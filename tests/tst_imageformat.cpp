@@ -1,6 +1,6 @@
 // Firmware files: the format told by content and by name, the one entry point reading every
-// format from a file or a pipe, S-record files, ELF files built byte by byte (ElfFiles.h) and
-// the committed example three ways. (Intel HEX: tst_firmwareimage.)
+// format from a file or a pipe (Intel HEX, binary, S-record and ELF files built byte by byte with
+// ElfFiles.h) and the committed example three ways.
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -8,10 +8,12 @@
 #include "ElfFiles.h"
 #include "FirmwareImage.h"
 #include "ImageFormat.h"
+#include "IntelHex.h"
 #include "SRecord.h"
 
 using praxon::ElfError;
 using praxon::FirmwareImage;
+using praxon::HexLineError;
 using praxon::ImageFormat;
 using praxon::ImageLoadError;
 using praxon::SrecError;
@@ -61,6 +63,15 @@ QByteArray patched(QByteArray b, int at, uint32_t value, int width = 4) {
     return b;
 }
 
+// An Intel HEX record line with a correct checksum, built independently of the writer.
+QByteArray hexLine(int offset, int type, const QByteArray& data) {
+    QByteArray b = QByteArray(1, char(data.size())) + char(offset >> 8) + char(offset) + char(type);
+    b += data;
+    int sum = 0;
+    for (char c : b) sum -= uint8_t(c);
+    return ":" + (b + char(sum)).toHex().toUpper();
+}
+
 }  // namespace
 
 class TestImageFormat : public QObject {
@@ -102,7 +113,9 @@ private slots:
         QTest::addColumn<int>("kind");   // of refusal (ImageLoadError::None: loaded); -1: unchecked
         QTest::addColumn<int>("error");  // the format's: SrecError or ElfError
         QTest::addColumn<int>("lineNumber");
-        QTest::addColumn<QString>("image");  // loaded; "" or the Conflict or overlap address
+        // Loaded; on refusal "", the Conflict or overlap address, or the rejected HEX line.
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<uint>("load");  // a binary file's load address
         const QByteArray hexFile = ":0400000001020304F2\n:00000001FF\n";
         const QByteArray srecFile = "S107000001020304EE\nS9030000FC\n";
         const QByteArray elfFile = elf::file({{0, QByteArray::fromHex("01020304")}});
@@ -110,7 +123,7 @@ private slots:
         auto row = [](const QByteArray& name, const QByteArray& b, int told, bool pipe,
                       ImageFormat used, const QString& image) {
             QTest::newRow((name + (pipe ? ", pipe" : "")).constData())
-                << b << told << pipe << used << -1 << 0 << 0 << image;
+                << b << told << pipe << used << -1 << 0 << 0 << image << 0x08000000u;
         };
         for (bool pipe : {false, true}) {
             row("HEX", hexFile, -1, pipe, ImageFormat::Hex, image);
@@ -148,9 +161,10 @@ private slots:
         // The S-record and ELF readers as told: what a file loads, or the kind of refusal, the
         // line named (0: the file) or the address.
         const auto add = [](const char* name, ImageFormat format, const QByteArray& content,
-                            int kind, int error, int line, const QString& image) {
+                            int kind, int error, int line, const QString& image,
+                            uint load = 0x08000000) {
             QTest::newRow(name) << content << int(format) << false << format << kind << error
-                                << line << image;
+                                << line << image << load;
         };
         const auto good = [&](const char* name, const QByteArray& content, const char* image,
                               ImageFormat format = ImageFormat::Srec) {
@@ -231,6 +245,63 @@ private slots:
         badElf("overlap hidden by order",
                elf::file({data, {0x08000000, QByteArray(0x101, 'x')}, code}),
                ElfError::OverlappingSegments, "08000000");
+
+        // Intel HEX files line by line (where the address records put the data) and binary files,
+        // as told. Refusals the engine shows (no end record, conflicts, no data): tst_engine.
+        const auto hex = [&](const char* name, const QByteArray& content, const QString& image) {
+            add(name, ImageFormat::Hex, content, ImageLoadError::None, 0, 0, image);
+        };
+        const auto badHex = [&](const char* name, const QByteArray& content, HexLineError error,
+                                int line, const QByteArray& text) {
+            add(name, ImageFormat::Hex, content, ImageLoadError::BadLine, int(error), line, text);
+        };
+        const QByteArray ela = ":020000040800F2", eof = ":00000001FF", d0 = ":0400000001020304F2",
+                         d4 = ":020004000506EF", d4bad = ":020004000506EE";
+        const QByteArray seg = ":020000021000EC", top = ":020000047FFF7C\n";
+        const QByteArray longLine = ":" + QByteArray(1100, '0'), ones(252, 1), high("\x80\0", 2);
+        const auto illegal = HexLineError::IllegalFormat;
+        hex("CR LF, lone CR, lone LF", ela + "\r\n" + d0 + "\r" + d4 + "\n" + eof,
+            "08000000:010203040506");
+        hex("byte order mark skipped", "\xEF\xBB\xBF" + ela + "\n" + d0 + "\n" + eof + "\n",
+            "08000000:01020304");
+        hex("after the end record ignored", d0 + "\n" + eof + "\nnot hex\n:01000000FF00",
+            "00000000:01020304");
+        hex("02 clears linear", ela + "\n" + seg + "\n" + hexLine(0x10, 0, "\1") + "\n" + eof,
+            "00010010:01");
+        hex("04 clears segment, lower case",
+            seg + "\n:020000040801F1\n" + hexLine(0, 0, "\1\2").toLower() + "\n" + eof,
+            "08010000:0102");
+        hex("offset unsigned, 252 bytes, 05 keeps the base, blank and CR after the end",
+            ela + "\n:0400000508000000EF\n" + hexLine(0x8000, 0, ones) + "\n" + eof + " \r",
+            "08008000:" + ones.toHex().toUpper());
+        hex("segment and offset at their maximum",
+            ":02000002FFFFFE\n" + hexLine(0xFFFF, 0, "\1") + "\n" + eof, "0010FFEF:01");
+        hex("last byte at 0x7FFFFFFF", top + hexLine(0xFFF0, 0, ones.left(16)) + "\n" + eof,
+            "7FFFFFF0:" + ones.left(16).toHex().toUpper());
+        const QByteArray past = hexLine(0xFFF0, 0, ones.left(17));
+        badHex("one byte past 0x7FFFFFFF", top + past + "\n" + eof, illegal, 2, past);
+        badHex("04 value 0x8000", hexLine(0, 4, high) + "\n" + eof, illegal, 1,
+               hexLine(0, 4, high));
+        badHex("02 with one byte", hexLine(0, 2, "\1") + "\n" + eof, HexLineError::SegmentLength, 1,
+               hexLine(0, 2, "\1"));
+        badHex("fewer data bytes than the count", ":1000000003ED\n" + eof, illegal, 1,
+               ":1000000003ED");
+        badHex("bad checksum on line 3, CR", ela + "\r" + d0 + "\r" + d4bad + "\r" + eof,
+               HexLineError::BadChecksum, 3, d4bad);
+        badHex("CR CR LF: an empty line", d0 + "\r\r\n" + eof, illegal, 2, "");
+        badHex("1025 characters: cut, no reason", d0 + "\n" + longLine + "\n" + eof,
+               HexLineError::None, 2, longLine.left(1024));
+        badHex("1024 characters: parsed", longLine.left(1024) + "\n", illegal, 1,
+               longLine.left(1024));
+        add("nothing at all", ImageFormat::Hex, "", ImageLoadError::NoEndRecord, 0, 0, "");
+        QByteArray chunks(70000, 0);
+        for (int i = 0; i < chunks.size(); ++i) chunks[i] = char(i * 7 + i / 251);
+        add("binary over several read chunks", ImageFormat::Binary, chunks, 0, 0, 0,
+            "08000000:" + chunks.toHex().toUpper());
+        add("binary, last byte at 0xFFFFFFFF", ImageFormat::Binary, "\1\2\3\4", 0, 0, 0,
+            "FFFFFFFC:01020304", 0xFFFFFFFC);
+        add("binary, one byte past", ImageFormat::Binary, "\1\2\3\4\5", ImageLoadError::TooLarge, 0,
+            0, "", 0xFFFFFFFC);
     }
 
     void readImageFile() {
@@ -239,6 +310,7 @@ private slots:
         QFETCH(bool, pipe);
         QFETCH(int, kind);
         QFETCH(QString, image);
+        QFETCH(uint, load);
         PipeBuffer buffer(bytes.toStdString());
         std::istream piped(&buffer);
         std::istringstream file(bytes.toStdString());
@@ -249,17 +321,23 @@ private slots:
         const std::optional<ImageFormat> format =
             told < 0 ? std::nullopt : std::optional<ImageFormat>(ImageFormat(told));
         const bool ok = praxon::ReadImageFile(pipe ? piped : static_cast<std::istream&>(file),
-                                              format, 0x08000000, &loaded, &e, &used);
+                                              format, load, &loaded, &e, &used);
         QTEST(used, "used");
         if (kind >= 0) {
             QCOMPARE(int(e.kind), kind);
-            const bool isElf = used == ImageFormat::Elf;
-            QTEST(isElf ? int(e.elfError) : int(e.srecError), "error");
-            QCOMPARE(isElf ? int(e.srecError) : int(e.elfError), 0);
+            const int error = used == ImageFormat::Hex    ? int(e.lineError)
+                              : used == ImageFormat::Srec ? int(e.srecError)
+                                                          : int(e.elfError);
+            QTEST(error, "error");
+            // No other reader's reason.
+            QCOMPARE(int(e.lineError) + int(e.srecError) + int(e.elfError), error);
             QTEST(e.lineNumber, "lineNumber");
         }
         QCOMPARE(ok, kind < 0 ? !image.isEmpty() : kind == ImageLoadError::None);
-        if (!ok && !image.isEmpty()) QCOMPARE(QString::asprintf("%08X", e.address), image);
+        if (kind == ImageLoadError::BadLine)
+            QCOMPARE(QString::fromStdString(e.line), image);
+        else if (!ok && !image.isEmpty())
+            QCOMPARE(QString::asprintf("%08X", e.address), image);
         // A refused file leaves the image as it was.
         QCOMPARE(describe(loaded), ok ? image : "00000100:6B657074");
     }
