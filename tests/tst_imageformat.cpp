@@ -72,6 +72,9 @@ QByteArray hexLine(int offset, int type, const QByteArray& data) {
     return ":" + (b + char(sum)).toHex().toUpper();
 }
 
+constexpr ImageFormat kHex = ImageFormat::Hex, kBin = ImageFormat::Binary,
+                      kSrec = ImageFormat::Srec, kElf = ImageFormat::Elf;
+
 }  // namespace
 
 class TestImageFormat : public QObject {
@@ -82,16 +85,15 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<ImageFormat>("format");  // to program from, and praxon-cli's read
         QTest::addColumn<ImageFormat>("saved");   // the window's read
-        const ImageFormat hex = ImageFormat::Hex, bin = ImageFormat::Binary;
         auto row = [](const char* name, const char* file, ImageFormat f, ImageFormat s) {
             QTest::newRow(name) << QString::fromUtf8(file) << f << s;
         };
-        row(".ihx", "fw.ihx", hex, hex);
-        row("outer blanks, any case", "  fw.Hex \t", hex, hex);
-        row(".hex folder", "/tmp/a.hex/fw", bin, bin);
+        row(".ihx", "fw.ihx", kHex, kHex);
+        row("outer blanks, any case", "  fw.Hex \t", kHex, kHex);
+        row(".hex folder", "/tmp/a.hex/fw", kBin, kBin);
         // The window's save dialog also writes HEX for these.
-        row("hex without a dot", "DumpHEX", bin, hex);
-        row("two characters, four bytes", "固件", bin, hex);
+        row("hex without a dot", "DumpHEX", kBin, kHex);
+        row("two characters, four bytes", "固件", kBin, kHex);
     }
 
     void fileNames() {
@@ -111,7 +113,7 @@ private slots:
         QTest::addColumn<bool>("pipe");
         QTest::addColumn<ImageFormat>("used");
         QTest::addColumn<int>("kind");   // of refusal (ImageLoadError::None: loaded); -1: unchecked
-        QTest::addColumn<int>("error");  // the format's: SrecError or ElfError
+        QTest::addColumn<int>("error");  // the format's: HexLineError, SrecError or ElfError
         QTest::addColumn<int>("lineNumber");
         // Loaded; on refusal "", the Conflict or overlap address, or the rejected HEX line.
         QTest::addColumn<QString>("image");
@@ -120,43 +122,39 @@ private slots:
         const QByteArray srecFile = "S107000001020304EE\nS9030000FC\n";
         const QByteArray elfFile = elf::file({{0, QByteArray::fromHex("01020304")}});
         const QString image = "00000000:01020304";
-        auto row = [](const QByteArray& name, const QByteArray& b, int told, bool pipe,
-                      ImageFormat used, const QString& image) {
+        auto row = [](const QByteArray& name, const QByteArray& b, std::optional<ImageFormat> told,
+                      bool pipe, ImageFormat used, const QString& image) {
             QTest::newRow((name + (pipe ? ", pipe" : "")).constData())
-                << b << told << pipe << used << -1 << 0 << 0 << image << 0x08000000u;
+                << b << (told ? int(*told) : -1) << pipe << used << -1 << 0 << 0 << image
+                << 0x08000000u;
         };
         for (bool pipe : {false, true}) {
-            row("HEX", hexFile, -1, pipe, ImageFormat::Hex, image);
-            row("S-record", srecFile, -1, pipe, ImageFormat::Srec, image);
-            row("ELF", elfFile, -1, pipe, ImageFormat::Elf, image);
-            row("binary", "\x01\x02", -1, pipe, ImageFormat::Binary, "08000000:0102");
-            row("HEX read as binary", ":00", int(ImageFormat::Binary), pipe, ImageFormat::Binary,
-                "08000000:3A3030");
-            row("binary read as ELF", "\x01\x02", int(ImageFormat::Elf), pipe, ImageFormat::Elf,
-                "");
-            row("S-record read as HEX", srecFile, int(ImageFormat::Hex), pipe, ImageFormat::Hex,
-                "");
+            row("HEX", hexFile, {}, pipe, kHex, image);
+            row("S-record", srecFile, {}, pipe, kSrec, image);
+            row("ELF", elfFile, {}, pipe, kElf, image);
+            row("binary", "\x01\x02", {}, pipe, kBin, "08000000:0102");
+            row("HEX read as binary", ":00", kBin, pipe, kBin, "08000000:3A3030");
+            row("binary read as ELF", "\x01\x02", kElf, pipe, kElf, "");
+            row("S-record read as HEX", srecFile, kHex, pipe, kHex, "");
         }
         const auto found = [&](const char* name, const QByteArray& b, ImageFormat used) {
-            const bool bin = used == ImageFormat::Binary;
-            row(name, b, -1, false, used, bin ? "08000000:" + b.toHex().toUpper() : "");
+            const bool bin = used == kBin;
+            row(name, b, {}, false, used, bin ? "08000000:" + b.toHex().toUpper() : "");
         };
-        found("ELF magic alone", "\177ELF", ImageFormat::Elf);
-        found("three bytes of the magic", "\177EL", ImageFormat::Binary);
-        found("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1",
-              ImageFormat::Srec);
-        found("S and a letter", "Sx", ImageFormat::Binary);
-        found("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", ImageFormat::Hex);
-        found("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", ImageFormat::Binary);
-        found("':' then binary", QByteArray(":\x1f\xa6\x1a\xfc\n:00000001FF", 15),
-              ImageFormat::Binary);
-        found("\"S1\" then binary", QByteArray("S1\x00\x20\x41", 5), ImageFormat::Binary);
-        found("a damaged record stays HEX", ":0G000001FF\r\n\x01", ImageFormat::Hex);
-        found("blanks only", " \r\n\t", ImageFormat::Binary);
+        found("ELF magic alone", "\177ELF", kElf);
+        found("three bytes of the magic", "\177EL", kBin);
+        found("S-record after a BOM and blank lines", "\xEF\xBB\xBF\r\n\n  \tS1", kSrec);
+        found("S and a letter", "Sx", kBin);
+        found("Intel HEX after a BOM", "\xEF\xBB\xBF:00000001FF", kHex);
+        found("a BOM in the middle", "\n\xEF\xBB\xBF:00000001FF", kBin);
+        found("':' then binary", QByteArray(":\x1f\xa6\x1a\xfc\n:00000001FF", 15), kBin);
+        found("\"S1\" then binary", QByteArray("S1\x00\x20\x41", 5), kBin);
+        found("a damaged record stays HEX", ":0G000001FF\r\n\x01", kHex);
+        found("blanks only", " \r\n\t", kBin);
         QByteArray large(3 * praxon::kFormatProbeSize, '\n');
         large += srecFile;
-        row("S-record after more blank lines than the look takes", large, -1, true,
-            ImageFormat::Binary, "08000000:" + large.toHex().toUpper());
+        row("S-record after more blank lines than the look takes", large, {}, true, kBin,
+            "08000000:" + large.toHex().toUpper());
 
         // The S-record and ELF readers as told: what a file loads, or the kind of refusal, the
         // line named (0: the file) or the address.
@@ -167,18 +165,16 @@ private slots:
                                 << line << image << load;
         };
         const auto good = [&](const char* name, const QByteArray& content, const char* image,
-                              ImageFormat format = ImageFormat::Srec) {
+                              ImageFormat format = kSrec) {
             add(name, format, content, ImageLoadError::None, 0, 0, image);
         };
         const auto bad = [&](const char* name, const QByteArray& content, SrecError error,
                              int line) {
-            add(name, ImageFormat::Srec, content, ImageLoadError::BadSrecLine, int(error), line,
-                "");
+            add(name, kSrec, content, ImageLoadError::BadSrecLine, int(error), line, "");
         };
         const auto badElf = [&](const char* name, const QByteArray& content, ElfError error,
                                 const char* address = "") {
-            add(name, ImageFormat::Elf, content, ImageLoadError::ElfRefused, int(error), 0,
-                address);
+            add(name, kElf, content, ImageLoadError::ElfRefused, int(error), 0, address);
         };
         const QByteArray head = line(0, "000048454C4C4F") + "\n";
         const QByteArray a = line(3, "0800000001020304") + "\n",
@@ -205,30 +201,29 @@ private slots:
         bad("bad checksum on line 3", head + a + "S30908000090400D03000F\n" + end,
             SrecError::BadChecksum, 3);
         bad("a long binary line", a + QByteArray(3000, 'S') + "\n" + end, SrecError::TooLong, 2);
-        add("two values for one address", ImageFormat::Srec,
-            a + line(3, "0800000203FF") + "\n" + end, ImageLoadError::Conflict, 0, 0, "08000003");
-        add("no data", ImageFormat::Srec, head + end, ImageLoadError::Empty, 0, 0, "");
+        add("two values for one address", kSrec, a + line(3, "0800000203FF") + "\n" + end,
+            ImageLoadError::Conflict, 0, 0, "08000003");
+        add("no data", kSrec, head + end, ImageLoadError::Empty, 0, 0, "");
 
         using elf::entry;
         const elf::Segment code{0x08000000, QByteArray::fromHex("00500020C1000008")};
         const elf::Segment data{0x08000100, QByteArray::fromHex("AABBCCDD"), 1, 8};
-        const ImageFormat inElf = ImageFormat::Elf;
         const QByteArray two = elf::file({code, data});
 
         good("data at its load address, not its RAM address", two,
-             "08000000:00500020C1000008 08000100:AABBCCDD", inElf);
+             "08000000:00500020C1000008 08000100:AABBCCDD", kElf);
         good("touching segments join", elf::file({code, {0x08000008, "\x11\x22"}}),
-             "08000000:00500020C10000081122", inElf);
+             "08000000:00500020C10000081122", kElf);
         good("other segment types ignored",
              elf::file({{0x08000100, "\x01", 4}, code, {0x08000200, "\x02", 0x70000001}}),
-             "08000000:00500020C1000008", inElf);
+             "08000000:00500020C1000008", kElf);
         // Zeroed data: nothing in the file, so its offset is never read.
         good(
             "an empty loadable segment ignored, offset past the end",
             patched(elf::file({code, {0x20000000, {}, 1, 64}}), entry(1) + elf::Offset, 0xFFFFFF00),
-            "08000000:00500020C1000008", inElf);
+            "08000000:00500020C1000008", kElf);
         good("a segment ending at FFFFFFFF", elf::file({{0xFFFFFFFE, "\x01\x02"}}), "FFFFFFFE:0102",
-             inElf);
+             kElf);
 
         badElf("magic changed", patched(two, 1, 'e', 1), ElfError::NotElf);
         badElf("big-endian", patched(two, 5, 2, 1), ElfError::NotLittleEndian);
@@ -249,11 +244,11 @@ private slots:
         // Intel HEX files line by line (where the address records put the data) and binary files,
         // as told. Refusals the engine shows (no end record, conflicts, no data): tst_engine.
         const auto hex = [&](const char* name, const QByteArray& content, const QString& image) {
-            add(name, ImageFormat::Hex, content, ImageLoadError::None, 0, 0, image);
+            add(name, kHex, content, ImageLoadError::None, 0, 0, image);
         };
         const auto badHex = [&](const char* name, const QByteArray& content, HexLineError error,
                                 int line, const QByteArray& text) {
-            add(name, ImageFormat::Hex, content, ImageLoadError::BadLine, int(error), line, text);
+            add(name, kHex, content, ImageLoadError::BadLine, int(error), line, text);
         };
         const QByteArray ela = ":020000040800F2", eof = ":00000001FF", d0 = ":0400000001020304F2",
                          d4 = ":020004000506EF", d4bad = ":020004000506EE";
@@ -293,15 +288,15 @@ private slots:
                HexLineError::None, 2, longLine.left(1024));
         badHex("1024 characters: parsed", longLine.left(1024) + "\n", illegal, 1,
                longLine.left(1024));
-        add("nothing at all", ImageFormat::Hex, "", ImageLoadError::NoEndRecord, 0, 0, "");
+        add("nothing at all", kHex, "", ImageLoadError::NoEndRecord, 0, 0, "");
         QByteArray chunks(70000, 0);
         for (int i = 0; i < chunks.size(); ++i) chunks[i] = char(i * 7 + i / 251);
-        add("binary over several read chunks", ImageFormat::Binary, chunks, 0, 0, 0,
+        add("binary over several read chunks", kBin, chunks, 0, 0, 0,
             "08000000:" + chunks.toHex().toUpper());
-        add("binary, last byte at 0xFFFFFFFF", ImageFormat::Binary, "\1\2\3\4", 0, 0, 0,
-            "FFFFFFFC:01020304", 0xFFFFFFFC);
-        add("binary, one byte past", ImageFormat::Binary, "\1\2\3\4\5", ImageLoadError::TooLarge, 0,
-            0, "", 0xFFFFFFFC);
+        add("binary, last byte at 0xFFFFFFFF", kBin, "\1\2\3\4", 0, 0, 0, "FFFFFFFC:01020304",
+            0xFFFFFFFC);
+        add("binary, one byte past", kBin, "\1\2\3\4\5", ImageLoadError::TooLarge, 0, 0, "",
+            0xFFFFFFFC);
     }
 
     void readImageFile() {
@@ -325,9 +320,9 @@ private slots:
         QTEST(used, "used");
         if (kind >= 0) {
             QCOMPARE(int(e.kind), kind);
-            const int error = used == ImageFormat::Hex    ? int(e.lineError)
-                              : used == ImageFormat::Srec ? int(e.srecError)
-                                                          : int(e.elfError);
+            const int error = used == kHex    ? int(e.lineError)
+                              : used == kSrec ? int(e.srecError)
+                                              : int(e.elfError);
             QTEST(error, "error");
             // No other reader's reason.
             QCOMPARE(int(e.lineError) + int(e.srecError) + int(e.elfError), error);
@@ -347,13 +342,13 @@ private slots:
     // their load address in flash, not in RAM, tst_cliprocess checks on the simulated chip.)
     void sameImageThreeWays() {
         QStringList images;
-        const ImageFormat formats[] = {ImageFormat::Elf, ImageFormat::Srec, ImageFormat::Hex};
+        const ImageFormat formats[] = {kElf, kSrec, kHex};
         for (const char* file : {"blink.elf", "blink.s37", "blink.hex"}) {
             std::ifstream in(QString(PRAXON_EXAMPLES "/elf/%1").arg(file).toStdString(),
                              std::ios::binary);
             FirmwareImage image;
             ImageLoadError error;
-            ImageFormat used = ImageFormat::Binary;
+            ImageFormat used = kBin;
             QVERIFY2(praxon::ReadImageFile(in, std::nullopt, 0, &image, &error, &used), file);
             QCOMPARE(used, formats[images.size()]);
             images << describe(image);
