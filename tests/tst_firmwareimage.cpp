@@ -51,16 +51,15 @@ private slots:
         row("extends a run that is not the last", "1000=01 3000=03 1001=02", "1000=0102 3000=03");
         row("covers several runs", "1000=01 1002=03 1004=05 FFF=0001020304050607",
             "FFF=0001020304050607");
-        row("lowest of two runs' conflicts", "1000=01 1002=03 FFF=00FF02FF", "1000=01 1002=03",
-            0x1000);
+        row("lowest of two conflicts", "1000=01 1002=03 FFF=00FF02FF", "1000=01 1002=03", 0x1000);
         row("conflict at 0xFFFFFFFF", "FFFFFFFF=01 FFFFFFFE=0002", "FFFFFFFF=01", 0xFFFFFFFF);
         // Records below the highest run are kept apart until the segments are asked for.
         row("out of order, joined in address order", "3000=03 1000=01 2000=02 1001=02",
             "1000=0102 2000=02 3000=03");
         row("bridge between a run and one added out of order", "1000=01 FFE=AA 1001=02 FFF=BB",
             "FFE=AABB0102");
-        row("conflict with a run added out of order", "1004=05 1002=03 1001=0204",
-            "1002=03 1004=05", 0x1002);
+        row("conflict, run added out of order", "1004=05 1002=03 1001=0204", "1002=03 1004=05",
+            0x1002);
         row("only the gaps of a covering record are new", "1004=05 1002=03 1000=0102030405",
             "1000=0102030405");
     }

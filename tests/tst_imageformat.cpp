@@ -97,9 +97,8 @@ private slots:
 
     void fileNames() {
         QFETCH(QString, name);
-        const std::string utf8 = name.toStdString();
-        QTEST(praxon::ImageFormatForFileName(utf8), "format");
-        QTEST(praxon::SavedImageFormatForFileName(utf8), "saved");
+        QTEST(praxon::ImageFormatForFileName(name.toStdString()), "format");
+        QTEST(praxon::SavedImageFormatForFileName(name.toStdString()), "saved");
     }
 
     // One entry point reads every format, by content or as told; a stream that cannot go back

@@ -50,8 +50,7 @@ private slots:
                             const char* result) {
             QTest::newRow(name) << image << ranges << result;
         };
-        row("fast: unaligned start and end", "08000012+600", "",
-            "08000010+240 08000100+256 08000200+108");
+        row("fast: unaligned ends", "08000012+600", "", "08000010+240 08000100+256 08000200+108");
         row("fast: two segments in one word", "08000000:11 08000003:44", "", "08000000+4");
         row("fast: gap partly erased, split", "08000000:01020304 08000008:05", "08000000-08000006",
             "08000000+4 08000008+4");
@@ -65,10 +64,8 @@ private slots:
             "08000000+256 08000100+4");
         row("fast: bridged up to 2^32", "FFFFFE00:01 FFFFFF00:02 FFFFFFFF:03", "FFFFF000-100000000",
             "FFFFFE00+4 FFFFFF00+256");
-        row("record: file order kept", "08000010:01020304 08000000:05060708", "",
-            "08000010+4 08000000+4");
-        row("record: long unaligned record", "08000002+300", "",
-            "08000000+256 08000100+44 0800012C+4");
+        row("record: order kept", "08000010:01 08000000:05", "", "08000010+4 08000000+4");
+        row("record: long, unaligned", "08000002+300", "", "08000000+256 08000100+44 0800012C+4");
         row("record: ends at 2^32", "FFFFFE00+512", "", "FFFFFE00+256 FFFFFF00+256");
         row("verify: touching records read together", "08000000+4 08000004+4", "", "08000000+8");
         row("verify: up to 2^32", "FFFFFE00+512", "", "FFFFFE00+256 FFFFFF00+256");
@@ -101,10 +98,8 @@ private slots:
             out << QString("%1+%2").arg(address, 8, 16, QChar('0')).toUpper().arg(size);
         };
         if (plan == "fast" || plan == "record") {
-            FastPlanOptions options;
-            options.erased = given;
             for (const AlignedBlock& b :
-                 plan == "fast" ? PlanFastWrite(firmware, options) : PlanRecordWrite(firmware)) {
+                 plan == "fast" ? PlanFastWrite(firmware, {given}) : PlanRecordWrite(firmware)) {
                 show(b.address, b.bytes.size());
                 // Each byte is the image's, marked given, or 0xFF where the image gives none.
                 for (size_t i = 0; i < b.bytes.size(); ++i) {
