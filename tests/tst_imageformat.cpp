@@ -44,7 +44,7 @@ QString describe(const FirmwareImage& image) {
     return parts.join(' ');
 }
 
-// "S" + type + count + address + data + checksum, from the hex digits of address and data.
+// "S" + type + count + address + data + checksum + LF, from the hex digits of address and data.
 QByteArray line(int type, const QByteArray& addressAndData) {
     const QByteArray bytes = QByteArray::fromHex(addressAndData);
     const int count = bytes.size() + 1;
@@ -53,7 +53,7 @@ QByteArray line(int type, const QByteArray& addressAndData) {
     return "S" + QByteArray::number(type) +
            QByteArray::number(count, 16).rightJustified(2, '0').toUpper() +
            addressAndData.toUpper() +
-           QByteArray::number(~sum & 0xFF, 16).rightJustified(2, '0').toUpper();
+           QByteArray::number(~sum & 0xFF, 16).rightJustified(2, '0').toUpper() + "\n";
 }
 
 // b with a little-endian value of width bytes at offset at.
@@ -174,32 +174,28 @@ private slots:
                                 const char* address = "") {
             add(name, kElf, content, ImageLoadError::ElfRefused, int(error), 0, address);
         };
-        const QByteArray head = line(0, "000048454C4C4F") + "\n";
-        const QByteArray a = line(3, "0800000001020304") + "\n",
-                         b = line(3, "0800000405060708") + "\n";
-        const QByteArray end = line(7, "08000000") + "\n";
+        const QByteArray head = line(0, "000048454C4C4F"), end = line(7, "08000000");
+        const QByteArray a = line(3, "0800000001020304"), b = line(3, "0800000405060708");
         good("header, data, end", head + a + b + end, "08000000:0102030405060708");
-        good("S5 between data records", a + line(5, "0001") + "\n" + b + end,
-             "08000000:0102030405060708");
+        good("S5 between data records", a + line(5, "0001") + b + end, "08000000:0102030405060708");
         good("byte order mark, empty lines", "\xEF\xBB\xBF\n\n" + a + "\n" + b + end + "\n\n",
              "08000000:0102030405060708");
         good("16, 24 and 32-bit records mixed",
-             line(1, "0010AA") + "\n" + line(2, "010000BB") + "\n" + line(3, "20000000CC") + "\n" +
-                 line(9, "0000") + "\n",
+             line(1, "0010AA") + line(2, "010000BB") + line(3, "20000000CC") + line(9, "0000"),
              "00000010:AA 00010000:BB 20000000:CC");
         good("a known line (objcopy's)", "S30908000090400D03000E\n" + end, "08000090:400D0300");
-        good("one byte at FFFFFFFF", line(3, "FFFFFFFFAA") + "\n" + end, "FFFFFFFF:AA");
-        bad("past FFFFFFFF", line(3, "FFFFFFFF0102") + "\n" + end, SrecError::AddressOverflow, 1);
+        good("one byte at FFFFFFFF", line(3, "FFFFFFFFAA") + end, "FFFFFFFF:AA");
+        bad("past FFFFFFFF", line(3, "FFFFFFFF0102") + end, SrecError::AddressOverflow, 1);
         // Shorter digits than the count says: a read past the line if only the other way were
         // checked. (Garbage of every other kind: fuzz/; an x86 ELF file: tst_engine.)
         bad("count one long", a + "S30A08000090400D03000E\n" + end, SrecError::BadLength, 2);
-        bad("count mismatch", a + b + line(5, "0003") + "\n" + end, SrecError::CountMismatch, 3);
+        bad("count mismatch", a + b + line(5, "0003") + end, SrecError::CountMismatch, 3);
         bad("missing end", head + a + b, SrecError::NoEndRecord, 0);
         bad("a record after the end", a + end + b, SrecError::AfterEnd, 3);
         bad("bad checksum on line 3", head + a + "S30908000090400D03000F\n" + end,
             SrecError::BadChecksum, 3);
         bad("a long binary line", a + QByteArray(3000, 'S') + "\n" + end, SrecError::TooLong, 2);
-        add("two values for one address", kSrec, a + line(3, "0800000203FF") + "\n" + end,
+        add("two values for one address", kSrec, a + line(3, "0800000203FF") + end,
             ImageLoadError::Conflict, 0, 0, "08000003");
         add("no data", kSrec, head + end, ImageLoadError::Empty, 0, 0, "");
 
