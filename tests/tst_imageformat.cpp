@@ -133,8 +133,7 @@ private slots:
             row("S-record read as HEX", srecFile, kHex, pipe, kHex, "");
         }
         const auto found = [&](const char* name, const QByteArray& b, ImageFormat used) {
-            const bool bin = used == kBin;
-            row(name, b, {}, false, used, bin ? "08000000:" + b.toHex().toUpper() : "");
+            row(name, b, {}, false, used, used == kBin ? "08000000:" + b.toHex().toUpper() : "");
         };
         found("ELF magic alone", "\177ELF", kElf);
         found("three bytes of the magic", "\177EL", kBin);
@@ -239,7 +238,8 @@ private slots:
         const QByteArray ela = ":020000040800F2", eof = ":00000001FF", d0 = ":0400000001020304F2",
                          d4 = ":020004000506EF", d4bad = ":020004000506EE";
         const QByteArray seg = ":020000021000EC", top = ":020000047FFF7C\n";
-        const QByteArray longLine = ":" + QByteArray(1100, '0'), ones(252, 1), high("\x80\0", 2);
+        const QByteArray longLine = ":" + QByteArray(1100, '0'), ones(252, 1);
+        const QByteArray high = hexLine(0, 4, QByteArray("\x80\0", 2)), seg1 = hexLine(0, 2, "\1");
         const auto illegal = HexLineError::IllegalFormat;
         good("CR LF, lone CR, lone LF", ela + "\r\n" + d0 + "\r" + d4 + "\n" + eof,
              "08000000:010203040506", kHex);
@@ -261,10 +261,8 @@ private slots:
              "7FFFFFF0:" + ones.left(16).toHex().toUpper(), kHex);
         const QByteArray past = hexLine(0xFFF0, 0, ones.left(17));
         badHex("one byte past 0x7FFFFFFF", top + past + "\n" + eof, illegal, 2, past);
-        badHex("04 value 0x8000", hexLine(0, 4, high) + "\n" + eof, illegal, 1,
-               hexLine(0, 4, high));
-        badHex("02 with one byte", hexLine(0, 2, "\1") + "\n" + eof, HexLineError::SegmentLength, 1,
-               hexLine(0, 2, "\1"));
+        badHex("04 value 0x8000", high + "\n" + eof, illegal, 1, high);
+        badHex("02 with one byte", seg1 + "\n" + eof, HexLineError::SegmentLength, 1, seg1);
         badHex("fewer data bytes than the count", ":1000000003ED\n" + eof, illegal, 1,
                ":1000000003ED");
         badHex("bad checksum on line 3, CR", ela + "\r" + d0 + "\r" + d4bad + "\r" + eof,
