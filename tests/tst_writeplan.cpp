@@ -39,9 +39,9 @@ static std::vector<AddressRange> Ranges(const QString& text) {
 class TestWritePlan : public QObject {
     Q_OBJECT
 private slots:
-    // The row name's prefix is the plan. "ranges" are the erased ranges of a fast plan, or the
-    // flash (1 KB pages) for pages; "covering" takes the pages of the range given as image.
-    // Blocks and reads show as ADDR+SIZE.
+    // The row name's prefix is the plan (or the word aligner alone). "ranges" are the erased ranges
+    // of a fast plan, or the flash (1 KB pages) for pages; "covering" takes the pages of the range
+    // given as image. Blocks and reads show as ADDR+SIZE.
     void plans_data() {
         QTest::addColumn<QString>("image");
         QTest::addColumn<QString>("ranges");
@@ -50,8 +50,7 @@ private slots:
                             const char* result) {
             QTest::newRow(name) << image << ranges << result;
         };
-        row("fast: unaligned start and end", "08000012+600", "",
-            "08000010+240 08000100+256 08000200+108");
+        row("fast: unaligned ends", "08000012+600", "", "08000010+240 08000100+256 08000200+108");
         row("fast: two segments in one word", "08000000:11 08000003:44", "", "08000000+4");
         row("fast: gap partly erased, split", "08000000:01020304 08000008:05", "08000000-08000006",
             "08000000+4 08000008+4");
@@ -65,10 +64,8 @@ private slots:
             "08000000+256 08000100+4");
         row("fast: bridged up to 2^32", "FFFFFE00:01 FFFFFF00:02 FFFFFFFF:03", "FFFFF000-100000000",
             "FFFFFE00+4 FFFFFF00+256");
-        row("record: file order kept", "08000010:01020304 08000000:05060708", "",
-            "08000010+4 08000000+4");
-        row("record: long unaligned record", "08000002+300", "",
-            "08000000+256 08000100+44 0800012C+4");
+        row("record: order kept", "08000010:01 08000000:05", "", "08000010+4 08000000+4");
+        row("record: long, unaligned", "08000002+300", "", "08000000+256 08000100+44 0800012C+4");
         row("record: ends at 2^32", "FFFFFE00+512", "", "FFFFFE00+256 FFFFFF00+256");
         row("verify: touching records read together", "08000000+4 08000004+4", "", "08000000+8");
         row("verify: up to 2^32", "FFFFFE00+512", "", "FFFFFE00+256 FFFFFF00+256");
@@ -80,29 +77,50 @@ private slots:
         row("pages: last byte of the address space", "FFFFFFFF:01", "FFFFF000-100000000", "3");
         row("covering: empty range", "08000400-08000400", "08000000-08001000", "");
         row("covering: the whole flash", "07000000-09000000", "08000000-08001000", "0 1 2 3");
+        // The word aligner fed chunks, then the end of the file; blocks as "address:bytes", "--" a
+        // padding byte the source did not give. Exact blocks also prove that no word is written
+        // twice, and that a tail is written alone before a record that does not start in its word.
+        // Each record joins the tail left in its word, across a gap or over bytes it gave already
+        // (the image lets a record give a byte again with the same value), and leaves its own.
+        row("aligner: records sharing a word", "0:01 2:02 2:020304", "", "0:01--0203 4:04------");
+        row("aligner: record in the next word", "1:01 4:07", "", "0:--01---- 4:07------");
+        row("aligner: record going backwards", "4:0102 0:11121314", "", "4:0102---- 0:11121314");
     }
 
     void plans() {
         QFETCH(QString, image);
         QFETCH(QString, ranges);
         const QString plan = QString(QTest::currentDataTag()).section(':', 0, 0);
-        const FirmwareImage firmware = Image(plan == "covering" ? QString() : image);
+        const FirmwareImage firmware = Image(plan == "covering" || plan == "aligner" ? "" : image);
         const std::vector<AddressRange> given = Ranges(ranges);
         QStringList out;
         const auto show = [&](uint32_t address, uint64_t size) {
             out << QString("%1+%2").arg(address, 8, 16, QChar('0')).toUpper().arg(size);
         };
         if (plan == "fast" || plan == "record") {
-            FastPlanOptions options;
-            options.erased = given;
             for (const AlignedBlock& b :
-                 plan == "fast" ? PlanFastWrite(firmware, options) : PlanRecordWrite(firmware)) {
+                 plan == "fast" ? PlanFastWrite(firmware, {given}) : PlanRecordWrite(firmware)) {
                 show(b.address, b.bytes.size());
                 // Each byte is the image's, marked given, or 0xFF where the image gives none.
                 for (size_t i = 0; i < b.bytes.size(); ++i) {
                     const std::optional<uint8_t> byte = firmware.byteAt(uint32_t(b.address + i));
                     QCOMPARE(b.given[i], byte.has_value());
                     QCOMPARE(b.bytes[i], byte.value_or(0xFF));
+                }
+            }
+        } else if (plan == "aligner") {
+            WordAligner aligner;
+            for (const QString& item : (image + " flush").split(' ')) {
+                const QByteArray b = QByteArray::fromHex(item.section(':', 1).toLatin1());
+                const uint32_t address = item.section(':', 0, 0).toUInt(nullptr, 16);
+                const auto* data = reinterpret_cast<const uint8_t*>(b.constData());
+                for (const AlignedBlock& block : item == "flush"
+                                                     ? aligner.flush()
+                                                     : aligner.add(address, data, int(b.size()))) {
+                    out << QString::number(block.address, 16).toUpper() + ':';
+                    for (size_t i = 0; i < block.bytes.size(); ++i)
+                        out.last() +=
+                            block.given[i] ? QString::asprintf("%02X", block.bytes[i]) : "--";
                 }
             }
         } else if (plan == "verify") {
@@ -116,40 +134,6 @@ private slots:
                 out << QString::number(page);
         }
         QTEST(out.join(' '), "result");
-    }
-
-    // Chunks and blocks as "address:bytes" in hex; "--" is a padding byte the source did not
-    // give; "flush" ends the file. Exact blocks also prove that no word is written twice, and
-    // that a tail is written alone before a record that does not start in its word.
-    void wordAligner_data() {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("blocks");
-        const auto row = [](const char* name, const QString& in, const QString& out) {
-            QTest::newRow(name) << in << out;
-        };
-        // Each record joins the tail left in its word, across a gap or over bytes it gave already
-        // (the image lets a record give a byte again with the same value), and leaves its own.
-        row("records sharing a word", "0:01 2:02 2:020304 flush", "0:01--0203 4:04------");
-        row("record in the next word", "1:01 4:07 flush", "0:--01---- 4:07------");
-        row("record going backwards", "4:0102 0:11121314 flush", "4:0102---- 0:11121314");
-    }
-
-    void wordAligner() {
-        QFETCH(QString, input);
-        WordAligner aligner;
-        QStringList out;
-        for (const QString& item : input.split(' ')) {
-            const QByteArray b = QByteArray::fromHex(item.section(':', 1).toLatin1());
-            const uint32_t address = item.section(':', 0, 0).toUInt(nullptr, 16);
-            const auto* data = reinterpret_cast<const uint8_t*>(b.constData());
-            for (const AlignedBlock& block :
-                 item == "flush" ? aligner.flush() : aligner.add(address, data, int(b.size()))) {
-                out << QString::number(block.address, 16).toUpper() + ':';
-                for (size_t i = 0; i < block.bytes.size(); ++i)
-                    out.last() += block.given[i] ? QString::asprintf("%02X", block.bytes[i]) : "--";
-            }
-        }
-        QTEST(out.join(' '), "blocks");
     }
 };
 
