@@ -13,11 +13,6 @@ FakeChip& Chip() {
     return chip;
 }
 
-void FakeChip::reset(std::uint32_t flashBytes) {
-    *this = FakeChip();
-    flash.assign(flashBytes, 0xFF);
-}
-
 QByteArray FlashBytes(std::uint32_t address, int length) {
     return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
                       length);
@@ -53,8 +48,7 @@ std::uint8_t* Byte(std::uint32_t address) {
 }
 
 bool InFlash(std::uint32_t address, std::uint32_t length) {
-    FakeChip& chip = Chip();
-    return address >= kFlashBase && address - kFlashBase + length <= chip.flash.size();
+    return address >= kFlashBase && address - kFlashBase + length <= Chip().flash.size();
 }
 
 std::uint32_t Read(std::uint32_t address, int bytes) {

@@ -36,7 +36,10 @@ struct FakeChip {
     std::vector<std::uint32_t> leftTo;  // every hal_leave
     std::vector<std::string> faults;    // what real hardware would not take (bus faults, misuse)
 
-    void reset(std::uint32_t flashBytes);
+    void reset(std::uint32_t flashBytes) {
+        *this = FakeChip();
+        flash.assign(flashBytes, 0xFF);
+    }
 };
 
 FakeChip& Chip();
