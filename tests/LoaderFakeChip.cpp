@@ -76,6 +76,12 @@ bool CheckBank(std::uint32_t regs, std::uint32_t address, const char* what) {
     return !wrong;
 }
 
+// The controller's answer to a refused program or erase: its status register and the result.
+int Refused(std::uint32_t sr, int status) {
+    Chip().lastSr = sr;
+    return status;
+}
+
 std::uint32_t PageOf(std::uint32_t address) {
     return address - (address - kFlashBase) % Chip().pageSize;
 }
@@ -159,16 +165,12 @@ static int ProgramNow(uint32_t regs, uint32_t address, uint16_t value) {
         return ST_BAD_ADDRESS;
     }
     if (!loadertest::CheckBank(regs, address, "program")) return ST_LOCKED;
-    if (chip.protectedPages.count(loadertest::PageOf(address))) {
-        chip.lastSr = 0x10;  // WRPRTERR
-        return ST_PROTECTED;
-    }
+    if (chip.protectedPages.count(loadertest::PageOf(address)))
+        return loadertest::Refused(0x10, ST_PROTECTED);  // WRPRTERR
     std::uint8_t* cell = &chip.flash[address - loadertest::kFlashBase];
     const std::uint16_t now = cell[0] | cell[1] << 8;
-    if (now != 0xFFFF && value != 0) {
-        chip.lastSr = 0x04;  // PGERR: the controller skips the write
-        return ST_NOT_ERASED;
-    }
+    // PGERR: the controller skips the write
+    if (now != 0xFFFF && value != 0) return loadertest::Refused(0x04, ST_NOT_ERASED);
     cell[0] &= value & 0xFF;
     cell[1] &= value >> 8;
     chip.lastSr = 0x20;  // EOP
@@ -199,10 +201,7 @@ int hal_flash_erase_page(uint32_t regs, uint32_t address) {
         return ST_BAD_ADDRESS;
     }
     if (!loadertest::CheckBank(regs, address, "erase")) return ST_LOCKED;
-    if (chip.protectedPages.count(address)) {
-        chip.lastSr = 0x10;
-        return ST_PROTECTED;
-    }
+    if (chip.protectedPages.count(address)) return loadertest::Refused(0x10, ST_PROTECTED);
     std::fill_n(chip.flash.begin() + (address - loadertest::kFlashBase), chip.pageSize, 0xFF);
     chip.lastSr = 0x20;
     ++chip.erases;

@@ -53,11 +53,6 @@ std::vector<Fault> ParseFaults(const QString& text) {
     return faults;
 }
 
-// 16 KB: random pages (sent raw), code (sent compressed), an erased page and a short tail.
-QByteArray MixedImage() {
-    return Random(6 * 1024, 7) + Code(7 * 1024) + QByteArray(1024, char(0xFF)) + Random(1500, 9);
-}
-
 // The port with the chip behind it: a ROM bootloader that takes Write Memory and Go, then the
 // loader's engine from loader/src, started with the parameter block the host wrote.
 class ChipPort : public FakePort {
@@ -88,10 +83,7 @@ public:
     std::uint32_t chipBaud() const {
         return Chip().bauds.empty() ? params.baud : Chip().bauds.back();
     }
-    bool discardOutput() override {
-        ++discards;
-        return true;
-    }
+    bool discardOutput() override { return ++discards > 0; }
     int discards = 0;
 
 private:
@@ -217,8 +209,7 @@ struct Rig {
     explicit Rig(const QString& faults = {}) {
         Chip().reset(kFlashBytes);
         port.faults = ParseFaults(faults);
-        praxon::PortOpenFailure failure;
-        port.open("chip", 115200, &failure);
+        port.open("chip", 115200, nullptr);
         link.setStopped(false);
     }
     LoaderParameters parameters() const {
@@ -352,7 +343,9 @@ private slots:
         QCOMPARE(rig.port.goAddress, rig.binary->loadAddress);
         QCOMPARE(rig.port.params.ram_end, 0x20002800u);
         QCOMPARE(rig.loader.info().rxSize, 0x20002800u - LoaderRxStart(*rig.binary));
-        const QByteArray image = MixedImage();
+        // 16 KB: random pages (sent raw), code (sent compressed), an erased page and a short tail.
+        const QByteArray image =
+            Random(6 * 1024, 7) + Code(7 * 1024) + QByteArray(1024, char(0xFF)) + Random(1500, 9);
         const std::uint32_t at = kFlashBase + 0x2000;
         LoaderProgramReport report;
         QCOMPARE(ProgramThroughLoader(rig.loader, at, image, true, true, &report).outcome,
