@@ -17,11 +17,7 @@
 #include "TurboFrames.h"
 #include "loader.h"
 
-using loadertest::Chip;
-using loadertest::Code;
-using loadertest::FlashBytes;
-using loadertest::kFlashBase;
-using loadertest::Random;
+using namespace loadertest;
 using namespace praxon::flash;
 
 namespace {
@@ -33,8 +29,7 @@ constexpr std::uint32_t kPageSize = 1024;
 struct Fault {
     bool fromHost = true;
     enum Kind { Corrupt, Drop, Noise, Decay, Phantom } kind = Corrupt;  // named in this order
-    int code = 0;
-    int occurrence = 0;
+    int code = 0, occurrence = 0;
     std::uint32_t address = 0;  // Decay: the flash byte that changes before the frame runs
     int seen = 0;
     bool done = false;
@@ -104,17 +99,14 @@ private:
             address_ = qFromBigEndian<quint32>(bytes.constData());
         if (was == Rom::WriteData)  // N-1, the bytes, a checksum
             std::copy(bytes.begin() + 1, bytes.end() - 1,
-                      Chip().ram.begin() + (address_ - loadertest::kRamBase));
+                      Chip().ram.begin() + (address_ - kRamBase));
         const bool ok =
             was == Rom::Command ? rom_ != Rom::Command : !(was == Rom::WriteData && romRefusesData);
         deliver(QByteArray(1, char(ok ? 0x79 : 0x1F)));
-        if (was == Rom::GoAddress) startLoader();
-    }
-
-    void startLoader() {
+        if (was != Rom::GoAddress) return;
         goAddress = address_;
         // The parameter block after the two vector words (both ends little-endian).
-        std::memcpy(&params, &Chip().ram[goAddress + 8 - loadertest::kRamBase], sizeof params);
+        std::memcpy(&params, &Chip().ram[goAddress + 8 - kRamBase], sizeof params);
         Chip().pageSize = params.page_size;
         const std::uint32_t rxSize = params.ram_end - params.rx_start;
         rxBuffer_.assign(rxSize, 0);
@@ -154,7 +146,7 @@ private:
                 if (++hostBytes_ % damageEvery == 0) arriving[i] = char(arriving[i] ^ 0x08);
             const bool garbled = lineGarbled();
             for (char byte : arriving)
-                Chip().rx.push_back(garbled ? loadertest::kLineError : std::uint8_t(byte));
+                Chip().rx.push_back(garbled ? kLineError : std::uint8_t(byte));
         }
         const bool garbledOut = lineGarbled();
         for (int quiet = 0; quiet < 64;) {
@@ -436,8 +428,8 @@ private slots:
         rig.port.mute = l.leave == "silent";
         if (rig.port.mute) {
             const qsizetype writtenBefore = rig.port.written.size();
-            const LoaderResult result = rig.loader.write(kFlashBase, Random(8192, 3), {}, false);
-            QCOMPARE(result.outcome, LoaderOutcome::NoAnswer);
+            QCOMPARE(rig.loader.write(kFlashBase, Random(8192, 3), {}, false).outcome,
+                     LoaderOutcome::NoAnswer);
             QCOMPARE(stats.timeouts, 6);  // the first try and five resends
             QCOMPARE(rig.port.discards, 6);
             QCOMPARE(rig.port.written.size() - writtenBefore, 2 + 5);  // a window of 2 first
