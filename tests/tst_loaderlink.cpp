@@ -53,12 +53,12 @@ std::vector<Fault> ParseFaults(const QString& text) {
 class ChipPort : public FakePort {
 public:
     std::vector<Fault> faults;
-    bool mute = false;            // the chip never answers the loader's frames
-    bool romRefusesData = false;  // NACK to Write Memory's data
-    int lineLimit = 0;            // bytes at a port speed above this are garbled (0: none)
-    int damageLongerThan = 0;     // a byte of every frame longer than this is damaged (0: none)
-    int damageEvery = 0;          // one host byte in this many is damaged (0: none)
-    bool refuseSpeedChange = false;
+    // mute: the chip never answers the loader's frames; romRefusesData: NACK to Write Memory's
+    // data; refuseSpeedChange: the port cannot set a speed.
+    bool mute = false, romRefusesData = false, refuseSpeedChange = false;
+    // Bytes at a port speed above lineLimit are garbled, a byte of every frame longer than
+    // damageLongerThan is damaged, and one host byte in damageEvery (0: none of these).
+    int lineLimit = 0, damageLongerThan = 0, damageEvery = 0;
     loader_params params{};
     std::uint32_t goAddress = 0;
 
