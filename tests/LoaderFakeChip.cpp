@@ -13,11 +13,6 @@ FakeChip& Chip() {
     return chip;
 }
 
-void FakeChip::reset(std::uint32_t flashBytes) {
-    *this = FakeChip();
-    flash.assign(flashBytes, 0xFF);
-}
-
 QByteArray FlashBytes(std::uint32_t address, int length) {
     return QByteArray(reinterpret_cast<const char*>(Chip().flash.data()) + (address - kFlashBase),
                       length);
@@ -53,8 +48,7 @@ std::uint8_t* Byte(std::uint32_t address) {
 }
 
 bool InFlash(std::uint32_t address, std::uint32_t length) {
-    FakeChip& chip = Chip();
-    return address >= kFlashBase && address - kFlashBase + length <= chip.flash.size();
+    return address >= kFlashBase && address - kFlashBase + length <= Chip().flash.size();
 }
 
 std::uint32_t Read(std::uint32_t address, int bytes) {
@@ -80,6 +74,12 @@ bool CheckBank(std::uint32_t regs, std::uint32_t address, const char* what) {
                                                      : nullptr;
     if (wrong) chip.faults.push_back(what + std::string(wrong) + " at " + Hex(address));
     return !wrong;
+}
+
+// The controller's answer to a refused program or erase: its status register and the result.
+int Refused(std::uint32_t sr, int status) {
+    Chip().lastSr = sr;
+    return status;
 }
 
 std::uint32_t PageOf(std::uint32_t address) {
@@ -165,16 +165,12 @@ static int ProgramNow(uint32_t regs, uint32_t address, uint16_t value) {
         return ST_BAD_ADDRESS;
     }
     if (!loadertest::CheckBank(regs, address, "program")) return ST_LOCKED;
-    if (chip.protectedPages.count(loadertest::PageOf(address))) {
-        chip.lastSr = 0x10;  // WRPRTERR
-        return ST_PROTECTED;
-    }
+    if (chip.protectedPages.count(loadertest::PageOf(address)))
+        return loadertest::Refused(0x10, ST_PROTECTED);  // WRPRTERR
     std::uint8_t* cell = &chip.flash[address - loadertest::kFlashBase];
     const std::uint16_t now = cell[0] | cell[1] << 8;
-    if (now != 0xFFFF && value != 0) {
-        chip.lastSr = 0x04;  // PGERR: the controller skips the write
-        return ST_NOT_ERASED;
-    }
+    // PGERR: the controller skips the write
+    if (now != 0xFFFF && value != 0) return loadertest::Refused(0x04, ST_NOT_ERASED);
     cell[0] &= value & 0xFF;
     cell[1] &= value >> 8;
     chip.lastSr = 0x20;  // EOP
@@ -205,10 +201,7 @@ int hal_flash_erase_page(uint32_t regs, uint32_t address) {
         return ST_BAD_ADDRESS;
     }
     if (!loadertest::CheckBank(regs, address, "erase")) return ST_LOCKED;
-    if (chip.protectedPages.count(address)) {
-        chip.lastSr = 0x10;
-        return ST_PROTECTED;
-    }
+    if (chip.protectedPages.count(address)) return loadertest::Refused(0x10, ST_PROTECTED);
     std::fill_n(chip.flash.begin() + (address - loadertest::kFlashBase), chip.pageSize, 0xFF);
     chip.lastSr = 0x20;
     ++chip.erases;

@@ -27,16 +27,17 @@ struct FakeChip {
     std::uint32_t now = 0;
     bool locked[2] = {true, true};
     std::set<std::uint32_t> protectedPages;  // page addresses
-    int programs = 0;
+    int programs = 0, erases = 0;
     bool programming = false;  // started, not yet ended
     int programStatus = 0;
-    int erases = 0;
     std::uint32_t lastSr = 0;
-    std::vector<std::uint32_t> bauds;   // every hal_set_baud
-    std::vector<std::uint32_t> leftTo;  // every hal_leave
-    std::vector<std::string> faults;    // what real hardware would not take (bus faults, misuse)
+    std::vector<std::uint32_t> bauds, leftTo;  // every hal_set_baud, every hal_leave
+    std::vector<std::string> faults;  // what real hardware would not take (bus faults, misuse)
 
-    void reset(std::uint32_t flashBytes);
+    void reset(std::uint32_t flashBytes) {
+        *this = FakeChip();
+        flash.assign(flashBytes, 0xFF);
+    }
 };
 
 FakeChip& Chip();
