@@ -60,6 +60,12 @@ sim::BoardConfig Chip(uint16_t pid, std::vector<std::string> options = {}, int f
 
 using Units = std::vector<uint32_t>;
 using Edits = std::vector<std::string>;
+// Units 0 to n - 1.
+Units FirstUnits(uint32_t n) {
+    Units u(n);
+    std::iota(u.begin(), u.end(), 0u);
+    return u;
+}
 
 // One row each of the tables below.
 // compatible: the shortest connect, no unique ID, no options; optionsRead: at connect, with the
@@ -77,8 +83,9 @@ struct WriteCase {
     EventCode says;  // OptionBytesWritten: success
     int writes;      // Write Memory to the option area
     const char* field;
-    uint32_t value;          // the field's value on the chip afterwards
-    int lostSyncs = 0;       // 0x7F frames after the reset the board does not see
+    // value: the field's value on the chip afterwards; lostSyncs: 0x7F frames after the reset
+    // the board does not see.
+    int value, lostSyncs = 0;
     bool pressStop = false;  // when the user is asked to reset the board
 };
 struct ProtectCase {
@@ -87,14 +94,15 @@ struct ProtectCase {
     uint32_t begin, size;  // size 0: all
     bool ok;
     const char* groups;  // as sent, in hex
-    Units after;         // protected units on the chip; all: every one
+    Units after;         // protected units on the chip
 };
+// program, else erase: the range, or the whole chip at size 0. units: UnitsWriteProtected's text;
+// empty: it goes on.
 struct RefusedCase {
-    bool program;  // else erase: the range, or the whole chip at size 0
+    bool program, compatible;
     EraseScope scope;
     uint32_t begin, size;
-    bool compatible;
-    QString units;  // UnitsWriteProtected's text; empty: it goes on
+    QString units;
 };
 // The range erased: from the flash's start, size bytes. numbers: the page numbers sent, in order.
 struct BankCase {
@@ -145,8 +153,7 @@ private slots:
         QVERIFY(rig.engine.connect("ttyS0"));
         const bool uidRead = !c.readoutProtected && !c.compatible;
         const QByteArray uid = uidRead ? QByteArray::fromHex("0102030405060708090A0B0C") : "";
-        const std::vector<uint8_t>& got = rig.engine.target().uniqueId;
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), uid);
+        QCOMPARE(rig.engine.target().uniqueId, std::vector<uint8_t>(uid.begin(), uid.end()));
         if (uidRead) QCOMPARE(rig.host.last(EventCode::UniqueId).bytes, uid);
         QCOMPARE(rig.host.has(EventCode::UniqueIdUnreadable), c.readoutProtected);
         QCOMPARE(rig.engine.optionBytes().has_value(), c.optionsRead);
@@ -239,7 +246,7 @@ private slots:
             QCOMPARE(e.actual.value_or(0), uint8_t(0x13));
         }
         QCOMPARE(int(rig.board.counters().optionWrites), c.writes);
-        QCOMPARE(rig.option(c.field), c.value);
+        QCOMPARE(rig.option(c.field), uint32_t(c.value));
         QCOMPARE(reset, c.writes > 0);
         // After the reset the link works again (level 2 aside: the bootloader is gone).
         if (ok && c.writes && c.value != 0xCC && c.value != 0x00)
@@ -255,7 +262,8 @@ private slots:
         row("F103: one 4 KB group", {0x410, {}, 0x08001000, 0x400, true, "01", {4, 5, 6, 7}});
         row("what was protected stays",
             {0x410, {"WRP0=0xFE"}, 0x08002000, 0x10, true, "0002", {0, 1, 2, 3, 8, 9, 10, 11}});
-        row("F103 all", {0x410, {}, 0, 0, true, "000102030405060708090A0B0C0D0E0F", {}});
+        row("F103 all",
+            {0x410, {}, 0, 0, true, "000102030405060708090A0B0C0D0E0F", FirstUnits(64)});
         row("F4 sectors", {0x413, {}, 0x08010000, 0x10000, true, "04", {4}});
         row("range past the flash", {0x410, {}, 0x20000000, 0x100, false, "", {}});
         row("G071 protects page areas", {0x460, {}, 0, 0, false, "", {}});
@@ -263,19 +271,15 @@ private slots:
     void writeProtect() {
         QFETCH(ProtectCase, c);
         Rig rig(Chip(uint16_t(c.pid), c.before));
-        LineOptions lines;
-        lines.boot = LinesForWiring({WiredLine::Dtr, false, WiredLine::Rts});  // reset, BOOT0
-        rig.engine.setLineOptions(lines);
+        // Reset on DTR, BOOT0 on RTS.
+        rig.engine.setLineOptions(
+            {kDefaultLineSpeed, LinesForWiring({WiredLine::Dtr, false, WiredLine::Rts})});
         QVERIFY(rig.connect());
         const auto range = AddressRange{c.begin, c.begin + c.size};
         QCOMPARE(rig.engine.writeProtect(c.size ? std::optional(range) : std::nullopt), c.ok);
         QCOMPARE(rig.host.last(EventCode::WriteProtectBegun).bytes, QByteArray::fromHex(c.groups));
         QCOMPARE(rig.host.has(EventCode::WriteProtectDone), c.ok);
         if (!c.ok) return;
-        if (!c.size) {  // all: every unit of the chip
-            c.after.resize(rig.board.units().size());
-            std::iota(c.after.begin(), c.after.end(), 0u);
-        }
         QCOMPARE(rig.protectedUnits(), c.after);
         QCOMPARE(rig.engine.optionBytes()->protectedUnits, c.after);
         const int linesBefore = rig.port.lines.size();
@@ -293,12 +297,12 @@ private slots:
         QTest::addColumn<RefusedCase>("c");
         const auto row = [](const char* name, const RefusedCase& c) { QTest::newRow(name) << c; };
         const EraseScope pages = EraseScope::Pages;
-        row("program, pages erase, protected", {true, pages, 0x08000800, 0x900, false, "2-3"});
-        row("no erase, protected", {true, EraseScope::None, 0x08000000, 0x10, false, "0"});
-        row("program elsewhere", {true, pages, 0x08001000, 0x400, false, ""});
-        row("compatible: read before the erase", {true, pages, 0x08000000, 0x10, true, "0"});
-        row("erase range", {false, pages, 0x08000C00, 0x800, false, "3"});
-        row("erase whole chip", {false, pages, 0, 0, false, "0-3"});
+        row("program, pages erase, protected", {true, false, pages, 0x08000800, 0x900, "2-3"});
+        row("no erase, protected", {true, false, EraseScope::None, 0x08000000, 0x10, "0"});
+        row("program elsewhere", {true, false, pages, 0x08001000, 0x400, ""});
+        row("compatible: read before the erase", {true, true, pages, 0x08000000, 0x10, "0"});
+        row("erase range", {false, false, pages, 0x08000C00, 0x800, "3"});
+        row("erase whole chip", {false, false, pages, 0, 0, "0-3"});
     }
     void protectedUnitsRefused() {
         QFETCH(RefusedCase, c);
@@ -324,10 +328,8 @@ private slots:
     void bankLayout_data() {
         QTest::addColumn<BankCase>("c");
         const auto row = [](const char* name, const BankCase& c) { QTest::newRow(name) << c; };
-        Units first16(16);
-        std::iota(first16.begin(), first16.end(), 0u);
         row("U535 DUALBANK=1: bank erase", {0x455, 256, "DUALBANK=1", 0, {}, 0x20000, true, 1});
-        row("U535 DUALBANK=0: pages", {0x455, 256, "DUALBANK=0", 0, first16, 0x20000});
+        row("U535 DUALBANK=0: pages", {0x455, 256, "DUALBANK=0", 0, FirstUnits(16), 0x20000});
         row("L476 512K DUALBANK=1: bank 2 from page 256",
             {0x415, 512, "DUALBANK=1", 0x3F000, {126, 127, 256, 257}});
         row("L476 512K DUALBANK=0: pages on",
