@@ -60,6 +60,7 @@ sim::BoardConfig Chip(uint16_t pid, std::vector<std::string> options = {}, int f
 
 using Units = std::vector<uint32_t>;
 using Edits = std::vector<std::string>;
+
 // Units 0 to n - 1.
 Units FirstUnits(uint32_t n) {
     Units u(n);
